@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the program and starts it in a demo home inside this checkout (demo/), so trying it never
+# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")"
+root="$(pwd)"
+./packaging/ensure-packages.sh
+build="${VYR_BUILD_DIR:-build}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vyrstandalone
+bin="$root/$build/bin"
+
+demo="$root/demo"
+mkdir -p "$demo/data" "$demo/config"
+export XDG_DATA_HOME="$demo/data"
+export XDG_CONFIG_HOME="$demo/config"
+
+sim_pid=""
+if [[ -x "$bin/ibutton-sim" || -n "$(cmake --build "$build" --target ibutton-sim 2>/dev/null && echo built)" ]] && [[ -x "$bin/ibutton-sim" ]]; then
+  state="$demo/ibuttons"
+  tty="$demo/ttyVYR"
+  mkdir -p "$state"
+  # A demo card (DS1990A) and a demo memory key (DS1993), laid on the adapter at the first run.
+  if [[ ! -f "$state/bus" ]]; then
+    "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F600 >/dev/null 2>&1 || true
+    "$bin/ibutton-sim" --state "$state" put 0610203040506000 >/dev/null 2>&1 || true
+  fi
+  "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
+  sim_pid=$!
+  trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
+  # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
+  cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
+[default]
+porttype=5
+portnum=1
+[serial]
+port1=$tty
+INI
+  cat <<MSG
+Virtual 1-Wire adapter on $tty (iButtons in $state):
+  lay an iButton on it:   $bin/ibutton-sim --state "$state" put <ROM>
+  take it away:           $bin/ibutton-sim --state "$state" remove <ROM>
+  see what lies on it:    $bin/ibutton-sim --state "$state" list
+  a memory key's content: $bin/ibutton-sim --state "$state" dump <ROM>
+MSG
+fi
+
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+  echo "No display found (DISPLAY/WAYLAND_DISPLAY unset): start this from a desktop session." >&2
+  exit 1
+fi
+"$bin/vyrstandalone"
