@@ -147,12 +147,12 @@ void IniFile::WriteString(const QString& section, const QString& key,
     text += "\r\n";
     const bool existed = QFileInfo::exists(FFileName);
     QSaveFile file(FFileName);
-    // QSaveFile would happily replace a read-only file through its rename; honour the read-only
-    // mark the way the operator meant it.
-    const bool readOnly = existed && !QFileInfo(FFileName).isWritable();
+    // QSaveFile would happily replace a read-only file through its rename (and root may write
+    // anything): the owner-write bit is the read-only mark, honour it the way the operator meant.
+    const bool readOnly = existed && !(QFile::permissions(FFileName) & QFileDevice::WriteOwner);
     if (readOnly || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 ||
         !file.commit())
-        throw VyrError(Translate("Unable to write to %s").replace("%s", FFileName));
+        throw VyrError(FormatText(_("Unable to write to %s"), {FFileName}));
     if (!existed)
         QFile::setPermissions(FFileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

@@ -1,0 +1,17 @@
+#include "app/application.h"
+
+#include "shared/errors.h"
+#include "shared/messagebox.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const VyrError& error) {
+        MessageBoxes::ShowApplicationError(activeWindow(), error.Message());
+    } catch (const std::exception& error) {
+        MessageBoxes::ShowApplicationError(activeWindow(), QString::fromLocal8Bit(error.what()));
+    }
+    return false;
+}

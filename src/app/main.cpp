@@ -1,0 +1,254 @@
+#include "app/main.h"
+
+#include "app/MyLogger.h"
+#include "db/MyDBConnector.h"
+#include "profiles/VYRStandProfile.h"
+#include "profiles/login.h"
+#include "profiles/profilewizard.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr const char* StartEntry = "Application start - V0.9";
+constexpr uint32_t LogLineLimit = 10000;
+
+QAction* MenuAction(QMenu* menu, const char* text, const char* name) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    return action;
+}
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("frmMain");
+    setWindowTitle(N_("VYR Standalone Software V0.9"));
+    resize(689, 447);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    pnlTop = new QWidget(central);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = new QLabel(pnlTop);
+    lblTitle->setObjectName("lblTitle");
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    lblTitle->setFont(bold);
+    lblSubTitle = new QLabel(pnlTop);
+    lblSubTitle->setObjectName("lblSubTitle");
+    // Both titles carry data (profile name, count) and are re-set after a language switch.
+    lblTitle->setProperty("vyrNoTranslate", true);
+    lblSubTitle->setProperty("vyrNoTranslate", true);
+    cmdAddController = new QPushButton(pnlTop);
+    cmdAddController->setObjectName("cmdAddController");
+    cmdAddController->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
+    cmdAddController->setIconSize(QSize(24, 24));
+    cmdAddController->setToolTip(N_("Add controller"));
+    cmdCardholders = new QPushButton(N_("Cardholders"), pnlTop);
+    cmdCardholders->setObjectName("cmdCardholders");
+    cmdCardholders->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    cmdCardholders->setIconSize(QSize(24, 24));
+    cmdCardholders->setToolTip(N_("Cardholders"));
+    auto* titles = new QVBoxLayout;
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+    auto* top = new QHBoxLayout(pnlTop);
+    top->addLayout(titles, 1);
+    top->addWidget(cmdAddController);
+    top->addWidget(cmdCardholders);
+    layout->addWidget(pnlTop);
+
+    VSTControllers = new QTreeWidget(central);
+    VSTControllers->setObjectName("VSTControllers");
+    layout->addWidget(VSTControllers, 1);
+    BuildControllerList();
+    setCentralWidget(central);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    for (int width : {150, 150, 200}) {
+        auto* panel = new QLabel(StatusBar);
+        panel->setFixedWidth(width);
+        StatusBar->addWidget(panel);
+    }
+    setStatusBar(StatusBar);
+
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu");
+    mnuFile = bar->addMenu(N_("&File"));
+    mnuFile->setObjectName("mnuFile");
+    mnuFileProfiles = MenuAction(mnuFile, N_("&Profiles..."), "mnuFileProfiles");
+    mnuFileAdapter = MenuAction(mnuFile, N_("&Adapter..."), "mnuFileAdapter");
+    mnuFileOptions = MenuAction(mnuFile, N_("&Options"), "mnuFileOptions");
+    N1 = mnuFile->addSeparator();
+    N1->setObjectName("N1");
+    mnuFileExit = MenuAction(mnuFile, N_("&Exit"), "mnuFileExit");
+    mnuLanguage = bar->addMenu(N_("&Language"));
+    mnuLanguage->setObjectName("mnuLanguage");
+    mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
+    mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
+    auto* languages = new QActionGroup(this);
+    for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
+        item->setCheckable(true);
+        languages->addAction(item);
+    }
+
+    connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
+    connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
+    connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
+    connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
+    connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
+    connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
+    connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
+}
+
+TfrmMain::~TfrmMain() {
+    FormDestroy();
+}
+
+QString TfrmMain::getDataDir() const {
+    return DataDirectory();
+}
+
+bool TfrmMain::FormCreate() {
+    CreateDataFolders();
+
+    AppLog = std::make_unique<TMyLogger>(getDataDir() + "/applog.log");
+    AppLog->AppendLog(StartEntry);
+    const int32_t removed = AppLog->Truncate(LogLineLimit);
+    if (removed > 0)
+        AppLog->AppendLog("Log truncated with " + QString::number(removed) + " lines");
+
+    AppSettings = TAppSettings();
+    const IniFile settings(SettingsFileName());
+    ReaderName = settings.ReadString("settings", "reader", "MaximReader");
+    AppSettings.DriverArc = settings.ReadString("driver", "arc", "32");
+    AppSettings.DriverAdapter = settings.ReadInteger("driver", "adapter", 0);
+    AppSettings.DriverPort = settings.ReadInteger("driver", "port", 0);
+
+    // Both messages stay English: they are shown before the language is applied.
+    if (ReaderName != "MaximReader")
+        MessageBoxes::ShowError(this, "Invalid reader selected");
+    if (!TestAdapter(this))
+        MessageBoxes::ShowInformation(this, "Adapter not loaded");
+
+    ApplyLanguage(true);
+
+    LoadProfiles();
+    if (ProfileList.empty()) {
+        TfrmProfileWizard wizard(this);
+        wizard.exec();
+        LoadProfiles();
+    }
+    if (ProfileList.empty()) {
+        MessageBoxes::ShowWarning(
+            this, _("No profiles found! This program cannot work without a database connection!"));
+        return false;
+    }
+
+    TfrmLogin login(this);
+    if (login.exec() != QDialog::Accepted)
+        return false;
+    FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
+    FStarted = true;
+    RefreshTitles();
+    ReloadControllers();
+    return true;
+}
+
+void TfrmMain::FormDestroy() {
+    ControllerList.clear();
+    ReleaseDBConnection();
+    ProfileList.clear();
+}
+
+void TfrmMain::RefreshTitles() {
+    if (FStarted)
+        lblTitle->setText(FormatText(_("Controllers for profile %s"), {FProfileName}));
+    lblSubTitle->setText(FormatText(_("Currently listing %d controllers"),
+                                    {QString::number(ControllerList.size())}));
+}
+
+void TfrmMain::ApplyLanguage(bool FirstTime) {
+    Q_UNUSED(FirstTime); // the window translator keeps the English sources, so both are one call
+    QString language = IniFile(SettingsFileName()).ReadString("settings", "language", "en");
+    if (language.isEmpty())
+        language = "en";
+    mnuLanguageEnglish->setChecked(language != "nl");
+    mnuLanguageDutch->setChecked(language == "nl");
+    UseLanguage(language);
+    TranslateWindow(this);
+    RefreshTitles();
+}
+
+void TfrmMain::mnuLanguageEnglishClick() {
+    // The write comes first: when it fails the error report shows it and nothing changes.
+    try {
+        IniFile(SettingsFileName()).WriteString("settings", "language", "en");
+    } catch (...) {
+        ApplyLanguage(false); // put the check mark back where the setting still is
+        throw;
+    }
+    ApplyLanguage(false);
+}
+
+void TfrmMain::mnuLanguageDutchClick() {
+    try {
+        IniFile(SettingsFileName()).WriteString("settings", "language", "nl");
+    } catch (...) {
+        ApplyLanguage(false);
+        throw;
+    }
+    ApplyLanguage(false);
+}
+
+void TfrmMain::mnuFileProfilesClick() {
+    if (TfrmLogin::OpenProfileManagement)
+        TfrmLogin::OpenProfileManagement(this);
+}
+
+void TfrmMain::mnuFileOptionsClick() {}
+
+void TfrmMain::mnuHelpAboutClick() {}
+
+void TfrmMain::mnuFileExitClick() {
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TfrmMain::ReloadControllers() {
+    LoadControllers();
+    ShowControllers();
+    CountCards();
+}

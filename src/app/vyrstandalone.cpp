@@ -1,0 +1,26 @@
+#include "app/application.h"
+#include "app/main.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+#include "shared/messagebox.h"
+#include "shared/translation.h"
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    QApplication::setApplicationName("VYR Standalone");
+    QApplication::setApplicationDisplayName("VYR Standalone");
+    InitTranslation(ProgramDirectory() + "/locale");
+
+    TfrmMain frmMain;
+    try {
+        if (!frmMain.FormCreate())
+            return 0;
+    } catch (const VyrError& error) {
+        // Start-up could not finish (no data directory, no log): say why instead of leaving a
+        // window without a database behind.
+        MessageBoxes::ShowApplicationError(nullptr, error.Message());
+        return 1;
+    }
+    frmMain.show();
+    return app.exec();
+}

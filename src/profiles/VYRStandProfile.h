@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// One site: a display name and the database that holds its controllers and cardholders, stored as
+// a small INI file in the data directory's "profiles" folder.
+class TVYRStandProfile {
+public:
+    explicit TVYRStandProfile(const QString& FileName);
+
+    QString ProfileName;
+    QString ProfileFileName; // full path of the profile's INI file
+    QString DBFileName;      // as stored: absolute, or relative to the data directory
+
+    // False for a file without a name: such a file is not a profile.
+    bool LoadINI();
+    // Throws VyrError("Unable to write to %s") when the file cannot be written.
+    void SaveToINI(const QString& FileName) const;
+};
+
+// The stem that names a profile's files: ASCII letters lower-cased, then only 0-9 and a-z kept.
+QString ProfileFileStem(const QString& name);
+
+// A stored database name as a path on this system: Windows separators accepted, relative names
+// resolved against the data directory.
+QString ResolveDatabasePath(const QString& dbFileName);
+
+// Rebuilds ProfileList from the data directory's profiles folder, sorted by file name.
+void LoadProfiles();

@@ -1,0 +1,146 @@
+#include "profiles/login.h"
+
+#include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
+#include "profiles/VYRStandProfile.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement;
+
+bool MakeDatabaseWritable(const QString& path) {
+    QFileInfo info(path);
+    if (!info.exists() || (QFile::permissions(path) & QFileDevice::WriteOwner))
+        return true;
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
+    return QFile::permissions(path) & QFileDevice::WriteOwner;
+}
+
+TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmLogin");
+    setWindowTitle(N_("Select profile"));
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    resize(408, 154);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64));
+    Image1->setFixedSize(64, 64);
+    lblProfile = new QLabel(N_("Profile:"), this);
+    lblProfile->setObjectName("lblProfile");
+    cboProfile = new QComboBox(this);
+    cboProfile->setObjectName("cboProfile");
+    cboProfile->setEditable(false);
+    cboProfile->setProperty("vyrNoTranslate", true); // profile names, not program texts
+    cmdManageProfiles = new QPushButton("...", this);
+    cmdManageProfiles->setObjectName("cmdManageProfiles");
+    cmdManageProfiles->setToolTip(N_("Click here to manage your VYR Profiles"));
+    cmdManageProfiles->setFixedWidth(28);
+    cmdOK = new QPushButton(N_("OK"), this);
+    cmdOK->setObjectName("cmdOK");
+    cmdOK->setDefault(true);
+    cmdCancel = new QPushButton(N_("Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+
+    auto* pick = new QHBoxLayout;
+    pick->addWidget(cboProfile, 1);
+    pick->addWidget(cmdManageProfiles);
+    auto* fields = new QVBoxLayout;
+    fields->addWidget(lblProfile);
+    fields->addLayout(pick);
+    fields->addStretch();
+    auto* top = new QHBoxLayout;
+    top->addWidget(Image1, 0, Qt::AlignTop);
+    top->addLayout(fields, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOK);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+
+    connect(cboProfile, &QComboBox::activated, this, [this] { cboProfileChange(); });
+    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdManageProfiles, &QPushButton::clicked, this, [this] { cmdManageProfilesClick(); });
+
+    FormCreate();
+}
+
+void TfrmLogin::FormCreate() {
+    TranslateWindow(this);
+    LastProfile = IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", QString());
+    FillProfiles();
+}
+
+void TfrmLogin::FillProfiles() {
+    cboProfile->clear();
+    int selected = -1;
+    for (size_t i = 0; i < ProfileList.size(); ++i) {
+        const TVYRStandProfile& profile = *ProfileList[i];
+        cboProfile->addItem(profile.ProfileName);
+        if (QFileInfo(profile.ProfileFileName).fileName() == LastProfile)
+            selected = int(i);
+    }
+    if (selected < 0 && cboProfile->count() > 0)
+        selected = 0;
+    cboProfile->setCurrentIndex(selected);
+    // Without a profile there is nothing to connect to and nothing to accept.
+    cmdOK->setEnabled(cboProfile->count() > 0);
+    cboProfileChange();
+}
+
+void TfrmLogin::cboProfileChange() {
+    ReleaseDBConnection();
+    const int index = cboProfile->currentIndex();
+    if (index < 0 || size_t(index) >= ProfileList.size())
+        return;
+    const TVYRStandProfile& profile = *ProfileList[size_t(index)];
+    QApplication::processEvents();
+    QDir::setCurrent(DataDirectory());
+    const QString database = ResolveDatabasePath(profile.DBFileName);
+    if (!MakeDatabaseWritable(database))
+        MessageBoxes::ShowError(
+            this, _("The database file is read-only and changing the attributes failed!") +
+                      "\n\n" + _("Make sure the database is writeable!"));
+    DBConnection = std::make_unique<TMySQLite>();
+    DBConnection->ConnectionString = JetConnectionString(database);
+    DBConnection->Connect();
+    QApplication::processEvents();
+}
+
+void TfrmLogin::cmdOKClick() {
+    const int index = cboProfile->currentIndex();
+    if (index < 0 || size_t(index) >= ProfileList.size())
+        return;
+    IniFile(SettingsFileName())
+        .WriteString("profiles", "lastprofile",
+                     QFileInfo(ProfileList[size_t(index)]->ProfileFileName).fileName());
+    SelectedProfileIndex = index;
+    accept();
+}
+
+void TfrmLogin::cmdManageProfilesClick() {
+    if (OpenProfileManagement)
+        OpenProfileManagement(this);
+    LoadProfiles();
+    FillProfiles();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+// The profile selection at start-up. Every profile picked is connected at once, so the main window
+// finds DBConnection on the profile chosen last.
+class TfrmLogin : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmLogin(QWidget* parent = nullptr);
+
+    QLabel* Image1;
+    QLabel* lblProfile;
+    QComboBox* cboProfile;
+    QPushButton* cmdManageProfiles;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+    // Opens profile management; empty until that dialog exists.
+    static std::function<void(QWidget* owner)> OpenProfileManagement;
+
+    void FillProfiles();
+    void cboProfileChange();
+    void cmdOKClick();
+    void cmdManageProfilesClick();
+
+private:
+    void FormCreate();
+    QString LastProfile;
+};
+
+// Makes a read-only database writable again. False when it stays read-only.
+bool MakeDatabaseWritable(const QString& path);

@@ -1,0 +1,364 @@
+#include "profiles/profilewizard.h"
+
+#include "profiles/VYRStandProfile.h"
+#include "shared/datadir.h"
+#include "shared/messagebox.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+std::function<void(const QString&, const QString&)> TfrmProfileWizard::LegacyImport;
+std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWizard::ChooseFile;
+
+namespace {
+
+template <typename T> T* Named(T* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QLabel* BoldLabel(const char* text, const char* name, QWidget* parent) {
+    auto* label = Named(new QLabel(text, parent), name);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QWidget* Page(const char* name) {
+    auto* page = new QWidget;
+    page->setObjectName(name);
+    return page;
+}
+
+} // namespace
+
+TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmProfileWizard");
+    setWindowTitle(N_("Profile Wizard"));
+    resize(520, 360);
+
+    // Header
+    auto* header = new QFrame(this);
+    header->setObjectName("pnlHeader");
+    header->setAutoFillBackground(true);
+    QPalette white = header->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    header->setPalette(white);
+    lblTitle = BoldLabel(N_("Create new VYR Profile"), "lblTitle", header);
+    lblSubTitle = Named(
+        new QLabel(N_("VYR Profile manages your settings for each location"), header),
+        "lblSubTitle");
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->addWidget(lblTitle);
+    headerLayout->addWidget(lblSubTitle);
+
+    // Page 0
+    pnlStep0 = Page("pnlStep0");
+    lblWelcome = BoldLabel(N_("Welcome to the VYR Profile wizard"), "lblWelcome", pnlStep0);
+    lblIntro = Named(new QLabel(N_("This appears to be the first time you are using this program. "
+                                   "You need to configure a profile before you are able to use "
+                                   "this program"),
+                                pnlStep0),
+                     "lblIntro");
+    lblIntro->setWordWrap(true);
+    auto* l0 = new QVBoxLayout(pnlStep0);
+    l0->addWidget(lblWelcome);
+    l0->addWidget(lblIntro);
+    l0->addStretch();
+
+    // Page 1
+    pnlStep1 = Page("pnlStep1");
+    Label1 = Named(new QLabel(N_("Select the database type you want yo use:"), pnlStep1), "Label1");
+    dbTypeMSAccess = Named(new QRadioButton(N_("MS Access"), pnlStep1), "dbTypeMSAccess");
+    dbTypeMSAccess->setChecked(true);
+    dbTypeMySQL = Named(new QRadioButton(N_("MySQL"), pnlStep1), "dbTypeMySQL");
+    dbTypeMySQL->setEnabled(false);
+    auto* l1 = new QVBoxLayout(pnlStep1);
+    l1->addWidget(Label1);
+    l1->addWidget(dbTypeMSAccess);
+    l1->addWidget(dbTypeMySQL);
+    l1->addStretch();
+
+    // Page 2
+    pnlStep2 = Page("pnlStep2");
+    Label2 = Named(new QLabel(N_("I want to..."), pnlStep2), "Label2");
+    dbNew = Named(new QRadioButton(N_("Create a new database"), pnlStep2), "dbNew");
+    dbNew->setChecked(true);
+    dbExisting = Named(new QRadioButton(N_("Use existing database"), pnlStep2), "dbExisting");
+    txtExistingDB = Named(new QLineEdit(pnlStep2), "txtExistingDB");
+    txtExistingDB->setEnabled(false);
+    cmdBrowseExistingDB = Named(new QPushButton(N_("Browse..."), pnlStep2), "cmdBrowseExistingDB");
+    cmdBrowseExistingDB->setEnabled(false);
+    dbBSTFiles =
+        Named(new QRadioButton(N_("Import previous software files (*.bst)"), pnlStep2), "dbBSTFiles");
+    txtBSTDBFiles = Named(new QLineEdit(pnlStep2), "txtBSTDBFiles");
+    txtBSTDBFiles->setEnabled(false);
+    cmdBrowseBSTFiles = Named(new QPushButton(N_("Browse..."), pnlStep2), "cmdBrowseBSTFiles");
+    cmdBrowseBSTFiles->setEnabled(false);
+    auto* l2 = new QGridLayout(pnlStep2);
+    l2->addWidget(Label2, 0, 0, 1, 2);
+    l2->addWidget(dbNew, 1, 0, 1, 2);
+    l2->addWidget(dbExisting, 2, 0, 1, 2);
+    l2->addWidget(txtExistingDB, 3, 0);
+    l2->addWidget(cmdBrowseExistingDB, 3, 1);
+    l2->addWidget(dbBSTFiles, 4, 0, 1, 2);
+    l2->addWidget(txtBSTDBFiles, 5, 0);
+    l2->addWidget(cmdBrowseBSTFiles, 5, 1);
+    l2->setRowStretch(6, 1);
+
+    // Page 3
+    pnlStep3 = Page("pnlStep3");
+    Label3 = Named(new QLabel(N_("Save database at"), pnlStep3), "Label3");
+    dbLocationDefault =
+        Named(new QRadioButton(N_("Default location"), pnlStep3), "dbLocationDefault");
+    dbLocationDefault->setChecked(true);
+    dbLocationCustom =
+        Named(new QRadioButton(N_("Select location..."), pnlStep3), "dbLocationCustom");
+    dbLocationCustom->setEnabled(false);
+    txtDBLocation = Named(new QLineEdit(pnlStep3), "txtDBLocation");
+    txtDBLocation->setEnabled(false);
+    cmdDBSaveBrowse = Named(new QPushButton(N_("Browse..."), pnlStep3), "cmdDBSaveBrowse");
+    cmdDBSaveBrowse->setEnabled(false);
+    lblDBLocation = Named(new QLabel(N_("Location"), pnlStep3), "lblDBLocation");
+    auto* l3 = new QGridLayout(pnlStep3);
+    l3->addWidget(Label3, 0, 0, 1, 2);
+    l3->addWidget(dbLocationDefault, 1, 0, 1, 2);
+    l3->addWidget(lblDBLocation, 2, 0, 1, 2);
+    l3->addWidget(dbLocationCustom, 3, 0, 1, 2);
+    l3->addWidget(txtDBLocation, 4, 0);
+    l3->addWidget(cmdDBSaveBrowse, 4, 1);
+    l3->setRowStretch(5, 1);
+
+    // Page 4
+    pnlStep4 = Page("pnlStep4");
+    Label6 = BoldLabel(N_("Profile information"), "Label6", pnlStep4);
+    Label7 = Named(new QLabel(N_("Profile name:"), pnlStep4), "Label7");
+    txtProfileName = Named(new QLineEdit(pnlStep4), "txtProfileName");
+    lblProfileLocation = Named(new QLabel(N_("Profile location"), pnlStep4), "lblProfileLocation");
+    lblProfileLocation->setWordWrap(true);
+    auto* l4 = new QVBoxLayout(pnlStep4);
+    l4->addWidget(Label6);
+    l4->addWidget(Label7);
+    l4->addWidget(txtProfileName);
+    l4->addWidget(lblProfileLocation);
+    l4->addStretch();
+
+    // Closing page
+    pnlFinish = Page("pnlFinish");
+    Label9 = BoldLabel(N_("VYR Profile wizard"), "Label9", pnlFinish);
+    Label10 = Named(new QLabel(N_("Please wait..."), pnlFinish), "Label10");
+    Label10->setWordWrap(true);
+    auto* lf = new QVBoxLayout(pnlFinish);
+    lf->addWidget(Label9);
+    lf->addWidget(Label10);
+    lf->addStretch();
+
+    FContent = new QStackedWidget(this);
+    for (QWidget* page : {pnlStep0, pnlStep1, pnlStep2, pnlStep3, pnlStep4, pnlFinish})
+        FContent->addWidget(page);
+
+    cmdCancel = Named(new QPushButton(N_("Cancel"), this), "cmdCancel");
+    cmdBack = Named(new QPushButton(N_("<< Back"), this), "cmdBack");
+    cmdNext = Named(new QPushButton(N_("Next >>"), this), "cmdNext");
+    cmdNext->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdCancel);
+    buttons->addWidget(cmdBack);
+    buttons->addWidget(cmdNext);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 8);
+    layout->addWidget(header);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(8, 0, 8, 0);
+    body->addWidget(FContent, 1);
+    body->addLayout(buttons);
+    layout->addLayout(body, 1);
+
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdBack, &QPushButton::clicked, this, [this] { cmdBackClick(); });
+    connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNextClick(); });
+    connect(dbNew, &QRadioButton::clicked, this, [this] { dbNewClick(); });
+    connect(dbExisting, &QRadioButton::clicked, this, [this] { dbExistingClick(); });
+    connect(dbBSTFiles, &QRadioButton::clicked, this, [this] { dbBSTFilesClick(); });
+    connect(cmdBrowseExistingDB, &QPushButton::clicked, this,
+            [this] { cmdBrowseExistingDBClick(); });
+    connect(cmdBrowseBSTFiles, &QPushButton::clicked, this, [this] { cmdBrowseBSTFilesClick(); });
+    connect(txtProfileName, &QLineEdit::textChanged, this, [this] { txtProfileNameChange(); });
+
+    TranslateWindow(this);
+    // An edit's initial text is data as soon as the operator may change it; it is translated once.
+    txtProfileName->setText(_("New profile"));
+    Steps = {pnlStep0, pnlStep1, pnlStep2, pnlStep3, pnlStep4};
+    CurrentStep = 0;
+    ShowStep(0);
+}
+
+void TfrmProfileWizard::ShowStep(int n) {
+    FContent->setCurrentWidget(Steps[n]);
+    cmdBack->setEnabled(n > 0);
+    CurrentStep = n;
+}
+
+void TfrmProfileWizard::cmdNextClick() {
+    switch (CurrentStep) {
+    case 0:
+    case 1:
+        ShowStep(CurrentStep + 1);
+        break;
+    case 2:
+        lblDBLocation->setText(DataDirectory() + "/data/");
+        txtDBLocation->setText(DataDirectory() + "/data/");
+        ShowStep(3);
+        break;
+    case 3:
+        ShowStep(4);
+        txtProfileNameChange();
+        cmdNext->setText(_("Finish!"));
+        break;
+    case 4:
+        Finish();
+        break;
+    }
+}
+
+void TfrmProfileWizard::cmdBackClick() {
+    if (CurrentStep == 0)
+        return;
+    if (CurrentStep == 4)
+        cmdNext->setText(_("Next >>"));
+    ShowStep(CurrentStep - 1);
+}
+
+void TfrmProfileWizard::dbNewClick() {
+    cmdBrowseExistingDB->setEnabled(false);
+    cmdBrowseBSTFiles->setEnabled(false);
+}
+
+void TfrmProfileWizard::dbExistingClick() {
+    cmdBrowseExistingDB->setEnabled(true);
+    cmdBrowseBSTFiles->setEnabled(false);
+}
+
+void TfrmProfileWizard::dbBSTFilesClick() {
+    cmdBrowseExistingDB->setEnabled(false);
+    cmdBrowseBSTFiles->setEnabled(true);
+}
+
+static QString AskForFile(QWidget* owner, const QString& directory, const QString& filter) {
+    if (TfrmProfileWizard::ChooseFile)
+        return TfrmProfileWizard::ChooseFile(owner, directory, filter);
+    QFileDialog dialog(owner, QString(), directory, filter);
+    dialog.setObjectName("OpenDialog1");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+void TfrmProfileWizard::cmdBrowseExistingDBClick() {
+    const QString chosen = AskForFile(this, DataDirectory() + "/data/",
+                                      "Access DB (*.accdb *.mdb)");
+    if (!chosen.isEmpty())
+        txtExistingDB->setText(chosen);
+}
+
+void TfrmProfileWizard::cmdBrowseBSTFilesClick() {
+    const QString chosen = AskForFile(this, DataDirectory() + "/data/", "autonoom.bst (autonoom.bst)");
+    if (!chosen.isEmpty())
+        txtBSTDBFiles->setText(chosen);
+}
+
+void TfrmProfileWizard::txtProfileNameChange() {
+    const QString name = txtProfileName->text();
+    QPalette palette = txtProfileName->palette();
+    if (name.isEmpty()) {
+        palette.setColor(QPalette::Base, QColor(255, 0, 0));
+        lblProfileLocation->setText(QString());
+    } else {
+        const QString path = DataDirectory() + "/profiles/" + ProfileFileStem(name) + ".ini";
+        lblProfileLocation->setText(path);
+        palette.setColor(QPalette::Base, QFileInfo::exists(path)
+                                             ? QColor(255, 0, 0)
+                                             : QApplication::palette().color(QPalette::Base));
+    }
+    txtProfileName->setPalette(palette);
+}
+
+void TfrmProfileWizard::Finish() {
+    // Refuse names that would leave a profile without a file or replace a stored profile or
+    // database: what the operator created earlier is never overwritten.
+    const QString name = txtProfileName->text();
+    const QString stem = ProfileFileStem(name);
+    const QString profilePath = DataDirectory() + "/profiles/" + stem + ".ini";
+    const QString target = DataDirectory() + "/data/" + stem + ".accdb";
+    if (name.isEmpty()) {
+        MessageBoxes::ShowWarning(this, _("Please enter a name for the profile."));
+        return;
+    }
+    if (QFileInfo::exists(profilePath)) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("A profile file of this name already exists: %s\n\n"
+                               "Please choose another name."),
+                             {profilePath}));
+        return;
+    }
+    if (QFileInfo::exists(target)) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("A database file of this name already exists: %s\n\n"
+                               "Please choose another name."),
+                             {target}));
+        return;
+    }
+
+    FContent->setCurrentWidget(pnlFinish);
+    cmdNext->setEnabled(false);
+    cmdBack->setEnabled(false);
+    cmdCancel->setEnabled(false);
+    QApplication::processEvents();
+
+    TVYRStandProfile profile(profilePath);
+    profile.ProfileName = name;
+
+    QString source = ProgramDirectory() + "/default.accdb";
+    if (dbExisting->isChecked())
+        source = txtExistingDB->text();
+    QFile sourceFile(source);
+    if (source.isEmpty() || !sourceFile.copy(target)) {
+        // A profile that names a database which does not exist is no use to anybody: say so and
+        // let the operator fix the source instead.
+        const QString reason = source.isEmpty() ? _("No database file was chosen.")
+                                                : sourceFile.errorString();
+        MessageBoxes::ShowError(
+            this, FormatText(_("The database could not be created: %s"), {reason}));
+        FContent->setCurrentWidget(pnlStep4);
+        cmdNext->setEnabled(true);
+        cmdBack->setEnabled(true);
+        cmdCancel->setEnabled(true);
+        return;
+    }
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (dbBSTFiles->isChecked() && LegacyImport)
+        LegacyImport(txtBSTDBFiles->text(), target);
+
+    profile.DBFileName = "data/" + stem + ".accdb";
+    profile.SaveToINI(profile.ProfileFileName);
+    accept();
+}

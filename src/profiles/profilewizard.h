@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+class QWidget;
+
+// Creates one profile: its database (from the template, a chosen database, or the older software's
+// files) and the profile file that names it.
+class TfrmProfileWizard : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmProfileWizard(QWidget* parent = nullptr);
+
+    QLabel* lblTitle;
+    QLabel* lblSubTitle;
+    QPushButton* cmdCancel;
+    QPushButton* cmdBack;
+    QPushButton* cmdNext;
+
+    QWidget* pnlStep0;
+    QLabel* lblWelcome;
+    QLabel* lblIntro;
+    QWidget* pnlStep1;
+    QLabel* Label1;
+    QRadioButton* dbTypeMSAccess;
+    QRadioButton* dbTypeMySQL;
+    QWidget* pnlStep2;
+    QLabel* Label2;
+    QRadioButton* dbNew;
+    QRadioButton* dbExisting;
+    QLineEdit* txtExistingDB;
+    QPushButton* cmdBrowseExistingDB;
+    QRadioButton* dbBSTFiles;
+    QLineEdit* txtBSTDBFiles;
+    QPushButton* cmdBrowseBSTFiles;
+    QWidget* pnlStep3;
+    QLabel* Label3;
+    QRadioButton* dbLocationDefault;
+    QRadioButton* dbLocationCustom;
+    QLineEdit* txtDBLocation;
+    QPushButton* cmdDBSaveBrowse;
+    QLabel* lblDBLocation;
+    QWidget* pnlStep4;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLineEdit* txtProfileName;
+    QLabel* lblProfileLocation;
+    QWidget* pnlFinish;
+    QLabel* Label9;
+    QLabel* Label10;
+
+    QList<QWidget*> Steps;
+    int CurrentStep = 0;
+
+    // The import of the older software's files into a fresh database; empty until that import
+    // exists. Throws VyrError when it fails.
+    static std::function<void(const QString& autonoomPath, const QString& databasePath)>
+        LegacyImport;
+    // Lets tests answer the file dialogs; returns the chosen path or an empty text.
+    static std::function<QString(QWidget* owner, const QString& directory, const QString& filter)>
+        ChooseFile;
+
+    void ShowStep(int n);
+    void cmdNextClick();
+    void cmdBackClick();
+    void dbNewClick();
+    void dbExistingClick();
+    void dbBSTFilesClick();
+    void cmdBrowseExistingDBClick();
+    void cmdBrowseBSTFilesClick();
+    void txtProfileNameChange();
+
+private:
+    void Finish();
+    QStackedWidget* FContent;
+};

@@ -1,0 +1,196 @@
+#include "app/main.h"
+#include "db/MyDBConnector.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+
+#include "modal.h"
+#include "testenv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+namespace {
+
+class StartupTest : public HomeTest {
+protected:
+    void TearDown() override {
+        UseLanguage("en");
+        HomeTest::TearDown();
+    }
+    QString Data() const { return DataDirectory(); }
+
+    // A ready profile whose database is a copy of the template.
+    void MakeProfile(const QString& stem, const QString& name) {
+        QDir().mkpath(Data() + "/profiles");
+        QDir().mkpath(Data() + "/data");
+        ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb",
+                                Data() + "/data/" + stem + ".accdb"));
+        IniFile ini(Data() + "/profiles/" + stem + ".ini");
+        ini.WriteString("profile", "name", name);
+        ini.WriteString("database", "filename", "data\\" + stem + ".accdb");
+    }
+    static void Click(QWidget* dialog, const char* button) {
+        QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton);
+    }
+    static void AcceptLogin() {
+        WhenModal([](QWidget* login) { Click(login, "cmdOK"); });
+    }
+    static void CancelLogin() {
+        WhenModal([](QWidget* login) { Click(login, "cmdCancel"); });
+    }
+};
+
+TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWindow) {
+    WhenModal([](QWidget* wizard) {
+        for (int page = 0; page < 4; ++page)
+            Click(wizard, "cmdNext");
+        Child<QLineEdit>(wizard, "txtProfileName")->setText("Site 1");
+        AcceptLogin(); // armed before Finish: the selection opens right after the wizard
+        Click(wizard, "cmdNext");
+    });
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+
+    EXPECT_EQ(frmMain.windowTitle(), "VYR Standalone Software V0.9");
+    EXPECT_EQ(frmMain.lblTitle->text(), "Controllers for profile Site 1");
+    EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_TRUE(QFile::exists(Data() + "/data/site1.accdb"));
+    const IniFile profile(Data() + "/profiles/site1.ini");
+    EXPECT_EQ(profile.ReadString("profile", "name", ""), "Site 1");
+    EXPECT_EQ(profile.ReadString("database", "filename", ""), "data/site1.accdb");
+    EXPECT_EQ(IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", ""), "site1.ini");
+    ASSERT_TRUE(DBConnection);
+    EXPECT_TRUE(DBConnection->IsConnected());
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Adapter not loaded"});
+    EXPECT_EQ(frmMain.StatusBar->findChildren<QLabel*>().size(), 3);
+    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked());
+    EXPECT_FALSE(frmMain.mnuLanguageDutch->isChecked());
+    EXPECT_EQ(frmMain.mnuFileProfiles->text(), "&Profiles...");
+    EXPECT_TRUE(ReadWholeFile(Data() + "/applog.log").endsWith(": Application start - V0.9\r\n"));
+    EXPECT_EQ(QFile::permissions(Data()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0)
+        << "the data directory holds personal data";
+}
+
+TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
+    WhenModal([](QWidget* wizard) { Click(wizard, "cmdCancel"); });
+    TfrmMain frmMain;
+    EXPECT_FALSE(frmMain.FormCreate());
+    EXPECT_EQ(MessageBoxes::ShownTexts().last(),
+              "No profiles found! This program cannot work without a database connection!");
+    EXPECT_TRUE(QDir(Data() + "/profiles").isEmpty());
+    EXPECT_FALSE(QFile::exists(SettingsFileName())) << "start-up itself writes no settings";
+}
+
+TEST_F(StartupTest, CancelInTheProfileSelectionEndsTheProgram) {
+    MakeProfile("north", "North");
+    CancelLogin();
+    TfrmMain frmMain;
+    EXPECT_FALSE(frmMain.FormCreate());
+}
+
+TEST_F(StartupTest, ALongLogIsCutToTheNewestLines) {
+    QDir().mkpath(Data());
+    QByteArray text;
+    for (int i = 0; i < 10500; ++i)
+        text += "old entry\r\n";
+    ASSERT_TRUE(WriteTextFile(Data() + "/applog.log", text));
+    MakeProfile("north", "North");
+    CancelLogin();
+    TfrmMain frmMain;
+    frmMain.FormCreate();
+    QList<QByteArray> lines = ReadWholeFile(Data() + "/applog.log").split('\n');
+    lines.removeLast();
+    ASSERT_EQ(lines.size(), 10001);
+    EXPECT_TRUE(lines[9999].endsWith(": Application start - V0.9\r"));
+    EXPECT_TRUE(lines[10000].endsWith(": Log truncated with 501 lines\r"));
+}
+
+TEST_F(StartupTest, AnInvalidReaderIsReportedAndStartUpGoesOn) {
+    MakeProfile("north", "North");
+    IniFile(SettingsFileName()).WriteString("settings", "reader", "maximreader");
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              (QStringList{"Invalid reader selected", "Adapter not loaded"}));
+    EXPECT_EQ(ReaderName, "maximreader");
+}
+
+TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
+    MakeProfile("north", "North");
+    ASSERT_TRUE(WriteTextFile(SettingsFileName(),
+                              "[DRIVER]\nAdapter=serial\nport=\n[Settings]\nLANGUAGE=NL\n"));
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    EXPECT_EQ(AppSettings.DriverAdapter, 0);
+    EXPECT_EQ(AppSettings.DriverPort, 0);
+    EXPECT_EQ(AppSettings.DriverArc, "32");
+    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked()) << "only exactly \"nl\" is Dutch";
+    EXPECT_EQ(frmMain.mnuFileExit->text(), "&Exit");
+}
+
+TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
+    MakeProfile("north", "North");
+    AcceptLogin();
+    {
+        TfrmMain frmMain;
+        ASSERT_TRUE(frmMain.FormCreate());
+        const QString englishTitle = frmMain.lblTitle->text();
+        frmMain.mnuLanguageDutch->trigger();
+        EXPECT_TRUE(frmMain.mnuLanguageDutch->isChecked());
+        EXPECT_FALSE(frmMain.mnuLanguageEnglish->isChecked());
+        EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", ""), "nl");
+        EXPECT_NE(frmMain.mnuLanguage->title(), "&Language");
+        EXPECT_NE(frmMain.lblTitle->text(), englishTitle);
+        EXPECT_TRUE(frmMain.lblTitle->text().contains("North"));
+        frmMain.mnuLanguageEnglish->trigger();
+        EXPECT_EQ(frmMain.mnuLanguage->title(), "&Language");
+        EXPECT_EQ(frmMain.lblTitle->text(), englishTitle);
+        frmMain.mnuLanguageDutch->trigger();
+    }
+    AcceptLogin();
+    TfrmMain next;
+    ASSERT_TRUE(next.FormCreate());
+    EXPECT_TRUE(next.mnuLanguageDutch->isChecked());
+    EXPECT_EQ(next.mnuLanguage->title(), Translate("&Language"));
+    EXPECT_NE(next.mnuLanguage->title(), "&Language");
+}
+
+TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
+    MakeProfile("north", "North");
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
+    EXPECT_THROW(frmMain.mnuLanguageDutchClick(), VyrError);
+    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked());
+    EXPECT_EQ(frmMain.mnuLanguage->title(), "&Language");
+    EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", "en"), "en");
+}
+
+TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedStillShowsAnEmptyMainWindow) {
+    MakeProfile("north", "North");
+    ASSERT_TRUE(WriteTextFile(Data() + "/data/north.accdb", "this is no database"));
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    ASSERT_TRUE(DBConnection);
+    EXPECT_FALSE(DBConnection->IsConnected());
+    EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
+    EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+}
+
+} // namespace

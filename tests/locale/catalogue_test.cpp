@@ -1,0 +1,97 @@
+// Every text the operator can see must have a Dutch translation: the texts marked in the sources,
+// and every text the window translator meets in a window that is actually built.
+#include "app/main.h"
+#include "profiles/login.h"
+#include "profiles/profilewizard.h"
+#include "reader/pickadapter.h"
+#include "shared/windowtranslation.h"
+
+#include "pofile.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace {
+
+const QHash<QString, QString>& Dutch() {
+    static const QHash<QString, QString> catalogue =
+        ReadPoTranslations(QStringLiteral(VYR_SOURCE_DIR) + "/locale/nl.po");
+    return catalogue;
+}
+
+QStringList Untranslated(const QStringList& ids) {
+    QStringList missing;
+    for (const QString& id : ids)
+        if (!Dutch().contains(id))
+            missing << id;
+    return missing;
+}
+
+TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
+    QTemporaryDir work;
+    QStringList sources;
+    QDirIterator it(QStringLiteral(VYR_SOURCE_DIR) + "/src", {"*.cpp", "*.h"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        sources << it.next();
+    const QString pot = work.path() + "/all.pot";
+    QProcess xgettext;
+    xgettext.start("xgettext", QStringList{"--from-code=UTF-8", "--language=C++", "--keyword=_",
+                                           "--keyword=N_", "-o", pot} +
+                                   sources);
+    ASSERT_TRUE(xgettext.waitForFinished(60000));
+    ASSERT_EQ(xgettext.exitCode(), 0) << xgettext.readAllStandardError().constData();
+    // A template has no translations, so its ids are read here rather than with the po reader.
+    QStringList ids;
+    const QList<QByteArray> lines = ReadWholeFile(pot).split('\n');
+    QString current;
+    bool inId = false;
+    auto unquote = [](QByteArray line) {
+        line = line.mid(line.indexOf('"') + 1);
+        line.chop(1);
+        return QString::fromUtf8(line).replace("\\n", "\n").replace("\\\"", "\"").replace(
+            "\\\\", "\\");
+    };
+    for (const QByteArray& line : lines) {
+        if (line.startsWith("msgid ")) {
+            current = unquote(line);
+            inId = true;
+        } else if (line.startsWith('"') && inId) {
+            current += unquote(line);
+        } else if (line.startsWith("msgstr")) {
+            if (!current.isEmpty())
+                ids << current;
+            inId = false;
+        }
+    }
+    ASSERT_GT(ids.size(), 0);
+    EXPECT_EQ(Untranslated(ids), QStringList());
+}
+
+class WindowTextsTest : public HomeTest {};
+
+TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
+    const std::vector<std::pair<const char*, std::function<QWidget*()>>> windows = {
+        {"main window", [] { return new TfrmMain; }},
+        {"profile selection", [] { return new TfrmLogin; }},
+        {"profile wizard", [] { return new TfrmProfileWizard; }},
+    };
+    for (const auto& [name, create] : windows) {
+        std::unique_ptr<QWidget> window(create());
+        const QStringList ids = TranslateWindow(window.get());
+        EXPECT_FALSE(ids.isEmpty()) << name;
+        EXPECT_EQ(Untranslated(ids), QStringList()) << name;
+    }
+}
+
+TEST_F(WindowTextsTest, TheAdapterDialogStaysEnglish) {
+    TfrmPickAdapter dialog;
+    EXPECT_EQ(TranslateWindow(&dialog), QStringList());
+}
+
+} // namespace

@@ -1,0 +1,202 @@
+#include "profiles/profilewizard.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+
+#include "modal.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTest>
+
+namespace {
+
+class WizardTest : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        Wizard = std::make_unique<TfrmProfileWizard>();
+    }
+    void TearDown() override {
+        Wizard.reset();
+        TfrmProfileWizard::ChooseFile = nullptr;
+        TfrmProfileWizard::LegacyImport = nullptr;
+        HomeTest::TearDown();
+    }
+    void Next(int times = 1) {
+        for (int i = 0; i < times; ++i)
+            QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+    }
+    void Back() { QTest::mouseClick(Wizard->cmdBack, Qt::LeftButton); }
+    void ToNamePage(const QString& name) {
+        Next(4);
+        Wizard->txtProfileName->setText(name);
+    }
+    bool NameIsRed() const {
+        return Wizard->txtProfileName->palette().color(QPalette::Base) == QColor(255, 0, 0);
+    }
+    QString Profiles() const { return DataDirectory() + "/profiles/"; }
+    QString Databases() const { return DataDirectory() + "/data/"; }
+
+    std::unique_ptr<TfrmProfileWizard> Wizard;
+};
+
+TEST_F(WizardTest, PagesStepForwardAndBackWithTheirCaptions) {
+    EXPECT_EQ(Wizard->CurrentStep, 0);
+    EXPECT_FALSE(Wizard->cmdBack->isEnabled());
+    Next(3);
+    EXPECT_EQ(Wizard->CurrentStep, 3);
+    EXPECT_EQ(Wizard->lblDBLocation->text(), Databases());
+    EXPECT_EQ(Wizard->cmdNext->text(), "Next >>");
+    Next();
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    EXPECT_EQ(Wizard->cmdNext->text(), "Finish!");
+    EXPECT_EQ(Wizard->lblProfileLocation->text(), Profiles() + "newprofile.ini");
+    Back();
+    EXPECT_EQ(Wizard->CurrentStep, 3);
+    EXPECT_EQ(Wizard->cmdNext->text(), "Next >>");
+    Next();
+    EXPECT_EQ(Wizard->cmdNext->text(), "Finish!");
+}
+
+TEST_F(WizardTest, SourceChoiceEnablesOnlyItsBrowseButton) {
+    Next(2);
+    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton);
+    EXPECT_TRUE(Wizard->cmdBrowseExistingDB->isEnabled());
+    EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
+    QTest::mouseClick(Wizard->dbBSTFiles, Qt::LeftButton);
+    EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
+    EXPECT_TRUE(Wizard->cmdBrowseBSTFiles->isEnabled());
+    QTest::mouseClick(Wizard->dbNew, Qt::LeftButton);
+    EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
+    EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
+    EXPECT_FALSE(Wizard->txtExistingDB->isEnabled());
+    EXPECT_FALSE(Wizard->dbTypeMySQL->isEnabled());
+}
+
+TEST_F(WizardTest, NameFieldTurnsRedWhenEmptyOrTaken) {
+    ASSERT_TRUE(WriteTextFile(Profiles() + "site1.ini", "[profile]\nname=Site 1\n"));
+    ToNamePage("Fresh");
+    EXPECT_FALSE(NameIsRed());
+    Wizard->txtProfileName->setText("SITE-1");
+    EXPECT_TRUE(NameIsRed());
+    EXPECT_EQ(Wizard->lblProfileLocation->text(), Profiles() + "site1.ini");
+    Wizard->txtProfileName->setText("");
+    EXPECT_TRUE(NameIsRed());
+    EXPECT_EQ(Wizard->lblProfileLocation->text(), "");
+}
+
+TEST_F(WizardTest, FinishCreatesDatabaseFromTemplateAndProfileFile) {
+    ToNamePage("Hal 2 / Deur 12");
+    Next();
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_EQ(ReadWholeFile(Databases() + "hal2deur12.accdb"),
+              ReadWholeFile(ProgramDirectory() + "/default.accdb"));
+    const IniFile profile(Profiles() + "hal2deur12.ini");
+    EXPECT_EQ(profile.ReadString("profile", "name", ""), "Hal 2 / Deur 12");
+    EXPECT_EQ(profile.ReadString("database", "filename", ""), "data/hal2deur12.accdb");
+}
+
+TEST_F(WizardTest, ANameWithoutLettersOrDigitsStillMakesItsFiles) {
+    ToNamePage(QString::fromUtf8("ÉÀ!"));
+    Next();
+    EXPECT_TRUE(QFile::exists(Profiles() + ".ini"));
+    EXPECT_TRUE(QFile::exists(Databases() + ".accdb"));
+}
+
+TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
+    const QString chosen = Home->Path() + "/old.mdb";
+    ASSERT_TRUE(WriteTextFile(chosen, "database bytes"));
+    TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString& filter) {
+        EXPECT_TRUE(filter.contains("*.mdb"));
+        return chosen;
+    };
+    Next(2);
+    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton);
+    QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
+    EXPECT_EQ(Wizard->txtExistingDB->text(), chosen);
+    Next(2);
+    Wizard->txtProfileName->setText("Copy");
+    Next();
+    EXPECT_EQ(ReadWholeFile(Databases() + "copy.accdb"), QByteArray("database bytes"));
+}
+
+struct RefusedCase {
+    const char* what;
+    QString name;
+    QString existingProfile; // file in profiles/ that exists before Finish
+    QString existingDatabase;
+};
+
+class WizardRefusalTest : public WizardTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
+    const RefusedCase c = GetParam();
+    if (!c.existingProfile.isEmpty())
+        ASSERT_TRUE(WriteTextFile(Profiles() + c.existingProfile, "[profile]\nname=Mine\n"));
+    if (!c.existingDatabase.isEmpty())
+        ASSERT_TRUE(WriteTextFile(Databases() + c.existingDatabase, "precious"));
+    ToNamePage(c.name);
+    Next();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << c.what;
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+    EXPECT_NE(Wizard->result(), QDialog::Accepted);
+    if (!c.existingProfile.isEmpty())
+        EXPECT_EQ(ReadWholeFile(Profiles() + c.existingProfile), "[profile]\nname=Mine\n");
+    if (!c.existingDatabase.isEmpty())
+        EXPECT_EQ(ReadWholeFile(Databases() + c.existingDatabase), "precious");
+    EXPECT_EQ(QDir(Profiles()).entryList(QDir::Files | QDir::Hidden).size(),
+              c.existingProfile.isEmpty() ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, WizardRefusalTest,
+    ::testing::Values(RefusedCase{"empty name", "", "", ""},
+                      RefusedCase{"profile exists", "Site 1", "site1.ini", ""},
+                      RefusedCase{"database exists", "Site 1", "", "site1.accdb"}));
+
+TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
+    Next(2);
+    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton); // and no file chosen
+    Next(2);
+    Wizard->txtProfileName->setText("Nothing");
+    Next();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_FALSE(QFile::exists(Profiles() + "nothing.ini"));
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+}
+
+TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
+    QString importedFrom, importedInto;
+    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into) {
+        importedFrom = from;
+        importedInto = into;
+    };
+    TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString& filter) {
+        EXPECT_EQ(filter, "autonoom.bst (autonoom.bst)");
+        return QString("/old/autonoom.bst");
+    };
+    Next(2);
+    QTest::mouseClick(Wizard->dbBSTFiles, Qt::LeftButton);
+    QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+    Next(2);
+    Wizard->txtProfileName->setText("Legacy");
+    Next();
+    EXPECT_EQ(importedFrom, "/old/autonoom.bst");
+    EXPECT_EQ(importedInto, Databases() + "legacy.accdb");
+    EXPECT_TRUE(QFile::exists(Profiles() + "legacy.ini"));
+}
+
+} // namespace
