@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+#include <vector>
+
+// One value of a result set's current row. It points into the result set, so it is read at once
+// and not kept beyond the next cursor move or the release of its result set.
+class TMyField {
+public:
+    TMyField() = default;
+    explicit TMyField(const QVariant* value) : FValue(value) {}
+
+    int AsInteger() const;        // 0 for NULL, empty or non-numeric text
+    QString AsString() const;     // "" for NULL
+    QDateTime AsDateTime() const; // local time; invalid for NULL or text that is no date
+    bool IsNull() const;
+
+private:
+    const QVariant* FValue = nullptr;
+};
+
+// The rows of one statement, fully fetched, in the order the engine returned them. The cursor
+// starts on the first row. Field names compare case-insensitively. Reading the fields when the
+// cursor is past the last row gives NULL values; a name or position the statement did not select
+// is a fault in the program and raises VyrError.
+class TMyResultSet {
+public:
+    int RecordCount() const { return FColumnCount == 0 ? 0 : int(FValues.size() / FColumnCount); }
+    void First() { FRow = 0; }
+    void Next() {
+        if (!Eof())
+            ++FRow;
+    }
+    bool Eof() const { return FRow >= RecordCount(); }
+    int FieldCount() const { return FColumnCount; }
+    TMyField Fields(int index) const;
+    TMyField FieldByName(const QString& name) const;
+    const QStringList& FieldNames() const { return FNames; }
+
+    // For connectors filling the set: the columns once, then the values row after row.
+    void SetFieldNames(QStringList names);
+    void ReserveRows(qsizetype rows) { FValues.reserve(size_t(rows) * size_t(FColumnCount)); }
+    void AppendValue(QVariant value) { FValues.push_back(std::move(value)); }
+
+private:
+    int FieldIndex(const QString& name) const;
+
+    QStringList FNames;
+    int FColumnCount = 0;
+    std::vector<QVariant> FValues; // row after row
+    int FRow = 0;
+};
+
+using TMyDBStateNotify = std::function<void()>;
+
+// The program's one door to its database: statements go in as Access-dialect text, errors never
+// come out as exceptions but as a false result and the engine's message in GetLastError.
+class TMyDBConnector {
+public:
+    virtual ~TMyDBConnector();
+
+    virtual QString GetDBTypeName() const;
+    // Opens the database that ConnectionString names; true when it is open afterwards.
+    virtual bool Connect() = 0;
+    virtual void Disconnect() = 0;
+    virtual bool IsConnected() const = 0;
+    virtual bool ReConnect() = 0;
+    // The message of the most recent error caught; never cleared.
+    virtual QString GetLastError() const = 0;
+    // Runs a statement that returns no rows; true only when exactly one row was affected.
+    virtual bool ExecuteQuery(const QString& sql) = 0;
+    // Always leaves a new result set in QObject, which the caller releases with DestroyQuery, even
+    // when the statement failed (false). Whatever QObject held before is not released.
+    virtual bool Query(const QString& sql, TMyResultSet*& QObject) = 0;
+    // Releases the result set and empties the reference; an empty reference is left alone.
+    virtual void DestroyQuery(TMyResultSet*& QObject) = 0;
+
+    QString ConnectionString;
+
+    TMyDBStateNotify& OnStateConnected() { return FStateConnectedEvent; }
+    TMyDBStateNotify& OnStateDisconnected() { return FStateDisconnectedEvent; }
+
+protected:
+    void NotifyConnected() const;
+    void NotifyDisconnected() const;
+
+    // Bracket a run of many statements (see TBulkWork). An engine that gains nothing from it keeps
+    // these no-ops.
+    virtual void BeginBulkWork() {}
+    virtual void EndBulkWork() {}
+    friend class TBulkWork;
+
+private:
+    TMyDBStateNotify FStateConnectedEvent;
+    TMyDBStateNotify FStateDisconnectedEvent;
+};
+
+// Keeps a connector in bulk mode for its lifetime: the legacy import and the grant to all
+// cardholders send thousands of statements, and one transaction instead of one each makes that
+// fast. What was done is committed when the scope ends for any reason, an early return or an
+// exception included, so the outcome is the same as sending the statements one by one.
+class TBulkWork {
+public:
+    explicit TBulkWork(TMyDBConnector* connector);
+    ~TBulkWork();
+    TBulkWork(const TBulkWork&) = delete;
+    TBulkWork& operator=(const TBulkWork&) = delete;
+
+private:
+    TMyDBConnector* FConnector;
+};
+
+// The fixed password every profile database carries in its connection string.
+inline constexpr char DatabasePassword[] = "kmr4816";
+
+// The connection string for a profile database file, relative names included.
+QString JetConnectionString(const QString& dbFileName);
+
+// The value of `key` (case-insensitive) in a connection string, with quoted values unquoted; empty
+// when the key is missing.
+QString ConnectionStringValue(const QString& connectionString, const QString& key);
+
+// The database file a connection string names, with `\` read as `/` (profile files written on
+// Windows) and a relative name resolved against the working directory.
+QString ConnectionStringFile(const QString& connectionString);

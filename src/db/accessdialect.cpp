@@ -1,0 +1,209 @@
+#include "db/accessdialect.h"
+
+namespace {
+
+bool IsWordChar(char16_t c) {
+    if (c < 0x80)
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'_';
+    return QChar(c).isLetterOrNumber() || QChar::isSurrogate(c);
+}
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v';
+}
+
+bool SameWord(QStringView word, QStringView keyword) {
+    return word.size() == keyword.size() && word.compare(keyword, Qt::CaseInsensitive) == 0;
+}
+
+void AppendTwoDigits(QString& text, int value) {
+    text += QChar(u'0' + value / 10);
+    text += QChar(u'0' + value % 10);
+}
+
+// Walks a statement once. Unchanged stretches are copied only when something before the end
+// needed rewriting, so a statement that needs none comes back as the same shared string.
+class TTranslator {
+public:
+    TTranslator(const QString& statement, const QDateTime& now) : FIn(statement), FNow(now) {}
+
+    TDialectTranslation Run() {
+        const qsizetype size = FIn.size();
+        qsizetype pos = 0;
+        while (pos < size) {
+            const char16_t c = FIn[pos].unicode();
+            if (c == u'"') {
+                if (!TextLiteral(pos))
+                    return Refuse(QStringLiteral("A text in the statement is not closed"));
+            } else if (c == u'\'') {
+                pos = SkipQuoted(pos, u'\'');
+                if (pos < 0)
+                    return Refuse(QStringLiteral("A text in the statement is not closed"));
+            } else if (c == u'[' || c == u'`') {
+                pos = SkipQuoted(pos, c == u'[' ? u']' : u'`');
+                if (pos < 0)
+                    return Refuse(QStringLiteral("A name in the statement is not closed"));
+            } else if (c == u';') {
+                for (qsizetype rest = pos + 1; rest < size; ++rest) {
+                    if (!IsBlank(FIn[rest].unicode()))
+                        return Refuse(QStringLiteral("Only one statement can be sent at a time"));
+                }
+                Replace(pos, size, {});
+                pos = size;
+            } else if ((c == u'-' && pos + 1 < size && FIn[pos + 1] == u'-') ||
+                       (c == u'/' && pos + 1 < size && FIn[pos + 1] == u'*')) {
+                return Refuse(QStringLiteral("A statement cannot contain a comment"));
+            } else if (c == u'@' && pos + 1 < size && FIn[pos + 1] == u'@') {
+                const qsizetype end = WordEnd(pos + 2);
+                if (SameWord(QStringView(FIn).sliced(pos + 2, end - pos - 2), u"identity"))
+                    Replace(pos, end, u"last_insert_rowid()");
+                pos = end;
+            } else if (IsWordChar(c)) {
+                pos = Word(pos);
+            } else {
+                ++pos;
+            }
+        }
+        TDialectTranslation result;
+        result.Ok = true;
+        if (FChanged) {
+            FOut += QStringView(FIn).sliced(FCopied);
+            result.Sql = std::move(FOut);
+        } else {
+            result.Sql = FIn;
+        }
+        return result;
+    }
+
+private:
+    // Replaces [from, to) of the input with `text`.
+    void Replace(qsizetype from, qsizetype to, QStringView text) {
+        if (!FChanged) {
+            FOut.reserve(FIn.size() + 24);
+            FChanged = true;
+        }
+        FOut += QStringView(FIn).sliced(FCopied, from - FCopied);
+        FOut += text;
+        FCopied = to;
+    }
+
+    TDialectTranslation Refuse(const QString& why) {
+        TDialectTranslation result;
+        result.Error = why;
+        return result;
+    }
+
+    qsizetype WordEnd(qsizetype pos) const {
+        while (pos < FIn.size() && IsWordChar(FIn[pos].unicode()))
+            ++pos;
+        return pos;
+    }
+
+    qsizetype SkipBlanks(qsizetype pos) const {
+        while (pos < FIn.size() && IsBlank(FIn[pos].unicode()))
+            ++pos;
+        return pos;
+    }
+
+    // Past the closing `close` of a quoted stretch opened at `pos` (a doubled closing character
+    // stands for itself); -1 when it never closes.
+    qsizetype SkipQuoted(qsizetype pos, char16_t close) const {
+        for (++pos; pos < FIn.size(); ++pos) {
+            if (FIn[pos] == close) {
+                if (close != u']' && pos + 1 < FIn.size() && FIn[pos + 1] == close)
+                    ++pos;
+                else
+                    return pos + 1;
+            }
+        }
+        return -1;
+    }
+
+    // "..." with "" for a quote becomes '...' with '' for each apostrophe.
+    bool TextLiteral(qsizetype& pos) {
+        const qsizetype end = SkipQuoted(pos, u'"');
+        if (end < 0)
+            return false;
+        Replace(pos, pos, {});
+        FOut += u'\'';
+        for (qsizetype i = pos + 1; i < end - 1; ++i) {
+            const QChar c = FIn[i];
+            if (c == u'"')
+                ++i; // the second of a doubled quote
+            else if (c == u'\'')
+                FOut += u'\'';
+            FOut += c;
+        }
+        FOut += u'\'';
+        FCopied = end;
+        pos = end;
+        return true;
+    }
+
+    qsizetype Word(qsizetype pos) {
+        const qsizetype end = WordEnd(pos);
+        const QStringView word = QStringView(FIn).sliced(pos, end - pos);
+        if (SameWord(word, u"DELETE")) {
+            // DELETE * FROM: SQLite knows no star there.
+            qsizetype next = SkipBlanks(end);
+            if (next < FIn.size() && FIn[next] == u'*') {
+                const qsizetype from = SkipBlanks(next + 1);
+                const qsizetype fromEnd = WordEnd(from);
+                if (SameWord(QStringView(FIn).sliced(from, fromEnd - from), u"FROM")) {
+                    Replace(end, from, u" ");
+                    return fromEnd;
+                }
+            }
+        } else if (SameWord(word, u"NOW")) {
+            qsizetype next = SkipBlanks(end);
+            if (next < FIn.size() && FIn[next] == u'(') {
+                next = SkipBlanks(next + 1);
+                if (next < FIn.size() && FIn[next] == u')') {
+                    Replace(pos, next + 1, NowLiteral());
+                    return next + 1;
+                }
+            }
+        }
+        return end;
+    }
+
+    QString NowLiteral() {
+        if (FNowText.isEmpty()) {
+            const QDateTime now = FNow.isValid() ? FNow : QDateTime::currentDateTime();
+            FNowText = u'\'' + DatabaseDateTimeText(now) + u'\'';
+        }
+        return FNowText;
+    }
+
+    const QString& FIn;
+    const QDateTime FNow;
+    QString FNowText;
+    QString FOut;
+    qsizetype FCopied = 0;
+    bool FChanged = false;
+};
+
+} // namespace
+
+TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now) {
+    return TTranslator(statement, now).Run();
+}
+
+QString DatabaseDateTimeText(const QDateTime& moment) {
+    const QDateTime local = moment.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = local.time();
+    QString text = QString::number(date.year()).rightJustified(4, u'0');
+    text += u'-';
+    AppendTwoDigits(text, date.month());
+    text += u'-';
+    AppendTwoDigits(text, date.day());
+    text += u' ';
+    AppendTwoDigits(text, time.hour());
+    text += u':';
+    AppendTwoDigits(text, time.minute());
+    text += u':';
+    AppendTwoDigits(text, time.second());
+    return text;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// The program's statements are written in the Access dialect: text in double quotes,
+// "DELETE * FROM", NOW(), "SELECT @@Identity", a Yes/No column tested with NOT. SQLite reads
+// double quotes as identifiers, so every statement is rewritten before the engine sees it:
+//
+//   "..." text          -> '...' text (a doubled "" inside is one ", a ' inside is doubled)
+//   DELETE * FROM       -> DELETE FROM
+//   NOW()               -> the local date and time as 'yyyy-MM-dd HH:mm:ss'
+//   @@Identity          -> last_insert_rowid()
+//
+// Single-quoted text, [bracketed] and `backticked` names pass unchanged, and nothing inside any
+// of them is ever rewritten. The Yes/No column is an integer 0/1 in our schema, so "NOT Deleted"
+// and "Deleted = 1" need no rewriting.
+//
+// One statement per call: a `;` followed by anything but blanks is refused, and so is a comment
+// (Access has none, and in SQLite one could hide the rest of the statement).
+struct TDialectTranslation {
+    bool Ok = false;
+    QString Sql;   // the statement for SQLite, when Ok
+    QString Error; // why the statement was refused, when not Ok
+};
+
+// `now` is the moment NOW() stands for; when it is invalid, the current local time is read once,
+// and only when the statement uses NOW().
+TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now = {});
+
+// The text form of date-times in the database ('yyyy-MM-dd HH:mm:ss', local time).
+QString DatabaseDateTimeText(const QDateTime& moment);

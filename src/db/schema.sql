@@ -1,0 +1,42 @@
+-- The empty profile database. Every new profile starts as a copy of the file built from this.
+--
+-- Lists are ordered by ConName and CardHolder: those columns compare with LOCALE_NOCASE, which the
+-- program registers on each connection (case-insensitive, accent-aware). No index is built on
+-- them, because an index would freeze one locale's order into the file.
+-- Card numbers are hexadecimal; NOCASE lets "0a..." find "0A..." as Access always did.
+-- Date-times are text 'yyyy-MM-dd HH:mm:ss' in local time. Deleted is the Yes/No flag as 0/1.
+
+CREATE TABLE Controllers (
+    ConID INTEGER PRIMARY KEY AUTOINCREMENT,
+    ConType TEXT,
+    ConName TEXT COLLATE LOCALE_NOCASE,
+    ConCode TEXT,
+    ConByte1 INTEGER,
+    ConByte2 INTEGER
+);
+
+CREATE TABLE CardHolders (
+    CardNumber TEXT COLLATE NOCASE,
+    CardHolder TEXT COLLATE LOCALE_NOCASE,
+    CardCustom1 TEXT,
+    CardCustom2 TEXT,
+    CardCustom3 TEXT,
+    CardCustom4 TEXT,
+    CardInactive TEXT,
+    CardAdded TEXT,
+    CardLastEdit TEXT,
+    Deleted INTEGER NOT NULL DEFAULT 0
+);
+
+-- Not unique: the program itself keeps one row per card number.
+CREATE INDEX CardHoldersByCardNumber ON CardHolders (CardNumber);
+
+CREATE TABLE CardZones (
+    ConID INTEGER,
+    CardNumber TEXT COLLATE NOCASE,
+    ZoneID INTEGER
+);
+
+-- Both cover their queries: the card count per controller, and the zones of one card.
+CREATE INDEX CardZonesByController ON CardZones (ConID, ZoneID);
+CREATE INDEX CardZonesByCardNumber ON CardZones (CardNumber, ConID, ZoneID);
