@@ -1,0 +1,121 @@
+#include "config.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace onewire {
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+int16_t toInt16(std::string_view text) {
+    long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return 0;
+    return static_cast<int16_t>(std::clamp<long>(value, INT16_MIN, INT16_MAX));
+}
+
+// "port12" -> 12; anything else -> nothing.
+std::optional<int> serialPortKey(std::string_view key) {
+    constexpr std::string_view prefix = "port";
+    if (key.size() <= prefix.size() || key.substr(0, prefix.size()) != prefix)
+        return std::nullopt;
+    int number = 0;
+    auto digits = key.substr(prefix.size());
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+PortConfig parsePortConfig(std::string_view text) {
+    PortConfig config;
+    bool haveType = false;
+    bool haveNumber = false;
+    std::string section;
+    while (!text.empty()) {
+        auto newline = text.find('\n');
+        auto line = trim(text.substr(0, newline));
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            auto close = line.find(']');
+            section = close == std::string_view::npos ? std::string()
+                                                      : lowered(trim(line.substr(1, close - 1)));
+            continue;
+        }
+        auto equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        auto key = lowered(trim(line.substr(0, equals)));
+        auto value = trim(line.substr(equals + 1));
+        if (section == "default" && key == "porttype" && !haveType) {
+            config.defaultPortType = toInt16(value);
+            haveType = true;
+        } else if (section == "default" && key == "portnum" && !haveNumber) {
+            config.defaultPortNumber = toInt16(value);
+            haveNumber = true;
+        } else if (section == "serial") {
+            if (auto number = serialPortKey(key); number && !value.empty())
+                config.serialDevices.emplace(*number, std::string(value));
+        }
+    }
+    return config;
+}
+
+std::string portConfigPath() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    // The XDG rules ignore a relative path here.
+    if (configHome && configHome[0] == '/')
+        return std::string(configHome) + "/ibfs32.ini";
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* entry = getpwuid(getuid());
+        home = entry ? entry->pw_dir : "";
+    }
+    return std::string(home) + "/.config/ibfs32.ini";
+}
+
+PortConfig loadPortConfig() {
+    std::ifstream file(portConfigPath(), std::ios::binary);
+    if (!file)
+        return {};
+    std::ostringstream content;
+    content << file.rdbuf();
+    return parsePortConfig(content.str());
+}
+
+std::optional<std::string> serialDevicePath(const PortConfig& config, int portNumber) {
+    if (portNumber <= 0)
+        return std::nullopt;
+    if (auto entry = config.serialDevices.find(portNumber); entry != config.serialDevices.end())
+        return entry->second;
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+} // namespace onewire

@@ -1,0 +1,210 @@
+#include "ds2480b.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace onewire {
+
+namespace {
+
+// Mode switches (command mode only; in data mode 0xE3 is the escape and is doubled as data).
+constexpr uint8_t switchToDataMode = 0xE1;
+constexpr uint8_t switchToCommandMode = 0xE3;
+
+// Communication commands at standard speed: 1 ff p ss 0 1 (function, polarity, speed).
+constexpr uint8_t resetCommand = 0xC1;
+constexpr uint8_t searchAcceleratorOn = 0xB1;
+constexpr uint8_t searchAcceleratorOff = 0xA1;
+constexpr uint8_t singleBitWrite0 = 0x81;
+constexpr uint8_t singleBitWrite1 = 0x91;
+
+// Configuration: 0 ppp vvv 1 writes parameter ppp; 0 000 ppp 1 reads it. Slew rate 1.37 V/us,
+// write-1 low time 10 us, data sample offset 8 us: the values recommended for most buses.
+constexpr uint8_t setPulldownSlewRate = 0x17;
+constexpr uint8_t setWrite1LowTime = 0x45;
+constexpr uint8_t setSampleOffset = 0x5B;
+constexpr uint8_t readBaudRate = 0x0F;
+
+constexpr uint8_t searchRomCommand = 0xF0;
+
+// Long blocks go in pieces so neither side's buffer can fill while the other waits.
+constexpr size_t largestBlock = 512;
+
+// 9600 baud is about a millisecond a byte each way; the adapter's 1-Wire time is less.
+std::chrono::milliseconds answerTimeout(size_t bytesOut, size_t bytesIn) {
+    return std::chrono::milliseconds(200 + 2 * (bytesOut + bytesIn));
+}
+
+} // namespace
+
+Ds2480bMaster::Ds2480bMaster(const std::string& devicePath) : port_(devicePath) {
+    detect();
+}
+
+void Ds2480bMaster::detect() {
+    // A break puts the adapter through a master reset; it then takes the first byte at 9600 baud
+    // as its timing byte and does not answer it. An adapter that missed the break (or a port
+    // that cannot send one) runs that byte as a 1-Wire reset and answers it, so the input is
+    // discarded once any such answer has had time to arrive.
+    port_.sendBreak();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const uint8_t timingByte[] = {resetCommand};
+    port_.write(timingByte, answerTimeout(1, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    port_.discardInput();
+
+    const std::vector<uint8_t> setup = {setPulldownSlewRate, setWrite1LowTime, setSampleOffset,
+                                        readBaudRate, singleBitWrite1};
+    std::vector<uint8_t> answer;
+    try {
+        answer = exchange(setup, setup.size());
+    } catch (const LinkError& error) {
+        throw LinkError(std::string("no DS2480B answers: ") + error.what());
+    }
+    // Parameter writes echo the command with bit 0 cleared; the baud rate reads back as 000
+    // (9600); the single bit answers with its read level in the low two bits.
+    bool answersLikeDs2480b = answer[0] == (setPulldownSlewRate & 0xFE) &&
+                              answer[1] == (setWrite1LowTime & 0xFE) &&
+                              answer[2] == (setSampleOffset & 0xFE) && answer[3] == 0x00 &&
+                              (answer[4] & 0xFC) == (singleBitWrite1 & 0xFC);
+    if (!answersLikeDs2480b)
+        throw LinkError("the device on the port does not answer like a DS2480B");
+    mode_ = Mode::Command;
+}
+
+void Ds2480bMaster::toCommandMode(std::vector<uint8_t>& out) {
+    if (mode_ == Mode::Data)
+        out.push_back(switchToCommandMode);
+    mode_ = Mode::Command;
+}
+
+void Ds2480bMaster::toDataMode(std::vector<uint8_t>& out) {
+    if (mode_ == Mode::Command)
+        out.push_back(switchToDataMode);
+    mode_ = Mode::Data;
+}
+
+void Ds2480bMaster::appendData(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    for (uint8_t byte : bytes) {
+        out.push_back(byte);
+        if (byte == switchToCommandMode)
+            out.push_back(byte);
+    }
+}
+
+std::vector<uint8_t> Ds2480bMaster::exchange(const std::vector<uint8_t>& out, size_t answerSize) {
+    auto timeout = answerTimeout(out.size(), answerSize);
+    port_.write(out, timeout);
+    std::vector<uint8_t> answer(answerSize);
+    if (answerSize > 0)
+        port_.read(answer, timeout);
+    return answer;
+}
+
+ResetResult Ds2480bMaster::decodeReset(uint8_t answer) {
+    // 11 x rrr pp: the chip revision in the middle, the 1-Wire outcome in the low two bits.
+    if ((answer & 0xC0) != 0xC0)
+        throw LinkError("the adapter gave no reset answer");
+    switch (answer & 0x03) {
+    case 0x00:
+        return ResetResult::Shorted;
+    case 0x01:
+    case 0x02: // presence from a device signalling an alarm
+        return ResetResult::Presence;
+    default:
+        return ResetResult::NoPresence;
+    }
+}
+
+ResetResult Ds2480bMaster::reset() {
+    std::vector<uint8_t> out;
+    toCommandMode(out);
+    out.push_back(resetCommand);
+    return decodeReset(exchange(out, 1)[0]);
+}
+
+bool Ds2480bMaster::touchBit(bool bit) {
+    std::vector<uint8_t> out;
+    toCommandMode(out);
+    uint8_t command = bit ? singleBitWrite1 : singleBitWrite0;
+    out.push_back(command);
+    uint8_t answer = exchange(out, 1)[0];
+    if ((answer & 0xFC) != (command & 0xFC))
+        throw LinkError("the adapter gave no bit answer");
+    return (answer & 0x03) == 0x03;
+}
+
+uint8_t Ds2480bMaster::touchByte(uint8_t byte) {
+    touchBlock(std::span<uint8_t>(&byte, 1));
+    return byte;
+}
+
+void Ds2480bMaster::touchBlock(std::span<uint8_t> bytes) {
+    while (!bytes.empty()) {
+        auto piece = bytes.first(std::min(bytes.size(), largestBlock));
+        std::vector<uint8_t> out;
+        toDataMode(out);
+        appendData(out, piece);
+        auto answer = exchange(out, piece.size());
+        std::copy(answer.begin(), answer.end(), piece.begin());
+        bytes = bytes.subspan(piece.size());
+    }
+}
+
+ResetResult Ds2480bMaster::resetThenTouch(std::span<uint8_t> bytes) {
+    if (bytes.size() > largestBlock) {
+        ResetResult result = reset();
+        touchBlock(bytes);
+        return result;
+    }
+    std::vector<uint8_t> out;
+    toCommandMode(out);
+    out.push_back(resetCommand);
+    toDataMode(out);
+    appendData(out, bytes);
+    auto answer = exchange(out, 1 + bytes.size());
+    std::copy(answer.begin() + 1, answer.end(), bytes.begin());
+    return decodeReset(answer[0]);
+}
+
+SearchPass Ds2480bMaster::searchPass(const Rom& steering) {
+    // The accelerator takes the path as 64 pairs of bits (position n in bit 2n+1, bit 2n unused)
+    // and answers each pair with the chosen bit (2n+1) and a disagreement flag (2n).
+    std::array<uint8_t, 16> path{};
+    for (int n = 0; n < 64; ++n)
+        if (romBit(steering, n))
+            path[n / 4] |= static_cast<uint8_t>(1 << (2 * (n % 4) + 1));
+
+    std::vector<uint8_t> out;
+    toCommandMode(out);
+    out.push_back(resetCommand);
+    toDataMode(out);
+    out.push_back(searchRomCommand);
+    toCommandMode(out);
+    out.push_back(searchAcceleratorOn);
+    toDataMode(out);
+    appendData(out, path);
+    toCommandMode(out);
+    out.push_back(searchAcceleratorOff);
+    auto answer = exchange(out, 2 + path.size());
+
+    SearchPass pass;
+    pass.reset = decodeReset(answer[0]);
+    if (answer[1] != searchRomCommand)
+        throw LinkError("the adapter garbled the search command");
+    for (int n = 0; n < 64; ++n) {
+        uint8_t pair = static_cast<uint8_t>(answer[2 + n / 4] >> (2 * (n % 4)));
+        if (pair & 0x02)
+            pass.rom[n / 8] |= static_cast<uint8_t>(1 << (n % 8));
+        if (pair & 0x01)
+            pass.discrepancies[n / 8] |= static_cast<uint8_t>(1 << (n % 8));
+    }
+    // After a position where nobody answered, the accelerator reports ones with the flag set
+    // up to the end. A real disagreement at the last bit reads the same, but only when the
+    // pass was steered to 1 there.
+    pass.noResponse =
+        romBit(pass.rom, 63) && romBit(pass.discrepancies, 63) && !romBit(steering, 63);
+    return pass;
+}
+
+} // namespace onewire

@@ -1,0 +1,52 @@
+#include "search.h"
+
+namespace onewire {
+
+void RomSearch::restart() {
+    lastRom_ = {};
+    lastZeroTaken_ = -1;
+    started_ = false;
+    exhausted_ = false;
+}
+
+RomSearch::Outcome RomSearch::next(LinkMaster& link, Rom& found) {
+    if (exhausted_) {
+        restart();
+        return Outcome::NoDevice;
+    }
+    // Follow the previous path up to its last unexplored branch, take the 1 branch there, and
+    // prefer 0 beyond it.
+    Rom steering{};
+    if (started_) {
+        for (int n = 0; n <= lastZeroTaken_; ++n) {
+            bool bit = n == lastZeroTaken_ ? true : romBit(lastRom_, n);
+            if (bit)
+                steering[n / 8] |= static_cast<uint8_t>(1 << (n % 8));
+        }
+    }
+    SearchPass pass = link.searchPass(steering);
+    if (pass.reset != ResetResult::Presence) {
+        restart();
+        return Outcome::NoDevice;
+    }
+    if (pass.noResponse) {
+        // A device left the bus during the walk, or the bus is disturbed.
+        restart();
+        return Outcome::BusError;
+    }
+    int zeroTaken = -1;
+    for (int n = 63; n >= 0; --n) {
+        if (romBit(pass.discrepancies, n) && !romBit(pass.rom, n)) {
+            zeroTaken = n;
+            break;
+        }
+    }
+    lastRom_ = pass.rom;
+    lastZeroTaken_ = zeroTaken;
+    started_ = true;
+    exhausted_ = zeroTaken < 0;
+    found = pass.rom;
+    return Outcome::Found;
+}
+
+} // namespace onewire

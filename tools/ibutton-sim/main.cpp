@@ -1,0 +1,125 @@
+// ibutton-sim: a DS2480B serial 1-Wire adapter with virtual iButtons, on a pseudo-terminal.
+#include "bus.h"
+#include "ptyserver.h"
+#include "statefolder.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* usage =
+    "usage: ibutton-sim serve --tty PATH --state DIR [--trace]\n"
+    "       ibutton-sim --state DIR put ROM       put a device on the bus (14 digits: CRC added)\n"
+    "       ibutton-sim --state DIR remove ROM    take it off\n"
+    "       ibutton-sim --state DIR list          the ROMs on the bus\n"
+    "       ibutton-sim --state DIR dump ROM      a DS1993's memory as hex\n"
+    "       ibutton-sim crc ROM                   14 or 16 digits: the ROM with its CRC\n"
+    "ROM: 16 hexadecimal digits in bus order, family code first, CRC last.\n"
+    "serve: runs until SIGTERM/SIGINT; SIGUSR1 prints the traffic counters, which are also\n"
+    "written to DIR/stats after every exchange.\n";
+
+int usageError() {
+    std::cerr << usage;
+    return 2;
+}
+
+std::optional<ibsim::Rom> romArgument(const std::vector<std::string>& words, size_t index) {
+    if (index >= words.size()) {
+        std::cerr << "ibutton-sim: a ROM is needed\n";
+        return std::nullopt;
+    }
+    auto rom = ibsim::romFromArgument(words[index]);
+    if (!rom)
+        std::cerr << "ibutton-sim: not a ROM (14 or 16 hexadecimal digits): " << words[index]
+                  << '\n';
+    return rom;
+}
+
+void dump(const ibsim::Ds1993Memory& memory) {
+    for (size_t row = 0; row < memory.size(); row += 16) {
+        std::printf("%04zX:", row);
+        for (size_t i = row; i < row + 16; ++i)
+            std::printf(" %02X", memory[i]);
+        std::printf("\n");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string state;
+    std::string tty;
+    bool trace = false;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if ((argument == "--state" || argument == "--tty") && i + 1 < argc) {
+            (argument == "--state" ? state : tty) = argv[++i];
+        } else if (argument == "--trace") {
+            trace = true;
+        } else if (argument == "--help" || argument == "-h") {
+            std::cout << usage;
+            return 0;
+        } else {
+            words.push_back(argument);
+        }
+    }
+    if (words.empty())
+        return usageError();
+    const std::string& action = words[0];
+
+    try {
+        if (action == "crc") {
+            auto rom = romArgument(words, 1);
+            if (!rom)
+                return 1;
+            std::cout << onewire::romToHex(*rom) << '\n';
+            return 0;
+        }
+        if (state.empty())
+            return usageError();
+        ibsim::StateFolder folder(state, std::cerr);
+
+        if (action == "serve") {
+            if (tty.empty())
+                return usageError();
+            std::filesystem::create_directories(state);
+            ibsim::StateFolderSource source(folder);
+            ibsim::OneWireBus bus(source);
+            ibsim::PtyServer server(tty, bus, folder.directory() / "stats", trace);
+            return server.run();
+        }
+        if (action == "put" || action == "remove" || action == "dump") {
+            auto rom = romArgument(words, 1);
+            if (!rom)
+                return 1;
+            if (action == "put") {
+                if (!onewire::romCrcValid(*rom))
+                    std::cerr << "ibutton-sim: note: the CRC byte of " << onewire::romToHex(*rom)
+                              << " is wrong; the device goes on the bus as written\n";
+                folder.put(*rom);
+                return 0;
+            }
+            if (action == "remove")
+                return folder.remove(*rom) ? 0 : 1;
+            if (!std::filesystem::exists(folder.memoryPath(*rom))) {
+                std::cerr << "ibutton-sim: no memory file for " << onewire::romToHex(*rom) << '\n';
+                return 1;
+            }
+            dump(folder.readMemory(*rom));
+            return 0;
+        }
+        if (action == "list") {
+            for (const auto& rom : folder.readBus())
+                std::cout << onewire::romToHex(rom) << '\n';
+            return 0;
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "ibutton-sim: " << error.what() << '\n';
+        return 1;
+    }
+    return usageError();
+}
