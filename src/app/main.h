@@ -1,17 +1,23 @@
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QAction;
 class QLabel;
 class QMenu;
+class QModelIndex;
 class QPushButton;
+class QRect;
 class QStatusBar;
 class QTreeWidget;
 class QWidget;
 class TMyLogger;
+class TStandController;
 
 // The one window that lives for the whole run: the controller list of the chosen profile.
 class TfrmMain : public QMainWindow {
@@ -31,6 +37,23 @@ public:
     void FreeControllers();
     int ChangedControllerCount() const;
     void ReloadControllers(); // LoadControllers, ShowControllers, CountCards
+    void ProgrammerButtonClick(QPushButton* Sender);
+    QString VSTControllersGetText(int row, int column) const;
+    int VSTControllersGetImageIndex(int row, int column) const; // -1: no image
+    void VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect& cellRect);
+    void VSTControllersDblClick();
+    void mnuDeleteClick();
+    void mnuPropertiesClick();
+    // The record behind a view row (its position in ControllerList), or nullptr.
+    TStandController* RowController(int row) const;
+    // The record of the selected row when exactly one row is selected, or nullptr.
+    TStandController* SelectedController() const;
+    // Opens the cardholder list window modally; filled in by the cardholder list.
+    static std::function<void(QWidget* owner)> OpenCardHolders;
+    QMenu* PopupMenu;
+    QAction* mnuDelete;
+    QAction* mnuProperties;
+    QList<QIcon> ImageListExcla;
 
     void ApplyLanguage(bool FirstTime);
     void mnuLanguageEnglishClick();

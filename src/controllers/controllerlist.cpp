@@ -1,34 +1,167 @@
 // The main window's controller list.
 #include "app/main.h"
 
+#include "controllers/controller.h"
+#include "controllers/controllerstatements.h"
+#include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
+std::function<void(QWidget*)> TfrmMain::OpenCardHolders;
+
+namespace {
+
+enum Column { ColNumber, ColName, ColType, ColCards, ColMark, ColButton, ColumnCount };
+constexpr int NameMinimumWidth = 130;
+constexpr int MarkWidth = 25;
+// Delphi's clSkyBlue, the list's selection colour while it has the focus.
+const QColor SelectionWhileFocused(0xA6, 0xCA, 0xF0);
+constexpr const char* ButtonTagProperty = "Tag";
+
+// A row holds no data of its own: it asks the main window for its texts and image whenever it is
+// drawn, by its position in ControllerList, so counts and marks show as they are now.
+class TControllerRow : public QTreeWidgetItem {
+public:
+    TControllerRow(QTreeWidget* view, const TfrmMain* owner, int index)
+        : QTreeWidgetItem(view), FOwner(owner), FIndex(index) {}
+
+    QVariant data(int column, int role) const override {
+        if (role == Qt::DisplayRole)
+            return FOwner->VSTControllersGetText(FIndex, column);
+        if (role == Qt::DecorationRole) {
+            const int image = FOwner->VSTControllersGetImageIndex(FIndex, column);
+            if (image >= 0 && image < FOwner->ImageListExcla.size())
+                return FOwner->ImageListExcla[image];
+            return QVariant();
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    const TfrmMain* FOwner;
+    int FIndex;
+};
+
+class TControllerListDelegate : public QStyledItemDelegate {
+public:
+    TControllerListDelegate(TfrmMain* owner, QTreeWidget* view)
+        : QStyledItemDelegate(view), FOwner(owner), FView(view) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell(option);
+        if (FView->hasFocus()) {
+            cell.palette.setColor(QPalette::Active, QPalette::Highlight, SelectionWhileFocused);
+            cell.palette.setColor(QPalette::Inactive, QPalette::Highlight, SelectionWhileFocused);
+            cell.palette.setColor(QPalette::Active, QPalette::HighlightedText, Qt::black);
+            cell.palette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
+        }
+        if (index.column() == ColMark)
+            cell.decorationAlignment = Qt::AlignCenter;
+        QStyledItemDelegate::paint(painter, cell, index);
+        // Vertical grid line on the cell's right edge.
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->restore();
+        FOwner->VSTControllersAfterCellPaint(index, option.rect);
+    }
+
+private:
+    TfrmMain* FOwner;
+    QTreeWidget* FView;
+};
+
+// The view's double click counts anywhere on the list, not only on a row's text.
+class TDoubleClickFilter : public QObject {
+public:
+    TDoubleClickFilter(TfrmMain* owner, QObject* parent) : QObject(parent), FOwner(owner) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            FOwner->VSTControllersDblClick();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TfrmMain* FOwner;
+};
+
+} // namespace
+
 void TfrmMain::BuildControllerList() {
-    VSTControllers->setColumnCount(6);
+    VSTControllers->setColumnCount(ColumnCount);
     VSTControllers->setHeaderLabels(
         {QString(), N_("Controller"), N_("Type"), N_("Number of cards"), QString(), QString()});
     VSTControllers->setRootIsDecorated(false);
+    VSTControllers->setUniformRowHeights(true);
     VSTControllers->setSelectionMode(QAbstractItemView::SingleSelection);
     VSTControllers->setSelectionBehavior(QAbstractItemView::SelectRows);
-    VSTControllers->header()->setSectionsMovable(true);
-    VSTControllers->setColumnWidth(1, 130);
-    VSTControllers->setColumnWidth(2, 60);
-    VSTControllers->setColumnWidth(4, 25);
-    VSTControllers->setColumnWidth(5, 100);
+    VSTControllers->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    VSTControllers->setSortingEnabled(false);
+    VSTControllers->setItemDelegate(new TControllerListDelegate(this, VSTControllers));
+
+    QHeaderView* header = VSTControllers->header();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(false);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(ColNumber, QHeaderView::Fixed);
+    header->setSectionResizeMode(ColMark, QHeaderView::Fixed);
+    VSTControllers->setColumnWidth(ColName, NameMinimumWidth);
+    VSTControllers->setColumnWidth(ColType, 60);
+    VSTControllers->setColumnWidth(ColMark, MarkWidth);
+    VSTControllers->setColumnWidth(ColButton, 100);
+    connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
+        if (section == ColName && size < NameMinimumWidth)
+            header->resizeSection(ColName, NameMinimumWidth);
+    });
+
+    ImageListExcla = {style()->standardIcon(QStyle::SP_MessageBoxWarning)};
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName("PopupMenu");
+    mnuDelete = PopupMenu->addAction(N_("&Delete"));
+    mnuDelete->setObjectName("mnuDelete");
+    PopupMenu->addSeparator();
+    mnuProperties = PopupMenu->addAction(N_("&Properties..."));
+    mnuProperties->setObjectName("mnuProperties");
+    PopupMenu->setDefaultAction(mnuProperties);
+    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
+    connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
+    VSTControllers->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(VSTControllers, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu->popup(VSTControllers->viewport()->mapToGlobal(at));
+    });
+    VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
+    // Hide the previous row's button at once, even when that row is not drawn again.
+    connect(VSTControllers, &QTreeWidget::itemSelectionChanged, this, [this] {
+        for (const auto& controller : ControllerList)
+            if (controller->Button1 && controller->Button1->isVisible() &&
+                SelectedController() != controller.get())
+                controller->Button1->hide();
+        VSTControllers->viewport()->update();
+    });
 }
 
 void TfrmMain::LoadControllers() {
     FreeControllers();
     TMyResultSet* rows = nullptr;
-    if (DBConnection && DBConnection->Query("SELECT * FROM Controllers ORDER BY ConName ASC", rows)) {
+    if (DBConnection && DBConnection->Query(SelectControllersStatement(), rows)) {
         for (rows->First(); !rows->Eof(); rows->Next()) {
             auto controller = std::make_unique<TStandController>();
             controller->ConID = rows->FieldByName("ConID").AsInteger();
@@ -51,33 +184,40 @@ void TfrmMain::ShowControllers() {
     for (size_t i = 0; i < ControllerList.size(); ++i) {
         TStandController& controller = *ControllerList[i];
         controller.ListNum = int32_t(i + 1);
-        auto* row = new QTreeWidgetItem(VSTControllers);
-        row->setText(0, QString::number(controller.ListNum));
-        row->setText(1, controller.ConName);
-        row->setText(2, controller.ConType);
+        new TControllerRow(VSTControllers, this, int(i));
+        // A fixed English caption, as on the controller itself.
+        auto* button =
+            new QPushButton(QStringLiteral("Load programmer"), VSTControllers->viewport());
+        button->setProperty("vyrNoTranslate", true);
+        button->setProperty(ButtonTagProperty, controller.ListNum);
+        button->hide();
+        connect(button, &QPushButton::clicked, this,
+                [this, button] { ProgrammerButtonClick(button); });
+        controller.Button1 = button;
     }
 }
 
 void TfrmMain::CountCards() {
-    for (size_t i = 0; i < ControllerList.size(); ++i) {
-        TStandController& controller = *ControllerList[i];
-        controller.CardCount = 0;
+    for (const auto& controller : ControllerList) {
+        controller->CardCount = 0;
+        if (!DBConnection)
+            continue;
         TMyResultSet* rows = nullptr;
-        if (DBConnection &&
-            DBConnection->Query("SELECT COUNT(*) FROM CardZones WHERE (ConID = " +
-                                    QString::number(controller.ConID) + ") AND (ZoneID > 0)",
-                                rows) &&
+        if (DBConnection->Query(CountCardsStatement(controller->ConID), rows) &&
             rows->RecordCount() > 0)
-            controller.CardCount = rows->Fields(0).AsInteger();
-        if (DBConnection)
-            DBConnection->DestroyQuery(rows);
-        if (QTreeWidgetItem* row = VSTControllers->topLevelItem(int(i)))
-            row->setText(3, QString::number(controller.CardCount));
+            controller->CardCount = rows->Fields(0).AsInteger();
+        DBConnection->DestroyQuery(rows);
     }
+    VSTControllers->viewport()->update();
 }
 
 void TfrmMain::FreeControllers() {
+    // The rows go first: they find their records by position, and none may outlive them.
     VSTControllers->clear();
+    for (const auto& controller : ControllerList) {
+        delete controller->Button1;
+        controller->Button1 = nullptr;
+    }
     ControllerList.clear();
 }
 
@@ -88,9 +228,116 @@ int TfrmMain::ChangedControllerCount() const {
     return count;
 }
 
-void TfrmMain::cmdAddControllerClick() {}
+TStandController* TfrmMain::RowController(int row) const {
+    if (row < 0 || size_t(row) >= ControllerList.size())
+        return nullptr;
+    return ControllerList[size_t(row)].get();
+}
+
+TStandController* TfrmMain::SelectedController() const {
+    const QList<QTreeWidgetItem*> selected = VSTControllers->selectedItems();
+    if (selected.size() != 1)
+        return nullptr;
+    return RowController(VSTControllers->indexOfTopLevelItem(selected.first()));
+}
+
+QString TfrmMain::VSTControllersGetText(int row, int column) const {
+    const TStandController* controller = RowController(row);
+    if (!controller)
+        return QString();
+    switch (column) {
+    case ColNumber:
+        return QString::number(controller->ListNum);
+    case ColName:
+        return controller->ConName;
+    case ColType:
+        return controller->ConType;
+    case ColCards:
+        return QString::number(controller->CardCount);
+    default:
+        return QString();
+    }
+}
+
+int TfrmMain::VSTControllersGetImageIndex(int row, int column) const {
+    const TStandController* controller = RowController(row);
+    return controller && column == ColMark && controller->ChangesMade ? 0 : -1;
+}
+
+void TfrmMain::VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect& cellRect) {
+    const TStandController* controller = RowController(cell.row());
+    if (!controller || !controller->Button1)
+        return;
+    QPushButton* button = controller->Button1;
+    if (!VSTControllers->selectionModel()->isRowSelected(cell.row(), cell.parent())) {
+        if (button->isVisible())
+            button->hide();
+        return;
+    }
+    if (cell.column() == ColButton) {
+        const QRect row = VSTControllers->visualRect(cell.siblingAtColumn(ColNumber));
+        const QRect place(cellRect.left(), row.top(), cellRect.width(), row.height());
+        if (button->geometry() != place)
+            button->setGeometry(place);
+    }
+    if (!button->isVisible())
+        button->show();
+}
+
+void TfrmMain::ProgrammerButtonClick(QPushButton* Sender) {
+    const int listNum = Sender->property(ButtonTagProperty).toInt();
+    for (int row = 0; row < VSTControllers->topLevelItemCount(); ++row) {
+        TStandController* controller = RowController(row);
+        if (!controller || controller->ListNum != listNum)
+            continue;
+        TfrmProgramDevice dialog(this);
+        dialog.Controller = controller;
+        dialog.exec();
+        // No reload: the dialog cleared the mark itself, and the row shows it when drawn.
+        VSTControllers->viewport()->update();
+        return;
+    }
+}
+
+void TfrmMain::VSTControllersDblClick() {
+    mnuPropertiesClick();
+}
+
+void TfrmMain::mnuDeleteClick() {
+    const TStandController* controller = SelectedController();
+    if (!controller)
+        return;
+    if (!MessageBoxes::Confirm(
+            this, FormatText(_("Are you sure you want to delete this controller (%s)?"),
+                             {controller->ConName})))
+        return;
+    if (DBConnection) {
+        DBConnection->ExecuteQuery(DeleteControllerStatement(controller->ConID));
+        DBConnection->ExecuteQuery(DeleteControllerZonesStatement(controller->ConID));
+    }
+    ReloadControllers();
+}
+
+void TfrmMain::mnuPropertiesClick() {
+    TStandController* controller = SelectedController();
+    if (!controller)
+        return;
+    TfrmController dialog(this);
+    dialog.ConEdit(controller);
+    if (dialog.exec() == QDialog::Accepted)
+        ReloadControllers();
+}
+
+void TfrmMain::cmdAddControllerClick() {
+    TfrmController dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        ReloadControllers();
+}
 
 void TfrmMain::cmdCardholdersClick() {
+    if (OpenCardHolders)
+        OpenCardHolders(this);
+    // No reload: the marks the cardholder list set must stay.
     CountCards();
 }
 

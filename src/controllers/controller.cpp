@@ -1,0 +1,187 @@
+#include "controllers/controller.h"
+
+#include "controllers/controlleroptions.h"
+#include "controllers/controllerstatements.h"
+#include "db/MyDBConnector.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+} // namespace
+
+TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmController");
+    setWindowTitle(N_("Standalone controller"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = NamedLabel(N_("Controller properties"), "lblTitle", pnlTop);
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    lblTitle->setFont(bold);
+    lblSubTitle = NamedLabel(N_("Add or edit controller"), "lblSubTitle", pnlTop);
+    auto* titles = new QVBoxLayout(pnlTop);
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+
+    lblConName = NamedLabel(N_("Name:"), "lblConName", this);
+    txtConName = new QLineEdit(this);
+    txtConName->setObjectName("txtConName");
+    lblConCode = NamedLabel(N_("Security code:"), "lblConCode", this);
+    txtConCode = new QLineEdit("000000", this);
+    txtConCode->setObjectName("txtConCode");
+    lblRelaisTime = NamedLabel(N_("Relais time:"), "lblRelaisTime", this);
+    cboRelaisTime = new QComboBox(this);
+    cboRelaisTime->setObjectName("cboRelaisTime");
+    cboRelaisTime->setProperty("vyrNoTranslate", true);
+    chkEnableRelais = new QCheckBox(N_("Enable relais time"), this);
+    chkEnableRelais->setObjectName("chkEnableRelais");
+    chkEnableRelais->setChecked(true);
+    chkLEDExtern = new QCheckBox(N_("External LED"), this);
+    chkLEDExtern->setObjectName("chkLEDExtern");
+    chkInvert = new QCheckBox(N_("Invert"), this);
+    chkInvert->setObjectName("chkInvert");
+    lblAccess = NamedLabel(N_("Grant access:"), "lblAccess", this);
+    cboAccess = new QComboBox(this);
+    cboAccess->setObjectName("cboAccess");
+    cmdOK = new QPushButton(N_("OK"), this);
+    cmdOK->setObjectName("cmdOK");
+    cmdOK->setDefault(true);
+    cmdCancel = new QPushButton(N_("Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+
+    auto* relais = new QHBoxLayout;
+    relais->addWidget(cboRelaisTime);
+    relais->addWidget(chkEnableRelais);
+    relais->addStretch();
+    auto* fields = new QFormLayout;
+    fields->addRow(lblConName, txtConName);
+    fields->addRow(lblConCode, txtConCode);
+    fields->addRow(lblRelaisTime, relais);
+    fields->addRow(QString(), chkLEDExtern);
+    fields->addRow(QString(), chkInvert);
+    fields->addRow(lblAccess, cboAccess);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOK);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 8);
+    layout->addWidget(pnlTop);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(12, 8, 12, 0);
+    body->addLayout(fields);
+    body->addStretch();
+    body->addLayout(buttons);
+    layout->addLayout(body, 1);
+
+    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
+
+    FormCreate();
+}
+
+void TfrmController::FormCreate() {
+    ControllerEdit = false;
+    // The relay times are numbers in the operator's own notation, never translated.
+    cboRelaisTime->addItems(RelaisTimeItems(QLocale().decimalPoint()));
+    cboRelaisTime->setCurrentIndex(TControllerOptions::DefaultRelaisTimeIndex);
+    cboAccess->addItems(
+        {N_("no changes"), N_("Grant access to all"), N_("Grant access to all (blue zone)")});
+    cboAccess->setCurrentIndex(0);
+    TranslateWindow(this);
+}
+
+void TfrmController::ConEdit(PStandController AController) {
+    ControllerEdit = true;
+    lblAccess->hide();
+    cboAccess->hide();
+    Controller = AController;
+    if (!Controller)
+        return;
+    txtConName->setText(Controller->ConName);
+    txtConCode->setText(Controller->ConCode);
+    const TControllerOptions options =
+        TControllerOptions::FromBytes(Controller->ConByte1, Controller->ConByte2);
+    chkEnableRelais->setChecked(options.EnableRelais);
+    chkLEDExtern->setChecked(options.LEDExtern);
+    chkInvert->setChecked(options.Invert);
+    // A stored 0 (or anything the list lacks) selects nothing, and saving keeps it.
+    cboRelaisTime->setCurrentIndex(
+        options.RelaisTimeIndex < cboRelaisTime->count() ? options.RelaisTimeIndex : -1);
+}
+
+void TfrmController::cmdOKClick() {
+    Save();
+    accept();
+}
+
+void TfrmController::cmdCancelClick() {
+    reject();
+}
+
+void TfrmController::Save() {
+    if (!DBConnection)
+        return;
+    TControllerOptions options;
+    options.EnableRelais = chkEnableRelais->isChecked();
+    options.LEDExtern = chkLEDExtern->isChecked();
+    options.Invert = chkInvert->isChecked();
+    options.RelaisTimeIndex = cboRelaisTime->currentIndex();
+    const uint8_t conByte1 = options.ConByte1();
+    const uint8_t conByte2 = options.ConByte2();
+
+    if (ControllerEdit) {
+        if (Controller)
+            DBConnection->ExecuteQuery(UpdateControllerStatement(
+                Controller->ConID, txtConName->text(), txtConCode->text(), conByte1, conByte2));
+        return;
+    }
+    const bool inserted = DBConnection->ExecuteQuery(
+        InsertControllerStatement(txtConName->text(), txtConCode->text(), conByte1, conByte2));
+    // After a failed insert the last identity belongs to some earlier row, and granting would
+    // hand every card to a controller the operator did not choose.
+    if (inserted && cboAccess->currentIndex() > 0)
+        GrantToAllCardHolders(cboAccess->currentIndex());
+}
+
+void TfrmController::GrantToAllCardHolders(int zone) {
+    TMyResultSet* identity = nullptr;
+    int32_t conId = 0;
+    if (DBConnection->Query(LastIdentityStatement(), identity) && identity->RecordCount() > 0)
+        conId = identity->Fields(0).AsInteger();
+    DBConnection->DestroyQuery(identity);
+    if (conId <= 0)
+        return;
+
+    TMyResultSet* cards = nullptr;
+    if (DBConnection->Query(SelectActiveCardNumbersStatement(), cards)) {
+        // Thousands of inserts: one transaction instead of one each.
+        TBulkWork bulk(DBConnection.get());
+        for (cards->First(); !cards->Eof(); cards->Next())
+            DBConnection->ExecuteQuery(
+                InsertCardZoneStatement(conId, cards->Fields(0).AsString(), zone));
+    }
+    DBConnection->DestroyQuery(cards);
+}

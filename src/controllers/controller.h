@@ -1,0 +1,51 @@
+#pragma once
+
+#include "shared/publictypes.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// Adds a controller to the profile's database or changes one: name, security code, relay time
+// and the two output options. A new controller can be given to every cardholder at once, in
+// zone 1 or in the blue zone (2).
+class TfrmController : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmController(QWidget* parent = nullptr);
+
+    // Edit mode for one record of the controller list; without it the dialog adds a controller.
+    void ConEdit(PStandController AController);
+
+    void cmdOKClick();
+    void cmdCancelClick();
+
+    bool ControllerEdit = false;
+    PStandController Controller = nullptr;
+
+    QWidget* pnlTop;
+    QLabel* lblTitle;
+    QLabel* lblSubTitle;
+    QLabel* lblConName;
+    QLineEdit* txtConName;
+    QLabel* lblConCode;
+    QLineEdit* txtConCode;
+    QLabel* lblRelaisTime;
+    QComboBox* cboRelaisTime;
+    QCheckBox* chkEnableRelais;
+    QCheckBox* chkLEDExtern;
+    QCheckBox* chkInvert;
+    QLabel* lblAccess;
+    QComboBox* cboAccess;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+private:
+    void FormCreate();
+    void Save();
+    void GrantToAllCardHolders(int zone);
+};

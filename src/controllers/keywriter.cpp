@@ -1,0 +1,46 @@
+#include "controllers/keywriter.h"
+
+#include "reader/CodeReaderInterface.h"
+
+#include <algorithm>
+
+TKeyWriteResult WriteKeyImage(TKeyPageDevice& device, const TKeyImage& image,
+                              const std::function<void()>& afterStep) {
+    std::vector<uint8_t> page;
+    for (int p = 0; p < KeyPageCount; ++p) {
+        const auto bytes = KeyImagePage(image, p);
+        // The reader hands back what it read in the same buffer, so it is filled for every page.
+        page.assign(bytes.begin(), bytes.end());
+        if (!device.WritePage(p * KeyPageSize, page))
+            return TKeyWriteResult::WriteFailed;
+        if (afterStep)
+            afterStep();
+    }
+
+    bool same = true;
+    for (int p = 0; p < KeyPageCount && same; ++p) {
+        const auto bytes = KeyImagePage(image, p);
+        device.ReadPage(p * KeyPageSize, page);
+        same = page.size() == bytes.size() && std::equal(bytes.begin(), bytes.end(), page.begin());
+    }
+    // A lifted key reads as all ones, which an image page could in theory equal; the key must
+    // still be there after the last page was read.
+    same = same && device.KeyStillPresent();
+    if (afterStep)
+        afterStep();
+    return same ? TKeyWriteResult::Written : TKeyWriteResult::VerifyFailed;
+}
+
+bool TReaderKeyDevice::WritePage(int32_t address, std::vector<uint8_t>& data) {
+    return FReader.WritePage(address, data);
+}
+
+void TReaderKeyDevice::ReadPage(int32_t address, std::vector<uint8_t>& data) {
+    FReader.ReadPage(address, data);
+}
+
+bool TReaderKeyDevice::KeyStillPresent() {
+    QString cardNumber;
+    return FReader.ReadRom(cardNumber, false) && FReader.FamilyCode == 0x06 &&
+           cardNumber == FCardNumber;
+}

@@ -1,0 +1,253 @@
+#include "controllers/programdevice.h"
+
+#include "controllers/controllerstatements.h"
+#include "controllers/keywriter.h"
+#include "db/MyDBConnector.h"
+#include "reader/CodeReaderInterface.h"
+#include "shared/messagebox.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace {
+constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
+const char* const SupplyKeyText = N_("Supply a memory key to program the device");
+} // namespace
+
+TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmProgramDevice");
+    setWindowTitle(N_("Programming device"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = new QLabel(N_("Programming device"), pnlTop);
+    lblTitle->setObjectName("lblTitle");
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    lblTitle->setFont(bold);
+    lblSubTitle = new QLabel(SupplyKeyText, pnlTop);
+    lblSubTitle->setObjectName("lblSubTitle");
+    auto* titles = new QVBoxLayout(pnlTop);
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+
+    // Both carry data read from the key; they are filled after the translation.
+    lblFamily = new QLabel(this);
+    lblFamily->setObjectName("lblFamily");
+    lblFamily->setProperty("vyrNoTranslate", true);
+    lblFamily->hide();
+    lblROM = new QLabel(this);
+    lblROM->setObjectName("lblROM");
+    lblROM->setProperty("vyrNoTranslate", true);
+    lblROM->hide();
+    lblStatusText = new QLabel(SupplyKeyText, this);
+    lblStatusText->setObjectName("lblStatusText");
+    lblStatusText->setAlignment(Qt::AlignCenter);
+    QFont status = lblStatusText->font();
+    status.setBold(true);
+    status.setPointSizeF(status.pointSizeF() * 1.4);
+    lblStatusText->setFont(status);
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setRange(0, KeyPageCount + 1);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    cmdCancel = new QPushButton(N_("Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+    WaitTimer = new QTimer(this);
+    WaitTimer->setObjectName("WaitTimer");
+    WaitTimer->setInterval(WaitInterval);
+
+    auto* keyLabels = new QVBoxLayout;
+    keyLabels->addWidget(lblFamily);
+    keyLabels->addWidget(lblROM);
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addStretch(1);
+    keyRow->addLayout(keyLabels, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdCancel);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(12, 8, 12, 0);
+    body->addLayout(keyRow);
+    body->addWidget(lblStatusText);
+    body->addWidget(ProgressBar);
+    body->addStretch();
+    body->addLayout(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 8);
+    layout->addWidget(pnlTop);
+    layout->addLayout(body, 1);
+    setMinimumSize(420, 260);
+
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
+    connect(WaitTimer, &QTimer::timeout, this, [this] { WaitTimerTimer(); });
+
+    FormCreate();
+}
+
+TfrmProgramDevice::~TfrmProgramDevice() {
+    FormDestroy();
+}
+
+void TfrmProgramDevice::FormCreate() {
+    TranslateWindow(this);
+    try {
+        Reader = std::make_unique<TReaderInterface>(
+            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+    } catch (const std::exception& error) {
+        // Without a reader there is nothing to wait for: the dialog only offers Cancel.
+        MessageBoxes::ShowError(this, QString::fromStdString(error.what()));
+        return;
+    }
+    WaitTimer->start();
+}
+
+void TfrmProgramDevice::FormDestroy() {
+    WaitTimer->stop();
+    Reader.reset();
+}
+
+void TfrmProgramDevice::cmdCancelClick() {
+    close();
+}
+
+void TfrmProgramDevice::reject() {
+    // The writing runs inside one timer tick; leaving in the middle would abandon a half-written
+    // key, so the window closes once the tick is over.
+    if (FWriting) {
+        FCloseWhenDone = true;
+        return;
+    }
+    QDialog::reject();
+}
+
+void TfrmProgramDevice::closeEvent(QCloseEvent* event) {
+    if (FWriting) {
+        FCloseWhenDone = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TfrmProgramDevice::WaitTimerTimer() {
+    WaitTimer->stop();
+    if (!Reader)
+        return;
+    QString cardNumber;
+    bool found = false;
+    try {
+        found = Reader->ReadRom(cardNumber, false);
+    } catch (const std::exception& error) {
+        MessageBoxes::ShowError(this, QString::fromStdString(error.what()));
+        return; // stalled: the adapter itself is in trouble
+    }
+    if (!found) {
+        WaitTimer->start();
+        return;
+    }
+    if (Reader->FamilyCode != MemoryKeyFamily) {
+        MessageBoxes::ShowError(
+            this, FormatText(_("This type (%s) cannot be programmed"), {Reader->FamilyType}));
+        WaitTimer->start();
+        return;
+    }
+    FWriting = true;
+    try {
+        ProgramKey(cardNumber);
+    } catch (...) {
+        FWriting = false; // the error report shows it; Cancel must still work afterwards
+        throw;
+    }
+    FWriting = false;
+    if (FCloseWhenDone && isVisible())
+        QDialog::reject();
+}
+
+void TfrmProgramDevice::ProgramKey(const QString& cardNumber) {
+    lblStatusText->setText(_("Please hold..."));
+    lblFamily->setText(FormatText(_("Family: %s"), {Reader->FamilyType}));
+    lblROM->setText(FormatText(_("ROM code: %s"), {cardNumber}));
+    lblFamily->show();
+    lblROM->show();
+    QApplication::processEvents();
+
+    if (!Controller)
+        return;
+    TKeyImageInput input;
+    input.ConCode = Controller->ConCode;
+    input.ConByte1 = Controller->ConByte1;
+    input.ConByte2 = Controller->ConByte2;
+    // A bad code, bad card, too many cards or an unanswered query stalls the dialog before a
+    // single page is written: the same key would only fail the same way again.
+    if (!ReadZoneCards(1, input.Zone1Cards) || !ReadZoneCards(2, input.Zone2Cards))
+        return;
+    const QString problem = KeyImageProblem(input);
+    if (!problem.isEmpty()) {
+        MessageBoxes::ShowError(this, problem);
+        return;
+    }
+    const TKeyImage image = BuildKeyImage(input);
+
+    ProgressBar->setRange(0, KeyPageCount + 1);
+    ProgressBar->setValue(0);
+    TReaderKeyDevice key(*Reader, cardNumber);
+    const TKeyWriteResult result = WriteKeyImage(key, image, [this] {
+        ProgressBar->setValue(ProgressBar->value() + 1);
+        QApplication::processEvents();
+    });
+    if (result != TKeyWriteResult::Written) {
+        MessageBoxes::ShowError(this, _("Write operation failed!"));
+        BackToWaiting();
+        return;
+    }
+    lblStatusText->setText(_("Operation finished"));
+    Controller->ChangesMade = false;
+    MessageBoxes::ShowInformation(this, _("Operation finished"));
+    accept();
+}
+
+bool TfrmProgramDevice::ReadZoneCards(int zone, QStringList& cards) {
+    if (!DBConnection) {
+        MessageBoxes::ShowError(this, _("There is no database connection."));
+        return false;
+    }
+    TMyResultSet* rows = nullptr;
+    const bool answered =
+        DBConnection->Query(SelectZoneCardsStatement(Controller->ConID, zone), rows);
+    if (answered)
+        for (rows->First(); !rows->Eof(); rows->Next())
+            cards << rows->Fields(0).AsString();
+    DBConnection->DestroyQuery(rows);
+    if (!answered)
+        MessageBoxes::ShowError(
+            this, FormatText(_("The cards of this controller could not be read from the database, "
+                               "so nothing was written to the key:\n%s"),
+                             {DBConnection->GetLastError()}));
+    return answered;
+}
+
+void TfrmProgramDevice::BackToWaiting() {
+    lblStatusText->setText(_(SupplyKeyText));
+    lblFamily->hide();
+    lblROM->hide();
+    ProgressBar->setValue(0);
+    WaitTimer->start();
+}
