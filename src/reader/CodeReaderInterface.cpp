@@ -1,0 +1,74 @@
+#include "reader/CodeReaderInterface.h"
+
+#include "reader/onewirerom.h"
+#include "shared/errors.h"
+#include "shared/translation.h"
+
+TReaderInterface::TReaderInterface(const QString& ReaderIdent, const QString& Arc, int32_t Adapter,
+                                   int32_t Port)
+    : ReaderIdent(ReaderIdent), Arc(Arc), Adapter(Adapter), Port(Port) {
+    try {
+        if (!IsMaximReader())
+            throw VyrError(_("No valid reader"));
+        MaximReader = std::make_unique<TMaximReader>(Arc, static_cast<int16_t>(Adapter),
+                                                     static_cast<int16_t>(Port));
+        if (!MaximReader->LoadDLL())
+            throw VyrError(_("Unable not load TMEX library"));
+        ReaderLoaded = MaximReader->StartSession();
+    } catch (...) {
+        // A destructor does not run for a half-built object; release what was opened so far.
+        Release();
+        throw;
+    }
+}
+
+TReaderInterface::~TReaderInterface() {
+    Release();
+}
+
+bool TReaderInterface::IsMaximReader() const {
+    return ReaderIdent == QLatin1String(MaximReaderName);
+}
+
+void TReaderInterface::Release() {
+    if (!IsMaximReader() || !MaximReader)
+        return;
+    MaximReader->EndSession();
+    MaximReader->FreeDLL();
+    MaximReader.reset();
+}
+
+bool TReaderInterface::ReadRom(QString& RomString, bool ValidateCRC) {
+    RomString.clear();
+    std::vector<uint8_t> rom;
+    if (!IsMaximReader() || !MaximReader->ReadRom(rom))
+        return false;
+
+    FamilyCode = rom[0];
+    RomCRC = rom[7];
+    CRCCalculated = 0;
+    for (size_t i = 0; i < 7; ++i)
+        CalcCRC(rom[i], CRCCalculated);
+    if (ValidateCRC && RomCRC != CRCCalculated)
+        return false;
+
+    FamilyType = FamilyName(FamilyCode);
+    RomString = CardNumberFromRom(rom);
+    return true;
+}
+
+bool TReaderInterface::WritePage(int32_t address, std::vector<uint8_t>& data) {
+    if (!IsMaximReader())
+        return false;
+    return MaximReader->WritePage(static_cast<uint16_t>(address), data);
+}
+
+void TReaderInterface::ReadPage(int32_t address, std::vector<uint8_t>& data) {
+    data.clear();
+    if (IsMaximReader())
+        MaximReader->ReadPage(static_cast<uint16_t>(address), data);
+}
+
+void TReaderInterface::CalcCRC(uint8_t checkbyte, uint8_t& thecrc) {
+    thecrc = Crc8Step(thecrc, checkbyte);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using RomBytes = std::array<uint8_t, 8>;
+
+// The test's handle on the fake TMEX library: the same loaded copy the binding opens by name, so
+// the bus it scripts is the one the binding sees. Holding the handle keeps the fake (and its
+// record) loaded after the binding unloads it.
+class FakeTmex {
+public:
+    static constexpr const char* FileName = "libfaketmex.so";
+    // The same fake without the TMAccess export.
+    static constexpr const char* WithoutAccessFileName = "libfaketmex-noaccess.so";
+    // No such file anywhere.
+    static constexpr const char* MissingFileName = "libfaketmex-missing.so";
+
+    explicit FakeTmex(const char* fileName = FileName);
+    ~FakeTmex();
+    FakeTmex(const FakeTmex&) = delete;
+    FakeTmex& operator=(const FakeTmex&) = delete;
+
+    bool Loaded() const { return FHandle != nullptr; }
+    // Lets go of the test's own handle.
+    void Close();
+
+    void Reset();
+    void SetDefaultPort(int16_t portNum, int16_t portType);
+    void SetNextSessionHandle(int32_t handle);
+    void ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult);
+    int AddDevice(const RomBytes& rom);
+    void ClearBus();
+    void ClearBusAfterAccesses(int accesses);
+    void SetMemory(int device, int address, const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> Memory(int device, int address, int count);
+
+    std::vector<std::string> Calls() const;
+    std::vector<int32_t> CallSessions() const;
+    std::vector<const void*> CallStateBuffers() const;
+    void ClearCalls();
+
+private:
+    template <typename Function> Function* Resolve(const char* name) const;
+    void* FHandle = nullptr;
+};
+
+// Points the binding at a fake library for one test and back at the real one afterwards.
+class FakeTmexTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    FakeTmex Fake;
+};
+
+// Log lines the binding's calls produce.
+std::string RomLine(const RomBytes& rom);
+std::string BlockLine(const std::vector<uint8_t>& bytes);
+std::string TouchLine(uint8_t byte);
