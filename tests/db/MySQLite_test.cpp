@@ -1,0 +1,440 @@
+#include "db/MySQLite.h"
+#include "db/accessdialect.h"
+#include "db/sqlquote.h"
+#include "shared/errors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QString TemplateFile() {
+    return QCoreApplication::applicationDirPath() + "/default.accdb";
+}
+
+bool WriteFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// A fresh copy of the template, connected.
+class SQLiteConnector : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Folder.isValid());
+        FileName = Folder.filePath("site.accdb");
+        ASSERT_TRUE(QFile::copy(TemplateFile(), FileName)) << TemplateFile().toStdString();
+        QFile::setPermissions(FileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        Db.ConnectionString = JetConnectionString(FileName);
+        ASSERT_TRUE(Db.Connect()) << Db.GetLastError().toStdString();
+    }
+
+    // Every row of a query as text, or the error as the only row.
+    std::vector<QStringList> Rows(const QString& sql) {
+        std::vector<QStringList> rows;
+        TMyResultSet* result = nullptr;
+        if (Db.Query(sql, result)) {
+            for (result->First(); !result->Eof(); result->Next()) {
+                QStringList row;
+                for (int i = 0; i < result->FieldCount(); ++i)
+                    row << result->Fields(i).AsString();
+                rows.push_back(row);
+            }
+        } else {
+            rows.push_back({"error: " + Db.GetLastError()});
+        }
+        Db.DestroyQuery(result);
+        return rows;
+    }
+
+    QStringList Column(const QString& sql) {
+        QStringList values;
+        for (const QStringList& row : Rows(sql))
+            values << row.value(0);
+        return values;
+    }
+
+    bool AddCard(const QString& number, const QString& holder) {
+        return Db.ExecuteQuery("INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                               "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
+                               "VALUES (" +
+                               SqlQuoted(number) + ", " + SqlQuoted(holder) +
+                               ", \"\", \"\", \"\", \"\", NOW(), NOW())");
+    }
+
+    QTemporaryDir Folder;
+    QString FileName;
+    TMySQLite Db;
+};
+
+TEST_F(SQLiteConnector, NamesItsEngineAndStartsWithNoError) {
+    EXPECT_EQ(Db.GetDBTypeName(), "sqlite");
+    EXPECT_TRUE(Db.IsConnected());
+    EXPECT_EQ(Db.GetLastError(), "");
+}
+
+TEST_F(SQLiteConnector, ExecuteQueryIsTrueOnlyForExactlyOneAffectedRow) {
+    EXPECT_TRUE(AddCard("0000000001", "One"));
+    EXPECT_TRUE(AddCard("0000000002", "Two"));
+    EXPECT_TRUE(AddCard("0000000002", "Two again"));
+    EXPECT_FALSE(Db.ExecuteQuery("UPDATE CardHolders SET CardHolder = \"x\" WHERE CardNumber = "
+                                 "\"FFFFFFFFFF\""));
+    EXPECT_TRUE(Db.ExecuteQuery("UPDATE CardHolders SET CardHolder = \"Uno\" WHERE CardNumber = "
+                                "\"0000000001\""));
+    // The previous change counted one row; a statement that returns rows must not inherit it.
+    EXPECT_FALSE(Db.ExecuteQuery("SELECT CardHolder FROM CardHolders WHERE CardNumber = "
+                                 "\"0000000001\""));
+    EXPECT_FALSE(Db.ExecuteQuery("DELETE * FROM CardHolders WHERE CardNumber = \"0000000002\""));
+    // None of these was an error.
+    EXPECT_EQ(Db.GetLastError(), "");
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"Uno"});
+}
+
+TEST_F(SQLiteConnector, RejectedStatementStillHandsBackAReleasableResult) {
+    TMyResultSet* result = nullptr;
+    EXPECT_FALSE(Db.Query("SELECT * FROM NoSuchTable", result));
+    EXPECT_TRUE(Db.GetLastError().contains("NoSuchTable")) << Db.GetLastError().toStdString();
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->RecordCount(), 0);
+    EXPECT_TRUE(result->Eof());
+    Db.DestroyQuery(result);
+    EXPECT_EQ(result, nullptr);
+    Db.DestroyQuery(result); // an empty reference is left alone
+    EXPECT_EQ(result, nullptr);
+}
+
+TEST_F(SQLiteConnector, ASecondStatementIsRefusedAndNeverRun) {
+    ASSERT_TRUE(AddCard("0000000001", "One"));
+    TMyResultSet* result = nullptr;
+    EXPECT_FALSE(Db.Query("SELECT CardHolder FROM CardHolders; DELETE * FROM CardHolders", result));
+    EXPECT_NE(result, nullptr);
+    Db.DestroyQuery(result);
+    EXPECT_FALSE(Db.ExecuteQuery("DELETE * FROM CardZones; DELETE * FROM CardHolders"));
+    EXPECT_FALSE(Db.GetLastError().isEmpty());
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"One"});
+}
+
+TEST_F(SQLiteConnector, SoftDeletedCardsAreExcludedByNotDeleted) {
+    ASSERT_TRUE(AddCard("0000000001", "Kept"));
+    ASSERT_TRUE(AddCard("0000000002", "Gone"));
+    EXPECT_TRUE(Db.ExecuteQuery("UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = "
+                                "\"0000000002\""));
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE (NOT Deleted)"),
+              QStringList{"Kept"});
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"2"});
+}
+
+TEST_F(SQLiteConnector, IdentityIsTheKeyOfTheLastInsertAndKeysAreNotReused) {
+    auto addController = [this](const QString& name) {
+        EXPECT_TRUE(Db.ExecuteQuery("INSERT INTO Controllers (ConType, ConName, ConCode, "
+                                    "ConByte1, ConByte2) VALUES (\"VYR292\", " +
+                                    SqlQuoted(name) + ", \"A1B2C3\", 7, 4)"));
+        TMyResultSet* result = nullptr;
+        int identity = -1;
+        if (Db.Query("SELECT @@Identity", result))
+            identity = result->Fields(0).AsInteger();
+        Db.DestroyQuery(result);
+        return identity;
+    };
+    const int first = addController("Front door");
+    const int second = addController("Back door");
+    EXPECT_GT(first, 0);
+    EXPECT_EQ(Column("SELECT ConID FROM Controllers WHERE ConName = \"Back door\""),
+              QStringList{QString::number(second)});
+    ASSERT_TRUE(
+        Db.ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " + QString::number(second)));
+    EXPECT_GT(addController("Gate"), second);
+}
+
+// Values as an operator might type them, each a way to break or bend a statement.
+const QStringList AwkwardValues = {
+    "O'Brien",
+    "say \"hi\"",
+    "\"",
+    "\"\"",
+    "\"); DELETE * FROM CardHolders WHERE (\"\" = \"",
+    "'); DROP TABLE CardHolders; --",
+    "50% off",
+    "a_b",
+    "back\\slash",
+    "semi;colon",
+    "-- dash /* star */",
+    "NOW() @@Identity DELETE * FROM",
+    "Émile Zoë",
+    "東京",
+    "emoji 😀",
+    "  padded  ",
+    "",
+};
+
+TEST_F(SQLiteConnector, QuotedValuesAreStoredExactlyAsTyped) {
+    for (int i = 0; i < AwkwardValues.size(); ++i)
+        ASSERT_TRUE(AddCard(QString::number(i), AwkwardValues[i]))
+            << Db.GetLastError().toStdString();
+    for (int i = 0; i < AwkwardValues.size(); ++i) {
+        EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE (CardNumber = " +
+                         SqlQuoted(QString::number(i)) + ") AND (NOT Deleted)"),
+                  QStringList{AwkwardValues[i]});
+        // And the value finds its own row when used as the key.
+        EXPECT_EQ(Column("SELECT CardNumber FROM CardHolders WHERE CardHolder = " +
+                         SqlQuoted(AwkwardValues[i])),
+                  QStringList{QString::number(i)});
+    }
+}
+
+TEST_F(SQLiteConnector, LikeContainsMatchesTypedTextAsAPlainSubstring) {
+    for (int i = 0; i < AwkwardValues.size(); ++i)
+        ASSERT_TRUE(AddCard(QString::number(i), AwkwardValues[i]));
+    ASSERT_TRUE(AddCard("x1", "50 percent"));
+    ASSERT_TRUE(AddCard("x2", "aXb"));
+    ASSERT_TRUE(AddCard("x3", "ÉMILE ZOË"));
+    const QStringList all = Column("SELECT CardHolder FROM CardHolders");
+    for (const QString& typed : AwkwardValues + QStringList{"émile", "e"}) {
+        QStringList expected;
+        for (const QString& holder : all) {
+            if (holder.toCaseFolded().contains(typed.toCaseFolded()))
+                expected << holder;
+        }
+        QStringList found = Column("SELECT CardHolder FROM CardHolders WHERE (NOT Deleted) AND "
+                                   "(CardHolder LIKE " +
+                                   SqlLikeContains(typed) + ")");
+        expected.sort();
+        found.sort();
+        EXPECT_EQ(found, expected) << "typed: " << typed.toStdString();
+    }
+}
+
+TEST_F(SQLiteConnector, NamesAreOrderedIgnoringCaseWithAccentsBesideTheirLetter) {
+    const QStringList names = {"b", "É", "Zoë", "A", "e", "c", "f", "ä", "a", "B", "é", "Émile"};
+    for (const QString& name : names) {
+        ASSERT_TRUE(AddCard("1", name));
+        ASSERT_TRUE(
+            Db.ExecuteQuery("INSERT INTO Controllers (ConName) VALUES (" + SqlQuoted(name) + ")"));
+    }
+    // Rows that differ only in case may come in either order.
+    const QStringList expected = {"a", "a", "ä", "b", "b", "c", "e", "é", "é", "émile", "f", "zoë"};
+    for (const char* sql : {"SELECT CardHolder FROM CardHolders ORDER BY CardHolder ASC",
+                            "SELECT ConName FROM Controllers ORDER BY ConName ASC"}) {
+        QStringList folded;
+        for (const QString& name : Column(sql))
+            folded << name.toCaseFolded();
+        EXPECT_EQ(folded, expected) << sql;
+    }
+}
+
+TEST_F(SQLiteConnector, CardNumbersCompareIgnoringCase) {
+    ASSERT_TRUE(AddCard("00000ABCDE", "Hex"));
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"00000abcde\""),
+              QStringList{"Hex"});
+}
+
+TEST_F(SQLiteConnector, ResultSetReadsRowsInOrderAndFieldsByAnyCase) {
+    ASSERT_TRUE(AddCard("0000000001", "First"));
+    ASSERT_TRUE(AddCard("0000000002", "Second"));
+    ASSERT_TRUE(Db.ExecuteQuery("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (3, "
+                                "\"0000000002\", 2)"));
+    TMyResultSet* result = nullptr;
+    ASSERT_TRUE(Db.Query("SELECT CardNumber, CardHolder, CardInactive, CardAdded FROM CardHolders "
+                         "ORDER BY CardNumber ASC",
+                         result));
+    EXPECT_EQ(result->RecordCount(), 2);
+    EXPECT_EQ(result->FieldCount(), 4);
+    EXPECT_EQ(result->FieldByName("cardholder").AsString(), "First");
+    result->Next();
+    EXPECT_EQ(result->FieldByName("CARDNUMBER").AsString(), "0000000002");
+    const TMyField inactive = result->FieldByName("CardInactive");
+    EXPECT_TRUE(inactive.IsNull());
+    EXPECT_EQ(inactive.AsString(), "");
+    EXPECT_EQ(inactive.AsInteger(), 0);
+    EXPECT_FALSE(inactive.AsDateTime().isValid());
+    EXPECT_FALSE(result->FieldByName("CardAdded").IsNull());
+    EXPECT_THROW(result->FieldByName("NoSuchField"), VyrError);
+    EXPECT_THROW(result->Fields(4), VyrError);
+    result->Next();
+    EXPECT_TRUE(result->Eof());
+    EXPECT_TRUE(result->Fields(0).IsNull());
+    result->First();
+    EXPECT_EQ(result->Fields(1).AsString(), "First");
+    Db.DestroyQuery(result);
+
+    ASSERT_TRUE(Db.Query("SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = \"0000000002\")",
+                         result));
+    EXPECT_EQ(result->Fields(0).AsInteger(), 3);
+    EXPECT_EQ(result->Fields(1).AsInteger(), 2);
+    EXPECT_EQ(result->Fields(1).AsString(), "2");
+    Db.DestroyQuery(result);
+}
+
+TEST_F(SQLiteConnector, NowIsStoredAsLocalTimeAndReadBackAsTheSameMoment) {
+    // Away from UTC, so a mix-up of local and universal time cannot pass unseen.
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", "XST-5");
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    ASSERT_TRUE(AddCard("0000000001", "Timed"));
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+    TMyResultSet* result = nullptr;
+    ASSERT_TRUE(Db.Query("SELECT CardAdded, CardLastEdit FROM CardHolders", result));
+    const QDateTime added = result->Fields(0).AsDateTime();
+    EXPECT_EQ(result->Fields(0).AsString(), result->Fields(1).AsString());
+    Db.DestroyQuery(result);
+    if (oldZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    ASSERT_TRUE(added.isValid());
+    EXPECT_EQ(added.timeSpec(), Qt::LocalTime);
+    EXPECT_LE(before, added);
+    EXPECT_GE(after, added);
+}
+
+TEST_F(SQLiteConnector, StatementsWhileDisconnectedFailIntoLastError) {
+    int connected = 0;
+    int disconnected = 0;
+    Db.OnStateConnected() = [&] { ++connected; };
+    Db.OnStateDisconnected() = [&] { ++disconnected; };
+    Db.Disconnect();
+    EXPECT_FALSE(Db.IsConnected());
+    EXPECT_EQ(disconnected, 1);
+    EXPECT_FALSE(AddCard("0000000001", "x"));
+    EXPECT_FALSE(Db.GetLastError().isEmpty());
+    TMyResultSet* result = nullptr;
+    EXPECT_FALSE(Db.Query("SELECT 1", result));
+    EXPECT_NE(result, nullptr);
+    Db.DestroyQuery(result);
+    EXPECT_TRUE(Db.ReConnect());
+    EXPECT_EQ(connected, 1);
+    EXPECT_TRUE(AddCard("0000000001", "x"));
+}
+
+TEST_F(SQLiteConnector, ReadOnlyFileRefusesWritesCleanly) {
+    ASSERT_TRUE(AddCard("0000000001", "Before"));
+    Db.Disconnect();
+    QFile::setPermissions(FileName, QFileDevice::ReadOwner);
+    ASSERT_TRUE(Db.Connect()) << Db.GetLastError().toStdString();
+    EXPECT_FALSE(AddCard("0000000002", "After"));
+    EXPECT_TRUE(Db.GetLastError().contains("readonly")) << Db.GetLastError().toStdString();
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"Before"});
+    EXPECT_FALSE(QFile::exists(FileName + "-journal"));
+}
+
+TEST_F(SQLiteConnector, BulkWorkCommitsWhatWasDoneWhenAnErrorEndsIt) {
+    TMySQLite observer;
+    observer.ConnectionString = Db.ConnectionString;
+    ASSERT_TRUE(observer.Connect());
+    auto observedCards = [&] {
+        TMyResultSet* result = nullptr;
+        int count = -1;
+        if (observer.Query("SELECT COUNT(*) FROM CardHolders", result))
+            count = result->Fields(0).AsInteger();
+        observer.DestroyQuery(result);
+        return count;
+    };
+    try {
+        TBulkWork bulk(&Db);
+        ASSERT_TRUE(AddCard("0000000001", "One"));
+        EXPECT_FALSE(Db.ExecuteQuery("INSERT INTO NoSuchTable VALUES (1)"));
+        ASSERT_TRUE(AddCard("0000000002", "Two"));
+        // Inside the transaction: nobody else sees the rows yet.
+        EXPECT_EQ(observedCards(), 0);
+        throw VyrError("The legacy file could not be read");
+    } catch (const VyrError&) {
+    }
+    EXPECT_EQ(observedCards(), 2);
+    // Back to one statement at a time: visible at once.
+    ASSERT_TRUE(AddCard("0000000003", "Three"));
+    EXPECT_EQ(observedCards(), 3);
+}
+
+TEST(BulkWork, WithoutAConnectorDoesNothing) {
+    TBulkWork bulk(nullptr);
+}
+
+struct TBadFile {
+    const char* Name;
+    QByteArray Content;
+    bool Create; // false: the file does not exist
+    const char* Message;
+};
+
+class SQLiteConnectFailure : public ::testing::TestWithParam<TBadFile> {};
+
+TEST_P(SQLiteConnectFailure, LeavesAClearMessageAndNoNewFile) {
+    QTemporaryDir folder;
+    const QString fileName = folder.filePath("profile.accdb");
+    if (GetParam().Create) {
+        ASSERT_TRUE(WriteFile(fileName, GetParam().Content));
+    }
+    TMySQLite db;
+    bool notified = false;
+    db.OnStateConnected() = [&] { notified = true; };
+    db.OnStateDisconnected() = [&] { notified = true; };
+    db.ConnectionString = JetConnectionString(fileName);
+    EXPECT_FALSE(db.Connect());
+    EXPECT_FALSE(db.IsConnected());
+    EXPECT_FALSE(notified);
+    EXPECT_TRUE(db.GetLastError().contains(GetParam().Message)) << db.GetLastError().toStdString();
+    EXPECT_EQ(QFile::exists(fileName), GetParam().Create);
+    if (GetParam().Create) {
+        QFile file(fileName);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), GetParam().Content);
+    }
+}
+
+QByteArray AccessHeader(const char* name) {
+    QByteArray header(256, '\0');
+    header.replace(4, 15, name);
+    return header;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SQLiteConnectFailure,
+    ::testing::Values(TBadFile{"Missing", {}, false, "Could not find file"},
+                      TBadFile{"Text", "Dit is geen database.\n", true, "is not a database"},
+                      TBadFile{"Empty", "", true, "is not a database"},
+                      TBadFile{"Jet", AccessHeader("Standard Jet DB"), true, "Microsoft Access"},
+                      TBadFile{"Ace", AccessHeader("Standard ACE DB"), true, "Microsoft Access"},
+                      TBadFile{"DamagedSQLite",
+                               QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\x7f'), true,
+                               "not a database"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SQLiteConnectionString, NamesTheFileWithTheFixedPassword) {
+    EXPECT_EQ(JetConnectionString("data/site.accdb"),
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=data/site.accdb;Persist Security "
+              "Info=False;Jet OLEDB:Database Password=kmr4816;");
+    for (const QString& name : {QString("/tmp/a;b.accdb"), QString("/tmp/\"q\"; 'x'.accdb"),
+                                QString(" spaced.accdb"), QString("/tmp/%1 50%.accdb")}) {
+        EXPECT_EQ(ConnectionStringValue(JetConnectionString(name), "data source"), name);
+        EXPECT_EQ(ConnectionStringValue(JetConnectionString(name), "Jet OLEDB:Database Password"),
+                  "kmr4816");
+    }
+}
+
+TEST(SQLiteConnectionString, RelativeAndWindowsStyleNamesResolveAgainstTheWorkingDirectory) {
+    QTemporaryDir folder;
+    QDir(folder.path()).mkpath("data");
+    ASSERT_TRUE(QFile::copy(TemplateFile(), folder.filePath("data/my site ;#?%.accdb")));
+    QFile::setPermissions(folder.filePath("data/my site ;#?%.accdb"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString oldCurrent = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    TMySQLite db;
+    db.ConnectionString = JetConnectionString("data\\my site ;#?%.accdb");
+    const bool connected = db.Connect();
+    // The working directory may change while connected; the database stays where it was.
+    QDir::setCurrent(oldCurrent);
+    EXPECT_TRUE(connected) << db.GetLastError().toStdString();
+    EXPECT_TRUE(db.ExecuteQuery("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (1, "
+                                "\"A\", 1)"))
+        << db.GetLastError().toStdString();
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{});
+}
+
+} // namespace
