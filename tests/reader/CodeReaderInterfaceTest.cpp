@@ -2,6 +2,7 @@
 
 #include "reader/CodeReaderInterface.h"
 #include "shared/errors.h"
+#include "shared/translation.h"
 
 #include <dlfcn.h>
 
@@ -39,6 +40,16 @@ TEST_F(CodeReaderInterfaceTest, AMissingLibraryFailsTheCreation) {
     TMaximReader::SetLibraryName(FakeTmex::MissingFileName);
     EXPECT_EQ(ErrorOf([] { TReaderInterface reader("MaximReader", "32", 5, 1); }),
               "Unable not load TMEX library");
+}
+
+TEST_F(CodeReaderInterfaceTest, CreationErrorsSpeakTheOperatorsLanguage) {
+    UseLanguage("nl");
+    const QString invalidReader = ErrorOf([] { TReaderInterface reader("DS9097", "32", 5, 1); });
+    TMaximReader::SetLibraryName(FakeTmex::MissingFileName);
+    const QString noLibrary = ErrorOf([] { TReaderInterface reader("MaximReader", "32", 5, 1); });
+    ASSERT_NE(Translate("No valid reader"), "No valid reader") << "no Dutch catalogue loaded";
+    EXPECT_EQ(invalidReader, Translate("No valid reader"));
+    EXPECT_EQ(noLibrary, Translate("Unable not load TMEX library"));
 }
 
 TEST_F(CodeReaderInterfaceTest, ReadRomTurnsTheRomIntoFamilyAndCardNumber) {

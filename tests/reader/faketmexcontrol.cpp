@@ -2,6 +2,7 @@
 
 #include "faketmex/faketmex.h"
 #include "reader/MaximReader.h"
+#include "shared/translation.h"
 
 #include <dlfcn.h>
 
@@ -109,6 +110,7 @@ void FakeTmexTest::SetUp() {
 
 void FakeTmexTest::TearDown() {
     TMaximReader::SetLibraryName({});
+    UseLanguage("en");
 }
 
 namespace {

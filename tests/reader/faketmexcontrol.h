@@ -49,7 +49,8 @@ private:
     void* FHandle = nullptr;
 };
 
-// Points the binding at a fake library for one test and back at the real one afterwards.
+// Points the binding at a fake library for one test and back at the real one afterwards (and
+// the language back at English).
 class FakeTmexTest : public ::testing::Test {
 protected:
     void SetUp() override;
