@@ -14,39 +14,52 @@ RomSearch::Outcome RomSearch::next(LinkMaster& link, Rom& found) {
         restart();
         return Outcome::NoDevice;
     }
-    // Follow the previous path up to its last unexplored branch, take the 1 branch there, and
-    // prefer 0 beyond it.
-    Rom steering{};
-    if (started_) {
-        for (int n = 0; n <= lastZeroTaken_; ++n) {
-            bool bit = n == lastZeroTaken_ ? true : romBit(lastRom_, n);
-            if (bit)
-                steering[n / 8] |= static_cast<uint8_t>(1 << (n % 8));
+    // Each pass that finds the branch it aimed at gone explores a lower branch, so this ends.
+    for (;;) {
+        // Follow the previous path up to its last unexplored branch, take the 1 branch there,
+        // and prefer 0 beyond it.
+        Rom steering{};
+        if (started_) {
+            for (int n = 0; n <= lastZeroTaken_; ++n) {
+                bool bit = n == lastZeroTaken_ ? true : romBit(lastRom_, n);
+                if (bit)
+                    steering[n / 8] |= static_cast<uint8_t>(1 << (n % 8));
+            }
+        }
+        SearchPass pass = link.searchPass(steering);
+        if (pass.reset != ResetResult::Presence) {
+            restart();
+            return Outcome::NoDevice;
+        }
+        if (pass.noResponse) {
+            // The bus changed in the middle of the pass, or is disturbed.
+            restart();
+            return Outcome::BusError;
+        }
+        // Where the devices disagreed there was only a choice if they still do: the devices of
+        // a branch that was aimed at may have left meanwhile, and the pass then ends on a device
+        // reported before.
+        bool aimedBranchGone = started_ && !romBit(pass.rom, lastZeroTaken_);
+        int zeroTaken = -1;
+        for (int n = 63; n >= 0; --n) {
+            if (romBit(pass.discrepancies, n) && !romBit(pass.rom, n)) {
+                zeroTaken = n;
+                break;
+            }
+        }
+        lastRom_ = pass.rom;
+        lastZeroTaken_ = zeroTaken;
+        started_ = true;
+        exhausted_ = zeroTaken < 0;
+        if (!aimedBranchGone) {
+            found = pass.rom;
+            return Outcome::Found;
+        }
+        if (exhausted_) {
+            restart();
+            return Outcome::NoDevice;
         }
     }
-    SearchPass pass = link.searchPass(steering);
-    if (pass.reset != ResetResult::Presence) {
-        restart();
-        return Outcome::NoDevice;
-    }
-    if (pass.noResponse) {
-        // A device left the bus during the walk, or the bus is disturbed.
-        restart();
-        return Outcome::BusError;
-    }
-    int zeroTaken = -1;
-    for (int n = 63; n >= 0; --n) {
-        if (romBit(pass.discrepancies, n) && !romBit(pass.rom, n)) {
-            zeroTaken = n;
-            break;
-        }
-    }
-    lastRom_ = pass.rom;
-    lastZeroTaken_ = zeroTaken;
-    started_ = true;
-    exhausted_ = zeroTaken < 0;
-    found = pass.rom;
-    return Outcome::Found;
 }
 
 } // namespace onewire

@@ -7,6 +7,13 @@ void StateFolderSource::deviceArrived(const Rom& rom) {
         folder_.ensureMemory(rom);
 }
 
+void InMemoryDevices::writeMemory(const Rom& rom, uint16_t address,
+                                  std::span<const uint8_t> bytes) {
+    auto& memory = memories[rom];
+    for (size_t i = 0; i < bytes.size() && address + i < memory.size(); ++i)
+        memory[address + i] = bytes[i];
+}
+
 bool OneWireBus::reset() {
     std::map<Rom, std::shared_ptr<OneWireSlave>> stillHere;
     present_.clear();

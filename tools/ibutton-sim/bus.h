@@ -30,6 +30,18 @@ private:
     StateFolder& folder_;
 };
 
+// Devices and memories held in memory, for tests and benchmarks that need no files.
+class InMemoryDevices final : public DeviceSource, public MemoryStore {
+public:
+    std::vector<Rom> roms;
+    std::map<Rom, Ds1993Memory> memories;
+
+    std::vector<Rom> devicesOnBus() override { return roms; }
+    MemoryStore& memory() override { return *this; }
+    Ds1993Memory readMemory(const Rom& rom) override { return memories[rom]; }
+    void writeMemory(const Rom& rom, uint16_t address, std::span<const uint8_t> bytes) override;
+};
+
 class OneWireBus {
 public:
     explicit OneWireBus(DeviceSource& source) : source_(source) {}

@@ -1,5 +1,6 @@
 #include "ptyserver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -7,9 +8,11 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <termios.h>
@@ -23,9 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long a replaced terminal waits for a late client before it is closed.
 constexpr auto lateClientGrace = std::chrono::milliseconds(1000);
-// How often terminals without a client are looked at (they cannot be polled: an unopened
-// terminal reports a hang-up all the time).
-constexpr int idleCheckMs = 20;
+// How often replaced terminals are looked at, to close them once the grace period is over.
+constexpr int replacedCheckMs = 100;
 
 std::string hex(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -47,12 +49,13 @@ struct PtyServer::Terminal {
     }
 
     int master = -1;
+    int watch = -1;
     std::string slavePath;
     Ds2480bEmulator adapter;
     std::vector<uint8_t> pendingAnswer;
     bool answered = true; // the next byte in starts a round trip
-    bool hungUp = false;  // no client has it open
-    Clock::time_point hungUpSince;
+    int openedBy = 0;     // descriptors a client holds on the slave
+    std::optional<Clock::time_point> replacedAt;
 };
 
 PtyServer::PtyServer(std::filesystem::path linkPath, OneWireBus& bus,
@@ -60,6 +63,9 @@ PtyServer::PtyServer(std::filesystem::path linkPath, OneWireBus& bus,
     : linkPath_(std::move(linkPath)), bus_(bus), statsPath_(std::move(statsPath)), trace_(trace) {}
 
 PtyServer::~PtyServer() {
+    terminals_.clear();
+    if (watcher_ >= 0)
+        ::close(watcher_);
     std::error_code ignored;
     if (std::filesystem::is_symlink(std::filesystem::symlink_status(linkPath_, ignored)))
         std::filesystem::remove(linkPath_, ignored);
@@ -75,6 +81,9 @@ std::unique_ptr<PtyServer::Terminal> PtyServer::openTerminal() {
     if (ptsname_r(terminal->master, name, sizeof name) != 0)
         throw std::runtime_error("cannot name the pseudo-terminal");
     terminal->slavePath = name;
+    terminal->watch = inotify_add_watch(watcher_, name, IN_OPEN | IN_CLOSE);
+    if (terminal->watch < 0)
+        throw std::runtime_error(std::string("cannot watch ") + name);
     fcntl(terminal->master, F_SETFL, fcntl(terminal->master, F_GETFL) | O_NONBLOCK);
     // Packet mode tells us when the client flushes what it wrote before we read it.
     int packetMode = 1;
@@ -176,6 +185,64 @@ void PtyServer::serve(Terminal& terminal) {
     flushAnswer(terminal);
 }
 
+void PtyServer::sessionStarts(Terminal& terminal) {
+    terminal.adapter.powerOn();
+    terminal.pendingAnswer.clear();
+    terminal.answered = true;
+    terminal.replacedAt.reset();
+    auto position = std::find_if(terminals_.begin(), terminals_.end(),
+                                 [&terminal](const auto& t) { return t.get() == &terminal; });
+    if (position == terminals_.begin())
+        return;
+    // A late client opened a replaced terminal: the link goes back to it, so the next client
+    // finds the port busy as it would be with one real adapter.
+    Terminal& unused = *terminals_.front();
+    if (unused.openedBy == 0)
+        unused.replacedAt = Clock::now();
+    std::rotate(terminals_.begin(), position, position + 1);
+    pointLinkAt(terminal);
+}
+
+void PtyServer::sessionEnds(Terminal& terminal) {
+    // Bytes still unread are left alone: a client reads every answer before it closes, so they
+    // can only be answerless mode switches, and they may already be the next client's.
+    terminal.adapter.powerOn();
+    terminal.pendingAnswer.clear();
+    terminal.answered = true;
+    ++counters_.sessions;
+    writeStats();
+    terminal.replacedAt = Clock::now();
+    if (&terminal == terminals_.front().get()) {
+        terminals_.insert(terminals_.begin(), openTerminal());
+        pointLinkAt(*terminals_.front());
+    }
+}
+
+void PtyServer::handleOpenCloseEvents() {
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        ssize_t count = ::read(watcher_, events, sizeof events);
+        if (count <= 0)
+            return;
+        for (char* at = events; at < events + count;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            at += sizeof(inotify_event) + event->len;
+            auto found = std::find_if(terminals_.begin(), terminals_.end(),
+                                      [event](const auto& t) { return t->watch == event->wd; });
+            if (found == terminals_.end())
+                continue;
+            Terminal& terminal = **found;
+            if (event->mask & IN_OPEN) {
+                if (terminal.openedBy++ == 0)
+                    sessionStarts(terminal);
+            } else if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                if (terminal.openedBy > 0 && --terminal.openedBy == 0)
+                    sessionEnds(terminal);
+            }
+        }
+    }
+}
+
 int PtyServer::run() {
     sigset_t handled;
     sigemptyset(&handled);
@@ -186,6 +253,9 @@ int PtyServer::run() {
     int signals = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signals < 0)
         throw std::runtime_error("signalfd failed");
+    watcher_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watcher_ < 0)
+        throw std::runtime_error("inotify failed");
 
     if (std::filesystem::exists(std::filesystem::symlink_status(linkPath_)) &&
         !std::filesystem::is_symlink(std::filesystem::symlink_status(linkPath_)))
@@ -197,19 +267,20 @@ int PtyServer::run() {
               << terminals_.front()->slavePath << std::endl;
 
     for (;;) {
-        std::vector<pollfd> watched{{signals, POLLIN, 0}};
+        // Only terminals a client holds are polled: one without a client reports a hang-up
+        // for ever. Replaced ones are looked at now and then to close them.
+        std::vector<pollfd> watched{{signals, POLLIN, 0}, {watcher_, POLLIN, 0}};
         std::vector<Terminal*> polled;
-        bool someIdle = false;
+        bool someReplaced = false;
         for (auto& terminal : terminals_) {
-            if (terminal->hungUp) {
-                someIdle = true;
+            someReplaced = someReplaced || terminal->replacedAt.has_value();
+            if (terminal->openedBy == 0)
                 continue;
-            }
             short events = POLLIN | (terminal->pendingAnswer.empty() ? 0 : POLLOUT);
             watched.push_back({terminal->master, events, 0});
             polled.push_back(terminal.get());
         }
-        int ready = ::poll(watched.data(), watched.size(), someIdle ? idleCheckMs : -1);
+        int ready = ::poll(watched.data(), watched.size(), someReplaced ? replacedCheckMs : -1);
         if (ready < 0 && errno != EINTR)
             throw std::runtime_error("poll failed");
 
@@ -225,45 +296,29 @@ int PtyServer::run() {
             }
         }
 
+        // Opens and closes first: a session's first bytes must meet a freshly powered adapter.
+        handleOpenCloseEvents();
+
         for (size_t i = 0; i < polled.size(); ++i) {
             Terminal& terminal = *polled[i];
-            short revents = watched[i + 1].revents;
+            if (terminal.openedBy == 0)
+                continue; // closed meanwhile, already served
+            short revents = watched[i + 2].revents;
             if (revents & POLLIN)
                 serve(terminal);
             if (revents & POLLOUT)
                 flushAnswer(terminal);
-            if ((revents & POLLHUP) && !(revents & POLLIN)) {
-                // The client has closed it: the adapter loses power with the session.
-                terminal.hungUp = true;
-                terminal.hungUpSince = Clock::now();
-                ++counters_.sessions;
-                writeStats();
-                terminal.adapter.powerOn();
-                terminal.pendingAnswer.clear();
-                terminal.answered = true;
-                if (&terminal == terminals_.front().get()) {
-                    terminals_.insert(terminals_.begin(), openTerminal());
-                    pointLinkAt(*terminals_.front());
-                }
-            }
         }
 
-        // Terminals without a client: served again when a late client opens one, closed when
-        // nobody has come within the grace period.
-        for (auto it = terminals_.begin() + 1; it != terminals_.end();) {
-            Terminal& terminal = **it;
-            if (terminal.hungUp) {
-                pollfd probe{terminal.master, POLLIN, 0};
-                ::poll(&probe, 1, 0);
-                if (!(probe.revents & POLLHUP) || (probe.revents & POLLIN)) {
-                    terminal.hungUp = false;
-                } else if (Clock::now() - terminal.hungUpSince > lateClientGrace) {
-                    it = terminals_.erase(it);
-                    continue;
-                }
-            }
-            ++it;
-        }
+        auto now = Clock::now();
+        const Terminal* front = terminals_.front().get();
+        std::erase_if(terminals_, [&](const std::unique_ptr<Terminal>& terminal) {
+            bool expired = terminal.get() != front && terminal->replacedAt &&
+                           terminal->openedBy == 0 && now - *terminal->replacedAt > lateClientGrace;
+            if (expired)
+                inotify_rm_watch(watcher_, terminal->watch);
+            return expired;
+        });
     }
 }
 

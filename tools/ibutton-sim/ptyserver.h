@@ -1,8 +1,11 @@
 // Serves the emulated adapter on a pseudo-terminal reachable through a fixed symlink.
 //
-// Each client session gets a freshly powered adapter: when the client closes the terminal, a new
-// one takes its place behind the link. The old one stays open a moment longer, for a client that
-// resolved the link just before the switch; it is served if one opens it, and closed otherwise.
+// Each client session gets a freshly powered adapter, as a real one gets a break from its client:
+// a terminal carries no break, so the simulator watches the slave device being opened and closed
+// (inotify) instead, and powers the adapter up afresh for every session. When the client closes
+// the terminal, a new one takes its place behind the link (a client that dies leaves the old one
+// in exclusive mode); the old one stays a moment longer for a client that resolved the link just
+// before the switch, and is served if one opens it.
 //
 // Counters, for measuring clients: bytes in and out, and round trips. A round trip begins with
 // the first byte the client sends after the simulator's last answer (or at the start of a
@@ -44,6 +47,9 @@ private:
 
     std::unique_ptr<Terminal> openTerminal();
     void pointLinkAt(const Terminal& terminal);
+    void handleOpenCloseEvents();
+    void sessionStarts(Terminal& terminal);
+    void sessionEnds(Terminal& terminal);
     void serve(Terminal& terminal);
     void handOver(Terminal& terminal, const std::vector<uint8_t>& received);
     void flushAnswer(Terminal& terminal);
@@ -54,6 +60,7 @@ private:
     OneWireBus& bus_;
     std::filesystem::path statsPath_;
     bool trace_;
+    int watcher_ = -1;                                 // inotify on the slave devices
     std::vector<std::unique_ptr<Terminal>> terminals_; // the first is the one the link names
     TrafficCounters counters_;
 };

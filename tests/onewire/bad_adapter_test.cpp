@@ -1,0 +1,175 @@
+// Ports that are not what the configuration promises: the session fails with an error result,
+// and nothing hangs or crashes.
+#include "bus.h"
+#include "configuredport.h"
+#include "ds2480b_emulator.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Plays the other end of a pseudo-terminal. The behaviour gets each burst the client writes
+// and fills in the answer; returning false hangs up instead.
+class FakePeer {
+public:
+    using Behaviour = std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>;
+
+    explicit FakePeer(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        grantpt(master_);
+        unlockpt(master_);
+        char name[128];
+        ptsname_r(master_, name, sizeof name);
+        slavePath_ = name;
+        termios settings{};
+        tcgetattr(master_, &settings);
+        cfmakeraw(&settings);
+        tcsetattr(master_, TCSANOW, &settings);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FakePeer() {
+        stopping_ = true;
+        thread_.join();
+        if (master_ >= 0)
+            close(master_);
+    }
+    const std::string& slavePath() const { return slavePath_; }
+
+private:
+    void run() {
+        while (!stopping_ && master_ >= 0) {
+            pollfd waiting{master_, POLLIN, 0};
+            if (poll(&waiting, 1, 20) <= 0 || !(waiting.revents & POLLIN))
+                continue;
+            uint8_t buffer[512];
+            ssize_t count = read(master_, buffer, sizeof buffer);
+            if (count <= 0)
+                continue;
+            std::vector<uint8_t> answer;
+            if (!behaviour_(std::vector<uint8_t>(buffer, buffer + count), answer)) {
+                close(master_);
+                master_ = -1;
+                return;
+            }
+            if (!answer.empty() && write(master_, answer.data(), answer.size()) < 0)
+                return;
+        }
+    }
+
+    Behaviour behaviour_;
+    int master_ = -1;
+    std::string slavePath_;
+    std::atomic<bool> stopping_ = false;
+    std::thread thread_;
+};
+
+class BadPortTest : public ConfiguredPortTest {};
+
+TEST_F(BadPortTest, DevicesThatAreNotAnAdapterFailTheSession) {
+    struct Case {
+        const char* what;
+        FakePeer::Behaviour behaviour;
+    };
+    for (const Case& c : {
+             Case{"nobody answers", [](const auto&, auto&) { return true; }},
+             Case{"echo, like a loopback plug",
+                  [](const auto&in, auto&out) {
+                      out = in;
+                      return true;
+                  }},
+             Case{"garbage",
+                  [](const auto&in, auto&out) {
+                      out.assign(in.size() + 3, 0x5A);
+                      return true;
+                  }},
+             Case{"hangs up at once", [](const auto&, auto&) { return false; }},
+         }) {
+        SCOPED_TRACE(c.what);
+        FakePeer peer(c.behaviour);
+        configure({{1, peer.slavePath()}});
+        int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+        EXPECT_EQ(session, IBFS32_ERROR_NO_ADAPTER);
+        // The reader stores whatever came back and tries setup on it.
+        EXPECT_LT(TMSetup(session), 0);
+    }
+}
+
+TEST_F(BadPortTest, PortsWithoutAUsableDevice) {
+    auto notATerminal = folder.path() / "plain-file";
+    std::ofstream(notATerminal) << "x";
+    configure({{2, (folder.path() / "missing").string()}, {3, notATerminal.string()}});
+    struct Case {
+        const char* what;
+        int16_t number, type;
+        int32_t result;
+    };
+    for (const Case& c : {
+             Case{"serial port 0", 0, IBFS32_PORT_TYPE_SERIAL, IBFS32_ERROR_PORT_OPEN},
+             Case{"device missing", 2, IBFS32_PORT_TYPE_SERIAL, IBFS32_ERROR_PORT_OPEN},
+             Case{"not a terminal", 3, IBFS32_PORT_TYPE_SERIAL, IBFS32_ERROR_PORT_OPEN},
+             Case{"USB adapter (no driver yet)", 1, IBFS32_PORT_TYPE_USB, IBFS32_ERROR_PORT_TYPE},
+             Case{"unknown port type", 1, 9, IBFS32_ERROR_PORT_TYPE},
+         }) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(TMExtendedStartSession(c.number, c.type, nullptr), c.result);
+    }
+}
+
+// An adapter that works until the moment its line goes dead.
+class DyingAdapter {
+public:
+    // Hangs up on the first burst that carries `trigger`.
+    explicit DyingAdapter(uint8_t trigger)
+        : peer_([this, trigger](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+              if (std::find(in.begin(), in.end(), trigger) != in.end() && setUp_)
+                  return false;
+              adapter_.receive(in, out);
+              setUp_ = setUp_ || !out.empty();
+              return true;
+          }) {
+        devices_.roms = {*onewire::romFromHex("06112233445566C6")};
+    }
+    const std::string& slavePath() const { return peer_.slavePath(); }
+
+private:
+    ibsim::InMemoryDevices devices_;
+    ibsim::OneWireBus bus_{devices_};
+    ibsim::Ds2480bEmulator adapter_{bus_};
+    bool setUp_ = false;
+    FakePeer peer_; // last: its thread uses the members above
+};
+
+TEST_F(BadPortTest, LineThatDiesMidTransferBreaksTheSessionCleanly) {
+    DyingAdapter adapter(0xF0); // dies on the Read Memory command
+    configure({{1, adapter.slavePath()}});
+    int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+    ASSERT_GT(session, 0);
+    EXPECT_EQ(TMSetup(session), 1);
+    std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    std::array<int16_t, 9> rom = {0x06, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0xC6, 0};
+    TMRom(session, stateBuffer.data(), rom.data());
+    EXPECT_EQ(TMAccess(session, stateBuffer.data()), 1);
+
+    uint8_t block[3] = {0xF0, 0x00, 0x00};
+    EXPECT_EQ(TMBlockStream(session, block, 3), IBFS32_ERROR_COMMUNICATION);
+    // From then on every call fails at once instead of talking to a dead line.
+    EXPECT_EQ(TMAccess(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMTouchByte(session, 0xFF), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMEndSession(session), 1);
+}
+
+TEST_F(BadPortTest, NullArgumentsAreRefused) {
+    EXPECT_LT(TMReadDefaultPort(nullptr, nullptr), 0);
+    EXPECT_EQ(TMRom(1, nullptr, nullptr), IBFS32_ERROR_INVALID_SESSION);
+    EXPECT_EQ(TMBlockStream(1, nullptr, 4), IBFS32_ERROR_INVALID_SESSION);
+    EXPECT_EQ(TMBlockStream(1, nullptr, -1), IBFS32_ERROR_INVALID_SESSION);
+}
+
+} // namespace
