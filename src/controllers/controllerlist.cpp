@@ -120,6 +120,8 @@ void TfrmMain::BuildControllerList() {
     header->setSectionsMovable(true);
     header->setSectionsClickable(false);
     header->setStretchLastSection(false);
+    // The style's minimum is wider than the mark's column.
+    header->setMinimumSectionSize(MarkWidth);
     header->setSectionResizeMode(ColNumber, QHeaderView::Fixed);
     header->setSectionResizeMode(ColMark, QHeaderView::Fixed);
     VSTControllers->setColumnWidth(ColName, NameMinimumWidth);

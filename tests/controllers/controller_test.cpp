@@ -1,0 +1,250 @@
+#include "controllers/controller.h"
+#include "db/MyDBConnector.h"
+#include "shared/publictypes.h"
+
+#include "controllerdb.h"
+#include "modal.h"
+#include "pofile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+using Dialog = TfrmController;
+
+class ControllerDialogTest : public ControllerDbTest {
+protected:
+    // The stored (ConByte1, ConByte2) after saving a new controller the operator set up so.
+    std::pair<int, int> SavedBytes(const std::function<void(Dialog&)>& operatorInput) {
+        Dialog dialog;
+        dialog.txtConName->setText("Door");
+        operatorInput(dialog);
+        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        const std::vector<QStringList> rows =
+            Rows("SELECT ConByte1, ConByte2 FROM Controllers WHERE ConName = \"Door\"");
+        DBConnection->ExecuteQuery("DELETE * FROM Controllers WHERE ConName = \"Door\"");
+        if (rows.size() != 1 || rows[0].size() != 2)
+            return {-1, -1};
+        return {rows[0][0].toInt(), rows[0][1].toInt()};
+    }
+};
+
+TEST_F(ControllerDialogTest, ANewControllerStartsWithTheDefaults) {
+    Dialog dialog;
+    EXPECT_FALSE(dialog.ControllerEdit);
+    EXPECT_EQ(dialog.windowTitle(), "Standalone controller");
+    EXPECT_EQ(dialog.txtConName->text(), "");
+    EXPECT_EQ(dialog.txtConCode->text(), "000000");
+    ASSERT_EQ(dialog.cboRelaisTime->count(), 255);
+    EXPECT_EQ(dialog.cboRelaisTime->itemText(0), "0.25");
+    EXPECT_EQ(dialog.cboRelaisTime->itemText(254), "63.75");
+    EXPECT_EQ(dialog.cboRelaisTime->currentText(), "1.00");
+    EXPECT_TRUE(dialog.chkEnableRelais->isChecked());
+    EXPECT_FALSE(dialog.chkLEDExtern->isChecked());
+    EXPECT_FALSE(dialog.chkInvert->isChecked());
+    ASSERT_EQ(dialog.cboAccess->count(), 3);
+    EXPECT_EQ(dialog.cboAccess->itemText(1), "Grant access to all");
+    EXPECT_EQ(dialog.cboAccess->currentText(), "no changes");
+    EXPECT_FALSE(dialog.cboAccess->isHidden());
+    EXPECT_TRUE(dialog.cmdOK->isDefault());
+
+    dialog.txtConName->setText("Front door");
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    const std::vector<QStringList> rows =
+        Rows("SELECT ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (QStringList{"VYR292", "Front door", "000000", "2", "4"}));
+}
+
+TEST_F(ControllerDialogTest, OptionBytesFollowTheOperatorsChoices) {
+    struct Case {
+        const char* name;
+        std::function<void(Dialog&)> input;
+        int conByte1, conByte2;
+    };
+    const std::vector<Case> cases = {
+        {"defaults", [](Dialog&) {}, 2, 4},
+        {"relay time off, LED and invert",
+         [](Dialog& d) {
+             d.chkEnableRelais->setChecked(false);
+             d.chkLEDExtern->setChecked(true);
+             d.chkInvert->setChecked(true);
+         },
+         30, 4},
+        {"LED only", [](Dialog& d) { d.chkLEDExtern->setChecked(true); }, 10, 4},
+        {"last relay item", [](Dialog& d) { d.cboRelaisTime->setCurrentIndex(254); }, 2, 255},
+        {"first relay item", [](Dialog& d) { d.cboRelaisTime->setCurrentIndex(0); }, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SavedBytes(c.input), std::make_pair(c.conByte1, c.conByte2));
+    }
+}
+
+TEST_F(ControllerDialogTest, EditingShowsTheStoredBytesAndSavesOnlyMeaningfulBits) {
+    struct Case {
+        int storedByte1, storedByte2;
+        bool enableRelais, ledExtern, invert;
+        int relaisIndex;
+        int savedByte1, savedByte2;
+    };
+    const std::vector<Case> cases = {
+        {0x87, 4, false, false, false, 3, 6, 4}, // bits 0 and 7 dropped, bit 1 set
+        {2, 0, true, false, false, -1, 2, 0},    // no relay time: nothing selected, 0 kept
+        {0x1A, 255, true, true, true, 254, 26, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored " << c.storedByte1 << "/" << c.storedByte2);
+        const int32_t id = AddController("Gate", "A1B2C3", c.storedByte1, c.storedByte2);
+        TStandController record = Record(id);
+        Dialog dialog;
+        dialog.ConEdit(&record);
+        EXPECT_TRUE(dialog.ControllerEdit);
+        EXPECT_EQ(dialog.chkEnableRelais->isChecked(), c.enableRelais);
+        EXPECT_EQ(dialog.chkLEDExtern->isChecked(), c.ledExtern);
+        EXPECT_EQ(dialog.chkInvert->isChecked(), c.invert);
+        EXPECT_EQ(dialog.cboRelaisTime->currentIndex(), c.relaisIndex);
+        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        const TStandController saved = Record(id);
+        EXPECT_EQ(saved.ConByte1, c.savedByte1);
+        EXPECT_EQ(saved.ConByte2, c.savedByte2);
+        EXPECT_EQ(saved.ConName, "Gate");
+        EXPECT_EQ(saved.ConCode, "A1B2C3");
+    }
+}
+
+TEST_F(ControllerDialogTest, EditModeChangesOnlyThatControllerAndOffersNoGrant) {
+    const int32_t other = AddController("Other", "111111");
+    const int32_t id = AddController("Gate", "A1B2C3");
+    TStandController record = Record(id);
+    Dialog dialog;
+    dialog.ConEdit(&record);
+    EXPECT_TRUE(dialog.lblAccess->isHidden());
+    EXPECT_TRUE(dialog.cboAccess->isHidden());
+    EXPECT_EQ(dialog.txtConName->text(), "Gate");
+    EXPECT_EQ(dialog.txtConCode->text(), "A1B2C3");
+    dialog.txtConName->setText("Back gate");
+    dialog.txtConCode->setText("C0FFEE");
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Record(id).ConName, "Back gate");
+    EXPECT_EQ(Record(id).ConCode, "C0FFEE");
+    EXPECT_EQ(Record(other).ConName, "Other");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 2);
+}
+
+TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
+    struct Case {
+        int access;
+        int zone; // 0: no rows expected
+    };
+    AddCardHolder("12AB000001", "Ann");
+    AddCardHolder("34CD000002", "Bob");
+    AddCardHolder("56EF000003", "Cas");
+    AddCardHolder("78AB000004", "Dee", /*deleted=*/true);
+    const int32_t existing = AddController("Existing");
+    AddZone(existing, "12AB000001", 1);
+
+    for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{2, 2}}) {
+        SCOPED_TRACE(c.access);
+        Dialog dialog;
+        dialog.txtConName->setText("New " + QString::number(c.access));
+        dialog.cboAccess->setCurrentIndex(c.access);
+        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        const int32_t id = Count("SELECT MAX(ConID) FROM Controllers");
+        const std::vector<QStringList> zones =
+            Rows("SELECT CardNumber, ZoneID FROM CardZones WHERE ConID = " + QString::number(id) +
+                 " ORDER BY CardNumber ASC");
+        if (c.zone == 0) {
+            EXPECT_TRUE(zones.empty());
+            continue;
+        }
+        const QString zone = QString::number(c.zone);
+        EXPECT_EQ(zones, (std::vector<QStringList>{
+                             {"12AB000001", zone}, {"34CD000002", zone}, {"56EF000003", zone}}));
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(existing)),
+              1);
+}
+
+TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
+    const QString name = "Door \"A\" ('main'); DROP TABLE Controllers";
+    const QString code = "12\"4'6";
+    Dialog dialog;
+    dialog.txtConName->setText(name);
+    dialog.txtConCode->setText(code);
+    dialog.cboAccess->setCurrentIndex(1);
+    AddCardHolder("12AB000001", "Ann");
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    const std::vector<QStringList> rows = Rows("SELECT ConID, ConName, ConCode FROM Controllers");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1], name);
+    EXPECT_EQ(rows[0][2], code);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + rows[0][0]), 1);
+
+    TStandController record = Record(rows[0][0].toInt());
+    Dialog edit;
+    edit.ConEdit(&record);
+    edit.txtConName->setText(name + "\"");
+    QTest::mouseClick(edit.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Record(record.ConID).ConName, name + "\"");
+}
+
+TEST_F(ControllerDialogTest, CancelLeavesTheDatabaseAlone) {
+    AddCardHolder("12AB000001", "Ann");
+    Dialog dialog;
+    dialog.txtConName->setText("Door");
+    dialog.cboAccess->setCurrentIndex(2);
+    QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+}
+
+TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
+    AddCardHolder("12AB000001", "Ann");
+    const int32_t earlier = AddController("Earlier");
+    // The insert fails (the table is gone); the last identity still names the earlier row.
+    DBConnection->ExecuteQuery("DROP TABLE Controllers");
+    ASSERT_TRUE(Rows("SELECT COUNT(*) FROM Controllers")[0][0].startsWith("error"));
+    Dialog dialog;
+    dialog.txtConName->setText("Door");
+    dialog.cboAccess->setCurrentIndex(1);
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(earlier)), 0);
+}
+
+TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
+    Dialog dialog;
+    QLocale::setDefault(before);
+    EXPECT_EQ(dialog.cboRelaisTime->itemText(0), "0,25");
+    EXPECT_EQ(dialog.cboRelaisTime->itemText(3), "1,00");
+    EXPECT_EQ(dialog.cboRelaisTime->itemText(254), "63,75");
+}
+
+TEST_F(ControllerDialogTest, ADatabaseGoneInTheMiddleDoesNotBringTheDialogDown) {
+    AddCardHolder("12AB000001", "Ann");
+    Dialog dialog;
+    dialog.txtConName->setText("Door");
+    dialog.cboAccess->setCurrentIndex(1);
+    DBConnection->Disconnect();
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(ControllerDialogTest, EveryTextHasItsDutchTranslation) {
+    Dialog dialog;
+    EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
+}
+
+} // namespace

@@ -1,0 +1,316 @@
+#include "app/main.h"
+#include "controllers/controller.h"
+#include "controllers/programdevice.h"
+#include "db/MyDBConnector.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+
+#include "controllerdb.h"
+#include "modal.h"
+#include "pofile.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+class ControllerListTest : public ControllerDbTest {
+protected:
+    void SetUp() override {
+        ControllerDbTest::SetUp();
+        Main = std::make_unique<TfrmMain>();
+    }
+    void TearDown() override {
+        TfrmMain::OpenCardHolders = nullptr;
+        Main.reset();
+        ControllerDbTest::TearDown();
+    }
+
+    QTreeWidget* View() const { return Main->VSTControllers; }
+    QStringList RowTexts(int row) const {
+        QStringList texts;
+        for (int column = 0; column < 4; ++column)
+            texts << View()->topLevelItem(row)->text(column);
+        return texts;
+    }
+    bool Marked(int row) const {
+        return !View()->topLevelItem(row)->data(4, Qt::DecorationRole).isNull();
+    }
+    void Select(int row) { View()->setCurrentItem(View()->topLevelItem(row)); }
+    QList<QPushButton*> RowButtons() const {
+        return View()->viewport()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+    }
+    void ShowWindow() {
+        Main->resize(689, 447);
+        Main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
+        View()->setFocus();
+        QTest::qWait(20);
+    }
+
+    // Three controllers; Beta has two cards with a zone and one with zone 0.
+    void ThreeControllers() {
+        Gamma = AddController("Gamma");
+        Alpha = AddController("alpha");
+        Beta = AddController("Beta");
+        AddZone(Beta, "12AB000001", 1);
+        AddZone(Beta, "34CD000002", 2);
+        AddZone(Beta, "56EF000003", 0);
+        AddZone(Gamma, "12AB000001", 2);
+        Main->ReloadControllers();
+    }
+
+    std::unique_ptr<TfrmMain> Main;
+    int32_t Alpha = 0, Beta = 0, Gamma = 0;
+};
+
+TEST_F(ControllerListTest, TheListShowsEveryControllerByNameWithItsCards) {
+    ThreeControllers();
+    ASSERT_EQ(View()->topLevelItemCount(), 3);
+    EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "0"}));
+    EXPECT_EQ(RowTexts(1), (QStringList{"2", "Beta", "VYR292", "2"}));
+    EXPECT_EQ(RowTexts(2), (QStringList{"3", "Gamma", "VYR292", "1"}));
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 3 controllers");
+    EXPECT_EQ(ControllerList.size(), 3u);
+    EXPECT_EQ(RowButtons().size(), 3);
+    for (const auto& controller : ControllerList)
+        EXPECT_EQ(controller->Button1->text(), "Load programmer");
+    QHeaderView* header = View()->header();
+    EXPECT_EQ(View()->headerItem()->text(1), "Controller");
+    EXPECT_EQ(View()->headerItem()->text(3), "Number of cards");
+    EXPECT_EQ(header->sectionSize(4), 25);
+    EXPECT_EQ(header->sectionResizeMode(4), QHeaderView::Fixed);
+    EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_TRUE(header->sectionsMovable());
+    header->resizeSection(1, 40);
+    EXPECT_EQ(header->sectionSize(1), 130);
+}
+
+TEST_F(ControllerListTest, AnEmptyDatabaseListsNothingAndClosesWithoutAQuestion) {
+    Main->ReloadControllers();
+    EXPECT_EQ(View()->topLevelItemCount(), 0);
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_TRUE(Main->FormCloseQuery());
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+}
+
+TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldList) {
+    ThreeControllers();
+    ControllerList[1]->ChangesMade = true;
+    QPointer<QPushButton> oldButton = ControllerList[1]->Button1;
+    DBConnection->ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " + QString::number(Alpha));
+    Main->ReloadControllers();
+    EXPECT_TRUE(oldButton.isNull());
+    EXPECT_EQ(RowButtons().size(), 2);
+    EXPECT_EQ(RowTexts(0), (QStringList{"1", "Beta", "VYR292", "2"}));
+    EXPECT_EQ(Main->ChangedControllerCount(), 0);
+    EXPECT_FALSE(Marked(0));
+    // Drawing the rows after the reload reads only the new records.
+    ShowWindow();
+    Select(1);
+    QTest::qWait(20);
+    EXPECT_TRUE(ControllerList[1]->Button1->isVisible());
+}
+
+TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones) {
+    ThreeControllers();
+    ControllerList[2]->ChangesMade = true;
+
+    Main->mnuDeleteClick(); // nothing selected: nothing asked
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+
+    Select(1);
+    MessageBoxes::SetNextAnswer(false);
+    Main->mnuDelete->trigger();
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"Are you sure you want to delete this controller (Beta)?"});
+    EXPECT_EQ(View()->topLevelItemCount(), 3);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 3);
+
+    MessageBoxes::SetNextAnswer(true);
+    Main->mnuDelete->trigger();
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConID = " + QString::number(Beta)), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Gamma)), 1);
+    ASSERT_EQ(View()->topLevelItemCount(), 2);
+    EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "0"}));
+    EXPECT_EQ(RowTexts(1), (QStringList{"2", "Gamma", "VYR292", "1"}));
+    EXPECT_EQ(Main->ChangedControllerCount(), 0);
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 2 controllers");
+}
+
+TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
+    ThreeControllers();
+    EXPECT_FALSE(Marked(0));
+    ControllerList[0]->ChangesMade = true;
+    ControllerList[2]->ChangesMade = true;
+    EXPECT_TRUE(Marked(0));
+    EXPECT_FALSE(Marked(1));
+    EXPECT_TRUE(Marked(2));
+    for (int column : {0, 1, 2, 3, 5})
+        EXPECT_TRUE(View()->topLevelItem(0)->data(column, Qt::DecorationRole).isNull());
+    EXPECT_EQ(Main->ChangedControllerCount(), 2);
+
+    MessageBoxes::SetNextAnswer(false);
+    EXPECT_FALSE(Main->close());
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"There are controllers (2) that need to be updated, are you sure you "
+                          "want to close the application?"});
+    MessageBoxes::SetNextAnswer(true);
+    EXPECT_TRUE(Main->FormCloseQuery());
+}
+
+TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed) {
+    ThreeControllers();
+    int opened = 0;
+    TfrmMain::OpenCardHolders = [&](QWidget* owner) {
+        ++opened;
+        EXPECT_EQ(owner, Main.get());
+        AddZone(Alpha, "12AB000001", 1);
+        ControllerList[0]->ChangesMade = true;
+    };
+    QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "1"}));
+    EXPECT_TRUE(Marked(0));
+    EXPECT_EQ(Main->ChangedControllerCount(), 1);
+}
+
+TEST_F(ControllerListTest, OnlyTheSelectedRowShowsItsButtonInTheLastColumn) {
+    ThreeControllers();
+    ShowWindow();
+    for (const auto& controller : ControllerList)
+        EXPECT_FALSE(controller->Button1->isVisible());
+
+    auto expectButtonOn = [&](int row) {
+        QTest::qWait(30);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(ControllerList[size_t(i)]->Button1->isVisible(), i == row) << "row " << i;
+        const QRect cell = View()->visualRect(View()->model()->index(row, 5));
+        const QRect rowRect = View()->visualRect(View()->model()->index(row, 0));
+        const QRect button = ControllerList[size_t(row)]->Button1->geometry();
+        EXPECT_EQ(button.left(), cell.left());
+        EXPECT_EQ(button.width(), cell.width());
+        EXPECT_EQ(button.top(), rowRect.top());
+        EXPECT_EQ(button.height(), rowRect.height());
+    };
+    Select(0);
+    expectButtonOn(0);
+    Select(2);
+    expectButtonOn(2);
+    // The column can be dragged elsewhere; the button goes with it.
+    View()->header()->moveSection(5, 1);
+    expectButtonOn(2);
+}
+
+TEST_F(ControllerListTest, ARightClickSelectsTheRowUnderTheMouse) {
+    ThreeControllers();
+    ShowWindow();
+    Select(0);
+    const QPoint onRow = View()->visualRect(View()->model()->index(2, 1)).center();
+    QTest::mousePress(View()->viewport(), Qt::RightButton, {}, onRow);
+    QTest::mouseRelease(View()->viewport(), Qt::RightButton, {}, onRow);
+    Main->PopupMenu->hide();
+    EXPECT_EQ(Main->SelectedController(), ControllerList[2].get());
+
+    const QList<QAction*> items = Main->PopupMenu->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0], Main->mnuDelete);
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2], Main->mnuProperties);
+    EXPECT_EQ(Main->PopupMenu->defaultAction(), Main->mnuProperties);
+    EXPECT_EQ(Main->mnuDelete->text(), "&Delete");
+    EXPECT_EQ(Main->mnuProperties->text(), "&Properties...");
+}
+
+TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
+    ThreeControllers();
+    ShowWindow();
+    Main->mnuPropertiesClick(); // nothing selected: no dialog
+    Select(2);
+
+    TStandController* seen = nullptr;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmController*>(modal);
+        ASSERT_TRUE(dialog);
+        seen = dialog->Controller;
+        EXPECT_TRUE(dialog->ControllerEdit);
+        EXPECT_EQ(dialog->txtConName->text(), "Gamma");
+        dialog->txtConName->setText("Gamma 2");
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    });
+    const QPoint onRow = View()->visualRect(View()->model()->index(2, 1)).center();
+    QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, onRow);
+    EXPECT_NE(seen, nullptr);
+    EXPECT_EQ(RowTexts(2), (QStringList{"3", "Gamma 2", "VYR292", "1"}));
+
+    // Cancel: no reload, the same records stay.
+    Select(0);
+    const TStandController* before = ControllerList[0].get();
+    WhenModal([](QWidget* modal) {
+        QTest::mouseClick(Child<QPushButton>(modal, "cmdCancel"), Qt::LeftButton);
+    });
+    Main->mnuProperties->trigger();
+    EXPECT_EQ(ControllerList[0].get(), before);
+}
+
+TEST_F(ControllerListTest, AddingAControllerReloadsTheList) {
+    ThreeControllers();
+    WhenModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmController*>(modal);
+        ASSERT_TRUE(dialog);
+        EXPECT_FALSE(dialog->ControllerEdit);
+        dialog->txtConName->setText("Delta");
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(Main->cmdAddController, Qt::LeftButton);
+    ASSERT_EQ(View()->topLevelItemCount(), 4);
+    EXPECT_EQ(RowTexts(2), (QStringList{"3", "Delta", "VYR292", "0"}));
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 4 controllers");
+}
+
+TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
+    ThreeControllers();
+    ShowWindow();
+    Select(1);
+    QTest::qWait(30);
+    TStandController* programmed = nullptr;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmProgramDevice*>(modal);
+        ASSERT_TRUE(dialog);
+        programmed = dialog->Controller;
+        QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(ControllerList[1]->Button1, Qt::LeftButton);
+    EXPECT_EQ(programmed, ControllerList[1].get());
+}
+
+TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {
+    ThreeControllers();
+    DBConnection->Disconnect();
+    Main->ReloadControllers();
+    EXPECT_EQ(View()->topLevelItemCount(), 0);
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 0 controllers");
+    ReleaseDBConnection();
+    Main->ReloadControllers();
+    Main->mnuDeleteClick();
+    EXPECT_EQ(View()->topLevelItemCount(), 0);
+}
+
+TEST_F(ControllerListTest, EveryTextHasItsDutchTranslation) {
+    EXPECT_EQ(UntranslatedWindowTexts(Main.get()), QStringList());
+    EXPECT_EQ(UntranslatedTexts({"Are you sure you want to delete this controller (%s)?",
+                                 "Currently listing %d controllers",
+                                 "There are controllers (%d) that need to be updated, are you "
+                                 "sure you want to close the application?"}),
+              QStringList());
+}
+
+} // namespace

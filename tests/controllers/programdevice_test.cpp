@@ -1,0 +1,328 @@
+#include "controllers/keyimage.h"
+#include "controllers/programdevice.h"
+#include "db/MyDBConnector.h"
+#include "reader/onewirerom.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+
+#include "controllerdb.h"
+#include "pofile.h"
+#include "virtualadapter.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+const QString SupplyKey = "Supply a memory key to program the device";
+// A DS1993 memory key and a DS1990 card, as they lie on the virtual adapter.
+const QString MemoryKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
+const QString PlainCard = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("A1B2C3D4E5F6"));
+
+// What a key written earlier with something else holds: never a valid image.
+QByteArray OldKeyContent() {
+    return QByteArray(KeyImageSize, char(0x5A));
+}
+
+// The image a key must hold for code A1B2C3, bytes 2 and 4, two zone-1 and one zone-2 card.
+QByteArray ExpectedImage() {
+    QByteArray image(KeyImageSize, 0);
+    const QByteArray head = QByteArray::fromHex("A1B2C3000103020412AB34CD56EF");
+    image.replace(0, head.size(), head);
+    image[511] = char(Crc8(std::span<const uint8_t>(
+        reinterpret_cast<const uint8_t*>(image.constData()), KeyImageSize - 1)));
+    return image;
+}
+
+class ProgramDeviceTest : public ControllerDbTest {
+protected:
+    void SetUp() override {
+        ControllerDbTest::SetUp();
+        ReaderName = "MaximReader";
+        AppSettings = TAppSettings();
+    }
+    void TearDown() override {
+        ReaderName = "MaximReader";
+        AppSettings = TAppSettings();
+        ControllerDbTest::TearDown();
+    }
+
+    // A marked controller whose key image is ExpectedImage().
+    void SampleController(const QString& code = "A1B2C3") {
+        const int32_t id = AddController("Front door", code, 2, 4);
+        AddZone(id, "12AB000001", 1);
+        AddZone(id, "56EF000003", 2);
+        AddZone(id, "34CD000002", 1);
+        AddZone(id, "78AB000004", 0);
+        Controller = Record(id);
+        Controller.ChangesMade = true;
+    }
+
+    // One tick of the dialog's timer, as the timer would run it.
+    void Tick(TfrmProgramDevice& dialog) { dialog.WaitTimerTimer(); }
+
+    static bool Waiting(const TfrmProgramDevice& dialog) {
+        return dialog.WaitTimer->isActive() && dialog.lblStatusText->text() == SupplyKey &&
+               dialog.lblFamily->isHidden() && dialog.lblROM->isHidden() &&
+               dialog.ProgressBar->value() == 0;
+    }
+
+    TStandController Controller;
+};
+
+// Every test here runs the real 1-Wire library against the simulator.
+class ProgramDeviceOnAdapterTest : public ProgramDeviceTest {
+protected:
+    void SetUp() override {
+        ProgramDeviceTest::SetUp();
+        Adapter = std::make_unique<VirtualAdapter>();
+        ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+    }
+    void TearDown() override {
+        Adapter.reset();
+        ProgramDeviceTest::TearDown();
+    }
+    // Lays the memory key on the adapter holding what an earlier use left in it.
+    void LayOldKey() {
+        ASSERT_TRUE(Adapter->SetMemory(MemoryKey, OldKeyContent()));
+        ASSERT_TRUE(Adapter->Put(MemoryKey));
+    }
+
+    std::unique_ptr<VirtualAdapter> Adapter;
+};
+
+TEST_F(ProgramDeviceTest, TheDialogWaitsForAKeyFromTheStart) {
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    EXPECT_EQ(dialog.windowTitle(), "Programming device");
+    EXPECT_TRUE(Waiting(dialog));
+    EXPECT_EQ(dialog.WaitTimer->interval(), 100);
+    ASSERT_TRUE(dialog.Reader);
+    Tick(dialog); // no adapter configured: nothing read, still waiting
+    EXPECT_TRUE(Waiting(dialog));
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+}
+
+TEST_F(ProgramDeviceTest, WithoutAReaderOnlyCancelIsLeft) {
+    ReaderName = "maximreader";
+    TfrmProgramDevice dialog;
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"No valid reader"});
+    EXPECT_FALSE(dialog.Reader);
+    EXPECT_FALSE(dialog.WaitTimer->isActive());
+    EXPECT_EQ(dialog.lblStatusText->text(), SupplyKey);
+    dialog.show();
+    QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(ProgramDeviceTest, EveryTextHasItsDutchTranslation) {
+    TfrmProgramDevice dialog;
+    EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
+    EXPECT_EQ(UntranslatedTexts({"This type (%s) cannot be programmed", "Please hold...",
+                                 "Family: %s", "ROM code: %s", "Write operation failed!",
+                                 "Operation finished", "There is no database connection."}),
+              QStringList());
+    EXPECT_EQ(
+        UntranslatedTexts(
+            {"The controller code \"%s\" is not six hexadecimal characters. Correct it in the "
+             "controller's properties; nothing was written to the key.",
+             "This controller gives %d cards access, but a memory key holds at most %d. Nothing "
+             "was written to the key.",
+             "The card number \"%s\" does not begin with four hexadecimal characters. Nothing "
+             "was written to the key.",
+             "The cards of this controller could not be read from the database, so nothing was "
+             "written to the key:\n%s"}),
+        QStringList());
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    // Laid on while the dialog already waits, as an operator does.
+    QTimer::singleShot(300, [&] { LayOldKey(); });
+    QTimer::singleShot(30000, &dialog, &QDialog::reject); // a guard, never reached when it works
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Information);
+    EXPECT_EQ(dialog.lblStatusText->text(), "Operation finished");
+    EXPECT_EQ(dialog.lblFamily->text(), "Family: DS1993");
+    EXPECT_EQ(dialog.lblROM->text(), "ROM code: " + VirtualAdapter::CardNumberOf(MemoryKey));
+    EXPECT_EQ(dialog.ProgressBar->value(), dialog.ProgressBar->maximum());
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, AnotherFamilyIsRefusedAndTheMarkStays) {
+    SampleController();
+    ASSERT_TRUE(Adapter->Put(PlainCard));
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    Tick(dialog);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"This type (DS1990) cannot be programmed"});
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Error);
+    EXPECT_TRUE(Controller.ChangesMade);
+    EXPECT_TRUE(Waiting(dialog));
+    Tick(dialog); // still lying there: the box comes back
+    EXPECT_EQ(MessageBoxes::ShownTexts().size(), 2);
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptWritesEverything) {
+    // Lifted after 1, 8 and 15 pages, and after all 16 (only the read-back can tell).
+    for (int lifted : {1, 8, 15, 16}) {
+        SCOPED_TRACE(lifted);
+        MessageBoxes::ClearShown();
+        SampleController();
+        LayOldKey();
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        bool removed = false;
+        QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+            if (value == lifted && !removed)
+                removed = Adapter->Remove(MemoryKey);
+        });
+        Tick(dialog);
+        ASSERT_TRUE(removed);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Write operation failed!"});
+        EXPECT_TRUE(Controller.ChangesMade);
+        EXPECT_TRUE(Waiting(dialog));
+        const QByteArray written = Adapter->Memory(MemoryKey);
+        const qsizetype done = qsizetype(std::min(lifted, 16)) * 32;
+        EXPECT_EQ(written.left(done).toHex(), ExpectedImage().left(done).toHex());
+        EXPECT_EQ(written.mid(done), OldKeyContent().mid(done));
+
+        // Laid on again with its old content: every page is written anew.
+        MessageBoxes::ClearShown();
+        LayOldKey();
+        Tick(dialog);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+        EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+        EXPECT_FALSE(Controller.ChangesMade);
+        ASSERT_TRUE(Adapter->Remove(MemoryKey));
+    }
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, BadCodesAndCardsAreRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        QString code;
+        QString badCard; // empty: none
+        QString named;
+    };
+    const std::vector<Case> cases = {
+        {"12G4", "", "\"12G4\""},
+        {"", "", "\"\""},
+        {"ABCDEFG", "", "\"ABCDEFG\""},
+        {"A1B2C3", "12G4000001", "\"12G4000001\""},
+    };
+    LayOldKey();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code.toStdString() + " " + c.badCard.toStdString());
+        MessageBoxes::ClearShown();
+        SampleController(c.code);
+        if (!c.badCard.isEmpty())
+            AddZone(Controller.ConID, c.badCard, 2);
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        Tick(dialog);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Error);
+        EXPECT_THAT(MessageBoxes::ShownTexts().first().toStdString(),
+                    HasSubstr(c.named.toStdString()));
+        EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
+        EXPECT_TRUE(Controller.ChangesMade);
+        // Stalled: no more polling, so the box does not come back every tenth of a second.
+        EXPECT_FALSE(dialog.WaitTimer->isActive());
+        EXPECT_EQ(dialog.lblStatusText->text(), "Please hold...");
+        dialog.show();
+        QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+    }
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, MoreCardsThanAKeyHoldsAreRefusedWithTheirCount) {
+    for (int cards : {251, 252}) {
+        SCOPED_TRACE(cards);
+        MessageBoxes::ClearShown();
+        const int32_t id = AddController("Hall " + QString::number(cards), "A1B2C3");
+        {
+            TBulkWork bulk(DBConnection.get());
+            for (int i = 0; i < cards; ++i)
+                AddZone(id, CardStartingWith("12AB", i), 1 + i % 2);
+        }
+        Controller = Record(id);
+        Controller.ChangesMade = true;
+        LayOldKey();
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        Tick(dialog);
+        if (cards == 251) {
+            EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+            EXPECT_EQ(quint8(Adapter->Memory(MemoryKey)[510]), 0);
+            EXPECT_FALSE(Controller.ChangesMade);
+            continue;
+        }
+        ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
+        EXPECT_THAT(MessageBoxes::ShownTexts().first().toStdString(), HasSubstr("252"));
+        EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
+        EXPECT_TRUE(Controller.ChangesMade);
+        EXPECT_FALSE(dialog.WaitTimer->isActive());
+    }
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, ADatabaseGoneInTheMiddleStopsBeforeWritingWithItsError) {
+    SampleController();
+    LayOldKey();
+    {
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        DBConnection->Disconnect();
+        Tick(dialog);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        const QString shown = MessageBoxes::ShownTexts().first();
+        EXPECT_THAT(shown.toStdString(), HasSubstr("could not be read from the database"));
+        EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
+        EXPECT_THAT(shown.toStdString(), HasSubstr(DBConnection->GetLastError().toStdString()));
+        EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
+        EXPECT_TRUE(Controller.ChangesMade);
+        EXPECT_FALSE(dialog.WaitTimer->isActive());
+    }
+    // One reader at a time: the first dialog is gone before the next one opens.
+    ReleaseDBConnection();
+    MessageBoxes::ClearShown();
+    TfrmProgramDevice again;
+    again.Controller = &Controller;
+    Tick(again);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"There is no database connection."});
+    EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
+}
+
+TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone) {
+    SampleController();
+    LayOldKey();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    dialog.show();
+    bool stillOpenAfterCancel = false;
+    QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+        if (value == 3) {
+            QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+            stillOpenAfterCancel = dialog.isVisible();
+        }
+    });
+    Tick(dialog);
+    EXPECT_TRUE(stillOpenAfterCancel);
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+
+// The virtual 1-Wire adapter for end-to-end tests: `ibutton-sim serve` (from beside the test
+// executable) on a pseudo-terminal in a temporary folder, with its own state folder. Creating it
+// also points the program at it: $XDG_CONFIG_HOME/ibfs32.ini maps port 1 to the terminal and
+// AppSettings selects adapter 5, port 1. So create it after the test's private home is set up.
+// The simulator is stopped when the object goes.
+//
+// Devices are given as 16 hexadecimal digits (family code first, CRC last); RomOf builds one.
+class VirtualAdapter {
+public:
+    VirtualAdapter();
+    ~VirtualAdapter();
+    VirtualAdapter(const VirtualAdapter&) = delete;
+    VirtualAdapter& operator=(const VirtualAdapter&) = delete;
+
+    // False when the simulator did not come up; Problem() says why.
+    bool Ready() const { return FReady; }
+    QString Problem() const { return FProblem; }
+    QString Link() const;
+    QString StateDir() const;
+
+    // Lays a device on the adapter (a DS1993 gets a zero-filled memory file unless it has one).
+    bool Put(const QString& rom);
+    // Takes it away again; its memory file stays.
+    bool Remove(const QString& rom);
+    // The ROMs lying on the adapter.
+    QStringList List() const;
+    // The 512 bytes of a DS1993's memory file; empty when there is none.
+    QByteArray Memory(const QString& rom) const;
+    // Replaces a DS1993's memory file (for instance with a pattern a test can recognise).
+    bool SetMemory(const QString& rom, const QByteArray& bytes);
+
+    // The simulator's traffic counters so far.
+    struct Traffic {
+        quint64 BytesIn = 0;
+        quint64 BytesOut = 0;
+        quint64 RoundTrips = 0;
+        quint64 Resets = 0;
+    };
+    Traffic Counters() const;
+
+    // The ROM text of a device: family code, six serial bytes (least significant first, as on
+    // the bus) and the CRC-8 of those seven.
+    static QString RomOf(uint8_t family, const QByteArray& serialLeastSignificantFirst);
+    // The card number the program reads from a ROM (ROM bytes 1 to 5).
+    static QString CardNumberOf(const QString& rom) { return rom.mid(2, 10); }
+
+private:
+    bool RunTool(const QStringList& arguments, QByteArray* output = nullptr) const;
+
+    QTemporaryDir FFolder;
+    QProcess FServer;
+    bool FReady = false;
+    QString FProblem;
+};
