@@ -1,0 +1,350 @@
+#include "cardholders/cardholder.h"
+
+#include "cardholders/cardholderstatements.h"
+#include "cardholders/cardnumber.h"
+#include "cardholders/cardnumberedit.h"
+#include "db/MyDBConnector.h"
+#include "reader/CodeReaderInterface.h"
+#include "shared/errors.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+std::function<void(TfrmCardHolder*)> TfrmCardHolder::PrintCardHolder;
+
+namespace {
+
+QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLineEdit* NewEdit(const char* name, int maxLength, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+
+QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmCardHolder");
+    setWindowTitle(N_("Cardholder"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = NewLabel("lblTitle", N_("Cardholder properties"), pnlTop);
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    lblTitle->setFont(bold);
+    lblSubTitle = NewLabel("lblSubTitle", N_("Add or edit cardholder"), pnlTop);
+    cmdPrintList = NewButton("cmdPrintList", QString(), pnlTop);
+    cmdPrintList->setToolTip(N_("Print"));
+    cmdPrintList->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
+    cmdPrintList->setIconSize(QSize(24, 24));
+    cmdPrintList->setFlat(true);
+    auto* titles = new QVBoxLayout;
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+    auto* top = new QHBoxLayout(pnlTop);
+    top->addLayout(titles, 1);
+    top->addWidget(cmdPrintList, 0, Qt::AlignTop);
+
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName("PageControl");
+    tabCard = new QWidget;
+    tabCard->setObjectName("tabCard");
+    PageControl->addTab(tabCard, N_("User"));
+
+    lblCardHolderName = NewLabel("lblCardHolderName", N_("Name:"), tabCard);
+    txtCardHolder = NewEdit("txtCardHolder", CardTextLimit, tabCard);
+    // The captions come from the settings and are never translated.
+    lblCustom1 = NewLabel("lblCustom1", "Custom 1:", tabCard);
+    lblCustom2 = NewLabel("lblCustom2", "Custom 2:", tabCard);
+    lblCustom3 = NewLabel("lblCustom3", "Custom 3:", tabCard);
+    lblCustom4 = NewLabel("lblCustom4", "Custom 4:", tabCard);
+    txtCustom1 = NewEdit("txtCustom1", CardTextLimit, tabCard);
+    txtCustom2 = NewEdit("txtCustom2", CardTextLimit, tabCard);
+    txtCustom3 = NewEdit("txtCustom3", CardTextLimit, tabCard);
+    txtCustom4 = NewEdit("txtCustom4", CardTextLimit, tabCard);
+    lblCardNumber = NewLabel("lblCardNumber", N_("Card number:"), tabCard);
+    lblCardNumberVal = NewLabel("lblCardNumberVal", QString(), tabCard);
+    lblCardNumberVal->setFont(bold);
+    lblCardStatus = NewLabel("lblCardStatus", N_("Card status:"), tabCard);
+    lblCardStatusVal = NewLabel("lblCardStatusVal", QString(), tabCard);
+    cmdReplaceCard = NewButton("cmdReplaceCard", N_("Replace..."), tabCard);
+    cmdReplaceCancel = NewButton("cmdReplaceCancel", N_("Cancel"), tabCard);
+    for (QLabel* data :
+         {lblCustom1, lblCustom2, lblCustom3, lblCustom4, lblCardNumberVal, lblCardStatusVal})
+        data->setProperty("vyrNoTranslate", true);
+    cmdReplaceCard->hide();
+    cmdReplaceCancel->hide();
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(lblCardHolderName, 0, 0);
+    fields->addWidget(txtCardHolder, 0, 1);
+    QLabel* customLabels[] = {lblCustom1, lblCustom2, lblCustom3, lblCustom4};
+    QLineEdit* customEdits[] = {txtCustom1, txtCustom2, txtCustom3, txtCustom4};
+    for (int i = 0; i < 4; ++i) {
+        fields->addWidget(customLabels[i], i + 1, 0);
+        fields->addWidget(customEdits[i], i + 1, 1);
+    }
+    fields->setRowStretch(5, 1);
+    auto* card = new QGridLayout;
+    card->addWidget(lblCardNumber, 0, 0);
+    card->addWidget(lblCardNumberVal, 0, 1);
+    card->addWidget(lblCardStatus, 1, 0);
+    card->addWidget(lblCardStatusVal, 1, 1);
+    // The two buttons share one place: only one of them is ever offered.
+    card->addWidget(cmdReplaceCard, 2, 1, Qt::AlignLeft);
+    card->addWidget(cmdReplaceCancel, 2, 1, Qt::AlignLeft);
+    card->setRowStretch(3, 1);
+    card->setColumnMinimumWidth(1, 150);
+    auto* page = new QHBoxLayout(tabCard);
+    page->addLayout(fields, 3);
+    page->addSpacing(16);
+    page->addLayout(card, 2);
+
+    lblCustomCardNumber = NewLabel("lblCustomCardNumber", N_("Custom cardnumber:"), this);
+    txtCustomCardNumber = NewEdit("txtCustomCardNumber", CardNumberLength, this);
+    MakeCardNumberEdit(txtCustomCardNumber);
+    txtCustomCardNumber->setFixedWidth(110);
+    cmdCustomNumberCheck = NewButton("cmdCustomNumberCheck", N_("Check..."), this);
+    chkReverse = new QCheckBox(N_("Reverse"), this);
+    chkReverse->setObjectName("chkReverse");
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
+    cmdOK->setDefault(true);
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(lblCustomCardNumber);
+    bottom->addWidget(txtCustomCardNumber);
+    bottom->addWidget(cmdCustomNumberCheck);
+    bottom->addWidget(chkReverse);
+    bottom->addStretch();
+    bottom->addWidget(cmdOK);
+    bottom->addWidget(cmdCancel);
+
+    auto* body = new QVBoxLayout;
+    body->addWidget(PageControl, 1);
+    body->addLayout(bottom);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pnlTop);
+    auto* margins = new QWidget(this);
+    margins->setLayout(body);
+    layout->addWidget(margins, 1);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName("Timer");
+    Timer->setInterval(100);
+
+    connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+    connect(cmdCustomNumberCheck, &QPushButton::clicked, this,
+            [this] { cmdCustomNumberCheckClick(); });
+    connect(cmdReplaceCard, &QPushButton::clicked, this, [this] { cmdReplaceCardClick(); });
+    connect(cmdReplaceCancel, &QPushButton::clicked, this, [this] { cmdReplaceCancelClick(); });
+    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdPrintList, &QPushButton::clicked, this, [this] { cmdPrintListClick(); });
+
+    FormCreate();
+    setFixedSize(sizeHint().expandedTo(QSize(618, 318)));
+}
+
+TfrmCardHolder::~TfrmCardHolder() = default;
+
+void TfrmCardHolder::FormCreate() {
+    TranslateWindow(this);
+    QLabel* customLabels[] = {lblCustom1, lblCustom2, lblCustom3, lblCustom4};
+    for (int i = 0; i < 4; ++i)
+        customLabels[i]->setText(CustomFieldCaption(i + 1) + ":");
+    chkReverse->setChecked(ReadReverseOption());
+    lblCardNumberVal->setText(_("Waiting for card"));
+    UpdateOKButton();
+    try {
+        Reader = std::make_unique<TReaderInterface>(
+            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+    } catch (const VyrError& error) {
+        // Typed numbers still work; the dialog just never polls.
+        MessageBoxes::ShowError(this, _(error.Message()));
+    }
+}
+
+bool TfrmCardHolder::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QDialog::event(event);
+}
+
+void TfrmCardHolder::FormActivate() {
+    if (!CardEdit && Reader && !FPollingStopped)
+        Timer->start();
+}
+
+void TfrmCardHolder::LoadCard(const QString& CardNumber) {
+    lblCustomCardNumber->hide();
+    txtCustomCardNumber->hide();
+    cmdCustomNumberCheck->hide();
+    chkReverse->hide();
+    if (!DBConnection)
+        return;
+    TMyResultSet* rows = nullptr;
+    if (DBConnection->Query(LoadCardHolderStatement(CardNumber), rows) &&
+        rows->RecordCount() == 1) {
+        CardEdit = true;
+        CardEditNumber = rows->FieldByName("CardNumber").AsString();
+        lblCardNumberVal->setText(CardEditNumber);
+        FNumberShown = true;
+        lblCardStatusVal->setText("OK");
+        cmdReplaceCard->show();
+        txtCardHolder->setText(CardText(rows->FieldByName("CardHolder").AsString()));
+        txtCustom1->setText(CardText(rows->FieldByName("CardCustom1").AsString()));
+        txtCustom2->setText(CardText(rows->FieldByName("CardCustom2").AsString()));
+        txtCustom3->setText(CardText(rows->FieldByName("CardCustom3").AsString()));
+        txtCustom4->setText(CardText(rows->FieldByName("CardCustom4").AsString()));
+        Timer->stop();
+        UpdateOKButton();
+    }
+    DBConnection->DestroyQuery(rows);
+}
+
+TCardHolder TfrmCardHolder::ShownCardHolder() const {
+    TCardHolder record;
+    record.CardNumber = lblCardNumberVal->text();
+    record.CardHolder = CardText(txtCardHolder->text());
+    record.CardCustom1 = CardText(txtCustom1->text());
+    record.CardCustom2 = CardText(txtCustom2->text());
+    record.CardCustom3 = CardText(txtCustom3->text());
+    record.CardCustom4 = CardText(txtCustom4->text());
+    return record;
+}
+
+void TfrmCardHolder::TimerTimer() {
+    if (!Reader)
+        return;
+    QString number;
+    try {
+        if (!ReadNewCard(*Reader, lblCardNumberVal->text(), number))
+            return;
+    } catch (const std::exception& error) {
+        // One box, not one every tenth of a second: the reader stays off for this dialog.
+        Timer->stop();
+        FPollingStopped = true;
+        const auto* vyrError = dynamic_cast<const VyrError*>(&error);
+        MessageBoxes::ShowError(this, vyrError ? _(vyrError->Message())
+                                               : QString::fromLocal8Bit(error.what()));
+        return;
+    }
+    if (DefaultBeep)
+        DefaultBeep();
+    ShowCardNumber(number);
+}
+
+void TfrmCardHolder::ShowCardNumber(const QString& number) {
+    lblCardNumberVal->setText(number);
+    FNumberShown = true;
+    UpdateOKButton();
+    lblCardStatusVal->setText(_("Checking status..."));
+    QApplication::processEvents();
+    if (CardNumberInDatabase(DBConnection.get(), lblCardNumberVal->text())) {
+        lblCardStatusVal->setText(_("Card already in database"));
+    } else {
+        lblCardStatusVal->setText("OK"); // the same in every language
+        cmdReplaceCancel->hide();
+    }
+}
+
+void TfrmCardHolder::UpdateOKButton() {
+    // Nothing can be saved before there is a number to save it under.
+    cmdOK->setEnabled(FNumberShown && lblCardNumberVal->text().size() == CardNumberLength);
+}
+
+void TfrmCardHolder::cmdCustomNumberCheckClick() {
+    const TTypedCardNumber typed =
+        NormaliseTypedNumber(txtCustomCardNumber->text(), chkReverse->isChecked());
+    if (!typed.Accepted)
+        return;
+    txtCustomCardNumber->setText(typed.FieldText);
+    WriteReverseOption(chkReverse->isChecked());
+    ShowCardNumber(typed.Number);
+}
+
+void TfrmCardHolder::cmdReplaceCardClick() {
+    lblCardStatusVal->setText(_("Waiting for card"));
+    if (Reader && !FPollingStopped)
+        Timer->start();
+    cmdReplaceCancel->show();
+    cmdReplaceCard->hide();
+}
+
+void TfrmCardHolder::cmdReplaceCancelClick() {
+    lblCardNumberVal->setText(CardEditNumber);
+    lblCardStatusVal->setText("OK");
+    cmdReplaceCancel->hide();
+    // Back to the loaded card as it was: a card presented now must not replace it again.
+    Timer->stop();
+    cmdReplaceCard->show();
+    UpdateOKButton();
+}
+
+void TfrmCardHolder::cmdOKClick() {
+    if (!cmdOK->isEnabled())
+        return;
+    if (SaveCardHolder(ShownCardHolder()))
+        accept();
+}
+
+bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
+    TMyDBConnector* database = DBConnection.get();
+    if (CardEdit) {
+        if (record.CardNumber != CardEditNumber && database)
+            database->ExecuteQuery(DeleteCardZonesStatement(CardEditNumber));
+        if (database && database->ExecuteQuery(UpdateCardHolderStatement(record, CardEditNumber)))
+            return true;
+        MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
+        MessageBoxes::ShowInformation(this, database ? database->GetLastError() : QString());
+        return false;
+    }
+    if (database) {
+        database->ExecuteQuery(DeleteCardHolderStatement(record.CardNumber));
+        database->ExecuteQuery(DeleteCardZonesStatement(record.CardNumber));
+        if (database->ExecuteQuery(InsertCardHolderStatement(record)))
+            return true;
+    }
+    MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
+    return false;
+}
+
+void TfrmCardHolder::cmdPrintListClick() {
+    if (PrintCardHolder)
+        PrintCardHolder(this);
+}

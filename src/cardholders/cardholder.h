@@ -1,0 +1,91 @@
+#pragma once
+
+#include "shared/publictypes.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QWidget;
+class TReaderInterface;
+
+// Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
+// reader or, for a new cardholder, from a typed number; "OK" writes the cardholder.
+class TfrmCardHolder : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmCardHolder(QWidget* parent = nullptr);
+    ~TfrmCardHolder() override;
+
+    // Puts the dialog into edit mode for the cardholder with this number, when there is one.
+    void LoadCard(const QString& CardNumber);
+
+    // What the dialog shows, as it would save it; openers read it after "OK".
+    TCardHolder ShownCardHolder() const;
+
+    // Prints the sheet of the cardholder shown; the dialog's print button does nothing until
+    // something is put here.
+    static std::function<void(TfrmCardHolder* dialog)> PrintCardHolder;
+
+    void FormActivate();
+    void TimerTimer();
+    void cmdCustomNumberCheckClick();
+    void cmdReplaceCardClick();
+    void cmdReplaceCancelClick();
+    void cmdOKClick();
+    void cmdPrintListClick();
+
+    std::unique_ptr<TReaderInterface> Reader;
+    bool CardEdit = false;
+    QString CardEditNumber;
+
+    QWidget* pnlTop;
+    QLabel* lblTitle;
+    QLabel* lblSubTitle;
+    QPushButton* cmdPrintList;
+    QTabWidget* PageControl;
+    QWidget* tabCard;
+    QLabel* lblCardHolderName;
+    QLineEdit* txtCardHolder;
+    QLabel* lblCustom1;
+    QLabel* lblCustom2;
+    QLabel* lblCustom3;
+    QLabel* lblCustom4;
+    QLineEdit* txtCustom1;
+    QLineEdit* txtCustom2;
+    QLineEdit* txtCustom3;
+    QLineEdit* txtCustom4;
+    QLabel* lblCardNumber;
+    QLabel* lblCardNumberVal;
+    QLabel* lblCardStatus;
+    QLabel* lblCardStatusVal;
+    QPushButton* cmdReplaceCard;
+    QPushButton* cmdReplaceCancel;
+    QLabel* lblCustomCardNumber;
+    QLineEdit* txtCustomCardNumber;
+    QPushButton* cmdCustomNumberCheck;
+    QCheckBox* chkReverse;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+    QTimer* Timer;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void FormCreate();
+    // Shows a number and tells whether it is already taken.
+    void ShowCardNumber(const QString& number);
+    void UpdateOKButton();
+    bool SaveCardHolder(const TCardHolder& record);
+
+    bool FNumberShown = false;    // a card number, not "Waiting for card"
+    bool FPollingStopped = false; // the reader failed once; it is not asked again
+};

@@ -1,0 +1,364 @@
+#include "cardholders/cardholders.h"
+
+#include "cardholders/cardholder.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardident.h"
+#include "cardholders/cardnumber.h"
+#include "db/MyDBConnector.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+QColor ZoneColour(int zone) {
+    switch (zone) {
+    case 0:
+        return QColor(255, 128, 128);
+    case 1:
+        return QColor(0, 128, 0);
+    case 2:
+        return QColor(0, 0, 255);
+    default:
+        return QColor(); // never written by the program; shown without a colour of its own
+    }
+}
+
+namespace {
+
+// Paints the zone cells in their colours, the number column on silver, and the vertical grid.
+class TCardHolderDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        if (index.column() == TCardHolderModel::CardNumberColumn)
+            cell.backgroundBrush = QColor(192, 192, 192);
+        QStyledItemDelegate::paint(painter, cell, index);
+        if (index.column() >= TCardHolderModel::FirstZoneColumn) {
+            const QColor colour = ZoneColour(index.data(TCardHolderModel::ZoneRole).toInt());
+            if (colour.isValid())
+                painter->fillRect(option.rect.adjusted(0, 0, 0, -1), colour);
+        }
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->restore();
+    }
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        const QBrush background = option->backgroundBrush;
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (background.style() != Qt::NoBrush)
+            option->backgroundBrush = background;
+    }
+};
+
+QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLineEdit* NewEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    return edit;
+}
+
+QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmCardHolders");
+    setWindowTitle(N_("Cardholders"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setMinimumSize(750, 300);
+    resize(900, 500);
+
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = NewLabel("lblTitle", N_("Manage VYR Cardholders"), pnlTop);
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    lblTitle->setFont(bold);
+    lblSubTitle = NewLabel("lblSubTitle",
+                           N_("The list displays all cardholders listed in the database"), pnlTop);
+    auto* titles = new QVBoxLayout(pnlTop);
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+
+    lblFilterCardHolder = NewLabel("lblFilterCardHolder", N_("Name:"), this);
+    txtFilterCardHolder = NewEdit("txtFilterCardHolder", this);
+    // Captions from the settings, never translated.
+    lblFilterCustom1 = NewLabel("lblFilterCustom1", "Custom 1:", this);
+    lblFilterCustom1->setProperty("vyrNoTranslate", true);
+    txtFilterCustom1 = NewEdit("txtFilterCustom1", this);
+    lblFilterCustom2 = NewLabel("lblFilterCustom2", "Custom 2:", this);
+    lblFilterCustom2->setProperty("vyrNoTranslate", true);
+    txtFilterCustom2 = NewEdit("txtFilterCustom2", this);
+    cmdFilterApply = NewButton("cmdFilterApply", N_("Apply filter"), this);
+    cmdFilterApply->setDefault(true);
+    cmdFilterReset = NewButton("cmdFilterReset", N_("Reset filter"), this);
+    cmdCardHoldersNew = NewButton("cmdCardHoldersNew", N_("Add cardholder..."), this);
+    cmdIdentify = NewButton("cmdIdentify", N_("Identify cardholder"), this);
+
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(lblFilterCardHolder);
+    filters->addWidget(txtFilterCardHolder, 1);
+    filters->addWidget(lblFilterCustom1);
+    filters->addWidget(txtFilterCustom1, 1);
+    filters->addWidget(lblFilterCustom2);
+    filters->addWidget(txtFilterCustom2, 1);
+    filters->addWidget(cmdFilterApply);
+    filters->addWidget(cmdFilterReset);
+    auto* actions = new QHBoxLayout;
+    actions->addWidget(cmdCardHoldersNew);
+    actions->addWidget(cmdIdentify);
+    actions->addStretch();
+
+    CardHolders = new TCardHolderModel(ControllerList, this);
+    VSTCardHolders = new QTreeView(this);
+    VSTCardHolders->setObjectName("VSTCardHolders");
+    VSTCardHolders->setModel(CardHolders);
+    VSTCardHolders->setItemDelegate(new TCardHolderDelegate(VSTCardHolders));
+    VSTCardHolders->setRootIsDecorated(false);
+    VSTCardHolders->setItemsExpandable(false);
+    VSTCardHolders->setUniformRowHeights(true); // thousands of rows open without measuring each
+    VSTCardHolders->setAllColumnsShowFocus(true);
+    VSTCardHolders->setSelectionBehavior(QAbstractItemView::SelectRows);
+    VSTCardHolders->setSelectionMode(QAbstractItemView::SingleSelection);
+    VSTCardHolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    VSTCardHolders->setSortingEnabled(false); // sorted by the window, stable and by locale
+    QHeaderView* header = VSTCardHolders->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSectionsMovable(true);
+    header->setDefaultSectionSize(70);
+    header->setSectionResizeMode(TCardHolderModel::CardNumberColumn, QHeaderView::Fixed);
+    header->resizeSection(TCardHolderModel::CardNumberColumn, 100);
+    header->resizeSection(TCardHolderModel::CardHolderColumn, 170);
+    header->resizeSection(2, 100);
+    header->resizeSection(3, 100);
+    VSTCardHolders->viewport()->installEventFilter(this);
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName("PopupMenu");
+    mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
+    mnuDelete->setObjectName("mnuDelete");
+    PopupMenu->addSeparator();
+    mnuProperties = PopupMenu->addAction(style()->standardIcon(QStyle::SP_FileDialogInfoView),
+                                         N_("&Properties..."));
+    mnuProperties->setObjectName("mnuProperties");
+    PopupMenu->setDefaultAction(mnuProperties);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setSizeGripEnabled(true);
+    StatusPanel = new QLabel(StatusBar);
+    StatusPanel->setObjectName("StatusPanel");
+    StatusPanel->setProperty("vyrNoTranslate", true);
+    StatusPanel->setFixedWidth(200);
+    StatusBar->addWidget(StatusPanel);
+
+    auto* body = new QVBoxLayout;
+    body->addLayout(filters);
+    body->addLayout(actions);
+    body->addWidget(VSTCardHolders, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pnlTop);
+    auto* margins = new QWidget(this);
+    margins->setLayout(body);
+    layout->addWidget(margins, 1);
+    layout->addWidget(StatusBar);
+
+    connect(cmdFilterApply, &QPushButton::clicked, this, [this] { cmdFilterApplyClick(); });
+    connect(cmdFilterReset, &QPushButton::clicked, this, [this] { cmdFilterResetClick(); });
+    connect(cmdCardHoldersNew, &QPushButton::clicked, this, [this] { cmdCardHoldersNewClick(); });
+    connect(cmdIdentify, &QPushButton::clicked, this, [this] { cmdIdentifyClick(); });
+    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
+    connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
+    connect(VSTCardHolders, &QTreeView::doubleClicked, this, [this] { mnuPropertiesClick(); });
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int column) { VSTCardHoldersHeaderClick(column); });
+    // The number column stays first; every other column may be dragged anywhere after it.
+    connect(header, &QHeaderView::sectionMoved, this, [header](int logical, int from, int to) {
+        if (logical == TCardHolderModel::CardNumberColumn || to == 0) {
+            const QSignalBlocker blocker(header);
+            header->moveSection(to, from);
+        }
+    });
+
+    FormCreate();
+}
+
+TfrmCardHolders::~TfrmCardHolders() = default;
+
+void TfrmCardHolders::FormCreate() {
+    TranslateWindow(this);
+    const QString custom1 = CustomFieldCaption(1);
+    const QString custom2 = CustomFieldCaption(2);
+    lblFilterCustom1->setText(custom1 + ":");
+    lblFilterCustom2->setText(custom2 + ":");
+    QStringList headers = {_("Cardnumber"), _("Name"), custom1, custom2};
+    for (int i = 0; i < CardHolders->ControllerCount(); ++i)
+        headers << ControllerList[size_t(i)]->ConName;
+    CardHolders->SetHeaders(headers);
+    cmdFilterApplyClick();
+}
+
+void TfrmCardHolders::LoadCardHolders() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::processEvents();
+    CardHolders->Clear();
+    if (DBConnection && DBConnection->IsConnected()) {
+        const TCardHolderFilter filter{txtFilterCardHolder->text(), txtFilterCustom1->text(),
+                                       txtFilterCustom2->text()};
+        if (CardHolders->Load(DBConnection.get(), filter))
+            ShowCount();
+        // The rows come ordered by name; the header only says so.
+        SortColumn = TCardHolderModel::CardHolderColumn;
+        SortDirection = Qt::AscendingOrder;
+        ShowSortMark();
+    }
+    QApplication::restoreOverrideCursor();
+    QApplication::processEvents();
+}
+
+void TfrmCardHolders::ShowSortMark() {
+    VSTCardHolders->header()->setSortIndicator(SortColumn, SortDirection);
+}
+
+void TfrmCardHolders::ShowCount() {
+    StatusPanel->setText(
+        FormatText(_("Loaded %d cardholders"), {QString::number(CardHolders->rowCount())}));
+}
+
+void TfrmCardHolders::cmdFilterApplyClick() {
+    cmdFilterApply->setEnabled(false);
+    LoadCardHolders();
+    cmdFilterApply->setEnabled(true);
+}
+
+void TfrmCardHolders::cmdFilterResetClick() {
+    txtFilterCardHolder->clear();
+    txtFilterCustom1->clear();
+    txtFilterCustom2->clear();
+    cmdFilterApplyClick();
+}
+
+void TfrmCardHolders::cmdCardHoldersNewClick() {
+    TfrmCardHolder dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        LoadCardHolders();
+}
+
+void TfrmCardHolders::cmdIdentifyClick() {
+    TfrmCardIdent dialog(this);
+    dialog.exec();
+}
+
+int TfrmCardHolders::SelectedRow() const {
+    const QModelIndexList rows = VSTCardHolders->selectionModel()->selectedRows();
+    return rows.size() == 1 ? rows.first().row() : -1;
+}
+
+void TfrmCardHolders::mnuDeleteClick() {
+    const int row = SelectedRow();
+    const TCardHolder* record = CardHolders->Record(row);
+    if (!record)
+        return;
+    if (!MessageBoxes::Confirm(
+            this,
+            FormatText(_("Are you sure you want to delete this card? (%s)"), {record->CardHolder})))
+        return;
+    if (!CardHolders->DeleteCardHolder(row, DBConnection.get())) {
+        MessageBoxes::ShowError(this, _("Got an error while deleting the card!"));
+        return;
+    }
+    ShowCount();
+}
+
+void TfrmCardHolders::mnuPropertiesClick() {
+    const int row = SelectedRow();
+    const TCardHolder* record = CardHolders->Record(row);
+    if (!record)
+        return;
+    TfrmCardHolder dialog(this);
+    dialog.LoadCard(record->CardNumber);
+    if (dialog.exec() == QDialog::Accepted)
+        CardHolders->UpdateCardHolder(row, dialog.ShownCardHolder());
+}
+
+void TfrmCardHolders::VSTCardHoldersHeaderClick(int column) {
+    if (column == SortColumn)
+        SortDirection =
+            SortDirection == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    else
+        SortColumn = column;
+    CardHolders->Sort(SortColumn, SortDirection);
+    ShowSortMark();
+}
+
+void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position) {
+    const QModelIndex cell = VSTCardHolders->indexAt(position);
+    if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn)
+        CardHolders->CycleZone(cell.row(), cell.column() - TCardHolderModel::FirstZoneColumn,
+                               DBConnection.get());
+    if (button == Qt::RightButton)
+        PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));
+}
+
+bool TfrmCardHolders::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == VSTCardHolders->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            VSTCardHoldersMouseUp(mouse->button(), mouse->position().toPoint());
+        } else if (event->type() == QEvent::ContextMenu) {
+            // A right click opens the menu when the button comes up, after the zone changed;
+            // only the keyboard's menu key opens it here.
+            const auto* menu = static_cast<QContextMenuEvent*>(event);
+            if (menu->reason() != QContextMenuEvent::Mouse)
+                PopupMenu->popup(menu->globalPos());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void OpenCardHolders(QWidget* owner) {
+    TfrmCardHolders window(owner);
+    window.exec();
+}

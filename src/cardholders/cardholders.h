@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTreeView;
+class TCardHolderModel;
+
+// The cardholder list: the cardholders of the profile with their zone at every controller of the
+// main window's list. A click in a zone cell moves the card to the next zone at once and marks the
+// controller, whose memory key must then be written again.
+class TfrmCardHolders : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmCardHolders(QWidget* parent = nullptr);
+    ~TfrmCardHolders() override;
+
+    void LoadCardHolders();
+    void cmdFilterApplyClick();
+    void cmdFilterResetClick();
+    void cmdCardHoldersNewClick();
+    void cmdIdentifyClick();
+    void mnuDeleteClick();
+    void mnuPropertiesClick();
+    void VSTCardHoldersHeaderClick(int column);
+    void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
+
+    // The row the operator works on: the one selected row, or -1.
+    int SelectedRow() const;
+
+    QWidget* pnlTop;
+    QLabel* lblTitle;
+    QLabel* lblSubTitle;
+    QLabel* lblFilterCardHolder;
+    QLineEdit* txtFilterCardHolder;
+    QLabel* lblFilterCustom1;
+    QLineEdit* txtFilterCustom1;
+    QLabel* lblFilterCustom2;
+    QLineEdit* txtFilterCustom2;
+    QPushButton* cmdFilterApply;
+    QPushButton* cmdFilterReset;
+    QPushButton* cmdCardHoldersNew;
+    QPushButton* cmdIdentify;
+    QTreeView* VSTCardHolders;
+    TCardHolderModel* CardHolders;
+    QStatusBar* StatusBar;
+    QLabel* StatusPanel; // the status bar's first panel
+    QMenu* PopupMenu;
+    QAction* mnuDelete;
+    QAction* mnuProperties;
+
+    int SortColumn = 1;
+    Qt::SortOrder SortDirection = Qt::AscendingOrder;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void ShowSortMark();
+    void ShowCount();
+};
+
+// The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).
+QColor ZoneColour(int zone);
+
+// Opens the cardholder list modally over `owner` (the main window's "Cardholders" button).
+void OpenCardHolders(QWidget* owner);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "controllers/controllerstatements.h"
+
+#include <QString>
+
+class TCardHolder;
+
+// The statements of the cardholder windows. Every text value goes through SqlQuoted (or the LIKE
+// helper), so whatever an operator typed is stored as typed and never changes a statement.
+
+// One cardholder's texts, for the cardholder dialog.
+QString LoadCardHolderStatement(const QString& cardNumber);
+// Saving a new cardholder: whoever had the number before, deleted or not, goes with its zones.
+QString DeleteCardHolderStatement(const QString& cardNumber);
+QString DeleteCardZonesStatement(const QString& cardNumber);
+QString InsertCardHolderStatement(const TCardHolder& record);
+// Saving an existing cardholder, found by the number it was loaded with.
+QString UpdateCardHolderStatement(const TCardHolder& record, const QString& oldCardNumber);
+
+// The cardholder list: every cardholder that is not deleted, ordered by name; an empty filter
+// adds nothing, any other finds its text as a plain substring (a typed % or _ matches itself).
+QString CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
+                                const QString& custom2Filter);
+// The zones of all cards at once, which the list joins in memory: one statement per card is what
+// makes a large list slow to open. The order is the one in which the index hands out the rows of a
+// single card (by number, controller, zone), so where a card has two rows for one controller the
+// same row is read last either way.
+QString AllCardZonesStatement();
+// A zone change: the card's row for the controller is replaced.
+QString DeleteCardZoneStatement(int conID, const QString& cardNumber);
+// The CardZones insert is shared with the controller dialog: controllers/controllerstatements.h.
+// Deleting from the list: the cardholder stays, marked deleted, and loses its zones.
+QString MarkCardHolderDeletedStatement(const QString& cardNumber);
+QString DeleteZonesOfDeletedCardStatement(const QString& cardNumber);

@@ -1,0 +1,232 @@
+#include "cardholders/cardident.h"
+
+#include "cardholders/cardholder.h"
+#include "cardholders/cardnumber.h"
+#include "cardholders/cardnumberedit.h"
+#include "db/MyDBConnector.h"
+#include "reader/CodeReaderInterface.h"
+#include "shared/errors.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowtranslation.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmCardIdent");
+    setWindowTitle(N_("Card identification"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setAutoFillBackground(true);
+    QPalette white = pnlTop->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlTop->setPalette(white);
+    lblTitle = NewLabel("lblTitle", N_("Card identification"), pnlTop);
+    QFont bold = lblTitle->font();
+    bold.setBold(true);
+    lblTitle->setFont(bold);
+    lblSubTitle = NewLabel("lblSubTitle", N_("This option lets you identify a card"), pnlTop);
+    auto* titles = new QVBoxLayout(pnlTop);
+    titles->addWidget(lblTitle);
+    titles->addWidget(lblSubTitle);
+
+    Label1 = NewLabel("Label1", N_("Present a card or supply the cardnumber below:"), this);
+    lblCardnum = NewLabel("lblCardnum", N_("Card number:"), this);
+    txtCardnum = new QLineEdit(this);
+    txtCardnum->setObjectName("txtCardnum");
+    MakeCardNumberEdit(txtCardnum);
+    txtCardnum->setFixedWidth(110);
+    cmdIdent = NewButton("cmdIdent", N_("Go"), this);
+    cmdIdent->setDefault(true);
+    chkReverse = new QCheckBox(N_("Reverse"), this);
+    chkReverse->setObjectName("chkReverse");
+    lblDatabase = NewLabel("lblDatabase", N_("Database:"), this);
+    lblDatabaseVal = NewLabel("lblDatabaseVal", QString(), this);
+    lblDatabaseVal->setProperty("vyrNoTranslate", true);
+    lblDatabaseVal->setFont(bold);
+
+    grpCardInfo = new QGroupBox(N_("Card information"), this);
+    grpCardInfo->setObjectName("grpCardInfo");
+    Label2 = NewLabel("Label2", N_("Card:"), grpCardInfo);
+    lblCard = NewLabel("lblCard", QString(), grpCardInfo);
+    lblCard->setProperty("vyrNoTranslate", true);
+    // Shows "Name: %s" filled in with the holder's name after each lookup that finds one.
+    lblName = NewLabel("lblName", QString(), grpCardInfo);
+    lblName->setProperty("vyrNoTranslate", true);
+    auto* info = new QGridLayout(grpCardInfo);
+    info->addWidget(Label2, 0, 0);
+    info->addWidget(lblCard, 0, 1);
+    info->addWidget(lblName, 1, 0, 1, 2);
+    info->setColumnStretch(1, 1);
+    grpCardInfo->hide();
+
+    cmdEdit = NewButton("cmdEdit", N_("Edit..."), this);
+    cmdEdit->hide();
+    cmdClose = NewButton("cmdClose", N_("Close window"), this);
+
+    auto* number = new QHBoxLayout;
+    number->addWidget(lblCardnum);
+    number->addWidget(txtCardnum);
+    number->addWidget(cmdIdent);
+    number->addWidget(chkReverse);
+    number->addStretch();
+    auto* database = new QHBoxLayout;
+    database->addWidget(lblDatabase);
+    database->addWidget(lblDatabaseVal, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdEdit);
+    buttons->addWidget(cmdClose);
+    auto* body = new QVBoxLayout;
+    body->addWidget(Label1);
+    body->addLayout(number);
+    body->addLayout(database);
+    body->addWidget(grpCardInfo);
+    body->addStretch();
+    body->addLayout(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pnlTop);
+    auto* margins = new QWidget(this);
+    margins->setLayout(body);
+    layout->addWidget(margins, 1);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName("Timer");
+    Timer->setInterval(100);
+
+    connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+    connect(cmdIdent, &QPushButton::clicked, this, [this] { cmdIdentClick(); });
+    connect(cmdEdit, &QPushButton::clicked, this, [this] { cmdEditClick(); });
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
+
+    FormCreate();
+    resize(sizeHint().expandedTo(QSize(539, 215)));
+}
+
+TfrmCardIdent::~TfrmCardIdent() {
+    FormDestroy();
+}
+
+void TfrmCardIdent::FormCreate() {
+    TranslateWindow(this);
+    CloseByEdit = false;
+    chkReverse->setChecked(ReadReverseOption());
+    try {
+        Reader = std::make_unique<TReaderInterface>(
+            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+    } catch (const VyrError& error) {
+        // Typed numbers still work; without a reader nothing polls.
+        MessageBoxes::ShowError(this, _(error.Message()));
+        return;
+    }
+    Timer->start();
+}
+
+void TfrmCardIdent::FormDestroy() {
+    Timer->stop();
+    if (!CloseByEdit)
+        Reader.reset();
+}
+
+void TfrmCardIdent::TimerTimer() {
+    if (!Reader)
+        return;
+    QString number;
+    try {
+        if (!ReadNewCard(*Reader, txtCardnum->text(), number))
+            return;
+    } catch (const std::exception& error) {
+        Timer->stop();
+        const auto* vyrError = dynamic_cast<const VyrError*>(&error);
+        MessageBoxes::ShowError(this, vyrError ? _(vyrError->Message())
+                                               : QString::fromLocal8Bit(error.what()));
+        return;
+    }
+    if (DefaultBeep)
+        DefaultBeep();
+    txtCardnum->setText(number);
+    // The reader's number is the card's own: Reverse is for numbers copied by hand, so a card
+    // from the reader is looked up as read and the setting is left alone.
+    lblDatabaseVal->clear();
+    grpCardInfo->hide();
+    cmdEdit->hide();
+    ShowLookup(number);
+}
+
+void TfrmCardIdent::cmdIdentClick() {
+    lblDatabaseVal->clear();
+    grpCardInfo->hide();
+    cmdEdit->hide();
+    const TTypedCardNumber typed =
+        NormaliseTypedNumber(txtCardnum->text(), chkReverse->isChecked());
+    if (!typed.Accepted) {
+        MessageBoxes::ShowInformation(this, _("A valid card number consists of 10 characters"));
+        return;
+    }
+    txtCardnum->setText(typed.FieldText);
+    WriteReverseOption(chkReverse->isChecked());
+    ShowLookup(typed.Number);
+}
+
+void TfrmCardIdent::ShowLookup(const QString& number) {
+    TMyResultSet* rows = nullptr;
+    if (DBConnection && DBConnection->Query(CardHolderByNumberStatement(number), rows)) {
+        lblCard->setText(number);
+        if (rows->RecordCount() == 1) {
+            lblDatabaseVal->setText(_("Found!"));
+            lblName->setText(
+                FormatText(_("Name: %s"), {rows->FieldByName("CardHolder").AsString()}));
+            grpCardInfo->show();
+            cmdEdit->show();
+        } else {
+            lblDatabaseVal->setText(_("Not found!"));
+        }
+    } else {
+        lblDatabaseVal->setText(_("Not found!"));
+    }
+    if (DBConnection)
+        DBConnection->DestroyQuery(rows);
+}
+
+void TfrmCardIdent::cmdEditClick() {
+    // One reader at a time: the cardholder dialog makes its own.
+    Timer->stop();
+    Reader.reset();
+    {
+        TfrmCardHolder dialog(this);
+        dialog.LoadCard(lblCard->text());
+        dialog.exec();
+    }
+    CloseByEdit = true;
+    reject();
+}

@@ -1,0 +1,83 @@
+#include "cardholders/cardnumber.h"
+
+#include "db/MyDBConnector.h"
+#include "db/sqlquote.h"
+#include "reader/CodeReaderInterface.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+
+bool IsCardNumberCharacter(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
+}
+
+bool IsCardNumberText(const QString& text) {
+    if (text.size() != CardNumberLength)
+        return false;
+    for (QChar c : text)
+        if (!IsCardNumberCharacter(c))
+            return false;
+    return true;
+}
+
+QString ReversedCardNumber(const QString& number) {
+    QString reversed;
+    reversed.reserve(number.size());
+    for (qsizetype group = number.size() - 2; group >= 0; group -= 2)
+        reversed += number.mid(group, 2);
+    return reversed;
+}
+
+TTypedCardNumber NormaliseTypedNumber(const QString& fieldText, bool reverse) {
+    TTypedCardNumber typed;
+    if (fieldText.size() != CardNumberLength)
+        return typed;
+    typed.Accepted = true;
+    typed.FieldText = fieldText.toUpper();
+    typed.Number = reverse ? ReversedCardNumber(typed.FieldText) : typed.FieldText;
+    return typed;
+}
+
+bool ReadReverseOption() {
+    return IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", false);
+}
+
+void WriteReverseOption(bool reverse) {
+    IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", reverse);
+}
+
+QString CustomFieldCaption(int field) {
+    const QString number = QString::number(field);
+    return IniFile(SettingsFileName())
+        .ReadString("settings", "custom" + number, "Custom " + number);
+}
+
+QString CardText(const QString& text) {
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate())
+            continue; // the second half of a character already counted
+        if (++characters > CardTextLimit)
+            return text.left(i);
+    }
+    return text;
+}
+
+QString CardHolderByNumberStatement(const QString& number) {
+    return "SELECT CardHolder FROM CardHolders WHERE (CardNumber = " + SqlQuoted(number) +
+           ") AND (NOT Deleted)";
+}
+
+bool CardNumberInDatabase(TMyDBConnector* database, const QString& number) {
+    if (!database)
+        return false;
+    TMyResultSet* rows = nullptr;
+    const bool found =
+        database->Query(CardHolderByNumberStatement(number), rows) && rows->RecordCount() == 1;
+    database->DestroyQuery(rows);
+    return found;
+}
+
+bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number) {
+    return reader.ReadRom(number, false) && number != shownNumber;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+class TMyDBConnector;
+class TReaderInterface;
+
+// A card number is the text of ten hexadecimal characters that the reader makes of ROM bytes 1
+// to 5 of an iButton. Operators may also type one, read off the button or a list; these are the
+// rules every window applies to such a number.
+
+inline constexpr int CardNumberLength = 10;
+// Names and custom texts are kept to this many characters (not bytes, not UTF-16 units).
+inline constexpr int CardTextLimit = 50;
+
+// What a typed-number field lets through: the hexadecimal digits in either case. Anything else,
+// control characters included, is refused (and the window beeps).
+bool IsCardNumberCharacter(QChar c);
+
+// Ten characters that are all hexadecimal digits.
+bool IsCardNumberText(const QString& text);
+
+// The number with its five two-character groups in the opposite order; the characters inside a
+// group keep theirs (0A1B2C3D4E -> 4E3D2C1B0A). Some operators copy numbers from printouts that
+// list the bytes the other way round.
+QString ReversedCardNumber(const QString& number);
+
+// A typed number as submitted: accepted only at exactly ten characters. FieldText is what the
+// field shows afterwards (upper case), Number what is looked up or stored (reversed on request).
+struct TTypedCardNumber {
+    bool Accepted = false;
+    QString FieldText;
+    QString Number;
+};
+TTypedCardNumber NormaliseTypedNumber(const QString& fieldText, bool reverse);
+
+// The Reverse box's shared setting: whatever one window last submitted, the next one opens with.
+bool ReadReverseOption();
+// Throws VyrError when the settings file cannot be written.
+void WriteReverseOption(bool reverse);
+
+// The operator's caption of custom field 1 to 4 from the settings, as typed there.
+QString CustomFieldCaption(int field);
+
+// A name or custom text as it is kept and stored: at most CardTextLimit characters, cut without
+// splitting a character in two.
+QString CardText(const QString& text);
+
+// The lookup that tells whether a number belongs to a (not deleted) cardholder.
+QString CardHolderByNumberStatement(const QString& number);
+// True only when the lookup succeeds with exactly one row; a failed lookup counts as "not there".
+bool CardNumberInDatabase(TMyDBConnector* database, const QString& number);
+
+// One look at the reader: true when a card lies on the adapter and its number differs from
+// `shownNumber`, which a card that stays on the reader never does after it was taken once.
+// Errors of the reader layer pass through.
+bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number);

@@ -1,0 +1,68 @@
+#include "cardholders/cardnumberedit.h"
+
+#include "cardholders/cardnumber.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
+std::function<void()> DefaultBeep = [] { QApplication::beep(); };
+
+namespace {
+
+class TCardNumberKeyFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return QObject::eventFilter(watched, event);
+        if (Refused(*static_cast<QKeyEvent*>(event))) {
+            if (DefaultBeep)
+                DefaultBeep();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static bool Refused(const QKeyEvent& key) {
+        switch (key.key()) {
+        case Qt::Key_Backspace:
+            return true;
+        case Qt::Key_Delete:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return false;
+        default:
+            break;
+        }
+        if (key.matches(QKeySequence::Paste) || key.matches(QKeySequence::Cut) ||
+            key.matches(QKeySequence::Copy) || key.matches(QKeySequence::Undo) ||
+            key.matches(QKeySequence::Redo) || key.matches(QKeySequence::SelectAll))
+            return true;
+        const QString text = key.text();
+        // A control character from Ctrl with a letter, whichever way the platform reports it.
+        const bool controlShortcut =
+            (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) &&
+            (!text.isEmpty() || (key.key() >= Qt::Key_Space && key.key() <= Qt::Key_AsciiTilde));
+        if (controlShortcut)
+            return true;
+        if (text.isEmpty())
+            return false; // a key that types nothing
+        return text.size() != 1 || !IsCardNumberCharacter(text[0]);
+    }
+};
+
+} // namespace
+
+void MakeCardNumberEdit(QLineEdit* edit) {
+    edit->setMaxLength(CardNumberLength);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]*"), edit));
+    edit->installEventFilter(new TCardNumberKeyFilter(edit));
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+class QLineEdit;
+
+// The system's default beep. Tests put a counter in its place.
+extern std::function<void()> DefaultBeep;
+
+// Makes `edit` a typed-number field: it holds at most ten characters and takes only hexadecimal
+// digits. Any other character typed, Backspace, a space and the clipboard shortcuts included, is
+// dropped with a beep; keys that type nothing (Delete, the arrows, Enter for the default button)
+// work as usual. Text that arrives another way (a paste from the context menu, a drop) must be
+// hexadecimal too, or it is refused.
+void MakeCardNumberEdit(QLineEdit* edit);

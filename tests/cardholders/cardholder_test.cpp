@@ -1,0 +1,292 @@
+#include "readerfixture.h"
+
+#include "cardholders/cardholder.h"
+#include "cardholders/cardnumber.h"
+#include "reader/MaximReader.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+
+#include "pofile.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class CardHolderDialogTest : public CardReaderTest {
+protected:
+    // A dialog as the list opens it, activated (which starts polling for a new cardholder).
+    std::unique_ptr<TfrmCardHolder> Open(const QString& loadCard = {}) {
+        auto dialog = std::make_unique<TfrmCardHolder>();
+        if (!loadCard.isNull())
+            dialog->LoadCard(loadCard);
+        dialog->show();
+        dialog->FormActivate();
+        return dialog;
+    }
+    // What the running timer would do meanwhile.
+    static void Ticks(TfrmCardHolder& dialog, int count) {
+        for (int i = 0; i < count; ++i)
+            if (dialog.Timer->isActive())
+                dialog.TimerTimer();
+    }
+    static void Check(TfrmCardHolder& dialog, const QString& typed, bool reverse) {
+        dialog.txtCustomCardNumber->setText(typed);
+        dialog.chkReverse->setChecked(reverse);
+        QTest::mouseClick(dialog.cmdCustomNumberCheck, Qt::LeftButton);
+    }
+    static bool StoredReverse() {
+        return IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", false);
+    }
+    static bool ReverseStored() {
+        return IniFile(SettingsFileName()).ValueExists("cardnumbers", "reverseuserinput");
+    }
+};
+
+TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
+    IniFile(SettingsFileName()).WriteString("settings", "custom2", "Badge \"no\"");
+    auto dialog = Open();
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "");
+    EXPECT_FALSE(dialog->cmdOK->isEnabled());
+    EXPECT_TRUE(dialog->Timer->isActive());
+    EXPECT_EQ(dialog->Timer->interval(), 100);
+    EXPECT_TRUE(dialog->txtCustomCardNumber->isVisible());
+    EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
+    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
+    EXPECT_EQ(dialog->lblCustom1->text(), "Custom 1:");
+    EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+    EXPECT_THAT(UntranslatedWindowTexts(dialog.get()), IsEmpty());
+    EXPECT_THAT(
+        UntranslatedTexts({"Waiting for card", "Checking status...", "Card already in database",
+                           "Got an error while adding the card to the database!"}),
+        IsEmpty());
+    // Translating again (the test above does) leaves the captions from the settings alone.
+    EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+}
+
+TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
+    AddCardHolder("0A1B2C3D4E", "Bert");
+    auto dialog = Open();
+    Ticks(*dialog, 3);
+    EXPECT_EQ(Beeps, 0);
+
+    Present(&CardA);
+    Ticks(*dialog, 5);
+    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_TRUE(dialog->cmdOK->isEnabled());
+
+    // Lifted and laid down again while it is still the number shown: not taken again.
+    Present(nullptr);
+    Ticks(*dialog, 2);
+    Present(&CardA);
+    Ticks(*dialog, 2);
+    EXPECT_EQ(Beeps, 1);
+
+    Present(&CardB);
+    Ticks(*dialog, 4);
+    EXPECT_EQ(Beeps, 2);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+}
+
+TEST_F(CardHolderDialogTest, ATypedNumberIsCheckedAsTypedOrReversed) {
+    AddCardHolder("4E3D2C1B0A", "Reversed");
+    auto dialog = Open();
+    Check(*dialog, "0a1b2c3d4", false);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
+    EXPECT_FALSE(dialog->cmdOK->isEnabled());
+    EXPECT_FALSE(ReverseStored());
+
+    Check(*dialog, "0a1b2c3d4e", false);
+    EXPECT_EQ(dialog->txtCustomCardNumber->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_TRUE(ReverseStored());
+    EXPECT_FALSE(StoredReverse());
+    EXPECT_TRUE(dialog->cmdOK->isEnabled());
+
+    Check(*dialog, "0a1b2c3d4e", true);
+    EXPECT_EQ(dialog->txtCustomCardNumber->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "4E3D2C1B0A");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+    EXPECT_TRUE(StoredReverse());
+    EXPECT_EQ(Beeps, 0);
+
+    // The next dialog opens with the option as last submitted.
+    TfrmCardHolder next;
+    EXPECT_TRUE(next.chkReverse->isChecked());
+
+    // A card on the reader replaces a typed number on the next tick.
+    Present(&CardA);
+    Ticks(*dialog, 1);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+}
+
+TEST_F(CardHolderDialogTest, TheNumberFieldTakesHexadecimalDigitsOnlyAndBeepsAtTheRest) {
+    auto dialog = Open();
+    QLineEdit* field = dialog->txtCustomCardNumber;
+    field->setFocus();
+    QTest::keyClicks(field, "0g a;F");
+    EXPECT_EQ(field->text(), "0aF");
+    EXPECT_EQ(Beeps, 3);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), "0aF");
+    EXPECT_EQ(Beeps, 4);
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Beeps, 5);
+    QTest::keyClick(field, Qt::Key_Left);
+    QTest::keyClick(field, Qt::Key_Delete);
+    EXPECT_EQ(field->text(), "0a");
+    EXPECT_EQ(Beeps, 5);
+    QTest::keyClicks(field, "123456789abc");
+    EXPECT_EQ(field->text(), "0a12345678");
+}
+
+TEST_F(CardHolderDialogTest, SavingANewCardholderReplacesWhoeverHadTheNumber) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("A1B2C3D4E5", "Old holder", {}, {}, true);
+    AddZone(front, "A1B2C3D4E5", 1);
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    auto dialog = Open();
+    Present(&CardA);
+    Ticks(*dialog, 1);
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK"); // the old holder was deleted
+    const QString name = QString(25, 'x') + "O\"Brien \"Ünïcødé\" 中文 %_'" + QString(30, 'y');
+    dialog->txtCardHolder->setText(name);
+    dialog->txtCustom1->setText("a\"b");
+    dialog->txtCustom4->setText("Zoë");
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
+    EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre(name.left(50)));
+    EXPECT_THAT(Column("SELECT CardCustom1 || \"|\" || CardCustom2 || \"|\" || CardCustom4 || "
+                       "\"|\" || Deleted FROM CardHolders"),
+                ElementsAre("a\"b||Zoë|0"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+    for (const QString column : {"CardAdded", "CardLastEdit"}) {
+        const QDateTime stored = QDateTime::fromString(
+            Column("SELECT " + column + " FROM CardHolders").value(0), "yyyy-MM-dd HH:mm:ss");
+        EXPECT_GE(stored, before) << column.toStdString();
+    }
+}
+
+TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDropsThem) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("0A1B2C3D4E", "Anna", "one", "two");
+    AddZone(front, "0A1B2C3D4E", 2);
+
+    auto dialog = Open("0A1B2C3D4E");
+    EXPECT_TRUE(dialog->CardEdit);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_EQ(dialog->txtCustom2->text(), "two");
+    EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
+    EXPECT_FALSE(dialog->txtCustomCardNumber->isVisible());
+    EXPECT_FALSE(dialog->chkReverse->isVisible());
+    EXPECT_FALSE(dialog->Timer->isActive());
+    dialog->txtCardHolder->setText("Anna B.");
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre("Anna B."));
+    EXPECT_THAT(Zones(front, "0A1B2C3D4E"), ElementsAre("2"));
+    EXPECT_NE(Column("SELECT CardLastEdit FROM CardHolders").value(0), "2001-02-03 04:05:06");
+
+    dialog = Open("0A1B2C3D4E");
+    Present(&CardA);
+    Ticks(*dialog, 2);
+    EXPECT_EQ(Beeps, 0); // no polling before "Replace..."
+    QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Waiting for card");
+    EXPECT_TRUE(dialog->Timer->isActive());
+    EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
+    EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
+    Ticks(*dialog, 2);
+    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
+                ElementsAre("A1B2C3D4E5 Anna B."));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+    EXPECT_THAT(MarkedControllers(), IsEmpty());
+}
+
+TEST_F(CardHolderDialogTest, CancelBesideReplaceGoesBackToTheLoadedCard) {
+    AddCardHolder("0A1B2C3D4E", "Anna");
+    AddCardHolder("A1B2C3D4E5", "Bert");
+    auto dialog = Open("0A1B2C3D4E");
+    QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+    Present(&CardA);
+    Ticks(*dialog, 1);
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+    EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
+
+    QTest::mouseClick(dialog->cmdReplaceCancel, Qt::LeftButton);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
+    EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
+    EXPECT_FALSE(dialog->Timer->isActive());
+    dialog->FormActivate();
+    EXPECT_FALSE(dialog->Timer->isActive());
+}
+
+TEST_F(CardHolderDialogTest, AFailedUpdateSaysSoAndKeepsTheDialogOpen) {
+    AddCardHolder("0A1B2C3D4E", "Anna");
+    auto dialog = Open("0A1B2C3D4E");
+    Exec("UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = \"0A1B2C3D4E\"");
+    Database().FailWhenContaining = "UPDATE CardHolders";
+    dialog->txtCardHolder->setText("Anna B.");
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->txtCardHolder->text(), "Anna B.");
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].text,
+              "Got an error while adding the card to the database!");
+    EXPECT_EQ(MessageBoxes::ShownMessages()[1].text, Database().GetLastError());
+}
+
+TEST_F(CardHolderDialogTest, AFailedInsertSaysSoOnce) {
+    auto dialog = Open();
+    Check(*dialog, "0A1B2C3D4E", false);
+    Database().FailWhenContaining = "INSERT INTO CardHolders";
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("Got an error while adding the card to the database!"));
+}
+
+TEST_F(CardHolderDialogTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNothingPolls) {
+    TMaximReader::SetLibraryName(FakeTmex::MissingFileName);
+    auto dialog = Open();
+    EXPECT_THAT(MessageBoxes::ShownTexts(), ElementsAre("Unable not load TMEX library"));
+    EXPECT_FALSE(dialog->Reader);
+    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
+    Check(*dialog, "0a1b2c3d4e", false);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
+}
+
+} // namespace

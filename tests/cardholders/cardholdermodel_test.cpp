@@ -1,0 +1,277 @@
+#include "cardholderfixture.h"
+
+#include "cardholders/cardholdermodel.h"
+#include "db/sqlquote.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class CardHolderModelTest : public CardholderTest {
+protected:
+    void SetUp() override {
+        CardholderTest::SetUp();
+        Model = std::make_unique<TCardHolderModel>(ControllerList);
+    }
+    void TearDown() override {
+        Model.reset();
+        CardholderTest::TearDown();
+    }
+    // Makes a new model for the controllers added so far and loads it.
+    bool Load(const TCardHolderFilter& filter = {}) {
+        Model = std::make_unique<TCardHolderModel>(ControllerList);
+        return Model->Load(DBConnection.get(), filter);
+    }
+    QStringList Texts(int column) const {
+        QStringList texts;
+        for (int row = 0; row < Model->rowCount(); ++row)
+            texts << Model->index(row, column).data().toString();
+        return texts;
+    }
+    QVector<int32_t> ZonesOf(int row) const { return Model->Record(row)->CardZones; }
+    int RowOf(const QString& number) const { return int(Texts(0).indexOf(number)); }
+
+    std::unique_ptr<TCardHolderModel> Model;
+};
+
+TEST_F(CardHolderModelTest, LoadsLiveCardholdersByNameWithTheirZonesPerController) {
+    TStandController& front = AddController("Front");
+    TStandController& back = AddController("Back");
+    TStandController& shed = AddController("Shed");
+    AddCardHolder("1111111111", "carl", "c1", "c2");
+    AddCardHolder("2222222222", "Anna");
+    AddCardHolder("3333333333", "bert");
+    AddCardHolder("4444444444", "Aaron", {}, {}, true);
+    AddZone(front, "1111111111", 1);
+    AddZone(shed, "1111111111", 2);
+    AddZone(back, "2222222222", 0);
+
+    ASSERT_TRUE(Load());
+    EXPECT_EQ(Database().Sent().first(),
+              "SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, CardCustom4, "
+              "CardInactive, CardAdded, CardLastEdit FROM CardHolders WHERE (NOT Deleted)  ORDER "
+              "BY CardHolder ASC");
+    EXPECT_THAT(Texts(1), ElementsAre("Anna", "bert", "carl"));
+    EXPECT_EQ(Model->columnCount(), 7);
+    EXPECT_EQ(Texts(2).last(), "c1");
+    EXPECT_EQ(Texts(3).last(), "c2");
+    EXPECT_THAT(ZonesOf(0), ElementsAre(0, 0, 0));
+    EXPECT_THAT(ZonesOf(1), ElementsAre(0, 0, 0));
+    EXPECT_THAT(ZonesOf(2), ElementsAre(1, 0, 2));
+    EXPECT_EQ(Model->index(2, TCardHolderModel::FirstZoneColumn + 2)
+                  .data(TCardHolderModel::ZoneRole)
+                  .toInt(),
+              2);
+}
+
+// The list reads all zones with one statement and joins them in memory; the outcome must be what
+// one statement per card gives, the odd rows included.
+TEST_F(CardHolderModelTest, ZonesJoinedInMemoryMatchOneQueryPerCard) {
+    TStandController& front = AddController("Front");
+    TStandController& back = AddController("Back");
+    TStandController& shed = AddController("Shed");
+    AddCardHolder("0A1B2C3D4E", "Upper");
+    AddCardHolder("2222222222", "Twin");
+    AddCardHolder("2222222222", "Twin again");
+    AddCardHolder("3333333333", "Gone", {}, {}, true);
+    AddCardHolder("4444444444", "Nothing");
+    AddZone(front, "0a1b2c3d4e", 1); // written in another case
+    AddZone(back, "0A1B2C3D4E", 2);  // two rows for one controller
+    AddZone(back, "0A1B2C3D4E", 1);
+    AddZone(shed, "0A1B2C3D4E", 7); // a value no window writes
+    Exec("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(999, \"0A1B2C3D4E\", 1)");
+    AddZone(front, "2222222222", 2);
+    AddZone(shed, "3333333333", 1);
+
+    ASSERT_TRUE(Load());
+    ASSERT_EQ(Model->rowCount(), 4);
+    for (int row = 0; row < Model->rowCount(); ++row) {
+        const TCardHolder& record = *Model->Record(row);
+        QVector<int32_t> expected(3, 0);
+        TMyResultSet* zones = nullptr;
+        ASSERT_TRUE(Database().Inner->Query("SELECT ConID, ZoneID FROM CardZones WHERE "
+                                            "(CardNumber = " +
+                                                SqlQuoted(record.CardNumber) + ")",
+                                            zones));
+        for (zones->First(); !zones->Eof(); zones->Next())
+            for (size_t i = 0; i < ControllerList.size(); ++i)
+                if (ControllerList[i]->ConID == zones->Fields(0).AsInteger()) {
+                    expected[qsizetype(i)] = zones->Fields(1).AsInteger();
+                    break;
+                }
+        Database().Inner->DestroyQuery(zones);
+        EXPECT_EQ(record.CardZones, expected) << record.CardHolder.toStdString();
+    }
+    EXPECT_THAT(ZonesOf(RowOf("0A1B2C3D4E")), ElementsAre(1, 2, 7));
+}
+
+TEST_F(CardHolderModelTest, AFailedZoneQueryLeavesTheCardsWithoutZones) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    AddZone(front, "1111111111", 1);
+    Database().FailWhenContaining = "FROM CardZones";
+    ASSERT_TRUE(Load());
+    ASSERT_EQ(Model->rowCount(), 1);
+    EXPECT_THAT(ZonesOf(0), ElementsAre(0));
+}
+
+TEST_F(CardHolderModelTest, AFailedCardholderQueryLoadsNothing) {
+    AddCardHolder("1111111111", "Anna");
+    Database().FailWhenContaining = "FROM CardHolders";
+    EXPECT_FALSE(Load());
+    EXPECT_EQ(Model->rowCount(), 0);
+}
+
+TEST_F(CardHolderModelTest, FiltersFindTheirTextAsAPlainSubstring) {
+    AddCardHolder("1111111111", "Ann \"Nan\" Smith", "Dept 50% off", "x_y");
+    AddCardHolder("2222222222", "Annabel", "Dept 500", "xzy");
+    AddCardHolder("3333333333", "Joanne", "sales", "x_y");
+    AddCardHolder("4444444444", "Émile ANNE", "Sales", "");
+    struct {
+        TCardHolderFilter filter;
+        QStringList names;
+    } cases[] = {
+        {{"ann", "", ""}, {"Ann \"Nan\" Smith", "Annabel", "Émile ANNE", "Joanne"}},
+        {{"\"Nan\"", "", ""}, {"Ann \"Nan\" Smith"}},
+        {{"\"", "", ""}, {"Ann \"Nan\" Smith"}},
+        {{"", "50%", ""}, {"Ann \"Nan\" Smith"}},
+        {{"", "%", ""}, {"Ann \"Nan\" Smith"}},
+        {{"", "", "_"}, {"Ann \"Nan\" Smith", "Joanne"}},
+        {{"ann", "SALES", ""}, {"Émile ANNE", "Joanne"}},
+        {{"ann", "dept", "_"}, {"Ann \"Nan\" Smith"}},
+        {{"émile", "", ""}, {"Émile ANNE"}},
+        {{"\") OR (1 = 1) OR (\"", "", ""}, {}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Load(c.filter))
+            << c.filter.CardHolder.toStdString() << Database().GetLastError().toStdString();
+        QStringList names = Texts(1);
+        names.sort(Qt::CaseInsensitive);
+        QStringList expected = c.names;
+        expected.sort(Qt::CaseInsensitive);
+        EXPECT_EQ(names, expected)
+            << c.filter.CardHolder.toStdString() << " / " << c.filter.CardCustom1.toStdString()
+            << " / " << c.filter.CardCustom2.toStdString();
+    }
+}
+
+TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
+    AddController("Front");
+    TStandController& back = AddController("Back");
+    AddCardHolder("1111111111", "Anna");
+    ASSERT_TRUE(Load());
+    Database().Statements.clear();
+
+    for (const int expected : {1, 2, 0}) {
+        EXPECT_EQ(Model->CycleZone(0, 1, DBConnection.get()), expected);
+        EXPECT_EQ(ZonesOf(0)[1], expected);
+        EXPECT_THAT(Zones(back, "1111111111"), ElementsAre(QString::number(expected)));
+        EXPECT_THAT(MarkedControllers(), ElementsAre("Back"));
+    }
+    const QString conID = QString::number(back.ConID);
+    QStringList expected;
+    for (const char* zone : {"1", "2", "0"})
+        expected << "DELETE * FROM CardZones WHERE (ConID = " + conID +
+                        ") AND (CardNumber = \"1111111111\")"
+                 << "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" + conID +
+                        ", \"1111111111\", " + zone + ")";
+    EXPECT_EQ(Database().Statements, expected);
+    EXPECT_EQ(ZonesOf(0)[0], 0);
+}
+
+TEST_F(CardHolderModelTest, AZoneChangeTheDatabaseRefusesStillShowsAndMarks) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    ASSERT_TRUE(Load());
+    Database().FailWhenContaining = "CardZones";
+    EXPECT_EQ(Model->CycleZone(0, 0, DBConnection.get()), 1);
+    EXPECT_THAT(MarkedControllers(), ElementsAre("Front"));
+    EXPECT_THAT(Zones(front, "1111111111"), IsEmpty());
+}
+
+TEST_F(CardHolderModelTest, DeletingMarksExactlyTheControllersWhereTheCardHadAccess) {
+    TStandController& front = AddController("Front");
+    TStandController& back = AddController("Back");
+    TStandController& shed = AddController("Shed");
+    AddCardHolder("1111111111", "Anna");
+    AddCardHolder("2222222222", "Bert");
+    AddZone(front, "1111111111", 1);
+    AddZone(back, "1111111111", 0);
+    AddZone(shed, "1111111111", 2);
+    AddZone(front, "2222222222", 0);
+    ASSERT_TRUE(Load());
+
+    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("2222222222"), DBConnection.get()));
+    EXPECT_THAT(MarkedControllers(), IsEmpty());
+    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("1111111111"), DBConnection.get()));
+    EXPECT_THAT(MarkedControllers(), ElementsAre("Front", "Shed"));
+    EXPECT_EQ(Model->rowCount(), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE Deleted = 1"), 2);
+}
+
+TEST_F(CardHolderModelTest, ADeleteTheDatabaseRefusesChangesNothing) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    AddZone(front, "1111111111", 1);
+    ASSERT_TRUE(Load());
+    // Gone meanwhile (another copy of the program replaced it): the update changes no row.
+    Exec("DELETE * FROM CardHolders WHERE CardNumber = \"1111111111\"");
+    EXPECT_FALSE(Model->DeleteCardHolder(0, DBConnection.get()));
+    EXPECT_EQ(Model->rowCount(), 1);
+    EXPECT_THAT(MarkedControllers(), IsEmpty());
+    EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("1"));
+}
+
+TEST_F(CardHolderModelTest, SortingIsStableCaseBlindAndReversible) {
+    AddController("Front");
+    AddCardHolder("5555555555", "bob");
+    AddCardHolder("1111111111", "anna");
+    AddCardHolder("3333333333", "Anna");
+    AddCardHolder("2222222222", "ANNA");
+    AddCardHolder("4444444444", "Åsa");
+    ASSERT_TRUE(Load());
+
+    Model->Sort(0, Qt::AscendingOrder);
+    EXPECT_THAT(Texts(0),
+                ElementsAre("1111111111", "2222222222", "3333333333", "4444444444", "5555555555"));
+    Model->Sort(1, Qt::AscendingOrder);
+    EXPECT_THAT(Texts(0),
+                ElementsAre("1111111111", "2222222222", "3333333333", "4444444444", "5555555555"));
+    EXPECT_THAT(Texts(1), ElementsAre("anna", "ANNA", "Anna", "Åsa", "bob"));
+    Model->Sort(1, Qt::DescendingOrder);
+    EXPECT_THAT(Texts(0),
+                ElementsAre("5555555555", "4444444444", "1111111111", "2222222222", "3333333333"));
+    Model->Sort(0, Qt::DescendingOrder);
+    Model->Sort(1, Qt::DescendingOrder);
+    EXPECT_THAT(Texts(0),
+                ElementsAre("5555555555", "4444444444", "3333333333", "2222222222", "1111111111"));
+    const QStringList before = Texts(0);
+    Model->Sort(TCardHolderModel::FirstZoneColumn, Qt::AscendingOrder);
+    EXPECT_EQ(Texts(0), before);
+}
+
+TEST_F(CardHolderModelTest, AReplacedCardLosesItsZonesInTheRow) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    AddZone(front, "1111111111", 2);
+    ASSERT_TRUE(Load());
+
+    TCardHolder saved;
+    saved.CardNumber = "1111111111";
+    saved.CardHolder = "Anna Renamed";
+    Model->UpdateCardHolder(0, saved);
+    EXPECT_THAT(ZonesOf(0), ElementsAre(2));
+    EXPECT_EQ(Texts(1).first(), "Anna Renamed");
+
+    saved.CardNumber = "9999999999";
+    Model->UpdateCardHolder(0, saved);
+    EXPECT_THAT(ZonesOf(0), ElementsAre(0));
+    EXPECT_EQ(Texts(0).first(), "9999999999");
+}
+
+} // namespace

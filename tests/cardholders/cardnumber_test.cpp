@@ -1,0 +1,88 @@
+#include "cardholderfixture.h"
+
+#include "cardholders/cardnumber.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CardNumberRules, TypedNumberFieldsTakeHexadecimalDigitsOnly) {
+    for (const QChar c : QString("0123456789abcdefABCDEF"))
+        EXPECT_TRUE(IsCardNumberCharacter(c)) << int(c.unicode());
+    for (const QChar c : QString("gGzZ -_.:;\"'%\b\t\r\x03\x16\x7f"
+                                 "\u00e9\uff10"))
+        EXPECT_FALSE(IsCardNumberCharacter(c)) << int(c.unicode());
+}
+
+struct TypedCase {
+    const char* typed;
+    bool reverse;
+    bool accepted;
+    const char* field;
+    const char* number;
+};
+
+TEST(CardNumberRules, TypedNumbersAreAcceptedAtTenCharactersAndReversedInPairs) {
+    const TypedCase cases[] = {
+        {"0a1b2c3d4e", false, true, "0A1B2C3D4E", "0A1B2C3D4E"},
+        {"0a1b2c3d4e", true, true, "0A1B2C3D4E", "4E3D2C1B0A"},
+        {"A1B2C3D4E5", true, true, "A1B2C3D4E5", "E5D4C3B2A1"},
+        {"0a1b2c3d4", false, false, "", ""},
+        {"0a1b2c3d4", true, false, "", ""},
+        {"0a1b2c3d4e5", false, false, "", ""},
+        {"", false, false, "", ""},
+    };
+    for (const TypedCase& c : cases) {
+        const TTypedCardNumber typed = NormaliseTypedNumber(c.typed, c.reverse);
+        EXPECT_EQ(typed.Accepted, c.accepted) << c.typed;
+        EXPECT_EQ(typed.FieldText, c.field) << c.typed;
+        EXPECT_EQ(typed.Number, c.number) << c.typed;
+    }
+}
+
+TEST(CardNumberRules, TextsKeepFiftyCharactersAndNeverSplitOne) {
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x94\x91"); // one character, two UTF-16 units
+    struct {
+        QString text;
+        QString kept;
+    } cases[] = {
+        {QString(51, 'x'), QString(50, 'x')},
+        {QString(50, 'x'), QString(50, 'x')},
+        {QString(60, QChar(0x00E9)), QString(50, QChar(0x00E9))},
+        {QString(49, 'x') + emoji, QString(49, 'x') + emoji},
+        {QString(50, 'x') + emoji, QString(50, 'x')},
+        {QString(49, 'x') + emoji + "y", QString(49, 'x') + emoji},
+        {"O\"Brien 'quoted' %_", "O\"Brien 'quoted' %_"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CardText(c.text), c.kept) << c.text.toStdString();
+}
+
+class ExistenceCheckTest : public CardholderTest {};
+
+TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
+    AddCardHolder("0A1B2C3D4E", "Live");
+    AddCardHolder("1111111111", "Gone", {}, {}, true);
+    AddCardHolder("2222222222", "Twice");
+    AddCardHolder("2222222222", "Twice again");
+    AddCardHolder("3333333333", "Gone", {}, {}, true);
+    AddCardHolder("3333333333", "Back");
+
+    EXPECT_TRUE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));
+    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "1111111111"));
+    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "2222222222"));
+    EXPECT_TRUE(CardNumberInDatabase(DBConnection.get(), "3333333333"));
+    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "4444444444"));
+    // A quote cannot end the literal early and match everything.
+    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "\") OR (1 = 1) OR (\"\" = \""));
+    EXPECT_EQ(Database().Sent().first(),
+              "SELECT CardHolder FROM CardHolders WHERE (CardNumber = \"0A1B2C3D4E\") AND (NOT "
+              "Deleted)");
+
+    Database().FailWhenContaining = "FROM CardHolders";
+    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));
+    EXPECT_FALSE(CardNumberInDatabase(nullptr, "0A1B2C3D4E"));
+}
+
+} // namespace
