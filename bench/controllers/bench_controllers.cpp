@@ -1,0 +1,218 @@
+// Figures for the controller list and the key programming; run by hand from the build's bin folder:
+//   ./bench_controllers [repetitions]
+// Everything happens in a temporary home: nothing touches the user's own settings or data.
+#include "app/main.h"
+#include "controllers/controllerstatements.h"
+#include "controllers/keyimage.h"
+#include "controllers/keywriter.h"
+#include "controllers/programdevice.h"
+#include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
+#include "db/sqlquote.h"
+#include "reader/CodeReaderInterface.h"
+#include "shared/datadir.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+
+#include "virtualadapter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int Controllers = 500;
+constexpr int ZoneRows = 20000;
+
+struct Figures {
+    double Median = 0, Min = 0, Max = 0;
+};
+
+Figures Measure(int repetitions, const std::function<void()>& work) {
+    std::vector<double> ms;
+    for (int i = 0; i < repetitions; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        work();
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.front(), ms.back()};
+}
+
+void Print(const char* what, const Figures& f) {
+    std::printf("  %-52s median %8.2f ms  (min %.2f, max %.2f)\n", what, f.Median, f.Min, f.Max);
+}
+
+bool OpenDatabase(const QString& file) {
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (!QFile::copy(ProgramDirectory() + "/default.accdb", file))
+        return false;
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    DBConnection = std::make_unique<TMySQLite>();
+    DBConnection->ConnectionString = JetConnectionString(file);
+    return DBConnection->Connect();
+}
+
+QString Card(int i) {
+    return QStringLiteral("%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
+}
+
+void FillDatabase() {
+    TBulkWork bulk(DBConnection.get());
+    for (int c = 0; c < Controllers; ++c)
+        DBConnection->ExecuteQuery(InsertControllerStatement(
+            "Controller " + QString::number(c * 7919 % Controllers), "A1B2C3", 2, 4));
+    // 40 rows per controller; one in five has zone 0 and does not count.
+    for (int row = 0; row < ZoneRows; ++row)
+        DBConnection->ExecuteQuery(InsertCardZoneStatement(1 + row % Controllers, Card(row),
+                                                           row % 5 == 0 ? 0 : 1 + row % 2));
+}
+
+void BenchReload(TfrmMain& main, int repetitions) {
+    std::printf("Controller list: %d controllers, %d zone rows\n", Controllers, ZoneRows);
+    main.resize(689, 447);
+    Print("reload (LoadControllers, ShowControllers, CountCards)",
+          Measure(repetitions, [&] { main.ReloadControllers(); }));
+    Print("  LoadControllers", Measure(repetitions, [&] { main.LoadControllers(); }));
+    Print("  ShowControllers", Measure(repetitions, [&] { main.ShowControllers(); }));
+    Print("  CountCards (one GROUP BY statement)",
+          Measure(repetitions, [&] { main.CountCards(); }));
+    Print("  the same counts with one COUNT per controller", Measure(repetitions, [&] {
+              for (const auto& controller : ControllerList) {
+                  TMyResultSet* rows = nullptr;
+                  if (DBConnection->Query(CountCardsStatement(controller->ConID), rows))
+                      controller->CardCount = rows->Fields(0).AsInteger();
+                  DBConnection->DestroyQuery(rows);
+              }
+          }));
+    main.show();
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+    main.VSTControllers->setCurrentItem(main.VSTControllers->topLevelItem(3));
+    Print("reload and draw the shown window", Measure(repetitions, [&] {
+              main.ReloadControllers();
+              main.VSTControllers->setCurrentItem(main.VSTControllers->topLevelItem(3));
+              main.repaint();
+          }));
+    Print("close the window's list (FreeControllers)", Measure(1, [&] { main.FreeControllers(); }));
+}
+
+void BenchProgramming(int repetitions, int cards) {
+    VirtualAdapter adapter;
+    if (!adapter.Ready()) {
+        std::printf("Key programming: no virtual adapter (%s)\n", qPrintable(adapter.Problem()));
+        return;
+    }
+    DBConnection->ExecuteQuery(InsertControllerStatement("Programmed", "A1B2C3", 2, 4));
+    int32_t conId = 0;
+    TMyResultSet* identity = nullptr;
+    if (DBConnection->Query(LastIdentityStatement(), identity))
+        conId = identity->Fields(0).AsInteger();
+    DBConnection->DestroyQuery(identity);
+    {
+        TBulkWork bulk(DBConnection.get());
+        for (int i = 0; i < cards; ++i)
+            DBConnection->ExecuteQuery(
+                InsertCardZoneStatement(conId, Card(0x100000 + i), 1 + i % 2));
+    }
+    TStandController controller;
+    controller.ConID = conId;
+    controller.ConCode = "A1B2C3";
+    controller.ConByte1 = 2;
+    controller.ConByte2 = 4;
+    const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
+    adapter.Put(key);
+
+    std::printf("Key programming on the virtual adapter, %d cards:\n", cards);
+    std::vector<double> ms;
+    VirtualAdapter::Traffic total{};
+    int programmed = 0;
+    for (int i = 0; i < repetitions; ++i) {
+        adapter.SetMemory(key, QByteArray(KeyImageSize, char(0x5A)));
+        controller.ChangesMade = true;
+        TfrmProgramDevice dialog;
+        dialog.Controller = &controller;
+        const VirtualAdapter::Traffic before = adapter.Counters();
+        QElapsedTimer clock;
+        clock.start();
+        dialog.WaitTimerTimer(); // the whole flow runs in this one tick
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        const VirtualAdapter::Traffic after = adapter.Counters();
+        total.BytesIn += after.BytesIn - before.BytesIn;
+        total.BytesOut += after.BytesOut - before.BytesOut;
+        total.RoundTrips += after.RoundTrips - before.RoundTrips;
+        programmed += controller.ChangesMade ? 0 : 1;
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("  %-52s median %8.2f ms  (min %.2f, max %.2f), %d of %d keys programmed\n",
+                "one tick: read ROM, query, 16 writes, read-back", ms[ms.size() / 2], ms.front(),
+                ms.back(), programmed, repetitions);
+    std::printf("  per key: %llu bytes to the adapter, %llu bytes back, %llu round trips\n",
+                total.BytesIn / quint64(repetitions), total.BytesOut / quint64(repetitions),
+                total.RoundTrips / quint64(repetitions));
+
+    // The read-back's share, measured on its own.
+    TReaderInterface reader(ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter,
+                            AppSettings.DriverPort);
+    QString card;
+    reader.ReadRom(card, false);
+    const VirtualAdapter::Traffic before = adapter.Counters();
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<uint8_t> page;
+    for (int p = 0; p < KeyPageCount; ++p)
+        reader.ReadPage(p * KeyPageSize, page);
+    reader.ReadRom(card, false);
+    const double readBack = double(clock.nsecsElapsed()) / 1e6;
+    const VirtualAdapter::Traffic after = adapter.Counters();
+    std::printf("  of which the read-back (16 pages + ROM check): %.2f ms, %llu + %llu bytes, "
+                "%llu round trips\n",
+                readBack, after.BytesIn - before.BytesIn, after.BytesOut - before.BytesOut,
+                after.RoundTrips - before.RoundTrips);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int repetitions = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    InitTranslation(ProgramDirectory() + "/locale");
+    UseLanguage("en");
+    MessageBoxes::SetAnsweringMode(true);
+    ReaderName = "MaximReader";
+
+    if (!OpenDatabase(DataDirectory() + "/data/bench.accdb")) {
+        std::printf("cannot open the database: %s\n",
+                    DBConnection ? qPrintable(DBConnection->GetLastError()) : "");
+        return 1;
+    }
+    QElapsedTimer fill;
+    fill.start();
+    FillDatabase();
+    std::printf("(filling the database took %.0f ms)\n", double(fill.elapsed()));
+    // The main window releases the run's database connection when it goes, so it lives to the end.
+    TfrmMain main;
+    BenchReload(main, repetitions);
+    BenchProgramming(std::max(3, repetitions / 2), 100);
+    BenchProgramming(std::max(3, repetitions / 2), 251);
+    const QStringList shown = MessageBoxes::ShownTexts();
+    std::printf("messages shown: %lld (%s)\n", static_cast<long long>(shown.size()),
+                qPrintable(shown.isEmpty() ? QString() : shown.last()));
+    return 0;
+}
