@@ -4,6 +4,7 @@
 #include "statefolder.h"
 
 #include <array>
+#include <iostream>
 #include <random>
 #include <set>
 
@@ -162,13 +163,20 @@ TEST_F(AdapterTest, OneSerialRoundTripPerDeviceFound) {
     EXPECT_EQ(simulator->counters().roundTrips - before.roundTrips, 3u);
 }
 
-TEST_F(AdapterTest, DeliversRomsWithWrongCrcAndSkipsMalformedLines) {
+TEST_F(AdapterTest, BusFileWrittenByHand) {
+    // A wrong CRC is delivered as it is, a malformed line is skipped with a message, and a
+    // memory key gets its memory file when it first appears.
     std::filesystem::create_directories(state);
     std::ofstream(state / "bus") << "01A1B2C3D4E5F600\nnot a rom\n";
     int32_t session = readySession();
     EXPECT_EQ(searchAll(session), std::vector<Rom>{rom("01A1B2C3D4E5F600")});
     EXPECT_NE(simulator->log().find("bus line 2 is not a ROM"), std::string::npos)
         << simulator->log();
+
+    std::ofstream(state / "bus", std::ios::app) << "06112233445566c6\n";
+    EXPECT_EQ(searchAll(session).size(), 2u);
+    EXPECT_EQ(folder_().readMemory(memoryKey), ibsim::Ds1993Memory{});
+    EXPECT_EQ(std::filesystem::file_size(folder_().memoryPath(memoryKey)), 512u);
 }
 
 TEST_F(AdapterTest, PagesWrittenThroughTheScratchpadLandInTheMemoryFile) {

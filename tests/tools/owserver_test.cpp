@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <fstream>
+#include <iostream>
 #include <netinet/in.h>
 #include <set>
 #include <sstream>
