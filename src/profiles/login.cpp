@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement;
+std::function<bool(const QString&)> TfrmLogin::MakeWritable = MakeDatabaseWritable;
 
 bool MakeDatabaseWritable(const QString& path) {
     QFileInfo info(path);
@@ -117,7 +118,7 @@ void TfrmLogin::cboProfileChange() {
     QApplication::processEvents();
     QDir::setCurrent(DataDirectory());
     const QString database = ResolveDatabasePath(profile.DBFileName);
-    if (!MakeDatabaseWritable(database))
+    if (!MakeWritable(database))
         MessageBoxes::ShowError(
             this, _("The database file is read-only and changing the attributes failed!") +
                       "\n\n" + _("Make sure the database is writeable!"));

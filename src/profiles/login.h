@@ -24,6 +24,9 @@ public:
 
     // Opens profile management; empty until that dialog exists.
     static std::function<void(QWidget* owner)> OpenProfileManagement;
+    // Clears a database's read-only mark; false when it stays read-only. Replaceable for tests,
+    // since root may change any file's mode.
+    static std::function<bool(const QString& path)> MakeWritable;
 
     void FillProfiles();
     void cboProfileChange();

@@ -64,8 +64,9 @@ TEST_P(TruncateTest, KeepsTheNewestLines) {
     const QList<QByteArray> lines = Lines();
     ASSERT_EQ(lines.size(), c.expectedAfter);
     EXPECT_EQ(lines.last(), "line " + QByteArray::number(c.before) + "\r");
-    if (c.expectedRemoved > 0)
+    if (c.expectedRemoved > 0) {
         EXPECT_EQ(lines.first(), "line " + QByteArray::number(c.expectedRemoved + 1) + "\r");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TruncateTest,

@@ -18,20 +18,6 @@
 
 namespace {
 
-const QHash<QString, QString>& Dutch() {
-    static const QHash<QString, QString> catalogue =
-        ReadPoTranslations(QStringLiteral(VYR_SOURCE_DIR) + "/locale/nl.po");
-    return catalogue;
-}
-
-QStringList Untranslated(const QStringList& ids) {
-    QStringList missing;
-    for (const QString& id : ids)
-        if (!Dutch().contains(id))
-            missing << id;
-    return missing;
-}
-
 TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
     QTemporaryDir work;
     QStringList sources;
@@ -70,7 +56,7 @@ TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
         }
     }
     ASSERT_GT(ids.size(), 0);
-    EXPECT_EQ(Untranslated(ids), QStringList());
+    EXPECT_EQ(UntranslatedTexts(ids), QStringList());
 }
 
 class WindowTextsTest : public HomeTest {};
@@ -85,7 +71,7 @@ TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
         std::unique_ptr<QWidget> window(create());
         const QStringList ids = TranslateWindow(window.get());
         EXPECT_FALSE(ids.isEmpty()) << name;
-        EXPECT_EQ(Untranslated(ids), QStringList()) << name;
+        EXPECT_EQ(UntranslatedTexts(ids), QStringList()) << name;
     }
 }
 

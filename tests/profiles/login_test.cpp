@@ -27,11 +27,13 @@ protected:
         ReleaseDBConnection();
         ProfileList.clear();
         TfrmLogin::OpenProfileManagement = nullptr;
+        TfrmLogin::MakeWritable = MakeDatabaseWritable;
         HomeTest::TearDown();
     }
     void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
-        if (withDatabase)
+        if (withDatabase) {
             ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", Database(stem)));
+        }
         IniFile ini(DataDirectory() + "/profiles/" + stem + ".ini");
         ini.WriteString("profile", "name", name);
         ini.WriteString("database", "filename", "data\\" + stem + ".accdb");
@@ -87,7 +89,7 @@ TEST_F(LoginTest, ChangingTheSelectionReplacesTheConnection) {
     TfrmLogin login;
     TMyDBConnector* first = DBConnection.get();
     bool firstDisconnected = false;
-    first->OnStateDisconnected = [&] { firstDisconnected = true; };
+    first->OnStateDisconnected() = [&] { firstDisconnected = true; };
     Pick(login, 1);
     EXPECT_TRUE(firstDisconnected);
     ASSERT_TRUE(DBConnection);
@@ -102,6 +104,22 @@ TEST_F(LoginTest, AReadOnlyDatabaseIsMadeWritableSilently) {
     TfrmLogin login;
     EXPECT_TRUE(QFile::permissions(Database("a")) & QFileDevice::WriteOwner);
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_TRUE(DBConnection->IsConnected());
+}
+
+TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsReportedAndStillConnected) {
+    MakeProfile("a", "Alpha");
+    QString asked;
+    TfrmLogin::MakeWritable = [&](const QString& path) {
+        asked = path;
+        return false;
+    };
+    LoadProfiles();
+    TfrmLogin login;
+    EXPECT_EQ(asked, Database("a"));
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"The database file is read-only and changing the attributes failed!\n\n"
+                          "Make sure the database is writeable!"});
     EXPECT_TRUE(DBConnection->IsConnected());
 }
 

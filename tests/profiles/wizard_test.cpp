@@ -25,6 +25,7 @@ protected:
         QDir().mkpath(DataDirectory() + "/profiles");
         QDir().mkpath(DataDirectory() + "/data");
         Wizard = std::make_unique<TfrmProfileWizard>();
+        Wizard->show(); // pages get their geometry, so clicks land where a person clicks
     }
     void TearDown() override {
         Wizard.reset();
@@ -70,13 +71,13 @@ TEST_F(WizardTest, PagesStepForwardAndBackWithTheirCaptions) {
 
 TEST_F(WizardTest, SourceChoiceEnablesOnlyItsBrowseButton) {
     Next(2);
-    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton);
+    Wizard->dbExisting->click();
     EXPECT_TRUE(Wizard->cmdBrowseExistingDB->isEnabled());
     EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
-    QTest::mouseClick(Wizard->dbBSTFiles, Qt::LeftButton);
+    Wizard->dbBSTFiles->click();
     EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
     EXPECT_TRUE(Wizard->cmdBrowseBSTFiles->isEnabled());
-    QTest::mouseClick(Wizard->dbNew, Qt::LeftButton);
+    Wizard->dbNew->click();
     EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
     EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
     EXPECT_FALSE(Wizard->txtExistingDB->isEnabled());
@@ -121,7 +122,7 @@ TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
         return chosen;
     };
     Next(2);
-    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton);
+    Wizard->dbExisting->click();
     QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
     EXPECT_EQ(Wizard->txtExistingDB->text(), chosen);
     Next(2);
@@ -141,10 +142,12 @@ class WizardRefusalTest : public WizardTest, public ::testing::WithParamInterfac
 
 TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
     const RefusedCase c = GetParam();
-    if (!c.existingProfile.isEmpty())
+    if (!c.existingProfile.isEmpty()) {
         ASSERT_TRUE(WriteTextFile(Profiles() + c.existingProfile, "[profile]\nname=Mine\n"));
-    if (!c.existingDatabase.isEmpty())
+    }
+    if (!c.existingDatabase.isEmpty()) {
         ASSERT_TRUE(WriteTextFile(Databases() + c.existingDatabase, "precious"));
+    }
     ToNamePage(c.name);
     Next();
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << c.what;
@@ -152,10 +155,12 @@ TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
     EXPECT_EQ(Wizard->CurrentStep, 4);
     EXPECT_TRUE(Wizard->cmdNext->isEnabled());
     EXPECT_NE(Wizard->result(), QDialog::Accepted);
-    if (!c.existingProfile.isEmpty())
+    if (!c.existingProfile.isEmpty()) {
         EXPECT_EQ(ReadWholeFile(Profiles() + c.existingProfile), "[profile]\nname=Mine\n");
-    if (!c.existingDatabase.isEmpty())
+    }
+    if (!c.existingDatabase.isEmpty()) {
         EXPECT_EQ(ReadWholeFile(Databases() + c.existingDatabase), "precious");
+    }
     EXPECT_EQ(QDir(Profiles()).entryList(QDir::Files | QDir::Hidden).size(),
               c.existingProfile.isEmpty() ? 0 : 1);
 }
@@ -168,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
     Next(2);
-    QTest::mouseClick(Wizard->dbExisting, Qt::LeftButton); // and no file chosen
+    Wizard->dbExisting->click(); // and no file chosen
     Next(2);
     Wizard->txtProfileName->setText("Nothing");
     Next();
@@ -189,7 +194,7 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
         return QString("/old/autonoom.bst");
     };
     Next(2);
-    QTest::mouseClick(Wizard->dbBSTFiles, Qt::LeftButton);
+    Wizard->dbBSTFiles->click();
     QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
     Next(2);
     Wizard->txtProfileName->setText("Legacy");

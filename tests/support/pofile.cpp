@@ -64,3 +64,19 @@ QHash<QString, QString> ReadPoTranslations(const QString& fileName) {
     flush();
     return result;
 }
+
+#include "shared/windowtranslation.h"
+
+QStringList UntranslatedTexts(const QStringList& englishTexts) {
+    static const QHash<QString, QString> dutch =
+        ReadPoTranslations(QStringLiteral(VYR_SOURCE_DIR) + "/locale/nl.po");
+    QStringList missing;
+    for (const QString& text : englishTexts)
+        if (!dutch.contains(text))
+            missing << text;
+    return missing;
+}
+
+QStringList UntranslatedWindowTexts(QWidget* window) {
+    return UntranslatedTexts(TranslateWindow(window));
+}
