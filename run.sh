@@ -16,14 +16,14 @@ export XDG_DATA_HOME="$demo/data"
 export XDG_CONFIG_HOME="$demo/config"
 
 sim_pid=""
-if [[ -x "$bin/ibutton-sim" || -n "$(cmake --build "$build" --target ibutton-sim 2>/dev/null && echo built)" ]] && [[ -x "$bin/ibutton-sim" ]]; then
+if [[ -x "$bin/ibutton-sim" ]]; then
   state="$demo/ibuttons"
   tty="$demo/ttyVYR"
   mkdir -p "$state"
   # A demo card (DS1990A) and a demo memory key (DS1993), laid on the adapter at the first run.
   if [[ ! -f "$state/bus" ]]; then
-    "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F600 >/dev/null 2>&1 || true
-    "$bin/ibutton-sim" --state "$state" put 0610203040506000 >/dev/null 2>&1 || true
+    "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F6 >/dev/null # a DS1990A card (CRC added)
+    "$bin/ibutton-sim" --state "$state" put 06102030405060 >/dev/null # a DS1993 memory key
   fi
   "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
   sim_pid=$!
