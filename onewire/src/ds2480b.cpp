@@ -43,33 +43,37 @@ Ds2480bMaster::Ds2480bMaster(const std::string& devicePath) : port_(devicePath) 
 
 void Ds2480bMaster::detect() {
     // A break puts the adapter through a master reset; it then takes the first byte at 9600 baud
-    // as its timing byte and does not answer it. An adapter that missed the break (or a port
-    // that cannot send one) runs that byte as a 1-Wire reset and answers it, so the input is
-    // discarded once any such answer has had time to arrive.
+    // as its timing byte and does not answer it.
     port_.sendBreak();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const uint8_t timingByte[] = {resetCommand};
-    port_.write(timingByte, answerTimeout(1, 0));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    port_.discardInput();
+    if (configure({resetCommand}))
+        return;
+    // Not every serial port can send a break, and an adapter that missed it may still be in
+    // data mode from an earlier program: escape to command mode, then the same again.
+    if (configure({switchToCommandMode, resetCommand}))
+        return;
+    throw LinkError("the device on the port does not answer like a DS2480B");
+}
 
-    const std::vector<uint8_t> setup = {setPulldownSlewRate, setWrite1LowTime, setSampleOffset,
-                                        readBaudRate, singleBitWrite1};
-    std::vector<uint8_t> answer;
+bool Ds2480bMaster::configure(const std::vector<uint8_t>& opening) {
     try {
-        answer = exchange(setup, setup.size());
-    } catch (const LinkError& error) {
-        throw LinkError(std::string("no DS2480B answers: ") + error.what());
+        // An adapter that is calibrated already runs the opening reset and answers it; that
+        // answer is discarded once it has had time to arrive.
+        port_.write(opening, answerTimeout(opening.size(), 0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        port_.discardInput();
+        const std::vector<uint8_t> setup = {setPulldownSlewRate, setWrite1LowTime, setSampleOffset,
+                                            readBaudRate, singleBitWrite1};
+        auto answer = exchange(setup, setup.size());
+        // Parameter writes echo the command with bit 0 cleared; the baud rate reads back as 000
+        // (9600); the single bit answers with its read level in the low two bits.
+        mode_ = Mode::Command;
+        return answer[0] == (setPulldownSlewRate & 0xFE) &&
+               answer[1] == (setWrite1LowTime & 0xFE) && answer[2] == (setSampleOffset & 0xFE) &&
+               answer[3] == 0x00 && (answer[4] & 0xFC) == (singleBitWrite1 & 0xFC);
+    } catch (const LinkError&) {
+        return false;
     }
-    // Parameter writes echo the command with bit 0 cleared; the baud rate reads back as 000
-    // (9600); the single bit answers with its read level in the low two bits.
-    bool answersLikeDs2480b = answer[0] == (setPulldownSlewRate & 0xFE) &&
-                              answer[1] == (setWrite1LowTime & 0xFE) &&
-                              answer[2] == (setSampleOffset & 0xFE) && answer[3] == 0x00 &&
-                              (answer[4] & 0xFC) == (singleBitWrite1 & 0xFC);
-    if (!answersLikeDs2480b)
-        throw LinkError("the device on the port does not answer like a DS2480B");
-    mode_ = Mode::Command;
 }
 
 void Ds2480bMaster::toCommandMode(std::vector<uint8_t>& out) {

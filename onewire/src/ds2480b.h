@@ -31,6 +31,8 @@ private:
     enum class Mode { Command, Data };
 
     void detect();
+    // Sends `opening`, then the timing parameters; true when they are answered as they should.
+    bool configure(const std::vector<uint8_t>& opening);
     void toCommandMode(std::vector<uint8_t>& out);
     void toDataMode(std::vector<uint8_t>& out);
     void appendData(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);

@@ -4,9 +4,11 @@
 #include "configuredport.h"
 #include "ds2480b_emulator.h"
 
+#include <array>
 #include <atomic>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -121,19 +123,21 @@ TEST_F(BadPortTest, PortsWithoutAUsableDevice) {
     }
 }
 
-// An adapter that works until the moment its line goes dead.
-class DyingAdapter {
+// The emulated adapter on a terminal of the test's own: it may have a past (bytes it received
+// before this client came), and its line may die when a given byte comes.
+class EmulatedAdapter {
 public:
-    // Hangs up on the first burst that carries `trigger`.
-    explicit DyingAdapter(uint8_t trigger)
-        : peer_([this, trigger](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-              if (std::find(in.begin(), in.end(), trigger) != in.end() && setUp_)
+    explicit EmulatedAdapter(std::vector<uint8_t> past, std::optional<uint8_t> deadlyByte = {})
+        : peer_([this, deadlyByte](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+              if (deadlyByte && setUp_ && std::find(in.begin(), in.end(), *deadlyByte) != in.end())
                   return false;
               adapter_.receive(in, out);
               setUp_ = setUp_ || !out.empty();
               return true;
           }) {
         devices_.roms = {*onewire::romFromHex("06112233445566C6")};
+        std::vector<uint8_t> ignored;
+        adapter_.receive(past, ignored);
     }
     const std::string& slavePath() const { return peer_.slavePath(); }
 
@@ -146,7 +150,7 @@ private:
 };
 
 TEST_F(BadPortTest, LineThatDiesMidTransferBreaksTheSessionCleanly) {
-    DyingAdapter adapter(0xF0); // dies on the Read Memory command
+    EmulatedAdapter adapter({}, 0xF0); // dies on the Read Memory command
     configure({{1, adapter.slavePath()}});
     int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
     ASSERT_GT(session, 0);
@@ -162,6 +166,19 @@ TEST_F(BadPortTest, LineThatDiesMidTransferBreaksTheSessionCleanly) {
     EXPECT_EQ(TMAccess(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
     EXPECT_EQ(TMTouchByte(session, 0xFF), IBFS32_ERROR_COMMUNICATION);
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMEndSession(session), 1);
+}
+
+TEST_F(BadPortTest, AdapterThatMissedTheBreakIsStillFound) {
+    // A terminal carries no break: this adapter stays as an earlier program left it, calibrated
+    // and in data mode.
+    EmulatedAdapter adapter({0xC1, 0xE1});
+    configure({{1, adapter.slavePath()}});
+    int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+    ASSERT_GT(session, 0);
+    EXPECT_EQ(TMSetup(session), 1);
+    std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    EXPECT_EQ(TMFirst(session, stateBuffer.data()), 1);
     EXPECT_EQ(TMEndSession(session), 1);
 }
 
