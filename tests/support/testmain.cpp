@@ -2,6 +2,8 @@
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 
+#include "app/application.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -19,7 +21,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleMock(&argc, argv);
-    QApplication app(argc, argv);
+    TApplication app(argc, argv); // the real error report, so tests see what the operator sees
     QApplication::setApplicationName("VYR Standalone");
     InitTranslation(ProgramDirectory() + "/locale");
     UseLanguage("en");
