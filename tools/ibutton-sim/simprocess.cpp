@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -126,8 +127,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
                            const std::filesystem::path& errorLog) {
     auto argv = argumentVector(arguments);
     int log = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+        // A test run that is killed must not leave simulators behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
         if (log >= 0)
             dup2(log, STDERR_FILENO);
         int devNull = ::open("/dev/null", O_RDWR);
