@@ -358,7 +358,7 @@ bool TfrmCardHolders::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void OpenCardHolders(QWidget* owner) {
+void ShowCardHolders(QWidget* owner) {
     TfrmCardHolders window(owner);
     window.exec();
 }

@@ -71,4 +71,4 @@ private:
 QColor ZoneColour(int zone);
 
 // Opens the cardholder list modally over `owner` (the main window's "Cardholders" button).
-void OpenCardHolders(QWidget* owner);
+void ShowCardHolders(QWidget* owner);

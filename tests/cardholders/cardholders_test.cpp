@@ -1,0 +1,365 @@
+#include "readerfixture.h"
+
+#include "cardholders/cardholder.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholders.h"
+#include "cardholders/cardident.h"
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+
+#include "modal.h"
+#include "pofile.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class CardHolderListTest : public CardReaderTest {
+protected:
+    void TearDown() override {
+        List.reset();
+        CardReaderTest::TearDown();
+    }
+    void Open() {
+        List = std::make_unique<TfrmCardHolders>();
+        List->resize(1000, 500);
+        List->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));
+    }
+    QTreeView* View() const { return List->VSTCardHolders; }
+    TCardHolderModel* Model() const { return List->CardHolders; }
+    QString Text(int row, int column) const {
+        return Model()->index(row, column).data().toString();
+    }
+    QStringList ColumnTexts(int column) const {
+        QStringList texts;
+        for (int row = 0; row < Model()->rowCount(); ++row)
+            texts << Text(row, column);
+        return texts;
+    }
+    int RowOf(const QString& number) const { return int(ColumnTexts(0).indexOf(number)); }
+    QStringList Headers() const {
+        QStringList headers;
+        for (int column = 0; column < Model()->columnCount(); ++column)
+            headers << Model()->headerData(column, Qt::Horizontal).toString();
+        return headers;
+    }
+    QPoint CellCentre(int row, int column) const {
+        return View()->visualRect(Model()->index(row, column)).center();
+    }
+    void ClickCell(int row, int column, Qt::MouseButton button = Qt::LeftButton) const {
+        QTest::mouseClick(View()->viewport(), button, {}, CellCentre(row, column));
+    }
+    // The colour in the middle of a cell, as one of the zone colours when it is that (the style
+    // may lay a faint focus tint over the selected row).
+    QColor PaintedColour(int row, int column) const {
+        const QColor painted =
+            View()->viewport()->grab().toImage().pixelColor(CellCentre(row, column));
+        for (int zone = 0; zone <= 2; ++zone) {
+            const QColor colour = ZoneColour(zone);
+            if (qAbs(painted.red() - colour.red()) < 48 &&
+                qAbs(painted.green() - colour.green()) < 48 &&
+                qAbs(painted.blue() - colour.blue()) < 48)
+                return colour;
+        }
+        return painted;
+    }
+    void ClickHeader(int column) const {
+        QHeaderView* header = View()->header();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 10, header->height() / 2));
+    }
+    void Select(int row) const {
+        View()->setCurrentIndex(Model()->index(row, 1));
+        ASSERT_EQ(List->SelectedRow(), row);
+    }
+    QString Status() const { return List->StatusPanel->text(); }
+    QStringList LoadsSent() const {
+        return Database().Sent("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, "
+                               "CardCustom3, CardCustom4, CardInactive");
+    }
+
+    std::unique_ptr<TfrmCardHolders> List;
+};
+
+TEST_F(CardHolderListTest, OpensWithAZoneColumnPerControllerAndTheCardholdersByName) {
+    IniFile(SettingsFileName()).WriteString("settings", "custom1", "Department");
+    TStandController& gate = AddController("Gate");
+    AddController("Hall");
+    TStandController& shed = AddController("Shed");
+    AddCardHolder("2222222222", "bert", "Sales", "x");
+    AddCardHolder("1111111111", "Anna", "Office", "y");
+    AddCardHolder("3333333333", "Gone", {}, {}, true);
+    AddZone(gate, "1111111111", 1);
+    AddZone(shed, "1111111111", 2);
+    Open();
+
+    EXPECT_EQ(List->windowTitle(), "Cardholders");
+    EXPECT_THAT(Headers(), ElementsAre("Cardnumber", "Name", "Department", "Custom 2", "Gate",
+                                       "Hall", "Shed"));
+    EXPECT_EQ(List->lblFilterCustom1->text(), "Department:");
+    EXPECT_EQ(List->lblFilterCustom2->text(), "Custom 2:");
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna", "bert"));
+    EXPECT_THAT(ColumnTexts(2), ElementsAre("Office", "Sales"));
+    EXPECT_EQ(Status(), "Loaded 2 cardholders");
+    EXPECT_EQ(View()->header()->sortIndicatorSection(), 1);
+    EXPECT_EQ(View()->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(PaintedColour(0, 4), QColor(0, 128, 0));
+    EXPECT_EQ(PaintedColour(0, 5), QColor(255, 128, 128));
+    EXPECT_EQ(PaintedColour(0, 6), QColor(0, 0, 255));
+    EXPECT_EQ(View()->header()->sectionSize(0), 100);
+    EXPECT_EQ(View()->header()->sectionResizeMode(0), QHeaderView::Fixed);
+
+    EXPECT_THAT(UntranslatedWindowTexts(List.get()), IsEmpty());
+    EXPECT_THAT(UntranslatedTexts({"Cardnumber", "Name", "Loaded %d cardholders",
+                                   "Are you sure you want to delete this card? (%s)",
+                                   "Got an error while deleting the card!"}),
+                IsEmpty());
+    EXPECT_EQ(List->lblFilterCustom1->text(), "Department:");
+}
+
+TEST_F(CardHolderListTest, ThreeClicksOnACellWriteZonesOneTwoAndZeroAndMarkTheController) {
+    AddController("Gate");
+    TStandController& hall = AddController("Hall");
+    AddCardHolder("1111111111", "Anna");
+    Open();
+    Database().Statements.clear();
+
+    const QColor colours[] = {QColor(0, 128, 0), QColor(0, 0, 255), QColor(255, 128, 128)};
+    const char* zones[] = {"1", "2", "0"};
+    for (int click = 0; click < 3; ++click) {
+        ClickCell(0, 5);
+        EXPECT_THAT(Zones(hall, "1111111111"), ElementsAre(zones[click]));
+        EXPECT_EQ(PaintedColour(0, 5), colours[click]);
+        EXPECT_THAT(MarkedControllers(), ElementsAre("Hall"));
+    }
+    EXPECT_EQ(Database().Sent("DELETE * FROM CardZones").size(), 3);
+    EXPECT_EQ(Database().Sent("INSERT INTO CardZones").size(), 3);
+    EXPECT_EQ(Database().Statements.size(), 6);
+
+    // The texts of a row are no zone cells.
+    ClickCell(0, 1);
+    ClickCell(0, 3);
+    EXPECT_EQ(Database().Statements.size(), 6);
+}
+
+TEST_F(CardHolderListTest, ARightClickChangesTheZoneSelectsTheRowAndOpensTheMenu) {
+    TStandController& gate = AddController("Gate");
+    AddCardHolder("1111111111", "Anna");
+    AddCardHolder("2222222222", "Bert");
+    Open();
+    Select(0);
+    ClickCell(1, 4, Qt::RightButton);
+    EXPECT_THAT(Zones(gate, "2222222222"), ElementsAre("1"));
+    EXPECT_EQ(List->SelectedRow(), 1);
+    EXPECT_TRUE(List->PopupMenu->isVisible());
+    EXPECT_EQ(List->PopupMenu->defaultAction(), List->mnuProperties);
+    List->PopupMenu->hide();
+
+    // The middle button changes zones too.
+    ClickCell(0, 4, Qt::MiddleButton);
+    EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1"));
+}
+
+TEST_F(CardHolderListTest, ADraggedColumnKeepsItsControllerAndTheNumberColumnStaysFirst) {
+    AddController("Gate");
+    TStandController& hall = AddController("Hall");
+    AddCardHolder("1111111111", "Anna");
+    Open();
+    QHeaderView* header = View()->header();
+    header->moveSection(5, 1); // Hall dragged next to the number
+    ASSERT_EQ(header->visualIndex(5), 1);
+    ClickCell(0, 5);
+    EXPECT_THAT(Zones(hall, "1111111111"), ElementsAre("1"));
+    EXPECT_THAT(MarkedControllers(), ElementsAre("Hall"));
+
+    header->moveSection(0, 3);
+    EXPECT_EQ(header->visualIndex(0), 0);
+    header->moveSection(2, 0);
+    EXPECT_EQ(header->visualIndex(0), 0);
+}
+
+TEST_F(CardHolderListTest, HeaderClicksSortStablyAndFlipTheDirection) {
+    AddController("Gate");
+    AddCardHolder("3333333333", "anna");
+    AddCardHolder("1111111111", "Bert");
+    AddCardHolder("2222222222", "ANNA");
+    Open();
+    const QStringList loaded = ColumnTexts(0);
+    ClickHeader(1);
+    EXPECT_EQ(View()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(ColumnTexts(1).first(), "Bert");
+    EXPECT_EQ(ColumnTexts(0).mid(1), loaded.mid(0, 2)); // the two Annas keep their order
+
+    ClickHeader(0);
+    EXPECT_EQ(View()->header()->sortIndicatorSection(), 0);
+    EXPECT_EQ(View()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_THAT(ColumnTexts(0), ElementsAre("3333333333", "2222222222", "1111111111"));
+    ClickHeader(0);
+    EXPECT_EQ(View()->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_THAT(ColumnTexts(0), ElementsAre("1111111111", "2222222222", "3333333333"));
+
+    ClickHeader(1);
+    EXPECT_THAT(ColumnTexts(0), ElementsAre("2222222222", "3333333333", "1111111111"));
+    ClickHeader(4); // a controller's column leaves the rows as they are
+    EXPECT_THAT(ColumnTexts(0), ElementsAre("2222222222", "3333333333", "1111111111"));
+}
+
+TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHadAccess) {
+    TStandController& gate = AddController("Gate");
+    TStandController& hall = AddController("Hall");
+    AddController("Shed");
+    AddCardHolder("1111111111", "Anna");
+    AddCardHolder("2222222222", "Bert");
+    AddZone(gate, "1111111111", 2);
+    AddZone(hall, "1111111111", 1);
+    Open();
+    Select(0);
+
+    MessageBoxes::SetNextAnswer(false);
+    List->mnuDelete->trigger();
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("Are you sure you want to delete this card? (Anna)"));
+    EXPECT_EQ(Model()->rowCount(), 2);
+
+    MessageBoxes::SetNextAnswer(true);
+    List->mnuDelete->trigger();
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Bert"));
+    EXPECT_EQ(Status(), "Loaded 1 cardholders");
+    EXPECT_THAT(MarkedControllers(), ElementsAre("Gate", "Hall"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+
+    // Removed meanwhile by someone else: the mark cannot be set, and the operator hears so.
+    Exec("DELETE * FROM CardHolders WHERE CardNumber = \"2222222222\"");
+    MessageBoxes::ClearShown();
+    Select(0);
+    List->mnuDelete->trigger();
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("Are you sure you want to delete this card? (Bert)",
+                            "Got an error while deleting the card!"));
+    EXPECT_EQ(Model()->rowCount(), 1);
+}
+
+TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {
+    AddCardHolder("1111111111", "Ann \"The Boss\" Smith", "50% part-time");
+    AddCardHolder("2222222222", "Annabel", "500 full");
+    AddCardHolder("3333333333", "Bert", "50% part-time");
+    Open();
+    List->txtFilterCardHolder->setText("\"the boss\"");
+    QTest::keyClick(List->txtFilterCardHolder, Qt::Key_Return); // the default button applies
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Ann \"The Boss\" Smith"));
+    EXPECT_EQ(Status(), "Loaded 1 cardholders");
+
+    List->txtFilterCardHolder->setText("ann");
+    List->txtFilterCustom1->setText("50%");
+    QTest::mouseClick(List->cmdFilterApply, Qt::LeftButton);
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Ann \"The Boss\" Smith"));
+
+    QTest::mouseClick(List->cmdFilterReset, Qt::LeftButton);
+    EXPECT_EQ(List->txtFilterCustom1->text(), "");
+    EXPECT_EQ(Model()->rowCount(), 3);
+    EXPECT_TRUE(List->cmdFilterApply->isEnabled());
+}
+
+TEST_F(CardHolderListTest, AClosedDatabaseLeavesTheListEmptyAndTheStatusAlone) {
+    AddCardHolder("1111111111", "Anna");
+    DBConnection->Disconnect();
+    Open();
+    EXPECT_EQ(Model()->rowCount(), 0);
+    EXPECT_EQ(Status(), "");
+    EXPECT_THAT(LoadsSent(), IsEmpty());
+}
+
+TEST_F(CardHolderListTest, AnAddedCardholderIsListedAfterTheReload) {
+    AddController("Gate");
+    AddCardHolder("1111111111", "Bert");
+    Open();
+    WhenModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
+        ASSERT_TRUE(dialog);
+        dialog->txtCustomCardNumber->setText("0a1b2c3d4e");
+        QTest::mouseClick(dialog->cmdCustomNumberCheck, Qt::LeftButton);
+        dialog->txtCardHolder->setText("Anna");
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(List->cmdCardHoldersNew, Qt::LeftButton);
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna", "Bert"));
+    EXPECT_THAT(ColumnTexts(0), ElementsAre("0A1B2C3D4E", "1111111111"));
+    EXPECT_EQ(Status(), "Loaded 2 cardholders");
+
+    // Cancelled: nothing is loaded again.
+    const qsizetype loads = LoadsSent().size();
+    WhenModal([](QWidget* modal) { modal->close(); });
+    QTest::mouseClick(List->cmdCardHoldersNew, Qt::LeftButton);
+    EXPECT_EQ(LoadsSent().size(), loads);
+}
+
+TEST_F(CardHolderListTest, PropertiesTakeOverWhatWasSavedAndAReplacedCardLosesItsZones) {
+    TStandController& gate = AddController("Gate");
+    AddCardHolder("1111111111", "Anna");
+    AddCardHolder("2222222222", "Bert");
+    AddZone(gate, "1111111111", 1);
+    Open();
+    Present(&CardA);
+    Select(0);
+    WhenModal([this](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->lblCardNumberVal->text(), "1111111111");
+        dialog->txtCardHolder->setText("Anna B.");
+        QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+        dialog->TimerTimer();
+        EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    });
+    List->mnuProperties->trigger();
+    EXPECT_EQ(Text(0, 0), "A1B2C3D4E5");
+    EXPECT_EQ(Text(0, 1), "Anna B.");
+    EXPECT_EQ(Model()->Record(0)->CardZones, QVector<int32_t>{0});
+    EXPECT_EQ(PaintedColour(0, 4), QColor(255, 128, 128));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+    EXPECT_EQ(LoadsSent().size(), 1); // neither reloaded nor re-sorted
+
+    // A double click on a row is Properties too.
+    WhenModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->txtCardHolder->text(), "Bert");
+        modal->close();
+    });
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
+    QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
+    EXPECT_EQ(Text(1, 1), "Bert");
+}
+
+TEST_F(CardHolderListTest, IdentifyOpensTheIdentificationAndLeavesTheListAsItWas) {
+    AddCardHolder("1111111111", "Anna");
+    Open();
+    bool opened = false;
+    WhenModal([&opened](QWidget* modal) {
+        opened = qobject_cast<TfrmCardIdent*>(modal) != nullptr;
+        modal->close();
+    });
+    QTest::mouseClick(List->cmdIdentify, Qt::LeftButton);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(LoadsSent().size(), 1);
+}
+
+} // namespace
