@@ -1,0 +1,146 @@
+// A new card, from the adapter to a controller's memory key: the list, the cardholder dialog,
+// a zone, the main window's mark and count, and the programming of the key, all on the real
+// 1-Wire library and the virtual adapter.
+#include "cardholderfixture.h"
+
+#include "app/main.h"
+#include "cardholders/cardholder.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholders.h"
+#include "controllers/programdevice.h"
+#include "reader/CodeReaderInterface.h"
+#include "reader/MaximReader.h"
+
+#include "modal.h"
+#include "virtualadapter.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RoadOfOneChangeTest : public CardholderTest {
+protected:
+    void SetUp() override {
+        CardholderTest::SetUp();
+        ReaderName = "MaximReader";
+        TMaximReader::SetLibraryName({});
+        Adapter = std::make_unique<VirtualAdapter>();
+        ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+        Main = std::make_unique<TfrmMain>();
+        TfrmMain::OpenCardHolders = ShowCardHolders;
+    }
+    void TearDown() override {
+        TfrmMain::OpenCardHolders = nullptr;
+        Main.reset();
+        Adapter.reset();
+        AppSettings = TAppSettings();
+        CardholderTest::TearDown();
+    }
+    static int IndexOf(const QString& controllerName) {
+        for (size_t i = 0; i < ControllerList.size(); ++i)
+            if (ControllerList[i]->ConName == controllerName)
+                return int(i);
+        return -1;
+    }
+
+    std::unique_ptr<VirtualAdapter> Adapter;
+    std::unique_ptr<TfrmMain> Main;
+};
+
+TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControllersKey) {
+    Exec("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) "
+         "VALUES(\"VYR292\", \"Front door\", \"A1B2C3\", 2, 4)");
+    Exec("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) "
+         "VALUES(\"VYR292\", \"Back door\", \"D4E5F6\", 0, 0)");
+    Main->ReloadControllers();
+    Main->resize(689, 447);
+    Main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
+    const int front = IndexOf("Front door");
+    ASSERT_GE(front, 0);
+
+    const QString card = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("5A6B7C8D9E01"));
+    const QString number = VirtualAdapter::CardNumberOf(card);
+    ASSERT_TRUE(Adapter->Put(card));
+
+    // 1-4: "Cardholders", "Add cardholder..." with the card on the adapter, a click in the
+    // card's cell of the controller's column, and the list closed again.
+    bool added = false;
+    bool zoned = false;
+    WhenModal([&](QWidget* modal) {
+        auto* list = qobject_cast<TfrmCardHolders*>(modal);
+        ASSERT_TRUE(list);
+        WhenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
+            ASSERT_TRUE(dialog);
+            // The dialog's own timer finds the card.
+            added =
+                QTest::qWaitFor([&] { return dialog->lblCardNumberVal->text() == number; }, 15000);
+            EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+            dialog->txtCardHolder->setText("Road Tester");
+            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        QTest::mouseClick(list->cmdCardHoldersNew, Qt::LeftButton);
+        TCardHolderModel* model = list->CardHolders;
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->Record(row)->CardNumber == number) {
+                const QModelIndex cell =
+                    model->index(row, TCardHolderModel::FirstZoneColumn + front);
+                QTest::mouseClick(list->VSTCardHolders->viewport(), Qt::LeftButton, {},
+                                  list->VSTCardHolders->visualRect(cell).center());
+                zoned = model->Record(row)->CardZones.value(front) == 1;
+            }
+        list->close();
+    });
+    QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
+    ASSERT_TRUE(added);
+    ASSERT_TRUE(zoned);
+    EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"" + number + "\""),
+              QStringList{"Road Tester"});
+    EXPECT_TRUE(ControllerList[size_t(front)]->ChangesMade);
+    EXPECT_FALSE(ControllerList[size_t(1 - front)]->ChangesMade);
+    EXPECT_EQ(Main->VSTControllers->topLevelItem(front)->text(3), "1");
+
+    // 5-6: the controller's "Load programmer" with a memory key on the adapter.
+    ASSERT_TRUE(Adapter->Remove(card));
+    const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0102030405A6"));
+    ASSERT_TRUE(Adapter->SetMemory(key, QByteArray(512, char(0x5A))));
+    ASSERT_TRUE(Adapter->Put(key));
+    Main->VSTControllers->setCurrentItem(Main->VSTControllers->topLevelItem(front));
+    QTest::qWait(30);
+    bool programmed = false;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmProgramDevice*>(modal);
+        ASSERT_TRUE(dialog);
+        QTimer::singleShot(30000, dialog, &QDialog::reject); // a guard, never reached when it works
+        programmed = true;
+    });
+    QTest::mouseClick(ControllerList[size_t(front)]->Button1, Qt::LeftButton);
+    ASSERT_TRUE(programmed);
+    EXPECT_FALSE(ControllerList[size_t(front)]->ChangesMade);
+
+    // The key's memory file: the controller's code, one zone-1 card (its first two bytes) and
+    // the CRC-8 of everything before it.
+    const QByteArray memory = Adapter->Memory(key);
+    ASSERT_EQ(memory.size(), 512);
+    EXPECT_EQ(memory.left(3).toHex().toUpper(), "A1B2C3");
+    EXPECT_EQ(uint8_t(memory[5]), 2);
+    EXPECT_EQ(memory.mid(8, 2).toHex().toUpper(), number.left(4).toLatin1());
+    EXPECT_EQ(memory.mid(10, 501), QByteArray(501, 0));
+    uint8_t crc = 0;
+    for (int i = 0; i < 511; ++i)
+        TReaderInterface::CalcCRC(uint8_t(memory[i]), crc);
+    EXPECT_EQ(uint8_t(memory[511]), crc);
+}
+
+} // namespace
