@@ -31,6 +31,7 @@ constexpr int MarkWidth = 25;
 // Delphi's clSkyBlue, the list's selection colour while it has the focus.
 const QColor SelectionWhileFocused(0xA6, 0xCA, 0xF0);
 constexpr const char* ButtonTagProperty = "Tag";
+constexpr int RowButtonMargin = 8;
 
 // A row holds no data of its own: it asks the main window for its texts and image whenever it is
 // drawn, by its position in ControllerList, so counts and marks show as they are now.
@@ -79,6 +80,13 @@ public:
         painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
         painter->restore();
         FOwner->VSTControllersAfterCellPaint(index, option.rect);
+    }
+
+    // Rows tall enough for the row button.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(qMax(size.height(), option.fontMetrics.height() + RowButtonMargin));
+        return size;
     }
 
 private:
@@ -153,6 +161,8 @@ void TfrmMain::BuildControllerList() {
     VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
     // Hide the previous row's button at once, even when that row is not drawn again.
     connect(VSTControllers, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (ControllerList.empty())
+            return; // also while the window is being taken down
         for (const auto& controller : ControllerList)
             if (controller->Button1 && controller->Button1->isVisible() &&
                 SelectedController() != controller.get())
@@ -192,6 +202,11 @@ void TfrmMain::ShowControllers() {
         auto* button =
             new QPushButton(QStringLiteral("Load programmer"), VSTControllers->viewport());
         button->setProperty("vyrNoTranslate", true);
+        // The caption must fit the 100-pixel column.
+        button->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+        QFont small = button->font();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        button->setFont(small);
         button->setProperty(ButtonTagProperty, controller.ListNum);
         button->hide();
         connect(button, &QPushButton::clicked, this,

@@ -94,12 +94,19 @@ TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
     layout->setContentsMargins(0, 0, 0, 8);
     layout->addWidget(pnlTop);
     layout->addLayout(body, 1);
-    setMinimumSize(420, 260);
+    // A fixed border: the key's labels keep their place while hidden, so nothing jumps.
+    for (QLabel* label : {lblFamily, lblROM}) {
+        QSizePolicy policy = label->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        label->setSizePolicy(policy);
+    }
 
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
     connect(WaitTimer, &QTimer::timeout, this, [this] { WaitTimerTimer(); });
 
     FormCreate();
+    // Sized for the translated texts.
+    setFixedSize(sizeHint().expandedTo(QSize(420, 260)));
 }
 
 TfrmProgramDevice::~TfrmProgramDevice() {
