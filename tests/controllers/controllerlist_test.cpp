@@ -8,6 +8,7 @@
 #include "controllerdb.h"
 #include "modal.h"
 #include "pofile.h"
+#include "virtualadapter.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -17,6 +18,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -290,6 +292,32 @@ TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
     });
     QTest::mouseClick(ControllerList[1]->Button1, Qt::LeftButton);
     EXPECT_EQ(programmed, ControllerList[1].get());
+}
+
+TEST_F(ControllerListTest, ProgrammingAKeyToTheEndTakesTheMarkAwayWithoutAReload) {
+    VirtualAdapter adapter;
+    ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
+    ASSERT_TRUE(adapter.Put(key));
+    ThreeControllers();
+    ControllerList[1]->ChangesMade = true;
+    ControllerList[2]->ChangesMade = true;
+    const TStandController* beta = ControllerList[1].get();
+    ShowWindow();
+    Select(1);
+    QTest::qWait(30);
+    // The key already lies there, so the dialog programs it and closes by itself; the guard only
+    // ends a dialog that never would.
+    WhenModal([](QWidget* dialog) { QTimer::singleShot(30000, dialog, &QWidget::close); });
+    QTest::mouseClick(ControllerList[1]->Button1, Qt::LeftButton);
+
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    EXPECT_EQ(ControllerList[1].get(), beta);
+    EXPECT_FALSE(Marked(1));
+    EXPECT_TRUE(Marked(2));
+    EXPECT_EQ(Main->ChangedControllerCount(), 1);
+    EXPECT_EQ(adapter.Memory(key).size(), 512);
+    EXPECT_EQ(quint8(adapter.Memory(key)[5]), 2); // Beta: one zone-1 card, then zone 2
 }
 
 TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {
