@@ -194,6 +194,9 @@ void TfrmMain::LoadControllers() {
 
 void TfrmMain::ShowControllers() {
     VSTControllers->clear();
+    // A smaller type, so that the caption fits the 100-pixel column.
+    QFont captionFont = VSTControllers->font();
+    captionFont.setPointSizeF(captionFont.pointSizeF() * 0.85);
     for (size_t i = 0; i < ControllerList.size(); ++i) {
         TStandController& controller = *ControllerList[i];
         controller.ListNum = int32_t(i + 1);
@@ -202,11 +205,7 @@ void TfrmMain::ShowControllers() {
         auto* button =
             new QPushButton(QStringLiteral("Load programmer"), VSTControllers->viewport());
         button->setProperty("vyrNoTranslate", true);
-        // The caption must fit the 100-pixel column.
-        button->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
-        QFont small = button->font();
-        small.setPointSizeF(small.pointSizeF() * 0.85);
-        button->setFont(small);
+        button->setFont(captionFont);
         button->setProperty(ButtonTagProperty, controller.ListNum);
         button->hide();
         connect(button, &QPushButton::clicked, this,
