@@ -94,15 +94,16 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
         return false;
     }
     records.reserve(size_t(rows->RecordCount()));
+    // The columns in the order the statement selects them.
     for (rows->First(); !rows->Eof(); rows->Next()) {
         auto record = std::make_unique<TCardHolder>();
-        record->CardNumber = rows->FieldByName("CardNumber").AsString();
-        record->CardHolder = CardText(rows->FieldByName("CardHolder").AsString());
-        record->CardCustom1 = CardText(rows->FieldByName("CardCustom1").AsString());
-        record->CardCustom2 = CardText(rows->FieldByName("CardCustom2").AsString());
-        record->CardCustom3 = CardText(rows->FieldByName("CardCustom3").AsString());
-        record->CardCustom4 = CardText(rows->FieldByName("CardCustom4").AsString());
-        record->CardInactive = rows->FieldByName("CardInactive").AsDateTime();
+        record->CardNumber = rows->Fields(0).AsString();
+        record->CardHolder = CardText(rows->Fields(1).AsString());
+        record->CardCustom1 = CardText(rows->Fields(2).AsString());
+        record->CardCustom2 = CardText(rows->Fields(3).AsString());
+        record->CardCustom3 = CardText(rows->Fields(4).AsString());
+        record->CardCustom4 = CardText(rows->Fields(5).AsString());
+        record->CardInactive = rows->Fields(6).AsDateTime();
         records.push_back(std::move(record));
     }
     database.DestroyQuery(rows);
