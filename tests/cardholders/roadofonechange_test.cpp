@@ -85,6 +85,9 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
             added =
                 QTest::qWaitFor([&] { return dialog->lblCardNumberVal->text() == number; }, 15000);
             EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+            // Lying on for several more ticks, the card is not taken again.
+            QTest::qWait(450);
+            EXPECT_EQ(Beeps, 1);
             dialog->txtCardHolder->setText("Road Tester");
             QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
             if (dialog->isVisible())
