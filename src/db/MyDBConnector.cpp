@@ -81,47 +81,61 @@ QString ConnectionStringQuoted(const QString& value) {
 } // namespace
 
 int TMyField::AsInteger() const {
-    if (!FValue || FValue->isNull())
+    if (!FValue)
         return 0;
-    switch (FValue->typeId()) {
-    case QMetaType::LongLong:
-        return int(FValue->toLongLong());
-    case QMetaType::Int:
-        return FValue->toInt();
-    case QMetaType::QString: {
+    switch (FValue->Kind) {
+    case TMyValue::Integer:
+        return int(FValue->IntegerValue);
+    case TMyValue::Real:
+        return int(qRound64(FValue->RealValue));
+    case TMyValue::Text: {
         bool ok = false;
-        const QString text = FValue->toString().trimmed();
+        const QString text = FValue->TextValue.trimmed();
         const int value = text.toInt(&ok);
         if (ok)
             return value;
         const double real = text.toDouble(&ok);
-        return ok ? int(real) : 0;
+        return ok ? int(qRound64(real)) : 0;
     }
-    default:
-        return int(FValue->toDouble());
+    case TMyValue::Null:
+        break;
     }
+    return 0;
 }
 
 QString TMyField::AsString() const {
-    if (!FValue || FValue->isNull())
+    if (!FValue)
         return {};
-    return FValue->toString();
+    switch (FValue->Kind) {
+    case TMyValue::Integer:
+        return QString::number(FValue->IntegerValue);
+    case TMyValue::Real:
+        return QString::number(FValue->RealValue, 'g', 15);
+    case TMyValue::Text:
+        return FValue->TextValue;
+    case TMyValue::Null:
+        break;
+    }
+    return {};
 }
 
 QDateTime TMyField::AsDateTime() const {
-    if (!FValue || FValue->isNull() || FValue->typeId() != QMetaType::QString)
+    if (!FValue || FValue->Kind != TMyValue::Text)
         return {};
-    return ParseDatabaseDateTime(FValue->toString());
+    return ParseDatabaseDateTime(FValue->TextValue);
 }
 
 bool TMyField::IsNull() const {
-    return !FValue || FValue->isNull();
+    return !FValue || FValue->Kind == TMyValue::Null;
 }
 
 void TMyResultSet::SetFieldNames(QStringList names) {
     FNames = std::move(names);
     FColumnCount = int(FNames.size());
     FValues.clear();
+    // Room for a few rows at once: most results are small, and growing one row at a time would
+    // move the values again and again.
+    FValues.reserve(size_t(FColumnCount) * 8);
     FRow = 0;
 }
 

@@ -3,17 +3,25 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-#include <QVariant>
 
 #include <functional>
 #include <vector>
 
+// A value as the engine returned it. Kept lean: the lists fetch hundreds of thousands of them.
+struct TMyValue {
+    enum TKind : unsigned char { Null, Integer, Real, Text };
+    TKind Kind = Null;
+    qint64 IntegerValue = 0;
+    double RealValue = 0;
+    QString TextValue;
+};
+
 // One value of a result set's current row. It points into the result set, so it is read at once
-// and not kept beyond the next cursor move or the release of its result set.
+// and not kept beyond the release of its result set.
 class TMyField {
 public:
     TMyField() = default;
-    explicit TMyField(const QVariant* value) : FValue(value) {}
+    explicit TMyField(const TMyValue* value) : FValue(value) {}
 
     int AsInteger() const;        // 0 for NULL, empty or non-numeric text
     QString AsString() const;     // "" for NULL
@@ -21,7 +29,7 @@ public:
     bool IsNull() const;
 
 private:
-    const QVariant* FValue = nullptr;
+    const TMyValue* FValue = nullptr;
 };
 
 // The rows of one statement, fully fetched, in the order the engine returned them. The cursor
@@ -44,15 +52,17 @@ public:
 
     // For connectors filling the set: the columns once, then the values row after row.
     void SetFieldNames(QStringList names);
-    void ReserveRows(qsizetype rows) { FValues.reserve(size_t(rows) * size_t(FColumnCount)); }
-    void AppendValue(QVariant value) { FValues.push_back(std::move(value)); }
+    void AppendNull() { FValues.emplace_back(); }
+    void AppendInteger(qint64 value) { FValues.push_back({TMyValue::Integer, value, 0, {}}); }
+    void AppendReal(double value) { FValues.push_back({TMyValue::Real, 0, value, {}}); }
+    void AppendText(QString value) { FValues.push_back({TMyValue::Text, 0, 0, std::move(value)}); }
 
 private:
     int FieldIndex(const QString& name) const;
 
     QStringList FNames;
     int FColumnCount = 0;
-    std::vector<QVariant> FValues; // row after row
+    std::vector<TMyValue> FValues; // row after row
     int FRow = 0;
 };
 

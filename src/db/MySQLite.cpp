@@ -8,9 +8,9 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QUrl>
+
+#include <cstring>
 
 #include <sqlite3.h>
 
@@ -47,6 +47,10 @@ TFileKind KindOfFile(const QByteArray& header) {
 
 TMySQLite::TMySQLite() : FConnectionName(NewConnectionName()) {
     SQLiteConnection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
+}
+
+TMySQLite::TStatement::~TStatement() {
+    sqlite3_finalize(Handle);
 }
 
 TMySQLite::~TMySQLite() {
@@ -113,13 +117,8 @@ bool TMySQLite::OpenFile(const QString& fileName) {
     if (!RegisterTextRules(FHandle, &error))
         return Fail(error);
 
-    QSqlQuery query(SQLiteConnection);
     // SQLite reads the file only now: a damaged file fails here, not at the first real statement.
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        return Fail(ErrorText(query.lastError()));
-    if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
-        return Fail(ErrorText(query.lastError()));
-    return true;
+    return Run("SELECT count(*) FROM sqlite_master") && Run("PRAGMA synchronous = FULL");
 }
 
 void TMySQLite::Disconnect() {
@@ -151,46 +150,52 @@ QString TMySQLite::GetLastError() const {
 }
 
 bool TMySQLite::ExecuteQuery(const QString& sql) {
-    if (!IsConnected())
-        return Fail(QString::fromLatin1(NotConnected));
-    QString statement;
-    if (!Translate(sql, statement))
+    TStatement statement;
+    if (!Prepare(sql, statement))
         return false;
-    QSqlQuery query(SQLiteConnection);
-    query.setForwardOnly(true);
-    if (!query.exec(statement))
-        return Fail(ErrorText(query.lastError()));
-    // A statement that returns rows affects none; SQLite's change count would still be that of
-    // the previous change.
-    if (query.isSelect())
+    const auto changesBefore = sqlite3_total_changes64(FHandle);
+    int rc;
+    while ((rc = sqlite3_step(statement.Handle)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        return FailWithEngineError();
+    // A statement that returns rows affects none. The total count also stays right after
+    // statements that change no rows at all, where sqlite3_changes() repeats an older count.
+    if (sqlite3_column_count(statement.Handle) > 0)
         return false;
-    return query.numRowsAffected() == 1;
+    return sqlite3_total_changes64(FHandle) - changesBefore == 1;
 }
 
 bool TMySQLite::Query(const QString& sql, TMyResultSet*& QObject) {
     QObject = new TMyResultSet;
-    if (!IsConnected())
-        return Fail(QString::fromLatin1(NotConnected));
-    QString statement;
-    if (!Translate(sql, statement))
+    TStatement statement;
+    if (!Prepare(sql, statement))
         return false;
-    QSqlQuery query(SQLiteConnection);
-    query.setForwardOnly(true);
-    if (!query.exec(statement))
-        return Fail(ErrorText(query.lastError()));
-    const QSqlRecord record = query.record();
-    const int columns = int(record.count());
-    QStringList names;
-    names.reserve(columns);
-    for (int i = 0; i < columns; ++i)
-        names.append(record.fieldName(i));
-    QObject->SetFieldNames(std::move(names));
-    while (query.next()) {
-        for (int i = 0; i < columns; ++i)
-            QObject->AppendValue(query.value(i));
+    sqlite3_stmt* handle = statement.Handle;
+    const int columns = sqlite3_column_count(handle);
+    QObject->SetFieldNames(FieldNames(handle, columns));
+    int rc;
+    while ((rc = sqlite3_step(handle)) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            switch (sqlite3_column_type(handle, i)) {
+            case SQLITE_INTEGER:
+                QObject->AppendInteger(sqlite3_column_int64(handle, i));
+                break;
+            case SQLITE_FLOAT:
+                QObject->AppendReal(sqlite3_column_double(handle, i));
+                break;
+            case SQLITE_NULL:
+                QObject->AppendNull();
+                break;
+            default: // text, and the odd blob read as text
+                QObject->AppendText(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(handle, i)),
+                                      sqlite3_column_bytes(handle, i)));
+            }
+        }
     }
-    if (query.lastError().isValid())
-        return Fail(ErrorText(query.lastError()));
+    if (rc != SQLITE_DONE)
+        return FailWithEngineError();
     return true;
 }
 
@@ -204,10 +209,7 @@ void TMySQLite::BeginBulkWork() {
         return;
     // IMMEDIATE takes the write lock now, waiting out another copy of the program if need be;
     // when that fails, the statements simply run one by one.
-    QSqlQuery query(SQLiteConnection);
-    FBulkTransaction = query.exec(QStringLiteral("BEGIN IMMEDIATE"));
-    if (!FBulkTransaction)
-        Fail(ErrorText(query.lastError()));
+    FBulkTransaction = Run("BEGIN IMMEDIATE");
 }
 
 void TMySQLite::EndBulkWork() {
@@ -216,13 +218,13 @@ void TMySQLite::EndBulkWork() {
     FBulkTransaction = false;
     if (!IsConnected() || sqlite3_get_autocommit(FHandle))
         return; // the engine already ended the transaction (it does so on some I/O errors)
-    QSqlQuery query(SQLiteConnection);
     // A reader of another copy can hold the commit up beyond the busy timeout; try once more
     // before giving up, and never leave the transaction open behind the caller's back.
-    if (query.exec(QStringLiteral("COMMIT")) || query.exec(QStringLiteral("COMMIT")))
+    if (Run("COMMIT") || Run("COMMIT"))
         return;
-    Fail(ErrorText(query.lastError()));
-    query.exec(QStringLiteral("ROLLBACK"));
+    const QString commitError = LastError;
+    Run("ROLLBACK");
+    LastError = commitError;
 }
 
 bool TMySQLite::Fail(const QString& message) {
@@ -230,10 +232,54 @@ bool TMySQLite::Fail(const QString& message) {
     return false;
 }
 
-bool TMySQLite::Translate(const QString& sql, QString& translated) {
-    TDialectTranslation translation = TranslateAccessDialect(sql);
+bool TMySQLite::FailWithEngineError() {
+    return Fail(QString::fromUtf8(sqlite3_errmsg(FHandle)));
+}
+
+bool TMySQLite::Prepare(const QString& sql, TStatement& statement) {
+    if (!IsConnected())
+        return Fail(QString::fromLatin1(NotConnected));
+    const TDialectTranslation translation = TranslateAccessDialect(sql);
     if (!translation.Ok)
         return Fail(translation.Error);
-    translated = std::move(translation.Sql);
+    const QByteArray text = translation.Sql.toUtf8();
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(FHandle, text.constData(), int(text.size()), &statement.Handle, &tail) !=
+        SQLITE_OK)
+        return FailWithEngineError();
+    if (!statement.Handle)
+        return Fail(QStringLiteral("The statement is empty"));
+    // The translation already refuses a second statement; this keeps it so whatever slips by.
+    for (; tail && tail < text.constData() + text.size(); ++tail) {
+        if (!std::strchr(" \t\r\n\f\v", *tail))
+            return Fail(QStringLiteral("Only one statement can be sent at a time"));
+    }
     return true;
+}
+
+QStringList TMySQLite::FieldNames(sqlite3_stmt* statement, int columns) {
+    // The lists send the same statement thousands of times; the names of the last one are kept
+    // so that each repeat shares them instead of building them anew.
+    bool same = columns == FLastFieldNames.size();
+    for (int i = 0; same && i < columns; ++i)
+        same = FLastFieldNameBytes[i] == sqlite3_column_name(statement, i);
+    if (!same) {
+        FLastFieldNameBytes.clear();
+        FLastFieldNames.clear();
+        for (int i = 0; i < columns; ++i) {
+            FLastFieldNameBytes.append(QByteArray(sqlite3_column_name(statement, i)));
+            FLastFieldNames.append(QString::fromUtf8(FLastFieldNameBytes.back()));
+        }
+    }
+    return FLastFieldNames;
+}
+
+bool TMySQLite::Run(const char* sql) {
+    TStatement statement;
+    if (sqlite3_prepare_v2(FHandle, sql, -1, &statement.Handle, nullptr) != SQLITE_OK)
+        return FailWithEngineError();
+    int rc;
+    while ((rc = sqlite3_step(statement.Handle)) == SQLITE_ROW) {
+    }
+    return rc == SQLITE_DONE || FailWithEngineError();
 }

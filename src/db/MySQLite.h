@@ -5,8 +5,12 @@
 #include <QSqlDatabase>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
-// The connector for the embedded engine: one SQLite file per profile, reached through Qt SQL.
+// The connector for the embedded engine: one SQLite file per profile. Qt SQL opens and owns the
+// connection; the statements run through SQLite's own interface on that connection, since
+// QSqlQuery's per-statement bookkeeping would double the cost of the many small queries the
+// lists send (thousands per load).
 // Statements arrive in the Access dialect and are translated (accessdialect.h) before SQLite sees
 // them. The file is recognised by its content, whatever its name: profile databases keep their
 // ".accdb" names, and a real Access file is refused with a message that says so.
@@ -38,14 +42,29 @@ protected:
     void EndBulkWork() override;
 
 private:
+    // Finalizes its statement whatever way the caller leaves.
+    struct TStatement {
+        sqlite3_stmt* Handle = nullptr;
+        TStatement() = default;
+        TStatement(const TStatement&) = delete;
+        TStatement& operator=(const TStatement&) = delete;
+        ~TStatement();
+    };
+
     bool Fail(const QString& message);
+    bool FailWithEngineError();
     bool OpenFile(const QString& fileName);
-    // The translated statement, or false with the reason in LastError.
-    bool Translate(const QString& sql, QString& translated);
+    // Translates and prepares one program statement, or fails with the reason in LastError.
+    bool Prepare(const QString& sql, TStatement& statement);
+    // Runs one of the connector's own SQLite statements to its end.
+    bool Run(const char* sql);
+    QStringList FieldNames(sqlite3_stmt* statement, int columns);
 
     QString LastError;
     QString FConnectionName;
     sqlite3* FHandle = nullptr;
+    QList<QByteArray> FLastFieldNameBytes;
+    QStringList FLastFieldNames;
     int FBulkDepth = 0;
     bool FBulkTransaction = false;
 };

@@ -1,20 +1,48 @@
 #include "db/accessdialect.h"
 
+#include <array>
+
 namespace {
 
+// What a character means to the scanner. Most of a statement is names, blanks and punctuation
+// that need no second look; a table keeps that path short.
+enum TCharKind : unsigned char { Other, WordChar, Blank, Special };
+
+constexpr std::array<TCharKind, 128> AsciiKinds = [] {
+    std::array<TCharKind, 128> kinds{};
+    for (char16_t c = u'a'; c <= u'z'; ++c)
+        kinds[c] = WordChar;
+    for (char16_t c = u'A'; c <= u'Z'; ++c)
+        kinds[c] = WordChar;
+    for (char16_t c = u'0'; c <= u'9'; ++c)
+        kinds[c] = WordChar;
+    kinds[u'_'] = WordChar;
+    for (char16_t c : u" \t\r\n\f\v")
+        kinds[c] = Blank;
+    kinds[0] = Other;
+    for (char16_t c : u"\"'[`;-/@")
+        kinds[c] = Special;
+    kinds[0] = Other;
+    return kinds;
+}();
+
+TCharKind KindOf(char16_t c) {
+    if (c < 128)
+        return AsciiKinds[c];
+    return QChar(c).isLetterOrNumber() || QChar::isSurrogate(c) ? WordChar : Other;
+}
+
 bool IsWordChar(char16_t c) {
-    if (c < 0x80)
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-               c == u'_';
-    return QChar(c).isLetterOrNumber() || QChar::isSurrogate(c);
+    return KindOf(c) == WordChar;
 }
 
 bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v';
+    return c < 128 && AsciiKinds[c] == Blank;
 }
 
 bool SameWord(QStringView word, QStringView keyword) {
-    return word.size() == keyword.size() && word.compare(keyword, Qt::CaseInsensitive) == 0;
+    return word.size() == keyword.size() && (word[0].unicode() | 0x20) == keyword[0].unicode() &&
+           word.compare(keyword, Qt::CaseInsensitive) == 0;
 }
 
 void AppendTwoDigits(QString& text, int value) {
@@ -31,8 +59,18 @@ public:
     TDialectTranslation Run() {
         const qsizetype size = FIn.size();
         qsizetype pos = 0;
+        const char16_t* const text = reinterpret_cast<const char16_t*>(FIn.constData());
         while (pos < size) {
-            const char16_t c = FIn[pos].unicode();
+            const char16_t c = text[pos];
+            const TCharKind kind = KindOf(c);
+            if (kind == WordChar) {
+                pos = Word(pos);
+                continue;
+            }
+            if (kind != Special) {
+                ++pos;
+                continue;
+            }
             if (c == u'"') {
                 if (!TextLiteral(pos))
                     return Refuse(QStringLiteral("A text in the statement is not closed"));
@@ -59,8 +97,6 @@ public:
                 if (SameWord(QStringView(FIn).sliced(pos + 2, end - pos - 2), u"identity"))
                     Replace(pos, end, u"last_insert_rowid()");
                 pos = end;
-            } else if (IsWordChar(c)) {
-                pos = Word(pos);
             } else {
                 ++pos;
             }
@@ -144,18 +180,18 @@ private:
     qsizetype Word(qsizetype pos) {
         const qsizetype end = WordEnd(pos);
         const QStringView word = QStringView(FIn).sliced(pos, end - pos);
-        if (SameWord(word, u"DELETE")) {
+        if (SameWord(word, u"delete")) {
             // DELETE * FROM: SQLite knows no star there.
             qsizetype next = SkipBlanks(end);
             if (next < FIn.size() && FIn[next] == u'*') {
                 const qsizetype from = SkipBlanks(next + 1);
                 const qsizetype fromEnd = WordEnd(from);
-                if (SameWord(QStringView(FIn).sliced(from, fromEnd - from), u"FROM")) {
+                if (SameWord(QStringView(FIn).sliced(from, fromEnd - from), u"from")) {
                     Replace(end, from, u" ");
                     return fromEnd;
                 }
             }
-        } else if (SameWord(word, u"NOW")) {
+        } else if (SameWord(word, u"now")) {
             qsizetype next = SkipBlanks(end);
             if (next < FIn.size() && FIn[next] == u'(') {
                 next = SkipBlanks(next + 1);
