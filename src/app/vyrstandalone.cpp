@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/main.h"
+#include "cardholders/cardholders.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("VYR Standalone");
     QApplication::setApplicationDisplayName("VYR Standalone");
     InitTranslation(ProgramDirectory() + "/locale");
+    TfrmMain::OpenCardHolders = ShowCardHolders;
 
     TfrmMain frmMain;
     try {
