@@ -226,6 +226,11 @@ TEST_F(SQLiteConnector, NamesAreOrderedIgnoringCaseWithAccentsBesideTheirLetter)
             folded << name.toCaseFolded();
         EXPECT_EQ(folded, expected) << sql;
     }
+    // Equal under the same rules, as Access compares text.
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM Controllers WHERE ConName = \"ÉMILE\""),
+              QStringList{"1"});
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM Controllers WHERE ConName = \"Emile\""),
+              QStringList{"0"});
 }
 
 TEST_F(SQLiteConnector, CardNumbersCompareIgnoringCase) {
@@ -349,6 +354,19 @@ TEST_F(SQLiteConnector, BulkWorkCommitsWhatWasDoneWhenAnErrorEndsIt) {
     // Back to one statement at a time: visible at once.
     ASSERT_TRUE(AddCard("0000000003", "Three"));
     EXPECT_EQ(observedCards(), 3);
+}
+
+TEST_F(SQLiteConnector, DisconnectingDuringBulkWorkKeepsWhatWasDone) {
+    {
+        TBulkWork bulk(&Db);
+        ASSERT_TRUE(AddCard("0000000001", "One"));
+        Db.Disconnect();
+        ASSERT_TRUE(Db.Connect());
+        ASSERT_TRUE(AddCard("0000000002", "Two"));
+    }
+    Db.Disconnect();
+    ASSERT_TRUE(Db.Connect());
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"2"});
 }
 
 TEST(BulkWork, WithoutAConnectorDoesNothing) {
