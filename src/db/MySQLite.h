@@ -11,6 +11,7 @@ struct sqlite3_stmt;
 // connection; the statements run through SQLite's own interface on that connection, since
 // QSqlQuery's per-statement bookkeeping would double the cost of the many small queries the
 // lists send (thousands per load).
+//
 // Statements arrive in the Access dialect and are translated (accessdialect.h) before SQLite sees
 // them. The file is recognised by its content, whatever its name: profile databases keep their
 // ".accdb" names, and a real Access file is refused with a message that says so.
