@@ -1,5 +1,6 @@
 #include "cardholders/cardholder.h"
 
+#include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
@@ -326,8 +327,10 @@ void TfrmCardHolder::cmdOKClick() {
 bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     TMyDBConnector* database = DBConnection.get();
     if (CardEdit) {
-        if (record.CardNumber != CardEditNumber && database)
+        if (record.CardNumber != CardEditNumber && database) {
+            MarkControllersOfCard(*database, CardEditNumber, ControllerList);
             database->ExecuteQuery(DeleteCardZonesStatement(CardEditNumber));
+        }
         if (database && database->ExecuteQuery(UpdateCardHolderStatement(record, CardEditNumber)))
             return true;
         MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
@@ -336,6 +339,7 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     }
     if (database) {
         database->ExecuteQuery(DeleteCardHolderStatement(record.CardNumber));
+        MarkControllersOfCard(*database, record.CardNumber, ControllerList);
         database->ExecuteQuery(DeleteCardZonesStatement(record.CardNumber));
         if (database->ExecuteQuery(InsertCardHolderStatement(record)))
             return true;

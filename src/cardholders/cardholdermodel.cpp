@@ -194,6 +194,22 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
     return zone;
 }
 
+void MarkControllersOfCard(TMyDBConnector& database, const QString& cardNumber,
+                           std::vector<std::unique_ptr<TStandController>>& controllers) {
+    TMyResultSet* rows = nullptr;
+    if (database.Query(CardZonesOfCardStatement(cardNumber), rows)) {
+        for (rows->First(); !rows->Eof(); rows->Next()) {
+            if (rows->Fields(1).AsInteger() <= 0)
+                continue;
+            const int32_t conId = rows->Fields(0).AsInteger();
+            for (const auto& controller : controllers)
+                if (controller->ConID == conId)
+                    controller->ChangesMade = true;
+        }
+    }
+    database.DestroyQuery(rows);
+}
+
 bool TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database) {
     TCardHolder* record = Record(row);
     if (!record || !database ||

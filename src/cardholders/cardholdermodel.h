@@ -23,6 +23,12 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
                      const std::vector<std::unique_ptr<TStandController>>& controllers,
                      std::vector<std::unique_ptr<TCardHolder>>& records);
 
+// Marks every controller of `controllers` at which the card has a zone above 0. Called before a
+// card's zones are dropped (a replaced or re-added card): the keys of those controllers still
+// admit the old card until they are written again. A failed query marks nothing.
+void MarkControllersOfCard(TMyDBConnector& database, const QString& cardNumber,
+                           std::vector<std::unique_ptr<TStandController>>& controllers);
+
 // The rows of the cardholder list: one TCardHolder per row, owned by the model. Columns 0 to 3 are
 // the number, the name and the first two custom texts; column 4 + i is the card's zone at
 // controller i of the list the model was made with (its ZoneRole; no text).

@@ -17,6 +17,10 @@ QString DeleteCardZonesStatement(const QString& cardNumber) {
     return "DELETE * FROM CardZones WHERE CardNumber = " + SqlQuoted(cardNumber);
 }
 
+QString CardZonesOfCardStatement(const QString& cardNumber) {
+    return "SELECT ConID, ZoneID FROM CardZones WHERE CardNumber = " + SqlQuoted(cardNumber);
+}
+
 QString InsertCardHolderStatement(const TCardHolder& record) {
     return "INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, "
            "CardCustom3, CardCustom4, CardAdded, CardLastEdit) VALUES(" +

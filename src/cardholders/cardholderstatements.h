@@ -14,6 +14,8 @@ QString LoadCardHolderStatement(const QString& cardNumber);
 // Saving a new cardholder: whoever had the number before, deleted or not, goes with its zones.
 QString DeleteCardHolderStatement(const QString& cardNumber);
 QString DeleteCardZonesStatement(const QString& cardNumber);
+// Where one card has access, read before its zones go.
+QString CardZonesOfCardStatement(const QString& cardNumber);
 QString InsertCardHolderStatement(const TCardHolder& record);
 // Saving an existing cardholder, found by the number it was loaded with.
 QString UpdateCardHolderStatement(const TCardHolder& record, const QString& oldCardNumber);
