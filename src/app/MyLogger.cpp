@@ -12,8 +12,8 @@ TMyLogger::TMyLogger(const QString& FileName) : LogFile(FileName) {
         return;
     QFile file(LogFile);
     if (!file.open(QIODevice::WriteOnly))
-        throw VyrError(QStringLiteral("Cannot create the log file %1: %2")
-                           .arg(LogFile, file.errorString()));
+        throw VyrError(
+            QStringLiteral("Cannot create the log file %1: %2").arg(LogFile, file.errorString()));
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
@@ -34,8 +34,8 @@ void TMyLogger::AppendLog(const QString& Line) {
     const QByteArray entry =
         (FormatTimestamp(QDateTime::currentDateTime()) + ": " + Line + "\r\n").toUtf8();
     if (!file.open(QIODevice::Append) || file.write(entry) != entry.size())
-        throw VyrError(QStringLiteral("Cannot write to the log file %1: %2")
-                           .arg(LogFile, file.errorString()));
+        throw VyrError(
+            QStringLiteral("Cannot write to the log file %1: %2").arg(LogFile, file.errorString()));
 }
 
 int32_t TMyLogger::Truncate(uint32_t MaxLines) {

@@ -51,9 +51,8 @@ QString ResolveDatabasePath(const QString& dbFileName) {
 void LoadProfiles() {
     ProfileList.clear();
     const QString folder = DataDirectory() + "/profiles";
-    const QStringList entries =
-        QDir(folder).entryList({"*.ini"}, QDir::AllEntries | QDir::Hidden | QDir::System,
-                               QDir::Name);
+    const QStringList entries = QDir(folder).entryList(
+        {"*.ini"}, QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& entry : entries) {
         auto profile = std::make_unique<TVYRStandProfile>(folder + "/" + entry);
         if (profile->LoadINI())

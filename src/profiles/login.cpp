@@ -120,8 +120,8 @@ void TfrmLogin::cboProfileChange() {
     const QString database = ResolveDatabasePath(profile.DBFileName);
     if (!MakeWritable(database))
         MessageBoxes::ShowError(
-            this, _("The database file is read-only and changing the attributes failed!") +
-                      "\n\n" + _("Make sure the database is writeable!"));
+            this, _("The database file is read-only and changing the attributes failed!") + "\n\n" +
+                      _("Make sure the database is writeable!"));
     DBConnection = std::make_unique<TMySQLite>();
     DBConnection->ConnectionString = JetConnectionString(database);
     DBConnection->Connect();

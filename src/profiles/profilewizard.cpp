@@ -59,9 +59,9 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     white.setColor(QPalette::Window, Qt::white);
     header->setPalette(white);
     lblTitle = BoldLabel(N_("Create new VYR Profile"), "lblTitle", header);
-    lblSubTitle = Named(
-        new QLabel(N_("VYR Profile manages your settings for each location"), header),
-        "lblSubTitle");
+    lblSubTitle =
+        Named(new QLabel(N_("VYR Profile manages your settings for each location"), header),
+              "lblSubTitle");
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->addWidget(lblTitle);
     headerLayout->addWidget(lblSubTitle);
@@ -103,8 +103,8 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     txtExistingDB->setEnabled(false);
     cmdBrowseExistingDB = Named(new QPushButton(N_("Browse..."), pnlStep2), "cmdBrowseExistingDB");
     cmdBrowseExistingDB->setEnabled(false);
-    dbBSTFiles =
-        Named(new QRadioButton(N_("Import previous software files (*.bst)"), pnlStep2), "dbBSTFiles");
+    dbBSTFiles = Named(new QRadioButton(N_("Import previous software files (*.bst)"), pnlStep2),
+                       "dbBSTFiles");
     txtBSTDBFiles = Named(new QLineEdit(pnlStep2), "txtBSTDBFiles");
     txtBSTDBFiles->setEnabled(false);
     cmdBrowseBSTFiles = Named(new QPushButton(N_("Browse..."), pnlStep2), "cmdBrowseBSTFiles");
@@ -274,14 +274,15 @@ static QString AskForFile(QWidget* owner, const QString& directory, const QStrin
 }
 
 void TfrmProfileWizard::cmdBrowseExistingDBClick() {
-    const QString chosen = AskForFile(this, DataDirectory() + "/data/",
-                                      "Access DB (*.accdb *.mdb)");
+    const QString chosen =
+        AskForFile(this, DataDirectory() + "/data/", "Access DB (*.accdb *.mdb)");
     if (!chosen.isEmpty())
         txtExistingDB->setText(chosen);
 }
 
 void TfrmProfileWizard::cmdBrowseBSTFilesClick() {
-    const QString chosen = AskForFile(this, DataDirectory() + "/data/", "autonoom.bst (autonoom.bst)");
+    const QString chosen =
+        AskForFile(this, DataDirectory() + "/data/", "autonoom.bst (autonoom.bst)");
     if (!chosen.isEmpty())
         txtBSTDBFiles->setText(chosen);
 }
@@ -314,17 +315,17 @@ void TfrmProfileWizard::Finish() {
         return;
     }
     if (QFileInfo::exists(profilePath)) {
-        MessageBoxes::ShowWarning(
-            this, FormatText(_("A profile file of this name already exists: %s\n\n"
-                               "Please choose another name."),
-                             {profilePath}));
+        MessageBoxes::ShowWarning(this,
+                                  FormatText(_("A profile file of this name already exists: %s\n\n"
+                                               "Please choose another name."),
+                                             {profilePath}));
         return;
     }
     if (QFileInfo::exists(target)) {
-        MessageBoxes::ShowWarning(
-            this, FormatText(_("A database file of this name already exists: %s\n\n"
-                               "Please choose another name."),
-                             {target}));
+        MessageBoxes::ShowWarning(this,
+                                  FormatText(_("A database file of this name already exists: %s\n\n"
+                                               "Please choose another name."),
+                                             {target}));
         return;
     }
 
@@ -344,10 +345,10 @@ void TfrmProfileWizard::Finish() {
     if (source.isEmpty() || !sourceFile.copy(target)) {
         // A profile that names a database which does not exist is no use to anybody: say so and
         // let the operator fix the source instead.
-        const QString reason = source.isEmpty() ? _("No database file was chosen.")
-                                                : sourceFile.errorString();
-        MessageBoxes::ShowError(
-            this, FormatText(_("The database could not be created: %s"), {reason}));
+        const QString reason =
+            source.isEmpty() ? _("No database file was chosen.") : sourceFile.errorString();
+        MessageBoxes::ShowError(this,
+                                FormatText(_("The database could not be created: %s"), {reason}));
         FContent->setCurrentWidget(pnlStep4);
         cmdNext->setEnabled(true);
         cmdBack->setEnabled(true);

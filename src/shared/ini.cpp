@@ -66,8 +66,7 @@ bool SameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-std::optional<QString> Lookup(const QString& fileName, const QString& section,
-                              const QString& key) {
+std::optional<QString> Lookup(const QString& fileName, const QString& section, const QString& key) {
     bool inSection = false;
     for (const QString& line : ReadLines(fileName)) {
         if (const auto name = SectionName(line)) {
@@ -106,8 +105,7 @@ bool IniFile::ValueExists(const QString& section, const QString& key) const {
     return Lookup(FFileName, section, key).has_value();
 }
 
-void IniFile::WriteString(const QString& section, const QString& key,
-                          const QString& value) const {
+void IniFile::WriteString(const QString& section, const QString& key, const QString& value) const {
     bool endsWithNewline = true;
     QStringList lines = ReadLines(FFileName, &endsWithNewline);
     const QString entry = key + "=" + value;

@@ -40,8 +40,10 @@ TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
     auto unquote = [](QByteArray line) {
         line = line.mid(line.indexOf('"') + 1);
         line.chop(1);
-        return QString::fromUtf8(line).replace("\\n", "\n").replace("\\\"", "\"").replace(
-            "\\\\", "\\");
+        return QString::fromUtf8(line)
+            .replace("\\n", "\n")
+            .replace("\\\"", "\"")
+            .replace("\\\\", "\\");
     };
     for (const QByteArray& line : lines) {
         if (line.startsWith("msgid ")) {

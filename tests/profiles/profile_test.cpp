@@ -14,8 +14,12 @@ TEST(ProfileFileStem, KeepsOnlyLowerCasedAsciiLettersAndDigits) {
         const char* name;
         const char* stem;
     } cases[] = {
-        {"Site 1", "site1"},        {"site-1", "site1"},   {"SITE1", "site1"},
-        {"Zoë's Garage", "zosgarage"}, {"ÉÀÜ!?", ""},      {"", ""},
+        {"Site 1", "site1"},
+        {"site-1", "site1"},
+        {"SITE1", "site1"},
+        {"Zoë's Garage", "zosgarage"},
+        {"ÉÀÜ!?", ""},
+        {"", ""},
         {"Hal 2 / Deur 12", "hal2deur12"},
     };
     for (const auto& c : cases)

@@ -165,11 +165,11 @@ TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
               c.existingProfile.isEmpty() ? 0 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, WizardRefusalTest,
-    ::testing::Values(RefusedCase{"empty name", "", "", ""},
-                      RefusedCase{"profile exists", "Site 1", "site1.ini", ""},
-                      RefusedCase{"database exists", "Site 1", "", "site1.accdb"}));
+INSTANTIATE_TEST_SUITE_P(Names, WizardRefusalTest,
+                         ::testing::Values(RefusedCase{"empty name", "", "", ""},
+                                           RefusedCase{"profile exists", "Site 1", "site1.ini", ""},
+                                           RefusedCase{"database exists", "Site 1", "",
+                                                       "site1.accdb"}));
 
 TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
     Next(2);

@@ -46,9 +46,9 @@ TEST_F(IniTest, AWriteChangesOneLineAndKeepsEverythingElse) {
     ASSERT_TRUE(WriteTextFile(Path(), "; kept comment\r\n[Settings]\r\nLanguage=en\r\n"
                                       "custom1=Badge\r\n\r\n[other]\r\nx=1\r\n"));
     const IniFile ini(Path());
-    ini.WriteString("settings", "language", "nl");         // replaced where it stands
+    ini.WriteString("settings", "language", "nl");        // replaced where it stands
     ini.WriteString("settings", "reader", "MaximReader"); // appended to its own section
-    ini.WriteInteger("driver", "port", 4);                 // new section at the end
+    ini.WriteInteger("driver", "port", 4);                // new section at the end
     EXPECT_EQ(ReadWholeFile(Path()),
               QByteArray("; kept comment\r\n[Settings]\r\nlanguage=nl\r\ncustom1=Badge\r\n"
                          "reader=MaximReader\r\n\r\n[other]\r\nx=1\r\n[driver]\r\nport=4\r\n"));
