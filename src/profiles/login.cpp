@@ -59,6 +59,9 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(N_("Cancel"), this);
     cmdCancel->setObjectName("cmdCancel");
+    // Enter confirms the selection, whichever button has the focus.
+    cmdCancel->setAutoDefault(false);
+    cmdManageProfiles->setAutoDefault(false);
 
     auto* pick = new QHBoxLayout;
     pick->addWidget(cboProfile, 1);

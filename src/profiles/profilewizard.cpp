@@ -175,6 +175,9 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     cmdBack = Named(new QPushButton(N_("<< Back"), this), "cmdBack");
     cmdNext = Named(new QPushButton(N_("Next >>"), this), "cmdNext");
     cmdNext->setDefault(true);
+    // Enter goes forward, whichever button has the focus: it must never cancel the wizard.
+    cmdCancel->setAutoDefault(false);
+    cmdBack->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cmdCancel);
@@ -213,6 +216,12 @@ void TfrmProfileWizard::ShowStep(int n) {
     FContent->setCurrentWidget(Steps[n]);
     cmdBack->setEnabled(n > 0);
     CurrentStep = n;
+    if (n == 4) {
+        txtProfileName->setFocus();
+        txtProfileName->selectAll();
+    } else {
+        cmdNext->setFocus();
+    }
 }
 
 void TfrmProfileWizard::cmdNextClick() {

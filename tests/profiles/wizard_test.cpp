@@ -69,6 +69,18 @@ TEST_F(WizardTest, PagesStepForwardAndBackWithTheirCaptions) {
     EXPECT_EQ(Wizard->cmdNext->text(), "Finish!");
 }
 
+TEST_F(WizardTest, EnterGoesForwardAndNeverCancels) {
+    QApplication::setActiveWindow(Wizard.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Wizard.get()));
+    for (int page = 1; page <= 4; ++page) {
+        ASSERT_TRUE(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(Wizard->CurrentStep, page);
+    }
+    EXPECT_TRUE(Wizard->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), Wizard->txtProfileName) << "the name is typed at once";
+}
+
 TEST_F(WizardTest, SourceChoiceEnablesOnlyItsBrowseButton) {
     Next(2);
     Wizard->dbExisting->click();
