@@ -10,6 +10,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QAction>
@@ -46,50 +47,31 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnlTop = new QWidget(central);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = new QLabel(pnlTop);
-    lblTitle->setObjectName("lblTitle");
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
-    lblTitle->setFont(bold);
-    lblSubTitle = new QLabel(pnlTop);
-    lblSubTitle->setObjectName("lblSubTitle");
+    const TTitleBand band = NewTitleBand(central, QString(), QString(), {.TitleSizeFactor = 1.3});
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
     // Both titles carry data (profile name, count) and are re-set after a language switch.
     lblTitle->setProperty("vyrNoTranslate", true);
     lblSubTitle->setProperty("vyrNoTranslate", true);
-    cmdAddController = new QPushButton(pnlTop);
-    cmdAddController->setObjectName("cmdAddController");
+    cmdAddController = Named(new QPushButton(pnlTop), "cmdAddController");
     cmdAddController->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
     cmdAddController->setIconSize(QSize(24, 24));
     cmdAddController->setToolTip(N_("Add controller"));
-    cmdCardholders = new QPushButton(N_("Cardholders"), pnlTop);
-    cmdCardholders->setObjectName("cmdCardholders");
+    cmdCardholders = NewButton("cmdCardholders", N_("Cardholders"), pnlTop);
     cmdCardholders->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     cmdCardholders->setIconSize(QSize(24, 24));
     cmdCardholders->setToolTip(N_("Cardholders"));
-    auto* titles = new QVBoxLayout;
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
-    auto* top = new QHBoxLayout(pnlTop);
-    top->addLayout(titles, 1);
-    top->addWidget(cmdAddController);
-    top->addWidget(cmdCardholders);
+    band.Row->addWidget(cmdAddController);
+    band.Row->addWidget(cmdCardholders);
     layout->addWidget(pnlTop);
 
-    VSTControllers = new QTreeWidget(central);
-    VSTControllers->setObjectName("VSTControllers");
+    VSTControllers = Named(new QTreeWidget(central), "VSTControllers");
     layout->addWidget(VSTControllers, 1);
     BuildControllerList();
     setCentralWidget(central);
 
-    StatusBar = new QStatusBar(this);
-    StatusBar->setObjectName("StatusBar");
+    StatusBar = Named(new QStatusBar(this), "StatusBar");
     for (int width : {150, 150, 200}) {
         auto* panel = new QLabel(StatusBar);
         panel->setFixedWidth(width);

@@ -10,6 +10,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QApplication>
@@ -27,78 +28,40 @@
 
 std::function<void(TfrmCardHolder*)> TfrmCardHolder::PrintCardHolder;
 
-namespace {
-
-QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit* NewEdit(const char* name, int maxLength, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setMaxLength(maxLength);
-    return edit;
-}
-
-QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    return button;
-}
-
-} // namespace
-
 TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     setObjectName("frmCardHolder");
     setWindowTitle(N_("Cardholder"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    ShowOnlyCloseButton(this);
 
-    pnlTop = new QWidget(this);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = NewLabel("lblTitle", N_("Cardholder properties"), pnlTop);
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    lblTitle->setFont(bold);
-    lblSubTitle = NewLabel("lblSubTitle", N_("Add or edit cardholder"), pnlTop);
+    const TTitleBand band =
+        NewTitleBand(this, N_("Cardholder properties"), N_("Add or edit cardholder"));
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
     cmdPrintList = NewButton("cmdPrintList", QString(), pnlTop);
     cmdPrintList->setToolTip(N_("Print"));
     cmdPrintList->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
     cmdPrintList->setIconSize(QSize(24, 24));
     cmdPrintList->setFlat(true);
-    auto* titles = new QVBoxLayout;
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
-    auto* top = new QHBoxLayout(pnlTop);
-    top->addLayout(titles, 1);
-    top->addWidget(cmdPrintList, 0, Qt::AlignTop);
+    band.Row->addWidget(cmdPrintList, 0, Qt::AlignTop);
 
-    PageControl = new QTabWidget(this);
-    PageControl->setObjectName("PageControl");
-    tabCard = new QWidget;
-    tabCard->setObjectName("tabCard");
+    PageControl = Named(new QTabWidget(this), "PageControl");
+    tabCard = Named(new QWidget, "tabCard");
     PageControl->addTab(tabCard, N_("User"));
 
     lblCardHolderName = NewLabel("lblCardHolderName", N_("Name:"), tabCard);
-    txtCardHolder = NewEdit("txtCardHolder", CardTextLimit, tabCard);
+    txtCardHolder = NewEdit("txtCardHolder", tabCard, CardTextLimit);
     // The captions come from the settings and are never translated.
     lblCustom1 = NewLabel("lblCustom1", "Custom 1:", tabCard);
     lblCustom2 = NewLabel("lblCustom2", "Custom 2:", tabCard);
     lblCustom3 = NewLabel("lblCustom3", "Custom 3:", tabCard);
     lblCustom4 = NewLabel("lblCustom4", "Custom 4:", tabCard);
-    txtCustom1 = NewEdit("txtCustom1", CardTextLimit, tabCard);
-    txtCustom2 = NewEdit("txtCustom2", CardTextLimit, tabCard);
-    txtCustom3 = NewEdit("txtCustom3", CardTextLimit, tabCard);
-    txtCustom4 = NewEdit("txtCustom4", CardTextLimit, tabCard);
+    txtCustom1 = NewEdit("txtCustom1", tabCard, CardTextLimit);
+    txtCustom2 = NewEdit("txtCustom2", tabCard, CardTextLimit);
+    txtCustom3 = NewEdit("txtCustom3", tabCard, CardTextLimit);
+    txtCustom4 = NewEdit("txtCustom4", tabCard, CardTextLimit);
     lblCardNumber = NewLabel("lblCardNumber", N_("Card number:"), tabCard);
-    lblCardNumberVal = NewLabel("lblCardNumberVal", QString(), tabCard);
-    lblCardNumberVal->setFont(bold);
+    lblCardNumberVal = BoldLabel("lblCardNumberVal", QString(), tabCard);
     lblCardStatus = NewLabel("lblCardStatus", N_("Card status:"), tabCard);
     lblCardStatusVal = NewLabel("lblCardStatusVal", QString(), tabCard);
     cmdReplaceCard = NewButton("cmdReplaceCard", N_("Replace..."), tabCard);
@@ -135,12 +98,11 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     page->addLayout(card, 2);
 
     lblCustomCardNumber = NewLabel("lblCustomCardNumber", N_("Custom cardnumber:"), this);
-    txtCustomCardNumber = NewEdit("txtCustomCardNumber", CardNumberLength, this);
+    txtCustomCardNumber = NewEdit("txtCustomCardNumber", this, CardNumberLength);
     MakeCardNumberEdit(txtCustomCardNumber);
     txtCustomCardNumber->setFixedWidth(110);
     cmdCustomNumberCheck = NewButton("cmdCustomNumberCheck", N_("Check..."), this);
-    chkReverse = new QCheckBox(N_("Reverse"), this);
-    chkReverse->setObjectName("chkReverse");
+    chkReverse = Named(new QCheckBox(N_("Reverse"), this), "chkReverse");
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
@@ -156,16 +118,9 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     auto* body = new QVBoxLayout;
     body->addWidget(PageControl, 1);
     body->addLayout(bottom);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(pnlTop);
-    auto* margins = new QWidget(this);
-    margins->setLayout(body);
-    layout->addWidget(margins, 1);
+    StackBelowBand(this, pnlTop, body);
 
-    Timer = new QTimer(this);
-    Timer->setObjectName("Timer");
+    Timer = Named(new QTimer(this), "Timer");
     Timer->setInterval(100);
 
     connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });

@@ -8,6 +8,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QAction>
@@ -73,49 +74,21 @@ public:
     }
 };
 
-QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QLineEdit* NewEdit(const char* name, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
-}
-
-QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    return button;
-}
-
 } // namespace
 
 TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     setObjectName("frmCardHolders");
     setWindowTitle(N_("Cardholders"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    ShowOnlyCloseButton(this, Qt::Window);
     setMinimumSize(750, 300);
     resize(900, 500);
 
-    pnlTop = new QWidget(this);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = NewLabel("lblTitle", N_("Manage VYR Cardholders"), pnlTop);
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    lblTitle->setFont(bold);
-    lblSubTitle = NewLabel("lblSubTitle",
-                           N_("The list displays all cardholders listed in the database"), pnlTop);
-    auto* titles = new QVBoxLayout(pnlTop);
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
+    const TTitleBand band =
+        NewTitleBand(this, N_("Manage VYR Cardholders"),
+                     N_("The list displays all cardholders listed in the database"));
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
 
     lblFilterCardHolder = NewLabel("lblFilterCardHolder", N_("Name:"), this);
     txtFilterCardHolder = NewEdit("txtFilterCardHolder", this);
@@ -147,8 +120,7 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     actions->addStretch();
 
     CardHolders = new TCardHolderModel(ControllerList, this);
-    VSTCardHolders = new QTreeView(this);
-    VSTCardHolders->setObjectName("VSTCardHolders");
+    VSTCardHolders = Named(new QTreeView(this), "VSTCardHolders");
     VSTCardHolders->setModel(CardHolders);
     VSTCardHolders->setItemDelegate(new TCardHolderDelegate(VSTCardHolders));
     VSTCardHolders->setRootIsDecorated(false);
@@ -172,8 +144,7 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     header->resizeSection(3, 100);
     VSTCardHolders->viewport()->installEventFilter(this);
 
-    PopupMenu = new QMenu(this);
-    PopupMenu->setObjectName("PopupMenu");
+    PopupMenu = Named(new QMenu(this), "PopupMenu");
     mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
     mnuDelete->setObjectName("mnuDelete");
     PopupMenu->addSeparator();
@@ -182,11 +153,9 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     mnuProperties->setObjectName("mnuProperties");
     PopupMenu->setDefaultAction(mnuProperties);
 
-    StatusBar = new QStatusBar(this);
-    StatusBar->setObjectName("StatusBar");
+    StatusBar = Named(new QStatusBar(this), "StatusBar");
     StatusBar->setSizeGripEnabled(true);
-    StatusPanel = new QLabel(StatusBar);
-    StatusPanel->setObjectName("StatusPanel");
+    StatusPanel = Named(new QLabel(StatusBar), "StatusPanel");
     StatusPanel->setProperty("vyrNoTranslate", true);
     StatusPanel->setFixedWidth(200);
     StatusBar->addWidget(StatusPanel);
@@ -195,14 +164,7 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     body->addLayout(filters);
     body->addLayout(actions);
     body->addWidget(VSTCardHolders, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(pnlTop);
-    auto* margins = new QWidget(this);
-    margins->setLayout(body);
-    layout->addWidget(margins, 1);
-    layout->addWidget(StatusBar);
+    StackBelowBand(this, pnlTop, body)->addWidget(StatusBar);
 
     connect(cmdFilterApply, &QPushButton::clicked, this, [this] { cmdFilterApplyClick(); });
     connect(cmdFilterReset, &QPushButton::clicked, this, [this] { cmdFilterResetClick(); });

@@ -9,6 +9,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QCheckBox>
@@ -21,60 +22,30 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-QLabel* NewLabel(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
-QPushButton* NewButton(const char* name, const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    return button;
-}
-
-} // namespace
-
 TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
     setObjectName("frmCardIdent");
     setWindowTitle(N_("Card identification"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    ShowOnlyCloseButton(this);
 
-    pnlTop = new QWidget(this);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = NewLabel("lblTitle", N_("Card identification"), pnlTop);
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    lblTitle->setFont(bold);
-    lblSubTitle = NewLabel("lblSubTitle", N_("This option lets you identify a card"), pnlTop);
-    auto* titles = new QVBoxLayout(pnlTop);
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
+    const TTitleBand band =
+        NewTitleBand(this, N_("Card identification"), N_("This option lets you identify a card"));
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
 
     Label1 = NewLabel("Label1", N_("Present a card or supply the cardnumber below:"), this);
     lblCardnum = NewLabel("lblCardnum", N_("Card number:"), this);
-    txtCardnum = new QLineEdit(this);
-    txtCardnum->setObjectName("txtCardnum");
+    txtCardnum = NewEdit("txtCardnum", this);
     MakeCardNumberEdit(txtCardnum);
     txtCardnum->setFixedWidth(110);
     cmdIdent = NewButton("cmdIdent", N_("Go"), this);
     cmdIdent->setDefault(true);
-    chkReverse = new QCheckBox(N_("Reverse"), this);
-    chkReverse->setObjectName("chkReverse");
+    chkReverse = Named(new QCheckBox(N_("Reverse"), this), "chkReverse");
     lblDatabase = NewLabel("lblDatabase", N_("Database:"), this);
-    lblDatabaseVal = NewLabel("lblDatabaseVal", QString(), this);
+    lblDatabaseVal = BoldLabel("lblDatabaseVal", QString(), this);
     lblDatabaseVal->setProperty("vyrNoTranslate", true);
-    lblDatabaseVal->setFont(bold);
 
-    grpCardInfo = new QGroupBox(N_("Card information"), this);
-    grpCardInfo->setObjectName("grpCardInfo");
+    grpCardInfo = Named(new QGroupBox(N_("Card information"), this), "grpCardInfo");
     Label2 = NewLabel("Label2", N_("Card:"), grpCardInfo);
     lblCard = NewLabel("lblCard", QString(), grpCardInfo);
     lblCard->setProperty("vyrNoTranslate", true);
@@ -101,10 +72,7 @@ TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
     auto* database = new QHBoxLayout;
     database->addWidget(lblDatabase);
     database->addWidget(lblDatabaseVal, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdEdit);
-    buttons->addWidget(cmdClose);
+    auto* buttons = RightAlignedRow({cmdEdit, cmdClose});
     auto* body = new QVBoxLayout;
     body->addWidget(Label1);
     body->addLayout(number);
@@ -112,16 +80,9 @@ TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
     body->addWidget(grpCardInfo);
     body->addStretch();
     body->addLayout(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(pnlTop);
-    auto* margins = new QWidget(this);
-    margins->setLayout(body);
-    layout->addWidget(margins, 1);
+    StackBelowBand(this, pnlTop, body);
 
-    Timer = new QTimer(this);
-    Timer->setObjectName("Timer");
+    Timer = Named(new QTimer(this), "Timer");
     Timer->setInterval(100);
 
     connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });

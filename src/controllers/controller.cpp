@@ -4,6 +4,7 @@
 #include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QCheckBox>
@@ -16,60 +17,33 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-} // namespace
-
 TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     setObjectName("frmController");
     setWindowTitle(N_("Standalone controller"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    ShowOnlyCloseButton(this);
 
-    pnlTop = new QWidget(this);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = NamedLabel(N_("Controller properties"), "lblTitle", pnlTop);
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    lblTitle->setFont(bold);
-    lblSubTitle = NamedLabel(N_("Add or edit controller"), "lblSubTitle", pnlTop);
-    auto* titles = new QVBoxLayout(pnlTop);
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
+    const TTitleBand band =
+        NewTitleBand(this, N_("Controller properties"), N_("Add or edit controller"));
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
 
-    lblConName = NamedLabel(N_("Name:"), "lblConName", this);
-    txtConName = new QLineEdit(this);
-    txtConName->setObjectName("txtConName");
-    lblConCode = NamedLabel(N_("Security code:"), "lblConCode", this);
-    txtConCode = new QLineEdit("000000", this);
-    txtConCode->setObjectName("txtConCode");
-    lblRelaisTime = NamedLabel(N_("Relais time:"), "lblRelaisTime", this);
-    cboRelaisTime = new QComboBox(this);
-    cboRelaisTime->setObjectName("cboRelaisTime");
+    lblConName = NewLabel("lblConName", N_("Name:"), this);
+    txtConName = NewEdit("txtConName", this);
+    lblConCode = NewLabel("lblConCode", N_("Security code:"), this);
+    txtConCode = Named(new QLineEdit("000000", this), "txtConCode");
+    lblRelaisTime = NewLabel("lblRelaisTime", N_("Relais time:"), this);
+    cboRelaisTime = Named(new QComboBox(this), "cboRelaisTime");
     cboRelaisTime->setProperty("vyrNoTranslate", true);
-    chkEnableRelais = new QCheckBox(N_("Enable relais time"), this);
-    chkEnableRelais->setObjectName("chkEnableRelais");
+    chkEnableRelais = Named(new QCheckBox(N_("Enable relais time"), this), "chkEnableRelais");
     chkEnableRelais->setChecked(true);
-    chkLEDExtern = new QCheckBox(N_("External LED"), this);
-    chkLEDExtern->setObjectName("chkLEDExtern");
-    chkInvert = new QCheckBox(N_("Invert"), this);
-    chkInvert->setObjectName("chkInvert");
-    lblAccess = NamedLabel(N_("Grant access:"), "lblAccess", this);
-    cboAccess = new QComboBox(this);
-    cboAccess->setObjectName("cboAccess");
-    cmdOK = new QPushButton(N_("OK"), this);
-    cmdOK->setObjectName("cmdOK");
+    chkLEDExtern = Named(new QCheckBox(N_("External LED"), this), "chkLEDExtern");
+    chkInvert = Named(new QCheckBox(N_("Invert"), this), "chkInvert");
+    lblAccess = NewLabel("lblAccess", N_("Grant access:"), this);
+    cboAccess = Named(new QComboBox(this), "cboAccess");
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
-    cmdCancel = new QPushButton(N_("Cancel"), this);
-    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
 
     auto* relais = new QHBoxLayout;
     relais->addWidget(cboRelaisTime);
@@ -82,10 +56,7 @@ TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     fields->addRow(QString(), chkLEDExtern);
     fields->addRow(QString(), chkInvert);
     fields->addRow(lblAccess, cboAccess);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdCancel);
+    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
     layout->addWidget(pnlTop);

@@ -6,6 +6,7 @@
 #include "reader/CodeReaderInterface.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QApplication>
@@ -27,51 +28,28 @@ const char* const SupplyKeyText = N_("Supply a memory key to program the device"
 TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProgramDevice");
     setWindowTitle(N_("Programming device"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    ShowOnlyCloseButton(this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
 
-    pnlTop = new QWidget(this);
-    pnlTop->setObjectName("pnlTop");
-    pnlTop->setAutoFillBackground(true);
-    QPalette white = pnlTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pnlTop->setPalette(white);
-    lblTitle = new QLabel(N_("Programming device"), pnlTop);
-    lblTitle->setObjectName("lblTitle");
-    QFont bold = lblTitle->font();
-    bold.setBold(true);
-    lblTitle->setFont(bold);
-    lblSubTitle = new QLabel(SupplyKeyText, pnlTop);
-    lblSubTitle->setObjectName("lblSubTitle");
-    auto* titles = new QVBoxLayout(pnlTop);
-    titles->addWidget(lblTitle);
-    titles->addWidget(lblSubTitle);
+    const TTitleBand band = NewTitleBand(this, N_("Programming device"), SupplyKeyText);
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblSubTitle = band.SubTitle;
 
     // Both carry data read from the key; they are filled after the translation.
-    lblFamily = new QLabel(this);
-    lblFamily->setObjectName("lblFamily");
+    lblFamily = Named(new QLabel(this), "lblFamily");
     lblFamily->setProperty("vyrNoTranslate", true);
     lblFamily->hide();
-    lblROM = new QLabel(this);
-    lblROM->setObjectName("lblROM");
+    lblROM = Named(new QLabel(this), "lblROM");
     lblROM->setProperty("vyrNoTranslate", true);
     lblROM->hide();
-    lblStatusText = new QLabel(SupplyKeyText, this);
-    lblStatusText->setObjectName("lblStatusText");
+    lblStatusText = BoldLabel("lblStatusText", SupplyKeyText, this, 1.4);
     lblStatusText->setAlignment(Qt::AlignCenter);
-    QFont status = lblStatusText->font();
-    status.setBold(true);
-    status.setPointSizeF(status.pointSizeF() * 1.4);
-    lblStatusText->setFont(status);
-    ProgressBar = new QProgressBar(this);
-    ProgressBar->setObjectName("ProgressBar");
+    ProgressBar = Named(new QProgressBar(this), "ProgressBar");
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
-    cmdCancel = new QPushButton(N_("Cancel"), this);
-    cmdCancel->setObjectName("cmdCancel");
-    WaitTimer = new QTimer(this);
-    WaitTimer->setObjectName("WaitTimer");
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    WaitTimer = Named(new QTimer(this), "WaitTimer");
     WaitTimer->setInterval(WaitInterval);
 
     auto* keyLabels = new QVBoxLayout;
@@ -80,9 +58,7 @@ TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
     auto* keyRow = new QHBoxLayout;
     keyRow->addStretch(1);
     keyRow->addLayout(keyLabels, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdCancel);
+    auto* buttons = RightAlignedRow({cmdCancel});
     auto* body = new QVBoxLayout;
     body->setContentsMargins(12, 8, 12, 0);
     body->addLayout(keyRow);

@@ -8,6 +8,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QApplication>
@@ -34,31 +35,22 @@ bool MakeDatabaseWritable(const QString& path) {
 TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     setObjectName("frmLogin");
     setWindowTitle(N_("Select profile"));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    FillWhite(this);
     resize(408, 154);
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName("Image1");
+    Image1 = Named(new QLabel(this), "Image1");
     Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64));
     Image1->setFixedSize(64, 64);
-    lblProfile = new QLabel(N_("Profile:"), this);
-    lblProfile->setObjectName("lblProfile");
-    cboProfile = new QComboBox(this);
-    cboProfile->setObjectName("cboProfile");
+    lblProfile = NewLabel("lblProfile", N_("Profile:"), this);
+    cboProfile = Named(new QComboBox(this), "cboProfile");
     cboProfile->setEditable(false);
     cboProfile->setProperty("vyrNoTranslate", true); // profile names, not program texts
-    cmdManageProfiles = new QPushButton("...", this);
-    cmdManageProfiles->setObjectName("cmdManageProfiles");
+    cmdManageProfiles = NewButton("cmdManageProfiles", "...", this);
     cmdManageProfiles->setToolTip(N_("Click here to manage your VYR Profiles"));
     cmdManageProfiles->setFixedWidth(28);
-    cmdOK = new QPushButton(N_("OK"), this);
-    cmdOK->setObjectName("cmdOK");
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
-    cmdCancel = new QPushButton(N_("Cancel"), this);
-    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     // Enter confirms the selection, whichever button has the focus.
     cmdCancel->setAutoDefault(false);
     cmdManageProfiles->setAutoDefault(false);
@@ -73,10 +65,7 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     auto* top = new QHBoxLayout;
     top->addWidget(Image1, 0, Qt::AlignTop);
     top->addLayout(fields, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdCancel);
+    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(buttons);

@@ -4,6 +4,7 @@
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
 #include <QApplication>
@@ -23,52 +24,21 @@
 std::function<void(const QString&, const QString&)> TfrmProfileWizard::LegacyImport;
 std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWizard::ChooseFile;
 
-namespace {
-
-template <typename T> T* Named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLabel* BoldLabel(const char* text, const char* name, QWidget* parent) {
-    auto* label = Named(new QLabel(text, parent), name);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
-QWidget* Page(const char* name) {
-    auto* page = new QWidget;
-    page->setObjectName(name);
-    return page;
-}
-
-} // namespace
-
 TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProfileWizard");
     setWindowTitle(N_("Profile Wizard"));
     resize(520, 360);
 
     // Header
-    auto* header = new QFrame(this);
-    header->setObjectName("pnlHeader");
-    header->setAutoFillBackground(true);
-    QPalette white = header->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    header->setPalette(white);
-    lblTitle = BoldLabel(N_("Create new VYR Profile"), "lblTitle", header);
-    lblSubTitle =
-        Named(new QLabel(N_("VYR Profile manages your settings for each location"), header),
-              "lblSubTitle");
-    auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->addWidget(lblTitle);
-    headerLayout->addWidget(lblSubTitle);
+    const TTitleBand header = NewTitleBand<QFrame>(
+        this, N_("Create new VYR Profile"),
+        N_("VYR Profile manages your settings for each location"), {.PanelName = "pnlHeader"});
+    lblTitle = header.Title;
+    lblSubTitle = header.SubTitle;
 
     // Page 0
-    pnlStep0 = Page("pnlStep0");
-    lblWelcome = BoldLabel(N_("Welcome to the VYR Profile wizard"), "lblWelcome", pnlStep0);
+    pnlStep0 = Named(new QWidget, "pnlStep0");
+    lblWelcome = BoldLabel("lblWelcome", N_("Welcome to the VYR Profile wizard"), pnlStep0);
     lblIntro = Named(new QLabel(N_("This appears to be the first time you are using this program. "
                                    "You need to configure a profile before you are able to use "
                                    "this program"),
@@ -81,7 +51,7 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l0->addStretch();
 
     // Page 1
-    pnlStep1 = Page("pnlStep1");
+    pnlStep1 = Named(new QWidget, "pnlStep1");
     Label1 = Named(new QLabel(N_("Select the database type you want yo use:"), pnlStep1), "Label1");
     dbTypeMSAccess = Named(new QRadioButton(N_("MS Access"), pnlStep1), "dbTypeMSAccess");
     dbTypeMSAccess->setChecked(true);
@@ -94,7 +64,7 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l1->addStretch();
 
     // Page 2
-    pnlStep2 = Page("pnlStep2");
+    pnlStep2 = Named(new QWidget, "pnlStep2");
     Label2 = Named(new QLabel(N_("I want to..."), pnlStep2), "Label2");
     dbNew = Named(new QRadioButton(N_("Create a new database"), pnlStep2), "dbNew");
     dbNew->setChecked(true);
@@ -121,7 +91,7 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l2->setRowStretch(6, 1);
 
     // Page 3
-    pnlStep3 = Page("pnlStep3");
+    pnlStep3 = Named(new QWidget, "pnlStep3");
     Label3 = Named(new QLabel(N_("Save database at"), pnlStep3), "Label3");
     dbLocationDefault =
         Named(new QRadioButton(N_("Default location"), pnlStep3), "dbLocationDefault");
@@ -144,8 +114,8 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l3->setRowStretch(5, 1);
 
     // Page 4
-    pnlStep4 = Page("pnlStep4");
-    Label6 = BoldLabel(N_("Profile information"), "Label6", pnlStep4);
+    pnlStep4 = Named(new QWidget, "pnlStep4");
+    Label6 = BoldLabel("Label6", N_("Profile information"), pnlStep4);
     Label7 = Named(new QLabel(N_("Profile name:"), pnlStep4), "Label7");
     txtProfileName = Named(new QLineEdit(pnlStep4), "txtProfileName");
     lblProfileLocation = Named(new QLabel(N_("Profile location"), pnlStep4), "lblProfileLocation");
@@ -158,8 +128,8 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l4->addStretch();
 
     // Closing page
-    pnlFinish = Page("pnlFinish");
-    Label9 = BoldLabel(N_("VYR Profile wizard"), "Label9", pnlFinish);
+    pnlFinish = Named(new QWidget, "pnlFinish");
+    Label9 = BoldLabel("Label9", N_("VYR Profile wizard"), pnlFinish);
     Label10 = Named(new QLabel(N_("Please wait..."), pnlFinish), "Label10");
     Label10->setWordWrap(true);
     auto* lf = new QVBoxLayout(pnlFinish);
@@ -178,15 +148,11 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     // Enter goes forward, whichever button has the focus: it must never cancel the wizard.
     cmdCancel->setAutoDefault(false);
     cmdBack->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdCancel);
-    buttons->addWidget(cmdBack);
-    buttons->addWidget(cmdNext);
+    auto* buttons = RightAlignedRow({cmdCancel, cmdBack, cmdNext});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(header);
+    layout->addWidget(header.Panel);
     auto* body = new QVBoxLayout;
     body->setContentsMargins(8, 0, 8, 0);
     body->addWidget(FContent, 1);

@@ -3,6 +3,7 @@
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/publictypes.h"
+#include "shared/windowparts.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -29,54 +30,38 @@ TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
 
-    pnlHeader = new QWidget(this);
-    pnlHeader->setObjectName("pnlHeader");
-    pnlHeader->setAutoFillBackground(true);
+    const TTitleBand band =
+        NewTitleBand(this, "Select adapter", "Select the adapter to use for reading 1wire devices",
+                     {.PanelName = "pnlHeader", .SubTitleName = "lblSubtitle"});
+    pnlHeader = band.Panel;
+    lblTitle = band.Title;
+    lblSubtitle = band.SubTitle;
+    // Black on the white band whatever the desktop's colours are.
     QPalette headerPalette = pnlHeader->palette();
-    headerPalette.setColor(QPalette::Window, Qt::white);
     headerPalette.setColor(QPalette::WindowText, Qt::black);
     pnlHeader->setPalette(headerPalette);
-    lblTitle = new QLabel("Select adapter", pnlHeader);
-    lblTitle->setObjectName("lblTitle");
-    QFont titleFont = lblTitle->font();
-    titleFont.setBold(true);
-    lblTitle->setFont(titleFont);
-    lblSubtitle = new QLabel("Select the adapter to use for reading 1wire devices", pnlHeader);
-    lblSubtitle->setObjectName("lblSubtitle");
-    auto* headerLayout = new QVBoxLayout(pnlHeader);
-    headerLayout->addWidget(lblTitle);
-    headerLayout->addWidget(lblSubtitle);
 
-    cboAdapterType = new QComboBox(this);
-    cboAdapterType->setObjectName("cboAdapterType");
+    cboAdapterType = Named(new QComboBox(this), "cboAdapterType");
     cboAdapterType->addItems({"Serial", "USB"});
     cboAdapterType->setCurrentIndex(UsbItem);
-    lblAdapterType = new QLabel("Type:", this);
-    lblAdapterType->setObjectName("lblAdapterType");
+    lblAdapterType = NewLabel("lblAdapterType", "Type:", this);
     lblAdapterType->setBuddy(cboAdapterType);
 
-    cboAdapterPort = new QComboBox(this);
-    cboAdapterPort->setObjectName("cboAdapterPort");
+    cboAdapterPort = Named(new QComboBox(this), "cboAdapterPort");
     for (int port = 0; port < PortCount; ++port)
         cboAdapterPort->addItem(QString::number(port));
     cboAdapterPort->setCurrentIndex(0);
-    lblAdapterPort = new QLabel("Port:", this);
-    lblAdapterPort->setObjectName("lblAdapterPort");
+    lblAdapterPort = NewLabel("lblAdapterPort", "Port:", this);
     lblAdapterPort->setBuddy(cboAdapterPort);
 
-    cmdOK = new QPushButton("OK", this);
-    cmdOK->setObjectName("cmdOK");
+    cmdOK = NewButton("cmdOK", "OK", this);
     cmdOK->setDefault(true);
-    cmdCancel = new QPushButton("Cancel", this);
-    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel = NewButton("cmdCancel", "Cancel", this);
 
     auto* fields = new QFormLayout;
     fields->addRow(lblAdapterType, cboAdapterType);
     fields->addRow(lblAdapterPort, cboAdapterPort);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdCancel);
+    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(pnlHeader);

@@ -1,0 +1,83 @@
+#include "shared/windowparts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+QLabel* NewLabel(const char* objectName, const QString& text, QWidget* parent) {
+    return Named(new QLabel(text, parent), objectName);
+}
+
+QPushButton* NewButton(const char* objectName, const QString& text, QWidget* parent) {
+    return Named(new QPushButton(text, parent), objectName);
+}
+
+QLineEdit* NewEdit(const char* objectName, QWidget* parent, int maxLength) {
+    auto* edit = Named(new QLineEdit(parent), objectName);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+
+void MakeBold(QWidget* widget, double sizeFactor) {
+    QFont font = widget->font();
+    font.setBold(true);
+    // Only a real change of size is set: a size set once no longer follows the desktop's font.
+    if (sizeFactor != 1.0)
+        font.setPointSizeF(font.pointSizeF() * sizeFactor);
+    widget->setFont(font);
+}
+
+QLabel* BoldLabel(const char* objectName, const QString& text, QWidget* parent, double sizeFactor) {
+    QLabel* label = NewLabel(objectName, text, parent);
+    MakeBold(label, sizeFactor);
+    return label;
+}
+
+void FillWhite(QWidget* widget) {
+    widget->setAutoFillBackground(true);
+    QPalette white = widget->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(white);
+}
+
+QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    for (QWidget* button : buttons)
+        row->addWidget(button);
+    return row;
+}
+
+void ShowOnlyCloseButton(QWidget* window, Qt::WindowFlags kind) {
+    window->setWindowFlags(kind | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint);
+}
+
+TTitleBand FillTitleBand(QWidget* panel, const QString& title, const QString& subTitle,
+                         const TTitleBandLook& look) {
+    FillWhite(panel);
+    TTitleBand band{panel, nullptr, nullptr, nullptr};
+    band.Title = BoldLabel("lblTitle", title, panel, look.TitleSizeFactor);
+    band.SubTitle = NewLabel(look.SubTitleName, subTitle, panel);
+    auto* titles = new QVBoxLayout;
+    titles->addWidget(band.Title);
+    titles->addWidget(band.SubTitle);
+    band.Row = new QHBoxLayout(panel);
+    band.Row->addLayout(titles, 1);
+    return band;
+}
+
+QVBoxLayout* StackBelowBand(QWidget* window, QWidget* band, QLayout* body) {
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(band);
+    // A plain widget around the body gives it the style's margins, which the outer layout drops.
+    auto* margins = new QWidget(window);
+    margins->setLayout(body);
+    layout->addWidget(margins, 1);
+    return layout;
+}
