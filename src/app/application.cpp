@@ -8,10 +8,8 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const VyrError& error) {
-        MessageBoxes::ShowApplicationError(activeWindow(), error.Message());
     } catch (const std::exception& error) {
-        MessageBoxes::ShowApplicationError(activeWindow(), QString::fromLocal8Bit(error.what()));
+        MessageBoxes::ShowApplicationError(activeWindow(), ErrorText(error));
     }
     return false;
 }

@@ -147,11 +147,10 @@ void TfrmCardHolder::FormCreate() {
     lblCardNumberVal->setText(_("Waiting for card"));
     UpdateOKButton();
     try {
-        Reader = std::make_unique<TReaderInterface>(
-            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+        Reader = CreateConfiguredReader();
     } catch (const VyrError& error) {
         // Typed numbers still work; the dialog just never polls.
-        MessageBoxes::ShowError(this, _(error.Message()));
+        MessageBoxes::ShowError(this, error.Message());
     }
 }
 
@@ -215,9 +214,7 @@ void TfrmCardHolder::TimerTimer() {
         // One box, not one every tenth of a second: the reader stays off for this dialog.
         Timer->stop();
         FPollingStopped = true;
-        const auto* vyrError = dynamic_cast<const VyrError*>(&error);
-        MessageBoxes::ShowError(this, vyrError ? _(vyrError->Message())
-                                               : QString::fromLocal8Bit(error.what()));
+        MessageBoxes::ShowError(this, ErrorText(error));
         return;
     }
     if (DefaultBeep)

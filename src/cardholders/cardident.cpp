@@ -103,11 +103,10 @@ void TfrmCardIdent::FormCreate() {
     CloseByEdit = false;
     chkReverse->setChecked(ReadReverseOption());
     try {
-        Reader = std::make_unique<TReaderInterface>(
-            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+        Reader = CreateConfiguredReader();
     } catch (const VyrError& error) {
         // Typed numbers still work; without a reader nothing polls.
-        MessageBoxes::ShowError(this, _(error.Message()));
+        MessageBoxes::ShowError(this, error.Message());
         return;
     }
     Timer->start();
@@ -128,9 +127,7 @@ void TfrmCardIdent::TimerTimer() {
             return;
     } catch (const std::exception& error) {
         Timer->stop();
-        const auto* vyrError = dynamic_cast<const VyrError*>(&error);
-        MessageBoxes::ShowError(this, vyrError ? _(vyrError->Message())
-                                               : QString::fromLocal8Bit(error.what()));
+        MessageBoxes::ShowError(this, ErrorText(error));
         return;
     }
     if (DefaultBeep)

@@ -4,6 +4,7 @@
 #include "controllers/keywriter.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
+#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -92,11 +93,10 @@ TfrmProgramDevice::~TfrmProgramDevice() {
 void TfrmProgramDevice::FormCreate() {
     TranslateWindow(this);
     try {
-        Reader = std::make_unique<TReaderInterface>(
-            ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter, AppSettings.DriverPort);
+        Reader = CreateConfiguredReader();
     } catch (const std::exception& error) {
         // Without a reader there is nothing to wait for: the dialog only offers Cancel.
-        MessageBoxes::ShowError(this, QString::fromStdString(error.what()));
+        MessageBoxes::ShowError(this, ErrorText(error));
         return;
     }
     WaitTimer->start();

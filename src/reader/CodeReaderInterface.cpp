@@ -2,6 +2,7 @@
 
 #include "reader/onewirerom.h"
 #include "shared/errors.h"
+#include "shared/publictypes.h"
 #include "shared/translation.h"
 
 TReaderInterface::TReaderInterface(const QString& ReaderIdent, const QString& Arc, int32_t Adapter,
@@ -71,4 +72,9 @@ void TReaderInterface::ReadPage(int32_t address, std::vector<uint8_t>& data) {
 
 void TReaderInterface::CalcCRC(uint8_t checkbyte, uint8_t& thecrc) {
     thecrc = Crc8Step(thecrc, checkbyte);
+}
+
+std::unique_ptr<TReaderInterface> CreateConfiguredReader() {
+    return std::make_unique<TReaderInterface>(ReaderName, AppSettings.DriverArc,
+                                              AppSettings.DriverAdapter, AppSettings.DriverPort);
 }

@@ -12,6 +12,13 @@
 // a card number, writes and reads 32-byte memory pages, and offers the 1-Wire CRC-8 step.
 // Each window that waits for a device owns one from its creation to its destruction; only one may
 // be in use at a time, because the binding's session is process-wide.
+class TReaderInterface;
+
+// The reader a window waits with: the run's reader type and adapter settings, so an adapter
+// chosen in the adapter dialog applies to every window opened afterwards. Throws as the
+// constructor does.
+std::unique_ptr<TReaderInterface> CreateConfiguredReader();
+
 class TReaderInterface {
 public:
     static constexpr const char* MaximReaderName = "MaximReader";

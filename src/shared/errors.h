@@ -14,3 +14,10 @@ public:
 private:
     QString FMessage;
 };
+
+// The text an operator is shown for any error: our own message, or the library's.
+inline QString ErrorText(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const VyrError*>(&error))
+        return own->Message();
+    return QString::fromLocal8Bit(error.what());
+}
