@@ -15,7 +15,24 @@ mkdir -p "$demo/data" "$demo/config"
 export XDG_DATA_HOME="$demo/data"
 export XDG_CONFIG_HOME="$demo/config"
 
-sim_pid=""
+# Ctrl+C or a kill of this script ends the program and the virtual adapter with it. Both run as
+# background jobs, which a script's Ctrl+C never reaches (they ignore SIGINT), so the script stops
+# them itself; waiting on a background job also lets the script react to a signal at once instead
+# of after the program has ended.
+children=()
+stop_children() {
+  for pid in "${children[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${children[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+}
+trap stop_children EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
 if [[ -x "$bin/ibutton-sim" ]]; then
   state="$demo/ibuttons"
   tty="$demo/ttyVYR"
@@ -26,8 +43,7 @@ if [[ -x "$bin/ibutton-sim" ]]; then
     "$bin/ibutton-sim" --state "$state" put 06102030405060 >/dev/null # a DS1993 memory key
   fi
   "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
-  sim_pid=$!
-  trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
+  children+=($!)
   # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
   cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
 [default]
@@ -49,4 +65,9 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
   echo "No display found (DISPLAY/WAYLAND_DISPLAY unset): start this from a desktop session." >&2
   exit 1
 fi
-"$bin/vyrstandalone"
+"$bin/vyrstandalone" &
+program=$!
+children+=("$program")
+status=0
+wait "$program" || status=$?
+exit "$status"
