@@ -71,7 +71,8 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
 
     connect(cboProfile, &QComboBox::activated, this, [this] { cboProfileChange(); });
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdOK, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdManageProfiles, &QPushButton::clicked, this, [this] { cmdManageProfilesClick(); });
 

@@ -2,6 +2,7 @@
 
 #include "shared/datadir.h"
 #include "shared/ini.h"
+#include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/windowparts.h"
 
@@ -76,7 +77,9 @@ TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
     // Connected after FormCreate: only the operator's choice moves the port, not the start values.
     connect(cboAdapterType, &QComboBox::currentIndexChanged, this,
             [this] { cboAdapterTypeChange(); });
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    // A settings file that cannot be written is reported here; the dialog then stays open.
+    connect(cmdOK, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
 }
 

@@ -315,6 +315,9 @@ TEST_F(SQLiteConnector, StatementsWhileDisconnectedFailIntoLastError) {
     EXPECT_TRUE(Db.ReConnect());
     EXPECT_EQ(connected, 1);
     EXPECT_TRUE(AddCard("0000000001", "x"));
+    // The fixture's connector outlives the counters and reports its disconnection when it dies.
+    Db.OnStateConnected() = nullptr;
+    Db.OnStateDisconnected() = nullptr;
 }
 
 TEST_F(SQLiteConnector, ReadOnlyFileRefusesWritesCleanly) {
