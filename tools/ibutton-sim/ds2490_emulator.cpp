@@ -107,7 +107,8 @@ std::vector<uint8_t> Ds2490Emulator::status() {
     packet[commandBufferIndex] = static_cast<uint8_t>(std::min<size_t>(queued_.size() * 2, 255));
     packet[dataOutBufferIndex] = static_cast<uint8_t>(std::min<size_t>(dataOut_.size(), 255));
     packet[dataInBufferIndex] = static_cast<uint8_t>(std::min<size_t>(dataIn_.size(), 255));
-    packet.insert(packet.end(), results_.begin(), results_.end());
+    for (uint8_t result : results_)
+        packet.push_back(result);
     results_.clear();
     return packet;
 }
