@@ -206,9 +206,8 @@ TEST_F(UsbAdapterTest, CardLiftedInTheMiddleOfASearch) {
 }
 
 TEST_F(UsbAdapterTest, PageWritesLandInTheMemoryFileAndReadBack) {
-    if (!underVirtualAdapters(1, [](Folders& folders) {
-            ibsim::StateFolder(folders[0], std::cerr).put(memoryKey);
-        }))
+    if (!underVirtualAdapters(
+            1, [](Folders& folders) { ibsim::StateFolder(folders[0], std::cerr).put(memoryKey); }))
         return;
     int32_t session = readySession();
     ibsim::Ds1993Memory expected{};
@@ -232,9 +231,8 @@ TEST_F(UsbAdapterTest, PageWritesLandInTheMemoryFileAndReadBack) {
 }
 
 TEST_F(UsbAdapterTest, KeyLiftedDuringAPageWriteWritesNothing) {
-    if (!underVirtualAdapters(1, [](Folders& folders) {
-            ibsim::StateFolder(folders[0], std::cerr).put(memoryKey);
-        }))
+    if (!underVirtualAdapters(
+            1, [](Folders& folders) { ibsim::StateFolder(folders[0], std::cerr).put(memoryKey); }))
         return;
     int32_t session = readySession();
     ASSERT_TRUE(writeScratchpad(session, memoryKey, 32, std::vector<uint8_t>(32, 0x5A)));
@@ -248,9 +246,8 @@ TEST_F(UsbAdapterTest, KeyLiftedDuringAPageWriteWritesNothing) {
 }
 
 TEST_F(UsbAdapterTest, UnpluggedAdapterFailsTheSessionAndIsGoneForTheNext) {
-    if (!underVirtualAdapters(1, [](Folders& folders) {
-            ibsim::StateFolder(folders[0], std::cerr).put(card);
-        }))
+    if (!underVirtualAdapters(
+            1, [](Folders& folders) { ibsim::StateFolder(folders[0], std::cerr).put(card); }))
         return;
     int32_t session = readySession();
     EXPECT_EQ(searchAll(session), std::vector<Rom>{card});
