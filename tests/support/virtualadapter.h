@@ -64,6 +64,7 @@ public:
     static QString CardNumberOf(const QString& rom) { return rom.mid(2, 10); }
 
 private:
+    static QString Simulator();
     bool RunTool(const QStringList& arguments, QByteArray* output = nullptr) const;
 
     QTemporaryDir FFolder;
