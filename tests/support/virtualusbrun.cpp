@@ -29,4 +29,3 @@ bool VirtualAdapter::RunsUnderVirtualUsb() {
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
     return false;
 }
-
