@@ -3,6 +3,7 @@
 #include "bus.h"
 #include "configuredport.h"
 #include "ds2480b_emulator.h"
+#include "ptyserver.h"
 
 #include <array>
 #include <atomic>
@@ -42,6 +43,8 @@ public:
             close(master_);
     }
     const std::string& slavePath() const { return slavePath_; }
+    // The rate the client's port runs at.
+    int clientBaud() const { return ibsim::terminalBaud(master_); }
 
 private:
     void run() {
@@ -131,7 +134,7 @@ public:
         : peer_([this, deadlyByte](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
               if (deadlyByte && setUp_ && std::find(in.begin(), in.end(), *deadlyByte) != in.end())
                   return false;
-              adapter_.receive(in, out);
+              adapter_.receive(in, out, peer_.clientBaud());
               setUp_ = setUp_ || !out.empty();
               return true;
           }) {

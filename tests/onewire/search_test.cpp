@@ -66,27 +66,30 @@ protected:
 };
 
 TEST_F(RomSearchTest, FindsEveryDeviceOnce) {
-    Rom card = withCrc({0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6});
-    Rom lowBitTwin = card;
-    lowBitTwin[0] = 0x00; // differs in the very first bit
+    Rom card = withCrc({0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xFA}); // CRC 0x2C: bit 63 clear
+    // Families 3 and 2 differ at bit 0 (and then in their CRCs).
+    Rom bit0One = withCrc({0x03, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6});
+    Rom bit0Zero = withCrc({0x02, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6});
     Rom lastBitTwin = card;
-    lastBitTwin[7] ^= 0x80; // differs only in the last bit (its CRC is wrong)
+    lastBitTwin[7] ^= 0x80; // differs only in the last bit, so its CRC is wrong
     struct Case {
         const char* what;
         std::vector<Rom> roms;
+        std::vector<Rom> reported;
     };
     for (const Case& c : {
-             Case{"one", {card}},
-             Case{"differing at bit 0", {card, lowBitTwin}},
-             Case{"differing at bit 63", {card, lastBitTwin}},
-             Case{"forty", randomRoms(40, 7)},
+             Case{"one", {card}, {card}},
+             Case{"differing at bit 0", {bit0One, bit0Zero}, {bit0One, bit0Zero}},
+             // The walk meets the good one first and ends at the corrupt one.
+             Case{"differing at bit 63, one CRC wrong", {card, lastBitTwin}, {card}},
+             Case{"forty", randomRoms(40, 7), randomRoms(40, 7)},
          }) {
         SCOPED_TRACE(c.what);
         devices.roms = c.roms;
         auto found = walk();
         EXPECT_EQ(std::set<Rom>(found.begin(), found.end()),
-                  std::set<Rom>(c.roms.begin(), c.roms.end()));
-        EXPECT_EQ(found.size(), c.roms.size());
+                  std::set<Rom>(c.reported.begin(), c.reported.end()));
+        EXPECT_EQ(found.size(), c.reported.size());
     }
 }
 
