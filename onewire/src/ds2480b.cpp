@@ -118,13 +118,19 @@ bool Ds2480bMaster::detectAtBaseRate() {
 bool Ds2480bMaster::configure(const std::vector<uint8_t>& opening) {
     try {
         // An adapter that is calibrated already runs the opening reset and answers it; that
-        // answer is discarded once it has had time to arrive.
+        // answer is dropped, whether it comes before the flush or after it.
         line_->write(opening, answerTimeout(opening.size(), 0));
         line_->settle(std::chrono::milliseconds(5));
         line_->discardInput();
         const std::vector<uint8_t> setup = {setPulldownSlewRate, setWrite1LowTime, setSampleOffset,
                                             readBaudRate, singleBitWrite1};
         auto answer = exchange(setup, setup.size());
+        if ((answer[0] & 0xC0) == 0xC0) {
+            // A late reset answer (11 x rrr pp), which no setup answer can look like.
+            answer.erase(answer.begin());
+            answer.push_back(0);
+            line_->read(std::span<uint8_t>(&answer.back(), 1), answerTimeout(1, 1));
+        }
         // Parameter writes echo the command with bit 0 cleared; the rate reads back as the code
         // of the rate this line runs at; the single bit answers with its read level in the low
         // two bits.
