@@ -31,7 +31,7 @@ Rom rom(const char* hex) {
 }
 
 const Rom card = rom("01A1B2C3D4E5F68F");
-const Rom otherCard = rom("0102030405060798");
+const Rom otherCard = rom("010203040506070F");
 const Rom memoryKey = rom("06112233445566C6");
 
 using Folders = std::vector<std::filesystem::path>;
