@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -130,6 +131,74 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& content) {
         return false;
     }
     SyncFolderOf(path);
+    return true;
+}
+
+bool CopyFileDurably(const QString& source, const QString& target, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    const int input = ::open(Native(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (input < 0)
+        return fail(FormatText(_("Cannot read %s: %s"),
+                               {source, QString::fromLocal8Bit(std::strerror(errno))}));
+    struct stat status {};
+    if (::fstat(input, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(input);
+        return fail(FormatText(_("%s is not a regular file; it is not read."), {source}));
+    }
+    const QByteArray targetName = Native(target);
+    const int output =
+        ::open(targetName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (output < 0) {
+        const int reason = errno;
+        ::close(input);
+        return fail(FormatText(_("Unable to write to %s"), {target}) + ": " +
+                    QString::fromLocal8Bit(std::strerror(reason)));
+    }
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(input, buffer.data(), size_t(buffer.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            ok = false;
+        if (got <= 0)
+            break;
+        if (!WriteAll(output, buffer.left(qsizetype(got)))) {
+            ok = false;
+            break;
+        }
+    }
+    const int reason = errno;
+    ok = ::fsync(output) == 0 && ok;
+    ok = ::close(output) == 0 && ok;
+    ::close(input);
+    if (!ok) {
+        ::unlink(targetName.constData());
+        return fail(FormatText(_("Unable to write to %s"), {target}) + ": " +
+                    QString::fromLocal8Bit(std::strerror(reason)));
+    }
+    return true;
+}
+
+bool RenameWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray fromName = Native(from);
+    const QByteArray toName = Native(to);
+    int result =
+        ::renameat2(AT_FDCWD, fromName.constData(), AT_FDCWD, toName.constData(), RENAME_NOREPLACE);
+    if (result != 0 && errno == EINVAL) {
+        // A file system without the flag: a hard link refuses an existing name just the same.
+        result = ::link(fromName.constData(), toName.constData());
+        if (result == 0)
+            ::unlink(fromName.constData());
+    }
+    if (result != 0)
+        return false;
+    SyncFolderOf(to);
     return true;
 }
 

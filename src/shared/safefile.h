@@ -38,6 +38,14 @@ void SyncFolderOf(const QString& path);
 // mode kept) and syncs the folder. False when it could not be written; the old file then stays.
 bool ReplaceFileAtomically(const QString& path, const QByteArray& content);
 
+// Copies a regular file to a new file `target` (which must not exist), 0600, flushed to disk.
+// False with the reason in `error`; a partial target is removed.
+bool CopyFileDurably(const QString& source, const QString& target, QString* error);
+
+// Renames `from` to `to` only when `to` does not exist, and syncs the folder. False with errno
+// set otherwise (EEXIST when `to` exists).
+bool RenameWithoutReplacing(const QString& from, const QString& to);
+
 // Creates `path` and every missing folder above it with mode 0700, whatever the umask.
 bool MakePrivateFolders(const QString& path);
 // Takes group and other rights away from an existing folder.
