@@ -2,6 +2,7 @@
 
 #include "app/MyLogger.h"
 #include "db/MyDBConnector.h"
+#include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilewizard.h"
@@ -156,8 +157,24 @@ bool TfrmMain::FormCreate() {
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
     FStarted = true;
     RefreshTitles();
+    AddCardIndexes();
     ReloadControllers();
     return true;
+}
+
+void TfrmMain::AddCardIndexes() {
+    if (!DBConnection || !DBConnection->IsConnected())
+        return;
+    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
+    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
+    // the database works as it did.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    if (!upgrade.DuplicateCardNumbers.isEmpty())
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
+                               "the extra cardholders in the cardholder list, then open the "
+                               "profile again."),
+                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {
@@ -224,8 +241,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void TfrmMain::ReloadControllers() {
-    LoadControllers();
+void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
+    LoadControllers(alsoMarked);
     ShowControllers();
     CountCards();
 }
