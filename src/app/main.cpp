@@ -104,8 +104,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
-    connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
-    connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
+    connect(mnuLanguageEnglish, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
+    connect(mnuLanguageDutch, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageDutchClick(); }); });
     connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
     connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
 }
@@ -130,13 +132,14 @@ bool TfrmMain::FormCreate() {
     ReaderName = Settings::Reader();
     AppSettings = Settings::Driver();
 
-    // Both messages stay English: they are shown before the language is applied.
-    if (ReaderName != "MaximReader")
-        MessageBoxes::ShowError(this, "Invalid reader selected");
-    if (!TestAdapter(this))
-        MessageBoxes::ShowInformation(this, "Adapter not loaded");
-
+    // The settings' language comes first, so the reader boxes below speak it, title and button
+    // included, instead of whatever language the desktop or an earlier window left behind.
     ApplyLanguage(true);
+
+    if (ReaderName != "MaximReader")
+        MessageBoxes::ShowError(this, _("Invalid reader selected"));
+    if (!TestAdapter(this))
+        MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
 
     if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));

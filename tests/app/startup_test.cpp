@@ -131,6 +131,36 @@ TEST_F(StartupTest, AnInvalidReaderIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(ReaderName, "maximreader");
 }
 
+TEST_F(StartupTest, TheReaderBoxesSpeakTheSettingsLanguageWhateverWasActiveBefore) {
+    struct Case {
+        const char* settingsLanguage;
+        const char* activeBefore; // the desktop's language, or what an earlier window left
+    };
+    MakeProfile("north", "North");
+    for (const Case c : {Case{"nl", "en"}, Case{"en", "nl"}}) {
+        SCOPED_TRACE(c.settingsLanguage);
+        MessageBoxes::ClearShown();
+        IniFile settings(SettingsFileName());
+        settings.WriteString("settings", "reader", "DS9097");
+        settings.WriteString("settings", "language", c.settingsLanguage);
+        UseLanguage(c.activeBefore);
+        AcceptLogin();
+        TfrmMain frmMain;
+        ASSERT_TRUE(frmMain.FormCreate());
+
+        UseLanguage(c.settingsLanguage);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+        const MessageBoxes::Shown invalidReader = MessageBoxes::ShownMessages()[0];
+        const MessageBoxes::Shown notLoaded = MessageBoxes::ShownMessages()[1];
+        EXPECT_EQ(invalidReader.text, Translate("Invalid reader selected"));
+        EXPECT_EQ(invalidReader.title, Translate("Error"));
+        EXPECT_EQ(notLoaded.text, Translate("Adapter not loaded"));
+        EXPECT_EQ(notLoaded.title, Translate("Information"));
+    }
+    UseLanguage("nl");
+    EXPECT_NE(Translate("Adapter not loaded"), "Adapter not loaded") << "no Dutch for the box";
+}
+
 TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
     MakeProfile("north", "North");
     ASSERT_TRUE(WriteTextFile(SettingsFileName(),
