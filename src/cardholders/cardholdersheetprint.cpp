@@ -59,7 +59,8 @@ QString BundledTahomaFile() {
 
 QFont SheetFont(int pointSize) {
     QFont font(SheetFontFamily(), pointSize, QFont::Normal);
-    // Without hinting the measured widths scale with the resolution, as on the sheet's design.
+    // Hinting fits glyphs to a screen's pixel grid; on paper it would only make the measured
+    // widths depend on the rasteriser instead of the font.
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }

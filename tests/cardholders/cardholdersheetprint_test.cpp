@@ -157,21 +157,27 @@ TEST_F(SheetPrintTest, PutsEveryTextWhereTheLayoutSaysAndNothingElse) {
 TEST_F(SheetPrintTest, DrawsTheHeaderPictureEnlargedAndTheTextsBelowIt) {
     QImage picture(40, 25, QImage::Format_RGB32);
     picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(DataDirectory() + "/printimage.png"));
-    ExpectPrintedAsLaidOut(SomeTexts(), 600, picture.size());
+    // In the test's own data directory: a picture beside the program would reach other tests.
+    for (const char* format : {"bmp", "png", "jpeg"}) {
+        SCOPED_TRACE(format);
+        const QString file = DataDirectory() + "/printimage." + format;
+        ASSERT_TRUE(picture.save(file, format));
+        ExpectPrintedAsLaidOut(SomeTexts(), 600, picture.size());
+        QFile::remove(file);
 
-    QProcess pdfimages;
-    pdfimages.start("pdfimages", {"-list", Output.filePath("sheet.pdf")});
-    ASSERT_TRUE(pdfimages.waitForFinished(30000));
-    const QStringList rows =
-        QString::fromUtf8(pdfimages.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(rows.size(), 3) << rows.join('\n').toStdString(); // two title lines, one image
-    // 40 pixels drawn 6 times as large at 600 dpi: 100 pixels per inch.
-    const QStringList columns = rows[2].split(' ', Qt::SkipEmptyParts);
-    EXPECT_EQ(columns[3], "40");
-    EXPECT_EQ(columns[4], "25");
-    EXPECT_EQ(columns[12], "100");
-    EXPECT_EQ(columns[13], "100");
+        QProcess pdfimages;
+        pdfimages.start("pdfimages", {"-list", Output.filePath("sheet.pdf")});
+        ASSERT_TRUE(pdfimages.waitForFinished(30000));
+        const QStringList rows =
+            QString::fromUtf8(pdfimages.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(rows.size(), 3) << rows.join('\n').toStdString(); // two title lines, one image
+        // 40 pixels drawn 6 times as large at 600 dpi: 100 pixels per inch.
+        const QStringList columns = rows[2].split(' ', Qt::SkipEmptyParts);
+        EXPECT_EQ(columns[3], "40");
+        EXPECT_EQ(columns[4], "25");
+        EXPECT_EQ(columns[12], "100");
+        EXPECT_EQ(columns[13], "100");
+    }
 }
 
 TEST_F(SheetPrintTest, AnUnreadablePictureBeginsNoDocumentAndNamesTheFile) {
