@@ -12,13 +12,11 @@
 
 #include <signal.h>
 
-namespace {
-QString Simulator() {
+QString VirtualAdapter::Simulator() {
     return ProgramDirectory() + "/ibutton-sim";
 }
-} // namespace
 
-VirtualAdapter::VirtualAdapter() {
+VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
     if (!QFileInfo(Simulator()).isExecutable()) {
         FProblem = "no simulator at " + Simulator();
         return;
@@ -61,6 +59,19 @@ VirtualAdapter::VirtualAdapter() {
     FReady = true;
 }
 
+VirtualAdapter::VirtualAdapter(Usb) {
+    const QStringList folders = qEnvironmentVariable("IBUTTON_SIM_USB_STATE").split(':');
+    if (folders.first().isEmpty()) {
+        FProblem = "not running under ibutton-sim serve-usb";
+        return;
+    }
+    FStateDir = folders.first();
+    AppSettings = TAppSettings();
+    AppSettings.DriverAdapter = 6;
+    AppSettings.DriverPort = 1;
+    FReady = true;
+}
+
 VirtualAdapter::~VirtualAdapter() {
     if (FServer.state() != QProcess::NotRunning) {
         Stall(false); // a stopped process would not see the request to end
@@ -82,7 +93,7 @@ QString VirtualAdapter::Link() const {
 }
 
 QString VirtualAdapter::StateDir() const {
-    return FFolder.path() + "/state";
+    return FStateDir;
 }
 
 bool VirtualAdapter::RunTool(const QStringList& arguments, QByteArray* output) const {
