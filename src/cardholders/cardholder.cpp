@@ -1,11 +1,14 @@
 #include "cardholders/cardholder.h"
 
 #include "cardholders/cardholdersave.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
+#include "reader/adapternews.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -26,8 +29,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-std::function<void(TfrmCardHolder*)> TfrmCardHolder::PrintCardHolder;
-
 TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     setObjectName("frmCardHolder");
     setWindowTitle(N_("Cardholder"));
@@ -44,6 +45,12 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     cmdPrintList->setIconSize(QSize(24, 24));
     cmdPrintList->setFlat(true);
     band.Row->addWidget(cmdPrintList, 0, Qt::AlignTop);
+    cmdSavePDF = NewButton("cmdSavePDF", QString(), pnlTop);
+    cmdSavePDF->setToolTip(N_("Save as PDF..."));
+    cmdSavePDF->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    cmdSavePDF->setIconSize(QSize(24, 24));
+    cmdSavePDF->setFlat(true);
+    band.Row->addWidget(cmdSavePDF, 0, Qt::AlignTop);
 
     PageControl = Named(new QTabWidget(this), "PageControl");
     tabCard = Named(new QWidget, "tabCard");
@@ -133,6 +140,7 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdPrintList, &QPushButton::clicked, this, [this] { cmdPrintListClick(); });
+    connect(cmdSavePDF, &QPushButton::clicked, this, [this] { cmdSavePDFClick(); });
 
     FormCreate();
     setFixedSize(sizeHint().expandedTo(QSize(618, 318)));
@@ -142,6 +150,9 @@ TfrmCardHolder::~TfrmCardHolder() = default;
 
 void TfrmCardHolder::FormCreate() {
     TranslateWindow(this);
+    // The picture buttons have no caption; screen readers announce their hint.
+    for (QPushButton* pictureButton : {cmdPrintList, cmdSavePDF})
+        pictureButton->setAccessibleName(pictureButton->toolTip());
     QLabel* customLabels[] = {lblCustom1, lblCustom2, lblCustom3, lblCustom4};
     for (int i = 0; i < 4; ++i)
         customLabels[i]->setText(CustomFieldCaption(i + 1) + ":");
@@ -209,9 +220,9 @@ void TfrmCardHolder::TimerTimer() {
     if (!Reader)
         return;
     QString number;
+    bool read = false;
     try {
-        if (!ReadNewCard(*Reader, lblCardNumberVal->text(), number))
-            return;
+        read = ReadNewCard(*Reader, lblCardNumberVal->text(), number);
     } catch (const std::exception& error) {
         // One box, not one every tenth of a second: the reader stays off for this dialog.
         Timer->stop();
@@ -219,6 +230,9 @@ void TfrmCardHolder::TimerTimer() {
         MessageBoxes::ShowError(this, ErrorText(error));
         return;
     }
+    TellAdapterNews(this, *Reader, Timer);
+    if (!read)
+        return;
     if (DefaultBeep)
         DefaultBeep();
     ShowCardNumber(number);
@@ -331,6 +345,9 @@ void TfrmCardHolder::ShowNumberTaken() {
 }
 
 void TfrmCardHolder::cmdPrintListClick() {
-    if (PrintCardHolder)
-        PrintCardHolder(this);
+    PrintCardHolderSheet(this);
+}
+
+void TfrmCardHolder::cmdSavePDFClick() {
+    SaveCardHolderSheetAsPdf(this);
 }
