@@ -1,9 +1,11 @@
 #include "app/main.h"
 
+#include "app/About.h"
 #include "app/MyLogger.h"
 #include "db/MyDBConnector.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
@@ -93,6 +95,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     mnuLanguage->setObjectName("mnuLanguage");
     mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
     mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
+    mnuHelp = bar->addMenu(N_("&Help"));
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpAbout = MenuAction(mnuHelp, N_("&About"), "mnuHelpAbout");
     auto* languages = new QActionGroup(this);
     for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
         item->setCheckable(true);
@@ -102,6 +107,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
     connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
     connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
@@ -157,6 +163,7 @@ bool TfrmMain::FormCreate() {
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
+    FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
     FStarted = true;
     RefreshTitles();
     ReloadControllers();
@@ -210,13 +217,15 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    if (TfrmLogin::OpenProfileManagement)
-        TfrmLogin::OpenProfileManagement(this);
+    OpenProfileManagement(this, FProfileFile);
 }
 
 void TfrmMain::mnuFileOptionsClick() {}
 
-void TfrmMain::mnuHelpAboutClick() {}
+void TfrmMain::mnuHelpAboutClick() {
+    TfrmAbout about(this);
+    about.exec();
+}
 
 void TfrmMain::mnuFileExitClick() {
     close();

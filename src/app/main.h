@@ -86,6 +86,8 @@ public:
     QMenu* mnuLanguage;
     QAction* mnuLanguageEnglish;
     QAction* mnuLanguageDutch;
+    QMenu* mnuHelp;
+    QAction* mnuHelpAbout;
 
     std::unique_ptr<TMyLogger> AppLog;
 
@@ -97,5 +99,6 @@ private:
     void RefreshTitles();
     void FormDestroy();
     QString FProfileName;
+    QString FProfileFile; // the open profile's file, which profile management must not delete
     bool FStarted = false;
 };

@@ -3,6 +3,7 @@
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilemanagement.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
@@ -21,7 +22,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement;
+// No profile is open in the main window yet, so management may delete any of them.
+std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement = [](QWidget* owner) {
+    ::OpenProfileManagement(owner, QString());
+};
 std::function<bool(const QString&)> TfrmLogin::MakeWritable = MakeDatabaseWritable;
 
 bool MakeDatabaseWritable(const QString& path) {
