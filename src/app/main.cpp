@@ -2,6 +2,7 @@
 
 #include "app/About.h"
 #include "app/MyLogger.h"
+#include "app/options.h"
 #include "db/MyDBConnector.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
@@ -220,7 +221,10 @@ void TfrmMain::mnuFileProfilesClick() {
     OpenProfileManagement(this, FProfileFile);
 }
 
-void TfrmMain::mnuFileOptionsClick() {}
+void TfrmMain::mnuFileOptionsClick() {
+    TfrmOptions options(this);
+    options.exec();
+}
 
 void TfrmMain::mnuHelpAboutClick() {
     TfrmAbout about(this);

@@ -2,6 +2,7 @@
 // and every text the window translator meets in a window that is actually built.
 #include "app/About.h"
 #include "app/main.h"
+#include "app/options.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
@@ -72,6 +73,7 @@ TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
         {"profile wizard", [] { return new TfrmProfileWizard; }},
         {"profile management", [] { return new TfrmProfileManagement; }},
         {"about box", [] { return new TfrmAbout; }},
+        {"options", [] { return new TfrmOptions; }},
     };
     for (const auto& [name, create] : windows) {
         std::unique_ptr<QWidget> window(create());
