@@ -1,10 +1,13 @@
 #include "app/main.h"
 
+#include "app/About.h"
 #include "app/MyLogger.h"
+#include "app/options.h"
 #include "db/MyDBConnector.h"
 #include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
@@ -94,6 +97,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     mnuLanguage->setObjectName("mnuLanguage");
     mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
     mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
+    mnuHelp = bar->addMenu(N_("&Help"));
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpAbout = MenuAction(mnuHelp, N_("&About"), "mnuHelpAbout");
     auto* languages = new QActionGroup(this);
     for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
         item->setCheckable(true);
@@ -103,6 +109,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
     connect(mnuLanguageEnglish, &QAction::triggered, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
@@ -158,6 +165,7 @@ bool TfrmMain::FormCreate() {
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
+    FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
     FStarted = true;
     RefreshTitles();
     AddCardIndexes();
@@ -225,13 +233,18 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    if (TfrmLogin::OpenProfileManagement)
-        TfrmLogin::OpenProfileManagement(this);
+    OpenProfileManagement(this, FProfileFile);
 }
 
-void TfrmMain::mnuFileOptionsClick() {}
+void TfrmMain::mnuFileOptionsClick() {
+    TfrmOptions options(this);
+    options.exec();
+}
 
-void TfrmMain::mnuHelpAboutClick() {}
+void TfrmMain::mnuHelpAboutClick() {
+    TfrmAbout about(this);
+    about.exec();
+}
 
 void TfrmMain::mnuFileExitClick() {
     close();

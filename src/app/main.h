@@ -90,6 +90,8 @@ public:
     QMenu* mnuLanguage;
     QAction* mnuLanguageEnglish;
     QAction* mnuLanguageDutch;
+    QMenu* mnuHelp;
+    QAction* mnuHelpAbout;
 
     std::unique_ptr<TMyLogger> AppLog;
 
@@ -107,5 +109,6 @@ private:
     QString FProfileName;
     // The ConIDs whose keys must be written again, kept across reloads for the life of the window.
     QSet<int32_t> FPendingChanges;
+    QString FProfileFile; // the open profile's file, which profile management must not delete
     bool FStarted = false;
 };

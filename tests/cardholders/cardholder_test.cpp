@@ -1,5 +1,6 @@
 #include "readerfixture.h"
 
+#include "app/options.h"
 #include "cardholders/cardholder.h"
 #include "cardholders/cardnumber.h"
 #include "reader/MaximReader.h"
@@ -83,6 +84,17 @@ TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
         IsEmpty());
     // Translating again (the test above does) leaves the captions from the settings alone.
     EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+}
+
+TEST_F(CardHolderDialogTest, CaptionsSetInTheOptionsShowInTheNextDialog) {
+    EXPECT_EQ(Open()->lblCustom3->text(), "Custom 3:");
+    TfrmOptions options;
+    options.txtCustom[2]->setText("Kenteken");
+    options.txtCustom[3]->clear();
+    options.cmdOKClick();
+    auto dialog = Open();
+    EXPECT_EQ(dialog->lblCustom3->text(), "Kenteken:");
+    EXPECT_EQ(dialog->lblCustom4->text(), ":");
 }
 
 TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
