@@ -150,20 +150,26 @@ QString TMySQLite::GetLastError() const {
 }
 
 bool TMySQLite::ExecuteQuery(const QString& sql) {
+    return ExecuteCounted(sql) == 1;
+}
+
+qint64 TMySQLite::ExecuteCounted(const QString& sql) {
     TStatement statement;
     if (!Prepare(sql, statement))
-        return false;
+        return -1;
     const auto changesBefore = sqlite3_total_changes64(FHandle);
     int rc;
     while ((rc = sqlite3_step(statement.Handle)) == SQLITE_ROW) {
     }
-    if (rc != SQLITE_DONE)
-        return FailWithEngineError();
+    if (rc != SQLITE_DONE) {
+        FailWithEngineError();
+        return -1;
+    }
     // A statement that returns rows affects none. The total count also stays right after
     // statements that change no rows at all, where sqlite3_changes() repeats an older count.
     if (sqlite3_column_count(statement.Handle) > 0)
-        return false;
-    return sqlite3_total_changes64(FHandle) - changesBefore == 1;
+        return 0;
+    return sqlite3_total_changes64(FHandle) - changesBefore;
 }
 
 bool TMySQLite::Query(const QString& sql, TMyResultSet*& QObject) {
@@ -225,6 +231,39 @@ void TMySQLite::EndBulkWork() {
     const QString commitError = LastError;
     Run("ROLLBACK");
     LastError = commitError;
+}
+
+bool TMySQLite::BeginTransaction() {
+    if (!IsConnected())
+        return Fail(QString::fromLatin1(NotConnected));
+    if (!sqlite3_get_autocommit(FHandle))
+        return Fail(QStringLiteral("A transaction is already open on this connection"));
+    // IMMEDIATE takes the write lock at once, so a second copy of the program on the same file
+    // makes this wait (busy timeout) or fail here, never halfway through the work.
+    return Run("BEGIN IMMEDIATE");
+}
+
+bool TMySQLite::CommitTransaction() {
+    if (!IsConnected())
+        return Fail(QString::fromLatin1(NotConnected));
+    if (sqlite3_get_autocommit(FHandle))
+        return Fail(QStringLiteral("The transaction ended before its commit"));
+    if (Run("COMMIT"))
+        return true;
+    // A failed commit can leave the transaction open; never leave it so behind the caller's back.
+    const QString commitError = LastError;
+    RollbackTransaction();
+    LastError = commitError;
+    return false;
+}
+
+void TMySQLite::RollbackTransaction() {
+    if (IsConnected() && !sqlite3_get_autocommit(FHandle)) {
+        const QString before = LastError;
+        Run("ROLLBACK");
+        // The reason the work failed matters to the operator, not whether the undo complained.
+        LastError = before;
+    }
 }
 
 bool TMySQLite::Fail(const QString& message) {

@@ -35,6 +35,17 @@ public:
     bool Query(const QString& sql, TMyResultSet*& QObject) override;
     void DestroyQuery(TMyResultSet*& QObject) override;
 
+    // All-or-nothing work on this connection, for the legacy import: nothing of it counts until
+    // CommitTransaction, and RollbackTransaction (or a disconnect before the commit) undoes all of
+    // it. Each is false with the reason in GetLastError when the engine refuses.
+    bool BeginTransaction();
+    bool CommitTransaction();
+    void RollbackTransaction();
+    // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
+    // affected, so that one statement can insert many rows; -1 with the reason in GetLastError
+    // when it failed.
+    qint64 ExecuteCounted(const QString& sql);
+
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;
 

@@ -1,6 +1,7 @@
 #include "profiles/profilewizard.h"
 
 #include "profiles/VYRStandProfile.h"
+#include "shared/errors.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
@@ -16,12 +17,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-std::function<void(const QString&, const QString&)> TfrmProfileWizard::LegacyImport;
+#include <optional>
+
+std::function<TLegacyImportSummary(const QString&, const QString&, const TLegacyImportProgress&)>
+    TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
 std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWizard::ChooseFile;
 
 TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
@@ -132,9 +138,12 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     Label9 = BoldLabel("Label9", N_("VYR Profile wizard"), pnlFinish);
     Label10 = Named(new QLabel(N_("Please wait..."), pnlFinish), "Label10");
     Label10->setWordWrap(true);
+    prgImport = Named(new QProgressBar(pnlFinish), "prgImport");
+    prgImport->setVisible(false);
     auto* lf = new QVBoxLayout(pnlFinish);
     lf->addWidget(Label9);
     lf->addWidget(Label10);
+    lf->addWidget(prgImport);
     lf->addStretch();
 
     FContent = new QStackedWidget(this);
@@ -304,6 +313,8 @@ void TfrmProfileWizard::Finish() {
         return;
     }
 
+    FFinishing = true;
+    const auto finished = qScopeGuard([this] { FFinishing = false; });
     FContent->setCurrentWidget(pnlFinish);
     cmdNext->setEnabled(false);
     cmdBack->setEnabled(false);
@@ -324,17 +335,53 @@ void TfrmProfileWizard::Finish() {
             source.isEmpty() ? _("No database file was chosen.") : sourceFile.errorString();
         MessageBoxes::ShowError(this,
                                 FormatText(_("The database could not be created: %s"), {reason}));
-        FContent->setCurrentWidget(pnlStep4);
-        cmdNext->setEnabled(true);
-        cmdBack->setEnabled(true);
-        cmdCancel->setEnabled(true);
+        BackToNamePage();
         return;
     }
     QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (dbBSTFiles->isChecked() && LegacyImport)
-        LegacyImport(txtBSTDBFiles->text(), target);
+
+    std::optional<TLegacyImportSummary> imported;
+    if (dbBSTFiles->isChecked()) {
+        prgImport->setValue(0);
+        prgImport->setVisible(true);
+        try {
+            imported = LegacyImport(txtBSTDBFiles->text(), target, [this](qint64 done, qint64 total) {
+                prgImport->setMaximum(int(std::max<qint64>(total, 1)));
+                prgImport->setValue(int(done));
+                // Keep the window painted, but let no click or key in: Finish is still running.
+                QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            });
+        } catch (const VyrError& error) {
+            // A site arrives whole or not at all: the database this Finish made goes again, so
+            // nothing is left behind and the same name can be used at once.
+            QFile::remove(target);
+            QFile::remove(target + "-journal");
+            MessageBoxes::ShowError(
+                this, FormatText(_("The files of the older software could not be imported: "
+                                   "%s\n\nNo profile was created."),
+                                 {error.Message()}));
+            BackToNamePage();
+            return;
+        }
+    }
 
     profile.DBFileName = "data/" + stem + ".accdb";
     profile.SaveToINI(profile.ProfileFileName);
+    if (imported)
+        MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*imported));
+    FFinishing = false;
     accept();
+}
+
+void TfrmProfileWizard::BackToNamePage() {
+    prgImport->setVisible(false);
+    FContent->setCurrentWidget(pnlStep4);
+    cmdNext->setEnabled(true);
+    cmdBack->setEnabled(true);
+    cmdCancel->setEnabled(true);
+}
+
+void TfrmProfileWizard::reject() {
+    if (!FFinishing)
+        QDialog::reject();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profiles/legacyimport.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -7,6 +9,7 @@
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
@@ -56,13 +59,16 @@ public:
     QWidget* pnlFinish;
     QLabel* Label9;
     QLabel* Label10;
+    QProgressBar* prgImport; // on the closing page, shown while the older software's files import
 
     QList<QWidget*> Steps;
     int CurrentStep = 0;
 
-    // The import of the older software's files into a fresh database; empty until that import
-    // exists. Throws VyrError when it fails.
-    static std::function<void(const QString& autonoomPath, const QString& databasePath)>
+    // The import of the older software's files into the fresh database (ImportLegacyFiles; tests
+    // put their own in its place). Throws VyrError when it fails.
+    static std::function<TLegacyImportSummary(const QString& autonoomPath,
+                                              const QString& databasePath,
+                                              const TLegacyImportProgress& progress)>
         LegacyImport;
     // Lets tests answer the file dialogs; returns the chosen path or an empty text.
     static std::function<QString(QWidget* owner, const QString& directory, const QString& filter)>
@@ -78,7 +84,12 @@ public:
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
 
+    // Ignored while Finish works: the window must not close under a running import.
+    void reject() override;
+
 private:
     void Finish();
+    void BackToNamePage();
+    bool FFinishing = false;
     QStackedWidget* FContent;
 };

@@ -1,8 +1,10 @@
+#include "db/MySQLite.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 
+#include "legacyfiles.h"
 #include "modal.h"
 #include "testenv.h"
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -30,7 +33,7 @@ protected:
     void TearDown() override {
         Wizard.reset();
         TfrmProfileWizard::ChooseFile = nullptr;
-        TfrmProfileWizard::LegacyImport = nullptr;
+        TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
         HomeTest::TearDown();
     }
     void Next(int times = 1) {
@@ -197,9 +200,20 @@ TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
 
 TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     QString importedFrom, importedInto;
-    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into) {
+    bool busyWhileImporting = false;
+    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into,
+                                          const TLegacyImportProgress& progress) {
         importedFrom = from;
         importedInto = into;
+        progress(50, 200);
+        // The window stays on its closing page with a moving bar, and cannot be closed or
+        // cancelled halfway.
+        Wizard->reject();
+        busyWhileImporting = Wizard->isVisible() && Wizard->prgImport->isVisible() &&
+                             Wizard->prgImport->value() == 50 &&
+                             Wizard->prgImport->maximum() == 200 &&
+                             !Wizard->cmdCancel->isEnabled() && !Wizard->cmdNext->isEnabled();
+        return TLegacyImportSummary{};
     };
     TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString& filter) {
         EXPECT_EQ(filter, "autonoom.bst (autonoom.bst)");
@@ -213,7 +227,91 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     Next();
     EXPECT_EQ(importedFrom, "/old/autonoom.bst");
     EXPECT_EQ(importedInto, Databases() + "legacy.accdb");
+    EXPECT_TRUE(busyWhileImporting);
     EXPECT_TRUE(QFile::exists(Profiles() + "legacy.ini"));
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+}
+
+// The real import behind the wizard, from files the operator chose.
+class WizardImportTest : public WizardTest {
+protected:
+    void SetUp() override {
+        WizardTest::SetUp();
+        Legacy = Home->Path() + "/old";
+        QDir().mkpath(Legacy);
+        ASSERT_TRUE(WriteLegacyFile(Legacy + "/autonoom.bst",
+                                    ControllerRecord("A1B2C3", "Front door") +
+                                        ControllerRecord("", "") +
+                                        ControllerRecord("B1B2C3", "Back door")));
+        TfrmProfileWizard::ChooseFile = [this](QWidget*, const QString&, const QString&) {
+            return Legacy + "/autonoom.bst";
+        };
+        Next(2);
+        Wizard->dbBSTFiles->click();
+        QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+        Next(2);
+        Wizard->txtProfileName->setText("Old site");
+    }
+
+    QString Legacy;
+};
+
+TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
+    QByteArray cards;
+    for (int i = 0; i < 600; ++i)
+        cards += CardRecord(QByteArray::number(i).rightJustified(10, '0'), "Holder", {}, {},
+                            {{1, 1}, {3, 2}});
+    cards += CardRecord("", "empty");
+    ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", cards));
+    Next();
+
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(Profiles() + "oldsite.ini"));
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
+    const QString summary = MessageBoxes::ShownMessages()[0].text;
+    for (const char* line :
+         {"Controllers imported: 2", "Controller records skipped (no valid controller code): 1",
+          "Cardholders imported: 600", "Card records skipped (no card number): 1",
+          "Zone rows written: 1200"})
+        EXPECT_TRUE(summary.contains(line)) << line << " in " << summary.toStdString();
+    EXPECT_EQ(Wizard->prgImport->value(), 601);
+
+    TMySQLite db;
+    db.ConnectionString = JetConnectionString(Databases() + "oldsite.accdb");
+    ASSERT_TRUE(db.Connect());
+    TMyResultSet* result = nullptr;
+    ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM CardZones z JOIN Controllers c ON c.ConID = z.ConID "
+                         "WHERE c.ConName = \"Back door\" AND z.ZoneID = 2",
+                         result));
+    EXPECT_EQ(result->Fields(0).AsInteger(), 600);
+    db.DestroyQuery(result);
+}
+
+TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {
+    // asleutel.bst is missing: the controllers were read, the cards cannot be.
+    Next();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_TRUE(MessageBoxes::ShownMessages()[0].text.contains(Legacy + "/asleutel.bst"))
+        << MessageBoxes::ShownMessages()[0].text.toStdString();
+    EXPECT_FALSE(QFile::exists(Profiles() + "oldsite.ini"));
+    EXPECT_FALSE(QFile::exists(Databases() + "oldsite.accdb"));
+    EXPECT_EQ(QDir(Databases()).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    EXPECT_TRUE(Wizard->pnlStep4->isVisible());
+    EXPECT_FALSE(Wizard->prgImport->isVisible());
+    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+    EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+    EXPECT_TRUE(Wizard->isVisible());
+
+    MessageBoxes::ClearShown();
+    ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", CardRecord("0000000001", "A")));
+    Next();
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(Profiles() + "oldsite.ini"));
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
 }
 
 } // namespace
