@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     World = new TFuzzWorld;
     World->App = std::make_unique<QCoreApplication>(*argc, *argv);
     const QString shm = QStringLiteral("/dev/shm");
-    World->Folder = std::make_unique<QTemporaryDir>(
-        (QFile::exists(shm) ? shm : QDir::tempPath()) + "/vyr-fuzz-XXXXXX");
+    World->Folder = std::make_unique<QTemporaryDir>((QFile::exists(shm) ? shm : QDir::tempPath()) +
+                                                    "/vyr-fuzz-XXXXXX");
     const QString database = World->Folder->filePath("fuzz.accdb");
     if (!QFile::copy(QCoreApplication::applicationDirPath() + "/default.accdb", database))
         Broken("the template database lies beside the fuzzer");
@@ -96,18 +96,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qsizetype split = 0;
     if (input.size() >= 2)
         split = std::min<qsizetype>(quint8(input[0]) | (quint8(input[1]) << 8), input.size() - 2);
-    const QByteArray controllers = input.sliced(std::min<qsizetype>(2, input.size()), split)
-                                       .toByteArray();
-    const QByteArray cards = input.sliced(std::min<qsizetype>(2, input.size()) + split).toByteArray();
+    const QByteArray controllers =
+        input.sliced(std::min<qsizetype>(2, input.size()), split).toByteArray();
+    const QByteArray cards =
+        input.sliced(std::min<qsizetype>(2, input.size()) + split).toByteArray();
 
     TMySQLite& db = *World->Db;
     if (!db.BeginTransaction())
         Broken("a transaction can begin");
     try {
         auto controllerReader = Reader(controllers, "autonoom.bst", ControllerRecordSize);
-        const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllerReader, [&] {
-            return Reader(cards, "asleutel.bst", CardRecordSize);
-        });
+        const TLegacyImportSummary summary = ImportLegacyRecords(
+            db, *controllerReader, [&] { return Reader(cards, "asleutel.bst", CardRecordSize); });
         if (Count(db, "Controllers") != summary.ControllersImported ||
             Count(db, "CardHolders") != summary.CardholdersImported ||
             Count(db, "CardZones") != summary.ZoneRowsWritten)
@@ -115,10 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (summary.ControllersImported + summary.ControllersSkipped !=
             controllers.size() / ControllerRecordSize)
             Broken("every controller record is counted once");
-        if (summary.CardsRead &&
-            summary.CardholdersImported + summary.CardRecordsSkipped +
-                    summary.CardRecordsReplaced !=
-                cards.size() / CardRecordSize)
+        if (summary.CardsRead && summary.CardholdersImported + summary.CardRecordsSkipped +
+                                         summary.CardRecordsReplaced !=
+                                     cards.size() / CardRecordSize)
             Broken("every card record is counted once");
     } catch (const VyrError& error) {
         // Input alone never makes a sound database refuse a statement.

@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
                 PeakResidentKilobytes() / 1024);
 
     for (const auto& [label, flagChance] :
-         {std::pair<const char*, double>{"10 % of the flags", 0.10}, {"every flag (worst case)", 1.0}}) {
+         {std::pair<const char*, double>{"10 % of the flags", 0.10},
+          {"every flag (worst case)", 1.0}}) {
         const QString autonoom = WriteSite(folder.path(), cards, flagChance);
         std::printf("\n-- %s\n", label);
 
@@ -170,8 +171,7 @@ int main(int argc, char** argv) {
         const QString bulkFile = FreshDatabase(folder, "bulk.accdb");
         CpuStart = CpuMilliseconds();
         timer.start();
-        const TLegacyImportSummary summary =
-            ImportLegacyFiles(autonoom, bulkFile);
+        const TLegacyImportSummary summary = ImportLegacyFiles(autonoom, bulkFile);
         Report("import (multi-row statements, one transaction)", timer.nsecsElapsed() / 1e6,
                summary.ZoneRowsWritten);
 

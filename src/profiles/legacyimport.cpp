@@ -55,10 +55,10 @@ public:
             return;
         const qint64 stored = FDb.ExecuteCounted(FText);
         if (stored != FRows)
-            Refused(_(FWhat), stored < 0 ? FDb.GetLastError()
-                                         : FormatText(_("%s of %s rows were stored"),
-                                                      {QString::number(stored),
-                                                       QString::number(FRows)}));
+            Refused(_(FWhat), stored < 0
+                                  ? FDb.GetLastError()
+                                  : FormatText(_("%s of %s rows were stored"),
+                                               {QString::number(stored), QString::number(FRows)}));
         FRows = 0;
         FText.truncate(FHead.size());
     }
@@ -127,8 +127,8 @@ std::unique_ptr<TLegacyRecordReader> TLegacyRecordReader::OpenFile(const QString
         throw VyrError(FormatText(_("%s is not a file."), {shown}));
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly))
-        throw VyrError(FormatText(_("The file %s could not be opened: %s"),
-                                  {shown, file->errorString()}));
+        throw VyrError(
+            FormatText(_("The file %s could not be opened: %s"), {shown, file->errorString()}));
     return std::make_unique<TLegacyRecordReader>(std::move(file), shown, recordSize);
 }
 
@@ -196,7 +196,8 @@ ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
                                       "CardCustom1, CardCustom2, CardCustom3, CardCustom4, "
                                       "CardAdded, CardLastEdit) VALUES"),
                        CardRowsPerStatement, N_("the cardholders"));
-    TRowBatch zoneRows(db, QStringLiteral("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES"),
+    TRowBatch zoneRows(db,
+                       QStringLiteral("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES"),
                        ZoneRowsPerStatement, N_("the zones of the cardholders"));
     QSet<QString> seen;
     QString tuple;
@@ -270,8 +271,8 @@ QString LegacyCardFilePath(const QString& autonoomPath) {
     const QString exact = folder.filePath(CardFileName);
     if (QFileInfo::exists(exact))
         return exact;
-    const QStringList anyCase = folder.entryList({CardFileName}, QDir::AllEntries | QDir::Hidden,
-                                                 QDir::Name);
+    const QStringList anyCase =
+        folder.entryList({CardFileName}, QDir::AllEntries | QDir::Hidden, QDir::Name);
     return anyCase.isEmpty() ? exact : folder.filePath(anyCase.first());
 }
 
@@ -308,23 +309,21 @@ TLegacyImportSummary ImportLegacyFiles(const QString& autonoomPath, const QStrin
 }
 
 QString LegacyImportSummaryText(const TLegacyImportSummary& summary) {
-    QString text = _("The files of the older software were imported.") + "\n\n" +
-                   FormatText(_("Controllers imported: %d"),
-                              {QString::number(summary.ControllersImported)}) +
-                   "\n" +
-                   FormatText(_("Controller records skipped (no valid controller code): %d"),
-                              {QString::number(summary.ControllersSkipped)});
+    QString text =
+        _("The files of the older software were imported.") + "\n\n" +
+        FormatText(_("Controllers imported: %d"), {QString::number(summary.ControllersImported)}) +
+        "\n" +
+        FormatText(_("Controller records skipped (no valid controller code): %d"),
+                   {QString::number(summary.ControllersSkipped)});
     if (!summary.CardsRead)
-        return text + "\n\n" +
-               _("No controller was found, so no cardholders were imported.");
-    text += "\n" +
-            FormatText(_("Cardholders imported: %d"),
-                       {QString::number(summary.CardholdersImported)}) +
-            "\n" +
-            FormatText(_("Card records skipped (no card number): %d"),
-                       {QString::number(summary.CardRecordsSkipped)}) +
-            "\n" +
-            FormatText(_("Zone rows written: %d"), {QString::number(summary.ZoneRowsWritten)});
+        return text + "\n\n" + _("No controller was found, so no cardholders were imported.");
+    text +=
+        "\n" +
+        FormatText(_("Cardholders imported: %d"), {QString::number(summary.CardholdersImported)}) +
+        "\n" +
+        FormatText(_("Card records skipped (no card number): %d"),
+                   {QString::number(summary.CardRecordsSkipped)}) +
+        "\n" + FormatText(_("Zone rows written: %d"), {QString::number(summary.ZoneRowsWritten)});
     if (summary.CardRecordsReplaced > 0)
         text += "\n\n" + FormatText(_("%d card records repeat the card number of an earlier "
                                       "record; for each number the last record was kept, with "

@@ -12,12 +12,12 @@ class TMySQLite;
 // What an import brought over, for the operator's summary.
 struct TLegacyImportSummary {
     int ControllersImported = 0;
-    int ControllersSkipped = 0;   // records whose code is not 6 characters
-    int CardholdersImported = 0;  // one per card number, however often it appears
-    int CardRecordsSkipped = 0;   // records holding no card (empty number or "0000000000")
-    int CardRecordsReplaced = 0;  // records whose number a later record used again
-    qint64 ZoneRowsWritten = 0;   // CardZones rows in the database at the end
-    bool CardsRead = false;       // false when no controller was found, so asleutel.bst was unused
+    int ControllersSkipped = 0;  // records whose code is not 6 characters
+    int CardholdersImported = 0; // one per card number, however often it appears
+    int CardRecordsSkipped = 0;  // records holding no card (empty number or "0000000000")
+    int CardRecordsReplaced = 0; // records whose number a later record used again
+    qint64 ZoneRowsWritten = 0;  // CardZones rows in the database at the end
+    bool CardsRead = false;      // false when no controller was found, so asleutel.bst was unused
 };
 
 // Called now and then while the card records are read: how many of how many are done.
@@ -28,7 +28,8 @@ using TLegacyImportProgress = std::function<void(qint64 done, qint64 total)>;
 class TLegacyRecordReader {
 public:
     // Takes over an open device; `displayName` names it in messages.
-    TLegacyRecordReader(std::unique_ptr<QIODevice> device, QString displayName, qsizetype recordSize);
+    TLegacyRecordReader(std::unique_ptr<QIODevice> device, QString displayName,
+                        qsizetype recordSize);
     ~TLegacyRecordReader();
     TLegacyRecordReader(const TLegacyRecordReader&) = delete;
     TLegacyRecordReader& operator=(const TLegacyRecordReader&) = delete;

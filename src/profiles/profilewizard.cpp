@@ -1,8 +1,8 @@
 #include "profiles/profilewizard.h"
 
 #include "profiles/VYRStandProfile.h"
-#include "shared/errors.h"
 #include "shared/datadir.h"
+#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -345,12 +345,13 @@ void TfrmProfileWizard::Finish() {
         prgImport->setValue(0);
         prgImport->setVisible(true);
         try {
-            imported = LegacyImport(txtBSTDBFiles->text(), target, [this](qint64 done, qint64 total) {
-                prgImport->setMaximum(int(std::max<qint64>(total, 1)));
-                prgImport->setValue(int(done));
-                // Keep the window painted, but let no click or key in: Finish is still running.
-                QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            });
+            imported =
+                LegacyImport(txtBSTDBFiles->text(), target, [this](qint64 done, qint64 total) {
+                    prgImport->setMaximum(int(std::max<qint64>(total, 1)));
+                    prgImport->setValue(int(done));
+                    // Keep the window painted, but let no click or key in: Finish is still running.
+                    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                });
         } catch (const VyrError& error) {
             // A site arrives whole or not at all: the database this Finish made goes again, so
             // nothing is left behind and the same name can be used at once.

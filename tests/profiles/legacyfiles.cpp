@@ -24,9 +24,8 @@ QByteArray ControllerRecord(const QByteArray& code, const QByteArray& name, quin
     return record;
 }
 
-QByteArray CardRecord(const QByteArray& number, const QByteArray& holder,
-                      const QByteArray& custom1, const QByteArray& custom2,
-                      const TZoneFlags& zones) {
+QByteArray CardRecord(const QByteArray& number, const QByteArray& holder, const QByteArray& custom1,
+                      const QByteArray& custom2, const TZoneFlags& zones) {
     QByteArray zone1(16, '\0');
     QByteArray zone2(16, '\0');
     for (const auto& [position, zone] : zones) {

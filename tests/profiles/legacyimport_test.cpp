@@ -102,10 +102,10 @@ TEST_F(LegacyImportTest, BringsControllersCardholdersAndZonesOver) {
     const TLegacyImportSummary summary = ImportLegacyFiles(
         Autonoom, Database, [&](qint64 done, qint64 total) { progress.emplace_back(done, total); });
 
-    EXPECT_THAT(Rows("SELECT ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers "
-                     "ORDER BY ConID"),
-                ElementsAre("VYR292|Front door|A1B2C3|2|4",
-                            "VYR292|Back \"door\" 'B'|FFEEDD|30|255"));
+    EXPECT_THAT(
+        Rows("SELECT ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers "
+             "ORDER BY ConID"),
+        ElementsAre("VYR292|Front door|A1B2C3|2|4", "VYR292|Back \"door\" 'B'|FFEEDD|30|255"));
     EXPECT_THAT(Rows("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
                      "CardCustom4, Deleted, CardAdded IS NOT NULL, CardLastEdit IS NOT NULL "
                      "FROM CardHolders ORDER BY CardNumber"),
@@ -115,8 +115,8 @@ TEST_F(LegacyImportTest, BringsControllersCardholdersAndZonesOver) {
     // Position 2 is record 2, which holds no controller; positions 4 and 128 have no record.
     EXPECT_THAT(Rows("SELECT c.ConCode, z.CardNumber, z.ZoneID FROM CardZones z JOIN Controllers "
                      "c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConCode"),
-                ElementsAre("A1B2C3|0000000002|1", "FFEEDD|0000000002|1",
-                            "A1B2C3|01A2B3C4D5|1", "FFEEDD|01A2B3C4D5|2"));
+                ElementsAre("A1B2C3|0000000002|1", "FFEEDD|0000000002|1", "A1B2C3|01A2B3C4D5|1",
+                            "FFEEDD|01A2B3C4D5|2"));
 
     EXPECT_EQ(summary.ControllersImported, 2);
     EXPECT_EQ(summary.ControllersSkipped, 1);
@@ -154,7 +154,8 @@ TEST_F(LegacyImportTest, ManyCardsFillWholeStatementsAndTheRest) {
     // More cards and zone rows than one statement carries, so full and partial batches both run.
     QByteArray controllers;
     for (int i = 1; i <= 128; ++i)
-        controllers += ControllerRecord(QByteArray::number(100000 + i), "C" + QByteArray::number(i));
+        controllers +=
+            ControllerRecord(QByteArray::number(100000 + i), "C" + QByteArray::number(i));
     WriteControllers(controllers);
     QByteArray cards;
     const int cardCount = 1203;
@@ -207,8 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"empty controllers, no card file", {}, std::nullopt, 0, 0},
         SizeCase{"short controllers, no card file", OneController.left(127), std::nullopt, 0, 0},
         SizeCase{"controller records without codes", QByteArray(3 * 128, ' '), std::nullopt, 0, 0},
-        SizeCase{"controllers with a tail", OneController + OneController.left(100), OneCard, 1,
-                 1},
+        SizeCase{"controllers with a tail", OneController + OneController.left(100), OneCard, 1, 1},
         SizeCase{"empty card file", OneController, QByteArray(), 1, 0},
         SizeCase{"short card file", OneController, OneCard.left(511), 1, 0},
         SizeCase{"cards with a tail", OneController,

@@ -28,7 +28,9 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"blanks and controls trimmed, inner ones kept",
                  QByteArray("\x01\t  A \x1f B \x20\r\n"), "A \x1f B"},
         TextCase{"zero between blanks does not stop the trim", QByteArray(" \0 X \0 ", 7), "X"},
-        TextCase{"127 and above are not trimmed", QByteArray("\x7f" "A\xa0"),
+        TextCase{"127 and above are not trimmed",
+                 QByteArray("\x7f"
+                            "A\xa0"),
                  QString(QChar(0x7f)) + "A" + QChar(0xa0)},
         TextCase{"high bytes are Latin-1", QByteArray("Jos\xe9 \x80\xff"),
                  QString("Jos") + QChar(0xe9) + " " + QChar(0x80) + QChar(0xff)},
@@ -43,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CodeCase {
     const char* what;
-    QByteArray code; // the record's first bytes, up to 10
+    QByteArray code;     // the record's first bytes, up to 10
     const char* decoded; // nullptr: the record holds no controller
 };
 
@@ -68,18 +70,16 @@ TEST_P(ControllerRecordTest, ImportsOnlySixCharacterCodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ControllerRecordTest,
-    ::testing::Values(CodeCase{"six", "12AB3F", "12AB3F"},
-                      // Bytes 6 to 9 are not part of the code: a seventh character is not read.
-                      CodeCase{"seventh byte not read", "12AB3FG", "12AB3F"},
-                      CodeCase{"five", "12AB3", nullptr},
-                      CodeCase{"zero byte inside", QByteArray("12\0B3F", 6), nullptr},
-                      CodeCase{"leading space", " 2AB3F", nullptr},
-                      CodeCase{"trailing space", "12AB3 ", nullptr},
-                      CodeCase{"empty slot", QByteArray(), nullptr},
-                      // The code is not examined beyond its length, as the controller dialog
-                      // does not examine a typed one.
-                      CodeCase{"high bytes count", "\xe9\xe9\xe9\xe9\xe9\xe9",
-                               "\xe9\xe9\xe9\xe9\xe9\xe9"}),
+    ::testing::Values(
+        CodeCase{"six", "12AB3F", "12AB3F"},
+        // Bytes 6 to 9 are not part of the code: a seventh character is not read.
+        CodeCase{"seventh byte not read", "12AB3FG", "12AB3F"}, CodeCase{"five", "12AB3", nullptr},
+        CodeCase{"zero byte inside", QByteArray("12\0B3F", 6), nullptr},
+        CodeCase{"leading space", " 2AB3F", nullptr}, CodeCase{"trailing space", "12AB3 ", nullptr},
+        CodeCase{"empty slot", QByteArray(), nullptr},
+        // The code is not examined beyond its length, as the controller dialog
+        // does not examine a typed one.
+        CodeCase{"high bytes count", "\xe9\xe9\xe9\xe9\xe9\xe9", "\xe9\xe9\xe9\xe9\xe9\xe9"}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (char& c : name)
@@ -99,8 +99,8 @@ TEST(ControllerRecord, OptionBytesAreCopiedUnchanged) {
 }
 
 TEST(CardRecord, FieldsComeFromTheirOffsets) {
-    const TLegacyCard card = DecodeCardRecord(
-        CardRecord("01A2B3C4D5", "Anna de Vries", "Sales", "Room 12"));
+    const TLegacyCard card =
+        DecodeCardRecord(CardRecord("01A2B3C4D5", "Anna de Vries", "Sales", "Room 12"));
     EXPECT_EQ(card.CardNumber, "01A2B3C4D5");
     EXPECT_EQ(card.CardHolder, "Anna de Vries");
     EXPECT_EQ(card.CardCustom1, "Sales");
@@ -127,13 +127,14 @@ struct NumberCase {
 };
 
 TEST(CardRecord, EmptyAndAllZeroNumbersHoldNoCard) {
-    for (const NumberCase& c : {NumberCase{QByteArray(), false},
-                                NumberCase{"0000000000", false},
-                                NumberCase{"   \t      ", false},
-                                NumberCase{QByteArray("00000\0" "0000", 10), true}, // nine zeros
-                                NumberCase{"000000000", true},
-                                NumberCase{"0000000001", true},
-                                NumberCase{"abc", true}}) {
+    for (const NumberCase& c :
+         {NumberCase{QByteArray(), false}, NumberCase{"0000000000", false},
+          NumberCase{"   \t      ", false},
+          NumberCase{QByteArray("00000\0"
+                                "0000",
+                                10),
+                     true}, // nine zeros
+          NumberCase{"000000000", true}, NumberCase{"0000000001", true}, NumberCase{"abc", true}}) {
         EXPECT_EQ(DecodeCardRecord(CardRecord(c.bytes, "x")).HoldsCard(), c.holdsCard)
             << c.bytes.toStdString();
     }
@@ -145,8 +146,8 @@ TEST(CardRecord, NumberIsTakenAsDecoded) {
 
 struct FlagCase {
     const char* what;
-    int byte;           // flag byte 0..15
-    quint8 zone1, zone2; // its value in each block
+    int byte;                                  // flag byte 0..15
+    quint8 zone1, zone2;                       // its value in each block
     std::vector<std::pair<int, int>> expected; // (position, zone); every other position is 0
 };
 
@@ -166,15 +167,18 @@ TEST_P(ZoneFlagsTest, MapBitsToPositions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bits, ZoneFlagsTest,
-    ::testing::Values(FlagCase{"bit0 is the first position", 0, 0x01, 0, {{1, 1}}},
-                      FlagCase{"bit7 is the eighth", 0, 0x80, 0, {{8, 1}}},
-                      FlagCase{"second byte starts at nine", 1, 0x01, 0, {{9, 1}}},
-                      FlagCase{"last bit is position 128", 15, 0x80, 0, {{128, 1}}},
-                      FlagCase{"zone two", 3, 0, 0x05, {{25, 2}, {27, 2}}},
-                      FlagCase{"zone one wins over two", 2, 0x03, 0x06, {{17, 1}, {18, 1}, {19, 2}}},
-                      FlagCase{"all flags", 15, 0xff, 0xff,
-                               {{121, 1}, {122, 1}, {123, 1}, {124, 1}, {125, 1}, {126, 1},
-                                {127, 1}, {128, 1}}}),
+    ::testing::Values(
+        FlagCase{"bit0 is the first position", 0, 0x01, 0, {{1, 1}}},
+        FlagCase{"bit7 is the eighth", 0, 0x80, 0, {{8, 1}}},
+        FlagCase{"second byte starts at nine", 1, 0x01, 0, {{9, 1}}},
+        FlagCase{"last bit is position 128", 15, 0x80, 0, {{128, 1}}},
+        FlagCase{"zone two", 3, 0, 0x05, {{25, 2}, {27, 2}}},
+        FlagCase{"zone one wins over two", 2, 0x03, 0x06, {{17, 1}, {18, 1}, {19, 2}}},
+        FlagCase{"all flags",
+                 15,
+                 0xff,
+                 0xff,
+                 {{121, 1}, {122, 1}, {123, 1}, {124, 1}, {125, 1}, {126, 1}, {127, 1}, {128, 1}}}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (char& c : name)

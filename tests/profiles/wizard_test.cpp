@@ -239,10 +239,10 @@ protected:
         WizardTest::SetUp();
         Legacy = Home->Path() + "/old";
         QDir().mkpath(Legacy);
-        ASSERT_TRUE(WriteLegacyFile(Legacy + "/autonoom.bst",
-                                    ControllerRecord("A1B2C3", "Front door") +
-                                        ControllerRecord("", "") +
-                                        ControllerRecord("B1B2C3", "Back door")));
+        ASSERT_TRUE(
+            WriteLegacyFile(Legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door") +
+                                                          ControllerRecord("", "") +
+                                                          ControllerRecord("B1B2C3", "Back door")));
         TfrmProfileWizard::ChooseFile = [this](QWidget*, const QString&, const QString&) {
             return Legacy + "/autonoom.bst";
         };
@@ -259,7 +259,7 @@ protected:
 TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
     QByteArray cards;
     for (int i = 0; i < 600; ++i)
-        cards += CardRecord(QByteArray::number(i).rightJustified(10, '0'), "Holder", {}, {},
+        cards += CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "Holder", {}, {},
                             {{1, 1}, {3, 2}});
     cards += CardRecord("", "empty");
     ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", cards));
