@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "ds2480b.h"
+#include "ds2490.h"
 
 #include <ibfs32.h>
 
@@ -17,7 +18,7 @@ std::unique_ptr<LinkMaster> openAdapter(int16_t portNumber, int16_t portType) {
         return std::make_unique<Ds2480bMaster>(*device);
     }
     case IBFS32_PORT_TYPE_USB:
-        throw UnsupportedPortType("the USB adapter driver is not available");
+        return std::make_unique<Ds2490Master>(portNumber);
     default:
         throw UnsupportedPortType("unknown port type " + std::to_string(portType));
     }
