@@ -6,7 +6,7 @@
 // committed on its own (as the older program did; measured on the first cards only, since each
 // commit waits for the disk, and scaled up).
 //
-//   bench_legacyimport [cards = 10000] [cards committed one at a time = 100]
+//   bench_legacyimport [cards = 10000] [cards committed one at a time = 30]
 
 #include "db/MySQLite.h"
 #include "db/sqlquote.h"
@@ -154,7 +154,7 @@ void Report(const char* what, double ms, qint64 zoneRows) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int cards = argc > 1 ? std::atoi(argv[1]) : 10000;
-    const int autocommitCards = argc > 2 ? std::atoi(argv[2]) : 100;
+    const int autocommitCards = argc > 2 ? std::atoi(argv[2]) : 30;
     // "bulk": only the import itself, for profiling it.
     const bool bulkOnly = argc > 3 && qstrcmp(argv[3], "bulk") == 0;
     QTemporaryDir folder;
