@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the legacy-file fuzzer with clang in its own build folder and runs it.
 #
-#   fuzz/run-legacy-fuzzer.sh SECONDS [BUILD_DIR]
+#   fuzz/run-legacy-fuzzer.sh SECONDS [BUILD_DIR [LIBFUZZER OPTIONS...]]
 #
 # The corpus grows in BUILD_DIR/corpus-legacy (seeded with one valid pair of files); anything the
 # fuzzer finds lands in BUILD_DIR/findings-legacy. Runs at low priority: the machine is shared.
@@ -9,6 +9,7 @@ set -eu
 seconds=${1:?usage: $0 SECONDS [BUILD_DIR]}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${2:-$source_dir/build-fuzz}
+shift $(($# < 2 ? $# : 2))
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -33,4 +34,4 @@ PY
 fi
 
 exec nice "$build_dir/bin/legacy_import_fuzzer" -max_total_time="$seconds" -max_len=8192 \
-  -print_final_stats=1 -artifact_prefix="$findings/" "$corpus"
+  -print_final_stats=1 -artifact_prefix="$findings/" "$@" "$corpus"
