@@ -64,8 +64,10 @@ public:
     QList<QWidget*> Steps;
     int CurrentStep = 0;
 
-    // The import of the older software's files into the fresh database (ImportLegacyFiles; tests
-    // put their own in its place). Throws VyrError when it fails.
+    // The import of the older software's files into the new database (ImportLegacyFiles; tests
+    // put their own in its place). It gets the database under its temporary name, before the
+    // database gets its own name and before any profile file names it, and opens its own
+    // connection on it. Throwing VyrError abandons the profile: nothing of it is left.
     static std::function<TLegacyImportSummary(const QString& autonoomPath,
                                               const QString& databasePath,
                                               const TLegacyImportProgress& progress)>
