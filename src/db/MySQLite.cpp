@@ -151,20 +151,26 @@ QString TMySQLite::GetLastError() const {
 }
 
 bool TMySQLite::ExecuteQuery(const QString& sql) {
+    return ExecuteCounted(sql) == 1;
+}
+
+qint64 TMySQLite::ExecuteCounted(const QString& sql) {
     TStatement statement;
     if (!Prepare(sql, statement))
-        return false;
+        return -1;
     const auto changesBefore = sqlite3_total_changes64(FHandle);
     int rc;
     while ((rc = sqlite3_step(statement.Handle)) == SQLITE_ROW) {
     }
-    if (rc != SQLITE_DONE)
-        return FailWithEngineError();
+    if (rc != SQLITE_DONE) {
+        FailWithEngineError();
+        return -1;
+    }
     // A statement that returns rows affects none. The total count also stays right after
     // statements that change no rows at all, where sqlite3_changes() repeats an older count.
     if (sqlite3_column_count(statement.Handle) > 0)
-        return false;
-    return sqlite3_total_changes64(FHandle) - changesBefore == 1;
+        return 0;
+    return sqlite3_total_changes64(FHandle) - changesBefore;
 }
 
 bool TMySQLite::Query(const QString& sql, TMyResultSet*& QObject) {
