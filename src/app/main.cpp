@@ -1,14 +1,18 @@
 #include "app/main.h"
 
+#include "app/About.h"
 #include "app/MyLogger.h"
+#include "app/options.h"
 #include "db/MyDBConnector.h"
+#include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
-#include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -93,6 +97,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     mnuLanguage->setObjectName("mnuLanguage");
     mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
     mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
+    mnuHelp = bar->addMenu(N_("&Help"));
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpAbout = MenuAction(mnuHelp, N_("&About"), "mnuHelpAbout");
     auto* languages = new QActionGroup(this);
     for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
         item->setCheckable(true);
@@ -102,6 +109,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
     connect(mnuLanguageEnglish, &QAction::triggered, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
@@ -128,12 +136,8 @@ bool TfrmMain::FormCreate() {
     if (removed > 0)
         AppLog->AppendLog("Log truncated with " + QString::number(removed) + " lines");
 
-    AppSettings = TAppSettings();
-    const IniFile settings(SettingsFileName());
-    ReaderName = settings.ReadString("settings", "reader", "MaximReader");
-    AppSettings.DriverArc = settings.ReadString("driver", "arc", "32");
-    AppSettings.DriverAdapter = settings.ReadInteger("driver", "adapter", 0);
-    AppSettings.DriverPort = settings.ReadInteger("driver", "port", 0);
+    ReaderName = Settings::Reader();
+    AppSettings = Settings::Driver();
 
     // The settings' language comes first, so the reader boxes below speak it, title and button
     // included, instead of whatever language the desktop or an earlier window left behind.
@@ -144,7 +148,8 @@ bool TfrmMain::FormCreate() {
     if (!TestAdapter(this))
         MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
 
-    LoadProfiles();
+    if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
+        MessageBoxes::ShowWarning(this, problems.join("\n"));
     if (ProfileList.empty()) {
         TfrmProfileWizard wizard(this);
         wizard.exec();
@@ -160,10 +165,27 @@ bool TfrmMain::FormCreate() {
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
+    FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
     FStarted = true;
     RefreshTitles();
+    AddCardIndexes();
     ReloadControllers();
     return true;
+}
+
+void TfrmMain::AddCardIndexes() {
+    if (!DBConnection || !DBConnection->IsConnected())
+        return;
+    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
+    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
+    // the database works as it did.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    if (!upgrade.DuplicateCardNumbers.isEmpty())
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
+                               "the extra cardholders in the cardholder list, then open the "
+                               "profile again."),
+                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {
@@ -181,9 +203,7 @@ void TfrmMain::RefreshTitles() {
 
 void TfrmMain::ApplyLanguage(bool FirstTime) {
     Q_UNUSED(FirstTime); // the window translator keeps the English sources, so both are one call
-    QString language = IniFile(SettingsFileName()).ReadString("settings", "language", "en");
-    if (language.isEmpty())
-        language = "en";
+    const QString language = Settings::Language();
     mnuLanguageEnglish->setChecked(language != "nl");
     mnuLanguageDutch->setChecked(language == "nl");
     UseLanguage(language);
@@ -194,7 +214,7 @@ void TfrmMain::ApplyLanguage(bool FirstTime) {
 void TfrmMain::mnuLanguageEnglishClick() {
     // The write comes first: when it fails the error report shows it and nothing changes.
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "en");
+        Settings::SetLanguage("en");
     } catch (...) {
         ApplyLanguage(false); // put the check mark back where the setting still is
         throw;
@@ -204,7 +224,7 @@ void TfrmMain::mnuLanguageEnglishClick() {
 
 void TfrmMain::mnuLanguageDutchClick() {
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "nl");
+        Settings::SetLanguage("nl");
     } catch (...) {
         ApplyLanguage(false);
         throw;
@@ -213,13 +233,18 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    if (TfrmLogin::OpenProfileManagement)
-        TfrmLogin::OpenProfileManagement(this);
+    OpenProfileManagement(this, FProfileFile);
 }
 
-void TfrmMain::mnuFileOptionsClick() {}
+void TfrmMain::mnuFileOptionsClick() {
+    TfrmOptions options(this);
+    options.exec();
+}
 
-void TfrmMain::mnuHelpAboutClick() {}
+void TfrmMain::mnuHelpAboutClick() {
+    TfrmAbout about(this);
+    about.exec();
+}
 
 void TfrmMain::mnuFileExitClick() {
     close();
@@ -232,8 +257,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void TfrmMain::ReloadControllers() {
-    LoadControllers();
+void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
+    LoadControllers(alsoMarked);
     ShowControllers();
     CountCards();
 }

@@ -142,6 +142,7 @@ bool TMaximReader::StartSession() {
 }
 
 bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
+    AdapterFault = false;
     if (!SetupDone)
         return false;
 
@@ -151,7 +152,10 @@ bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
     // A bus full of devices must not keep the 100 ms poll busy for long, hence the limit.
     while (found == 1 && examined < MaxDevicesExamined && !taken) {
         TRomAddress rom{};
-        TMRom(SessionHandle, StateBuffer, rom.data());
+        if (TMRom(SessionHandle, StateBuffer, rom.data()) < 0) {
+            found = -1;
+            break;
+        }
         if (rom[0] != AdapterIdFamily) {
             Rom.resize(8);
             for (size_t i = 0; i < 8; ++i) {
@@ -163,6 +167,7 @@ bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
         ++examined;
         found = TMNext(SessionHandle, StateBuffer);
     }
+    AdapterFault = found < 0;
     return taken;
 }
 

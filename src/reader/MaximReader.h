@@ -60,6 +60,7 @@ public:
     bool StartSession();
     // Finds the first device that is not the USB adapter's own ID chip, returns its eight ROM
     // bytes in Rom and remembers them in UID. Without setup it returns false and calls nothing.
+    // AdapterFault tells afterwards whether the library answered an error during the search.
     bool ReadRom(std::vector<uint8_t>& Rom);
     // Makes the remembered device current and selects it; true when the library reports it
     // selected.
@@ -82,6 +83,8 @@ public:
     int16_t PortNum = 0;
     int16_t PortType = 0;
     bool SetupDone = false;
+    // The last ReadRom met a negative library result: the session is broken, not the bus empty.
+    bool AdapterFault = false;
     uintptr_t LibHandle = 0; // 0 when no library is loaded
 
 private:

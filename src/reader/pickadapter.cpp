@@ -1,9 +1,8 @@
 #include "reader/pickadapter.h"
 
-#include "shared/datadir.h"
-#include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/windowparts.h"
 
 #include <QComboBox>
@@ -96,7 +95,6 @@ void TfrmPickAdapter::cboAdapterTypeChange() {
 }
 
 void TfrmPickAdapter::cmdOKClick() {
-    const IniFile settingsFile(SettingsFileName());
     TAppSettings chosen = AppSettings;
     chosen.DriverArc = "32";
     const int type = cboAdapterType->currentIndex();
@@ -107,9 +105,7 @@ void TfrmPickAdapter::cmdOKClick() {
     }
     // The file first: when a write throws, the program must not go on with settings that the
     // next start would not find.
-    settingsFile.WriteString("driver", "arc", chosen.DriverArc);
-    settingsFile.WriteInteger("driver", "adapter", chosen.DriverAdapter);
-    settingsFile.WriteInteger("driver", "port", chosen.DriverPort);
+    Settings::SetDriver(chosen);
     AppSettings = chosen;
     accept();
 }

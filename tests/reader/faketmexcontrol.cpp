@@ -51,6 +51,11 @@ void FakeTmex::ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t re
                                                                     readyResult);
 }
 
+void FakeTmex::SetAdapterAnswering(bool answering) {
+    Resolve<decltype(FakeTmex_SetAdapterAnswering)>("FakeTmex_SetAdapterAnswering")(answering ? 1
+                                                                                              : 0);
+}
+
 int FakeTmex::AddDevice(const RomBytes& rom) {
     return Resolve<decltype(FakeTmex_AddDevice)>("FakeTmex_AddDevice")(rom.data());
 }

@@ -37,6 +37,7 @@ public:
     void SetDefaultPort(int16_t portNum, int16_t portType);
     void SetNextSessionHandle(int32_t handle);
     void ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult);
+    void SetAdapterAnswering(bool answering);
     int AddDevice(const RomBytes& rom);
     void ClearBus();
     void ClearBusAfterAccesses(int accesses);
