@@ -30,6 +30,8 @@ fail() {
 }
 
 # --- build and unpack ------------------------------------------------------------------------
+# CPack first makes sure the build is complete (its "preinstall" step): a no-op after ./test.sh's
+# build.
 cpack --config "$build_dir/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
   {
     cat "$scratch/cpack.log" >&2
@@ -85,6 +87,17 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 for needed in libqt6widgets6 libqt6sql6-sqlite libqt6gui6 fonts-wine; do
   [[ ",$depends," =~ [,\ ]$needed[\ ,\(] ]] || fail "Depends lacks $needed: $depends"
 done
+
+# --- lintian: no errors (warnings are shown for the reader) ------------------------------------------
+if command -v lintian >/dev/null; then
+  lintian --fail-on error --info "$deb" >"$scratch/lintian.txt" 2>&1 || {
+    cat "$scratch/lintian.txt" >&2
+    fail "lintian reports errors"
+  }
+  cat "$scratch/lintian.txt"
+else
+  echo "lintian is not installed: the package's policy check is left out"
+fi
 
 # --- desktop data --------------------------------------------------------------------------------
 if command -v desktop-file-validate >/dev/null; then
