@@ -152,7 +152,7 @@ kill "$program" 2>/dev/null
 exit 1
 START
 chmod +x "$scratch/start.sh"
-if ! env -i PATH="/usr/bin:/bin" HOME="$home" QT_QPA_PLATFORM=xcb \
+if ! env -i PATH="/usr/bin:/bin" HOME="$home" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb \
   xvfb-run -a "$scratch/start.sh" "$root/usr/bin/vyrstandalone" "$scratch" "$wizard_title"; then
   fail "the unpacked program did not show the wizard \"$wizard_title\"; its windows:"
   grep '"' "$scratch/windows.txt" >&2 || true
