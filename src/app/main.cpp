@@ -2,13 +2,14 @@
 
 #include "app/MyLogger.h"
 #include "db/MyDBConnector.h"
+#include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
-#include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -103,8 +104,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
-    connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
-    connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
+    connect(mnuLanguageEnglish, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
+    connect(mnuLanguageDutch, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageDutchClick(); }); });
     connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
     connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
 }
@@ -126,22 +129,20 @@ bool TfrmMain::FormCreate() {
     if (removed > 0)
         AppLog->AppendLog("Log truncated with " + QString::number(removed) + " lines");
 
-    AppSettings = TAppSettings();
-    const IniFile settings(SettingsFileName());
-    ReaderName = settings.ReadString("settings", "reader", "MaximReader");
-    AppSettings.DriverArc = settings.ReadString("driver", "arc", "32");
-    AppSettings.DriverAdapter = settings.ReadInteger("driver", "adapter", 0);
-    AppSettings.DriverPort = settings.ReadInteger("driver", "port", 0);
+    ReaderName = Settings::Reader();
+    AppSettings = Settings::Driver();
 
-    // Both messages stay English: they are shown before the language is applied.
-    if (ReaderName != "MaximReader")
-        MessageBoxes::ShowError(this, "Invalid reader selected");
-    if (!TestAdapter(this))
-        MessageBoxes::ShowInformation(this, "Adapter not loaded");
-
+    // The settings' language comes first, so the reader boxes below speak it, title and button
+    // included, instead of whatever language the desktop or an earlier window left behind.
     ApplyLanguage(true);
 
-    LoadProfiles();
+    if (ReaderName != "MaximReader")
+        MessageBoxes::ShowError(this, _("Invalid reader selected"));
+    if (!TestAdapter(this))
+        MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
+
+    if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
+        MessageBoxes::ShowWarning(this, problems.join("\n"));
     if (ProfileList.empty()) {
         TfrmProfileWizard wizard(this);
         wizard.exec();
@@ -159,8 +160,24 @@ bool TfrmMain::FormCreate() {
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
     FStarted = true;
     RefreshTitles();
+    AddCardIndexes();
     ReloadControllers();
     return true;
+}
+
+void TfrmMain::AddCardIndexes() {
+    if (!DBConnection || !DBConnection->IsConnected())
+        return;
+    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
+    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
+    // the database works as it did.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    if (!upgrade.DuplicateCardNumbers.isEmpty())
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
+                               "the extra cardholders in the cardholder list, then open the "
+                               "profile again."),
+                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {
@@ -178,9 +195,7 @@ void TfrmMain::RefreshTitles() {
 
 void TfrmMain::ApplyLanguage(bool FirstTime) {
     Q_UNUSED(FirstTime); // the window translator keeps the English sources, so both are one call
-    QString language = IniFile(SettingsFileName()).ReadString("settings", "language", "en");
-    if (language.isEmpty())
-        language = "en";
+    const QString language = Settings::Language();
     mnuLanguageEnglish->setChecked(language != "nl");
     mnuLanguageDutch->setChecked(language == "nl");
     UseLanguage(language);
@@ -191,7 +206,7 @@ void TfrmMain::ApplyLanguage(bool FirstTime) {
 void TfrmMain::mnuLanguageEnglishClick() {
     // The write comes first: when it fails the error report shows it and nothing changes.
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "en");
+        Settings::SetLanguage("en");
     } catch (...) {
         ApplyLanguage(false); // put the check mark back where the setting still is
         throw;
@@ -201,7 +216,7 @@ void TfrmMain::mnuLanguageEnglishClick() {
 
 void TfrmMain::mnuLanguageDutchClick() {
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "nl");
+        Settings::SetLanguage("nl");
     } catch (...) {
         ApplyLanguage(false);
         throw;
@@ -229,8 +244,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void TfrmMain::ReloadControllers() {
-    LoadControllers();
+void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
+    LoadControllers(alsoMarked);
     ShowControllers();
     CountCards();
 }

@@ -3,8 +3,7 @@
 #include "db/MyDBConnector.h"
 #include "db/sqlquote.h"
 #include "reader/CodeReaderInterface.h"
-#include "shared/datadir.h"
-#include "shared/ini.h"
+#include "shared/settings.h"
 
 bool IsCardNumberCharacter(QChar c) {
     const char16_t u = c.unicode();
@@ -39,17 +38,15 @@ TTypedCardNumber NormaliseTypedNumber(const QString& fieldText, bool reverse) {
 }
 
 bool ReadReverseOption() {
-    return IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", false);
+    return Settings::ReverseUserInput();
 }
 
 void WriteReverseOption(bool reverse) {
-    IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", reverse);
+    Settings::SetReverseUserInput(reverse);
 }
 
 QString CustomFieldCaption(int field) {
-    const QString number = QString::number(field);
-    return IniFile(SettingsFileName())
-        .ReadString("settings", "custom" + number, "Custom " + number);
+    return Settings::CustomCaption(field);
 }
 
 QString CardText(const QString& text) {
@@ -61,6 +58,35 @@ QString CardText(const QString& text) {
             return text.left(i);
     }
     return text;
+}
+
+QString FitCardText(const QString& text, int& cursor) {
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (!(text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))
+            ++characters;
+    if (characters <= CardTextLimit)
+        return text;
+    QString fitted = text;
+    qsizetype end = qBound(qsizetype(0), qsizetype(cursor), fitted.size());
+    // Never start inside a pair: the cursor sits between characters.
+    if (end > 0 && end < fitted.size() && fitted[end].isLowSurrogate() &&
+        fitted[end - 1].isHighSurrogate())
+        ++end;
+    for (; characters > CardTextLimit; --characters) {
+        if (end == 0) { // nothing before the cursor left: cut from the end instead
+            fitted = CardText(fitted);
+            cursor = int(qMin(qsizetype(cursor), fitted.size()));
+            return fitted;
+        }
+        const qsizetype width =
+            end > 1 && fitted[end - 1].isLowSurrogate() && fitted[end - 2].isHighSurrogate() ? 2
+                                                                                             : 1;
+        fitted.remove(end - width, width);
+        end -= width;
+    }
+    cursor = int(end);
+    return fitted;
 }
 
 QString CardHolderByNumberStatement(const QString& number) {

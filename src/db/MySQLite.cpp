@@ -131,6 +131,7 @@ void TMySQLite::Disconnect() {
         SQLiteConnection.close();
     }
     FHandle = nullptr;
+    FTransactions.clear(); // closing rolled back whatever was open
     FBulkDepth = 0;
     FBulkTransaction = false;
     NotifyDisconnected();
@@ -225,6 +226,56 @@ void TMySQLite::EndBulkWork() {
     const QString commitError = LastError;
     Run("ROLLBACK");
     LastError = commitError;
+}
+
+bool TMySQLite::StartTransaction() {
+    if (!IsConnected())
+        return Fail(QString::fromLatin1(NotConnected));
+    if (sqlite3_get_autocommit(FHandle)) {
+        // IMMEDIATE: the write lock is taken now, so a second copy of the program makes us wait
+        // here rather than fail half-way through the work.
+        if (!Run("BEGIN IMMEDIATE"))
+            return false;
+        FTransactions.append(true);
+        return true;
+    }
+    if (!Run("SAVEPOINT vyr_work"))
+        return false;
+    FTransactions.append(false);
+    return true;
+}
+
+bool TMySQLite::CommitTransaction() {
+    if (FTransactions.isEmpty() || !IsConnected())
+        return Fail(QStringLiteral("No transaction is open"));
+    const bool outermost = FTransactions.takeLast();
+    if (!outermost)
+        return Run("RELEASE vyr_work");
+    if (sqlite3_get_autocommit(FHandle))
+        return Fail(QStringLiteral("The database ended the transaction on its own"));
+    // A reader of another copy can hold the commit up beyond the busy timeout: try once more.
+    if (Run("COMMIT") || Run("COMMIT"))
+        return true;
+    const QString commitError = LastError;
+    Run("ROLLBACK");
+    LastError = commitError;
+    return false;
+}
+
+void TMySQLite::RollbackTransaction() {
+    if (FTransactions.isEmpty() || !IsConnected())
+        return;
+    const bool outermost = FTransactions.takeLast();
+    // The caller wants the reason the work failed, not the rollback's own complaints.
+    const QString reason = LastError;
+    if (outermost) {
+        if (!sqlite3_get_autocommit(FHandle))
+            Run("ROLLBACK");
+    } else {
+        Run("ROLLBACK TO vyr_work");
+        Run("RELEASE vyr_work");
+    }
+    LastError = reason;
 }
 
 bool TMySQLite::Fail(const QString& message) {

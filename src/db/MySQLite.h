@@ -34,6 +34,9 @@ public:
     bool ExecuteQuery(const QString& sql) override;
     bool Query(const QString& sql, TMyResultSet*& QObject) override;
     void DestroyQuery(TMyResultSet*& QObject) override;
+    bool StartTransaction() override;
+    bool CommitTransaction() override;
+    void RollbackTransaction() override;
 
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;
@@ -66,6 +69,9 @@ private:
     sqlite3* FHandle = nullptr;
     QList<QByteArray> FLastFieldNameBytes;
     QStringList FLastFieldNames;
+    // One entry per open transaction: true for the outermost (a real BEGIN), false for one
+    // nested inside another or inside bulk work (a savepoint).
+    QList<bool> FTransactions;
     int FBulkDepth = 0;
     bool FBulkTransaction = false;
 };
