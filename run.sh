@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Builds the program and starts it in a demo home inside this checkout (demo/), so trying it never
-# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim).
+# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim): a serial
+# DS9097U, or with --usb a USB DS9490 (the program then runs under the simulator).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
+usb=0
+for argument in "$@"; do
+  case "$argument" in
+    --usb) usb=1 ;;
+    *) echo "usage: $0 [--usb]" >&2; exit 2 ;;
+  esac
+done
 root="$(pwd)"
 ./packaging/ensure-packages.sh
 build="${VYR_BUILD_DIR:-build}"
@@ -25,19 +33,26 @@ if [[ -x "$bin/ibutton-sim" ]]; then
     "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F6 >/dev/null # a DS1990A card (CRC added)
     "$bin/ibutton-sim" --state "$state" put 06102030405060 >/dev/null # a DS1993 memory key
   fi
-  "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
-  sim_pid=$!
-  trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
-  # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
-  cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
+  if ((usb)); then
+    # The library's own configuration: USB port 1 (the virtual DS9490) is the default.
+    printf '[default]\nporttype=6\nportnum=1\n' > "$XDG_CONFIG_HOME/ibfs32.ini"
+    echo "Virtual USB 1-Wire adapter (DS9490, USB port 1; iButtons in $state)."
+    echo "If the demo was used with the serial adapter before, choose USB under Adapter."
+  else
+    "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
+    sim_pid=$!
+    trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
+    # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
+    cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
 [default]
 porttype=5
 portnum=1
 [serial]
 port1=$tty
 INI
+    echo "Virtual 1-Wire adapter on $tty (iButtons in $state)."
+  fi
   cat <<MSG
-Virtual 1-Wire adapter on $tty (iButtons in $state):
   lay an iButton on it:   $bin/ibutton-sim --state "$state" put <ROM>
   take it away:           $bin/ibutton-sim --state "$state" remove <ROM>
   see what lies on it:    $bin/ibutton-sim --state "$state" list
@@ -48,5 +63,9 @@ fi
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
   echo "No display found (DISPLAY/WAYLAND_DISPLAY unset): start this from a desktop session." >&2
   exit 1
+fi
+if ((usb)) && [[ -x "$bin/ibutton-sim" ]]; then
+  # libusb finds the virtual adapter only in a program started under the simulator.
+  exec "$bin/ibutton-sim" serve-usb --state "$state" -- "$bin/vyrstandalone"
 fi
 "$bin/vyrstandalone"

@@ -11,8 +11,9 @@
 // presence; TMTouchByte the byte read; TMBlockStream the number of bytes. A negative result is an
 // error (IBFS32_ERROR_...).
 //
-// Port types: 5 = DS2480B-based serial adapter (DS9097U), 6 = DS2490-based USB adapter (DS9490,
-// not available yet). Port numbers and the default port come from ibfs32.ini (see README.md).
+// Port types: 5 = DS2480B-based serial adapter (DS9097U), 6 = DS2490-based USB adapter (DS9490;
+// port N is the N-th one in USB bus/address order). Serial port numbers and the default port come
+// from ibfs32.ini (see README.md).
 #pragma once
 
 #include <stdint.h>

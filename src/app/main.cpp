@@ -9,9 +9,9 @@
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
-#include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -133,12 +133,8 @@ bool TfrmMain::FormCreate() {
     if (removed > 0)
         AppLog->AppendLog("Log truncated with " + QString::number(removed) + " lines");
 
-    AppSettings = TAppSettings();
-    const IniFile settings(SettingsFileName());
-    ReaderName = settings.ReadString("settings", "reader", "MaximReader");
-    AppSettings.DriverArc = settings.ReadString("driver", "arc", "32");
-    AppSettings.DriverAdapter = settings.ReadInteger("driver", "adapter", 0);
-    AppSettings.DriverPort = settings.ReadInteger("driver", "port", 0);
+    ReaderName = Settings::Reader();
+    AppSettings = Settings::Driver();
 
     // Both messages stay English: they are shown before the language is applied.
     if (ReaderName != "MaximReader")
@@ -148,7 +144,8 @@ bool TfrmMain::FormCreate() {
 
     ApplyLanguage(true);
 
-    LoadProfiles();
+    if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
+        MessageBoxes::ShowWarning(this, problems.join("\n"));
     if (ProfileList.empty()) {
         TfrmProfileWizard wizard(this);
         wizard.exec();
@@ -186,9 +183,7 @@ void TfrmMain::RefreshTitles() {
 
 void TfrmMain::ApplyLanguage(bool FirstTime) {
     Q_UNUSED(FirstTime); // the window translator keeps the English sources, so both are one call
-    QString language = IniFile(SettingsFileName()).ReadString("settings", "language", "en");
-    if (language.isEmpty())
-        language = "en";
+    const QString language = Settings::Language();
     mnuLanguageEnglish->setChecked(language != "nl");
     mnuLanguageDutch->setChecked(language == "nl");
     UseLanguage(language);
@@ -199,7 +194,7 @@ void TfrmMain::ApplyLanguage(bool FirstTime) {
 void TfrmMain::mnuLanguageEnglishClick() {
     // The write comes first: when it fails the error report shows it and nothing changes.
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "en");
+        Settings::SetLanguage("en");
     } catch (...) {
         ApplyLanguage(false); // put the check mark back where the setting still is
         throw;
@@ -209,7 +204,7 @@ void TfrmMain::mnuLanguageEnglishClick() {
 
 void TfrmMain::mnuLanguageDutchClick() {
     try {
-        IniFile(SettingsFileName()).WriteString("settings", "language", "nl");
+        Settings::SetLanguage("nl");
     } catch (...) {
         ApplyLanguage(false);
         throw;

@@ -3,8 +3,7 @@
 #include "db/MyDBConnector.h"
 #include "db/sqlquote.h"
 #include "reader/CodeReaderInterface.h"
-#include "shared/datadir.h"
-#include "shared/ini.h"
+#include "shared/settings.h"
 
 bool IsCardNumberCharacter(QChar c) {
     const char16_t u = c.unicode();
@@ -39,17 +38,15 @@ TTypedCardNumber NormaliseTypedNumber(const QString& fieldText, bool reverse) {
 }
 
 bool ReadReverseOption() {
-    return IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", false);
+    return Settings::ReverseUserInput();
 }
 
 void WriteReverseOption(bool reverse) {
-    IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", reverse);
+    Settings::SetReverseUserInput(reverse);
 }
 
 QString CustomFieldCaption(int field) {
-    const QString number = QString::number(field);
-    return IniFile(SettingsFileName())
-        .ReadString("settings", "custom" + number, "Custom " + number);
+    return Settings::CustomCaption(field);
 }
 
 QString CardText(const QString& text) {

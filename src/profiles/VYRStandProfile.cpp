@@ -1,6 +1,7 @@
 #include "profiles/VYRStandProfile.h"
 
 #include "shared/datadir.h"
+#include "shared/errors.h"
 #include "shared/ini.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
@@ -21,9 +22,9 @@ bool TVYRStandProfile::LoadINI() {
 }
 
 void TVYRStandProfile::SaveToINI(const QString& FileName) const {
-    const IniFile ini(FileName);
-    ini.WriteString("profile", "name", ProfileName);
-    ini.WriteString("database", "filename", DBFileName);
+    // One replacement: a crash must never pair the new name with the old database or the reverse.
+    IniFile(FileName).WriteStrings(
+        {{"profile", "name", ProfileName}, {"database", "filename", DBFileName}});
 }
 
 QString ProfileFileStem(const QString& name) {
@@ -48,14 +49,21 @@ QString ResolveDatabasePath(const QString& dbFileName) {
     return QDir::cleanPath(path);
 }
 
-void LoadProfiles() {
+QStringList LoadProfiles() {
+    QStringList problems;
     ProfileList.clear();
     const QString folder = DataDirectory() + "/profiles";
     const QStringList entries = QDir(folder).entryList(
         {"*.ini"}, QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& entry : entries) {
         auto profile = std::make_unique<TVYRStandProfile>(folder + "/" + entry);
-        if (profile->LoadINI())
-            ProfileList.push_back(std::move(profile));
+        try {
+            if (profile->LoadINI())
+                ProfileList.push_back(std::move(profile));
+        } catch (const VyrError& error) {
+            // One unreadable file (a FIFO, a huge file) must not keep the other sites closed.
+            problems << error.Message();
+        }
     }
+    return problems;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // One site: a display name and the database that holds its controllers and cardholders, stored as
 // a small INI file in the data directory's "profiles" folder.
@@ -12,7 +13,8 @@ public:
     QString ProfileFileName; // full path of the profile's INI file
     QString DBFileName;      // as stored: absolute, or relative to the data directory
 
-    // False for a file without a name: such a file is not a profile.
+    // False for a file without a name: such a file is not a profile. Throws VyrError for a file
+    // that cannot be read safely.
     bool LoadINI();
     // Throws VyrError("Unable to write to %s") when the file cannot be written.
     void SaveToINI(const QString& FileName) const;
@@ -25,5 +27,6 @@ QString ProfileFileStem(const QString& name);
 // resolved against the data directory.
 QString ResolveDatabasePath(const QString& dbFileName);
 
-// Rebuilds ProfileList from the data directory's profiles folder, sorted by file name.
-void LoadProfiles();
+// Rebuilds ProfileList from the data directory's profiles folder, sorted by file name. Files that
+// cannot be read (not a regular file, too large) are left out; the reasons are returned.
+QStringList LoadProfiles();

@@ -3,11 +3,13 @@
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profileconnection.h"
 #include "profiles/profilemanagement.h"
 #include "shared/datadir.h"
-#include "shared/ini.h"
+#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -40,7 +42,6 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     setObjectName("frmLogin");
     setWindowTitle(N_("Select profile"));
     FillWhite(this);
-    resize(408, 154);
 
     Image1 = Named(new QLabel(this), "Image1");
     Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64));
@@ -73,6 +74,8 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(buttons);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(408, 154)));
 
     connect(cboProfile, &QComboBox::activated, this, [this] { cboProfileChange(); });
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
@@ -84,7 +87,7 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
 
 void TfrmLogin::FormCreate() {
     TranslateWindow(this);
-    LastProfile = IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", QString());
+    LastProfile = Settings::LastProfile();
     FillProfiles();
 }
 
@@ -106,31 +109,71 @@ void TfrmLogin::FillProfiles() {
 }
 
 void TfrmLogin::cboProfileChange() {
-    ReleaseDBConnection();
-    const int index = cboProfile->currentIndex();
-    if (index < 0 || size_t(index) >= ProfileList.size())
+    // A change that arrives while a connection is being made (the pending events run in
+    // between) is picked up by the loop below instead of connecting in the middle of it.
+    if (FConnecting)
         return;
-    const TVYRStandProfile& profile = *ProfileList[size_t(index)];
-    QApplication::processEvents();
-    QDir::setCurrent(DataDirectory());
-    const QString database = ResolveDatabasePath(profile.DBFileName);
-    if (!MakeWritable(database))
-        MessageBoxes::ShowError(
-            this, _("The database file is read-only and changing the attributes failed!") + "\n\n" +
-                      _("Make sure the database is writeable!"));
-    DBConnection = std::make_unique<TMySQLite>();
-    DBConnection->ConnectionString = JetConnectionString(database);
-    DBConnection->Connect();
-    QApplication::processEvents();
+    FConnecting = true;
+    ConnectShownProfile();
+    FConnecting = false;
+    if (FOkPending) {
+        FOkPending = false;
+        cmdOKClick();
+    }
+}
+
+void TfrmLogin::ConnectShownProfile() {
+    for (;;) {
+        const int index = cboProfile->currentIndex();
+        if (index < 0 || size_t(index) >= ProfileList.size()) {
+            ReleaseDBConnection();
+            FConnectedFile.clear();
+            return;
+        }
+        if (ProfileList[size_t(index)]->ProfileFileName == FConnectedFile && DBConnection)
+            return;
+        ReleaseDBConnection();
+        FConnectedFile.clear();
+        QApplication::processEvents();
+        // The events may have moved the selection or reloaded the list: look again.
+        if (cboProfile->currentIndex() != index || size_t(index) >= ProfileList.size())
+            continue;
+        const TVYRStandProfile& profile = *ProfileList[size_t(index)];
+        FConnectProblem = ConnectProfileDatabase(profile, MakeWritable);
+        FConnectedFile = profile.ProfileFileName;
+        QApplication::processEvents();
+    }
 }
 
 void TfrmLogin::cmdOKClick() {
+    if (FConnecting) {
+        FOkPending = true; // answered once the connection matches the profile shown
+        return;
+    }
     const int index = cboProfile->currentIndex();
     if (index < 0 || size_t(index) >= ProfileList.size())
         return;
-    IniFile(SettingsFileName())
-        .WriteString("profiles", "lastprofile",
-                     QFileInfo(ProfileList[size_t(index)]->ProfileFileName).fileName());
+    cboProfileChange(); // connects the profile shown if anything moved it meanwhile
+    if (FConnecting || cboProfile->currentIndex() != index)
+        return;
+    const TVYRStandProfile& profile = *ProfileList[size_t(index)];
+    if (!DBConnection || !DBConnection->IsConnected()) {
+        // Said here, once, instead of a main window whose empty list looks like a new site.
+        MessageBoxes::ShowError(this,
+                                FormatText(_("The database of profile %s cannot be opened:\n\n%s"),
+                                           {profile.ProfileName, FConnectProblem}));
+        FConnectedFile.clear(); // the next OK tries again: the operator may have fixed the file
+        return;
+    }
+    try {
+        Settings::SetLastProfile(QFileInfo(profile.ProfileFileName).fileName());
+    } catch (const VyrError& error) {
+        // Not remembering the choice is no reason to keep the operator out of the site.
+        MessageBoxes::ShowWarning(
+            this,
+            error.Message() + "\n\n" +
+                _("The profile opens all the same, but it will not be preselected next time."));
+    }
     SelectedProfileIndex = index;
     accept();
 }

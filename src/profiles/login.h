@@ -9,7 +9,9 @@ class QLabel;
 class QPushButton;
 
 // The profile selection at start-up. Every profile picked is connected at once, so the main window
-// finds DBConnection on the profile chosen last.
+// finds DBConnection on the profile chosen last. Whatever order the operator's events arrive in
+// (a burst of wheel or key events runs while a connection is being made), the profile connected
+// is the profile shown, and OK accepts only a profile whose database is connected.
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
@@ -35,7 +37,13 @@ public:
 
 private:
     void FormCreate();
+    void ConnectShownProfile();
+    void Accept();
     QString LastProfile;
+    bool FConnecting = false;
+    bool FOkPending = false;
+    QString FConnectedFile; // profile file whose database DBConnection was last connected to
+    QString FConnectProblem;
 };
 
 // Makes a read-only database writable again. False when it stays read-only.

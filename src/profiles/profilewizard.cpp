@@ -1,7 +1,10 @@
 #include "profiles/profilewizard.h"
 
+#include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilecreation.h"
 #include "shared/datadir.h"
+#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -27,7 +30,6 @@ std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWiza
 TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProfileWizard");
     setWindowTitle(N_("Profile Wizard"));
-    resize(520, 360);
 
     // Header
     const TTitleBand header = NewTitleBand<QFrame>(
@@ -158,6 +160,8 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     body->addWidget(FContent, 1);
     body->addLayout(buttons);
     layout->addLayout(body, 1);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(520, 360)));
 
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdBack, &QPushButton::clicked, this, [this] { cmdBackClick(); });
@@ -251,8 +255,14 @@ static QString AskForFile(QWidget* owner, const QString& directory, const QStrin
 void TfrmProfileWizard::cmdBrowseExistingDBClick() {
     const QString chosen =
         AskForFile(this, DataDirectory() + "/data/", "Access DB (*.accdb *.mdb)");
-    if (!chosen.isEmpty())
-        txtExistingDB->setText(chosen);
+    if (chosen.isEmpty())
+        return;
+    // Said now, while another file can still be chosen, rather than by an empty site later.
+    if (const QString problem = ProfileDatabaseProblem(chosen); !problem.isEmpty()) {
+        MessageBoxes::ShowError(this, problem);
+        return;
+    }
+    txtExistingDB->setText(chosen);
 }
 
 void TfrmProfileWizard::cmdBrowseBSTFilesClick() {
@@ -279,29 +289,63 @@ void TfrmProfileWizard::txtProfileNameChange() {
 }
 
 void TfrmProfileWizard::Finish() {
-    // Refuse names that would leave a profile without a file or replace a stored profile or
-    // database: what the operator created earlier is never overwritten.
+    // Everything that can be refused is refused here, on page 4, before anything is written:
+    // what the operator created earlier is never overwritten.
     const QString name = txtProfileName->text();
-    const QString stem = ProfileFileStem(name);
-    const QString profilePath = DataDirectory() + "/profiles/" + stem + ".ini";
-    const QString target = DataDirectory() + "/data/" + stem + ".accdb";
-    if (name.isEmpty()) {
-        MessageBoxes::ShowWarning(this, _("Please enter a name for the profile."));
+    if (const QString problem = ProfileNameProblem(name); !problem.isEmpty()) {
+        MessageBoxes::ShowWarning(this, problem);
         return;
     }
-    if (QFileInfo::exists(profilePath)) {
+    const TProfilePaths paths = NewProfilePaths(name);
+    TProfileCreation creation;
+    creation.ProfileName = name;
+    switch (NameClash(name)) {
+    case TNameClash::None:
+        break;
+    case TNameClash::ProfileExists:
         MessageBoxes::ShowWarning(this,
                                   FormatText(_("A profile file of this name already exists: %s\n\n"
                                                "Please choose another name."),
-                                             {profilePath}));
+                                             {paths.ProfileFile}));
         return;
-    }
-    if (QFileInfo::exists(target)) {
+    case TNameClash::DatabaseInUse:
         MessageBoxes::ShowWarning(this,
                                   FormatText(_("A database file of this name already exists: %s\n\n"
                                                "Please choose another name."),
-                                             {target}));
+                                             {paths.DatabaseFile}));
         return;
+    case TNameClash::LeftoverDatabase:
+        // Most likely left by a Finish that did not end; it must not block the name for good.
+        if (MessageBoxes::Confirm(
+                this, FormatText(_("The database file %s exists, but no profile uses it.\n\n"
+                                   "Use this database for the new profile?"),
+                                 {paths.DatabaseFile})))
+            creation.Leftover = TLeftoverDatabase::Use;
+        else if (MessageBoxes::Confirm(
+                     this, FormatText(_("Replace %s with a new database? The old file is moved "
+                                        "to the trash."),
+                                      {paths.DatabaseFile})))
+            creation.Leftover = TLeftoverDatabase::Replace;
+        else
+            return;
+        break;
+    }
+    creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
+    if (dbExisting->isChecked())
+        creation.SourceDatabase = txtExistingDB->text();
+    if (creation.Leftover != TLeftoverDatabase::Use) {
+        if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase);
+            !problem.isEmpty()) {
+            MessageBoxes::ShowError(
+                this, FormatText(_("The database could not be created: %s"), {problem}));
+            return;
+        }
+    }
+    if (dbBSTFiles->isChecked() && LegacyImport) {
+        const QString autonoom = txtBSTDBFiles->text();
+        creation.FillDatabase = [autonoom](const QString& database) {
+            LegacyImport(autonoom, database);
+        };
     }
 
     FContent->setCurrentWidget(pnlFinish);
@@ -309,32 +353,16 @@ void TfrmProfileWizard::Finish() {
     cmdBack->setEnabled(false);
     cmdCancel->setEnabled(false);
     QApplication::processEvents();
-
-    TVYRStandProfile profile(profilePath);
-    profile.ProfileName = name;
-
-    QString source = ProgramDirectory() + "/default.accdb";
-    if (dbExisting->isChecked())
-        source = txtExistingDB->text();
-    QFile sourceFile(source);
-    if (source.isEmpty() || !sourceFile.copy(target)) {
-        // A profile that names a database which does not exist is no use to anybody: say so and
-        // let the operator fix the source instead.
-        const QString reason =
-            source.isEmpty() ? _("No database file was chosen.") : sourceFile.errorString();
-        MessageBoxes::ShowError(this,
-                                FormatText(_("The database could not be created: %s"), {reason}));
+    try {
+        CreateProfile(creation);
+    } catch (const VyrError& error) {
+        // Nothing of this Finish is left on disk: let the operator change the choice and retry.
+        MessageBoxes::ShowError(this, error.Message());
         FContent->setCurrentWidget(pnlStep4);
         cmdNext->setEnabled(true);
         cmdBack->setEnabled(true);
         cmdCancel->setEnabled(true);
         return;
     }
-    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (dbBSTFiles->isChecked() && LegacyImport)
-        LegacyImport(txtBSTDBFiles->text(), target);
-
-    profile.DBFileName = "data/" + stem + ".accdb";
-    profile.SaveToINI(profile.ProfileFileName);
     accept();
 }

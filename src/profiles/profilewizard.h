@@ -60,8 +60,10 @@ public:
     QList<QWidget*> Steps;
     int CurrentStep = 0;
 
-    // The import of the older software's files into a fresh database; empty until that import
-    // exists. Throws VyrError when it fails.
+    // The import of the older software's files into the new database. It gets the database under
+    // its temporary name, before the database gets its own name and before any profile file
+    // names it, and opens its own connection on it. Throwing VyrError abandons the profile:
+    // nothing of it is left. Empty until that import exists.
     static std::function<void(const QString& autonoomPath, const QString& databasePath)>
         LegacyImport;
     // Lets tests answer the file dialogs; returns the chosen path or an empty text.

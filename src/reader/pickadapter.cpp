@@ -1,8 +1,7 @@
 #include "reader/pickadapter.h"
 
-#include "shared/datadir.h"
-#include "shared/ini.h"
 #include "shared/publictypes.h"
+#include "shared/settings.h"
 #include "shared/windowparts.h"
 
 #include <QComboBox>
@@ -93,7 +92,6 @@ void TfrmPickAdapter::cboAdapterTypeChange() {
 }
 
 void TfrmPickAdapter::cmdOKClick() {
-    const IniFile settingsFile(SettingsFileName());
     TAppSettings chosen = AppSettings;
     chosen.DriverArc = "32";
     const int type = cboAdapterType->currentIndex();
@@ -104,9 +102,7 @@ void TfrmPickAdapter::cmdOKClick() {
     }
     // The file first: when a write throws, the program must not go on with settings that the
     // next start would not find.
-    settingsFile.WriteString("driver", "arc", chosen.DriverArc);
-    settingsFile.WriteInteger("driver", "adapter", chosen.DriverAdapter);
-    settingsFile.WriteInteger("driver", "port", chosen.DriverPort);
+    Settings::SetDriver(chosen);
     AppSettings = chosen;
     accept();
 }

@@ -1,8 +1,9 @@
 #include "shared/datadir.h"
 
+#include "shared/safefile.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 
 QString DataDirectory() {
@@ -20,10 +21,9 @@ QString SettingsFileName() {
 
 void CreateDataFolders() {
     const QString dataDir = DataDirectory();
-    const bool existed = QDir(dataDir).exists();
-    QDir().mkpath(dataDir + "/data");
-    QDir().mkpath(dataDir + "/profiles");
-    if (!existed)
-        QFile::setPermissions(dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner);
+    // A folder that exists already is someone's choice, except our own data directory: it holds
+    // cardholder names, so group and other rights on it are taken away.
+    MakeFolderPrivate(dataDir);
+    MakePrivateFolders(dataDir + "/data");
+    MakePrivateFolders(dataDir + "/profiles");
 }

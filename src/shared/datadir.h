@@ -9,6 +9,7 @@ QString DataDirectory();
 QString ProgramDirectory();
 // The settings file vyrstandalone.ini in the data directory.
 QString SettingsFileName();
-// Creates the data directory's "data" and "profiles" folders; the data directory itself is made
-// private to the user, since cardholder names are personal data.
+// Creates the data directory's "data" and "profiles" folders and every missing folder above them
+// private to the user (0700, whatever the umask), since cardholder names are personal data; an
+// existing data directory open to group or others is made private too.
 void CreateDataFolders();

@@ -1,27 +1,21 @@
 #include "shared/ini.h"
 
 #include "shared/errors.h"
+#include "shared/safefile.h"
 #include "shared/translation.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <optional>
 
 namespace {
 
-QStringList ReadLines(const QString& fileName, bool* endsWithNewline = nullptr) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    QString text = QString::fromUtf8(bytes);
+QStringList ReadLines(const QString& fileName) {
+    QString text = QString::fromUtf8(ReadSmallFile(fileName));
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
-    if (endsWithNewline)
-        *endsWithNewline = text.endsWith('\n');
     QStringList lines = text.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -106,14 +100,25 @@ bool IniFile::ValueExists(const QString& section, const QString& key) const {
 }
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value) const {
-    bool endsWithNewline = true;
-    QStringList lines = ReadLines(FFileName, &endsWithNewline);
-    const QString entry = key + "=" + value;
+    WriteStrings({{section, key, value}});
+}
 
+namespace {
+
+QString WithoutLineBreaks(const QString& value) {
+    QString flat = value;
+    flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return flat;
+}
+
+void SetEntry(QStringList& lines, const QString& section, const QString& key,
+              const QString& value) {
+    const QString entry = key + "=" + WithoutLineBreaks(value);
     qsizetype sectionStart = -1; // line index of the matching header
     qsizetype insertAt = -1;     // after the section's last non-blank line
-    bool written = false;
-    for (qsizetype i = 0; i < lines.size() && !written; ++i) {
+    for (qsizetype i = 0; i < lines.size(); ++i) {
         if (const auto name = SectionName(lines[i])) {
             if (sectionStart >= 0)
                 break; // the section ended without the key
@@ -127,32 +132,42 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
             continue;
         if (const auto name = KeyName(lines[i]); name && SameName(*name, key)) {
             lines[i] = entry;
-            written = true;
-        } else if (!lines[i].trimmed().isEmpty()) {
+            return;
+        }
+        if (!lines[i].trimmed().isEmpty())
             insertAt = i + 1;
-        }
     }
-    if (!written) {
-        if (sectionStart >= 0) {
-            lines.insert(insertAt, entry);
-        } else {
-            lines.append("[" + section + "]");
-            lines.append(entry);
-        }
+    if (sectionStart >= 0) {
+        lines.insert(insertAt, entry);
+    } else {
+        lines.append("[" + section + "]");
+        lines.append(entry);
     }
+}
 
-    QString text = lines.join("\r\n");
-    text += "\r\n";
-    const bool existed = QFileInfo::exists(FFileName);
-    QSaveFile file(FFileName);
-    // QSaveFile would happily replace a read-only file through its rename (and root may write
-    // anything): the owner-write bit is the read-only mark, honour it the way the operator meant.
-    const bool readOnly = existed && !(QFile::permissions(FFileName) & QFileDevice::WriteOwner);
-    if (readOnly || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 ||
-        !file.commit())
-        throw VyrError(FormatText(_("Unable to write to %s"), {FFileName}));
-    if (!existed)
-        QFile::setPermissions(FFileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+} // namespace
+
+void IniFile::WriteStrings(const QList<TIniEntry>& entries) const {
+    const TFileLock lock(FFileName);
+    const auto failure = [this] {
+        return VyrError(FormatText(_("Unable to write to %s"), {FFileName}));
+    };
+    // The owner-write bit is the read-only mark; a rename would replace the file regardless (and
+    // root may write anything), so it is honoured here the way the operator meant it.
+    const QFileInfo info(FFileName);
+    if (info.exists() && !(QFile::permissions(FFileName) & QFileDevice::WriteOwner))
+        throw failure();
+    QStringList lines;
+    try {
+        lines = ReadLines(FFileName);
+    } catch (const VyrError&) {
+        throw failure(); // never replace what could not be read: it is not ours to overwrite
+    }
+    for (const TIniEntry& entry : entries)
+        SetEntry(lines, entry.Section, entry.Key, entry.Value);
+    const QString text = lines.join("\r\n") + "\r\n";
+    if (!ReplaceFileAtomically(FFileName, text.toUtf8()))
+        throw failure();
 }
 
 void IniFile::WriteInteger(const QString& section, const QString& key, int value) const {

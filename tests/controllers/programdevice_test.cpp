@@ -162,6 +162,27 @@ TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
     EXPECT_EQ(dialog.ProgressBar->value(), dialog.ProgressBar->maximum());
 }
 
+// The same over the USB adapter: the test runs again under the virtual DS9490.
+TEST_F(ProgramDeviceTest, AMemoryKeyOnTheUsbAdapterGetsTheImageAndTheMarkGoes) {
+    if (!VirtualAdapter::RunsUnderVirtualUsb())
+        return;
+    VirtualAdapter adapter{VirtualAdapter::Usb{}};
+    ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    QTimer::singleShot(300, [&] {
+        ASSERT_TRUE(adapter.SetMemory(MemoryKey, OldKeyContent()));
+        ASSERT_TRUE(adapter.Put(MemoryKey));
+    });
+    QTimer::singleShot(30000, &dialog, &QDialog::reject); // a guard, never reached when it works
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+
+    EXPECT_EQ(adapter.Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+}
+
 TEST_F(ProgramDeviceOnAdapterTest, AnotherFamilyIsRefusedAndTheMarkStays) {
     SampleController();
     ASSERT_TRUE(Adapter->Put(PlainCard));

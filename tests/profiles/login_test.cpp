@@ -6,13 +6,17 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
+#include "modal.h"
 #include "testenv.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -108,7 +112,9 @@ TEST_F(LoginTest, AReadOnlyDatabaseIsMadeWritableSilently) {
     EXPECT_TRUE(DBConnection->IsConnected());
 }
 
-TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsReportedAndStillConnected) {
+// A database that stays read-only would open and then fail on every save: it is refused, and the
+// operator learns why when choosing it, not with an empty site.
+TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
     MakeProfile("a", "Alpha");
     QString asked;
     TfrmLogin::MakeWritable = [&](const QString& path) {
@@ -118,10 +124,14 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsReportedAndStillConnected) {
     LoadProfiles();
     TfrmLogin login;
     EXPECT_EQ(asked, Database("a"));
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "browsing the list shows nothing";
+    EXPECT_FALSE(DBConnection->IsConnected());
+    login.cmdOKClick();
+    EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_EQ(MessageBoxes::ShownTexts(),
-              QStringList{"The database file is read-only and changing the attributes failed!\n\n"
+              QStringList{"The database of profile Alpha cannot be opened:\n\n"
+                          "The database file is read-only and changing the attributes failed!\n\n"
                           "Make sure the database is writeable!"});
-    EXPECT_TRUE(DBConnection->IsConnected());
 }
 
 TEST_F(LoginTest, AMissingDatabaseLeavesAClosedConnectionWithItsReason) {
@@ -145,6 +155,21 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
     EXPECT_FALSE(QFile::exists(SettingsFileName()));
 }
 
+TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
+    MakeProfile("a", "Alpha");
+    LoadProfiles();
+    TfrmLogin login;
+    login.show();
+    QString opened;
+    WhenModal([&](QWidget* dialog) {
+        opened = dialog->objectName();
+        Child<QPushButton>(dialog, "cmdClose")->click();
+    });
+    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    EXPECT_EQ(opened, "frmProfileManagement");
+    EXPECT_EQ(login.cboProfile->count(), 1);
+}
+
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     MakeProfile("a", "Alpha");
     LoadProfiles();
@@ -154,6 +179,143 @@ TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     EXPECT_EQ(login.cboProfile->count(), 2);
     EXPECT_EQ(login.cboProfile->itemText(1), "Beta");
     EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+}
+
+// A burst of selection changes (wheel, key repeat on a busy machine) is delivered while the dialog
+// is still connecting the previous choice. Each case delivers its keys one at a time from inside
+// the connection being made, the moment the pending events run. Whatever the sequence, the
+// database connected must be the one of the profile shown, and OK must open exactly that profile.
+TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
+    MakeProfile("a", "Alpha");
+    MakeProfile("b", "Beta");
+    MakeProfile("c", "Gamma");
+    MakeProfile("d", "Delta");
+    const struct {
+        const char* keys; // d = down, u = up, o = OK pressed
+        int shown;
+        bool accepted;
+    } cases[] = {
+        {"dd", 2, false}, {"ddd", 3, false}, {"dddu", 2, false},
+        {"ddo", 2, true}, {"dudo", 1, true}, {"ddduuo", 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        QFile::remove(SettingsFileName()); // OK of the case before remembered its profile
+        LoadProfiles();
+        QByteArray pending(c.keys);
+        TfrmLogin* dialog = nullptr;
+        const auto deliverNext = [&] {
+            if (!dialog || pending.isEmpty())
+                return;
+            const char key = pending.front();
+            pending.remove(0, 1);
+            if (key == 'o')
+                QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            else
+                QTest::keyClick(dialog->cboProfile, key == 'd' ? Qt::Key_Down : Qt::Key_Up);
+        };
+        TfrmLogin::MakeWritable = [&](const QString&) {
+            deliverNext();
+            return true;
+        };
+        TfrmLogin login;
+        dialog = &login;
+        deliverNext(); // the first key starts a connection, inside which the next one arrives
+        EXPECT_TRUE(pending.isEmpty());
+        EXPECT_EQ(login.cboProfile->currentIndex(), c.shown);
+        ASSERT_TRUE(DBConnection);
+        EXPECT_TRUE(DBConnection->IsConnected());
+        const QString shownFile = QString(QChar('a' + c.shown)) + ".accdb";
+        EXPECT_TRUE(DBConnection->ConnectionString.contains(shownFile))
+            << DBConnection->ConnectionString.toStdString();
+        EXPECT_EQ(login.result() == QDialog::Accepted, c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(SelectedProfileIndex, c.shown);
+        }
+        TfrmLogin::MakeWritable = MakeDatabaseWritable;
+        ReleaseDBConnection();
+    }
+}
+
+// A profile whose database cannot be opened is said so once, with the connector's own reason,
+// when the operator confirms it; the dialog stays, so another profile can be chosen.
+TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
+    const struct {
+        const char* name;
+        std::function<void(const QString& path)> spoil;
+        const char* reason;
+    } cases[] = {
+        {"missing", [](const QString& path) { QFile::remove(path); }, "Could not find file"},
+        {"access",
+         [](const QString& path) {
+             QFile::remove(path);
+             WriteTextFile(path, QByteArray(4, '\0') + "Standard ACE DB" + QByteArray(200, '\0'));
+         },
+         "Microsoft Access database"},
+        {"text",
+         [](const QString& path) {
+             QFile::remove(path);
+             WriteTextFile(path, "no database at all");
+         },
+         "is not a database this program can open"},
+        {"foreign",
+         [](const QString& path) { ASSERT_EQ(::chown(QFile::encodeName(path), 65534, 65534), 0); },
+         "belongs to another user"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(DataDirectory() + "/profiles").removeRecursively();
+        QDir(DataDirectory() + "/data").removeRecursively();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        QFile::remove(SettingsFileName());
+        MessageBoxes::ClearShown();
+        MakeProfile("a", "Alpha");
+        MakeProfile("b", "Beta");
+        c.spoil(Database("a"));
+        LoadProfiles();
+        TfrmLogin login;
+        EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+        login.cmdOKClick();
+        EXPECT_NE(login.result(), QDialog::Accepted);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        const QString shown = MessageBoxes::ShownTexts().first();
+        EXPECT_TRUE(shown.startsWith("The database of profile Alpha cannot be opened:"));
+        EXPECT_TRUE(shown.contains(c.reason)) << shown.toStdString();
+        EXPECT_FALSE(QFile::exists(SettingsFileName())) << "a refused profile is not remembered";
+        // The other profile still opens.
+        Pick(login, 1);
+        login.cmdOKClick();
+        EXPECT_EQ(login.result(), QDialog::Accepted);
+        EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        ReleaseDBConnection();
+    }
+}
+
+// A settings file that cannot be written must not lock the operator out: OK says once that the
+// choice is not remembered and opens the profile anyway.
+TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
+    MakeProfile("a", "Alpha");
+    MakeProfile("b", "Beta");
+    ASSERT_TRUE(WriteTextFile(SettingsFileName(), "[profiles]\nlastprofile=a.ini\n"));
+    QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
+    LoadProfiles();
+    TfrmLogin login;
+    Pick(login, 1);
+    login.cmdOKClick();
+    EXPECT_EQ(login.result(), QDialog::Accepted);
+    EXPECT_EQ(SelectedProfileIndex, 1);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
+    EXPECT_TRUE(
+        MessageBoxes::ShownTexts().first().startsWith("Unable to write to " + SettingsFileName()));
+    EXPECT_EQ(ReadWholeFile(SettingsFileName()), QByteArray("[profiles]\nlastprofile=a.ini\n"));
+}
+
+TEST_F(LoginTest, TheWindowHasAFixedSize) {
+    LoadProfiles();
+    TfrmLogin login;
+    EXPECT_EQ(login.minimumSize(), login.maximumSize());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
+#include "shared/errors.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 
@@ -9,12 +10,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTest>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -128,7 +132,7 @@ TEST_F(WizardTest, ANameWithoutLettersOrDigitsStillMakesItsFiles) {
 
 TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
     const QString chosen = Home->Path() + "/old.mdb";
-    ASSERT_TRUE(WriteTextFile(chosen, "database bytes"));
+    ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", chosen));
     TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString& filter) {
         EXPECT_TRUE(filter.contains("*.mdb"));
         return chosen;
@@ -140,7 +144,10 @@ TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
     Next(2);
     Wizard->txtProfileName->setText("Copy");
     Next();
-    EXPECT_EQ(ReadWholeFile(Databases() + "copy.accdb"), QByteArray("database bytes"));
+    EXPECT_EQ(ReadWholeFile(Databases() + "copy.accdb"), ReadWholeFile(chosen));
+    EXPECT_EQ(QFile::permissions(Databases() + "copy.accdb") &
+                  (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+              0);
 }
 
 struct RefusedCase {
@@ -148,6 +155,7 @@ struct RefusedCase {
     QString name;
     QString existingProfile; // file in profiles/ that exists before Finish
     QString existingDatabase;
+    QString namingProfile; // another profile file that names the existing database
 };
 
 class WizardRefusalTest : public WizardTest, public ::testing::WithParamInterface<RefusedCase> {};
@@ -159,6 +167,11 @@ TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
     }
     if (!c.existingDatabase.isEmpty()) {
         ASSERT_TRUE(WriteTextFile(Databases() + c.existingDatabase, "precious"));
+    }
+    if (!c.namingProfile.isEmpty()) {
+        ASSERT_TRUE(WriteTextFile(Profiles() + c.namingProfile,
+                                  "[profile]\nname=Other\n[database]\nfilename=data\\" +
+                                      c.existingDatabase.toUtf8() + "\n"));
     }
     ToNamePage(c.name);
     Next();
@@ -173,15 +186,22 @@ TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
     if (!c.existingDatabase.isEmpty()) {
         EXPECT_EQ(ReadWholeFile(Databases() + c.existingDatabase), "precious");
     }
-    EXPECT_EQ(QDir(Profiles()).entryList(QDir::Files | QDir::Hidden).size(),
-              c.existingProfile.isEmpty() ? 0 : 1);
+    QStringList before;
+    for (const QString& file : {c.existingProfile, c.namingProfile})
+        if (!file.isEmpty())
+            before << file;
+    EXPECT_EQ(QDir(Profiles()).entryList({"*.ini"}, QDir::Files | QDir::Hidden), before);
+    EXPECT_EQ(QDir(Databases()).entryList({"*.accdb*"}, QDir::Files | QDir::Hidden),
+              c.existingDatabase.isEmpty() ? QStringList() : QStringList{c.existingDatabase});
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, WizardRefusalTest,
-                         ::testing::Values(RefusedCase{"empty name", "", "", ""},
-                                           RefusedCase{"profile exists", "Site 1", "site1.ini", ""},
-                                           RefusedCase{"database exists", "Site 1", "",
-                                                       "site1.accdb"}));
+                         ::testing::Values(RefusedCase{"empty name", "", "", "", ""},
+                                           RefusedCase{"two lines", "Site\n1", "", "", ""},
+                                           RefusedCase{"profile exists", "Site 1", "site1.ini", "",
+                                                       ""},
+                                           RefusedCase{"database of another profile", "Site 1", "",
+                                                       "site1.accdb", "other.ini"}));
 
 TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
     Next(2);
@@ -197,10 +217,6 @@ TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
 
 TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     QString importedFrom, importedInto;
-    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into) {
-        importedFrom = from;
-        importedInto = into;
-    };
     TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString& filter) {
         EXPECT_EQ(filter, "autonoom.bst (autonoom.bst)");
         return QString("/old/autonoom.bst");
@@ -210,10 +226,186 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
     Next(2);
     Wizard->txtProfileName->setText("Legacy");
+    bool profileDuringImport = true;
+    bool finalNameDuringImport = true;
+    QByteArray databaseDuringImport;
+    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into) {
+        importedFrom = from;
+        importedInto = into;
+        profileDuringImport = QFile::exists(Profiles() + "legacy.ini");
+        finalNameDuringImport = QFile::exists(Databases() + "legacy.accdb");
+        databaseDuringImport = ReadWholeFile(into);
+        ASSERT_TRUE(WriteTextFile(into, ReadWholeFile(into) + "imported"));
+    };
     Next();
     EXPECT_EQ(importedFrom, "/old/autonoom.bst");
-    EXPECT_EQ(importedInto, Databases() + "legacy.accdb");
+    // The import works on the new database before it has its name and before a profile names it.
+    EXPECT_EQ(QFileInfo(importedInto).absolutePath() + "/", Databases());
+    EXPECT_NE(importedInto, Databases() + "legacy.accdb");
+    EXPECT_FALSE(profileDuringImport);
+    EXPECT_FALSE(finalNameDuringImport);
+    EXPECT_EQ(databaseDuringImport, ReadWholeFile(ProgramDirectory() + "/default.accdb"));
     EXPECT_TRUE(QFile::exists(Profiles() + "legacy.ini"));
+    EXPECT_TRUE(ReadWholeFile(Databases() + "legacy.accdb").endsWith("imported"));
+    EXPECT_FALSE(QFile::exists(importedInto));
+}
+
+// Which files of a profile made in the data folder exist, temporaries and all (lock files aside).
+QStringList MadeFiles() {
+    QStringList files;
+    for (const QString& folder : {DataDirectory() + "/data", DataDirectory() + "/profiles"})
+        for (const QString& name :
+             QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            if (!name.endsWith(".lock"))
+                files << name;
+    return files;
+}
+
+QString MakeDatabase(const QString& path, const QStringList& statements) {
+    QFile::remove(path);
+    if (!QFile::copy(ProgramDirectory() + "/default.accdb", path))
+        return "copy failed";
+    sqlite3* handle = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &handle);
+    for (const QString& statement : statements)
+        sqlite3_exec(handle, statement.toUtf8().constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(handle);
+    return QString();
+}
+
+// A chosen file that is not a database of this program is refused when it is chosen and again at
+// Finish, with the reason, before anything is written.
+TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
+    const QString chosen = Home->Path() + "/chosen.accdb";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"Access",
+         [&] {
+             QFile::remove(chosen);
+             WriteTextFile(chosen, QByteArray(4, '\0') + "Standard Jet DB" + QByteArray(300, '\0'));
+         },
+         "is a Microsoft Access database, which this program cannot open.\n\nTo bring over the "
+         "cards of the older software, choose \"Import previous software files (*.bst)\""},
+        {"text",
+         [&] {
+             QFile::remove(chosen);
+             WriteTextFile(chosen, "just text");
+         },
+         "is not a database of this program."},
+        {"missing table", [&] { MakeDatabase(chosen, {"DROP TABLE CardZones"}); },
+         "it lacks CardZones."},
+        {"missing column",
+         [&] { MakeDatabase(chosen, {"ALTER TABLE CardHolders DROP COLUMN CardCustom4"}); },
+         "it lacks CardHolders.CardCustom4."},
+        {"folder",
+         [&] {
+             QFile::remove(chosen);
+             QDir().mkpath(chosen);
+         },
+         "is not a regular file"},
+    };
+    TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString&) {
+        return chosen;
+    };
+    Next(2);
+    Wizard->dbExisting->click();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(chosen).removeRecursively();
+        c.make();
+        MessageBoxes::ClearShown();
+        QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
+        ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
+        EXPECT_TRUE(MessageBoxes::ShownTexts().first().contains(c.reason))
+            << MessageBoxes::ShownTexts().first().toStdString();
+        EXPECT_EQ(Wizard->txtExistingDB->text(), "");
+        // Finish checks again: the file may have changed since it was chosen.
+        Wizard->txtExistingDB->setText(chosen);
+        Next(2);
+        Wizard->txtProfileName->setText("Chosen");
+        MessageBoxes::ClearShown();
+        Next();
+        ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
+        EXPECT_TRUE(MessageBoxes::ShownTexts().first().contains(c.reason));
+        EXPECT_EQ(Wizard->CurrentStep, 4);
+        EXPECT_NE(Wizard->result(), QDialog::Accepted);
+        EXPECT_EQ(MadeFiles(), QStringList());
+        Wizard->txtExistingDB->clear();
+        Back();
+        Back();
+    }
+}
+
+// A database that no profile names, left by a Finish that did not end, is offered for use or
+// replacement instead of blocking its name for good.
+TEST_F(WizardTest, ALeftoverDatabaseIsOfferedForUseOrReplacement) {
+    const struct {
+        const char* what;
+        QList<bool> answers;
+        bool accepted;
+        bool keepsLeftover; // the profile's database is the leftover itself
+    } cases[] = {
+        {"use it", {true}, true, true},
+        {"replace it", {false, true}, true, false},
+        {"neither", {false, false}, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Profiles()).removeRecursively();
+        QDir().mkpath(Profiles());
+        ASSERT_EQ(MakeDatabase(Databases() + "site1.accdb",
+                               {"INSERT INTO Controllers (ConName) VALUES ('kept')"}),
+                  QString());
+        const QByteArray leftover = ReadWholeFile(Databases() + "site1.accdb");
+        Wizard = std::make_unique<TfrmProfileWizard>();
+        Wizard->show();
+        MessageBoxes::ClearShown();
+        for (const bool answer : c.answers)
+            MessageBoxes::SetNextAnswer(answer);
+        ToNamePage("Site 1");
+        Next();
+        EXPECT_EQ(MessageBoxes::ShownMessages().size(), c.answers.size());
+        EXPECT_EQ(Wizard->result() == QDialog::Accepted, c.accepted);
+        EXPECT_EQ(QFile::exists(Profiles() + "site1.ini"), c.accepted);
+        if (c.keepsLeftover) {
+            EXPECT_EQ(ReadWholeFile(Databases() + "site1.accdb"), leftover);
+        } else {
+            EXPECT_EQ(ReadWholeFile(Databases() + "site1.accdb"),
+                      ReadWholeFile(ProgramDirectory() + "/default.accdb"));
+            EXPECT_EQ(QDir(Home->Path() + "/data/Trash/files").entryList(QDir::Files).size(), 1)
+                << "the replaced database can be restored from the trash";
+        }
+    }
+}
+
+// An import that fails leaves nothing of the profile behind: no database, no temporary, no
+// profile file; the wizard is back on its last page.
+TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
+    TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString&) {
+        return QString("/old/autonoom.bst");
+    };
+    TfrmProfileWizard::LegacyImport = [](const QString&, const QString& into) {
+        WriteTextFile(into, "half imported");
+        throw VyrError("Error reading /old/autonoom.bst");
+    };
+    Next(2);
+    Wizard->dbBSTFiles->click();
+    QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+    Next(2);
+    Wizard->txtProfileName->setText("Legacy");
+    Next();
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Error reading /old/autonoom.bst"});
+    EXPECT_EQ(MadeFiles(), QStringList());
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+    EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+}
+
+TEST_F(WizardTest, TheWindowHasAFixedSize) {
+    EXPECT_EQ(Wizard->minimumSize(), Wizard->maximumSize());
 }
 
 } // namespace

@@ -3,7 +3,14 @@
 
 #include "testenv.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -83,6 +90,114 @@ TEST_F(IniTest, AWriteIntoAMissingFolderFails) {
 TEST_F(IniTest, ANewFileIsPrivateToTheUser) {
     IniFile(Path()).WriteString("profile", "name", "Site");
     EXPECT_EQ(QFile::permissions(Path()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
+TEST_F(IniTest, SeveralKeysGoInOneReplacementAndKeepTheRest) {
+    ASSERT_TRUE(WriteTextFile(Path(), "; mine\r\n[profile]\r\nname=Old\r\n[database]\r\n"
+                                      "filename=data/old.accdb\r\nextra=1\r\n"));
+    IniFile(Path()).WriteStrings(
+        {{"profile", "name", "New"}, {"database", "filename", "data/new.accdb"}});
+    EXPECT_EQ(ReadWholeFile(Path()), QByteArray("; mine\r\n[profile]\r\nname=New\r\n[database]\r\n"
+                                                "filename=data/new.accdb\r\nextra=1\r\n"));
+    // Nothing is left behind next to the file but its lock.
+    const QStringList entries = QDir(Home->Path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(entries, QStringList({"test.ini", "test.ini.lock"}));
+}
+
+TEST_F(IniTest, AFailedMultiKeyWriteChangesNoKey) {
+    ASSERT_TRUE(WriteTextFile(Path(), "[driver]\nadapter=5\nport=1\n"));
+    QFile::setPermissions(Path(), QFileDevice::ReadOwner);
+    EXPECT_THROW(
+        IniFile(Path()).WriteStrings({{"driver", "adapter", "6"}, {"driver", "port", "0"}}),
+        VyrError);
+    EXPECT_EQ(ReadWholeFile(Path()), QByteArray("[driver]\nadapter=5\nport=1\n"));
+}
+
+// A pasted two-line value must stay one value on one line, whatever kind of line break it has.
+TEST_F(IniTest, LineBreaksInAValueNeverBecomeLines) {
+    const struct {
+        const char* value;
+        const char* stored;
+    } cases[] = {
+        {"Site\nB", "Site B"}, {"Site\r\nB", "Site B"},
+        {"Site\rB", "Site B"}, {"a\n[other]\nname=evil", "a [other] name=evil"},
+        {"\n", " "},           {"no break", "no break"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        QFile::remove(Path());
+        const IniFile ini(Path());
+        ini.WriteString("profile", "name", QString::fromUtf8(c.value));
+        EXPECT_EQ(ini.ReadString("profile", "name", "-"), QString::fromUtf8(c.stored).trimmed());
+        EXPECT_FALSE(ini.ValueExists("other", "name"));
+        EXPECT_EQ(ReadWholeFile(Path()).count('\n'), 2) << "one header and one key line";
+    }
+}
+
+// What lies in place of a settings or profile file is not always a file: a read must neither hang
+// nor swallow a device, and a write must not replace what it could not read.
+TEST_F(IniTest, OnlySmallRegularFilesAreRead) {
+    const QString fifo = Home->Path() + "/fifo.ini";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = Home->Path() + "/zero.ini";
+    ASSERT_TRUE(QFile::link("/dev/zero", zero));
+    const QString big = Home->Path() + "/big.ini";
+    ASSERT_TRUE(WriteTextFile(big, "[s]\nk=v\n" + QByteArray(2 * 1024 * 1024, ';')));
+    const QString folder = Home->Path() + "/folder.ini";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const struct {
+        QString path;
+        const char* reason;
+    } cases[] = {
+        {fifo, "is not a regular file"},
+        {zero, "is not a regular file"},
+        {folder, "is not a regular file"},
+        {big, "is too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const IniFile ini(c.path);
+        try {
+            ini.ReadString("s", "k", "");
+            ADD_FAILURE() << "the read must be refused";
+        } catch (const VyrError& error) {
+            EXPECT_TRUE(error.Message().contains(c.path));
+            EXPECT_TRUE(error.Message().contains(c.reason)) << error.Message().toStdString();
+        }
+        EXPECT_THROW(ini.WriteString("s", "k", "x"), VyrError);
+    }
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile()) << "the FIFO stays";
+    EXPECT_EQ(QFileInfo(big).size(), 2 * 1024 * 1024 + 8) << "the big file is not replaced";
+}
+
+// Two running copies writing the same file: every write must survive, none undone by the other's
+// read-modify-write. Each writer adds keys of its own; a lost update loses a key for good.
+TEST_F(IniTest, ConcurrentWritersLoseNoWrite) {
+    constexpr int Writes = 100;
+    const auto writer = [this](const QString& prefix) {
+        const IniFile ini(Path());
+        for (int i = 0; i < Writes; ++i)
+            ini.WriteInteger("keys", prefix + QString::number(i), i);
+    };
+    std::thread first(writer, QStringLiteral("first"));
+    std::thread second(writer, QStringLiteral("second"));
+    first.join();
+    second.join();
+    const IniFile ini(Path());
+    int missing = 0;
+    for (int i = 0; i < Writes; ++i)
+        for (const QString& prefix : {QStringLiteral("first"), QStringLiteral("second")})
+            missing += ini.ValueExists("keys", prefix + QString::number(i)) ? 0 : 1;
+    EXPECT_EQ(missing, 0);
+}
+
+TEST_F(IniTest, AReplacementKeepsTheFileMode) {
+    ASSERT_TRUE(WriteTextFile(Path(), "[a]\nb=c\n"));
+    QFile::setPermissions(Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ReadGroup);
+    IniFile(Path()).WriteString("a", "b", "d");
+    EXPECT_EQ(QFile::permissions(Path()) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+              QFileDevice::ReadGroup);
 }
 
 } // namespace

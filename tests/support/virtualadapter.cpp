@@ -10,13 +10,11 @@
 #include <QFileInfo>
 #include <QThread>
 
-namespace {
-QString Simulator() {
+QString VirtualAdapter::Simulator() {
     return ProgramDirectory() + "/ibutton-sim";
 }
-} // namespace
 
-VirtualAdapter::VirtualAdapter() {
+VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
     if (!QFileInfo(Simulator()).isExecutable()) {
         FProblem = "no simulator at " + Simulator();
         return;
@@ -59,6 +57,19 @@ VirtualAdapter::VirtualAdapter() {
     FReady = true;
 }
 
+VirtualAdapter::VirtualAdapter(Usb) {
+    const QStringList folders = qEnvironmentVariable("IBUTTON_SIM_USB_STATE").split(':');
+    if (folders.first().isEmpty()) {
+        FProblem = "not running under ibutton-sim serve-usb";
+        return;
+    }
+    FStateDir = folders.first();
+    AppSettings = TAppSettings();
+    AppSettings.DriverAdapter = 6;
+    AppSettings.DriverPort = 1;
+    FReady = true;
+}
+
 VirtualAdapter::~VirtualAdapter() {
     if (FServer.state() != QProcess::NotRunning) {
         FServer.terminate();
@@ -74,7 +85,7 @@ QString VirtualAdapter::Link() const {
 }
 
 QString VirtualAdapter::StateDir() const {
-    return FFolder.path() + "/state";
+    return FStateDir;
 }
 
 bool VirtualAdapter::RunTool(const QStringList& arguments, QByteArray* output) const {

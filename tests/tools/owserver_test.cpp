@@ -1,5 +1,6 @@
-// owserver is an independent DS2480B client: what it reads through the virtual adapter must agree
-// with the state folder, and what it writes must land there.
+// owserver is an independent DS2480B and DS9490 client: what it reads through a virtual adapter
+// must agree with the state folder, and what it writes must land there. Over USB it runs under the
+// simulator (`serve-usb`) and finds the adapter through libusb (`-u`).
 #include "simprocess.h"
 #include "statefolder.h"
 
@@ -56,7 +57,9 @@ std::string hex(std::span<const uint8_t> bytes) {
 const Rom memoryKey = *onewire::romFromHex("06112233445566C6");
 const Rom card = *onewire::romFromHex("01A1B2C3D4E5F68F");
 
-class OwserverTest : public ::testing::Test {
+enum class Adapter { Serial, Usb };
+
+class OwserverTest : public ::testing::TestWithParam<Adapter> {
 protected:
     void SetUp() override {
         if (!onPath("owserver") || !onPath("owdir") || !onPath("owread") || !onPath("owwrite"))
@@ -68,16 +71,24 @@ protected:
             memory[i] = static_cast<uint8_t>(i * 13 + 5);
         folder.writeMemory(memoryKey, 0, memory);
 
-        simulator = std::make_unique<SimulatorProcess>(folder_.path() / "tty", state);
         server = "127.0.0.1:" + std::to_string(freeLoopbackPort());
-        owserver = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"owserver", "--foreground", "-d", simulator->link().string(),
-                                     "-p", server},
-            folder_.path() / "owserver.log");
+        if (GetParam() == Adapter::Serial) {
+            simulator = std::make_unique<SimulatorProcess>(folder_.path() / "tty", state);
+            owserver = std::make_unique<ChildProcess>(
+                std::vector<std::string>{"owserver", "--foreground", "-d",
+                                         simulator->link().string(), "-p", server},
+                folder_.path() / "owserver.log");
+        } else {
+            owserver = std::make_unique<ChildProcess>(
+                std::vector<std::string>{simulatorExecutable().string(), "serve-usb", "--state",
+                                         state.string(), "--", "owserver", "--foreground", "-u",
+                                         "-p", server},
+                folder_.path() / "owserver.log");
+        }
         // owserver answers once it has set up the adapter.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (ow({"owdir", "-s", server, "/"}).exitStatus != 0) {
-            ASSERT_TRUE(owserver->running()) << "owserver stopped";
+            ASSERT_TRUE(owserver->running()) << "owserver stopped: " << owserverLog();
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "owserver did not answer";
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -91,6 +102,13 @@ protected:
     }
 
     ProgramRun ow(std::vector<std::string> arguments) { return runProgram(arguments); }
+
+    std::string owserverLog() const {
+        std::ifstream file(folder_.path() / "owserver.log");
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
 
     std::set<std::string> devicesListed(const std::string& directory) {
         auto listing = ow({"owdir", "-s", server, directory});
@@ -114,14 +132,14 @@ protected:
     std::string server;
 };
 
-TEST_F(OwserverTest, ListsTheDevicesOnTheBus) {
+TEST_P(OwserverTest, ListsTheDevicesOnTheBus) {
     EXPECT_EQ(devicesListed("/"), (std::set<std::string>{owfsName(memoryKey), owfsName(card)}));
 
     StateFolder(state, std::cerr).remove(card);
     EXPECT_EQ(devicesListed("/uncached/"), std::set<std::string>{owfsName(memoryKey)});
 }
 
-TEST_F(OwserverTest, ReadsAndWritesDs1993Memory) {
+TEST_P(OwserverTest, ReadsAndWritesDs1993Memory) {
     auto path = "/" + owfsName(memoryKey) + "/memory";
     auto read = ow({"owread", "--hex", "-s", server, path});
     ASSERT_EQ(read.exitStatus, 0) << read.errors;
@@ -134,5 +152,10 @@ TEST_F(OwserverTest, ReadsAndWritesDs1993Memory) {
     ASSERT_EQ(write.exitStatus, 0) << write.errors;
     EXPECT_EQ(StateFolder(state, std::cerr).readMemory(memoryKey), written);
 }
+
+INSTANTIATE_TEST_SUITE_P(Adapters, OwserverTest, ::testing::Values(Adapter::Serial, Adapter::Usb),
+                         [](const auto& info) {
+                             return info.param == Adapter::Serial ? "Serial" : "Usb";
+                         });
 
 } // namespace

@@ -1,7 +1,9 @@
-// ibutton-sim: a DS2480B serial 1-Wire adapter with virtual iButtons, on a pseudo-terminal.
+// ibutton-sim: 1-Wire adapters with virtual iButtons: a DS2480B serial adapter on a
+// pseudo-terminal, or DS9490 USB adapters for one program run under umockdev.
 #include "bus.h"
 #include "ptyserver.h"
 #include "statefolder.h"
+#include "usbserver.h"
 
 #include <cstdio>
 #include <iostream>
@@ -11,7 +13,8 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: ibutton-sim serve --tty PATH --state DIR [--trace]\n"
+    "usage: ibutton-sim serve --tty PATH --state DIR [--trace] [--refuse-fast-rates]\n"
+    "       ibutton-sim serve-usb --state DIR [--state DIR2 ...] [--trace] -- COMMAND ARGS...\n"
     "       ibutton-sim --state DIR put ROM       put a device on the bus (14 digits: CRC added)\n"
     "       ibutton-sim --state DIR remove ROM    take it off\n"
     "       ibutton-sim --state DIR list          the ROMs on the bus\n"
@@ -19,7 +22,11 @@ constexpr const char* usage =
     "       ibutton-sim crc ROM                   14 or 16 digits: the ROM with its CRC\n"
     "ROM: 16 hexadecimal digits in bus order, family code first, CRC last.\n"
     "serve: runs until SIGTERM/SIGINT; SIGUSR1 prints the traffic counters, which are also\n"
-    "written to DIR/stats after every exchange.\n";
+    "written to DIR/stats after every exchange. --refuse-fast-rates: the adapter acknowledges\n"
+    "a change of its host link rate but stays at 9600 baud.\n"
+    "serve-usb: runs COMMAND with one virtual DS9490 per state folder (port 1 = the first) and\n"
+    "ends with it, with its exit status. DIR/stats counts the USB transfers; creating the file\n"
+    "DIR/unplugged pulls that adapter out.\n";
 
 int usageError() {
     std::cerr << usage;
@@ -51,15 +58,27 @@ void dump(const ibsim::Ds1993Memory& memory) {
 
 int main(int argc, char** argv) {
     std::string state;
+    std::vector<std::filesystem::path> states;
     std::string tty;
     bool trace = false;
+    bool refuseFastRates = false;
     std::vector<std::string> words;
+    std::vector<std::string> command; // what follows "--"
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        if ((argument == "--state" || argument == "--tty") && i + 1 < argc) {
-            (argument == "--state" ? state : tty) = argv[++i];
+        if (argument == "--") {
+            command.assign(argv + i + 1, argv + argc);
+            break;
+        }
+        if (argument == "--state" && i + 1 < argc) {
+            state = argv[++i];
+            states.emplace_back(state);
+        } else if (argument == "--tty" && i + 1 < argc) {
+            tty = argv[++i];
         } else if (argument == "--trace") {
             trace = true;
+        } else if (argument == "--refuse-fast-rates") {
+            refuseFastRates = true;
         } else if (argument == "--help" || argument == "-h") {
             std::cout << usage;
             return 0;
@@ -81,6 +100,12 @@ int main(int argc, char** argv) {
         }
         if (state.empty())
             return usageError();
+        if (action == "serve-usb") {
+            if (command.empty())
+                return usageError();
+            ibsim::UsbServer server(states, trace);
+            return server.run(command);
+        }
         ibsim::StateFolder folder(state, std::cerr);
 
         if (action == "serve") {
@@ -89,7 +114,7 @@ int main(int argc, char** argv) {
             std::filesystem::create_directories(state);
             ibsim::StateFolderSource source(folder);
             ibsim::OneWireBus bus(source);
-            ibsim::PtyServer server(tty, bus, folder.directory() / "stats", trace);
+            ibsim::PtyServer server(tty, bus, folder.directory() / "stats", trace, refuseFastRates);
             return server.run();
         }
         if (action == "put" || action == "remove" || action == "dump") {

@@ -58,9 +58,10 @@ private:
 
 class SimulatorProcess {
 public:
-    // Starts `ibutton-sim serve` and waits (at most a few seconds) until the link exists.
-    // Throws std::runtime_error when it does not come up.
-    SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder);
+    // Starts `ibutton-sim serve` (with any further options) and waits, at most a few seconds,
+    // until the link exists. Throws std::runtime_error when it does not come up.
+    SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder,
+                     const std::vector<std::string>& options = {});
 
     const std::filesystem::path& link() const { return link_; }
     const std::filesystem::path& stateFolder() const { return state_; }

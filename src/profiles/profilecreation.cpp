@@ -1,0 +1,160 @@
+#include "profiles/profilecreation.h"
+
+#include "db/databasecheck.h"
+#include "profiles/VYRStandProfile.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+#include "shared/ini.h"
+#include "shared/safefile.h"
+#include "shared/translation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+
+namespace {
+
+bool SamePath(const QString& a, const QString& b) {
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+           QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+// Whether any profile file in the folder names this database. Files that cannot be read are
+// treated as naming it: when in doubt, a database is somebody's.
+bool SomeProfileNames(const QString& database) {
+    const QString folder = DataDirectory() + "/profiles";
+    const QStringList entries =
+        QDir(folder).entryList({"*.ini"}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& entry : entries) {
+        TVYRStandProfile profile(folder + "/" + entry);
+        try {
+            if (profile.LoadINI() && SamePath(ResolveDatabasePath(profile.DBFileName), database))
+                return true;
+        } catch (const VyrError&) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Temporary databases of this stem left by a Finish that was killed. Only called while holding
+// the stem's lock, so none of them belongs to a creation still running.
+void RemoveAbandonedTemporaries(const QString& database) {
+    const QFileInfo info(database);
+    const QStringList leftovers =
+        QDir(info.absolutePath())
+            .entryList({"." + info.fileName() + ".*.new", "." + info.fileName() + ".*.new-journal"},
+                       QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : leftovers)
+        QFile::remove(info.absolutePath() + "/" + name);
+}
+
+QString TemporaryNameFor(const QString& database) {
+    const QFileInfo info(database);
+    return info.absolutePath() + "/." + info.fileName() + "." +
+           QString::number(QRandomGenerator::global()->generate64(), 36) + ".new";
+}
+
+void WriteProfileFile(const TProfilePaths& paths, const QString& name) {
+    // The file must not exist yet; a profile made meanwhile by another copy is never replaced.
+    if (QFileInfo::exists(paths.ProfileFile) || QFileInfo(paths.ProfileFile).isSymLink())
+        throw VyrError(FormatText(_("A profile file of this name already exists: %s\n\n"
+                                    "Please choose another name."),
+                                  {paths.ProfileFile}));
+    TVYRStandProfile profile(paths.ProfileFile);
+    profile.ProfileName = name;
+    profile.DBFileName = paths.StoredDatabaseName;
+    profile.SaveToINI(paths.ProfileFile);
+}
+
+} // namespace
+
+TProfilePaths NewProfilePaths(const QString& name) {
+    const QString stem = ProfileFileStem(name);
+    return {DataDirectory() + "/profiles/" + stem + ".ini",
+            DataDirectory() + "/data/" + stem + ".accdb", "data/" + stem + ".accdb"};
+}
+
+QString ProfileNameProblem(const QString& name) {
+    if (name.isEmpty())
+        return _("Please enter a name for the profile.");
+    if (name.contains('\n') || name.contains('\r'))
+        return _("A profile name is one line: please remove the line break from the name.");
+    return QString();
+}
+
+TNameClash NameClash(const QString& name) {
+    const TProfilePaths paths = NewProfilePaths(name);
+    if (QFileInfo::exists(paths.ProfileFile) || QFileInfo(paths.ProfileFile).isSymLink())
+        return TNameClash::ProfileExists;
+    if (!QFileInfo::exists(paths.DatabaseFile) && !QFileInfo(paths.DatabaseFile).isSymLink())
+        return TNameClash::None;
+    return SomeProfileNames(paths.DatabaseFile) ? TNameClash::DatabaseInUse
+                                                : TNameClash::LeftoverDatabase;
+}
+
+TProfilePaths CreateProfile(const TProfileCreation& creation) {
+    if (const QString problem = ProfileNameProblem(creation.ProfileName); !problem.isEmpty())
+        throw VyrError(problem);
+    const TProfilePaths paths = NewProfilePaths(creation.ProfileName);
+    CreateDataFolders();
+    // Two wizards making the same name wait for each other here.
+    const TFileLock lock(paths.DatabaseFile);
+    RemoveAbandonedTemporaries(paths.DatabaseFile);
+
+    const TNameClash clash = NameClash(creation.ProfileName);
+    if (clash == TNameClash::ProfileExists)
+        throw VyrError(FormatText(_("A profile file of this name already exists: %s\n\n"
+                                    "Please choose another name."),
+                                  {paths.ProfileFile}));
+    if (clash == TNameClash::DatabaseInUse ||
+        (clash == TNameClash::LeftoverDatabase && creation.Leftover == TLeftoverDatabase::Refuse))
+        throw VyrError(FormatText(_("A database file of this name already exists: %s\n\n"
+                                    "Please choose another name."),
+                                  {paths.DatabaseFile}));
+
+    if (clash == TNameClash::LeftoverDatabase && creation.Leftover == TLeftoverDatabase::Use) {
+        QString problem = ProfileDatabaseProblem(paths.DatabaseFile);
+        if (problem.isEmpty())
+            problem = DatabaseFileProblem(paths.DatabaseFile);
+        if (!problem.isEmpty())
+            throw VyrError(problem);
+        WriteProfileFile(paths, creation.ProfileName);
+        return paths;
+    }
+
+    if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase); !problem.isEmpty())
+        throw VyrError(FormatText(_("The database could not be created: %s"), {problem}));
+
+    const QString temporary = TemporaryNameFor(paths.DatabaseFile);
+    QString copyError;
+    if (!CopyFileDurably(creation.SourceDatabase, temporary, &copyError))
+        throw VyrError(FormatText(_("The database could not be created: %s"), {copyError}));
+    try {
+        if (creation.FillDatabase)
+            creation.FillDatabase(temporary);
+        if (clash == TNameClash::LeftoverDatabase && QFileInfo::exists(paths.DatabaseFile) &&
+            !QFile::moveToTrash(paths.DatabaseFile))
+            throw VyrError(FormatText(
+                _("The database could not be created: %s"),
+                {FormatText(_("%s could not be moved to the trash."), {paths.DatabaseFile})}));
+        if (!RenameWithoutReplacing(temporary, paths.DatabaseFile))
+            throw VyrError(FormatText(_("A database file of this name already exists: %s\n\n"
+                                        "Please choose another name."),
+                                      {paths.DatabaseFile}));
+    } catch (...) {
+        QFile::remove(temporary);
+        throw;
+    }
+    try {
+        WriteProfileFile(paths, creation.ProfileName);
+    } catch (...) {
+        QFile::remove(paths.DatabaseFile);
+        SyncFolderOf(paths.DatabaseFile);
+        throw;
+    }
+    return paths;
+}

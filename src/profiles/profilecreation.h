@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Making a new profile: its database in the data folder and the profile file that names it.
+// Either both exist afterwards, complete, or neither does: a crash or an error at any moment
+// leaves no profile file that names a missing or half-made database.
+
+// Where a profile of this name lives.
+struct TProfilePaths {
+    QString ProfileFile;        // full path of the profile file
+    QString DatabaseFile;       // full path of its database
+    QString StoredDatabaseName; // as written into the profile file, relative to the data directory
+};
+TProfilePaths NewProfilePaths(const QString& name);
+
+// Why a text cannot be a profile name (empty, or with a line break), or an empty text.
+QString ProfileNameProblem(const QString& name);
+
+// What stands in the way of a new profile of this name.
+enum class TNameClash {
+    None,
+    ProfileExists,    // a profile file of this stem: never replaced
+    DatabaseInUse,    // a database of this stem that a profile names: never replaced
+    LeftoverDatabase, // a database of this stem that no profile names (an earlier crash)
+};
+TNameClash NameClash(const QString& name);
+
+// What to do with a leftover database of the new profile's name.
+enum class TLeftoverDatabase { Refuse, Use, Replace };
+
+struct TProfileCreation {
+    QString ProfileName;
+    // The database copied for the new profile: the template or one the operator chose. Checked
+    // before anything is written.
+    QString SourceDatabase;
+    // Runs against the new database while it still has its temporary name, before it gets its
+    // own name and before any profile file names it. Whatever it opens it opens itself, on the
+    // path it is given. Throwing VyrError abandons the creation: nothing made stays behind.
+    std::function<void(const QString& temporaryDatabase)> FillDatabase;
+    TLeftoverDatabase Leftover = TLeftoverDatabase::Refuse;
+};
+
+// Makes the profile. Throws VyrError with the reason; nothing this call made is then left.
+// A replaced leftover database goes to the trash, not away.
+TProfilePaths CreateProfile(const TProfileCreation& creation);

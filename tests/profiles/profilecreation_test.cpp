@@ -1,0 +1,93 @@
+#include "profiles/VYRStandProfile.h"
+#include "profiles/profilecreation.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+class ProfileCreationTest : public HomeTest {
+protected:
+    QString Template() const { return ProgramDirectory() + "/default.accdb"; }
+    QString Data() const { return DataDirectory() + "/data/"; }
+    QString Profiles() const { return DataDirectory() + "/profiles/"; }
+    QStringList DataFiles() const {
+        QStringList files;
+        for (const QString& name : QDir(Data()).entryList(QDir::Files | QDir::Hidden))
+            if (!name.endsWith(".lock"))
+                files << name;
+        return files;
+    }
+};
+
+TEST_F(ProfileCreationTest, MakesTheDatabaseThenTheProfileThatNamesIt) {
+    const TProfilePaths paths = CreateProfile({"Hal 2", Template(), nullptr, {}});
+    EXPECT_EQ(paths.ProfileFile, Profiles() + "hal2.ini");
+    EXPECT_EQ(paths.DatabaseFile, Data() + "hal2.accdb");
+    TVYRStandProfile profile(paths.ProfileFile);
+    ASSERT_TRUE(profile.LoadINI());
+    EXPECT_EQ(profile.ProfileName, "Hal 2");
+    EXPECT_EQ(ResolveDatabasePath(profile.DBFileName), paths.DatabaseFile);
+    EXPECT_EQ(ReadWholeFile(paths.DatabaseFile), ReadWholeFile(Template()));
+    EXPECT_EQ(DataFiles(), QStringList{"hal2.accdb"}) << "no temporary stays";
+}
+
+// Whatever fails after the database was copied, nothing this creation made stays: not the
+// temporary, not the database under its name, and a profile file made meanwhile by another copy
+// of the program is left as that copy wrote it.
+TEST_F(ProfileCreationTest, AFailureLeavesNothingThisCreationMade) {
+    const struct {
+        const char* what;
+        std::function<void(const QString& temporary)> fill;
+        const char* message;
+    } cases[] = {
+        {"the import fails", [](const QString&) { throw VyrError("Error reading autonoom.bst"); },
+         "Error reading autonoom.bst"},
+        {"another copy made the profile meanwhile",
+         [this](const QString&) {
+             WriteTextFile(Profiles() + "site.ini", "[profile]\nname=Theirs\n");
+         },
+         "A profile file of this name already exists"},
+        {"another copy made the database meanwhile",
+         [this](const QString&) { WriteTextFile(Data() + "site.accdb", "theirs"); },
+         "A database file of this name already exists"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(DataDirectory()).removeRecursively();
+        try {
+            CreateProfile({"Site", Template(), c.fill, {}});
+            ADD_FAILURE() << "the creation must fail";
+        } catch (const VyrError& error) {
+            EXPECT_TRUE(error.Message().contains(c.message)) << error.Message().toStdString();
+        }
+        const QByteArray theirs = ReadWholeFile(Data() + "site.accdb");
+        EXPECT_TRUE(theirs.isEmpty() || theirs == "theirs");
+        EXPECT_EQ(DataFiles(), theirs.isEmpty() ? QStringList() : QStringList{"site.accdb"});
+        const QByteArray profile = ReadWholeFile(Profiles() + "site.ini");
+        EXPECT_TRUE(profile.isEmpty() || profile == "[profile]\nname=Theirs\n");
+    }
+}
+
+TEST_F(ProfileCreationTest, TemporariesOfAnInterruptedCreationAreCleared) {
+    ASSERT_TRUE(WriteTextFile(Data() + ".site.accdb.abc.new", "half"));
+    ASSERT_TRUE(WriteTextFile(Data() + ".site.accdb.abc.new-journal", "journal"));
+    ASSERT_TRUE(WriteTextFile(Data() + ".other.accdb.abc.new", "not ours to clear"));
+    CreateProfile({"Site", Template(), nullptr, {}});
+    EXPECT_EQ(DataFiles(), QStringList({".other.accdb.abc.new", "site.accdb"}));
+}
+
+TEST_F(ProfileCreationTest, ALineBreakIsNoPartOfAName) {
+    for (const QString& name : {QString("Site\n2"), QString("Site\r2"), QString("\r\n")}) {
+        EXPECT_FALSE(ProfileNameProblem(name).isEmpty());
+        EXPECT_THROW(CreateProfile({name, Template(), nullptr, {}}), VyrError);
+    }
+    EXPECT_TRUE(ProfileNameProblem("Site 2").isEmpty());
+    EXPECT_EQ(DataFiles(), QStringList());
+}
+
+} // namespace
