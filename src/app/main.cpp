@@ -4,6 +4,7 @@
 #include "app/MyLogger.h"
 #include "app/options.h"
 #include "db/MyDBConnector.h"
+#include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
@@ -110,8 +111,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
-    connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
-    connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
+    connect(mnuLanguageEnglish, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
+    connect(mnuLanguageDutch, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageDutchClick(); }); });
     connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
     connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
 }
@@ -136,13 +139,14 @@ bool TfrmMain::FormCreate() {
     ReaderName = Settings::Reader();
     AppSettings = Settings::Driver();
 
-    // Both messages stay English: they are shown before the language is applied.
-    if (ReaderName != "MaximReader")
-        MessageBoxes::ShowError(this, "Invalid reader selected");
-    if (!TestAdapter(this))
-        MessageBoxes::ShowInformation(this, "Adapter not loaded");
-
+    // The settings' language comes first, so the reader boxes below speak it, title and button
+    // included, instead of whatever language the desktop or an earlier window left behind.
     ApplyLanguage(true);
+
+    if (ReaderName != "MaximReader")
+        MessageBoxes::ShowError(this, _("Invalid reader selected"));
+    if (!TestAdapter(this))
+        MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
 
     if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));
@@ -164,8 +168,24 @@ bool TfrmMain::FormCreate() {
     FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
     FStarted = true;
     RefreshTitles();
+    AddCardIndexes();
     ReloadControllers();
     return true;
+}
+
+void TfrmMain::AddCardIndexes() {
+    if (!DBConnection || !DBConnection->IsConnected())
+        return;
+    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
+    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
+    // the database works as it did.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    if (!upgrade.DuplicateCardNumbers.isEmpty())
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
+                               "the extra cardholders in the cardholder list, then open the "
+                               "profile again."),
+                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {
@@ -237,8 +257,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void TfrmMain::ReloadControllers() {
-    LoadControllers();
+void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
+    LoadControllers(alsoMarked);
     ShowControllers();
     CountCards();
 }

@@ -347,3 +347,34 @@ TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhenItIsBack) {
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    Tick(dialog);
+    EXPECT_TRUE(Waiting(dialog));
+
+    ASSERT_TRUE(Adapter->Stall(true));
+    Tick(dialog); // the search times out: the session is broken
+    Tick(dialog); // a new session finds no adapter either
+    ASSERT_TRUE(Adapter->Stall(false));
+    EXPECT_TRUE(Waiting(dialog));
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"The adapter stopped answering. Cards are read again as soon as it "
+                          "answers."});
+
+    LayOldKey();
+    for (int tick = 0; tick < 40 && Waiting(dialog); ++tick)
+        Tick(dialog);
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              (QStringList{"The adapter stopped answering. Cards are read again as soon as it "
+                           "answers.",
+                           "The adapter answers again.", "Operation finished"}));
+}
+
+} // namespace

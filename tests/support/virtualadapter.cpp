@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <signal.h>
+
 QString VirtualAdapter::Simulator() {
     return ProgramDirectory() + "/ibutton-sim";
 }
@@ -72,12 +74,18 @@ VirtualAdapter::VirtualAdapter(Usb) {
 
 VirtualAdapter::~VirtualAdapter() {
     if (FServer.state() != QProcess::NotRunning) {
+        Stall(false); // a stopped process would not see the request to end
         FServer.terminate();
         if (!FServer.waitForFinished(3000)) {
             FServer.kill();
             FServer.waitForFinished(3000);
         }
     }
+}
+
+bool VirtualAdapter::Stall(bool stalled) {
+    const qint64 pid = FServer.processId();
+    return pid > 0 && kill(static_cast<pid_t>(pid), stalled ? SIGSTOP : SIGCONT) == 0;
 }
 
 QString VirtualAdapter::Link() const {

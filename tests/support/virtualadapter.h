@@ -48,6 +48,10 @@ public:
     // Replaces a DS1993's memory file (for instance with a pattern a test can recognise).
     bool SetMemory(const QString& rom, const QByteArray& bytes);
 
+    // Stalls the serial adapter (the simulator stops answering, as a paused adapter does) or lets
+    // it go on; what the program sent meanwhile is answered afterwards, as on a real line.
+    bool Stall(bool stalled);
+
     // The simulator's traffic counters so far.
     struct Traffic {
         quint64 BytesIn = 0;

@@ -48,6 +48,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool running();
+    pid_t pid() const { return pid_; }
     // Returns the exit status, or -1 when it had to be killed.
     int stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
 
@@ -71,6 +72,8 @@ public:
     TrafficCounters counters() const;
     // Stops it; the exit status (-1 when it had to be killed).
     int stop() { return process_.stop(); }
+    // For pausing it with SIGSTOP, as an adapter that hangs.
+    pid_t pid() const { return process_.pid(); }
 
 private:
     std::filesystem::path link_;
