@@ -144,6 +144,22 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
     }
 }
 
+TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen) {
+    MakeProfile("site", "Old", false);
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Select(dialog, 0);
+    dialog.txtProfileName->setFocus();
+    dialog.txtProfileName->setText("New");
+    QTest::keyClick(dialog.txtProfileName, Qt::Key_Return);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
+    EXPECT_EQ(IniFile(ProfileFile("site")).ReadString("profile", "name", ""), "New");
+    EXPECT_TRUE(dialog.isVisible());
+}
+
 TEST_F(ProfileManagementTest, ABlankNameIsRefusedAndNothingChanges) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
