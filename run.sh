@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Builds the program and starts it in a demo home inside this checkout (demo/), so trying it never
-# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim).
+# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim): a serial
+# DS9097U, or with --usb a USB DS9490 (the program then runs under the simulator).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
+usb=0
+for argument in "$@"; do
+  case "$argument" in
+    --usb) usb=1 ;;
+    *) echo "usage: $0 [--usb]" >&2; exit 2 ;;
+  esac
+done
 root="$(pwd)"
 ./packaging/ensure-packages.sh
 build="${VYR_BUILD_DIR:-build}"
@@ -15,7 +23,25 @@ mkdir -p "$demo/data" "$demo/config"
 export XDG_DATA_HOME="$demo/data"
 export XDG_CONFIG_HOME="$demo/config"
 
-sim_pid=""
+# Ctrl+C or a kill of this script ends the program and the virtual adapter with it. Both run as
+# background jobs, which a script's Ctrl+C never reaches (they ignore SIGINT), so the script stops
+# them itself; waiting on a background job also lets the script react to a signal at once instead
+# of after the program has ended.
+children=()
+stop_children() {
+  for pid in "${children[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${children[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+}
+trap stop_children EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+program_command=("$bin/vyrstandalone")
 if [[ -x "$bin/ibutton-sim" ]]; then
   state="$demo/ibuttons"
   tty="$demo/ttyVYR"
@@ -25,19 +51,27 @@ if [[ -x "$bin/ibutton-sim" ]]; then
     "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F6 >/dev/null # a DS1990A card (CRC added)
     "$bin/ibutton-sim" --state "$state" put 06102030405060 >/dev/null # a DS1993 memory key
   fi
-  "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
-  sim_pid=$!
-  trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
-  # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
-  cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
+  if ((usb)); then
+    # The library's own configuration: USB port 1 (the virtual DS9490) is the default.
+    printf '[default]\nporttype=6\nportnum=1\n' > "$XDG_CONFIG_HOME/ibfs32.ini"
+    echo "Virtual USB 1-Wire adapter (DS9490, USB port 1; iButtons in $state)."
+    echo "If the demo was used with the serial adapter before, choose USB under Adapter."
+    # libusb finds the virtual adapter only in a program started under the simulator.
+    program_command=("$bin/ibutton-sim" serve-usb --state "$state" -- "$bin/vyrstandalone")
+  else
+    "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
+    children+=($!)
+    # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
+    cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
 [default]
 porttype=5
 portnum=1
 [serial]
 port1=$tty
 INI
+    echo "Virtual serial 1-Wire adapter on $tty (iButtons in $state)."
+  fi
   cat <<MSG
-Virtual 1-Wire adapter on $tty (iButtons in $state):
   lay an iButton on it:   $bin/ibutton-sim --state "$state" put <ROM>
   take it away:           $bin/ibutton-sim --state "$state" remove <ROM>
   see what lies on it:    $bin/ibutton-sim --state "$state" list
@@ -49,4 +83,9 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
   echo "No display found (DISPLAY/WAYLAND_DISPLAY unset): start this from a desktop session." >&2
   exit 1
 fi
-"$bin/vyrstandalone"
+"${program_command[@]}" &
+program=$!
+children+=("$program")
+status=0
+wait "$program" || status=$?
+exit "$status"

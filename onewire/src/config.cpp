@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
-#include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace onewire {
@@ -50,12 +52,21 @@ std::optional<int> serialPortKey(std::string_view key) {
     return number;
 }
 
+int positiveNumber(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0)
+        return 0;
+    return value;
+}
+
 } // namespace
 
 PortConfig parsePortConfig(std::string_view text) {
     PortConfig config;
     bool haveType = false;
     bool haveNumber = false;
+    bool haveBaud = false;
     std::string section;
     while (!text.empty()) {
         auto newline = text.find('\n');
@@ -80,6 +91,10 @@ PortConfig parsePortConfig(std::string_view text) {
         } else if (section == "default" && key == "portnum" && !haveNumber) {
             config.defaultPortNumber = toInt16(value);
             haveNumber = true;
+        } else if (section == "serial" && key == "baud") {
+            if (!haveBaud)
+                config.serialBaudLimit = positiveNumber(value);
+            haveBaud = true;
         } else if (section == "serial") {
             if (auto number = serialPortKey(key); number && !value.empty())
                 config.serialDevices.emplace(*number, std::string(value));
@@ -102,12 +117,51 @@ std::string portConfigPath() {
 }
 
 PortConfig loadPortConfig() {
-    std::ifstream file(portConfigPath(), std::ios::binary);
-    if (!file)
-        return {};
-    std::ostringstream content;
-    content << file.rdbuf();
-    return parsePortConfig(content.str());
+    return loadPortConfig(portConfigPath());
+}
+
+PortConfig loadPortConfig(const std::string& path) {
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the open; the type check
+    // then turns it away together with devices and folders.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        throw PortConfigError(path + ": " + std::strerror(errno));
+    }
+    std::string content;
+    std::string problem;
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        problem = std::strerror(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        problem = "not a regular file";
+    } else if (static_cast<unsigned long long>(status.st_size) > portConfigSizeLimit) {
+        problem = "larger than " + std::to_string(portConfigSizeLimit / 1024) + " KiB";
+    } else {
+        // The size may change while we read: read no more than the limit allows either way.
+        char buffer[4096];
+        for (;;) {
+            ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0) {
+                problem = std::strerror(errno);
+                break;
+            }
+            if (count == 0)
+                break;
+            content.append(buffer, static_cast<size_t>(count));
+            if (content.size() > portConfigSizeLimit) {
+                problem = "larger than " + std::to_string(portConfigSizeLimit / 1024) + " KiB";
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!problem.empty())
+        throw PortConfigError(path + ": " + problem + "; the file is not used");
+    return parsePortConfig(content);
 }
 
 std::optional<std::string> serialDevicePath(const PortConfig& config, int portNumber) {

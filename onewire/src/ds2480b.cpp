@@ -24,56 +24,177 @@ constexpr uint8_t setPulldownSlewRate = 0x17;
 constexpr uint8_t setWrite1LowTime = 0x45;
 constexpr uint8_t setSampleOffset = 0x5B;
 constexpr uint8_t readBaudRate = 0x0F;
+constexpr uint8_t setBaudRate = 0x71; // the rate's code goes into bits 1-3
 
 constexpr uint8_t searchRomCommand = 0xF0;
 
 // Long blocks go in pieces so neither side's buffer can fill while the other waits.
 constexpr size_t largestBlock = 512;
 
-// 9600 baud is about a millisecond a byte each way; the adapter's 1-Wire time is less.
+// Generous for 9600 baud, about a millisecond a byte each way; the adapter's 1-Wire time is less.
 std::chrono::milliseconds answerTimeout(size_t bytesOut, size_t bytesIn) {
     return std::chrono::milliseconds(200 + 2 * (bytesOut + bytesIn));
 }
 
+// Faster rates first: the first that the port and the adapter both manage is taken.
+constexpr int fasterRates[] = {115200, 57600, 19200};
+
+// The adapter answers a rate change at its new rate, which the host cannot read until it has
+// changed its own; waiting for that answer (or for the time it takes) keeps the change of the
+// port's rate from cutting the request off.
+constexpr auto rateChangeAnswerWait = std::chrono::milliseconds(50);
+constexpr auto readBackTimeout = std::chrono::milliseconds(100);
+
 } // namespace
 
-Ds2480bMaster::Ds2480bMaster(const std::string& devicePath) : port_(devicePath) {
+std::optional<uint8_t> ds2480bBaudCode(int baud) {
+    switch (baud) {
+    case 9600:
+        return 0;
+    case 19200:
+        return 1;
+    case 57600:
+        return 2;
+    case 115200:
+        return 3;
+    default:
+        return std::nullopt;
+    }
+}
+
+Ds2480bMaster::Ds2480bMaster(const std::string& devicePath, int fastestBaud)
+    : Ds2480bMaster(std::make_unique<SerialPort>(devicePath), fastestBaud) {}
+
+Ds2480bMaster::Ds2480bMaster(std::unique_ptr<SerialLine> line, int fastestBaud)
+    : line_(std::move(line)) {
     detect();
+    speedUp(fastestBaud);
+}
+
+Ds2480bMaster::~Ds2480bMaster() {
+    if (line_->baudRate() == baseBaud)
+        return;
+    try {
+        requestRate(baseBaud);
+    } catch (...) {
+        // A line that failed has nobody left to tell.
+    }
 }
 
 void Ds2480bMaster::detect() {
+    if (detectAtBaseRate())
+        return;
+    // A program that ended without putting the adapter back (killed, or its port could not send
+    // the break that resets it) may have left it at a faster rate. Found there, it is brought
+    // back to 9600 so that every session starts from the same point.
+    for (int baud : fasterRates) {
+        if (!line_->setBaudRate(baud))
+            continue;
+        if (configure({switchToCommandMode, resetCommand})) {
+            requestRate(baseBaud);
+            if (detectAtBaseRate())
+                return;
+            break;
+        }
+    }
+    line_->setBaudRate(baseBaud);
+    throw LinkError("the device on the port does not answer like a DS2480B");
+}
+
+bool Ds2480bMaster::detectAtBaseRate() {
+    if (line_->baudRate() != baseBaud && !line_->setBaudRate(baseBaud))
+        return false;
     // A break puts the adapter through a master reset; it then takes the first byte at 9600 baud
     // as its timing byte and does not answer it.
-    port_.sendBreak();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    line_->sendBreak();
+    line_->settle(std::chrono::milliseconds(2));
     if (configure({resetCommand}))
-        return;
+        return true;
     // Not every serial port can send a break, and an adapter that missed it may still be in
     // data mode from an earlier program: escape to command mode, then the same again.
-    if (configure({switchToCommandMode, resetCommand}))
-        return;
-    throw LinkError("the device on the port does not answer like a DS2480B");
+    return configure({switchToCommandMode, resetCommand});
 }
 
 bool Ds2480bMaster::configure(const std::vector<uint8_t>& opening) {
     try {
         // An adapter that is calibrated already runs the opening reset and answers it; that
-        // answer is discarded once it has had time to arrive.
-        port_.write(opening, answerTimeout(opening.size(), 0));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        port_.discardInput();
+        // answer is dropped, whether it comes before the flush or after it.
+        line_->write(opening, answerTimeout(opening.size(), 0));
+        line_->settle(std::chrono::milliseconds(5));
+        line_->discardInput();
         const std::vector<uint8_t> setup = {setPulldownSlewRate, setWrite1LowTime, setSampleOffset,
                                             readBaudRate, singleBitWrite1};
         auto answer = exchange(setup, setup.size());
-        // Parameter writes echo the command with bit 0 cleared; the baud rate reads back as 000
-        // (9600); the single bit answers with its read level in the low two bits.
+        if ((answer[0] & 0xC0) == 0xC0) {
+            // A late reset answer (11 x rrr pp), which no setup answer can look like.
+            answer.erase(answer.begin());
+            answer.push_back(0);
+            line_->read(std::span<uint8_t>(&answer.back(), 1), answerTimeout(1, 1));
+        }
+        // Parameter writes echo the command with bit 0 cleared; the rate reads back as the code
+        // of the rate this line runs at; the single bit answers with its read level in the low
+        // two bits.
         mode_ = Mode::Command;
-        return answer[0] == (setPulldownSlewRate & 0xFE) &&
+        auto code = ds2480bBaudCode(line_->baudRate());
+        return code && answer[0] == (setPulldownSlewRate & 0xFE) &&
                answer[1] == (setWrite1LowTime & 0xFE) && answer[2] == (setSampleOffset & 0xFE) &&
-               answer[3] == 0x00 && (answer[4] & 0xFC) == (singleBitWrite1 & 0xFC);
+               answer[3] == (*code << 1) && (answer[4] & 0xFC) == (singleBitWrite1 & 0xFC);
     } catch (const LinkError&) {
         return false;
     }
+}
+
+void Ds2480bMaster::speedUp(int fastestBaud) {
+    for (int baud : fasterRates) {
+        if (baud > fastestBaud)
+            continue;
+        // Only a rate the port itself can run at is worth asking the adapter for.
+        bool portCan = line_->setBaudRate(baud);
+        line_->setBaudRate(baseBaud);
+        if (!portCan)
+            continue;
+        if (switchTo(baud))
+            return;
+        // The adapter may be at the new rate without our read-back getting through, or may never
+        // have left 9600: ask it back in the rate it may be at, then find it afresh at 9600.
+        try {
+            requestRate(baseBaud);
+        } catch (const LinkError&) {
+        }
+        if (!detectAtBaseRate())
+            throw LinkError("the adapter stopped answering after a change of its rate");
+        return;
+    }
+}
+
+bool Ds2480bMaster::switchTo(int baud) {
+    auto code = ds2480bBaudCode(baud);
+    try {
+        requestRate(baud);
+        if (line_->baudRate() != baud)
+            return false;
+        auto answer = exchange({readBaudRate}, 1, readBackTimeout);
+        return answer[0] == (*code << 1);
+    } catch (const LinkError&) {
+        return false;
+    }
+}
+
+void Ds2480bMaster::requestRate(int baud) {
+    std::vector<uint8_t> out;
+    toCommandMode(out);
+    out.push_back(static_cast<uint8_t>(setBaudRate | *ds2480bBaudCode(baud) << 1));
+    line_->write(out, answerTimeout(out.size(), 0));
+    line_->drain(answerTimeout(out.size(), 0));
+    try {
+        uint8_t unreadable = 0;
+        line_->read(std::span<uint8_t>(&unreadable, 1), rateChangeAnswerWait);
+    } catch (const LinkError&) {
+        // No answer that this side could read; its time has passed all the same.
+    }
+    line_->setBaudRate(baud);
+    line_->settle(std::chrono::milliseconds(2));
+    line_->discardInput();
 }
 
 void Ds2480bMaster::toCommandMode(std::vector<uint8_t>& out) {
@@ -96,12 +217,14 @@ void Ds2480bMaster::appendData(std::vector<uint8_t>& out, std::span<const uint8_
     }
 }
 
-std::vector<uint8_t> Ds2480bMaster::exchange(const std::vector<uint8_t>& out, size_t answerSize) {
-    auto timeout = answerTimeout(out.size(), answerSize);
-    port_.write(out, timeout);
+std::vector<uint8_t> Ds2480bMaster::exchange(const std::vector<uint8_t>& out, size_t answerSize,
+                                             std::optional<std::chrono::milliseconds> timeout) {
+    if (!timeout)
+        timeout = answerTimeout(out.size(), answerSize);
+    line_->write(out, *timeout);
     std::vector<uint8_t> answer(answerSize);
     if (answerSize > 0)
-        port_.read(answer, timeout);
+        line_->read(answer, *timeout);
     return answer;
 }
 

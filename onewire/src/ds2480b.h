@@ -2,13 +2,17 @@
 //
 // Every operation is one serial exchange: all bytes of the step go out in one write, and the
 // answer is read back in one read, because each turnaround costs more than the bytes themselves.
+// For the same reason the host link leaves 9600 baud for the fastest rate that the adapter and
+// the port both manage.
 #pragma once
 
 #include "link.h"
 #include "serialport.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +20,18 @@ namespace onewire {
 
 class Ds2480bMaster final : public LinkMaster {
 public:
-    // Resets the adapter, sets the timing parameters and checks the answers. Throws
+    // Every DS2480B wakes at this rate and returns to it after a break.
+    static constexpr int baseBaud = 9600;
+
+    // Opens the port, resets the adapter, sets the timing parameters, checks the answers and
+    // raises the host link to the fastest rate up to `fastestBaud` that works. Throws
     // PortOpenError when the port cannot be opened, LinkError when no DS2480B answers.
-    explicit Ds2480bMaster(const std::string& devicePath);
+    explicit Ds2480bMaster(const std::string& devicePath, int fastestBaud = 115200);
+    Ds2480bMaster(std::unique_ptr<SerialLine> line, int fastestBaud);
+    // Puts the adapter back to 9600 baud, where the next program will look for it.
+    ~Ds2480bMaster() override;
+
+    int baudRate() const { return line_->baudRate(); }
 
     ResetResult reset() override;
     bool touchBit(bool bit) override;
@@ -31,16 +44,27 @@ private:
     enum class Mode { Command, Data };
 
     void detect();
-    // Sends `opening`, then the timing parameters; true when they are answered as they should.
+    bool detectAtBaseRate();
+    // Sends `opening`, then the timing parameters; true when they are answered as they should
+    // be by an adapter running at the line's present rate.
     bool configure(const std::vector<uint8_t>& opening);
+    void speedUp(int fastestBaud);
+    bool switchTo(int baud);
+    // Asks the adapter to run at `baud` and changes the port to it once the request is out.
+    void requestRate(int baud);
     void toCommandMode(std::vector<uint8_t>& out);
     void toDataMode(std::vector<uint8_t>& out);
     void appendData(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
-    std::vector<uint8_t> exchange(const std::vector<uint8_t>& out, size_t answerSize);
+    // Without a timeout, one generous enough for 9600 baud.
+    std::vector<uint8_t> exchange(const std::vector<uint8_t>& out, size_t answerSize,
+                                  std::optional<std::chrono::milliseconds> timeout = {});
     static ResetResult decodeReset(uint8_t answer);
 
-    SerialPort port_;
+    std::unique_ptr<SerialLine> line_;
     Mode mode_ = Mode::Command;
 };
+
+// The DS2480B's code for a host link rate (0 = 9600 ... 3 = 115200); nothing for other rates.
+std::optional<uint8_t> ds2480bBaudCode(int baud);
 
 } // namespace onewire

@@ -1,6 +1,22 @@
 #include "search.h"
 
+#include <string>
+
 namespace onewire {
+
+namespace {
+
+// A step of a walk on a real bus takes one pass, and one more for each branch that emptied since
+// the previous step; there are at most 64 branch points. More passes than that (and the one
+// repeat of a garbled pass) mean the adapter is not answering as any bus would.
+constexpr int passLimit = 64 + 1;
+
+} // namespace
+
+bool plausibleRom(const Rom& rom) {
+    // All zeros passes the CRC: it is what a bus held low reads.
+    return rom[0] != 0 && romCrcValid(rom);
+}
 
 void RomSearch::restart() {
     lastRom_ = {};
@@ -14,8 +30,13 @@ RomSearch::Outcome RomSearch::next(LinkMaster& link, Rom& found) {
         restart();
         return Outcome::NoDevice;
     }
-    // Each pass that finds the branch it aimed at gone explores a lower branch, so this ends.
-    for (;;) {
+    bool repeated = false;
+    for (int passes = 1;; ++passes) {
+        if (passes > passLimit) {
+            restart();
+            throw LinkError("the ROM search did not settle in " + std::to_string(passLimit) +
+                            " passes");
+        }
         // Follow the previous path up to its last unexplored branch, take the 1 branch there,
         // and prefer 0 beyond it.
         Rom steering{};
@@ -35,6 +56,16 @@ RomSearch::Outcome RomSearch::next(LinkMaster& link, Rom& found) {
             // The bus changed in the middle of the pass, or is disturbed.
             restart();
             return Outcome::BusError;
+        }
+        if (!plausibleRom(pass.rom)) {
+            // Misread bits on a disturbed bus, or an adapter making answers up: never reported.
+            // One more pass along the same path tells a passing disturbance from a lasting one.
+            if (!repeated) {
+                repeated = true;
+                continue;
+            }
+            restart();
+            return Outcome::NoDevice;
         }
         // Where the devices disagreed there was only a choice if they still do: the devices of
         // a branch that was aimed at may have left meanwhile, and the pass then ends on a device

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -26,7 +27,35 @@ int remainingMs(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+std::optional<speed_t> speedFor(int baud) {
+    switch (baud) {
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
+
+LowLatencyRequest::LowLatencyRequest(ReadFlags read, WriteFlags write) : write_(std::move(write)) {
+    std::optional<int> flags = read();
+    if (!flags || (*flags & ASYNC_LOW_LATENCY))
+        return; // nothing to ask for, and so nothing to put back
+    if (write_(*flags | ASYNC_LOW_LATENCY))
+        restoreTo_ = *flags;
+}
+
+LowLatencyRequest::~LowLatencyRequest() {
+    if (restoreTo_)
+        write_(*restoreTo_);
+}
 
 SerialPort::SerialPort(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -55,6 +84,7 @@ SerialPort::SerialPort(const std::string& path) : path_(path) {
     termios settings{};
     if (tcgetattr(fd_, &settings) != 0)
         fail(PortOpenError::Reason::Unavailable, "tcgetattr", errno);
+    previousSettings_ = settings;
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -68,11 +98,32 @@ SerialPort::SerialPort(const std::string& path) : path_(path) {
     if (tcsetattr(fd_, TCSANOW, &settings) != 0)
         fail(PortOpenError::Reason::Unavailable, "tcsetattr", errno);
     tcflush(fd_, TCIOFLUSH);
+    // A USB serial bridge otherwise holds every answer back for its latency timer (16 ms by
+    // default), which costs more than the bytes themselves on every round trip.
+    int fd = fd_;
+    lowLatency_.emplace(
+        [fd]() -> std::optional<int> {
+            serial_struct serial{};
+            if (ioctl(fd, TIOCGSERIAL, &serial) != 0)
+                return std::nullopt;
+            return serial.flags;
+        },
+        [fd](int flags) {
+            serial_struct serial{};
+            if (ioctl(fd, TIOCGSERIAL, &serial) != 0)
+                return false;
+            serial.flags = flags;
+            return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+        });
 }
 
 SerialPort::~SerialPort() {
     if (fd_ < 0)
         return;
+    lowLatency_.reset();
+    // The next program on the port finds it as it was before us.
+    if (previousSettings_)
+        tcsetattr(fd_, TCSANOW, &*previousSettings_);
     // A pseudo-terminal keeps the exclusive flag after the last close; leaving it set would lock
     // out the next session on the same device.
     ioctl(fd_, TIOCNXCL);
@@ -131,6 +182,39 @@ void SerialPort::read(std::span<uint8_t> bytes, std::chrono::milliseconds timeou
 
 void SerialPort::discardInput() {
     tcflush(fd_, TCIFLUSH);
+}
+
+void SerialPort::drain(std::chrono::milliseconds timeout) {
+    // tcdrain() has no deadline, and a bridge that went away can keep it waiting for good.
+    auto deadline = Clock::now() + timeout;
+    int pending = 0;
+    while (ioctl(fd_, TIOCOUTQ, &pending) == 0 && pending > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The last byte still leaves the UART's shift register after the queue is empty.
+    std::this_thread::sleep_for(std::chrono::microseconds(1 + 10'000'000 / baud_));
+}
+
+bool SerialPort::setBaudRate(int baud) {
+    auto speed = speedFor(baud);
+    termios settings{};
+    if (!speed || tcgetattr(fd_, &settings) != 0)
+        return false;
+    termios before = settings;
+    cfsetispeed(&settings, *speed);
+    cfsetospeed(&settings, *speed);
+    // tcsetattr() reports success when any part of the change took; only a read-back tells.
+    termios now{};
+    if (tcsetattr(fd_, TCSANOW, &settings) != 0 || tcgetattr(fd_, &now) != 0 ||
+        cfgetospeed(&now) != *speed || cfgetispeed(&now) != *speed) {
+        tcsetattr(fd_, TCSANOW, &before);
+        return false;
+    }
+    baud_ = baud;
+    return true;
+}
+
+void SerialPort::settle(std::chrono::milliseconds time) {
+    std::this_thread::sleep_for(time);
 }
 
 void SerialPort::sendBreak() {

@@ -14,6 +14,10 @@ namespace onewire {
 // UnsupportedPortType.
 std::unique_ptr<LinkMaster> openAdapter(int16_t portNumber, int16_t portType);
 
+struct PortConfig;
+// The fastest host link rate the configuration allows the serial adapter.
+int fastestSerialBaud(const PortConfig& config);
+
 class UnsupportedPortType : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

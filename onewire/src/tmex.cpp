@@ -74,6 +74,10 @@ int16_t TMReadDefaultPort(int16_t* portNum, int16_t* portType) {
     PortConfig config;
     try {
         config = loadPortConfig();
+    } catch (const PortConfigError& error) {
+        // Not only under IBFS32_DEBUG: the operator put something odd there and only sees
+        // "Adapter not loaded" otherwise.
+        std::fprintf(stderr, "ibfs32: %s\n", error.what());
     } catch (...) {
     }
     *portNum = config.defaultPortType > 0 ? config.defaultPortNumber : 0;

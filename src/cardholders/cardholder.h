@@ -30,10 +30,6 @@ public:
     // What the dialog shows, as it would save it; openers read it after "OK".
     TCardHolder ShownCardHolder() const;
 
-    // Prints the sheet of the cardholder shown; the dialog's print button does nothing until
-    // something is put here.
-    static std::function<void(TfrmCardHolder* dialog)> PrintCardHolder;
-
     void FormActivate();
     void TimerTimer();
     void cmdCustomNumberCheckClick();
@@ -41,6 +37,7 @@ public:
     void cmdReplaceCancelClick();
     void cmdOKClick();
     void cmdPrintListClick();
+    void cmdSavePDFClick();
 
     std::unique_ptr<TReaderInterface> Reader;
     bool CardEdit = false;
@@ -50,6 +47,7 @@ public:
     QLabel* lblTitle;
     QLabel* lblSubTitle;
     QPushButton* cmdPrintList;
+    QPushButton* cmdSavePDF;
     QTabWidget* PageControl;
     QWidget* tabCard;
     QLabel* lblCardHolderName;
@@ -84,8 +82,10 @@ private:
     // Shows a number and tells whether it is already taken.
     void ShowCardNumber(const QString& number);
     void UpdateOKButton();
+    void ShowNumberTaken();
     bool SaveCardHolder(const TCardHolder& record);
 
     bool FNumberShown = false;    // a card number, not "Waiting for card"
+    bool FNumberTaken = false;    // the status says "Card already in database"
     bool FPollingStopped = false; // the reader failed once; it is not asked again
 };

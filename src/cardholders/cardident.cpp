@@ -5,6 +5,7 @@
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
+#include "reader/adapternews.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -122,14 +123,17 @@ void TfrmCardIdent::TimerTimer() {
     if (!Reader)
         return;
     QString number;
+    bool read = false;
     try {
-        if (!ReadNewCard(*Reader, txtCardnum->text(), number))
-            return;
+        read = ReadNewCard(*Reader, txtCardnum->text(), number);
     } catch (const std::exception& error) {
         Timer->stop();
         MessageBoxes::ShowError(this, ErrorText(error));
         return;
     }
+    TellAdapterNews(this, *Reader, Timer);
+    if (!read)
+        return;
     if (DefaultBeep)
         DefaultBeep();
     txtCardnum->setText(number);

@@ -4,6 +4,7 @@
 #include "controllers/keywriter.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
+#include "reader/adapternews.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
@@ -142,6 +143,7 @@ void TfrmProgramDevice::WaitTimerTimer() {
         MessageBoxes::ShowError(this, QString::fromStdString(error.what()));
         return; // stalled: the adapter itself is in trouble
     }
+    TellAdapterNews(this, *Reader, WaitTimer);
     if (!found) {
         WaitTimer->start();
         return;

@@ -16,6 +16,7 @@ TReaderInterface::TReaderInterface(const QString& ReaderIdent, const QString& Ar
         if (!MaximReader->LoadDLL())
             throw VyrError(_("Unable not load TMEX library"));
         ReaderLoaded = MaximReader->StartSession();
+        FRecovery = std::make_unique<TSessionRecovery>([this] { return RestartSession(); });
     } catch (...) {
         // A destructor does not run for a half-built object; release what was opened so far.
         Release();
@@ -42,7 +43,11 @@ void TReaderInterface::Release() {
 bool TReaderInterface::ReadRom(QString& RomString, bool ValidateCRC) {
     RomString.clear();
     std::vector<uint8_t> rom;
-    if (!IsMaximReader() || !MaximReader->ReadRom(rom))
+    if (!IsMaximReader() || !FRecovery->MayRead())
+        return false;
+    const bool read = MaximReader->ReadRom(rom);
+    FRecovery->ReadDone(MaximReader->AdapterFault);
+    if (!read)
         return false;
 
     FamilyCode = rom[0];
@@ -56,6 +61,18 @@ bool TReaderInterface::ReadRom(QString& RomString, bool ValidateCRC) {
     FamilyType = FamilyName(FamilyCode);
     RomString = CardNumberFromRom(rom);
     return true;
+}
+
+TAdapterNews TReaderInterface::TakeAdapterNews() {
+    return FRecovery ? FRecovery->TakeNews() : TAdapterNews::None;
+}
+
+bool TReaderInterface::RestartSession() {
+    if (!IsMaximReader())
+        return false;
+    MaximReader->EndSession();
+    ReaderLoaded = MaximReader->StartSession();
+    return ReaderLoaded;
 }
 
 bool TReaderInterface::WritePage(int32_t address, std::vector<uint8_t>& data) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reader/MaximReader.h"
+#include "reader/sessionrecovery.h"
 
 #include <QString>
 
@@ -36,7 +37,14 @@ public:
     // when the device is accepted; with ValidateCRC a ROM whose CRC byte does not match is
     // refused. A failed read leaves FamilyCode, RomCRC, CRCCalculated and FamilyType as they were;
     // a CRC refusal updates the first three but not FamilyType.
+    //
+    // A session the library reports broken is closed and a new one opened on a later call (see
+    // TSessionRecovery); until then ReadRom answers false without touching the adapter.
     bool ReadRom(QString& RomString, bool ValidateCRC);
+    // What a polling window should tell the operator about the adapter since it last asked.
+    TAdapterNews TakeAdapterNews();
+    // Ends the session and opens a new one on the same port; returns ReaderLoaded.
+    bool RestartSession();
     // Writes 32 bytes at a memory address (0 to 511 on a DS1993). `data` is the transfer buffer
     // and holds the last bytes read afterwards; refill it for every page.
     bool WritePage(int32_t address, std::vector<uint8_t>& data);
@@ -58,5 +66,6 @@ public:
 
 private:
     bool IsMaximReader() const;
+    std::unique_ptr<TSessionRecovery> FRecovery;
     void Release();
 };

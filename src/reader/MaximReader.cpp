@@ -1,5 +1,7 @@
 #include "reader/MaximReader.h"
 
+#include "shared/datadir.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -43,6 +45,13 @@ void TMaximReader::SetLibraryName(const std::string& fileName) {
 std::string TMaximReader::LibraryName() {
     const std::string& name = LibraryNameOverride();
     return name.empty() ? std::string(TmexLibraryFileName) : name;
+}
+
+std::string TMaximReader::LibraryPath() {
+    const std::string name = LibraryName();
+    if (name.find('/') != std::string::npos)
+        return name;
+    return ProgramDirectory().toStdString() + "/" + name;
 }
 
 TMaximReader::TMaximReader(const QString& Arc, int16_t Adapter, int16_t Port)
@@ -102,7 +111,7 @@ int16_t TMaximReader::TMBlockStream(int32_t session, uint8_t* buffer, int16_t co
 
 bool TMaximReader::LoadDLL() {
     LibHandle = 0;
-    void* handle = dlopen(LibraryName().c_str(), RTLD_NOW);
+    void* handle = dlopen(LibraryPath().c_str(), RTLD_NOW);
     LibHandle = reinterpret_cast<uintptr_t>(handle);
     return handle != nullptr;
 }
@@ -133,6 +142,7 @@ bool TMaximReader::StartSession() {
 }
 
 bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
+    AdapterFault = false;
     if (!SetupDone)
         return false;
 
@@ -142,7 +152,10 @@ bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
     // A bus full of devices must not keep the 100 ms poll busy for long, hence the limit.
     while (found == 1 && examined < MaxDevicesExamined && !taken) {
         TRomAddress rom{};
-        TMRom(SessionHandle, StateBuffer, rom.data());
+        if (TMRom(SessionHandle, StateBuffer, rom.data()) < 0) {
+            found = -1;
+            break;
+        }
         if (rom[0] != AdapterIdFamily) {
             Rom.resize(8);
             for (size_t i = 0; i < 8; ++i) {
@@ -154,6 +167,7 @@ bool TMaximReader::ReadRom(std::vector<uint8_t>& Rom) {
         ++examined;
         found = TMNext(SessionHandle, StateBuffer);
     }
+    AdapterFault = found < 0;
     return taken;
 }
 

@@ -162,6 +162,27 @@ TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
     EXPECT_EQ(dialog.ProgressBar->value(), dialog.ProgressBar->maximum());
 }
 
+// The same over the USB adapter: the test runs again under the virtual DS9490.
+TEST_F(ProgramDeviceTest, AMemoryKeyOnTheUsbAdapterGetsTheImageAndTheMarkGoes) {
+    if (!VirtualAdapter::RunsUnderVirtualUsb())
+        return;
+    VirtualAdapter adapter{VirtualAdapter::Usb{}};
+    ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    QTimer::singleShot(300, [&] {
+        ASSERT_TRUE(adapter.SetMemory(MemoryKey, OldKeyContent()));
+        ASSERT_TRUE(adapter.Put(MemoryKey));
+    });
+    QTimer::singleShot(30000, &dialog, &QDialog::reject); // a guard, never reached when it works
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+
+    EXPECT_EQ(adapter.Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+}
+
 TEST_F(ProgramDeviceOnAdapterTest, AnotherFamilyIsRefusedAndTheMarkStays) {
     SampleController();
     ASSERT_TRUE(Adapter->Put(PlainCard));
@@ -323,6 +344,37 @@ TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone)
     EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
     EXPECT_FALSE(Controller.ChangesMade);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhenItIsBack) {
+    SampleController();
+    TfrmProgramDevice dialog;
+    dialog.Controller = &Controller;
+    Tick(dialog);
+    EXPECT_TRUE(Waiting(dialog));
+
+    ASSERT_TRUE(Adapter->Stall(true));
+    Tick(dialog); // the search times out: the session is broken
+    Tick(dialog); // a new session finds no adapter either
+    ASSERT_TRUE(Adapter->Stall(false));
+    EXPECT_TRUE(Waiting(dialog));
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"The adapter stopped answering. Cards are read again as soon as it "
+                          "answers."});
+
+    LayOldKey();
+    for (int tick = 0; tick < 40 && Waiting(dialog); ++tick)
+        Tick(dialog);
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              (QStringList{"The adapter stopped answering. Cards are read again as soon as it "
+                           "answers.",
+                           "The adapter answers again.", "Operation finished"}));
 }
 
 } // namespace

@@ -3,11 +3,13 @@
 #include "bus.h"
 #include "configuredport.h"
 #include "ds2480b_emulator.h"
+#include "ptyserver.h"
 
 #include <array>
 #include <atomic>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <termios.h>
@@ -42,6 +44,8 @@ public:
             close(master_);
     }
     const std::string& slavePath() const { return slavePath_; }
+    // The rate the client's port runs at.
+    int clientBaud() const { return ibsim::terminalBaud(master_); }
 
 private:
     void run() {
@@ -131,9 +135,10 @@ class EmulatedAdapter {
 public:
     explicit EmulatedAdapter(std::vector<uint8_t> past, std::optional<uint8_t> deadlyByte = {})
         : peer_([this, deadlyByte](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+              std::lock_guard guard(lock_);
               if (deadlyByte && setUp_ && std::find(in.begin(), in.end(), *deadlyByte) != in.end())
                   return false;
-              adapter_.receive(in, out);
+              adapter_.receive(in, out, peer_.clientBaud());
               setUp_ = setUp_ || !out.empty();
               return true;
           }) {
@@ -142,8 +147,17 @@ public:
         adapter_.receive(past, ignored);
     }
     const std::string& slavePath() const { return peer_.slavePath(); }
+    int baudRate() {
+        std::lock_guard guard(lock_);
+        return adapter_.baudRate();
+    }
+    void losePower() {
+        std::lock_guard guard(lock_);
+        adapter_.powerOn();
+    }
 
 private:
+    std::mutex lock_;
     ibsim::InMemoryDevices devices_;
     ibsim::OneWireBus bus_{devices_};
     ibsim::Ds2480bEmulator adapter_{bus_};
@@ -180,6 +194,51 @@ TEST_F(BadPortTest, AdapterThatMissedTheBreakIsStillFound) {
     ASSERT_GT(session, 0);
     EXPECT_EQ(TMSetup(session), 1);
     std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    EXPECT_EQ(TMFirst(session, stateBuffer.data()), 1);
+    EXPECT_EQ(TMEndSession(session), 1);
+}
+
+TEST_F(BadPortTest, AdapterIsFoundAtWhateverRateItWasLeft) {
+    // The adapter keeps its rate from one session to the next unless it loses power or gets a
+    // break, which a terminal does not carry.
+    std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> past;
+    };
+    for (const Case& c : {
+             Case{"fresh from power-up", {}},
+             Case{"left at 115,200 by a program that was killed", {0xC1, 0x77}},
+             Case{"left at 19,200 in data mode", {0xC1, 0x73, 0xE1}},
+         }) {
+        SCOPED_TRACE(c.what);
+        EmulatedAdapter adapter(c.past);
+        configure({{1, adapter.slavePath()}});
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+            ASSERT_GT(session, 0);
+            EXPECT_EQ(adapter.baudRate(), 115200);
+            EXPECT_EQ(TMFirst(session, stateBuffer.data()), 1);
+            EXPECT_EQ(TMEndSession(session), 1);
+            // Put back where a program that knows nothing of faster rates looks for it.
+            EXPECT_EQ(adapter.baudRate(), 9600);
+        }
+    }
+}
+
+TEST_F(BadPortTest, AdapterThatLostPowerMidSessionIsFoundByTheNextSession) {
+    EmulatedAdapter adapter({});
+    configure({{1, adapter.slavePath()}});
+    std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+    ASSERT_GT(session, 0);
+    adapter.losePower(); // it wakes at 9600, waiting for its timing byte
+    EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMEndSession(session), 1);
+
+    session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+    ASSERT_GT(session, 0);
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), 1);
     EXPECT_EQ(TMEndSession(session), 1);
 }

@@ -1,5 +1,6 @@
 // ibfs32.ini: what the default port and the port numbers resolve to.
 #include "config.h"
+#include "session.h"
 #include "simprocess.h"
 
 #include <ibfs32.h>
@@ -7,7 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace onewire;
 
@@ -53,6 +58,36 @@ TEST(PortConfigTest, ReadsDefaultPortAndSerialDevices) {
         EXPECT_EQ(config.defaultPortType, c.type);
         EXPECT_EQ(config.defaultPortNumber, c.number);
         EXPECT_EQ(config.serialDevices, c.serial);
+    }
+}
+
+TEST(PortConfigTest, BaudKeyLimitsTheHostLinkRate) {
+    struct Case {
+        const char* text;
+        int limit;
+        int fastest;
+    };
+    for (const Case& c : {
+             Case{"", 0, 115200},
+             Case{"[serial]\nbaud=115200\n", 115200, 115200},
+             Case{"[serial]\nBaud = 57600\n", 57600, 57600},
+             Case{"[serial]\nbaud=19200\n", 19200, 19200},
+             Case{"[serial]\nbaud=9600\n", 9600, 9600},
+             // Between the adapter's rates: the next below; below them all: the base rate.
+             Case{"[serial]\nbaud=100000\n", 100000, 57600},
+             Case{"[serial]\nbaud=1200\n", 1200, 9600},
+             Case{"[serial]\nbaud=500000\n", 500000, 115200},
+             // Not a rate at all: no limit.
+             Case{"[serial]\nbaud=fast\n", 0, 115200},
+             Case{"[serial]\nbaud=-9600\n", 0, 115200},
+             Case{"[default]\nbaud=9600\n", 0, 115200},
+             Case{"[serial]\nbaud=9600\nbaud=115200\n", 9600, 9600},
+         }) {
+        SCOPED_TRACE(c.text);
+        auto config = parsePortConfig(c.text);
+        EXPECT_EQ(config.serialBaudLimit, c.limit);
+        EXPECT_EQ(fastestSerialBaud(config), c.fastest);
+        EXPECT_TRUE(config.serialDevices.empty()); // "baud" is no port number
     }
 }
 
@@ -118,6 +153,67 @@ TEST_F(ConfigHomeTest, DefaultPortFromTheUsersConfigFolder) {
         EXPECT_EQ(TMReadDefaultPort(&number, &type), c.result);
         EXPECT_EQ(number, c.number);
         EXPECT_EQ(type, c.type);
+    }
+}
+
+TEST_F(ConfigHomeTest, OnlyARegularFileOfSensibleSizeIsRead) {
+    // Each of these once hung the reader or ate memory; now they are refused at once, and the
+    // serial port they might name is not guessed at.
+    auto config = folder.path() / "config";
+    std::filesystem::create_directories(config);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    auto file = config / "ibfs32.ini";
+    const std::string valid = "[default]\nporttype=5\nportnum=1\n[serial]\nport1=/dev/null\n";
+
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* problem; // nullptr: the file is read
+    };
+    for (const Case& c : {
+             Case{"a FIFO", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }, "regular file"},
+             Case{"a link to /dev/zero",
+                  [&] { std::filesystem::create_symlink("/dev/zero", file); }, "regular file"},
+             Case{"a folder", [&] { std::filesystem::create_directory(file); }, "regular file"},
+             Case{"over the size limit",
+                  [&] {
+                      { std::ofstream(file) << valid; }
+                      std::filesystem::resize_file(file, portConfigSizeLimit + 1);
+                  },
+                  "larger than"},
+             Case{"just within the limit",
+                  [&] {
+                      std::ofstream(file)
+                          << valid << std::string(portConfigSizeLimit - valid.size(), '\n');
+                  },
+                  nullptr},
+             Case{"a link to a regular file",
+                  [&] {
+                      std::ofstream(config / "real.ini") << valid;
+                      std::filesystem::create_symlink(config / "real.ini", file);
+                  },
+                  nullptr},
+         }) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(file);
+        c.make();
+        if (c.problem) {
+            try {
+                loadPortConfig();
+                ADD_FAILURE() << "read";
+            } catch (const PortConfigError& error) {
+                EXPECT_NE(std::string(error.what()).find(c.problem), std::string::npos)
+                    << error.what();
+                EXPECT_NE(std::string(error.what()).find(file.string()), std::string::npos);
+            }
+        } else {
+            EXPECT_EQ(loadPortConfig().defaultPortType, 5);
+        }
+        int16_t number = -7, type = -7;
+        EXPECT_EQ(TMReadDefaultPort(&number, &type), c.problem ? 0 : 1);
+        EXPECT_EQ(type, c.problem ? 0 : 5);
+        EXPECT_EQ(TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr),
+                  IBFS32_ERROR_PORT_OPEN);
     }
 }
 

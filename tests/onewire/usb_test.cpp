@@ -31,7 +31,7 @@ Rom rom(const char* hex) {
 }
 
 const Rom card = rom("01A1B2C3D4E5F68F");
-const Rom otherCard = rom("0102030405060798");
+const Rom otherCard = rom("010203040506070F");
 const Rom memoryKey = rom("06112233445566C6");
 
 using Folders = std::vector<std::filesystem::path>;
@@ -264,6 +264,30 @@ TEST_F(UsbAdapterTest, UnpluggedAdapterFailsTheSessionAndIsGoneForTheNext) {
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
     endSession(session);
     EXPECT_EQ(TMExtendedStartSession(1, IBFS32_PORT_TYPE_USB, nullptr), IBFS32_ERROR_PORT_OPEN);
+}
+
+TEST_F(UsbAdapterTest, StalledEndpoints) {
+    if (!underVirtualAdapters(
+            1, [](Folders& folders) { ibsim::StateFolder(folders[0], std::cerr).put(memoryKey); }))
+        return;
+    auto stall = [this](const char* endpoint) { std::ofstream(states[0] / "stall") << endpoint; };
+    int32_t session = readySession();
+    // A selection starts the bus transaction afresh, so it is simply made again.
+    for (const char* endpoint : {"02", "81", "83"}) {
+        SCOPED_TRACE(endpoint);
+        stall(endpoint);
+        EXPECT_EQ(access(session, memoryKey), 1);
+        EXPECT_FALSE(std::filesystem::exists(states[0] / "stall"));
+    }
+    EXPECT_EQ(searchAll(session), std::vector<Rom>{memoryKey});
+    // In the middle of a transaction nothing can be repeated: the call fails, and so does the
+    // session. The adapter itself is fine for the next one.
+    stall("83");
+    EXPECT_EQ(TMTouchByte(session, 0xF0), IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMSetup(session), IBFS32_ERROR_COMMUNICATION);
+    endSession(session);
+    session = readySession();
+    EXPECT_EQ(searchAll(session), std::vector<Rom>{memoryKey});
 }
 
 TEST_F(UsbAdapterTest, PortNumbersReachTheAdaptersInBusOrder) {

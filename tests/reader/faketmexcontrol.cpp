@@ -8,7 +8,11 @@
 
 #include <cstdio>
 
-FakeTmex::FakeTmex(const char* fileName) : FHandle(dlopen(fileName, RTLD_NOW)) {
+std::string FakeTmex::PathOf(const char* fileName) {
+    return std::string(VYR_BIN_DIR) + "/" + fileName;
+}
+
+FakeTmex::FakeTmex(const char* fileName) : FHandle(dlopen(PathOf(fileName).c_str(), RTLD_NOW)) {
     if (!FHandle)
         ADD_FAILURE() << "cannot load " << fileName << ": " << dlerror();
 }
@@ -45,6 +49,11 @@ void FakeTmex::SetNextSessionHandle(int32_t handle) {
 void FakeTmex::ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult) {
     Resolve<decltype(FakeTmex_ScriptSetup)>("FakeTmex_ScriptSetup")(notReadyCalls, notReadyResult,
                                                                     readyResult);
+}
+
+void FakeTmex::SetAdapterAnswering(bool answering) {
+    Resolve<decltype(FakeTmex_SetAdapterAnswering)>("FakeTmex_SetAdapterAnswering")(answering ? 1
+                                                                                              : 0);
 }
 
 int FakeTmex::AddDevice(const RomBytes& rom) {

@@ -20,6 +20,10 @@ public:
     // No such file anywhere.
     static constexpr const char* MissingFileName = "libfaketmex-missing.so";
 
+    // The fake's file beside the test programs, where the binding looks for a bare name; the
+    // test opens that very file, never through the dynamic linker's search.
+    static std::string PathOf(const char* fileName);
+
     explicit FakeTmex(const char* fileName = FileName);
     ~FakeTmex();
     FakeTmex(const FakeTmex&) = delete;
@@ -33,6 +37,7 @@ public:
     void SetDefaultPort(int16_t portNum, int16_t portType);
     void SetNextSessionHandle(int32_t handle);
     void ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult);
+    void SetAdapterAnswering(bool answering);
     int AddDevice(const RomBytes& rom);
     void ClearBus();
     void ClearBusAfterAccesses(int accesses);

@@ -10,13 +10,13 @@
 #include <QFileInfo>
 #include <QThread>
 
-namespace {
-QString Simulator() {
+#include <signal.h>
+
+QString VirtualAdapter::Simulator() {
     return ProgramDirectory() + "/ibutton-sim";
 }
-} // namespace
 
-VirtualAdapter::VirtualAdapter() {
+VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
     if (!QFileInfo(Simulator()).isExecutable()) {
         FProblem = "no simulator at " + Simulator();
         return;
@@ -59,8 +59,22 @@ VirtualAdapter::VirtualAdapter() {
     FReady = true;
 }
 
+VirtualAdapter::VirtualAdapter(Usb) {
+    const QStringList folders = qEnvironmentVariable("IBUTTON_SIM_USB_STATE").split(':');
+    if (folders.first().isEmpty()) {
+        FProblem = "not running under ibutton-sim serve-usb";
+        return;
+    }
+    FStateDir = folders.first();
+    AppSettings = TAppSettings();
+    AppSettings.DriverAdapter = 6;
+    AppSettings.DriverPort = 1;
+    FReady = true;
+}
+
 VirtualAdapter::~VirtualAdapter() {
     if (FServer.state() != QProcess::NotRunning) {
+        Stall(false); // a stopped process would not see the request to end
         FServer.terminate();
         if (!FServer.waitForFinished(3000)) {
             FServer.kill();
@@ -69,12 +83,17 @@ VirtualAdapter::~VirtualAdapter() {
     }
 }
 
+bool VirtualAdapter::Stall(bool stalled) {
+    const qint64 pid = FServer.processId();
+    return pid > 0 && kill(static_cast<pid_t>(pid), stalled ? SIGSTOP : SIGCONT) == 0;
+}
+
 QString VirtualAdapter::Link() const {
     return FFolder.path() + "/tty";
 }
 
 QString VirtualAdapter::StateDir() const {
-    return FFolder.path() + "/state";
+    return FStateDir;
 }
 
 bool VirtualAdapter::RunTool(const QStringList& arguments, QByteArray* output) const {

@@ -9,7 +9,8 @@
 #include <cstdint>
 
 // The virtual 1-Wire adapter for end-to-end tests: `ibutton-sim serve` (from beside the test
-// executable) on a pseudo-terminal in a temporary folder, with its own state folder. Creating it
+// executable) on a pseudo-terminal in a temporary folder, with its own state folder; or the USB
+// one the test runs under. Creating it
 // also points the program at it: $XDG_CONFIG_HOME/ibfs32.ini maps port 1 to the terminal and
 // AppSettings selects adapter 5, port 1. So create it after the test's private home is set up.
 // The simulator is stopped when the object goes.
@@ -18,6 +19,14 @@
 class VirtualAdapter {
 public:
     VirtualAdapter();
+    // The virtual USB adapter (a DS9490) of a test that runs under `ibutton-sim serve-usb` (see
+    // RunsUnderVirtualUsb): its state folder, and AppSettings selecting adapter 6, port 1.
+    struct Usb {};
+    explicit VirtualAdapter(Usb);
+    // libusb only sees the virtual USB adapter in a process started under the simulator. Under
+    // it this is true. Otherwise it runs the current test again under it, fails the test here
+    // when it failed there, and is false: the caller returns.
+    static bool RunsUnderVirtualUsb();
     ~VirtualAdapter();
     VirtualAdapter(const VirtualAdapter&) = delete;
     VirtualAdapter& operator=(const VirtualAdapter&) = delete;
@@ -39,6 +48,10 @@ public:
     // Replaces a DS1993's memory file (for instance with a pattern a test can recognise).
     bool SetMemory(const QString& rom, const QByteArray& bytes);
 
+    // Stalls the serial adapter (the simulator stops answering, as a paused adapter does) or lets
+    // it go on; what the program sent meanwhile is answered afterwards, as on a real line.
+    bool Stall(bool stalled);
+
     // The simulator's traffic counters so far.
     struct Traffic {
         quint64 BytesIn = 0;
@@ -55,9 +68,11 @@ public:
     static QString CardNumberOf(const QString& rom) { return rom.mid(2, 10); }
 
 private:
+    static QString Simulator();
     bool RunTool(const QStringList& arguments, QByteArray* output = nullptr) const;
 
     QTemporaryDir FFolder;
+    QString FStateDir;
     QProcess FServer;
     bool FReady = false;
     QString FProblem;

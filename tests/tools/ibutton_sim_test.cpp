@@ -238,6 +238,62 @@ TEST_F(Ds2480bTest, AnswersCommandsAsTheDatasheetSays) {
     EXPECT_EQ(send({0xC1}), std::vector<uint8_t>{0xCD});
 }
 
+TEST(Ds2480bRateTest, FollowsTheRateChangeAndLosesBytesAtTheWrongRate) {
+    struct Step {
+        std::vector<uint8_t> in;
+        int hostBaud;
+        std::vector<uint8_t> out;
+        int adapterBaud;
+    };
+    struct Case {
+        const char* what;
+        bool refuse;
+        std::vector<Step> steps;
+    };
+    for (const Case& c : {
+             Case{"switch to 115,200 and read it back",
+                  false,
+                  {{{0xC1}, 9600, {}, 9600},
+                   // Acknowledged at the new rate, which a host still at 9600 cannot read.
+                   {{0x77}, 9600, {0xFF}, 115200},
+                   {{0x0F}, 9600, {}, 115200}, // the host has not switched yet: lost
+                   {{0x0F}, 115200, {0x06}, 115200},
+                   {{0x73}, 115200, {0xFF}, 19200},
+                   {{0x0F}, 19200, {0x02}, 19200},
+                   {{0x71}, 19200, {0xFF}, 9600},
+                   {{0x0F}, 9600, {0x00}, 9600}}},
+             Case{"a rate change in the middle of a burst",
+                  false,
+                  {{{0xC1}, 9600, {}, 9600}, {{0x77, 0x0F, 0x17}, 9600, {0xFF}, 115200}}},
+             Case{"refusing: acknowledged, but still at 9600",
+                  true,
+                  {{{0xC1}, 9600, {}, 9600},
+                   {{0x77}, 9600, {0x76}, 9600},
+                   {{0x0F}, 115200, {}, 9600},
+                   {{0x0F}, 9600, {0x00}, 9600}}},
+             Case{"the timing byte at a wrong rate is lost too",
+                  false,
+                  {{{0xC1}, 115200, {}, 9600},
+                   {{0xC1}, 9600, {}, 9600},
+                   {{0x0F}, 9600, {0x00}, 9600}}},
+         }) {
+        SCOPED_TRACE(c.what);
+        InMemoryDevices devices;
+        OneWireBus bus{devices};
+        Ds2480bEmulator adapter(bus, c.refuse);
+        ibsim::BytesByRate sent, received;
+        for (const Step& step : c.steps) {
+            std::vector<uint8_t> answer;
+            adapter.receive(step.in, answer, step.hostBaud);
+            EXPECT_EQ(answer, step.out);
+            EXPECT_EQ(adapter.baudRate(), step.adapterBaud);
+            received[step.hostBaud] += step.in.size();
+        }
+        EXPECT_EQ(adapter.takeReceivedByRate(), received);
+        EXPECT_TRUE(adapter.takeReceivedByRate().empty()); // taken means gone
+    }
+}
+
 TEST_F(Ds2480bTest, SearchAcceleratorReportsPathAndDisagreements) {
     // The two keys differ first at bit 8 (0x11 vs 0xAA: bit 0 of byte 1).
     devices.roms = {memoryKey, otherMemoryKey};
@@ -371,6 +427,8 @@ public:
         termios settings{};
         tcgetattr(fd_, &settings);
         cfmakeraw(&settings);
+        // Where a DS2480B starts; a fresh terminal runs at 38,400, which it would not hear.
+        cfsetspeed(&settings, B9600);
         tcsetattr(fd_, TCSANOW, &settings);
     }
     ~TerminalClient() {
@@ -417,6 +475,45 @@ TEST(TerminalTest, CountsBytesAndRoundTrips) {
     EXPECT_EQ(counters.bytesOut, 3u);
     EXPECT_EQ(counters.roundTrips, 2u);
     EXPECT_EQ(counters.resets, 1u);
+}
+
+TEST(TerminalTest, CountsBytesAtTheRateTheClientsPortRuns) {
+    TemporaryFolder folder;
+    SimulatorProcess simulator(folder.path() / "tty", folder.path() / "state");
+    int fd = ::open(simulator.link().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    auto setRate = [fd](speed_t speed) {
+        termios settings{};
+        tcgetattr(fd, &settings);
+        cfmakeraw(&settings);
+        cfsetspeed(&settings, speed);
+        tcsetattr(fd, TCSANOW, &settings);
+    };
+    auto exchange = [fd](std::vector<uint8_t> bytes, size_t answerSize) {
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        std::vector<uint8_t> answer(answerSize);
+        size_t got = 0;
+        while (got < answerSize) {
+            pollfd waiting{fd, POLLIN, 0};
+            if (::poll(&waiting, 1, 5000) <= 0)
+                break;
+            ssize_t count = ::read(fd, answer.data() + got, answerSize - got);
+            if (count <= 0)
+                break;
+            got += static_cast<size_t>(count);
+        }
+        answer.resize(got);
+        return answer;
+    };
+    setRate(B9600);
+    EXPECT_EQ(exchange({0xC1, 0x77}, 1), std::vector<uint8_t>{0xFF});
+    setRate(B115200);
+    EXPECT_EQ(exchange({0x0F}, 1), std::vector<uint8_t>{0x06});
+    ::close(fd);
+
+    auto counters = simulator.counters();
+    EXPECT_EQ(counters.bytesInByRate, (ibsim::BytesByRate{{9600, 2}, {115200, 1}}));
+    EXPECT_EQ(counters.bytesOutByRate, (ibsim::BytesByRate{{115200, 2}}));
 }
 
 TEST(TerminalTest, EverySessionGetsAFreshAdapter) {

@@ -19,7 +19,13 @@ constexpr int strongPullup = 3;
 constexpr int write1LowTime = 4;
 constexpr int sampleOffset = 5;
 constexpr int loadSensor = 6;
-constexpr int baudRate = 7;
+constexpr int baudRateParameter = 7;
+
+constexpr int ratesByCode[] = {9600, 19200, 57600, 115200};
+
+// What a receiver makes of a byte sent at another rate; a host that waits for any answer at all
+// gets this one.
+constexpr uint8_t garbled = 0xFF;
 } // namespace
 
 void Ds2480bEmulator::powerOn() {
@@ -33,11 +39,23 @@ void Ds2480bEmulator::powerOn() {
     parameters_[write1LowTime] = 0;    // 8 us
     parameters_[sampleOffset] = 0;     // 3 us
     parameters_[loadSensor] = 0;
-    parameters_[baudRate] = 0; // 9600
+    parameters_[baudRateParameter] = 0; // 9600
+    baudRate_ = 9600;
 }
 
-void Ds2480bEmulator::receive(std::span<const uint8_t> bytes, std::vector<uint8_t>& answer) {
+void Ds2480bEmulator::send(std::vector<uint8_t>& answer, uint8_t byte) {
+    ++sentByRate_[baudRate_];
+    answer.push_back(baudRate_ == hostBaud_ ? byte : garbled);
+}
+
+void Ds2480bEmulator::receive(std::span<const uint8_t> bytes, std::vector<uint8_t>& answer,
+                              int hostBaud) {
+    hostBaud_ = hostBaud;
     for (uint8_t byte : bytes) {
+        ++receivedByRate_[hostBaud];
+        // Checked for every byte: a rate change takes effect in the middle of a burst.
+        if (hostBaud != baudRate_)
+            continue;
         switch (mode_) {
         case Mode::AwaitingTimingByte:
             // The adapter measures the baud rate on this byte and does not act on it.
@@ -94,20 +112,27 @@ void Ds2480bEmulator::command(uint8_t byte, std::vector<uint8_t>& answer) {
     if (parameter == 0) {
         // Read: the parameter code sits where the value would go; the answer carries the value.
         int code = (byte >> 1) & 0x07;
-        answer.push_back(static_cast<uint8_t>((byte & 0xF0) | parameters_[code] << 1));
-    } else {
-        parameters_[parameter] = static_cast<uint8_t>((byte >> 1) & 0x07);
-        answer.push_back(static_cast<uint8_t>(byte & 0xFE));
+        send(answer, static_cast<uint8_t>((byte & 0xF0) | parameters_[code] << 1));
+        return;
     }
+    auto value = static_cast<uint8_t>((byte >> 1) & 0x07);
+    if (parameter == baudRateParameter) {
+        // The acknowledgement already goes out at the new rate.
+        if (!refuseFastRates_)
+            baudRate_ = ratesByCode[value & 0x03];
+        value = baudRate_ == 9600 ? 0 : value;
+    }
+    parameters_[parameter] = value;
+    send(answer, static_cast<uint8_t>(byte & 0xFE));
 }
 
 void Ds2480bEmulator::communicationCommand(uint8_t byte, std::vector<uint8_t>& answer) {
     switch ((byte >> 5) & 0x03) {
     case 0: { // single bit; bit 1 asks for a strong pullup afterwards
         bool level = bus_.touch((byte >> 4) & 1);
-        answer.push_back(static_cast<uint8_t>((byte & 0xFC) | (level ? 0x03 : 0x00)));
+        send(answer, static_cast<uint8_t>((byte & 0xFC) | (level ? 0x03 : 0x00)));
         if (byte & 0x02)
-            answer.push_back(0xEC); // the pulse answer once the pullup ends
+            send(answer, 0xEC); // the pulse answer once the pullup ends
         break;
     }
     case 1: // search accelerator on/off, no answer
@@ -117,24 +142,24 @@ void Ds2480bEmulator::communicationCommand(uint8_t byte, std::vector<uint8_t>& a
     case 2: // 1-Wire reset
         ++resets_;
         searchLost_ = false;
-        answer.push_back(resetAnswerBase | (bus_.reset() ? presence : noPresence));
+        send(answer, resetAnswerBase | (bus_.reset() ? presence : noPresence));
         break;
     case 3: // pulse (programming or strong pullup): nothing to power here
-        answer.push_back(static_cast<uint8_t>(byte & 0xFC));
+        send(answer, static_cast<uint8_t>(byte & 0xFC));
         break;
     }
 }
 
 void Ds2480bEmulator::data(uint8_t byte, std::vector<uint8_t>& answer) {
     if (searchAccelerator_) {
-        answer.push_back(acceleratedSearch(byte));
+        send(answer, acceleratedSearch(byte));
         return;
     }
     uint8_t read = 0;
     for (int bit = 0; bit < 8; ++bit)
         if (bus_.touch((byte >> bit) & 1))
             read |= static_cast<uint8_t>(1 << bit);
-    answer.push_back(read);
+    send(answer, read);
 }
 
 // Each byte carries four search positions: the preferred direction in the odd bits. The answer

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: ibutton-sim serve --tty PATH --state DIR [--trace]\n"
+    "usage: ibutton-sim serve --tty PATH --state DIR [--trace] [--refuse-fast-rates]\n"
     "       ibutton-sim serve-usb --state DIR [--state DIR2 ...] [--trace] -- COMMAND ARGS...\n"
     "       ibutton-sim --state DIR put ROM       put a device on the bus (14 digits: CRC added)\n"
     "       ibutton-sim --state DIR remove ROM    take it off\n"
@@ -22,7 +22,8 @@ constexpr const char* usage =
     "       ibutton-sim crc ROM                   14 or 16 digits: the ROM with its CRC\n"
     "ROM: 16 hexadecimal digits in bus order, family code first, CRC last.\n"
     "serve: runs until SIGTERM/SIGINT; SIGUSR1 prints the traffic counters, which are also\n"
-    "written to DIR/stats after every exchange.\n"
+    "written to DIR/stats after every exchange. --refuse-fast-rates: the adapter acknowledges\n"
+    "a change of its host link rate but stays at 9600 baud.\n"
     "serve-usb: runs COMMAND with one virtual DS9490 per state folder (port 1 = the first) and\n"
     "ends with it, with its exit status. DIR/stats counts the USB transfers; creating the file\n"
     "DIR/unplugged pulls that adapter out.\n";
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     std::vector<std::filesystem::path> states;
     std::string tty;
     bool trace = false;
+    bool refuseFastRates = false;
     std::vector<std::string> words;
     std::vector<std::string> command; // what follows "--"
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
             tty = argv[++i];
         } else if (argument == "--trace") {
             trace = true;
+        } else if (argument == "--refuse-fast-rates") {
+            refuseFastRates = true;
         } else if (argument == "--help" || argument == "-h") {
             std::cout << usage;
             return 0;
@@ -110,7 +114,7 @@ int main(int argc, char** argv) {
             std::filesystem::create_directories(state);
             ibsim::StateFolderSource source(folder);
             ibsim::OneWireBus bus(source);
-            ibsim::PtyServer server(tty, bus, folder.directory() / "stats", trace);
+            ibsim::PtyServer server(tty, bus, folder.directory() / "stats", trace, refuseFastRates);
             return server.run();
         }
         if (action == "put" || action == "remove" || action == "dump") {

@@ -41,8 +41,30 @@ std::string hex(const std::vector<uint8_t>& bytes) {
 
 } // namespace
 
+int terminalBaud(int fd) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return 9600;
+    switch (cfgetospeed(&settings)) {
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    case B9600:
+        return 9600;
+    default:
+        return 0;
+    }
+}
+
 struct PtyServer::Terminal {
-    explicit Terminal(OneWireBus& bus) : adapter(bus) {}
+    Terminal(OneWireBus& bus, bool refuseFastRates) : adapter(bus, refuseFastRates) {}
     ~Terminal() {
         if (master >= 0)
             ::close(master);
@@ -59,8 +81,9 @@ struct PtyServer::Terminal {
 };
 
 PtyServer::PtyServer(std::filesystem::path linkPath, OneWireBus& bus,
-                     std::filesystem::path statsPath, bool trace)
-    : linkPath_(std::move(linkPath)), bus_(bus), statsPath_(std::move(statsPath)), trace_(trace) {}
+                     std::filesystem::path statsPath, bool trace, bool refuseFastRates)
+    : linkPath_(std::move(linkPath)), bus_(bus), statsPath_(std::move(statsPath)), trace_(trace),
+      refuseFastRates_(refuseFastRates) {}
 
 PtyServer::~PtyServer() {
     terminals_.clear();
@@ -72,7 +95,7 @@ PtyServer::~PtyServer() {
 }
 
 std::unique_ptr<PtyServer::Terminal> PtyServer::openTerminal() {
-    auto terminal = std::make_unique<Terminal>(bus_);
+    auto terminal = std::make_unique<Terminal>(bus_, refuseFastRates_);
     terminal->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal->master < 0 || grantpt(terminal->master) != 0 || unlockpt(terminal->master) != 0)
         throw std::runtime_error(std::string("cannot create a pseudo-terminal: ") +
@@ -112,6 +135,10 @@ std::string PtyServer::statsText() const {
     text << "bytes_in=" << counters_.bytesIn << "\nbytes_out=" << counters_.bytesOut
          << "\nround_trips=" << counters_.roundTrips << "\nresets=" << counters_.resets
          << "\nsessions=" << counters_.sessions << '\n';
+    for (const auto& [baud, count] : counters_.bytesInByRate)
+        text << "bytes_in_at_" << baud << '=' << count << '\n';
+    for (const auto& [baud, count] : counters_.bytesOutByRate)
+        text << "bytes_out_at_" << baud << '=' << count << '\n';
     return text.str();
 }
 
@@ -149,8 +176,12 @@ void PtyServer::handOver(Terminal& terminal, const std::vector<uint8_t>& receive
     counters_.bytesIn += received.size();
     std::vector<uint8_t> answer;
     unsigned resetsBefore = terminal.adapter.resets();
-    terminal.adapter.receive(received, answer);
+    terminal.adapter.receive(received, answer, terminalBaud(terminal.master));
     counters_.resets += terminal.adapter.resets() - resetsBefore;
+    for (const auto& [baud, count] : terminal.adapter.takeReceivedByRate())
+        counters_.bytesInByRate[baud] += count;
+    for (const auto& [baud, count] : terminal.adapter.takeSentByRate())
+        counters_.bytesOutByRate[baud] += count;
     counters_.bytesOut += answer.size();
     if (!answer.empty())
         terminal.answered = true;

@@ -10,7 +10,9 @@
 // Counters, for measuring clients: bytes in and out, and round trips. A round trip begins with
 // the first byte the client sends after the simulator's last answer (or at the start of a
 // session); bytes that arrive before the next answer belong to the same trip, so a client that
-// writes a command in several pieces and then waits for the answer makes one trip.
+// writes a command in several pieces and then waits for the answer makes one trip. Bytes are
+// also counted by the rate they travelled at: the client's port rate (which the simulator reads
+// from the terminal) for bytes in, the adapter's for bytes out.
 #pragma once
 
 #include "bus.h"
@@ -30,13 +32,19 @@ struct TrafficCounters {
     unsigned long long roundTrips = 0;
     unsigned long long resets = 0;
     unsigned long long sessions = 0; // client sessions that have ended
+    BytesByRate bytesInByRate;
+    BytesByRate bytesOutByRate;
 };
+
+// The rate in baud a terminal runs at, as its client set it (both ends share the settings);
+// 0 for a rate no DS2480B runs at.
+int terminalBaud(int fd);
 
 class PtyServer {
 public:
     // `statsPath` is rewritten after every burst the simulator handles.
     PtyServer(std::filesystem::path linkPath, OneWireBus& bus, std::filesystem::path statsPath,
-              bool trace);
+              bool trace, bool refuseFastRates = false);
     ~PtyServer();
 
     // Runs until SIGTERM or SIGINT; SIGUSR1 prints the counters. Returns the exit status.
@@ -60,6 +68,7 @@ private:
     OneWireBus& bus_;
     std::filesystem::path statsPath_;
     bool trace_;
+    bool refuseFastRates_;
     int watcher_ = -1;                                 // inotify on the slave devices
     std::vector<std::unique_ptr<Terminal>> terminals_; // the first is the one the link names
     TrafficCounters counters_;

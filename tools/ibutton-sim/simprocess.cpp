@@ -178,12 +178,22 @@ int ChildProcess::stop(std::chrono::milliseconds grace) {
     return exitStatus_;
 }
 
-SimulatorProcess::SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder)
+namespace {
+std::vector<std::string> serveArguments(const std::filesystem::path& link,
+                                        const std::filesystem::path& state,
+                                        const std::vector<std::string>& options) {
+    std::vector<std::string> arguments = {
+        simulatorExecutable().string(), "serve", "--tty", link.string(), "--state", state.string()};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return arguments;
+}
+} // namespace
+
+SimulatorProcess::SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder,
+                                   const std::vector<std::string>& options)
     : link_(std::move(link)), state_(std::move(stateFolder)),
       logPath_(state_.parent_path() / (state_.filename().string() + ".log")),
-      process_({simulatorExecutable().string(), "serve", "--tty", link_.string(), "--state",
-                state_.string()},
-               logPath_) {
+      process_(serveArguments(link_, state_, options), logPath_) {
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (!std::filesystem::exists(link_)) {
         if (!process_.running() || Clock::now() > deadline)
@@ -216,6 +226,10 @@ TrafficCounters SimulatorProcess::counters() const {
             counters.resets = value;
         else if (key == "sessions")
             counters.sessions = value;
+        else if (key.starts_with("bytes_in_at_"))
+            counters.bytesInByRate[std::stoi(key.substr(12))] = value;
+        else if (key.starts_with("bytes_out_at_"))
+            counters.bytesOutByRate[std::stoi(key.substr(13))] = value;
     }
     return counters;
 }

@@ -48,6 +48,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool running();
+    pid_t pid() const { return pid_; }
     // Returns the exit status, or -1 when it had to be killed.
     int stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
 
@@ -58,9 +59,10 @@ private:
 
 class SimulatorProcess {
 public:
-    // Starts `ibutton-sim serve` and waits (at most a few seconds) until the link exists.
-    // Throws std::runtime_error when it does not come up.
-    SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder);
+    // Starts `ibutton-sim serve` (with any further options) and waits, at most a few seconds,
+    // until the link exists. Throws std::runtime_error when it does not come up.
+    SimulatorProcess(std::filesystem::path link, std::filesystem::path stateFolder,
+                     const std::vector<std::string>& options = {});
 
     const std::filesystem::path& link() const { return link_; }
     const std::filesystem::path& stateFolder() const { return state_; }
@@ -70,6 +72,8 @@ public:
     TrafficCounters counters() const;
     // Stops it; the exit status (-1 when it had to be killed).
     int stop() { return process_.stop(); }
+    // For pausing it with SIGSTOP, as an adapter that hangs.
+    pid_t pid() const { return process_.pid(); }
 
 private:
     std::filesystem::path link_;

@@ -19,6 +19,7 @@
 #include <linux/usbdevice_fs.h>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -230,9 +231,30 @@ struct UsbServer::Adapter {
         raw->actual_length = actual;
     }
 
+    // A fault asked for through `<state>/stall` (the endpoint in hex): the endpoint halts at its
+    // next transfer and stays halted until the host clears it.
+    bool stalled(uint8_t endpoint) {
+        std::error_code ignored;
+        auto request = state / "stall";
+        if (std::filesystem::exists(request, ignored)) {
+            std::ifstream file(request);
+            unsigned wanted = 0;
+            if (file >> std::hex >> wanted && wanted == endpoint) {
+                file.close();
+                std::filesystem::remove(request, ignored);
+                halted.insert(endpoint);
+            }
+        }
+        return halted.count(endpoint) > 0;
+    }
+
     // Runs one URB on the chip; false when it has to wait for data.
     bool process(Urb& urb) {
         uint8_t* bytes = urb.buffer ? urb.buffer->data : nullptr;
+        if (urb.type != USBDEVFS_URB_TYPE_CONTROL && stalled(urb.endpoint)) {
+            setResult(urb, -EPIPE, 0);
+            return true;
+        }
         switch (urb.type) {
         case USBDEVFS_URB_TYPE_CONTROL: {
             ++counters.controlTransfers;
@@ -423,6 +445,7 @@ struct UsbServer::Adapter {
                 chip.powerOn();
             return {0, 0};
         case USBDEVFS_CLEAR_HALT:
+            halted.erase(static_cast<uint8_t>(*reinterpret_cast<unsigned*>(data->data)));
             return {0, 0};
         case USBDEVFS_CONTROL: {
             // Synchronous control requests: libusb asks for the configuration this way.
@@ -497,6 +520,7 @@ struct UsbServer::Adapter {
     UMockdevIoctlBase* handler = nullptr;
     std::mutex lock;
     std::map<UMockdevIoctlClient*, Client> clients;
+    std::set<uint8_t> halted;
     UsbTrafficCounters counters;
     bool kernelDriverBound = true;
     bool unplugged = false;

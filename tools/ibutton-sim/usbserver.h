@@ -8,7 +8,8 @@
 // Per adapter, `<state>/stats` holds the traffic counters (rewritten after every transfer):
 // control, bulk_out, bulk_in and interrupt_in transfers, bytes each way, and whether the kernel
 // driver is bound. Creating `<state>/unplugged` pulls the adapter out: it leaves sysfs and /dev and
-// every request on an open handle fails with ENODEV.
+// every request on an open handle fails with ENODEV. Writing an endpoint number in hex to
+// `<state>/stall` halts that endpoint at its next transfer, until the host clears the halt.
 #pragma once
 
 #include <filesystem>

@@ -54,6 +54,10 @@ struct Bus {
     int16_t setupReadyResult = 1;
     int setupCalls = 0;
     int accessesBeforeClear = -1; // never
+    // An adapter that stopped answering breaks every session open at that moment for good, as the
+    // real library does, and refuses new ones until it answers again.
+    bool adapterAnswering = true;
+    int32_t brokenBelow = 0; // sessions with a smaller handle are broken
     size_t searchPosition = 0;
     bool searchDone = true;
     // The current device: the one the search last found, or the ROM last given to TMRom.
@@ -84,6 +88,13 @@ std::string Hex(int value) {
 
 void Record(std::string text, int32_t session = 0, const void* stateBuffer = nullptr) {
     TheBus().calls.push_back({std::move(text), session, stateBuffer});
+}
+
+// What the real library answers on a session whose adapter misbehaved.
+constexpr int16_t CommunicationError = -13;
+
+bool Broken(int32_t session) {
+    return session < TheBus().brokenBelow;
 }
 
 int TargetAddress(const Bus& bus) {
@@ -238,12 +249,16 @@ int32_t TMExtendedStartSession(int16_t portNum, int16_t portType, void* options)
     std::snprintf(text, sizeof text, "TMExtendedStartSession %d %d %s", portNum, portType,
                   options ? "options" : "null");
     Record(text);
+    if (!TheBus().adapterAnswering)
+        return CommunicationError;
     return TheBus().nextSession++;
 }
 
 int16_t TMSetup(int32_t session) {
     Bus& bus = TheBus();
     Record("TMSetup", session);
+    if (Broken(session))
+        return CommunicationError;
     return bus.setupCalls++ < bus.setupNotReadyCalls ? bus.setupNotReadyResult
                                                      : bus.setupReadyResult;
 }
@@ -256,6 +271,8 @@ int16_t TMEndSession(int32_t session) {
 int16_t TMFirst(int32_t session, void* stateBuffer) {
     Bus& bus = TheBus();
     Record("TMFirst", session, stateBuffer);
+    if (Broken(session))
+        return CommunicationError;
     bus.searchPosition = 0;
     bus.searchDone = !SearchFrom(0);
     return bus.searchDone ? 0 : 1;
@@ -264,6 +281,8 @@ int16_t TMFirst(int32_t session, void* stateBuffer) {
 int16_t TMNext(int32_t session, void* stateBuffer) {
     Bus& bus = TheBus();
     Record("TMNext", session, stateBuffer);
+    if (Broken(session))
+        return CommunicationError;
     if (!bus.searchDone)
         bus.searchDone = !SearchFrom(bus.searchPosition + 1);
     return bus.searchDone ? 0 : 1;
@@ -320,6 +339,13 @@ int16_t TMBlockStream(int32_t session, uint8_t* buffer, int16_t count) {
 
 void FakeTmex_Reset(void) {
     TheBus() = Bus{};
+}
+
+void FakeTmex_SetAdapterAnswering(int answering) {
+    Bus& bus = TheBus();
+    if (bus.adapterAnswering && !answering)
+        bus.brokenBelow = bus.nextSession;
+    bus.adapterAnswering = answering != 0;
 }
 
 void FakeTmex_SetDefaultPort(int16_t portNum, int16_t portType) {

@@ -19,6 +19,9 @@ void FakeTmex_SetDefaultPort(int16_t portNum, int16_t portType);
 void FakeTmex_SetNextSessionHandle(int32_t handle);
 // TMSetup answers `notReadyResult` for its first `notReadyCalls` calls, then `readyResult`.
 void FakeTmex_ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult);
+// 0: the adapter stops answering: every open session is broken for good (TMSetup, TMFirst and
+// TMNext answer a negative error) and no new session starts. 1: new sessions start again.
+void FakeTmex_SetAdapterAnswering(int answering);
 // Puts a device on the bus, after those already there, and returns its index. Family 06 devices
 // carry 512 bytes of zero-filled memory.
 int FakeTmex_AddDevice(const uint8_t rom[8]);
