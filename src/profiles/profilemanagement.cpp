@@ -1,6 +1,7 @@
 #include "profiles/profilemanagement.h"
 
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilecreation.h"
 #include "profiles/profileremoval.h"
 #include "profiles/profilewizard.h"
 #include "shared/messagebox.h"
@@ -158,10 +159,10 @@ void TfrmProfileManagement::cmdSaveProfileClick() {
     if (!profile)
         return;
     const QString name = txtProfileName->text();
-    // The loader skips a profile file without a name (and INI values lose their outer blanks),
-    // so such a profile would vanish while its files stay behind.
-    if (name.trimmed().isEmpty()) {
-        MessageBoxes::ShowWarning(this, _("Please enter a name for the profile."));
+    // A blank name would make the profile vanish, a line break would write extra lines into
+    // its file: both are refused with the reason.
+    if (const QString problem = ProfileNameProblem(name); !problem.isEmpty()) {
+        MessageBoxes::ShowWarning(this, problem);
         return;
     }
     profile->ProfileName = name;

@@ -160,13 +160,14 @@ TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen)
     EXPECT_TRUE(dialog.isVisible());
 }
 
-TEST_F(ProfileManagementTest, ABlankNameIsRefusedAndNothingChanges) {
+// A blank name would make the profile vanish; a pasted two-line name would write extra lines.
+TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
     TfrmProfileManagement dialog;
     Select(dialog, 0);
-    for (const QString name : {"", "   "}) {
+    for (const QString name : {"", "   ", "North\nSouth", "North\r\n[database]"}) {
         MessageBoxes::ClearShown();
         dialog.txtProfileName->setText(name);
         dialog.cmdSaveProfileClick();
