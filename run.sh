@@ -23,7 +23,25 @@ mkdir -p "$demo/data" "$demo/config"
 export XDG_DATA_HOME="$demo/data"
 export XDG_CONFIG_HOME="$demo/config"
 
-sim_pid=""
+# Ctrl+C or a kill of this script ends the program and the virtual adapter with it. Both run as
+# background jobs, which a script's Ctrl+C never reaches (they ignore SIGINT), so the script stops
+# them itself; waiting on a background job also lets the script react to a signal at once instead
+# of after the program has ended.
+children=()
+stop_children() {
+  for pid in "${children[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${children[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+}
+trap stop_children EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+program_command=("$bin/vyrstandalone")
 if [[ -x "$bin/ibutton-sim" ]]; then
   state="$demo/ibuttons"
   tty="$demo/ttyVYR"
@@ -38,10 +56,11 @@ if [[ -x "$bin/ibutton-sim" ]]; then
     printf '[default]\nporttype=6\nportnum=1\n' > "$XDG_CONFIG_HOME/ibfs32.ini"
     echo "Virtual USB 1-Wire adapter (DS9490, USB port 1; iButtons in $state)."
     echo "If the demo was used with the serial adapter before, choose USB under Adapter."
+    # libusb finds the virtual adapter only in a program started under the simulator.
+    program_command=("$bin/ibutton-sim" serve-usb --state "$state" -- "$bin/vyrstandalone")
   else
     "$bin/ibutton-sim" serve --tty "$tty" --state "$state" &
-    sim_pid=$!
-    trap '[[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true' EXIT
+    children+=($!)
     # The library's own configuration: serial port 1 is the virtual adapter, and it is the default.
     cat > "$XDG_CONFIG_HOME/ibfs32.ini" <<INI
 [default]
@@ -50,7 +69,7 @@ portnum=1
 [serial]
 port1=$tty
 INI
-    echo "Virtual 1-Wire adapter on $tty (iButtons in $state)."
+    echo "Virtual serial 1-Wire adapter on $tty (iButtons in $state)."
   fi
   cat <<MSG
   lay an iButton on it:   $bin/ibutton-sim --state "$state" put <ROM>
@@ -64,8 +83,9 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
   echo "No display found (DISPLAY/WAYLAND_DISPLAY unset): start this from a desktop session." >&2
   exit 1
 fi
-if ((usb)) && [[ -x "$bin/ibutton-sim" ]]; then
-  # libusb finds the virtual adapter only in a program started under the simulator.
-  exec "$bin/ibutton-sim" serve-usb --state "$state" -- "$bin/vyrstandalone"
-fi
-"$bin/vyrstandalone"
+"${program_command[@]}" &
+program=$!
+children+=("$program")
+status=0
+wait "$program" || status=$?
+exit "$status"

@@ -1,10 +1,30 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test through CTest.
+#   ./test.sh             the normal build, in build/ (or $VYR_BUILD_DIR)
+#   ./test.sh --sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer, in its own
+#                         folder build-sanitize/ (or $VYR_SANITIZE_BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
+sanitize=0
+for arg in "$@"; do
+  case "$arg" in
+    --sanitize) sanitize=1 ;;
+    *) echo "usage: $0 [--sanitize]" >&2; exit 2 ;;
+  esac
+done
 ./packaging/ensure-packages.sh
-build="${VYR_BUILD_DIR:-build}"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if ((sanitize)); then
+  build="${VYR_SANITIZE_BUILD_DIR:-build-sanitize}"
+  configure=(-DVYR_SANITIZE=ON)
+  # Every finding fails the test that meets it; the suppressions name the library at fault.
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+  export LSAN_OPTIONS="suppressions=$(pwd)/packaging/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+else
+  build="${VYR_BUILD_DIR:-build}"
+  configure=(-DVYR_SANITIZE=OFF)
+fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 600

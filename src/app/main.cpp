@@ -1,9 +1,13 @@
 #include "app/main.h"
 
+#include "app/About.h"
 #include "app/MyLogger.h"
+#include "app/options.h"
 #include "db/MyDBConnector.h"
+#include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
@@ -93,6 +97,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     mnuLanguage->setObjectName("mnuLanguage");
     mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
     mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
+    mnuHelp = bar->addMenu(N_("&Help"));
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpAbout = MenuAction(mnuHelp, N_("&About"), "mnuHelpAbout");
     auto* languages = new QActionGroup(this);
     for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
         item->setCheckable(true);
@@ -102,9 +109,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
-    connect(mnuLanguageEnglish, &QAction::triggered, this, [this] { mnuLanguageEnglishClick(); });
-    connect(mnuLanguageDutch, &QAction::triggered, this, [this] { mnuLanguageDutchClick(); });
+    connect(mnuLanguageEnglish, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
+    connect(mnuLanguageDutch, &QAction::triggered, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageDutchClick(); }); });
     connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
     connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
 }
@@ -129,13 +139,14 @@ bool TfrmMain::FormCreate() {
     ReaderName = Settings::Reader();
     AppSettings = Settings::Driver();
 
-    // Both messages stay English: they are shown before the language is applied.
-    if (ReaderName != "MaximReader")
-        MessageBoxes::ShowError(this, "Invalid reader selected");
-    if (!TestAdapter(this))
-        MessageBoxes::ShowInformation(this, "Adapter not loaded");
-
+    // The settings' language comes first, so the reader boxes below speak it, title and button
+    // included, instead of whatever language the desktop or an earlier window left behind.
     ApplyLanguage(true);
+
+    if (ReaderName != "MaximReader")
+        MessageBoxes::ShowError(this, _("Invalid reader selected"));
+    if (!TestAdapter(this))
+        MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
 
     if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));
@@ -154,10 +165,27 @@ bool TfrmMain::FormCreate() {
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
+    FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
     FStarted = true;
     RefreshTitles();
+    AddCardIndexes();
     ReloadControllers();
     return true;
+}
+
+void TfrmMain::AddCardIndexes() {
+    if (!DBConnection || !DBConnection->IsConnected())
+        return;
+    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
+    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
+    // the database works as it did.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    if (!upgrade.DuplicateCardNumbers.isEmpty())
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
+                               "the extra cardholders in the cardholder list, then open the "
+                               "profile again."),
+                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {
@@ -205,13 +233,18 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    if (TfrmLogin::OpenProfileManagement)
-        TfrmLogin::OpenProfileManagement(this);
+    OpenProfileManagement(this, FProfileFile);
 }
 
-void TfrmMain::mnuFileOptionsClick() {}
+void TfrmMain::mnuFileOptionsClick() {
+    TfrmOptions options(this);
+    options.exec();
+}
 
-void TfrmMain::mnuHelpAboutClick() {}
+void TfrmMain::mnuHelpAboutClick() {
+    TfrmAbout about(this);
+    about.exec();
+}
 
 void TfrmMain::mnuFileExitClick() {
     close();
@@ -224,8 +257,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void TfrmMain::ReloadControllers() {
-    LoadControllers();
+void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
+    LoadControllers(alsoMarked);
     ShowControllers();
     CountCards();
 }

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@ class QTreeWidget;
 class QWidget;
 class TMyLogger;
 class TStandController;
+struct TControllerSaved;
 
 // The one window that lives for the whole run: the controller list of the chosen profile.
 class TfrmMain : public QMainWindow {
@@ -30,13 +32,15 @@ public:
     bool FormCreate();
     QString getDataDir() const;
 
-    // Controller list (kept in src/controllers/controllerlist.cpp).
-    void LoadControllers();
+    // Controller list (kept in controllerlist.cpp). A reload keeps every pending-change mark and
+    // adds those of `alsoMarked`.
+    void LoadControllers(const QSet<int32_t>& alsoMarked = {});
     void ShowControllers();
     void CountCards();
     void FreeControllers();
     int ChangedControllerCount() const;
-    void ReloadControllers(); // LoadControllers, ShowControllers, CountCards
+    // LoadControllers, ShowControllers, CountCards
+    void ReloadControllers(const QSet<int32_t>& alsoMarked = {});
     void ProgrammerButtonClick(QPushButton* Sender);
     QString VSTControllersGetText(int row, int column) const;
     int VSTControllersGetImageIndex(int row, int column) const; // -1: no image
@@ -86,6 +90,8 @@ public:
     QMenu* mnuLanguage;
     QAction* mnuLanguageEnglish;
     QAction* mnuLanguageDutch;
+    QMenu* mnuHelp;
+    QAction* mnuHelpAbout;
 
     std::unique_ptr<TMyLogger> AppLog;
 
@@ -94,8 +100,15 @@ protected:
 
 private:
     void BuildControllerList();
+    void ReloadAfterSaving(const TControllerSaved& saved);
+    // Gives a database made before the unique card indexes those indexes, or tells which card
+    // numbers stand in the way.
+    void AddCardIndexes();
     void RefreshTitles();
     void FormDestroy();
     QString FProfileName;
+    // The ConIDs whose keys must be written again, kept across reloads for the life of the window.
+    QSet<int32_t> FPendingChanges;
+    QString FProfileFile; // the open profile's file, which profile management must not delete
     bool FStarted = false;
 };

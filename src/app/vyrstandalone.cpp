@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     QApplication::setApplicationName("VYR Standalone");
     QApplication::setApplicationDisplayName("VYR Standalone");
+    // Lets the desktop tie the windows to the menu entry and its icon (the Wayland app id).
+    QApplication::setDesktopFileName("com.tessaloom.vyrstandalone");
     InitTranslation(ProgramDirectory() + "/locale");
     TfrmMain::OpenCardHolders = ShowCardHolders;
 

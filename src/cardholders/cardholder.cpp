@@ -1,5 +1,6 @@
 #include "cardholders/cardholder.h"
 
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardholderstatements.h"
@@ -66,6 +67,8 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
     txtCustom2 = NewEdit("txtCustom2", tabCard, CardTextLimit);
     txtCustom3 = NewEdit("txtCustom3", tabCard, CardTextLimit);
     txtCustom4 = NewEdit("txtCustom4", tabCard, CardTextLimit);
+    for (QLineEdit* text : {txtCardHolder, txtCustom1, txtCustom2, txtCustom3, txtCustom4})
+        MakeCardTextEdit(text);
     lblCardNumber = NewLabel("lblCardNumber", N_("Card number:"), tabCard);
     lblCardNumberVal = BoldLabel("lblCardNumberVal", QString(), tabCard);
     lblCardStatus = NewLabel("lblCardStatus", N_("Card status:"), tabCard);
@@ -242,16 +245,23 @@ void TfrmCardHolder::ShowCardNumber(const QString& number) {
     lblCardStatusVal->setText(_("Checking status..."));
     QApplication::processEvents();
     if (CardNumberInDatabase(DBConnection.get(), lblCardNumberVal->text())) {
-        lblCardStatusVal->setText(_("Card already in database"));
+        ShowNumberTaken();
     } else {
+        FNumberTaken = false;
         lblCardStatusVal->setText("OK"); // the same in every language
         cmdReplaceCancel->hide();
+        UpdateOKButton();
     }
 }
 
 void TfrmCardHolder::UpdateOKButton() {
-    // Nothing can be saved before there is a number to save it under.
-    cmdOK->setEnabled(FNumberShown && lblCardNumberVal->text().size() == CardNumberLength);
+    // Nothing can be saved before there is a number to save it under, nor under another live
+    // holder's number in place of this holder's card. A new cardholder may take a live holder's
+    // number: saving asks first.
+    const QString shown = lblCardNumberVal->text();
+    const bool takenFromAnother =
+        CardEdit && FNumberTaken && !SameCardNumber(shown, CardEditNumber);
+    cmdOK->setEnabled(FNumberShown && shown.size() == CardNumberLength && !takenFromAnother);
 }
 
 void TfrmCardHolder::cmdCustomNumberCheckClick() {
@@ -274,6 +284,7 @@ void TfrmCardHolder::cmdReplaceCardClick() {
 
 void TfrmCardHolder::cmdReplaceCancelClick() {
     lblCardNumberVal->setText(CardEditNumber);
+    FNumberTaken = false;
     lblCardStatusVal->setText("OK");
     cmdReplaceCancel->hide();
     // Back to the loaded card as it was: a card presented now must not replace it again.
@@ -291,26 +302,46 @@ void TfrmCardHolder::cmdOKClick() {
 
 bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     TMyDBConnector* database = DBConnection.get();
-    if (CardEdit) {
-        if (record.CardNumber != CardEditNumber && database) {
-            MarkControllersOfCard(*database, CardEditNumber, ControllerList);
-            database->ExecuteQuery(DeleteCardZonesStatement(CardEditNumber));
-        }
-        if (database && database->ExecuteQuery(UpdateCardHolderStatement(record, CardEditNumber)))
-            return true;
+    if (!database) {
         MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
-        MessageBoxes::ShowInformation(this, database ? database->GetLastError() : QString());
         return false;
     }
-    if (database) {
-        database->ExecuteQuery(DeleteCardHolderStatement(record.CardNumber));
-        MarkControllersOfCard(*database, record.CardNumber, ControllerList);
-        database->ExecuteQuery(DeleteCardZonesStatement(record.CardNumber));
-        if (database->ExecuteQuery(InsertCardHolderStatement(record)))
+    if (CardEdit) {
+        const TCardHolderSave saved =
+            SaveEditedCardHolder(*database, record, CardEditNumber, ControllerList);
+        if (saved.Outcome == TCardHolderSave::Saved)
             return true;
+        if (saved.Outcome == TCardHolderSave::NumberTaken) {
+            // Typed, pasted or taken meanwhile: two live holders must never share one card.
+            ShowNumberTaken();
+            MessageBoxes::ShowError(
+                this, FormatText(_("Card %s already belongs to %s. Choose another card."),
+                                 {record.CardNumber, saved.TakenBy}));
+            return false;
+        }
+        MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
+        MessageBoxes::ShowInformation(this, saved.Error);
+        return false;
     }
+    TCardHolderSave saved = SaveNewCardHolder(*database, record, false, ControllerList);
+    if (saved.Outcome == TCardHolderSave::NumberTaken) {
+        if (!MessageBoxes::Confirm(
+                this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
+                                   "cardholder with this one?"),
+                                 {record.CardNumber, saved.TakenBy})))
+            return false;
+        saved = SaveNewCardHolder(*database, record, true, ControllerList);
+    }
+    if (saved.Outcome == TCardHolderSave::Saved)
+        return true;
     MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
     return false;
+}
+
+void TfrmCardHolder::ShowNumberTaken() {
+    lblCardStatusVal->setText(_("Card already in database"));
+    FNumberTaken = true;
+    UpdateOKButton();
 }
 
 void TfrmCardHolder::cmdPrintListClick() {

@@ -82,8 +82,10 @@ private:
     // Shows a number and tells whether it is already taken.
     void ShowCardNumber(const QString& number);
     void UpdateOKButton();
+    void ShowNumberTaken();
     bool SaveCardHolder(const TCardHolder& record);
 
     bool FNumberShown = false;    // a card number, not "Waiting for card"
+    bool FNumberTaken = false;    // the status says "Card already in database"
     bool FPollingStopped = false; // the reader failed once; it is not asked again
 };

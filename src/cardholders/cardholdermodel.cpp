@@ -1,5 +1,6 @@
 #include "cardholders/cardholdermodel.h"
 
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
 #include "db/MyDBConnector.h"
@@ -176,49 +177,42 @@ TCardHolder* TCardHolderModel::Record(int row) const {
 
 int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* database) {
     TCardHolder* record = Record(row);
-    if (!record || controllerIndex < 0 || controllerIndex >= FControllerCount ||
+    if (!record || !database || controllerIndex < 0 || controllerIndex >= FControllerCount ||
         size_t(controllerIndex) >= FControllers.size())
-        return 0;
+        return -1;
     TStandController& controller = *FControllers[size_t(controllerIndex)];
     if (record->CardZones.size() < FControllerCount)
         record->CardZones.resize(FControllerCount, 0);
-    int32_t& zone = record->CardZones[controllerIndex];
-    if (database)
-        database->ExecuteQuery(DeleteCardZoneStatement(controller.ConID, record->CardNumber));
-    zone = zone >= 2 ? 0 : zone + 1; // 0, 1, 2, 0
-    if (database)
-        database->ExecuteQuery(InsertCardZoneStatement(controller.ConID, record->CardNumber, zone));
+    const int32_t current = record->CardZones[controllerIndex];
+    const int32_t next = current >= 2 ? 0 : current + 1; // 0, 1, 2, 0
+    {
+        // Both statements or neither: a half-done change would leave the card without a row,
+        // showing a zone that the key will not get.
+        TTransaction transaction(*database);
+        if (!transaction.Started())
+            return -1;
+        const QString errorBefore = database->GetLastError();
+        const bool deleted =
+            database->ExecuteQuery(DeleteCardZoneStatement(controller.ConID, record->CardNumber)) ||
+            database->GetLastError() == errorBefore; // no row before is no failure
+        if (!deleted ||
+            !database->ExecuteQuery(
+                InsertCardZoneStatement(controller.ConID, record->CardNumber, next)) ||
+            !transaction.Commit())
+            return -1;
+    }
+    record->CardZones[controllerIndex] = next;
     controller.ChangesMade = true;
     const QModelIndex cell = index(row, FirstZoneColumn + controllerIndex);
     emit dataChanged(cell, cell);
-    return zone;
-}
-
-void MarkControllersOfCard(TMyDBConnector& database, const QString& cardNumber,
-                           std::vector<std::unique_ptr<TStandController>>& controllers) {
-    TMyResultSet* rows = nullptr;
-    if (database.Query(CardZonesOfCardStatement(cardNumber), rows)) {
-        for (rows->First(); !rows->Eof(); rows->Next()) {
-            if (rows->Fields(1).AsInteger() <= 0)
-                continue;
-            const int32_t conId = rows->Fields(0).AsInteger();
-            for (const auto& controller : controllers)
-                if (controller->ConID == conId)
-                    controller->ChangesMade = true;
-        }
-    }
-    database.DestroyQuery(rows);
+    return next;
 }
 
 bool TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database) {
     TCardHolder* record = Record(row);
     if (!record || !database ||
-        !database->ExecuteQuery(MarkCardHolderDeletedStatement(record->CardNumber)))
+        !DeleteCardHolderAndZones(*database, record->CardNumber, FControllers))
         return false;
-    database->ExecuteQuery(DeleteZonesOfDeletedCardStatement(record->CardNumber));
-    for (qsizetype i = 0; i < record->CardZones.size() && size_t(i) < FControllers.size(); ++i)
-        if (record->CardZones[i] > 0)
-            FControllers[size_t(i)]->ChangesMade = true;
     beginRemoveRows({}, row, row);
     FRecords.erase(FRecords.begin() + row);
     endRemoveRows();

@@ -23,12 +23,6 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
                      const std::vector<std::unique_ptr<TStandController>>& controllers,
                      std::vector<std::unique_ptr<TCardHolder>>& records);
 
-// Marks every controller of `controllers` at which the card has a zone above 0. Called before a
-// card's zones are dropped (a replaced or re-added card): the keys of those controllers still
-// admit the old card until they are written again. A failed query marks nothing.
-void MarkControllersOfCard(TMyDBConnector& database, const QString& cardNumber,
-                           std::vector<std::unique_ptr<TStandController>>& controllers);
-
 // The rows of the cardholder list: one TCardHolder per row, owned by the model. Columns 0 to 3 are
 // the number, the name and the first two custom texts; column 4 + i is the card's zone at
 // controller i of the list the model was made with (its ZoneRole; no text).
@@ -64,14 +58,14 @@ public:
     int ControllerCount() const { return FControllerCount; }
 
     // Moves the card of `row` to the next zone (0, 1, 2, 0) at controller `controllerIndex`: its
-    // zone row is replaced in the database and the controller marked as changed. The record and
-    // the mark change even when the statements fail, as the operator sees nothing of those.
-    // Returns the new zone.
+    // zone row is replaced in the database, in one transaction, and the controller marked as
+    // changed. Returns the new zone, or -1 when the database refused: then nothing changed, not
+    // the record, not the mark, and the connector's last error says why.
     int CycleZone(int row, int controllerIndex, TMyDBConnector* database);
 
-    // Marks the cardholder of `row` deleted and drops its zones; the controllers where it had a
-    // zone above 0 are marked as changed and the row goes. False, with nothing changed, when the
-    // cardholder could not be marked.
+    // Marks the cardholder of `row` deleted and drops every zone row of its number; the
+    // controllers where the database held a zone above 0 are marked as changed and the row goes.
+    // False, with nothing changed, when the cardholder could not be marked.
     bool DeleteCardHolder(int row, TMyDBConnector* database);
 
     // Takes over what the cardholder dialog saved for `row`. A replaced card lost its zones in the

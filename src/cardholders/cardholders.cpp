@@ -296,9 +296,12 @@ void TfrmCardHolders::VSTCardHoldersHeaderClick(int column) {
 
 void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position) {
     const QModelIndex cell = VSTCardHolders->indexAt(position);
-    if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn)
+    if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn &&
         CardHolders->CycleZone(cell.row(), cell.column() - TCardHolderModel::FirstZoneColumn,
-                               DBConnection.get());
+                               DBConnection.get()) < 0)
+        MessageBoxes::ShowError(
+            this, FormatText(_("The zone could not be changed: %s"),
+                             {DBConnection ? DBConnection->GetLastError() : QString()}));
     if (button == Qt::RightButton)
         PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));
 }

@@ -36,7 +36,8 @@ QString UpdateCardHolderStatement(const TCardHolder& record, const QString& oldC
            ", CardCustom2 = " + SqlQuoted(record.CardCustom2) +
            ", CardCustom3 = " + SqlQuoted(record.CardCustom3) +
            ", CardCustom4 = " + SqlQuoted(record.CardCustom4) +
-           ", CardLastEdit = NOW() WHERE CardNumber = " + SqlQuoted(oldCardNumber);
+           ", CardLastEdit = NOW() WHERE (CardNumber = " + SqlQuoted(oldCardNumber) +
+           ") AND (NOT Deleted)";
 }
 
 QString CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
@@ -64,9 +65,15 @@ QString DeleteCardZoneStatement(int conID, const QString& cardNumber) {
 }
 
 QString MarkCardHolderDeletedStatement(const QString& cardNumber) {
-    return "UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = " + SqlQuoted(cardNumber);
+    return "UPDATE CardHolders SET Deleted = 1 WHERE (CardNumber = " + SqlQuoted(cardNumber) +
+           ") AND (NOT Deleted)";
 }
 
 QString DeleteZonesOfDeletedCardStatement(const QString& cardNumber) {
     return "DELETE * FROM CardZones WHERE (CardNumber = " + SqlQuoted(cardNumber) + ")";
+}
+
+QString DeleteDeletedCardHoldersStatement(const QString& cardNumber) {
+    return "DELETE * FROM CardHolders WHERE (CardNumber = " + SqlQuoted(cardNumber) +
+           ") AND (Deleted = 1)";
 }

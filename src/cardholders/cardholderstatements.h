@@ -17,7 +17,8 @@ QString DeleteCardZonesStatement(const QString& cardNumber);
 // Where one card has access, read before its zones go.
 QString CardZonesOfCardStatement(const QString& cardNumber);
 QString InsertCardHolderStatement(const TCardHolder& record);
-// Saving an existing cardholder, found by the number it was loaded with.
+// Saving an existing cardholder, found by the number it was loaded with; a deleted row that an
+// older database may still hold under that number is left alone.
 QString UpdateCardHolderStatement(const TCardHolder& record, const QString& oldCardNumber);
 
 // The cardholder list: every cardholder that is not deleted, ordered by name; an empty filter
@@ -32,6 +33,9 @@ QString AllCardZonesStatement();
 // A zone change: the card's row for the controller is replaced.
 QString DeleteCardZoneStatement(int conID, const QString& cardNumber);
 // The CardZones insert is shared with the controller dialog: controllers/controllerstatements.h.
-// Deleting from the list: the cardholder stays, marked deleted, and loses its zones.
+// A card taken over from a deleted cardholder: the deleted row goes.
+QString DeleteDeletedCardHoldersStatement(const QString& cardNumber);
+// Deleting from the list: the cardholder stays, marked deleted, and loses its zones. Only the live
+// row is marked; a deleted one under the same number is no part of it.
 QString MarkCardHolderDeletedStatement(const QString& cardNumber);
 QString DeleteZonesOfDeletedCardStatement(const QString& cardNumber);

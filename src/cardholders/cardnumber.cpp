@@ -60,6 +60,35 @@ QString CardText(const QString& text) {
     return text;
 }
 
+QString FitCardText(const QString& text, int& cursor) {
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (!(text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))
+            ++characters;
+    if (characters <= CardTextLimit)
+        return text;
+    QString fitted = text;
+    qsizetype end = qBound(qsizetype(0), qsizetype(cursor), fitted.size());
+    // Never start inside a pair: the cursor sits between characters.
+    if (end > 0 && end < fitted.size() && fitted[end].isLowSurrogate() &&
+        fitted[end - 1].isHighSurrogate())
+        ++end;
+    for (; characters > CardTextLimit; --characters) {
+        if (end == 0) { // nothing before the cursor left: cut from the end instead
+            fitted = CardText(fitted);
+            cursor = int(qMin(qsizetype(cursor), fitted.size()));
+            return fitted;
+        }
+        const qsizetype width =
+            end > 1 && fitted[end - 1].isLowSurrogate() && fitted[end - 2].isHighSurrogate() ? 2
+                                                                                             : 1;
+        fitted.remove(end - width, width);
+        end -= width;
+    }
+    cursor = int(end);
+    return fitted;
+}
+
 QString CardHolderByNumberStatement(const QString& number) {
     return "SELECT CardHolder FROM CardHolders WHERE (CardNumber = " + SqlQuoted(number) +
            ") AND (NOT Deleted)";

@@ -46,6 +46,11 @@ QString CustomFieldCaption(int field);
 // splitting a character in two.
 QString CardText(const QString& text);
 
+// A card text being edited, with the cursor just after what was typed or pasted: when it holds
+// more than CardTextLimit characters, the excess is taken from what came in last (before the
+// cursor), whole characters only, the way a length limit cuts a paste. `cursor` follows.
+QString FitCardText(const QString& text, int& cursor);
+
 // The lookup that tells whether a number belongs to a (not deleted) cardholder.
 QString CardHolderByNumberStatement(const QString& number);
 // True only when the lookup succeeds with exactly one row; a failed lookup counts as "not there".

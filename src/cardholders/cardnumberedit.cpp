@@ -59,10 +59,26 @@ private:
     }
 };
 
+// QLineEdit's own limit counts UTF-16 units, which would let 25 emoji fill a 50-character field.
+class TCardTextValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        input = FitCardText(input, pos);
+        return Acceptable;
+    }
+};
+
 } // namespace
 
 void MakeCardNumberEdit(QLineEdit* edit) {
     edit->setMaxLength(CardNumberLength);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]*"), edit));
     edit->installEventFilter(new TCardNumberKeyFilter(edit));
+}
+
+void MakeCardTextEdit(QLineEdit* edit) {
+    // Room for CardTextLimit characters of two units each; the validator keeps the real count.
+    edit->setMaxLength(2 * CardTextLimit);
+    edit->setValidator(new TCardTextValidator(edit));
 }

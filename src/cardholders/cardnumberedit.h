@@ -13,3 +13,7 @@ extern std::function<void()> DefaultBeep;
 // work as usual. Text that arrives another way (a paste from the context menu, a drop) must be
 // hexadecimal too, or it is refused.
 void MakeCardNumberEdit(QLineEdit* edit);
+
+// Makes `edit` a name or custom-text field: it holds CardTextLimit characters, counted as the
+// operator sees them, so 50 emoji fit as well as 50 letters, and a cut never splits one.
+void MakeCardTextEdit(QLineEdit* edit);

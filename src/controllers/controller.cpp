@@ -1,7 +1,7 @@
 #include "controllers/controller.h"
 
 #include "controllers/controlleroptions.h"
-#include "controllers/controllerstatements.h"
+#include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -120,39 +120,12 @@ void TfrmController::Save() {
     options.LEDExtern = chkLEDExtern->isChecked();
     options.Invert = chkInvert->isChecked();
     options.RelaisTimeIndex = cboRelaisTime->currentIndex();
-    const uint8_t conByte1 = options.ConByte1();
-    const uint8_t conByte2 = options.ConByte2();
-
+    const TControllerInput input{txtConName->text(), txtConCode->text(), options.ConByte1(),
+                                 options.ConByte2()};
     if (ControllerEdit) {
         if (Controller)
-            DBConnection->ExecuteQuery(UpdateControllerStatement(
-                Controller->ConID, txtConName->text(), txtConCode->text(), conByte1, conByte2));
+            Saved = UpdateController(*DBConnection, *Controller, input);
         return;
     }
-    const bool inserted = DBConnection->ExecuteQuery(
-        InsertControllerStatement(txtConName->text(), txtConCode->text(), conByte1, conByte2));
-    // After a failed insert the last identity belongs to some earlier row, and granting would
-    // hand every card to a controller the operator did not choose.
-    if (inserted && cboAccess->currentIndex() > 0)
-        GrantToAllCardHolders(cboAccess->currentIndex());
-}
-
-void TfrmController::GrantToAllCardHolders(int zone) {
-    TMyResultSet* identity = nullptr;
-    int32_t conId = 0;
-    if (DBConnection->Query(LastIdentityStatement(), identity) && identity->RecordCount() > 0)
-        conId = identity->Fields(0).AsInteger();
-    DBConnection->DestroyQuery(identity);
-    if (conId <= 0)
-        return;
-
-    TMyResultSet* cards = nullptr;
-    if (DBConnection->Query(SelectActiveCardNumbersStatement(), cards)) {
-        // Thousands of inserts: one transaction instead of one each.
-        TBulkWork bulk(DBConnection.get());
-        for (cards->First(); !cards->Eof(); cards->Next())
-            DBConnection->ExecuteQuery(
-                InsertCardZoneStatement(conId, cards->Fields(0).AsString(), zone));
-    }
-    DBConnection->DestroyQuery(cards);
+    Saved = AddController(*DBConnection, input, cboAccess->currentIndex());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controllers/controllerrecords.h"
 #include "shared/publictypes.h"
 
 #include <QDialog>
@@ -26,6 +27,8 @@ public:
 
     bool ControllerEdit = false;
     PStandController Controller = nullptr;
+    // What OK saved; the list marks Saved.ConID when its key is outdated.
+    TControllerSaved Saved;
 
     QWidget* pnlTop;
     QLabel* lblTitle;
@@ -47,5 +50,4 @@ public:
 private:
     void FormCreate();
     void Save();
-    void GrantToAllCardHolders(int zone);
 };

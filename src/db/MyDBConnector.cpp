@@ -183,6 +183,32 @@ void TMyDBConnector::NotifyDisconnected() const {
         FStateDisconnectedEvent();
 }
 
+bool TMyDBConnector::StartTransaction() {
+    return false;
+}
+
+bool TMyDBConnector::CommitTransaction() {
+    return false;
+}
+
+void TMyDBConnector::RollbackTransaction() {}
+
+TTransaction::TTransaction(TMyDBConnector& connector) : FConnector(connector) {
+    FOpen = FConnector.StartTransaction();
+}
+
+TTransaction::~TTransaction() {
+    if (FOpen)
+        FConnector.RollbackTransaction();
+}
+
+bool TTransaction::Commit() {
+    if (!FOpen)
+        return false;
+    FOpen = false;
+    return FConnector.CommitTransaction();
+}
+
 TBulkWork::TBulkWork(TMyDBConnector* connector) : FConnector(connector) {
     if (FConnector)
         FConnector->BeginBulkWork();

@@ -90,6 +90,14 @@ public:
     // Releases the result set and empties the reference; an empty reference is left alone.
     virtual void DestroyQuery(TMyResultSet*& QObject) = 0;
 
+    // A unit of work that either happens whole or not at all; see TTransaction, which is how the
+    // program uses these. Inside another transaction (or bulk work) they nest. An engine without
+    // transactions keeps the defaults, which refuse, so nothing relies on a rollback that cannot
+    // happen.
+    virtual bool StartTransaction();
+    virtual bool CommitTransaction();
+    virtual void RollbackTransaction();
+
     QString ConnectionString;
 
     TMyDBStateNotify& OnStateConnected() { return FStateConnectedEvent; }
@@ -123,6 +131,25 @@ public:
 
 private:
     TMyDBConnector* FConnector;
+};
+
+// One all-or-nothing change: what was done since the start is rolled back unless Commit succeeds,
+// whatever way the scope is left. A connector that cannot start one leaves Started() false, and
+// the caller changes nothing.
+class TTransaction {
+public:
+    explicit TTransaction(TMyDBConnector& connector);
+    ~TTransaction();
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+
+    bool Started() const { return FOpen; }
+    // False when the engine would not keep the work; it is rolled back then.
+    bool Commit();
+
+private:
+    TMyDBConnector& FConnector;
+    bool FOpen = false;
 };
 
 // The fixed password every profile database carries in its connection string.

@@ -131,6 +131,7 @@ void TMySQLite::Disconnect() {
         SQLiteConnection.close();
     }
     FHandle = nullptr;
+    FTransactions.clear(); // closing rolled back whatever was open
     FBulkDepth = 0;
     FBulkTransaction = false;
     NotifyDisconnected();
@@ -150,20 +151,26 @@ QString TMySQLite::GetLastError() const {
 }
 
 bool TMySQLite::ExecuteQuery(const QString& sql) {
+    return ExecuteCounted(sql) == 1;
+}
+
+qint64 TMySQLite::ExecuteCounted(const QString& sql) {
     TStatement statement;
     if (!Prepare(sql, statement))
-        return false;
+        return -1;
     const auto changesBefore = sqlite3_total_changes64(FHandle);
     int rc;
     while ((rc = sqlite3_step(statement.Handle)) == SQLITE_ROW) {
     }
-    if (rc != SQLITE_DONE)
-        return FailWithEngineError();
+    if (rc != SQLITE_DONE) {
+        FailWithEngineError();
+        return -1;
+    }
     // A statement that returns rows affects none. The total count also stays right after
     // statements that change no rows at all, where sqlite3_changes() repeats an older count.
     if (sqlite3_column_count(statement.Handle) > 0)
-        return false;
-    return sqlite3_total_changes64(FHandle) - changesBefore == 1;
+        return 0;
+    return sqlite3_total_changes64(FHandle) - changesBefore;
 }
 
 bool TMySQLite::Query(const QString& sql, TMyResultSet*& QObject) {
@@ -225,6 +232,56 @@ void TMySQLite::EndBulkWork() {
     const QString commitError = LastError;
     Run("ROLLBACK");
     LastError = commitError;
+}
+
+bool TMySQLite::StartTransaction() {
+    if (!IsConnected())
+        return Fail(QString::fromLatin1(NotConnected));
+    if (sqlite3_get_autocommit(FHandle)) {
+        // IMMEDIATE: the write lock is taken now, so a second copy of the program makes us wait
+        // here rather than fail half-way through the work.
+        if (!Run("BEGIN IMMEDIATE"))
+            return false;
+        FTransactions.append(true);
+        return true;
+    }
+    if (!Run("SAVEPOINT vyr_work"))
+        return false;
+    FTransactions.append(false);
+    return true;
+}
+
+bool TMySQLite::CommitTransaction() {
+    if (FTransactions.isEmpty() || !IsConnected())
+        return Fail(QStringLiteral("No transaction is open"));
+    const bool outermost = FTransactions.takeLast();
+    if (!outermost)
+        return Run("RELEASE vyr_work");
+    if (sqlite3_get_autocommit(FHandle))
+        return Fail(QStringLiteral("The database ended the transaction on its own"));
+    // A reader of another copy can hold the commit up beyond the busy timeout: try once more.
+    if (Run("COMMIT") || Run("COMMIT"))
+        return true;
+    const QString commitError = LastError;
+    Run("ROLLBACK");
+    LastError = commitError;
+    return false;
+}
+
+void TMySQLite::RollbackTransaction() {
+    if (FTransactions.isEmpty() || !IsConnected())
+        return;
+    const bool outermost = FTransactions.takeLast();
+    // The caller wants the reason the work failed, not the rollback's own complaints.
+    const QString reason = LastError;
+    if (outermost) {
+        if (!sqlite3_get_autocommit(FHandle))
+            Run("ROLLBACK");
+    } else {
+        Run("ROLLBACK TO vyr_work");
+        Run("RELEASE vyr_work");
+    }
+    LastError = reason;
 }
 
 bool TMySQLite::Fail(const QString& message) {

@@ -34,6 +34,14 @@ public:
     bool ExecuteQuery(const QString& sql) override;
     bool Query(const QString& sql, TMyResultSet*& QObject) override;
     void DestroyQuery(TMyResultSet*& QObject) override;
+    bool StartTransaction() override;
+    bool CommitTransaction() override;
+    void RollbackTransaction() override;
+
+    // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
+    // affected, so that one statement can insert many rows; -1 with the reason in GetLastError
+    // when it failed.
+    qint64 ExecuteCounted(const QString& sql);
 
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;
@@ -66,6 +74,9 @@ private:
     sqlite3* FHandle = nullptr;
     QList<QByteArray> FLastFieldNameBytes;
     QStringList FLastFieldNames;
+    // One entry per open transaction: true for the outermost (a real BEGIN), false for one
+    // nested inside another or inside bulk work (a savepoint).
+    QList<bool> FTransactions;
     int FBulkDepth = 0;
     bool FBulkTransaction = false;
 };

@@ -28,8 +28,10 @@ CREATE TABLE CardHolders (
     Deleted INTEGER NOT NULL DEFAULT 0
 );
 
--- Not unique: the program itself keeps one row per card number.
-CREATE INDEX CardHoldersByCardNumber ON CardHolders (CardNumber);
+-- One row per card number, live or deleted, compared as the column compares them (NOCASE): the
+-- database refuses a second holder of a card whatever path a statement took. Databases made
+-- before these two indexes get them when opened (cardindexes.h), with the same names.
+CREATE UNIQUE INDEX CardHoldersOneRowPerCard ON CardHolders (CardNumber);
 
 CREATE TABLE CardZones (
     ConID INTEGER,
@@ -40,3 +42,6 @@ CREATE TABLE CardZones (
 -- Both cover their queries: the card count per controller, and the zones of one card.
 CREATE INDEX CardZonesByController ON CardZones (ConID, ZoneID);
 CREATE INDEX CardZonesByCardNumber ON CardZones (CardNumber, ConID, ZoneID);
+
+-- At most one zone per card and controller.
+CREATE UNIQUE INDEX CardZonesOneRowPerControllerAndCard ON CardZones (ConID, CardNumber);

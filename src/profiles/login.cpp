@@ -4,6 +4,7 @@
 #include "db/MySQLite.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profileconnection.h"
+#include "profiles/profilemanagement.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
@@ -23,7 +24,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement;
+// No profile is open in the main window yet, so management may delete any of them.
+std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement = [](QWidget* owner) {
+    ::OpenProfileManagement(owner, QString());
+};
 std::function<bool(const QString&)> TfrmLogin::MakeWritable = MakeDatabaseWritable;
 
 bool MakeDatabaseWritable(const QString& path) {

@@ -24,7 +24,7 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-    // Opens profile management; empty until that dialog exists.
+    // Opens profile management; replaceable for tests.
     static std::function<void(QWidget* owner)> OpenProfileManagement;
     // Clears a database's read-only mark; false when it stays read-only. Replaceable for tests,
     // since root may change any file's mode.

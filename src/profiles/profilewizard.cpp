@@ -19,12 +19,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-std::function<void(const QString&, const QString&)> TfrmProfileWizard::LegacyImport;
+#include <optional>
+
+std::function<TLegacyImportSummary(const QString&, const QString&, const TLegacyImportProgress&)>
+    TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
 std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWizard::ChooseFile;
 
 TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
@@ -134,9 +139,12 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     Label9 = BoldLabel("Label9", N_("VYR Profile wizard"), pnlFinish);
     Label10 = Named(new QLabel(N_("Please wait..."), pnlFinish), "Label10");
     Label10->setWordWrap(true);
+    prgImport = Named(new QProgressBar(pnlFinish), "prgImport");
+    prgImport->setVisible(false);
     auto* lf = new QVBoxLayout(pnlFinish);
     lf->addWidget(Label9);
     lf->addWidget(Label10);
+    lf->addWidget(prgImport);
     lf->addStretch();
 
     FContent = new QStackedWidget(this);
@@ -341,13 +349,32 @@ void TfrmProfileWizard::Finish() {
             return;
         }
     }
+    std::optional<TLegacyImportSummary> imported;
     if (dbBSTFiles->isChecked() && LegacyImport) {
         const QString autonoom = txtBSTDBFiles->text();
-        creation.FillDatabase = [autonoom](const QString& database) {
-            LegacyImport(autonoom, database);
+        creation.FillDatabase = [this, autonoom, &imported](const QString& database) {
+            prgImport->setValue(0);
+            prgImport->setVisible(true);
+            try {
+                imported = LegacyImport(autonoom, database, [this](qint64 done, qint64 total) {
+                    prgImport->setMaximum(int(std::max<qint64>(total, 1)));
+                    prgImport->setValue(int(done));
+                    // Keep the window painted, but let no click or key in: Finish is still
+                    // running.
+                    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                });
+            } catch (const VyrError& error) {
+                // The profile creation removes the new database; the operator learns why.
+                throw VyrError(
+                    FormatText(_("The files of the older software could not be imported: "
+                                 "%s\n\nNo profile was created."),
+                               {error.Message()}));
+            }
         };
     }
 
+    FFinishing = true;
+    const auto finished = qScopeGuard([this] { FFinishing = false; });
     FContent->setCurrentWidget(pnlFinish);
     cmdNext->setEnabled(false);
     cmdBack->setEnabled(false);
@@ -358,11 +385,23 @@ void TfrmProfileWizard::Finish() {
     } catch (const VyrError& error) {
         // Nothing of this Finish is left on disk: let the operator change the choice and retry.
         MessageBoxes::ShowError(this, error.Message());
-        FContent->setCurrentWidget(pnlStep4);
-        cmdNext->setEnabled(true);
-        cmdBack->setEnabled(true);
-        cmdCancel->setEnabled(true);
+        BackToNamePage();
         return;
     }
+    if (imported)
+        MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*imported));
     accept();
+}
+
+void TfrmProfileWizard::BackToNamePage() {
+    prgImport->setVisible(false);
+    FContent->setCurrentWidget(pnlStep4);
+    cmdNext->setEnabled(true);
+    cmdBack->setEnabled(true);
+    cmdCancel->setEnabled(true);
+}
+
+void TfrmProfileWizard::reject() {
+    if (!FFinishing)
+        QDialog::reject();
 }

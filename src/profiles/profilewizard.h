@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profiles/legacyimport.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -7,6 +9,7 @@
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
@@ -56,15 +59,18 @@ public:
     QWidget* pnlFinish;
     QLabel* Label9;
     QLabel* Label10;
+    QProgressBar* prgImport; // on the closing page, shown while the older software's files import
 
     QList<QWidget*> Steps;
     int CurrentStep = 0;
 
-    // The import of the older software's files into the new database. It gets the database under
-    // its temporary name, before the database gets its own name and before any profile file
-    // names it, and opens its own connection on it. Throwing VyrError abandons the profile:
-    // nothing of it is left. Empty until that import exists.
-    static std::function<void(const QString& autonoomPath, const QString& databasePath)>
+    // The import of the older software's files into the new database (ImportLegacyFiles; tests
+    // put their own in its place). It gets the database under its temporary name, before the
+    // database gets its own name and before any profile file names it, and opens its own
+    // connection on it. Throwing VyrError abandons the profile: nothing of it is left.
+    static std::function<TLegacyImportSummary(const QString& autonoomPath,
+                                              const QString& databasePath,
+                                              const TLegacyImportProgress& progress)>
         LegacyImport;
     // Lets tests answer the file dialogs; returns the chosen path or an empty text.
     static std::function<QString(QWidget* owner, const QString& directory, const QString& filter)>
@@ -80,7 +86,12 @@ public:
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
 
+    // Ignored while Finish works: the window must not close under a running import.
+    void reject() override;
+
 private:
     void Finish();
+    void BackToNamePage();
+    bool FFinishing = false;
     QStackedWidget* FContent;
 };

@@ -1,5 +1,7 @@
 #include "reader/MaximReader.h"
 
+#include "shared/datadir.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -43,6 +45,13 @@ void TMaximReader::SetLibraryName(const std::string& fileName) {
 std::string TMaximReader::LibraryName() {
     const std::string& name = LibraryNameOverride();
     return name.empty() ? std::string(TmexLibraryFileName) : name;
+}
+
+std::string TMaximReader::LibraryPath() {
+    const std::string name = LibraryName();
+    if (name.find('/') != std::string::npos)
+        return name;
+    return ProgramDirectory().toStdString() + "/" + name;
 }
 
 TMaximReader::TMaximReader(const QString& Arc, int16_t Adapter, int16_t Port)
@@ -102,7 +111,7 @@ int16_t TMaximReader::TMBlockStream(int32_t session, uint8_t* buffer, int16_t co
 
 bool TMaximReader::LoadDLL() {
     LibHandle = 0;
-    void* handle = dlopen(LibraryName().c_str(), RTLD_NOW);
+    void* handle = dlopen(LibraryPath().c_str(), RTLD_NOW);
     LibHandle = reinterpret_cast<uintptr_t>(handle);
     return handle != nullptr;
 }

@@ -25,8 +25,7 @@ using TRomAddress = std::array<int16_t, 9>;
 // Readers are therefore used one at a time.
 class TMaximReader {
 public:
-    // The library's file name, found by the normal search (the program's RUNPATH is $ORIGIN, so
-    // the copy beside the executable wins).
+    // The library's file name; it is opened from the program's own folder (see LibraryPath).
     static constexpr const char* TmexLibraryFileName = "libibfs32.so";
     static constexpr int StateBufferSize = 15360;
     static constexpr int16_t AdapterIdFamily = 0x81; // the USB adapter's own ID chip, never a key
@@ -41,6 +40,11 @@ public:
     // Tests load a fake library instead; an empty name restores TmexLibraryFileName.
     static void SetLibraryName(const std::string& fileName);
     static std::string LibraryName();
+    // What LoadDLL hands to dlopen: a bare name as the file of that name beside the program, a
+    // name with a slash unchanged. The dynamic linker's own search is never used, because it
+    // follows the run path of whoever calls dlopen (under AddressSanitizer that is the sanitizer's
+    // runtime, which has none) and would take a stray copy from the system's folders over ours.
+    static std::string LibraryPath();
 
     // Stores the settings; opens nothing.
     TMaximReader(const QString& Arc, int16_t Adapter, int16_t Port);
@@ -49,7 +53,7 @@ public:
     TMaximReader(const TMaximReader&) = delete;
     TMaximReader& operator=(const TMaximReader&) = delete;
 
-    // Loads the library by its bare name; true when a handle was obtained.
+    // Loads the library from LibraryPath(); true when a handle was obtained.
     bool LoadDLL();
     // Opens the session on the settings' port (or the library's default port when Adapter is 0
     // or less) and runs setup; returns SetupDone.

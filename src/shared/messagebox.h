@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/errors.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,17 @@ public:
     static bool Confirm(QWidget* parent, const QString& text);
     // The application's error report: an error box titled with the application title.
     static void ShowApplicationError(QWidget* parent, const QString& text);
+    // Runs one of our event handlers and shows an error escaping it in the application's error
+    // report, right there. Handlers that may fail go through this, so an error never unwinds
+    // through Qt's event delivery, which is not exception-safe: Qt's own bookkeeping for the
+    // event is skipped and leaks, and a widget may be left half-way through a state change.
+    template <typename Handler> static void ReportErrors(QWidget* parent, Handler&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            ShowApplicationError(parent, ErrorText(error));
+        }
+    }
 
     // Test hooks.
     static void SetAnsweringMode(bool on);

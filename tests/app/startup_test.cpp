@@ -1,5 +1,7 @@
 #include "app/main.h"
 #include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
+#include "db/cardindexes.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
@@ -8,6 +10,7 @@
 #include "shared/translation.h"
 
 #include "modal.h"
+#include "pofile.h"
 #include "testenv.h"
 
 #include <QAction>
@@ -128,6 +131,36 @@ TEST_F(StartupTest, AnInvalidReaderIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(ReaderName, "maximreader");
 }
 
+TEST_F(StartupTest, TheReaderBoxesSpeakTheSettingsLanguageWhateverWasActiveBefore) {
+    struct Case {
+        const char* settingsLanguage;
+        const char* activeBefore; // the desktop's language, or what an earlier window left
+    };
+    MakeProfile("north", "North");
+    for (const Case c : {Case{"nl", "en"}, Case{"en", "nl"}}) {
+        SCOPED_TRACE(c.settingsLanguage);
+        MessageBoxes::ClearShown();
+        IniFile settings(SettingsFileName());
+        settings.WriteString("settings", "reader", "DS9097");
+        settings.WriteString("settings", "language", c.settingsLanguage);
+        UseLanguage(c.activeBefore);
+        AcceptLogin();
+        TfrmMain frmMain;
+        ASSERT_TRUE(frmMain.FormCreate());
+
+        UseLanguage(c.settingsLanguage);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+        const MessageBoxes::Shown invalidReader = MessageBoxes::ShownMessages()[0];
+        const MessageBoxes::Shown notLoaded = MessageBoxes::ShownMessages()[1];
+        EXPECT_EQ(invalidReader.text, Translate("Invalid reader selected"));
+        EXPECT_EQ(invalidReader.title, Translate("Error"));
+        EXPECT_EQ(notLoaded.text, Translate("Adapter not loaded"));
+        EXPECT_EQ(notLoaded.title, Translate("Information"));
+    }
+    UseLanguage("nl");
+    EXPECT_NE(Translate("Adapter not loaded"), "Adapter not loaded") << "no Dutch for the box";
+}
+
 TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
     MakeProfile("north", "North");
     ASSERT_TRUE(WriteTextFile(SettingsFileName(),
@@ -191,6 +224,68 @@ TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedStillShowsAnEmptyMainWind
     EXPECT_FALSE(DBConnection->IsConnected());
     EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
     EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+}
+
+// Opens a profile whose database was made before the unique card indexes, holding two
+// cardholders: under two numbers, or both under `duplicate`. Returns whether the index on the
+// card numbers is there afterwards; later reloads must say nothing more.
+bool OpenOlderProfile(const QString& duplicate) {
+    const QString file = DataDirectory() + "/data/north.accdb";
+    QDir().mkpath(DataDirectory() + "/profiles");
+    QDir().mkpath(DataDirectory() + "/data");
+    EXPECT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", file));
+    IniFile ini(DataDirectory() + "/profiles/north.ini");
+    ini.WriteString("profile", "name", "North");
+    ini.WriteString("database", "filename", "data/north.accdb");
+    {
+        TMySQLite older;
+        older.ConnectionString = JetConnectionString(file);
+        EXPECT_TRUE(older.Connect());
+        older.ExecuteQuery(QStringLiteral("DROP INDEX ") + CardHoldersUniqueIndex);
+        older.ExecuteQuery(QStringLiteral("DROP INDEX ") + CardZonesUniqueIndex);
+        for (const char* name : {"Ann", "Bob"})
+            EXPECT_TRUE(older.ExecuteQuery(
+                QStringLiteral("INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (\"") +
+                (duplicate.isEmpty() ? QString(name) + "0000000" : duplicate) + "\", \"" + name +
+                "\")"));
+    }
+    WhenModal([](QWidget* login) {
+        QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
+    });
+    TfrmMain frmMain;
+    EXPECT_TRUE(frmMain.FormCreate());
+    frmMain.ReloadControllers();
+    TMyResultSet* rows = nullptr;
+    EXPECT_TRUE(DBConnection->Query("SELECT COUNT(*) FROM sqlite_master WHERE name = \"" +
+                                        QString(CardHoldersUniqueIndex) + "\"",
+                                    rows));
+    const bool indexed = rows->Fields(0).AsInteger() == 1;
+    DBConnection->DestroyQuery(rows);
+    return indexed;
+}
+
+// What opening showed besides the start-up's own adapter report.
+QStringList ShownAfterStart() {
+    QStringList shown = MessageBoxes::ShownTexts();
+    shown.removeAll("Adapter not loaded");
+    return shown;
+}
+
+TEST_F(StartupTest, AnOlderDatabaseWithoutDuplicatesGetsTheCardIndexesSilently) {
+    EXPECT_TRUE(OpenOlderProfile({}));
+    EXPECT_TRUE(ShownAfterStart().isEmpty());
+}
+
+TEST_F(StartupTest, AnOlderDatabaseWithDuplicatesStaysAsItWasAndTheOperatorLearnsTheNumbersOnce) {
+    EXPECT_FALSE(OpenOlderProfile("0A1B2C3D4E"));
+    EXPECT_EQ(ShownAfterStart(),
+              QStringList{"These card numbers are in the database more than once: 0A1B2C3D4E. "
+                          "Delete the extra cardholders in the cardholder list, then open the "
+                          "profile again."});
+    EXPECT_TRUE(UntranslatedTexts({"These card numbers are in the database more than once: %s. "
+                                   "Delete the extra cardholders in the cardholder list, then "
+                                   "open the profile again."})
+                    .isEmpty());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "readerfixture.h"
 
+#include "app/options.h"
 #include "cardholders/cardholder.h"
 #include "cardholders/cardnumber.h"
 #include "reader/MaximReader.h"
@@ -9,8 +10,10 @@
 
 #include "pofile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +22,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -71,10 +77,24 @@ TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
     EXPECT_THAT(UntranslatedWindowTexts(dialog.get()), IsEmpty());
     EXPECT_THAT(
         UntranslatedTexts({"Waiting for card", "Checking status...", "Card already in database",
-                           "Got an error while adding the card to the database!"}),
+                           "Got an error while adding the card to the database!",
+                           "Card %s already belongs to %s. Choose another card.",
+                           "Card %s belongs to %s. Do you want to replace that cardholder with "
+                           "this one?"}),
         IsEmpty());
     // Translating again (the test above does) leaves the captions from the settings alone.
     EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+}
+
+TEST_F(CardHolderDialogTest, CaptionsSetInTheOptionsShowInTheNextDialog) {
+    EXPECT_EQ(Open()->lblCustom3->text(), "Custom 3:");
+    TfrmOptions options;
+    options.txtCustom[2]->setText("Kenteken");
+    options.txtCustom[3]->clear();
+    options.cmdOKClick();
+    auto dialog = Open();
+    EXPECT_EQ(dialog->lblCustom3->text(), "Kenteken:");
+    EXPECT_EQ(dialog->lblCustom4->text(), ":");
 }
 
 TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
@@ -288,6 +308,194 @@ TEST_F(CardHolderDialogTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNot
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
+}
+
+// One card, one cardholder: what a save does with a number that someone else has (or had).
+TEST_F(CardHolderDialogTest, ANumberThatSomeoneElseHasOrHadIsNeverShared) {
+    enum Mode { Replace, New };
+    struct Case {
+        const char* what;
+        Mode mode;
+        std::function<void(TStandController& front, TStandController& back)> rows;
+        bool okAvailable;
+        std::optional<bool> answer; // the reply to a question, when one is expected
+        std::function<void()> meanwhile;
+        bool accepted;
+        QStringList holders; // "number name deleted", by name
+        int zonesOfA;        // CardZones rows of A1B2C3D4E5 afterwards
+        QStringList marked;
+        QStringList shown;
+    };
+    const QString taken = "Card A1B2C3D4E5 already belongs to Carl. Choose another card.";
+    const QString question =
+        "Card A1B2C3D4E5 belongs to Bert. Do you want to replace that cardholder with this one?";
+    const Case cases[] = {
+        {"replaced by a deleted holder's card: the number is taken over with nothing left",
+         Replace,
+         [this](TStandController& front, TStandController& back) {
+             AddCardHolder("A1B2C3D4E5", "Old", {}, {}, true);
+             AddZone(back, "A1B2C3D4E5", 2);
+             AddZone(front, "0A1B2C3D4E", 1);
+         },
+         true,
+         {},
+         nullptr,
+         true,
+         {"A1B2C3D4E5 Anna 0"},
+         0,
+         {"Front", "Back"},
+         {}},
+        {"replaced by a live holder's card: OK is not available",
+         Replace,
+         [this](TStandController&, TStandController& back) {
+             AddCardHolder("A1B2C3D4E5", "Bert");
+             AddZone(back, "A1B2C3D4E5", 1);
+         },
+         false,
+         {},
+         nullptr,
+         false,
+         {"0A1B2C3D4E Anna 0", "A1B2C3D4E5 Bert 0"},
+         1,
+         {},
+         {}},
+        {"replaced by a card that a holder took meanwhile: refused, naming both",
+         Replace,
+         [this](TStandController& front, TStandController&) { AddZone(front, "0A1B2C3D4E", 1); },
+         true,
+         {},
+         [this] { AddCardHolder("A1B2C3D4E5", "Carl"); },
+         false,
+         {"0A1B2C3D4E Anna 0", "A1B2C3D4E5 Carl 0"},
+         0,
+         {},
+         {taken}},
+        {"a new holder of a deleted holder's card: no question, the old row and zones go",
+         New,
+         [this](TStandController&, TStandController& back) {
+             AddCardHolder("A1B2C3D4E5", "Old", {}, {}, true);
+             AddZone(back, "A1B2C3D4E5", 1);
+         },
+         true,
+         {},
+         nullptr,
+         true,
+         {"0A1B2C3D4E Anna 0", "A1B2C3D4E5 New 0"},
+         0,
+         {"Back"},
+         {}},
+        {"a new holder of a live holder's card, and the operator keeps the old one",
+         New,
+         [this](TStandController&, TStandController& back) {
+             AddCardHolder("A1B2C3D4E5", "Bert");
+             AddZone(back, "A1B2C3D4E5", 1);
+         },
+         true,
+         false,
+         nullptr,
+         false,
+         {"0A1B2C3D4E Anna 0", "A1B2C3D4E5 Bert 0"},
+         1,
+         {},
+         {question}},
+        {"a new holder of a live holder's card, replacing them",
+         New,
+         [this](TStandController&, TStandController& back) {
+             AddCardHolder("A1B2C3D4E5", "Bert");
+             AddZone(back, "A1B2C3D4E5", 1);
+         },
+         true,
+         true,
+         nullptr,
+         true,
+         {"0A1B2C3D4E Anna 0", "A1B2C3D4E5 New 0"},
+         0,
+         {"Back"},
+         {question}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        ControllerList.clear();
+        Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
+        MessageBoxes::ClearShown();
+        TStandController& front = AddController("Front");
+        TStandController& back = AddController("Back");
+        AddCardHolder("0A1B2C3D4E", "Anna");
+        c.rows(front, back);
+
+        Present(nullptr);
+        auto dialog = Open(c.mode == Replace ? QString("0A1B2C3D4E") : QString());
+        if (c.mode == Replace) {
+            QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+            Present(&CardA);
+            Ticks(*dialog, 1);
+        } else {
+            Check(*dialog, "A1B2C3D4E5", false);
+            dialog->txtCardHolder->setText("New");
+        }
+        ASSERT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+        EXPECT_EQ(dialog->cmdOK->isEnabled(), c.okAvailable);
+        if (c.meanwhile)
+            c.meanwhile();
+        if (c.answer)
+            MessageBoxes::SetNextAnswer(*c.answer);
+        dialog->cmdOKClick(); // as Enter would, whether the button is available or not
+        EXPECT_EQ(dialog->result() == QDialog::Accepted, c.accepted);
+        EXPECT_EQ(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || Deleted FROM "
+                         "CardHolders ORDER BY CardHolder ASC"),
+                  c.holders);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE CardNumber = \"A1B2C3D4E5\""),
+                  c.zonesOfA);
+        EXPECT_EQ(MarkedControllers(), c.marked);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), c.shown);
+        if (!c.accepted && c.mode == Replace) {
+            // The operator can see why and go back to the holder's own card.
+            EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+            EXPECT_FALSE(dialog->cmdOK->isEnabled());
+            QTest::mouseClick(dialog->cmdReplaceCancel, Qt::LeftButton);
+            EXPECT_TRUE(dialog->cmdOK->isEnabled());
+        }
+    }
+}
+
+TEST_F(CardHolderDialogTest, NamesAndCustomTextsTakeFiftyCharactersAsTheyAreSeen) {
+    const QString key = QString::fromUtf8("\xF0\x9F\x94\x91"); // one character, two UTF-16 units
+    struct {
+        QString typed;
+        QString kept;
+    } cases[] = {
+        {key.repeated(50), key.repeated(50)},
+        {key.repeated(51), key.repeated(50)},
+        {QString(49, 'x') + key, QString(49, 'x') + key},
+        {QString(49, 'x') + key + key, QString(49, 'x') + key},
+        {QString(50, 'x') + key, QString(50, 'x')},
+    };
+    auto dialog = Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        for (QLineEdit* edit : {dialog->txtCardHolder, dialog->txtCustom1, dialog->txtCustom4}) {
+            edit->clear();
+            // Typed a character at a time (an emoji comes as one key event with two units).
+            for (const uint codePoint : c.typed.toUcs4()) {
+                QKeyEvent press(
+                    QEvent::KeyPress, 0, Qt::NoModifier,
+                    QString::fromUcs4(reinterpret_cast<const char32_t*>(&codePoint), 1));
+                QApplication::sendEvent(edit, &press);
+            }
+            EXPECT_EQ(edit->text(), c.kept);
+        }
+        // A paste into the middle is cut where it went in, never splitting a character.
+        dialog->txtCustom2->setText(QString(48, 'x'));
+        dialog->txtCustom2->setCursorPosition(10);
+        dialog->txtCustom2->insert(key + key + key);
+        EXPECT_EQ(dialog->txtCustom2->text(), QString(10, 'x') + key + key + QString(38, 'x'));
+    }
+    Check(*dialog, "0A1B2C3D4E", false);
+    dialog->txtCardHolder->setText(key.repeated(50));
+    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre(key.repeated(50)));
 }
 
 } // namespace

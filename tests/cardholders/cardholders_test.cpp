@@ -130,7 +130,8 @@ TEST_F(CardHolderListTest, OpensWithAZoneColumnPerControllerAndTheCardholdersByN
     EXPECT_THAT(UntranslatedWindowTexts(List.get()), IsEmpty());
     EXPECT_THAT(UntranslatedTexts({"Cardnumber", "Name", "Loaded %d cardholders",
                                    "Are you sure you want to delete this card? (%s)",
-                                   "Got an error while deleting the card!"}),
+                                   "Got an error while deleting the card!",
+                                   "The zone could not be changed: %s"}),
                 IsEmpty());
     EXPECT_EQ(List->lblFilterCustom1->text(), "Department:");
 }
@@ -255,6 +256,66 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
                 ElementsAre("Are you sure you want to delete this card? (Bert)",
                             "Got an error while deleting the card!"));
     EXPECT_EQ(Model()->rowCount(), 1);
+}
+
+// A zone click is one change: when the database refuses any part of it, the card keeps its zone
+// in the database and on the screen, no key is marked, and the operator reads the engine's words.
+TEST_F(CardHolderListTest, AZoneChangeTheDatabaseRefusesChangesNothingAndSaysWhy) {
+    for (const char* refused : {"DELETE * FROM CardZones", "INSERT INTO CardZones"}) {
+        SCOPED_TRACE(refused);
+        List.reset();
+        ControllerList.clear();
+        Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        Database().FailWhenContaining.clear();
+        MessageBoxes::ClearShown();
+        TStandController& gate = AddController("Gate");
+        AddCardHolder("1111111111", "Anna");
+        AddZone(gate, "1111111111", 1);
+        Open();
+        Database().FailWhenContaining = refused;
+        ClickCell(0, 4);
+        EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1"));
+        EXPECT_EQ(Model()->Record(0)->CardZones[0], 1);
+        EXPECT_EQ(PaintedColour(0, 4), QColor(0, 128, 0));
+        EXPECT_THAT(MarkedControllers(), IsEmpty());
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+        EXPECT_TRUE(MessageBoxes::ShownMessages()[0].text.startsWith(
+            "The zone could not be changed: refused by the test: " + QString(refused)))
+            << MessageBoxes::ShownMessages()[0].text.toStdString();
+        // Once the database takes it again, the click works as ever.
+        Database().FailWhenContaining.clear();
+        ClickCell(0, 4);
+        EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("2"));
+        EXPECT_THAT(MarkedControllers(), ElementsAre("Gate"));
+    }
+}
+
+// An older database can still hold a deleted row under a live holder's number. Deleting the live
+// holder leaves one deleted row, no zone of the number, and marks where the card had access.
+TEST_F(CardHolderListTest, DeletingAHolderWhoseNumberHasADeletedTwinTakesAllItsAccess) {
+    MakeOlderDatabase();
+    TStandController& gate = AddController("Gate");
+    TStandController& hall = AddController("Hall");
+    TStandController& shed = AddController("Shed");
+    AddCardHolder("1111111111", "Old", {}, {}, true);
+    AddCardHolder("1111111111", "Anna");
+    AddZone(gate, "1111111111", 2);
+    AddZone(hall, "1111111111", 0);
+    AddZone(shed, "1111111111", 1);
+    AddZone(shed, "1111111111", 0); // the older database's second row at one controller
+    Open();
+    Select(RowOf("1111111111"));
+    MessageBoxes::SetNextAnswer(true);
+    List->mnuDelete->trigger();
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("Are you sure you want to delete this card? (Anna)"));
+    EXPECT_EQ(Model()->rowCount(), 0);
+    EXPECT_THAT(Column("SELECT CardHolder || \" \" || Deleted FROM CardHolders"),
+                ElementsAre("Anna 1"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+    EXPECT_THAT(MarkedControllers(), ElementsAre("Gate", "Shed"));
 }
 
 TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {

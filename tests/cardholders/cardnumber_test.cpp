@@ -62,6 +62,7 @@ TEST(CardNumberRules, TextsKeepFiftyCharactersAndNeverSplitOne) {
 class ExistenceCheckTest : public CardholderTest {};
 
 TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
+    MakeOlderDatabase(); // which can still hold two rows for one card
     AddCardHolder("0A1B2C3D4E", "Live");
     AddCardHolder("1111111111", "Gone", {}, {}, true);
     AddCardHolder("2222222222", "Twice");

@@ -149,7 +149,7 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
     AddCardHolder("12AB000001", "Ann");
     AddCardHolder("34CD000002", "Bob");
     AddCardHolder("56EF000003", "Cas");
-    AddCardHolder("78AB000004", "Dee", /*deleted=*/true);
+    AddCardHolder("78AB000004", "Dee", {}, {}, /*deleted=*/true);
     const int32_t existing = AddController("Existing");
     AddZone(existing, "12AB000001", 1);
 

@@ -10,7 +10,11 @@
 #include "pofile.h"
 #include "virtualadapter.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +24,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <gmock/gmock.h>
+
+#include <functional>
+
+using ::testing::ElementsAre;
 
 namespace {
 
@@ -47,7 +57,24 @@ protected:
     }
     void Select(int row) { View()->setCurrentItem(View()->topLevelItem(row)); }
     QList<QPushButton*> RowButtons() const {
-        return View()->viewport()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+        QList<QPushButton*> buttons;
+        for (QPushButton* button :
+             View()->parentWidget()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly))
+            if (button->text() == "Load programmer")
+                buttons << button;
+        return buttons;
+    }
+    // A row button's place in the view's viewport, where the rows are drawn.
+    QRect OnViewport(const QPushButton* button) const {
+        return QRect(View()->viewport()->mapFrom(button->parentWidget(), button->pos()),
+                     button->size());
+    }
+    QStringList MarkedNames() const {
+        QStringList names;
+        for (int row = 0; row < View()->topLevelItemCount(); ++row)
+            if (Marked(row))
+                names << RowTexts(row)[1];
+        return names;
     }
     void ShowWindow() {
         Main->resize(689, 447);
@@ -112,8 +139,9 @@ TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldL
     EXPECT_TRUE(oldButton.isNull());
     EXPECT_EQ(RowButtons().size(), 2);
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "Beta", "VYR292", "2"}));
-    EXPECT_EQ(Main->ChangedControllerCount(), 0);
-    EXPECT_FALSE(Marked(0));
+    // New records, but Beta's key still has to be written.
+    EXPECT_EQ(Main->ChangedControllerCount(), 1);
+    EXPECT_TRUE(Marked(0));
     // Drawing the rows after the reload reads only the new records.
     ShowWindow();
     Select(1);
@@ -144,7 +172,7 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
     ASSERT_EQ(View()->topLevelItemCount(), 2);
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "0"}));
     EXPECT_EQ(RowTexts(1), (QStringList{"2", "Gamma", "VYR292", "1"}));
-    EXPECT_EQ(Main->ChangedControllerCount(), 0);
+    EXPECT_THAT(MarkedNames(), ElementsAre("Gamma"));
     EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 2 controllers");
 }
 
@@ -197,7 +225,7 @@ TEST_F(ControllerListTest, OnlyTheSelectedRowShowsItsButtonInTheLastColumn) {
             EXPECT_EQ(ControllerList[size_t(i)]->Button1->isVisible(), i == row) << "row " << i;
         const QRect cell = View()->visualRect(View()->model()->index(row, 5));
         const QRect rowRect = View()->visualRect(View()->model()->index(row, 0));
-        const QRect button = ControllerList[size_t(row)]->Button1->geometry();
+        const QRect button = OnViewport(ControllerList[size_t(row)]->Button1);
         EXPECT_EQ(button.left(), cell.left());
         EXPECT_EQ(button.width(), cell.width());
         EXPECT_EQ(button.top(), rowRect.top());
@@ -318,6 +346,133 @@ TEST_F(ControllerListTest, ProgrammingAKeyToTheEndTakesTheMarkAwayWithoutAReload
     EXPECT_EQ(Main->ChangedControllerCount(), 1);
     EXPECT_EQ(adapter.Memory(key).size(), 512);
     EXPECT_EQ(quint8(adapter.Memory(key)[5]), 2); // Beta: one zone-1 card, then zone 2
+}
+
+// A mark says that a controller's key no longer matches the database. Only a verified key write
+// takes it away; what the list and the controller dialog do keeps it, and adds it where the key
+// changed.
+TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAKey) {
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        QStringList marked;
+    };
+    auto addController = [this](int access) {
+        WhenModal([access](QWidget* modal) {
+            auto* dialog = qobject_cast<TfrmController*>(modal);
+            ASSERT_TRUE(dialog);
+            dialog->txtConName->setText("Delta");
+            dialog->cboAccess->setCurrentIndex(access);
+            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        });
+        QTest::mouseClick(Main->cmdAddController, Qt::LeftButton);
+    };
+    auto editGamma = [this](const std::function<void(TfrmController&)>& change) {
+        Select(2);
+        WhenModal([change](QWidget* modal) {
+            auto* dialog = qobject_cast<TfrmController*>(modal);
+            ASSERT_TRUE(dialog);
+            change(*dialog);
+            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        });
+        Main->mnuProperties->trigger();
+    };
+    const Case cases[] = {
+        {"a controller added without a grant", [&] { addController(0); }, {"Beta"}},
+        {"a controller added and granted to every cardholder",
+         [&] { addController(1); },
+         {"Beta", "Delta"}},
+        {"a controller renamed",
+         [&] { editGamma([](TfrmController& d) { d.txtConName->setText("Gamma 2"); }); },
+         {"Beta"}},
+        {"the same code in other letters",
+         [&] { editGamma([](TfrmController& d) { d.txtConCode->setText("a1b2c3"); }); },
+         {"Beta"}},
+        {"a new code",
+         [&] { editGamma([](TfrmController& d) { d.txtConCode->setText("C0FFEE"); }); },
+         {"Beta", "Gamma"}},
+        {"another relay time",
+         [&] { editGamma([](TfrmController& d) { d.cboRelaisTime->setCurrentIndex(9); }); },
+         {"Beta", "Gamma"}},
+        {"an option",
+         [&] { editGamma([](TfrmController& d) { d.chkInvert->setChecked(true); }); },
+         {"Beta", "Gamma"}},
+        {"another controller deleted",
+         [&] {
+             Select(0);
+             MessageBoxes::SetNextAnswer(true);
+             Main->mnuDelete->trigger();
+         },
+         {"Beta"}},
+        {"the list read again while the database was away",
+         [&] {
+             DBConnection->Disconnect();
+             Main->ReloadControllers();
+             ASSERT_TRUE(DBConnection->Connect());
+             Main->ReloadControllers();
+         },
+         {"Beta"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
+        Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        AddCardHolder("12AB000001", "Ann");
+        Gamma = AddController("Gamma", "A1B2C3");
+        Alpha = AddController("alpha");
+        Beta = AddController("Beta");
+        Main->ReloadControllers();
+        ShowWindow();
+        ControllerList[1]->ChangesMade = true; // Beta: a zone changed in the cardholder list
+        c.act();
+        EXPECT_EQ(MarkedNames(), c.marked);
+        EXPECT_EQ(Main->ChangedControllerCount(), c.marked.size());
+        MessageBoxes::ClearShown();
+        MessageBoxes::SetNextAnswer(false);
+        EXPECT_FALSE(Main->close());
+        EXPECT_EQ(MessageBoxes::ShownTexts().size(), 1);
+        MessageBoxes::ClearShown();
+    }
+}
+
+// The selected row's button is reached with Tab from the list, pressed with the space bar, and
+// shown to assistive technology as a button with its caption for a name.
+TEST_F(ControllerListTest, LoadProgrammerIsAButtonTheKeyboardAndAScreenReaderReach) {
+    ThreeControllers();
+    ShowWindow();
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    View()->setFocus();
+    QTest::keyClick(View(), Qt::Key_Home);
+    QTest::keyClick(View(), Qt::Key_Down);
+    QTest::qWait(30);
+    ASSERT_EQ(Main->SelectedController(), ControllerList[1].get());
+    QTest::keyClick(View(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), ControllerList[1]->Button1);
+
+    // Every visible push button an accessibility tool finds in the window, by name.
+    QStringList buttons;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node)
+            return;
+        if (node->role() == QAccessible::Button && !node->state().invisible)
+            buttons << node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(Main.get()));
+    EXPECT_EQ(buttons.count("Load programmer"), 1) << buttons.join(", ").toStdString();
+
+    TStandController* programmed = nullptr;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TfrmProgramDevice*>(modal);
+        ASSERT_TRUE(dialog);
+        programmed = dialog->Controller;
+        QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
+    });
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(programmed, ControllerList[1].get());
 }
 
 TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {

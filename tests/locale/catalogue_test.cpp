@@ -1,7 +1,10 @@
 // Every text the operator can see must have a Dutch translation: the texts marked in the sources,
 // and every text the window translator meets in a window that is actually built.
+#include "app/About.h"
 #include "app/main.h"
+#include "app/options.h"
 #include "profiles/login.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "reader/pickadapter.h"
 #include "shared/windowtranslation.h"
@@ -68,6 +71,9 @@ TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
         {"main window", [] { return new TfrmMain; }},
         {"profile selection", [] { return new TfrmLogin; }},
         {"profile wizard", [] { return new TfrmProfileWizard; }},
+        {"profile management", [] { return new TfrmProfileManagement; }},
+        {"about box", [] { return new TfrmAbout; }},
+        {"options", [] { return new TfrmOptions; }},
     };
     for (const auto& [name, create] : windows) {
         std::unique_ptr<QWidget> window(create());

@@ -29,10 +29,11 @@ protected:
     void TearDown() override {
         ReleaseDBConnection();
         ProfileList.clear();
-        TfrmLogin::OpenProfileManagement = nullptr;
+        TfrmLogin::OpenProfileManagement = FOpenManagement;
         TfrmLogin::MakeWritable = MakeDatabaseWritable;
         HomeTest::TearDown();
     }
+    const std::function<void(QWidget*)> FOpenManagement = TfrmLogin::OpenProfileManagement;
     void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
         if (withDatabase) {
             ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", Database(stem)));

@@ -1,9 +1,11 @@
+#include "db/MySQLite.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 
+#include "legacyfiles.h"
 #include "modal.h"
 #include "testenv.h"
 
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -34,7 +37,7 @@ protected:
     void TearDown() override {
         Wizard.reset();
         TfrmProfileWizard::ChooseFile = nullptr;
-        TfrmProfileWizard::LegacyImport = nullptr;
+        TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
         HomeTest::TearDown();
     }
     void Next(int times = 1) {
@@ -229,13 +232,24 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     bool profileDuringImport = true;
     bool finalNameDuringImport = true;
     QByteArray databaseDuringImport;
-    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into) {
+    bool busyWhileImporting = false;
+    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into,
+                                          const TLegacyImportProgress& progress) {
         importedFrom = from;
         importedInto = into;
         profileDuringImport = QFile::exists(Profiles() + "legacy.ini");
         finalNameDuringImport = QFile::exists(Databases() + "legacy.accdb");
         databaseDuringImport = ReadWholeFile(into);
-        ASSERT_TRUE(WriteTextFile(into, ReadWholeFile(into) + "imported"));
+        EXPECT_TRUE(WriteTextFile(into, ReadWholeFile(into) + "imported"));
+        // The window stays on its closing page with a moving bar, and cannot be closed or
+        // cancelled halfway.
+        progress(50, 200);
+        Wizard->reject();
+        busyWhileImporting = Wizard->isVisible() && Wizard->prgImport->isVisible() &&
+                             Wizard->prgImport->value() == 50 &&
+                             Wizard->prgImport->maximum() == 200 &&
+                             !Wizard->cmdCancel->isEnabled() && !Wizard->cmdNext->isEnabled();
+        return TLegacyImportSummary{};
     };
     Next();
     EXPECT_EQ(importedFrom, "/old/autonoom.bst");
@@ -248,6 +262,8 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     EXPECT_TRUE(QFile::exists(Profiles() + "legacy.ini"));
     EXPECT_TRUE(ReadWholeFile(Databases() + "legacy.accdb").endsWith("imported"));
     EXPECT_FALSE(QFile::exists(importedInto));
+    EXPECT_TRUE(busyWhileImporting);
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
 }
 
 // Which files of a profile made in the data folder exist, temporaries and all (lock files aside).
@@ -387,7 +403,8 @@ TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
     TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString&) {
         return QString("/old/autonoom.bst");
     };
-    TfrmProfileWizard::LegacyImport = [](const QString&, const QString& into) {
+    TfrmProfileWizard::LegacyImport = [](const QString&, const QString& into,
+                                         const TLegacyImportProgress&) -> TLegacyImportSummary {
         WriteTextFile(into, "half imported");
         throw VyrError("Error reading /old/autonoom.bst");
     };
@@ -397,7 +414,9 @@ TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
     Next(2);
     Wizard->txtProfileName->setText("Legacy");
     Next();
-    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Error reading /old/autonoom.bst"});
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"The files of the older software could not be imported: Error reading "
+                          "/old/autonoom.bst\n\nNo profile was created."});
     EXPECT_EQ(MadeFiles(), QStringList());
     EXPECT_EQ(Wizard->CurrentStep, 4);
     EXPECT_TRUE(Wizard->cmdNext->isEnabled());
@@ -406,6 +425,88 @@ TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
 
 TEST_F(WizardTest, TheWindowHasAFixedSize) {
     EXPECT_EQ(Wizard->minimumSize(), Wizard->maximumSize());
+}
+
+// The real import behind the wizard, from files the operator chose.
+class WizardImportTest : public WizardTest {
+protected:
+    void SetUp() override {
+        WizardTest::SetUp();
+        Legacy = Home->Path() + "/old";
+        QDir().mkpath(Legacy);
+        ASSERT_TRUE(
+            WriteLegacyFile(Legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door") +
+                                                          ControllerRecord("", "") +
+                                                          ControllerRecord("B1B2C3", "Back door")));
+        TfrmProfileWizard::ChooseFile = [this](QWidget*, const QString&, const QString&) {
+            return Legacy + "/autonoom.bst";
+        };
+        Next(2);
+        Wizard->dbBSTFiles->click();
+        QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+        Next(2);
+        Wizard->txtProfileName->setText("Old site");
+    }
+
+    QString Legacy;
+};
+
+TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
+    QByteArray cards;
+    for (int i = 0; i < 600; ++i)
+        cards += CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "Holder", {}, {},
+                            {{1, 1}, {3, 2}});
+    cards += CardRecord("", "empty");
+    ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", cards));
+    Next();
+
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(Profiles() + "oldsite.ini"));
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
+    const QString summary = MessageBoxes::ShownMessages()[0].text;
+    for (const char* line :
+         {"Controllers imported: 2", "Controller records skipped (no valid controller code): 1",
+          "Cardholders imported: 600", "Card records skipped (no card number): 1",
+          "Zone rows written: 1200"})
+        EXPECT_TRUE(summary.contains(line)) << line << " in " << summary.toStdString();
+    EXPECT_EQ(Wizard->prgImport->value(), 601);
+
+    TMySQLite db;
+    db.ConnectionString = JetConnectionString(Databases() + "oldsite.accdb");
+    ASSERT_TRUE(db.Connect());
+    TMyResultSet* result = nullptr;
+    ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM CardZones z JOIN Controllers c ON c.ConID = z.ConID "
+                         "WHERE c.ConName = \"Back door\" AND z.ZoneID = 2",
+                         result));
+    EXPECT_EQ(result->Fields(0).AsInteger(), 600);
+    db.DestroyQuery(result);
+}
+
+TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {
+    // asleutel.bst is missing: the controllers were read, the cards cannot be.
+    Next();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_TRUE(MessageBoxes::ShownMessages()[0].text.contains(Legacy + "/asleutel.bst"))
+        << MessageBoxes::ShownMessages()[0].text.toStdString();
+    EXPECT_FALSE(QFile::exists(Profiles() + "oldsite.ini"));
+    EXPECT_FALSE(QFile::exists(Databases() + "oldsite.accdb"));
+    EXPECT_EQ(MadeFiles(), QStringList());
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    EXPECT_TRUE(Wizard->pnlStep4->isVisible());
+    EXPECT_FALSE(Wizard->prgImport->isVisible());
+    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+    EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+    EXPECT_TRUE(Wizard->isVisible());
+
+    MessageBoxes::ClearShown();
+    ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", CardRecord("0000000001", "A")));
+    Next();
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(Profiles() + "oldsite.ini"));
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
 }
 
 } // namespace

@@ -161,11 +161,12 @@ TEST_F(CodeReaderInterfaceTest, DestroyingTheReaderEndsTheSession) {
 TEST_F(CodeReaderInterfaceTest, DestroyingTheReaderUnloadsTheLibrary) {
     auto reader = std::make_unique<TReaderInterface>("MaximReader", "32", 5, 1);
     Fake.Close(); // from here only the reader holds the library
-    void* probe = dlopen(FakeTmex::FileName, RTLD_NOW | RTLD_NOLOAD);
+    const std::string fake = FakeTmex::PathOf(FakeTmex::FileName);
+    void* probe = dlopen(fake.c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(probe, nullptr);
     dlclose(probe);
     reader.reset();
-    EXPECT_EQ(dlopen(FakeTmex::FileName, RTLD_NOW | RTLD_NOLOAD), nullptr);
+    EXPECT_EQ(dlopen(fake.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
 }
 
 } // namespace

@@ -1,6 +1,13 @@
 #include "faketmexcontrol.h"
 
 #include "reader/MaximReader.h"
+#include "shared/datadir.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <dlfcn.h>
+#include <link.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -424,6 +431,43 @@ TEST_F(MaximReaderTest, FreeDLLReportsTheUnloadAndKeepsTheHandleValue) {
     EXPECT_NE(handle, 0u);
     EXPECT_TRUE(reader.FreeDLL());
     EXPECT_EQ(reader.LibHandle, handle);
+}
+
+// The file a handle was opened from, as the dynamic linker records it.
+std::string LoadedFile(uintptr_t handle) {
+    link_map* map = nullptr;
+    if (handle == 0 || dlinfo(reinterpret_cast<void*>(handle), RTLD_DI_LINKMAP, &map) != 0)
+        return {};
+    return map->l_name;
+}
+
+TEST_F(MaximReaderTest, TheLibraryComesFromTheProgramsFolderOrTheGivenPathOnly) {
+    QTemporaryDir elsewhere;
+    const QString copy = elsewhere.filePath(FakeTmex::FileName);
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(FakeTmex::PathOf(FakeTmex::FileName)), copy));
+    const std::string beside = ProgramDirectory().toStdString() + "/";
+
+    struct Case {
+        std::string name;     // what the settings or a test ask for
+        std::string expected; // the file opened; empty when nothing may be opened
+    };
+    const Case cases[] = {
+        {"", beside + TMaximReader::TmexLibraryFileName}, // the program's own library
+        {FakeTmex::FileName, beside + FakeTmex::FileName},
+        {copy.toStdString(), copy.toStdString()},
+        // The dynamic linker's search would find the system's copy; beside the program there is
+        // none, so nothing may load.
+        {"libm.so.6", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMaximReader::SetLibraryName(c.name);
+        TMaximReader reader("32", 5, 1);
+        EXPECT_EQ(reader.LoadDLL(), !c.expected.empty());
+        EXPECT_EQ(LoadedFile(reader.LibHandle), c.expected);
+        if (reader.LibHandle != 0)
+            reader.FreeDLL();
+    }
 }
 
 } // namespace

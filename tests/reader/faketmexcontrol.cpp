@@ -8,7 +8,11 @@
 
 #include <cstdio>
 
-FakeTmex::FakeTmex(const char* fileName) : FHandle(dlopen(fileName, RTLD_NOW)) {
+std::string FakeTmex::PathOf(const char* fileName) {
+    return std::string(VYR_BIN_DIR) + "/" + fileName;
+}
+
+FakeTmex::FakeTmex(const char* fileName) : FHandle(dlopen(PathOf(fileName).c_str(), RTLD_NOW)) {
     if (!FHandle)
         ADD_FAILURE() << "cannot load " << fileName << ": " << dlerror();
 }

@@ -20,6 +20,10 @@ public:
     // No such file anywhere.
     static constexpr const char* MissingFileName = "libfaketmex-missing.so";
 
+    // The fake's file beside the test programs, where the binding looks for a bare name; the
+    // test opens that very file, never through the dynamic linker's search.
+    static std::string PathOf(const char* fileName);
+
     explicit FakeTmex(const char* fileName = FileName);
     ~FakeTmex();
     FakeTmex(const FakeTmex&) = delete;

@@ -1,8 +1,9 @@
-// The main window's controller list.
+// The main window's controller list: the view and its handlers. What they do to the records and
+// the database is in controllers/controllerrecords.h.
 #include "app/main.h"
 
 #include "controllers/controller.h"
-#include "controllers/controllerstatements.h"
+#include "controllers/controllerrecords.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "shared/messagebox.h"
@@ -17,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -159,6 +161,14 @@ void TfrmMain::BuildControllerList() {
         PopupMenu->popup(VSTControllers->viewport()->mapToGlobal(at));
     });
     VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
+    // The button does not scroll with the rows; the next drawing of its row puts it back.
+    for (QScrollBar* bar :
+         {VSTControllers->verticalScrollBar(), VSTControllers->horizontalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, [this] {
+            for (const auto& controller : ControllerList)
+                if (controller->Button1)
+                    controller->Button1->hide();
+        });
     // Hide the previous row's button at once, even when that row is not drawn again.
     connect(VSTControllers, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (ControllerList.empty())
@@ -171,23 +181,11 @@ void TfrmMain::BuildControllerList() {
     });
 }
 
-void TfrmMain::LoadControllers() {
+void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
+    // The marks outlive the records: a reload must not forget which keys still need writing.
+    FPendingChanges = CarriedMarks(FPendingChanges, ControllerList) + alsoMarked;
     FreeControllers();
-    TMyResultSet* rows = nullptr;
-    if (DBConnection && DBConnection->Query(SelectControllersStatement(), rows)) {
-        for (rows->First(); !rows->Eof(); rows->Next()) {
-            auto controller = std::make_unique<TStandController>();
-            controller->ConID = rows->FieldByName("ConID").AsInteger();
-            controller->ConType = rows->FieldByName("ConType").AsString();
-            controller->ConName = rows->FieldByName("ConName").AsString();
-            controller->ConCode = rows->FieldByName("ConCode").AsString();
-            controller->ConByte1 = uint8_t(rows->FieldByName("ConByte1").AsInteger());
-            controller->ConByte2 = uint8_t(rows->FieldByName("ConByte2").AsInteger());
-            ControllerList.push_back(std::move(controller));
-        }
-    }
-    if (DBConnection)
-        DBConnection->DestroyQuery(rows);
+    ControllerList = ReadControllers(DBConnection.get(), FPendingChanges);
     lblSubTitle->setText(FormatText(_("Currently listing %d controllers"),
                                     {QString::number(ControllerList.size())}));
 }
@@ -201,9 +199,14 @@ void TfrmMain::ShowControllers() {
         TStandController& controller = *ControllerList[i];
         controller.ListNum = int32_t(i + 1);
         new TControllerRow(VSTControllers, this, int(i));
-        // A fixed English caption, as on the controller itself.
+        // A fixed English caption, as on the controller itself. The button lies over the row's
+        // cell but belongs to the view's parent, not to the view: an item view shows assistive
+        // technology only its cells, so a button on the viewport would be invisible to a screen
+        // reader, and it would sit outside the keyboard's way through the window.
         auto* button =
-            new QPushButton(QStringLiteral("Load programmer"), VSTControllers->viewport());
+            new QPushButton(QStringLiteral("Load programmer"), VSTControllers->parentWidget());
+        button->setAccessibleName(button->text());
+        button->setFocusPolicy(Qt::StrongFocus);
         button->setProperty("vyrNoTranslate", true);
         button->setFont(captionFont);
         button->setProperty(ButtonTagProperty, controller.ListNum);
@@ -215,18 +218,7 @@ void TfrmMain::ShowControllers() {
 }
 
 void TfrmMain::CountCards() {
-    // One statement for all controllers instead of one each: with hundreds of controllers the
-    // counting was most of a reload's time. A controller without rows is not in the result.
-    QHash<int32_t, int32_t> counts;
-    if (DBConnection) {
-        TMyResultSet* rows = nullptr;
-        if (DBConnection->Query(CountAllCardsStatement(), rows))
-            for (rows->First(); !rows->Eof(); rows->Next())
-                counts.insert(rows->Fields(0).AsInteger(), rows->Fields(1).AsInteger());
-        DBConnection->DestroyQuery(rows);
-    }
-    for (const auto& controller : ControllerList)
-        controller->CardCount = counts.value(controller->ConID, 0);
+    CountControllerCards(DBConnection.get(), ControllerList);
     VSTControllers->viewport()->update();
 }
 
@@ -241,10 +233,7 @@ void TfrmMain::FreeControllers() {
 }
 
 int TfrmMain::ChangedControllerCount() const {
-    int count = 0;
-    for (const auto& controller : ControllerList)
-        count += controller->ChangesMade ? 1 : 0;
-    return count;
+    return ::ChangedControllerCount(ControllerList);
 }
 
 TStandController* TfrmMain::RowController(int row) const {
@@ -296,11 +285,24 @@ void TfrmMain::VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect
     if (cell.column() == ColButton) {
         const QRect row = VSTControllers->visualRect(cell.siblingAtColumn(ColNumber));
         const QRect place(cellRect.left(), row.top(), cellRect.width(), row.height());
-        if (button->geometry() != place)
-            button->setGeometry(place);
+        // Not clipped by the viewport as its children are: a row scrolled half out of sight
+        // shows no button rather than one lying over the header.
+        if (!VSTControllers->viewport()->rect().contains(place)) {
+            button->hide();
+            return;
+        }
+        const QRect onParent(
+            VSTControllers->viewport()->mapTo(button->parentWidget(), place.topLeft()),
+            place.size());
+        if (button->geometry() != onParent)
+            button->setGeometry(onParent);
     }
-    if (!button->isVisible())
+    if (!button->isVisible()) {
         button->show();
+        button->raise();
+        // Tab from the list reaches the selected row's button next.
+        QWidget::setTabOrder(VSTControllers, button);
+    }
 }
 
 void TfrmMain::ProgrammerButtonClick(QPushButton* Sender) {
@@ -330,10 +332,9 @@ void TfrmMain::mnuDeleteClick() {
             this, FormatText(_("Are you sure you want to delete this controller (%s)?"),
                              {controller->ConName})))
         return;
-    if (DBConnection) {
-        DBConnection->ExecuteQuery(DeleteControllerStatement(controller->ConID));
-        DBConnection->ExecuteQuery(DeleteControllerZonesStatement(controller->ConID));
-    }
+    // A failed delete changes nothing, and the reload shows what the database holds.
+    if (DBConnection)
+        DeleteController(*DBConnection, controller->ConID);
     ReloadControllers();
 }
 
@@ -344,13 +345,20 @@ void TfrmMain::mnuPropertiesClick() {
     TfrmController dialog(this);
     dialog.ConEdit(controller);
     if (dialog.exec() == QDialog::Accepted)
-        ReloadControllers();
+        ReloadAfterSaving(dialog.Saved);
 }
 
 void TfrmMain::cmdAddControllerClick() {
     TfrmController dialog(this);
     if (dialog.exec() == QDialog::Accepted)
-        ReloadControllers();
+        ReloadAfterSaving(dialog.Saved);
+}
+
+void TfrmMain::ReloadAfterSaving(const TControllerSaved& saved) {
+    QSet<int32_t> alsoMarked;
+    if (saved.KeyOutdated)
+        alsoMarked.insert(saved.ConID);
+    ReloadControllers(alsoMarked);
 }
 
 void TfrmMain::cmdCardholdersClick() {

@@ -1,0 +1,82 @@
+#include "app/About.h"
+
+#include "app/versioninfo.h"
+#include "shared/translation.h"
+#include "shared/windowparts.h"
+#include "shared/windowtranslation.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+
+TfrmAbout::TfrmAbout(QWidget* parent, const QString& programFile) : QDialog(parent) {
+    setObjectName("frmAbout");
+    setWindowTitle(N_("About"));
+    ShowOnlyCloseButton(this);
+
+    Panel1 = Named(new QFrame(this), "Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setLineWidth(2);
+
+    ProgramIcon = Named(new QLabel(Panel1), "ProgramIcon");
+    ProgramIcon->setFixedSize(64, 64);
+    ProgramIcon->setScaledContents(true);
+    const QIcon icon = QApplication::windowIcon().isNull()
+                           ? style()->standardIcon(QStyle::SP_DriveHDIcon)
+                           : QApplication::windowIcon();
+    ProgramIcon->setPixmap(icon.pixmap(64, 64));
+
+    // The design texts below are always replaced from the version block, so they are never
+    // looked up in the catalogue.
+    ProductName = NewLabel("ProductName", "VYR Standalone", Panel1);
+    MakeBold(ProductName);
+    Version = NewLabel("Version", "Version", Panel1);
+    Copyright = NewLabel("Copyright", "Copyright", Panel1);
+    Comments = NewLabel("Comments", "Comments", Panel1);
+    Comments->setWordWrap(true);
+    for (QLabel* label : {ProductName, Version, Copyright, Comments}) {
+        label->setProperty("vyrNoTranslate", true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+
+    auto* texts = new QVBoxLayout;
+    for (QLabel* label : {ProductName, Version, Copyright, Comments})
+        texts->addWidget(label);
+    texts->addStretch();
+    auto* panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->addWidget(ProgramIcon, 0, Qt::AlignTop);
+    panelLayout->addLayout(texts, 1);
+
+    OKButton = NewButton("OKButton", N_("OK"), this);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Panel1);
+    layout->addLayout(RightAlignedRow({OKButton}));
+    Panel1->setMinimumWidth(280);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    FormCreate(programFile.isEmpty() ? QCoreApplication::applicationFilePath() : programFile);
+}
+
+void TfrmAbout::FormCreate(const QString& programFile) {
+    TranslateWindow(this);
+    const TVersionInfo info(programFile);
+    Version->setText(info.FileVersion());
+    ProductName->setText(info.ProductName());
+    Copyright->setText(info.LegalCopyright());
+    Comments->setText(info.Comments());
+    OKButton->setFocus();
+    // Centred on the screen rather than on the owner.
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        adjustSize();
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}

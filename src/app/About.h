@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// The about box: the version information that the program's executable carries.
+class TfrmAbout : public QDialog {
+    Q_OBJECT
+public:
+    // `programFile` is the executable whose version block is shown; empty: the running program.
+    explicit TfrmAbout(QWidget* parent = nullptr, const QString& programFile = QString());
+
+    QFrame* Panel1;
+    QLabel* ProgramIcon;
+    QLabel* ProductName;
+    QLabel* Version;
+    QLabel* Copyright;
+    QLabel* Comments;
+    QPushButton* OKButton;
+
+private:
+    void FormCreate(const QString& programFile);
+};

@@ -1,0 +1,108 @@
+#include "app/options.h"
+
+#include "shared/datadir.h"
+#include "shared/ini.h"
+#include "shared/translation.h"
+#include "shared/windowparts.h"
+#include "shared/windowtranslation.h"
+
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+std::function<bool(const QUrl&)> TfrmOptions::OpenUrl = [](const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+};
+
+namespace {
+
+constexpr const char* CaptionLabels[4] = {N_("Custom field 1:"), N_("Custom field 2:"),
+                                          N_("Custom field 3:"), N_("Custom field 4:")};
+constexpr const char* LabelNames[4] = {"lblCustom1", "lblCustom2", "lblCustom3", "lblCustom4"};
+constexpr const char* EditNames[4] = {"txtCustom1", "txtCustom2", "txtCustom3", "txtCustom4"};
+
+QString CaptionKey(size_t index) {
+    return "custom" + QString::number(index + 1);
+}
+
+} // namespace
+
+TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmOptions");
+    setWindowTitle(N_("Options"));
+    ShowOnlyCloseButton(this);
+
+    grpOptions = Named(new QGroupBox(N_("Options"), this), "grpOptions");
+    auto* grid = new QGridLayout(grpOptions);
+    for (size_t i = 0; i < 4; ++i) {
+        lblCustom[i] = NewLabel(LabelNames[i], CaptionLabels[i], grpOptions);
+        txtCustom[i] = NewEdit(EditNames[i], grpOptions);
+        // The captions are the operator's own words, never looked up in the catalogue.
+        txtCustom[i]->setProperty("vyrNoTranslate", true);
+        lblCustom[i]->setBuddy(txtCustom[i]);
+        grid->addWidget(lblCustom[i], int(i), 0);
+        grid->addWidget(txtCustom[i], int(i), 1);
+    }
+    // Cardholder windows read the captions each time they open, so no restart is needed.
+    lblIntro = NewLabel("lblIntro",
+                        N_("The new captions show in every cardholder window opened after OK."),
+                        grpOptions);
+    lblIntro->setWordWrap(true);
+    lblIntro->setMinimumWidth(140);
+    grid->addWidget(lblIntro, 0, 2, 4, 1, Qt::AlignTop);
+    Label1 = NewLabel("Label1", N_("Data directory:"), grpOptions);
+    txtDataDir = NewEdit("txtDataDir", grpOptions);
+    txtDataDir->setEnabled(false);
+    txtDataDir->setProperty("vyrNoTranslate", true);
+    cmdOpenDataDir = NewButton("cmdOpenDataDir", N_("Open..."), grpOptions);
+    grid->addWidget(Label1, 4, 0);
+    grid->addWidget(txtDataDir, 4, 1);
+    grid->addWidget(cmdOpenDataDir, 4, 2);
+    grid->setColumnStretch(1, 1);
+
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
+    cmdOK->setDefault(true);
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    cmdCancel->setAutoDefault(false);
+    cmdOpenDataDir->setAutoDefault(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(grpOptions);
+    layout->addLayout(RightAlignedRow({cmdOK, cmdCancel}));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    grpOptions->setMinimumWidth(440);
+
+    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdOpenDataDir, &QPushButton::clicked, this, [this] { cmdOpenDataDirClick(); });
+
+    FormCreate();
+}
+
+void TfrmOptions::FormCreate() {
+    TranslateWindow(this);
+    const IniFile settings(SettingsFileName());
+    for (size_t i = 0; i < 4; ++i)
+        txtCustom[i]->setText(
+            settings.ReadString("settings", CaptionKey(i), "Custom " + QString::number(i + 1)));
+    txtDataDir->setText(DataDirectory());
+    txtCustom[0]->setFocus();
+}
+
+void TfrmOptions::cmdOKClick() {
+    const IniFile settings(SettingsFileName());
+    // A failed write throws before accept(): the dialog stays open with what was typed.
+    for (size_t i = 0; i < 4; ++i)
+        settings.WriteString("settings", CaptionKey(i), txtCustom[i]->text());
+    accept();
+}
+
+void TfrmOptions::cmdOpenDataDirClick() {
+    // Whether a file manager came up is the desktop's business; there is nothing to report.
+    OpenUrl(QUrl::fromLocalFile(DataDirectory()));
+}

@@ -1,0 +1,164 @@
+#include "cardholders/cardholdersave.h"
+
+#include "cardholders/cardholderstatements.h"
+#include "cardholders/cardnumber.h"
+#include "db/MyDBConnector.h"
+
+namespace {
+
+using TControllers = std::vector<std::unique_ptr<TStandController>>;
+
+// Runs a statement whose count of changed rows does not matter: only an engine error fails it,
+// and the connector then holds a new last error.
+bool RunAnyCount(TMyDBConnector& database, const QString& sql) {
+    const QString errorBefore = database.GetLastError();
+    return database.ExecuteQuery(sql) || database.GetLastError() == errorBefore;
+}
+
+// The controllers at which the card has a zone above 0.
+bool ControllersWithCard(TMyDBConnector& database, const QString& cardNumber,
+                         QSet<int32_t>& conIds) {
+    TMyResultSet* rows = nullptr;
+    const bool ok = database.Query(CardZonesOfCardStatement(cardNumber), rows);
+    if (ok)
+        for (rows->First(); !rows->Eof(); rows->Next())
+            if (rows->Fields(1).AsInteger() > 0)
+                conIds.insert(rows->Fields(0).AsInteger());
+    database.DestroyQuery(rows);
+    return ok;
+}
+
+// Drops every zone row of the card, after noting where it had access.
+bool DropZones(TMyDBConnector& database, const QString& cardNumber, QSet<int32_t>& marks) {
+    return ControllersWithCard(database, cardNumber, marks) &&
+           RunAnyCount(database, DeleteCardZonesStatement(cardNumber));
+}
+
+void Mark(TControllers& controllers, const QSet<int32_t>& conIds) {
+    for (const auto& controller : controllers)
+        if (conIds.contains(controller->ConID))
+            controller->ChangesMade = true;
+}
+
+TCardHolderSave Failure(TMyDBConnector& database) {
+    TCardHolderSave result;
+    result.Outcome = TCardHolderSave::Failed;
+    result.Error = database.GetLastError();
+    return result;
+}
+
+// The first live holder's name (null when there is none) and how many live rows have the number;
+// an older database may still hold two.
+bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QString& holder,
+                      int* liveRows = nullptr) {
+    holder = QString();
+    TMyResultSet* rows = nullptr;
+    const bool ok = database.Query(CardHolderByNumberStatement(cardNumber), rows);
+    if (ok && rows->RecordCount() > 0)
+        holder = rows->Fields(0).AsString();
+    if (liveRows)
+        *liveRows = ok ? rows->RecordCount() : 0;
+    database.DestroyQuery(rows);
+    return ok;
+}
+
+} // namespace
+
+bool SameCardNumber(const QString& a, const QString& b) {
+    // The column compares A-Z without case, and nothing else.
+    if (a.size() != b.size())
+        return false;
+    auto folded = [](QChar c) {
+        return c >= u'a' && c <= u'z' ? QChar(c.unicode() - u'a' + u'A') : c;
+    };
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (folded(a[i]) != folded(b[i]))
+            return false;
+    return true;
+}
+
+QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber) {
+    QString holder;
+    LookUpLiveHolder(database, cardNumber, holder);
+    return holder;
+}
+
+TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
+                                  bool replaceLiveHolder, TControllers& controllers) {
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return Failure(database);
+    // Looked up inside the transaction: another copy of the program cannot slip a holder in
+    // between the question and the save.
+    QString holder;
+    if (!LookUpLiveHolder(database, record.CardNumber, holder))
+        return Failure(database);
+    if (!holder.isNull() && !replaceLiveHolder) {
+        TCardHolderSave taken;
+        taken.Outcome = TCardHolderSave::NumberTaken;
+        taken.TakenBy = holder;
+        return taken;
+    }
+    QSet<int32_t> marks;
+    if (!DropZones(database, record.CardNumber, marks) ||
+        !RunAnyCount(database, DeleteCardHolderStatement(record.CardNumber)) ||
+        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !transaction.Commit())
+        return Failure(database);
+    Mark(controllers, marks);
+    TCardHolderSave saved;
+    saved.Outcome = TCardHolderSave::Saved;
+    return saved;
+}
+
+TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
+                                     const QString& loadedNumber, TControllers& controllers) {
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return Failure(database);
+    QSet<int32_t> marks;
+    if (!SameCardNumber(record.CardNumber, loadedNumber)) {
+        QString holder;
+        if (!LookUpLiveHolder(database, record.CardNumber, holder))
+            return Failure(database);
+        if (!holder.isNull()) {
+            TCardHolderSave taken;
+            taken.Outcome = TCardHolderSave::NumberTaken;
+            taken.TakenBy = holder;
+            return taken;
+        }
+        // The number of a deleted cardholder is taken over with nothing of theirs left behind;
+        // the card loses the zones it had under this holder too, and every key that still
+        // admits either is marked.
+        if (!DropZones(database, record.CardNumber, marks) ||
+            !RunAnyCount(database, DeleteDeletedCardHoldersStatement(record.CardNumber)) ||
+            !DropZones(database, loadedNumber, marks))
+            return Failure(database);
+    }
+    if (!database.ExecuteQuery(UpdateCardHolderStatement(record, loadedNumber)) ||
+        !transaction.Commit())
+        return Failure(database);
+    Mark(controllers, marks);
+    TCardHolderSave saved;
+    saved.Outcome = TCardHolderSave::Saved;
+    return saved;
+}
+
+bool DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
+                              TControllers& controllers) {
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return false;
+    QString holder;
+    int liveRows = 0;
+    if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows) || liveRows == 0)
+        return false;
+    // Rows deleted earlier under the same number (an older database can hold them) go, so the
+    // number is left with one row. Two live rows of an older database are one card: both go.
+    QSet<int32_t> marks;
+    if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)) ||
+        !RunAnyCount(database, MarkCardHolderDeletedStatement(cardNumber)) ||
+        !DropZones(database, cardNumber, marks) || !transaction.Commit())
+        return false;
+    Mark(controllers, marks);
+    return true;
+}

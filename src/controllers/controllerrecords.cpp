@@ -1,0 +1,127 @@
+#include "controllers/controllerrecords.h"
+
+#include "controllers/controllerstatements.h"
+#include "db/MyDBConnector.h"
+
+#include <QHash>
+
+TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>& marked) {
+    TControllerRecords controllers;
+    if (!database)
+        return controllers;
+    TMyResultSet* rows = nullptr;
+    if (database->Query(SelectControllersStatement(), rows)) {
+        for (rows->First(); !rows->Eof(); rows->Next()) {
+            auto controller = std::make_unique<TStandController>();
+            controller->ConID = rows->FieldByName("ConID").AsInteger();
+            controller->ConType = rows->FieldByName("ConType").AsString();
+            controller->ConName = rows->FieldByName("ConName").AsString();
+            controller->ConCode = rows->FieldByName("ConCode").AsString();
+            controller->ConByte1 = uint8_t(rows->FieldByName("ConByte1").AsInteger());
+            controller->ConByte2 = uint8_t(rows->FieldByName("ConByte2").AsInteger());
+            controller->ChangesMade = marked.contains(controller->ConID);
+            controllers.push_back(std::move(controller));
+        }
+    }
+    database->DestroyQuery(rows);
+    return controllers;
+}
+
+QSet<int32_t> MarkedControllerIDs(const TControllerRecords& controllers) {
+    QSet<int32_t> marked;
+    for (const auto& controller : controllers)
+        if (controller->ChangesMade)
+            marked.insert(controller->ConID);
+    return marked;
+}
+
+QSet<int32_t> CarriedMarks(const QSet<int32_t>& kept, const TControllerRecords& controllers) {
+    QSet<int32_t> marks = kept;
+    for (const auto& controller : controllers)
+        marks.remove(controller->ConID);
+    return marks + MarkedControllerIDs(controllers);
+}
+
+int ChangedControllerCount(const TControllerRecords& controllers) {
+    int count = 0;
+    for (const auto& controller : controllers)
+        count += controller->ChangesMade ? 1 : 0;
+    return count;
+}
+
+void CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers) {
+    // One statement for all controllers instead of one each: with hundreds of controllers the
+    // counting was most of a reload's time. A controller without rows is not in the result.
+    QHash<int32_t, int32_t> counts;
+    if (database) {
+        TMyResultSet* rows = nullptr;
+        if (database->Query(CountAllCardsStatement(), rows))
+            for (rows->First(); !rows->Eof(); rows->Next())
+                counts.insert(rows->Fields(0).AsInteger(), rows->Fields(1).AsInteger());
+        database->DestroyQuery(rows);
+    }
+    for (const auto& controller : controllers)
+        controller->CardCount = counts.value(controller->ConID, 0);
+}
+
+bool DeleteController(TMyDBConnector& database, int32_t conId) {
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return false;
+    // Deleting no row (a controller without zones, or one gone already) is no failure; only an
+    // engine error is, and the connector then has a new last error.
+    for (const QString& sql :
+         {DeleteControllerStatement(conId), DeleteControllerZonesStatement(conId)}) {
+        const QString errorBefore = database.GetLastError();
+        if (!database.ExecuteQuery(sql) && database.GetLastError() != errorBefore)
+            return false;
+    }
+    return transaction.Commit();
+}
+
+bool KeyStillMatches(const TStandController& stored, const TControllerInput& input) {
+    return stored.ConCode.compare(input.ConCode, Qt::CaseInsensitive) == 0 &&
+           stored.ConByte1 == input.ConByte1 && stored.ConByte2 == input.ConByte2;
+}
+
+TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
+                                  const TControllerInput& input) {
+    TControllerSaved saved;
+    saved.ConID = record.ConID;
+    saved.Saved = database.ExecuteQuery(UpdateControllerStatement(
+        record.ConID, input.ConName, input.ConCode, input.ConByte1, input.ConByte2));
+    if (saved.Saved && !KeyStillMatches(record, input)) {
+        saved.KeyOutdated = true;
+        record.ChangesMade = true;
+    }
+    return saved;
+}
+
+TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
+                               int grantZone) {
+    TControllerSaved saved;
+    saved.Saved = database.ExecuteQuery(
+        InsertControllerStatement(input.ConName, input.ConCode, input.ConByte1, input.ConByte2));
+    // After a failed insert the last identity belongs to some earlier row, and granting would
+    // hand every card to a controller the operator did not choose.
+    if (!saved.Saved)
+        return saved;
+    TMyResultSet* identity = nullptr;
+    if (database.Query(LastIdentityStatement(), identity) && identity->RecordCount() > 0)
+        saved.ConID = identity->Fields(0).AsInteger();
+    database.DestroyQuery(identity);
+    if (saved.ConID <= 0 || grantZone <= 0)
+        return saved;
+
+    TMyResultSet* cards = nullptr;
+    if (database.Query(SelectActiveCardNumbersStatement(), cards)) {
+        // Thousands of inserts: one transaction instead of one each.
+        TBulkWork bulk(&database);
+        for (cards->First(); !cards->Eof(); cards->Next())
+            if (database.ExecuteQuery(
+                    InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
+                saved.KeyOutdated = true;
+    }
+    database.DestroyQuery(cards);
+    return saved;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "shared/publictypes.h"
+
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class TMyDBConnector;
+
+// What the controller list and the controller dialog do to the database, without a window.
+//
+// A controller's pending-change mark says that its memory key no longer matches the database. It
+// is kept by ConID for as long as the profile's main window lives: reloading the list carries it
+// over, and only a verified key write takes it away.
+
+using TControllerRecords = std::vector<std::unique_ptr<TStandController>>;
+
+// The controllers in the database's order by name. Those whose ConID is in `marked` start marked.
+// A failed query (or no database) gives no records.
+TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>& marked);
+
+// The ConIDs of the marked records.
+QSet<int32_t> MarkedControllerIDs(const TControllerRecords& controllers);
+// The marks to carry into the next load: a listed record's own flag counts (a key write may have
+// cleared it); the mark of a controller that was not listed (the last load failed) is kept from
+// `kept` until it is listed again.
+QSet<int32_t> CarriedMarks(const QSet<int32_t>& kept, const TControllerRecords& controllers);
+int ChangedControllerCount(const TControllerRecords& controllers);
+
+// Sets CardCount of every record (the cards with a zone above 0); 0 where the count failed.
+void CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers);
+
+// Deletes a controller and its zones, both or neither. False with the reason in the connector's
+// last error.
+bool DeleteController(TMyDBConnector& database, int32_t conId);
+
+// What the controller dialog saves.
+struct TControllerInput {
+    QString ConName;
+    QString ConCode;
+    uint8_t ConByte1 = 0;
+    uint8_t ConByte2 = 0;
+};
+
+// Whether the controller's key, as last written, still says what the database does: its code and
+// option bytes are written into the key, its name is not. Letter case in the code does not change
+// the key's bytes.
+bool KeyStillMatches(const TStandController& stored, const TControllerInput& input);
+
+struct TControllerSaved {
+    bool Saved = false;
+    int32_t ConID = 0;
+    // The key of this controller must be written (again) before it admits what the database says.
+    bool KeyOutdated = false;
+};
+
+// Saves an existing controller. Marks `record` when its key no longer matches.
+TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
+                                  const TControllerInput& input);
+
+// Adds a controller and, for grantZone 1 or 2, gives every cardholder that is not deleted access
+// in that zone. A controller granted at least one card has a key to write.
+TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
+                               int grantZone);

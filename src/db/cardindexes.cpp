@@ -1,0 +1,88 @@
+#include "db/cardindexes.h"
+
+#include "db/MyDBConnector.h"
+#include "db/sqlquote.h"
+
+#include <algorithm>
+
+namespace {
+
+int UniqueIndexCount(TMyDBConnector& database, bool& ok) {
+    TMyResultSet* rows = nullptr;
+    ok = database.Query(
+             "SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN (" +
+                 SqlQuoted(CardHoldersUniqueIndex) + ", " + SqlQuoted(CardZonesUniqueIndex) + "))",
+             rows) &&
+         rows->RecordCount() == 1;
+    const int count = ok ? rows->Fields(0).AsInteger() : 0;
+    database.DestroyQuery(rows);
+    return count;
+}
+
+bool AppendFirstColumn(TMyDBConnector& database, const QString& sql, QStringList& values) {
+    TMyResultSet* rows = nullptr;
+    const bool ok = database.Query(sql, rows);
+    if (ok)
+        for (rows->First(); !rows->Eof(); rows->Next())
+            values << rows->Fields(0).AsString().toUpper();
+    database.DestroyQuery(rows);
+    return ok;
+}
+
+} // namespace
+
+TCardIndexUpgrade AddUniqueCardIndexes(TMyDBConnector& database) {
+    TCardIndexUpgrade result;
+    bool ok = false;
+    if (UniqueIndexCount(database, ok) == 2) {
+        result.Ok = true;
+        return result;
+    }
+    if (!ok) {
+        result.Error = database.GetLastError();
+        return result;
+    }
+
+    TTransaction transaction(database);
+    if (!transaction.Started()) {
+        result.Error = database.GetLastError();
+        return result;
+    }
+    // GROUP BY compares as the columns do (NOCASE), so these are exactly the rows that the
+    // indexes would refuse.
+    QStringList duplicates;
+    if (!AppendFirstColumn(database,
+                           "SELECT CardNumber FROM CardHolders GROUP BY CardNumber HAVING "
+                           "COUNT(*) > 1",
+                           duplicates) ||
+        !AppendFirstColumn(database,
+                           "SELECT CardNumber FROM CardZones GROUP BY ConID, CardNumber HAVING "
+                           "COUNT(*) > 1",
+                           duplicates)) {
+        result.Error = database.GetLastError();
+        return result;
+    }
+    if (!duplicates.isEmpty()) {
+        std::sort(duplicates.begin(), duplicates.end());
+        duplicates.erase(std::unique(duplicates.begin(), duplicates.end()), duplicates.end());
+        result.DuplicateCardNumbers = duplicates;
+        return result;
+    }
+    // Statements that change no row: ExecuteQuery's answer says nothing, the schema does.
+    database.ExecuteQuery(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ") +
+                          CardHoldersUniqueIndex + " ON CardHolders (CardNumber)");
+    database.ExecuteQuery(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ") +
+                          CardZonesUniqueIndex + " ON CardZones (ConID, CardNumber)");
+    // The unique index serves every lookup the old one did.
+    database.ExecuteQuery(QStringLiteral("DROP INDEX IF EXISTS CardHoldersByCardNumber"));
+    if (UniqueIndexCount(database, ok) != 2) {
+        result.Error = database.GetLastError();
+        return result;
+    }
+    if (!transaction.Commit()) {
+        result.Error = database.GetLastError();
+        return result;
+    }
+    result.Ok = true;
+    return result;
+}

@@ -1,0 +1,249 @@
+#include "profiles/profilemanagement.h"
+
+#include "profiles/VYRStandProfile.h"
+#include "profiles/profileremoval.h"
+#include "profiles/profilewizard.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/translation.h"
+#include "shared/windowparts.h"
+#include "shared/windowtranslation.h"
+
+#include <QAction>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSet>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+std::function<bool(const QString&)> TfrmProfileManagement::MoveToTrash = [](const QString& path) {
+    return QFile::moveToTrash(path);
+};
+
+void OpenProfileManagement(QWidget* owner, const QString& profileInUse) {
+    TfrmProfileManagement dialog(owner, profileInUse);
+    dialog.exec();
+}
+
+TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& profileInUse)
+    : QDialog(parent), FProfileInUse(profileInUse) {
+    setObjectName("frmProfileManagement");
+    setWindowTitle(N_("Profile management"));
+    ShowOnlyCloseButton(this);
+
+    const TTitleBand band = NewTitleBand(this, N_("Manage your VYR Profiles"),
+                                         N_("VYR Profile manages your settings for each location"));
+    pnlTop = band.Panel;
+    lblTitle = band.Title;
+    lblTitle->setObjectName("lblTitle");
+    lblSubTitle = band.SubTitle;
+
+    VSTProfiles = Named(new QTreeWidget(this), "VSTProfiles");
+    VSTProfiles->setColumnCount(1);
+    VSTProfiles->setHeaderLabels({N_("Profiles")});
+    VSTProfiles->setRootIsDecorated(false);
+    VSTProfiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    VSTProfiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    VSTProfiles->header()->setMinimumSectionSize(130);
+    VSTProfiles->setColumnWidth(0, 130);
+    VSTProfiles->setMinimumWidth(150);
+    QPalette silver = VSTProfiles->palette();
+    silver.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+    VSTProfiles->setPalette(silver);
+    VSTProfiles->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    pnlProfile = Named(new QWidget(this), "pnlProfile");
+    Label1 = NewLabel("Label1", N_("Profile name:"), pnlProfile);
+    txtProfileName = NewEdit("txtProfileName", pnlProfile, ProfileNameLength);
+    Label1->setBuddy(txtProfileName);
+    cmdSaveProfile = NewButton("cmdSaveProfile", N_("Save this profile"), pnlProfile);
+    cmdClose = NewButton("cmdClose", N_("Close"), this);
+    auto* fields = new QVBoxLayout(pnlProfile);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->addWidget(Label1);
+    fields->addWidget(txtProfileName);
+    fields->addWidget(cmdSaveProfile, 0, Qt::AlignLeft);
+    fields->addStretch();
+    pnlProfile->setVisible(false);
+
+    PopupMenu = Named(new QMenu(this), "PopupMenu");
+    mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
+    mnuDelete->setObjectName("mnuDelete");
+    mnuAdd = PopupMenu->addAction(style()->standardIcon(QStyle::SP_FileDialogNewFolder),
+                                  N_("&Add profile"));
+    mnuAdd->setObjectName("mnuAdd");
+    // The keyboard reaches both without the mouse: the menu key opens the menu, and Delete and
+    // Insert work on the list directly.
+    mnuDelete->setShortcut(QKeySequence::Delete);
+    mnuAdd->setShortcut(Qt::Key_Insert);
+    for (QAction* action : {mnuDelete, mnuAdd}) {
+        action->setShortcutContext(Qt::WidgetShortcut);
+        VSTProfiles->addAction(action);
+    }
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(pnlProfile, 1);
+    right->addLayout(RightAlignedRow({cmdClose}));
+    auto* body = new QHBoxLayout;
+    body->addWidget(VSTProfiles);
+    body->addLayout(right, 1);
+    StackBelowBand(this, pnlTop, body);
+    resize(460, 300);
+
+    connect(VSTProfiles, &QTreeWidget::itemSelectionChanged, this, [this] { VSTProfilesChange(); });
+    connect(VSTProfiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QTreeWidgetItem* item = VSTProfiles->itemAt(at))
+            VSTProfiles->setCurrentItem(item);
+        PopupMenuPopup();
+        PopupMenu->popup(VSTProfiles->viewport()->mapToGlobal(at));
+    });
+    connect(PopupMenu, &QMenu::aboutToShow, this, [this] { PopupMenuPopup(); });
+    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
+    connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
+    connect(cmdSaveProfile, &QPushButton::clicked, this, [this] { cmdSaveProfileClick(); });
+    connect(txtProfileName, &QLineEdit::returnPressed, this, [this] { cmdSaveProfileClick(); });
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+
+    FormCreate();
+}
+
+void TfrmProfileManagement::FormCreate() {
+    TranslateWindow(this);
+    FillList();
+    VSTProfiles->setFocus();
+}
+
+void TfrmProfileManagement::FillList() {
+    VSTProfiles->clear();
+    for (const auto& profile : ProfileList) {
+        auto* item = new QTreeWidgetItem(VSTProfiles, {profile->ProfileName});
+        item->setData(0, Qt::UserRole, profile->ProfileFileName);
+    }
+    PopupMenuPopup();
+}
+
+TVYRStandProfile* TfrmProfileManagement::SelectedProfile() const {
+    const QList<QTreeWidgetItem*> selected = VSTProfiles->selectedItems();
+    if (selected.size() != 1)
+        return nullptr;
+    const int row = VSTProfiles->indexOfTopLevelItem(selected.first());
+    if (row < 0 || size_t(row) >= ProfileList.size())
+        return nullptr;
+    return ProfileList[size_t(row)].get();
+}
+
+void TfrmProfileManagement::VSTProfilesChange() {
+    PopupMenuPopup();
+    const TVYRStandProfile* profile = SelectedProfile();
+    if (!profile)
+        return;
+    pnlProfile->setVisible(true);
+    txtProfileName->setText(profile->ProfileName);
+}
+
+void TfrmProfileManagement::PopupMenuPopup() {
+    mnuDelete->setEnabled(SelectedProfile() != nullptr);
+}
+
+void TfrmProfileManagement::cmdSaveProfileClick() {
+    TVYRStandProfile* profile = SelectedProfile();
+    if (!profile)
+        return;
+    const QString name = txtProfileName->text();
+    // The loader skips a profile file without a name (and INI values lose their outer blanks),
+    // so such a profile would vanish while its files stay behind.
+    if (name.trimmed().isEmpty()) {
+        MessageBoxes::ShowWarning(this, _("Please enter a name for the profile."));
+        return;
+    }
+    profile->ProfileName = name;
+    VSTProfiles->selectedItems().first()->setText(0, name);
+    profile->SaveToINI(profile->ProfileFileName);
+    MessageBoxes::ShowInformation(this, _("Profile saved!"));
+}
+
+void TfrmProfileManagement::mnuDeleteClick() {
+    const TVYRStandProfile* profile = SelectedProfile();
+    if (!profile)
+        return;
+    const QString name = profile->ProfileName;
+    const QString profileFile = profile->ProfileFileName;
+    if (SameFile(profileFile, FProfileInUse)) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("The profile \"%s\" is in use in the main window and cannot be "
+                               "deleted."),
+                             {name}));
+        return;
+    }
+    if (!MessageBoxes::Confirm(
+            this, FormatText(_("Delete the profile \"%s\"?\n\nIts database is moved to the trash, "
+                               "from where it can be restored."),
+                             {name})))
+        return;
+
+    // The profile file goes first: once it is gone the profile is gone, whatever becomes of the
+    // database; when it cannot go, nothing has changed.
+    const TDatabaseState database = ProfileDatabaseState(*profile, ProfileList);
+    const QString databaseFile = ResolveDatabasePath(profile->DBFileName);
+    switch (RemoveProfileFile(profileFile)) {
+    case TProfileFileRemoval::Removed:
+        break;
+    case TProfileFileRemoval::ReadOnly:
+        MessageBoxes::ShowError(
+            this, FormatText(_("The profile file %s is read-only; the profile was not deleted."),
+                             {profileFile}));
+        return;
+    case TProfileFileRemoval::Failed:
+        MessageBoxes::ShowError(this, FormatText(_("Unable to delete %s"), {profileFile}));
+        return;
+    }
+
+    if (database == TDatabaseState::NamedByAnotherProfile) {
+        MessageBoxes::ShowInformation(
+            this,
+            FormatText(_("The database %s is kept: another profile uses it."), {databaseFile}));
+    } else if (database == TDatabaseState::OwnedAlone && !MoveToTrash(databaseFile)) {
+        if (MessageBoxes::Confirm(
+                this, FormatText(_("The database %s cannot be moved to the trash.\n\nDelete it "
+                                   "for good? Answer No to keep the file."),
+                                 {databaseFile}))) {
+            if (!QFile::remove(databaseFile))
+                MessageBoxes::ShowError(this, FormatText(_("Unable to delete %s"), {databaseFile}));
+        }
+    }
+    Refresh();
+}
+
+void TfrmProfileManagement::mnuAddClick() {
+    QSet<QString> before;
+    for (const auto& profile : ProfileList)
+        before.insert(profile->ProfileFileName);
+    TfrmProfileWizard wizard(this);
+    if (wizard.exec() != QDialog::Accepted)
+        return;
+    Refresh();
+    // The new profile is the one file the list did not have before.
+    for (int row = 0; row < VSTProfiles->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = VSTProfiles->topLevelItem(row);
+        if (!before.contains(item->data(0, Qt::UserRole).toString()))
+            VSTProfiles->setCurrentItem(item);
+    }
+}
+
+void TfrmProfileManagement::Refresh() {
+    LoadProfiles();
+    // The main window knows its profile by position; keep that pointing at the same file.
+    if (!FProfileInUse.isEmpty()) {
+        for (size_t i = 0; i < ProfileList.size(); ++i)
+            if (SameFile(ProfileList[i]->ProfileFileName, FProfileInUse))
+                SelectedProfileIndex = int32_t(i);
+    }
+    FillList();
+    pnlProfile->setVisible(false);
+}

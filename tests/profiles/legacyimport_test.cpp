@@ -1,0 +1,396 @@
+#include "profiles/legacyimport.h"
+
+#include "db/MySQLite.h"
+#include "profiles/legacyrecords.h"
+#include "shared/errors.h"
+
+#include "legacyfiles.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+// A folder holding the older software's two files and a fresh copy of the template database.
+class LegacyImportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Folder.isValid());
+        Autonoom = Folder.filePath("autonoom.bst");
+        Asleutel = Folder.filePath("asleutel.bst");
+        Database = Folder.filePath("site.accdb");
+        ASSERT_TRUE(
+            QFile::copy(QCoreApplication::applicationDirPath() + "/default.accdb", Database));
+        QFile::setPermissions(Database, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+
+    void WriteControllers(const QByteArray& content) {
+        ASSERT_TRUE(WriteLegacyFile(Autonoom, content));
+    }
+    void WriteCards(const QByteArray& content) { ASSERT_TRUE(WriteLegacyFile(Asleutel, content)); }
+
+    // Every row of a query, fields joined by "|".
+    QStringList Rows(const QString& sql) {
+        TMySQLite db;
+        db.ConnectionString = JetConnectionString(Database);
+        EXPECT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        QStringList rows;
+        TMyResultSet* result = nullptr;
+        if (db.Query(sql, result)) {
+            for (result->First(); !result->Eof(); result->Next()) {
+                QStringList fields;
+                for (int i = 0; i < result->FieldCount(); ++i)
+                    fields << result->Fields(i).AsString();
+                rows << fields.join('|');
+            }
+        } else {
+            rows << "error: " + db.GetLastError();
+        }
+        db.DestroyQuery(result);
+        return rows;
+    }
+
+    int Count(const QString& table) { return Rows("SELECT COUNT(*) FROM " + table)[0].toInt(); }
+
+    void ExpectUntouched() {
+        EXPECT_EQ(Count("Controllers"), 0);
+        EXPECT_EQ(Count("CardHolders"), 0);
+        EXPECT_EQ(Count("CardZones"), 0);
+    }
+
+    // The message of the failed import, or "" when it did not fail.
+    QString FailureOf(const TLegacyImportProgress& progress = {}) {
+        try {
+            ImportLegacyFiles(Autonoom, Database, progress);
+        } catch (const VyrError& error) {
+            return error.Message();
+        }
+        return {};
+    }
+
+    QTemporaryDir Folder;
+    QString Autonoom;
+    QString Asleutel;
+    QString Database;
+};
+
+TEST_F(LegacyImportTest, BringsControllersCardholdersAndZonesOver) {
+    WriteControllers(ControllerRecord("A1B2C3", "Front door", 2, 4) +
+                     ControllerRecord("12345", "Broken code") + // record 2: skipped
+                     ControllerRecord("FFEEDD", "Back \"door\" 'B'", 30, 255));
+    WriteCards(
+        CardRecord("01A2B3C4D5", "O\"Brien, Jos\xe9", "d'Arc", "x\x01y", {{1, 1}, {2, 1}, {3, 2}}) +
+        CardRecord("", "No card", {}, {}, {{1, 1}}) +
+        CardRecord("0000000000", "No card either", {}, {}, {{1, 1}}) +
+        CardRecord("0000000002", "Both flags", {}, {}, {{1, 3}, {3, 3}, {4, 1}, {128, 2}}));
+    std::vector<std::pair<qint64, qint64>> progress;
+    const TLegacyImportSummary summary = ImportLegacyFiles(
+        Autonoom, Database, [&](qint64 done, qint64 total) { progress.emplace_back(done, total); });
+
+    EXPECT_THAT(
+        Rows("SELECT ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers "
+             "ORDER BY ConID"),
+        ElementsAre("VYR292|Front door|A1B2C3|2|4", "VYR292|Back \"door\" 'B'|FFEEDD|30|255"));
+    EXPECT_THAT(Rows("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+                     "CardCustom4, Deleted, CardAdded IS NOT NULL, CardLastEdit IS NOT NULL "
+                     "FROM CardHolders ORDER BY CardNumber"),
+                ElementsAre("0000000002|Both flags|||||0|1|1",
+                            "01A2B3C4D5|O\"Brien, Jos" + QString(QChar(0xe9)) + "|d'Arc|x" +
+                                QChar(1) + "y|||0|1|1"));
+    // Position 2 is record 2, which holds no controller; positions 4 and 128 have no record.
+    EXPECT_THAT(Rows("SELECT c.ConCode, z.CardNumber, z.ZoneID FROM CardZones z JOIN Controllers "
+                     "c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConCode"),
+                ElementsAre("A1B2C3|0000000002|1", "FFEEDD|0000000002|1", "A1B2C3|01A2B3C4D5|1",
+                            "FFEEDD|01A2B3C4D5|2"));
+
+    EXPECT_EQ(summary.ControllersImported, 2);
+    EXPECT_EQ(summary.ControllersSkipped, 1);
+    EXPECT_EQ(summary.CardholdersImported, 2);
+    EXPECT_EQ(summary.CardRecordsSkipped, 2);
+    EXPECT_EQ(summary.CardRecordsReplaced, 0);
+    EXPECT_EQ(summary.ZoneRowsWritten, 4);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), std::make_pair(qint64(4), qint64(4)));
+}
+
+TEST_F(LegacyImportTest, ARepeatedCardNumberKeepsTheLaterRecordWithItsZones) {
+    WriteControllers(ControllerRecord("000001", "One") + ControllerRecord("000002", "Two") +
+                     ControllerRecord("000003", "Three"));
+    // The database tells card numbers apart without regard to ASCII case, so "0a" repeats "0A".
+    WriteCards(CardRecord("0A00000001", "First", "old", {}, {{1, 1}, {2, 2}}) +
+               CardRecord("0000000009", "Other", {}, {}, {{1, 2}}) +
+               CardRecord("0a00000001", "Second", "new", {}, {{3, 1}}) +
+               CardRecord("0A00000001", "Third", "newest", {}, {{2, 1}, {3, 2}}));
+    const TLegacyImportSummary summary = ImportLegacyFiles(Autonoom, Database);
+
+    EXPECT_THAT(Rows("SELECT CardNumber, CardHolder, CardCustom1 FROM CardHolders ORDER BY "
+                     "CardNumber"),
+                ElementsAre("0000000009|Other|", "0A00000001|Third|newest"));
+    EXPECT_THAT(Rows("SELECT c.ConName, z.CardNumber, z.ZoneID FROM CardZones z JOIN Controllers "
+                     "c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConID"),
+                ElementsAre("One|0000000009|2", "Two|0A00000001|1", "Three|0A00000001|2"));
+    EXPECT_EQ(summary.CardholdersImported, 2);
+    EXPECT_EQ(summary.CardRecordsReplaced, 2);
+    EXPECT_EQ(summary.ZoneRowsWritten, 3);
+    EXPECT_THAT(LegacyImportSummaryText(summary).toStdString(), HasSubstr("last record was kept"));
+}
+
+TEST_F(LegacyImportTest, ManyCardsFillWholeStatementsAndTheRest) {
+    // More cards and zone rows than one statement carries, so full and partial batches both run.
+    QByteArray controllers;
+    for (int i = 1; i <= 128; ++i)
+        controllers +=
+            ControllerRecord(QByteArray::number(100000 + i), "C" + QByteArray::number(i));
+    WriteControllers(controllers);
+    QByteArray cards;
+    const int cardCount = 1203;
+    for (int i = 0; i < cardCount; ++i) {
+        TZoneFlags zones;
+        for (int p = 1 + i % 5; p <= 128; p += 5)
+            zones.emplace_back(p, 1 + i % 2);
+        cards += CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "H", {}, {}, zones);
+    }
+    WriteCards(cards);
+    const TLegacyImportSummary summary = ImportLegacyFiles(Autonoom, Database);
+    EXPECT_EQ(Count("CardHolders"), cardCount);
+    EXPECT_EQ(Count("CardZones"), summary.ZoneRowsWritten);
+    EXPECT_GT(summary.ZoneRowsWritten, 25 * cardCount);
+    // The last card (i = 1202) has zone 1 at positions 3, 8, ... 128.
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM CardZones WHERE CardNumber = \"0000001203\" AND ZoneID "
+                   "= 1")[0],
+              "26");
+}
+
+struct SizeCase {
+    const char* what;
+    QByteArray controllers;
+    std::optional<QByteArray> cards; // nullopt: asleutel.bst does not exist
+    int controllersImported;
+    int cardholdersImported;
+};
+
+class LegacyFileSizeTest : public LegacyImportTest,
+                           public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(LegacyFileSizeTest, OnlyWholeRecordsAreRead) {
+    WriteControllers(GetParam().controllers);
+    if (GetParam().cards)
+        WriteCards(*GetParam().cards);
+    const TLegacyImportSummary summary = ImportLegacyFiles(Autonoom, Database);
+    EXPECT_EQ(summary.ControllersImported, GetParam().controllersImported);
+    EXPECT_EQ(summary.CardholdersImported, GetParam().cardholdersImported);
+    EXPECT_EQ(Count("Controllers"), GetParam().controllersImported);
+    EXPECT_EQ(Count("CardHolders"), GetParam().cardholdersImported);
+}
+
+const QByteArray OneController = ControllerRecord("ABCDEF", "Door");
+const QByteArray OneCard = CardRecord("1234567890", "Holder", {}, {}, {{1, 1}});
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LegacyFileSizeTest,
+    ::testing::Values(
+        // Without a controller the card file is not needed at all.
+        SizeCase{"empty controllers, no card file", {}, std::nullopt, 0, 0},
+        SizeCase{"short controllers, no card file", OneController.left(127), std::nullopt, 0, 0},
+        SizeCase{"controller records without codes", QByteArray(3 * 128, ' '), std::nullopt, 0, 0},
+        SizeCase{"controllers with a tail", OneController + OneController.left(100), OneCard, 1, 1},
+        SizeCase{"empty card file", OneController, QByteArray(), 1, 0},
+        SizeCase{"short card file", OneController, OneCard.left(511), 1, 0},
+        SizeCase{"cards with a tail", OneController,
+                 OneCard + CardRecord("2", "Two") + OneCard.left(300), 1, 2}),
+    [](const auto& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+// Makes file permissions count for the duration, also for root (who reads anything otherwise).
+class AsAnotherUser {
+public:
+    AsAnotherUser() {
+        if (geteuid() == 0)
+            FOld = setfsuid(65534);
+    }
+    ~AsAnotherUser() {
+        if (FOld >= 0)
+            setfsuid(uid_t(FOld));
+    }
+
+private:
+    int FOld = -1;
+};
+
+TEST_F(LegacyImportTest, FilesThatCannotBeReadFailNamingTheFile) {
+    WriteControllers(OneController);
+    WriteCards(OneCard);
+
+    // Missing card file: the controllers were found, so the whole import fails.
+    QFile::remove(Asleutel);
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr(Asleutel.toStdString()));
+    ExpectUntouched();
+
+    // A folder where a file should be.
+    QDir().mkdir(Asleutel);
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr(Asleutel.toStdString() + " is not a file"));
+    ExpectUntouched();
+    QDir().rmdir(Asleutel);
+    // A named pipe would block the open for ever if it were opened.
+    ASSERT_EQ(mkfifo(QFile::encodeName(Asleutel).constData(), 0600), 0);
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr(Asleutel.toStdString() + " is not a file"));
+    ExpectUntouched();
+    QFile::remove(Asleutel);
+    WriteCards(OneCard);
+
+    QFile::remove(Autonoom);
+    QDir().mkdir(Autonoom);
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr(Autonoom.toStdString() + " is not a file"));
+    QDir().rmdir(Autonoom);
+
+    // Unreadable: read-only is fine (nothing is written to these files), no permission is not.
+    WriteControllers(OneController);
+    QFile::setPermissions(Autonoom, QFileDevice::ReadOwner);
+    EXPECT_EQ(FailureOf(), "");
+    EXPECT_EQ(Count("Controllers"), 1);
+    QFile::setPermissions(Autonoom, {});
+    QString failure;
+    {
+        AsAnotherUser other;
+        failure = FailureOf();
+    }
+    EXPECT_THAT(failure.toStdString(), HasSubstr(Autonoom.toStdString()));
+    EXPECT_THAT(failure.toStdString(), HasSubstr("could not be opened"));
+
+    // The wizard sends what the operator chose, which may be nothing.
+    Autonoom.clear();
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr("No file of the older software"));
+}
+
+TEST_F(LegacyImportTest, TheCardFileIsFoundInAnyCase) {
+    WriteControllers(OneController);
+    ASSERT_TRUE(WriteLegacyFile(Folder.filePath("ASLEUTEL.BST"), OneCard));
+    EXPECT_EQ(ImportLegacyFiles(Autonoom, Database).CardholdersImported, 1);
+}
+
+TEST_F(LegacyImportTest, AStatementTheDatabaseRefusesUndoesEverything) {
+    // A trigger stands for any refusal of the engine (a full disk, a damaged file, a constraint).
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(Database.toUtf8().constData(), &raw), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(raw,
+                               "CREATE TRIGGER refuse BEFORE INSERT ON CardZones WHEN "
+                               "NEW.CardNumber = '0000000666' BEGIN SELECT RAISE(ABORT, "
+                               "'no room for the devil'); END",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    WriteControllers(OneController + ControllerRecord("ABCDE0", "Second"));
+    WriteCards(OneCard + CardRecord("0000000666", "Refused", {}, {}, {{2, 2}}));
+    const QString failure = FailureOf();
+    EXPECT_THAT(failure.toStdString(), HasSubstr("no room for the devil"));
+    EXPECT_THAT(failure.toStdString(), HasSubstr("zones"));
+    ExpectUntouched();
+}
+
+TEST_F(LegacyImportTest, ADatabaseThatCannotBeOpenedFailsBeforeAnything) {
+    WriteControllers(OneController);
+    WriteCards(OneCard);
+    QFile::remove(Database);
+    EXPECT_THAT(FailureOf().toStdString(), HasSubstr(Database.toStdString()));
+    EXPECT_FALSE(QFile::exists(Database)); // nothing created where nothing was
+}
+
+// A device that fails after a number of bytes, as a disk with a bad sector does.
+class FailingDevice : public QIODevice {
+public:
+    FailingDevice(qint64 size, qint64 failAt) : FSize(size), FFailAt(failAt) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return FSize; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (pos() >= FFailAt) {
+            setErrorString("Input/output error");
+            return -1;
+        }
+        const qint64 n = std::min({maxSize, FFailAt - pos(), FSize - pos()});
+        std::memset(data, 'A', size_t(n));
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    qint64 FSize;
+    qint64 FFailAt;
+};
+
+TEST_F(LegacyImportTest, AReadErrorEndsTheImportWithTheDevicesReason) {
+    TMySQLite db;
+    db.ConnectionString = JetConnectionString(Database);
+    ASSERT_TRUE(db.Connect());
+    ASSERT_TRUE(db.StartTransaction());
+    TLegacyRecordReader controllers(std::make_unique<FailingDevice>(128 * 1000, 128 * 1000 + 1),
+                                    "autonoom.bst", ControllerRecordSize);
+    try {
+        // 1000 records of "AAAAAA" codes; the card file fails inside its third chunk of records.
+        ImportLegacyRecords(db, controllers, [] {
+            return std::make_unique<TLegacyRecordReader>(
+                std::make_unique<FailingDevice>(512 * 1000, 512 * 300), "asleutel.bst",
+                CardRecordSize);
+        });
+        ADD_FAILURE() << "the read error was not reported";
+    } catch (const VyrError& error) {
+        EXPECT_THAT(error.Message().toStdString(), HasSubstr("asleutel.bst"));
+        EXPECT_THAT(error.Message().toStdString(), HasSubstr("Input/output error"));
+    }
+    db.RollbackTransaction();
+    db.Disconnect();
+    ExpectUntouched();
+}
+
+long PeakResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(LegacyImportTest, OneHundredMegabytesOfNoiseImportWithBoundedMemory) {
+    WriteControllers(OneController + ControllerRecord("BBBBBB", "Two"));
+    const qint64 size = 100 * 1024 * 1024 + 77; // and a tail that is no record
+    ASSERT_TRUE(WriteRandomFile(Asleutel, size, 9));
+    const long peakBefore = PeakResidentKilobytes();
+    const TLegacyImportSummary summary = ImportLegacyFiles(Autonoom, Database);
+    const long growth = PeakResidentKilobytes() - peakBefore;
+
+    // Noise is taken for what it says: nearly every record has some card number. Each record is
+    // accounted for exactly once, and the database agrees with the summary.
+    const qint64 records = size / 512;
+    EXPECT_EQ(summary.CardholdersImported + summary.CardRecordsSkipped +
+                  summary.CardRecordsReplaced,
+              records);
+    EXPECT_GT(summary.CardholdersImported, records * 9 / 10);
+    EXPECT_EQ(Count("CardHolders"), summary.CardholdersImported);
+    EXPECT_EQ(Count("CardZones"), summary.ZoneRowsWritten);
+    // The file is streamed: far less memory than the file's size comes and goes.
+    EXPECT_LT(growth, 48 * 1024) << "peak grew by " << growth << " kB";
+}
+
+} // namespace

@@ -1,0 +1,347 @@
+#include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
+#include "profiles/VYRStandProfile.h"
+#include "profiles/profilemanagement.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+#include "shared/ini.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+
+#include "modal.h"
+#include "pofile.h"
+#include "testenv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+// Types text as a keyboard would, one key per character; QTest's own typing knows only Latin-1.
+void Type(QWidget* widget, const QString& text) {
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+class ProfileManagementTest : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+    }
+    void TearDown() override {
+        TfrmProfileManagement::MoveToTrash = FMoveToTrash;
+        ReleaseDBConnection();
+        ProfileList.clear();
+        SelectedProfileIndex = -1;
+        HomeTest::TearDown();
+    }
+    void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
+        if (withDatabase) {
+            ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", Database(stem)));
+        }
+        IniFile ini(ProfileFile(stem));
+        ini.WriteString("profile", "name", name);
+        ini.WriteString("database", "filename", "data\\" + stem + ".accdb");
+    }
+    static QString ProfileFile(const QString& stem) {
+        return DataDirectory() + "/profiles/" + stem + ".ini";
+    }
+    static QString Database(const QString& stem) {
+        return DataDirectory() + "/data/" + stem + ".accdb";
+    }
+    static QStringList Rows(const TfrmProfileManagement& dialog) {
+        QStringList rows;
+        for (int i = 0; i < dialog.VSTProfiles->topLevelItemCount(); ++i)
+            rows << dialog.VSTProfiles->topLevelItem(i)->text(0);
+        return rows;
+    }
+    static void Select(TfrmProfileManagement& dialog, int row) {
+        dialog.VSTProfiles->setCurrentItem(dialog.VSTProfiles->topLevelItem(row));
+    }
+    // Where the desktop's trash keeps a file that was moved there, or empty.
+    QString InTrash(const QString& fileName) const {
+        QDirIterator it(Home->Path(), {fileName}, QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (path.contains("/Trash/files/") || path.contains("/.Trash"))
+                return path;
+        }
+        return {};
+    }
+    const std::function<bool(const QString&)> FMoveToTrash = TfrmProfileManagement::MoveToTrash;
+};
+
+TEST_F(ProfileManagementTest, ListsTheProfilesAndShowsTheSelectedOne) {
+    MakeProfile("a", "Alpha");
+    MakeProfile("b", "Beta");
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Profile management");
+    EXPECT_EQ(Rows(dialog), QStringList({"Alpha", "Beta"}));
+    EXPECT_FALSE(dialog.pnlProfile->isVisibleTo(&dialog));
+    EXPECT_FALSE(dialog.mnuDelete->isEnabled());
+    EXPECT_TRUE(dialog.mnuAdd->isEnabled());
+    EXPECT_EQ(dialog.VSTProfiles->columnWidth(0), 130);
+
+    Select(dialog, 1);
+    EXPECT_TRUE(dialog.pnlProfile->isVisibleTo(&dialog));
+    EXPECT_EQ(dialog.txtProfileName->text(), "Beta");
+    EXPECT_TRUE(dialog.mnuDelete->isEnabled());
+    // Losing the selection leaves the panel with the last name; saving then does nothing.
+    dialog.VSTProfiles->clearSelection();
+    EXPECT_EQ(dialog.txtProfileName->text(), "Beta");
+    dialog.txtProfileName->setText("Gamma");
+    dialog.cmdSaveProfileClick();
+    EXPECT_EQ(ProfileList[1]->ProfileName, "Beta");
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
+}
+
+TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
+    const QString greek = QString::fromUtf8("ΑΒΓΔΕΖΗΘΙΚΛΜΝΞΟΠΡΣΤΥ"); // 20 letters
+    const struct {
+        const char* what;
+        QString typed;
+        QString stored;
+    } cases[] = {
+        {"a plain name", "Hal 2", "Hal 2"},
+        {"twenty non-ASCII letters", greek, greek},
+        {"a twenty-first letter is refused", greek + QString::fromUtf8("Ω"), greek},
+        {"quotes and brackets", "\"[Deur]\" = 3;", "\"[Deur]\" = 3;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProfileList.clear();
+        QFile::remove(ProfileFile("site"));
+        MakeProfile("site", "Old", false);
+        LoadProfiles();
+        TVYRStandProfile* profile = ProfileList[0].get();
+        MessageBoxes::ClearShown();
+        TfrmProfileManagement dialog;
+        Select(dialog, 0);
+        dialog.txtProfileName->clear();
+        Type(dialog.txtProfileName, c.typed);
+        EXPECT_EQ(dialog.txtProfileName->text(), c.stored);
+        QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
+        EXPECT_EQ(profile->ProfileName, c.stored) << "the object the program uses is renamed";
+        EXPECT_EQ(Rows(dialog), QStringList({c.stored}));
+        const IniFile file(ProfileFile("site"));
+        EXPECT_EQ(file.ReadString("profile", "name", ""), c.stored);
+        EXPECT_EQ(file.ReadString("database", "filename", ""), "data\\site.accdb");
+        EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList(QDir::Files),
+                  QStringList({"site.ini"}));
+    }
+}
+
+TEST_F(ProfileManagementTest, ABlankNameIsRefusedAndNothingChanges) {
+    MakeProfile("site", "Old", false);
+    LoadProfiles();
+    const QByteArray before = ReadWholeFile(ProfileFile("site"));
+    TfrmProfileManagement dialog;
+    Select(dialog, 0);
+    for (const QString name : {"", "   "}) {
+        MessageBoxes::ClearShown();
+        dialog.txtProfileName->setText(name);
+        dialog.cmdSaveProfileClick();
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
+        EXPECT_EQ(ProfileList[0]->ProfileName, "Old");
+        EXPECT_EQ(Rows(dialog), QStringList({"Old"}));
+        EXPECT_EQ(ReadWholeFile(ProfileFile("site")), before);
+    }
+}
+
+TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
+    MakeProfile("site", "Old", false);
+    LoadProfiles();
+    const QByteArray before = ReadWholeFile(ProfileFile("site"));
+    QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner);
+    TfrmProfileManagement dialog;
+    Select(dialog, 0);
+    dialog.txtProfileName->setText("New");
+    try {
+        dialog.cmdSaveProfileClick();
+        ADD_FAILURE() << "the failed write must reach the error report";
+    } catch (const VyrError& error) {
+        EXPECT_EQ(error.Message(), "Unable to write to " + ProfileFile("site"));
+    }
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "no \"Profile saved!\"";
+    EXPECT_EQ(ProfileList[0]->ProfileName, "New");
+    EXPECT_EQ(ReadWholeFile(ProfileFile("site")), before);
+}
+
+TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
+    MakeProfile("a", "Alpha");
+    MakeProfile("b", "Beta");
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    Select(dialog, 1);
+
+    MessageBoxes::SetNextAnswer(false);
+    dialog.mnuDeleteClick();
+    EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_TRUE(MessageBoxes::ShownTexts()[0].contains("\"Beta\""));
+    EXPECT_TRUE(QFile::exists(ProfileFile("b")));
+    EXPECT_TRUE(QFile::exists(Database("b")));
+
+    MessageBoxes::ClearShown();
+    MessageBoxes::SetNextAnswer(true);
+    // From the keyboard: the Delete key on the list.
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.VSTProfiles->setFocus();
+    QTest::keyClick(dialog.VSTProfiles, Qt::Key_Delete);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Confirmation);
+    EXPECT_FALSE(QFile::exists(ProfileFile("b")));
+    EXPECT_FALSE(QFile::exists(Database("b")));
+    const QString trashed = InTrash("b.accdb");
+    ASSERT_FALSE(trashed.isEmpty()) << "the database can be restored from the trash";
+    EXPECT_EQ(ReadWholeFile(trashed), ReadWholeFile(ProgramDirectory() + "/default.accdb"));
+    EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
+    EXPECT_EQ(ProfileList.size(), 1u);
+    EXPECT_TRUE(QFile::exists(Database("a")));
+    EXPECT_FALSE(dialog.mnuDelete->isEnabled());
+}
+
+TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
+    MakeProfile("a", "Same");
+    MakeProfile("b", "Same");
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    Select(dialog, 1);
+    dialog.mnuDeleteClick();
+    EXPECT_TRUE(QFile::exists(ProfileFile("a")));
+    EXPECT_TRUE(QFile::exists(Database("a")));
+    EXPECT_FALSE(QFile::exists(ProfileFile("b")));
+    EXPECT_FALSE(QFile::exists(Database("b")));
+    ASSERT_EQ(ProfileList.size(), 1u);
+    EXPECT_EQ(ProfileList[0]->ProfileFileName, ProfileFile("a"));
+}
+
+TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
+    TfrmProfileManagement::MoveToTrash = [](const QString&) { return false; };
+    const struct {
+        const char* what;
+        bool deleteForGood;
+    } cases[] = {{"deleted for good", true}, {"kept", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeProfile("b", "Beta");
+        LoadProfiles();
+        MessageBoxes::ClearShown();
+        TfrmProfileManagement dialog;
+        Select(dialog, 0);
+        MessageBoxes::SetNextAnswer(true); // delete the profile
+        MessageBoxes::SetNextAnswer(c.deleteForGood);
+        dialog.mnuDeleteClick();
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+        EXPECT_TRUE(MessageBoxes::ShownTexts()[1].contains(Database("b")));
+        EXPECT_FALSE(QFile::exists(ProfileFile("b")));
+        EXPECT_EQ(QFile::exists(Database("b")), !c.deleteForGood);
+        EXPECT_TRUE(Rows(dialog).isEmpty());
+        QFile::remove(Database("b"));
+    }
+}
+
+TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
+    MakeProfile("a", "Alpha");
+    MakeProfile("b", "Beta");
+    LoadProfiles();
+    // Open in the main window: refused before anything is asked.
+    {
+        TfrmProfileManagement dialog(nullptr, ProfileFile("b"));
+        Select(dialog, 1);
+        dialog.mnuDeleteClick();
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
+        EXPECT_TRUE(MessageBoxes::ShownTexts()[0].contains("\"Beta\""));
+    }
+    // A read-only profile file: the operator protected it, so neither file goes.
+    MessageBoxes::ClearShown();
+    QFile::setPermissions(ProfileFile("b"), QFileDevice::ReadOwner);
+    {
+        TfrmProfileManagement dialog;
+        Select(dialog, 1);
+        dialog.mnuDeleteClick();
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Error);
+        EXPECT_TRUE(MessageBoxes::ShownTexts()[1].contains(ProfileFile("b")));
+        EXPECT_EQ(Rows(dialog), QStringList({"Alpha", "Beta"}));
+    }
+    EXPECT_TRUE(QFile::exists(ProfileFile("b")));
+    EXPECT_TRUE(QFile::exists(Database("b")));
+    EXPECT_EQ(ProfileList.size(), 2u);
+}
+
+TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
+    MakeProfile("gone", "Gone", false);
+    MakeProfile("a", "Alpha");
+    IniFile(ProfileFile("copy")).WriteString("profile", "name", "Also Alpha");
+    IniFile(ProfileFile("copy")).WriteString("database", "filename", Database("a"));
+    LoadProfiles(); // a, copy, gone
+    TfrmProfileManagement dialog;
+    bool trashed = false;
+    TfrmProfileManagement::MoveToTrash = [&](const QString&) { return trashed = true; };
+
+    Select(dialog, 2);
+    dialog.mnuDeleteClick();
+    EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1) << "only the question: nothing failed";
+    EXPECT_FALSE(QFile::exists(ProfileFile("gone")));
+
+    MessageBoxes::ClearShown();
+    Select(dialog, 1);
+    dialog.mnuDeleteClick();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Information);
+    EXPECT_FALSE(QFile::exists(ProfileFile("copy")));
+    EXPECT_TRUE(QFile::exists(Database("a")));
+    EXPECT_FALSE(trashed);
+    EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
+}
+
+TEST_F(ProfileManagementTest, AddShowsTheNewProfileAtOnceAndLeavesTheOpenDatabaseAlone) {
+    MakeProfile("m", "Mid");
+    LoadProfiles();
+    SelectedProfileIndex = 0;
+    DBConnection = std::make_unique<TMySQLite>();
+    DBConnection->ConnectionString = JetConnectionString(Database("m"));
+    ASSERT_TRUE(DBConnection->Connect());
+    const TMyDBConnector* open = DBConnection.get();
+
+    TfrmProfileManagement dialog(nullptr, ProfileFile("m"));
+    // Cancelled: nothing new.
+    WhenModal([](QWidget* wizard) { Child<QPushButton>(wizard, "cmdCancel")->click(); });
+    dialog.mnuAddClick();
+    EXPECT_EQ(Rows(dialog), QStringList({"Mid"}));
+
+    WhenModal([](QWidget* wizard) {
+        for (int page = 0; page < 4; ++page)
+            Child<QPushButton>(wizard, "cmdNext")->click();
+        Child<QLineEdit>(wizard, "txtProfileName")->setText("Aardvark");
+        Child<QPushButton>(wizard, "cmdNext")->click();
+    });
+    dialog.mnuAddClick();
+    EXPECT_EQ(Rows(dialog), QStringList({"Aardvark", "Mid"})) << "sorted by file name";
+    EXPECT_EQ(dialog.txtProfileName->text(), "Aardvark") << "the new profile is selected";
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_EQ(DBConnection.get(), open);
+    EXPECT_TRUE(DBConnection->IsConnected());
+    // The open profile moved down a row; the main window still finds it.
+    EXPECT_EQ(SelectedProfileIndex, 1);
+    EXPECT_EQ(ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName, ProfileFile("m"));
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "db/MyDBConnector.h"
+#include "shared/publictypes.h"
+
+#include "testenv.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+// A connector in front of the real one that keeps every statement it was given and can be told
+// to fail those that contain a piece of text, as an engine error would.
+class TRecordingConnector : public TMyDBConnector {
+public:
+    explicit TRecordingConnector(std::unique_ptr<TMyDBConnector> inner) : Inner(std::move(inner)) {}
+
+    bool Connect() override { return Inner->Connect(); }
+    void Disconnect() override { Inner->Disconnect(); }
+    bool IsConnected() const override { return Inner->IsConnected(); }
+    bool ReConnect() override { return Inner->ReConnect(); }
+    QString GetLastError() const override { return Failing ? FailedText : Inner->GetLastError(); }
+    bool ExecuteQuery(const QString& sql) override;
+    bool Query(const QString& sql, TMyResultSet*& QObject) override;
+    void DestroyQuery(TMyResultSet*& QObject) override { Inner->DestroyQuery(QObject); }
+    bool StartTransaction() override;
+    bool CommitTransaction() override;
+    void RollbackTransaction() override;
+
+    // The statements sent so far that start with `start` (all of them for an empty start).
+    QStringList Sent(const QString& start = {}) const;
+
+    QStringList Statements;
+    QString FailWhenContaining; // empty: nothing fails
+    std::unique_ptr<TMyDBConnector> Inner;
+
+protected:
+    void BeginBulkWork() override;
+    void EndBulkWork() override;
+
+private:
+    bool Fails(const QString& sql);
+    bool Failing = false;
+    QString FailedText;
+    std::vector<std::unique_ptr<TBulkWork>> FBulk;
+};
+
+// A profile database with rows in it: a fresh copy of the template database in the test's
+// private home, connected as the run's DBConnection behind a recorder, and an empty
+// ControllerList. The helpers write and read rows straight through the engine, as other parts of
+// the program (or another copy of it) would, so they are neither recorded nor made to fail.
+class ProfileDbTest : public HomeTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    TRecordingConnector& Database() const;
+    // Sends a statement straight to the engine; fails the test when it affects no row.
+    void Exec(const QString& sql) const;
+    // Every row of a query as texts, or one row with the error.
+    std::vector<QStringList> Rows(const QString& sql) const;
+    // The first field of every row, as text.
+    QStringList Column(const QString& sql) const;
+    // The first field of the first row as a number; -1 without one.
+    int Count(const QString& sql) const;
+
+    // Inserts a controller of type VYR292 and returns its ConID.
+    int32_t AddController(const QString& name, const QString& code = "000000", int conByte1 = 2,
+                          int conByte2 = 4) const;
+    void AddCardHolder(const QString& number, const QString& name, const QString& custom1 = {},
+                       const QString& custom2 = {}, bool deleted = false) const;
+    void AddZone(int32_t conId, const QString& number, int zone) const;
+    void AddZone(const TStandController& controller, const QString& number, int zone) const;
+    // A record as the controller list would hold it.
+    TStandController Record(int32_t conId) const;
+    // The card's zone rows at the controller, as "zone" texts in row order.
+    QStringList Zones(int32_t conId, const QString& number) const;
+    QStringList Zones(const TStandController& controller, const QString& number) const {
+        return Zones(controller.ConID, number);
+    }
+
+    // Takes the unique card indexes away, as in a database made before them: such a database can
+    // still hold two rows for one card, which the program has to live with until it is cleaned up.
+    void MakeOlderDatabase() const;
+
+    QString DatabaseFile;
+};
+
+// A card number that begins with the given four characters (the part a key holds).
+QString CardStartingWith(const QString& firstFour, int serial = 0);
