@@ -214,16 +214,21 @@ TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", "en"), "en");
 }
 
-TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedStillShowsAnEmptyMainWindow) {
+TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmptyMainWindow) {
     MakeProfile("north", "North");
     ASSERT_TRUE(WriteTextFile(Data() + "/data/north.accdb", "this is no database"));
-    AcceptLogin();
+    bool stayedOpen = false;
+    WhenModal([&](QWidget* login) {
+        Click(login, "cmdOK");
+        stayedOpen = login->isVisible();
+        Click(login, "cmdCancel");
+    });
     TfrmMain frmMain;
-    ASSERT_TRUE(frmMain.FormCreate());
-    ASSERT_TRUE(DBConnection);
-    EXPECT_FALSE(DBConnection->IsConnected());
-    EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
-    EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_FALSE(frmMain.FormCreate());
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(
+        MessageBoxes::ShownTexts().filter("The database of profile North cannot be opened").size(),
+        1);
 }
 
 // Opens a profile whose database was made before the unique card indexes, holding two
