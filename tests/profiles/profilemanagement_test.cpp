@@ -139,7 +139,8 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
         const IniFile file(ProfileFile("site"));
         EXPECT_EQ(file.ReadString("profile", "name", ""), c.stored);
         EXPECT_EQ(file.ReadString("database", "filename", ""), "data\\site.accdb");
-        EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList(QDir::Files),
+        // In place: no second profile file (the advisory lock file beside it is no profile).
+        EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList({"*.ini"}, QDir::Files),
                   QStringList({"site.ini"}));
     }
 }
