@@ -64,6 +64,9 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     Label1->setBuddy(txtProfileName);
     cmdSaveProfile = NewButton("cmdSaveProfile", N_("Save this profile"), pnlProfile);
     cmdClose = NewButton("cmdClose", N_("Close"), this);
+    // Enter saves the name being typed; it never closes the dialog.
+    cmdSaveProfile->setDefault(true);
+    cmdClose->setAutoDefault(false);
     auto* fields = new QVBoxLayout(pnlProfile);
     fields->setContentsMargins(0, 0, 0, 0);
     fields->addWidget(Label1);
@@ -107,7 +110,6 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
     connect(cmdSaveProfile, &QPushButton::clicked, this, [this] { cmdSaveProfileClick(); });
-    connect(txtProfileName, &QLineEdit::returnPressed, this, [this] { cmdSaveProfileClick(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 
     FormCreate();

@@ -2,6 +2,7 @@
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
+#include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 namespace {
 
@@ -84,6 +86,35 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     EXPECT_TRUE(ReadWholeFile(Data() + "/applog.log").endsWith(": Application start - V0.9\r\n"));
     EXPECT_EQ(QFile::permissions(Data()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0)
         << "the data directory holds personal data";
+}
+
+TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
+    MakeProfile("north", "North");
+    MakeProfile("south", "South");
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    const TMyDBConnector* open = DBConnection.get();
+    MessageBoxes::ClearShown();
+    WhenModal([](QWidget* dialog) {
+        EXPECT_EQ(dialog->objectName(), "frmProfileManagement");
+        auto* list = Child<QTreeWidget>(dialog, "VSTProfiles");
+        auto* remove = dialog->findChild<QAction*>("mnuDelete");
+        for (int row : {0, 1}) {
+            list->setCurrentItem(list->topLevelItem(row));
+            remove->trigger();
+        }
+        Click(dialog, "cmdClose");
+    });
+    frmMain.mnuFileProfiles->trigger();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning) << "North is open";
+    EXPECT_TRUE(QFile::exists(Data() + "/profiles/north.ini"));
+    EXPECT_FALSE(QFile::exists(Data() + "/profiles/south.ini"));
+    ASSERT_EQ(ProfileList.size(), 1u);
+    EXPECT_EQ(ProfileList[size_t(SelectedProfileIndex)]->ProfileName, "North");
+    EXPECT_EQ(DBConnection.get(), open);
+    EXPECT_TRUE(DBConnection->IsConnected());
 }
 
 TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {

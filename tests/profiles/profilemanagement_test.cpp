@@ -139,10 +139,25 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
         const IniFile file(ProfileFile("site"));
         EXPECT_EQ(file.ReadString("profile", "name", ""), c.stored);
         EXPECT_EQ(file.ReadString("database", "filename", ""), "data\\site.accdb");
-        // In place: no second profile file (the advisory lock file beside it is no profile).
         EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList({"*.ini"}, QDir::Files),
                   QStringList({"site.ini"}));
     }
+}
+
+TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen) {
+    MakeProfile("site", "Old", false);
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Select(dialog, 0);
+    dialog.txtProfileName->setFocus();
+    dialog.txtProfileName->setText("New");
+    QTest::keyClick(dialog.txtProfileName, Qt::Key_Return);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
+    EXPECT_EQ(IniFile(ProfileFile("site")).ReadString("profile", "name", ""), "New");
+    EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST_F(ProfileManagementTest, ABlankNameIsRefusedAndNothingChanges) {
