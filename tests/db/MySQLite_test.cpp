@@ -407,26 +407,26 @@ TEST_F(SQLiteConnector, ATransactionIsAllOrNothing) {
     const QString twoCards = "INSERT INTO CardHolders (CardNumber, CardHolder) VALUES "
                              "(\"0000000001\", \"One\"), (\"0000000002\", \"Two\")";
     // Undone whole, by a rollback and by a disconnect before the commit.
-    ASSERT_TRUE(Db.StartTransaction());
-    EXPECT_EQ(Db.ExecuteCounted(twoCards), 2);
-    Db.RollbackTransaction();
+    ASSERT_TRUE(Db->StartTransaction());
+    EXPECT_EQ(Db->ExecuteCounted(twoCards), 2);
+    Db->RollbackTransaction();
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"0"});
-    ASSERT_TRUE(Db.StartTransaction());
-    EXPECT_EQ(Db.ExecuteCounted(twoCards), 2);
-    Db.Disconnect();
-    ASSERT_TRUE(Db.Connect());
+    ASSERT_TRUE(Db->StartTransaction());
+    EXPECT_EQ(Db->ExecuteCounted(twoCards), 2);
+    Db->Disconnect();
+    ASSERT_TRUE(Db->Connect());
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"0"});
 
     // Kept whole by the commit; a commit without a transaction is an error, not a quiet success.
-    ASSERT_TRUE(Db.StartTransaction());
-    EXPECT_EQ(Db.ExecuteCounted(twoCards), 2);
-    EXPECT_EQ(Db.ExecuteCounted("UPDATE CardHolders SET Deleted = 0"), 2);
-    EXPECT_EQ(Db.ExecuteCounted("SELECT CardNumber FROM CardHolders"), 0);
-    EXPECT_EQ(Db.ExecuteCounted("INSERT INTO Nowhere (x) VALUES (1)"), -1);
-    EXPECT_THAT(Db.GetLastError().toStdString(), ::testing::HasSubstr("Nowhere"));
-    ASSERT_TRUE(Db.CommitTransaction());
-    EXPECT_FALSE(Db.CommitTransaction());
-    Db.RollbackTransaction(); // nothing open: nothing happens
+    ASSERT_TRUE(Db->StartTransaction());
+    EXPECT_EQ(Db->ExecuteCounted(twoCards), 2);
+    EXPECT_EQ(Db->ExecuteCounted("UPDATE CardHolders SET Deleted = 0"), 2);
+    EXPECT_EQ(Db->ExecuteCounted("SELECT CardNumber FROM CardHolders"), 0);
+    EXPECT_EQ(Db->ExecuteCounted("INSERT INTO Nowhere (x) VALUES (1)"), -1);
+    EXPECT_THAT(Db->GetLastError().toStdString(), ::testing::HasSubstr("Nowhere"));
+    ASSERT_TRUE(Db->CommitTransaction());
+    EXPECT_FALSE(Db->CommitTransaction());
+    Db->RollbackTransaction(); // nothing open: nothing happens
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"2"});
 }
 
