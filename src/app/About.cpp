@@ -27,9 +27,12 @@ TfrmAbout::TfrmAbout(QWidget* parent, const QString& programFile) : QDialog(pare
     ProgramIcon = Named(new QLabel(Panel1), "ProgramIcon");
     ProgramIcon->setFixedSize(64, 64);
     ProgramIcon->setScaledContents(true);
-    const QIcon icon = QApplication::windowIcon().isNull()
-                           ? style()->standardIcon(QStyle::SP_DriveHDIcon)
-                           : QApplication::windowIcon();
+    // The installed program's own icon (the package puts it in the icon theme); a build run from
+    // its tree falls back to a stock picture.
+    const QIcon fallback = QApplication::windowIcon().isNull()
+                               ? style()->standardIcon(QStyle::SP_DriveHDIcon)
+                               : QApplication::windowIcon();
+    const QIcon icon = QIcon::fromTheme("com.tessaloom.vyrstandalone", fallback);
     ProgramIcon->setPixmap(icon.pixmap(64, 64));
 
     // The design texts below are always replaced from the version block, so they are never

@@ -1,7 +1,7 @@
 #include "app/options.h"
 
 #include "shared/datadir.h"
-#include "shared/ini.h"
+#include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -21,14 +21,11 @@ std::function<bool(const QUrl&)> TfrmOptions::OpenUrl = [](const QUrl& url) {
 
 namespace {
 
+static_assert(Settings::CustomFieldCount == 4);
 constexpr const char* CaptionLabels[4] = {N_("Custom field 1:"), N_("Custom field 2:"),
                                           N_("Custom field 3:"), N_("Custom field 4:")};
 constexpr const char* LabelNames[4] = {"lblCustom1", "lblCustom2", "lblCustom3", "lblCustom4"};
 constexpr const char* EditNames[4] = {"txtCustom1", "txtCustom2", "txtCustom3", "txtCustom4"};
-
-QString CaptionKey(size_t index) {
-    return "custom" + QString::number(index + 1);
-}
 
 } // namespace
 
@@ -86,19 +83,20 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 
 void TfrmOptions::FormCreate() {
     TranslateWindow(this);
-    const IniFile settings(SettingsFileName());
+    const Settings::TCustomCaptions captions = Settings::CustomCaptions();
     for (size_t i = 0; i < 4; ++i)
-        txtCustom[i]->setText(
-            settings.ReadString("settings", CaptionKey(i), "Custom " + QString::number(i + 1)));
+        txtCustom[i]->setText(captions[i]);
     txtDataDir->setText(DataDirectory());
     txtCustom[0]->setFocus();
 }
 
 void TfrmOptions::cmdOKClick() {
-    const IniFile settings(SettingsFileName());
-    // A failed write throws before accept(): the dialog stays open with what was typed.
+    Settings::TCustomCaptions captions;
     for (size_t i = 0; i < 4; ++i)
-        settings.WriteString("settings", CaptionKey(i), txtCustom[i]->text());
+        captions[i] = txtCustom[i]->text();
+    // One replacement for all four: a failed write leaves none of them changed, and it throws
+    // before accept(), so the dialog stays open with what was typed.
+    Settings::SetCustomCaptions(captions);
     accept();
 }
 

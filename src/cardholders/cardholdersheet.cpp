@@ -13,7 +13,8 @@ int RoundHalfEven(double x) {
 
 namespace {
 
-// The locale's long time format names the time zone; the sheet's header never showed one.
+// The locale's long time format names the time zone; a sheet signed where it was printed needs
+// none, and the header stays short.
 QString TimeFormatWithoutZone(const QString& format) {
     QString result;
     bool quoted = false;
@@ -40,6 +41,8 @@ QString SheetHeaderText(const QDateTime& when) {
 TSheetLayout LayOutSheet(const TSheetPrinterMetrics& printer, const TSheetTexts& texts,
                          const QSize& pictureSize, const TSheetTextMeasure& measure) {
     TSheetLayout layout;
+    // 28.215 rather than A4's 29.7 centimetres: the rows of the sheet were placed in this unit,
+    // and every printed sheet keeps them where operators expect them.
     layout.UnitY = (printer.PageHeight + 2.0 * printer.OffsetY) / 28.215;
     layout.UnitX = (printer.PageWidth + 2.0 * printer.OffsetX) / 21.0;
     layout.LineHeight = measure.Height("dummy", SheetBodyPointSize);

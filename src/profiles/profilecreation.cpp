@@ -79,7 +79,9 @@ TProfilePaths NewProfilePaths(const QString& name) {
 }
 
 QString ProfileNameProblem(const QString& name) {
-    if (name.isEmpty())
+    // The loader skips a profile file without a name, and INI values lose their outer blanks:
+    // a blank name would make a profile that vanishes while its files stay behind.
+    if (name.trimmed().isEmpty())
         return _("Please enter a name for the profile.");
     if (name.contains('\n') || name.contains('\r'))
         return _("A profile name is one line: please remove the line break from the name.");

@@ -16,7 +16,7 @@ struct TProfilePaths {
 };
 TProfilePaths NewProfilePaths(const QString& name);
 
-// Why a text cannot be a profile name (empty, or with a line break), or an empty text.
+// Why a text cannot be a profile name (blank, or with a line break), or an empty text.
 QString ProfileNameProblem(const QString& name);
 
 // What stands in the way of a new profile of this name.

@@ -1,6 +1,7 @@
 #include "profiles/profilemanagement.h"
 
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilecreation.h"
 #include "profiles/profileremoval.h"
 #include "profiles/profilewizard.h"
 #include "shared/messagebox.h"
@@ -64,6 +65,9 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     Label1->setBuddy(txtProfileName);
     cmdSaveProfile = NewButton("cmdSaveProfile", N_("Save this profile"), pnlProfile);
     cmdClose = NewButton("cmdClose", N_("Close"), this);
+    // Enter saves the name being typed; it never closes the dialog.
+    cmdSaveProfile->setDefault(true);
+    cmdClose->setAutoDefault(false);
     auto* fields = new QVBoxLayout(pnlProfile);
     fields->setContentsMargins(0, 0, 0, 0);
     fields->addWidget(Label1);
@@ -107,7 +111,6 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
     connect(cmdSaveProfile, &QPushButton::clicked, this, [this] { cmdSaveProfileClick(); });
-    connect(txtProfileName, &QLineEdit::returnPressed, this, [this] { cmdSaveProfileClick(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 
     FormCreate();
@@ -156,10 +159,10 @@ void TfrmProfileManagement::cmdSaveProfileClick() {
     if (!profile)
         return;
     const QString name = txtProfileName->text();
-    // The loader skips a profile file without a name (and INI values lose their outer blanks),
-    // so such a profile would vanish while its files stay behind.
-    if (name.trimmed().isEmpty()) {
-        MessageBoxes::ShowWarning(this, _("Please enter a name for the profile."));
+    // A blank name would make the profile vanish, a line break would write extra lines into
+    // its file: both are refused with the reason.
+    if (const QString problem = ProfileNameProblem(name); !problem.isEmpty()) {
+        MessageBoxes::ShowWarning(this, problem);
         return;
     }
     profile->ProfileName = name;

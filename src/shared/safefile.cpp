@@ -79,8 +79,11 @@ QByteArray ReadSmallFile(const QString& path, qint64 limit) {
 }
 
 TFileLock::TFileLock(const QString& path) {
+    const QFileInfo info(path);
+    // Hidden, so folder listings (and the operator) see only the files that matter.
+    const QString lockName = info.absolutePath() + "/." + info.fileName() + ".lock";
     FDescriptor =
-        ::open(Native(path + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        ::open(Native(lockName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FDescriptor < 0)
         return;
     while (::flock(FDescriptor, LOCK_EX) != 0) {

@@ -15,10 +15,10 @@ constexpr qint64 SmallFileLimit = 1024 * 1024;
 // the read never blocks on a FIFO or a device.
 QByteArray ReadSmallFile(const QString& path, qint64 limit = SmallFileLimit);
 
-// An exclusive advisory lock on "<path>.lock" for as long as the object lives. Two copies of the
-// program doing a read-modify-write of one file wait for each other instead of undoing each
-// other's change. When the lock file cannot be made (a read-only folder) there is nothing to
-// protect: the write that follows fails on its own.
+// An exclusive advisory lock on the hidden file ".<name>.lock" beside `path`, for as long as the
+// object lives. Two copies of the program doing a read-modify-write of one file wait for each other
+// instead of undoing each other's change. When the lock file cannot be made (a read-only folder)
+// there is nothing to protect: the write that follows fails on its own.
 class TFileLock {
 public:
     explicit TFileLock(const QString& path);

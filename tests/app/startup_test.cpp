@@ -2,6 +2,7 @@
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
+#include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 namespace {
 
@@ -84,6 +86,35 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     EXPECT_TRUE(ReadWholeFile(Data() + "/applog.log").endsWith(": Application start - V0.9\r\n"));
     EXPECT_EQ(QFile::permissions(Data()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0)
         << "the data directory holds personal data";
+}
+
+TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
+    MakeProfile("north", "North");
+    MakeProfile("south", "South");
+    AcceptLogin();
+    TfrmMain frmMain;
+    ASSERT_TRUE(frmMain.FormCreate());
+    const TMyDBConnector* open = DBConnection.get();
+    MessageBoxes::ClearShown();
+    WhenModal([](QWidget* dialog) {
+        EXPECT_EQ(dialog->objectName(), "frmProfileManagement");
+        auto* list = Child<QTreeWidget>(dialog, "VSTProfiles");
+        auto* remove = dialog->findChild<QAction*>("mnuDelete");
+        for (int row : {0, 1}) {
+            list->setCurrentItem(list->topLevelItem(row));
+            remove->trigger();
+        }
+        Click(dialog, "cmdClose");
+    });
+    frmMain.mnuFileProfiles->trigger();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning) << "North is open";
+    EXPECT_TRUE(QFile::exists(Data() + "/profiles/north.ini"));
+    EXPECT_FALSE(QFile::exists(Data() + "/profiles/south.ini"));
+    ASSERT_EQ(ProfileList.size(), 1u);
+    EXPECT_EQ(ProfileList[size_t(SelectedProfileIndex)]->ProfileName, "North");
+    EXPECT_EQ(DBConnection.get(), open);
+    EXPECT_TRUE(DBConnection->IsConnected());
 }
 
 TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
@@ -214,16 +245,26 @@ TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", "en"), "en");
 }
 
-TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedStillShowsAnEmptyMainWindow) {
+// A database that cannot be opened is not a site without controllers: the selection says why,
+// once, with the connector's reason, and no main window comes up on it.
+TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmptyMainWindow) {
     MakeProfile("north", "North");
+    ASSERT_TRUE(QFile::remove(Data() + "/data/north.accdb"));
     ASSERT_TRUE(WriteTextFile(Data() + "/data/north.accdb", "this is no database"));
-    AcceptLogin();
+    QStringList shownAfterOk;
+    WhenModal([&](QWidget* login) {
+        MessageBoxes::ClearShown(); // start-up's own notes (no adapter here) are not the subject
+        Click(login, "cmdOK");
+        shownAfterOk = MessageBoxes::ShownTexts();
+        Click(login, "cmdCancel");
+    });
     TfrmMain frmMain;
-    ASSERT_TRUE(frmMain.FormCreate());
-    ASSERT_TRUE(DBConnection);
-    EXPECT_FALSE(DBConnection->IsConnected());
-    EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
-    EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_FALSE(frmMain.FormCreate());
+    ASSERT_EQ(shownAfterOk.size(), 1) << shownAfterOk.join("|").toStdString();
+    EXPECT_TRUE(shownAfterOk.first().startsWith("The database of profile North cannot be opened:"));
+    EXPECT_TRUE(shownAfterOk.first().contains("is not a database this program can open"))
+        << shownAfterOk.first().toStdString();
+    EXPECT_EQ(MessageBoxes::ShownTexts(), shownAfterOk) << "said once";
 }
 
 // Opens a profile whose database was made before the unique card indexes, holding two

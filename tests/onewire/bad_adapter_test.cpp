@@ -140,6 +140,10 @@ public:
                   return false;
               adapter_.receive(in, out, peer_.clientBaud());
               setUp_ = setUp_ || !out.empty();
+              // A search pass: reset answer, Search ROM echo, then the 16 path bytes.
+              bool searchPass = std::find(in.begin(), in.end(), 0xB1) != in.end();
+              if (searchPass && searchPath_ && out.size() == 18)
+                  std::copy(searchPath_->begin(), searchPath_->end(), out.begin() + 2);
               return true;
           }) {
         devices_.roms = {*onewire::romFromHex("06112233445566C6")};
@@ -155,9 +159,15 @@ public:
         std::lock_guard guard(lock_);
         adapter_.powerOn();
     }
+    // From now on every search pass answers this path, whatever the bus holds.
+    void answerSearchesWith(const std::array<uint8_t, 16>& path) {
+        std::lock_guard guard(lock_);
+        searchPath_ = path;
+    }
 
 private:
     std::mutex lock_;
+    std::optional<std::array<uint8_t, 16>> searchPath_;
     ibsim::InMemoryDevices devices_;
     ibsim::OneWireBus bus_{devices_};
     ibsim::Ds2480bEmulator adapter_{bus_};
@@ -241,6 +251,52 @@ TEST_F(BadPortTest, AdapterThatLostPowerMidSessionIsFoundByTheNextSession) {
     ASSERT_GT(session, 0);
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), 1);
     EXPECT_EQ(TMEndSession(session), 1);
+}
+
+// The accelerator's answer for a pass that ends on `rom`, flagging a disagreement at each of
+// `disagreements`.
+std::array<uint8_t, 16> searchAnswer(const onewire::Rom& rom, std::vector<int> disagreements) {
+    std::array<uint8_t, 16> path{};
+    for (int n = 0; n < 64; ++n) {
+        if (onewire::romBit(rom, n))
+            path[n / 4] |= static_cast<uint8_t>(1 << (2 * (n % 4) + 1));
+        if (std::find(disagreements.begin(), disagreements.end(), n) != disagreements.end())
+            path[n / 4] |= static_cast<uint8_t>(1 << (2 * (n % 4)));
+    }
+    return path;
+}
+
+TEST_F(BadPortTest, SearchAnswersNoBusCouldGive) {
+    const auto valid = *onewire::romFromHex("01A1B2C3D4E5FA2C"); // bit 63 is 0
+    auto invalid = valid;
+    invalid[7] ^= 0x10;
+    std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
+    struct Case {
+        const char* what;
+        std::array<uint8_t, 16> answer;
+        int16_t first, next;
+    };
+    for (const Case& c : {
+             Case{"a ROM whose CRC fails: no device", searchAnswer(invalid, {}), 0, 0},
+             Case{"family 0: no device", searchAnswer(onewire::Rom{}, {}), 0, 0},
+             // The branch at bit 63 is aimed at and "gone" on every pass: the walk would never
+             // end; it is given up as an adapter fault.
+             Case{"a walk that never settles", searchAnswer(valid, {63}), 1,
+                  IBFS32_ERROR_COMMUNICATION},
+         }) {
+        SCOPED_TRACE(c.what);
+        EmulatedAdapter adapter({});
+        configure({{1, adapter.slavePath()}});
+        int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
+        ASSERT_GT(session, 0);
+        adapter.answerSearchesWith(c.answer);
+        EXPECT_EQ(TMFirst(session, stateBuffer.data()), c.first);
+        EXPECT_EQ(TMNext(session, stateBuffer.data()), c.next);
+        if (c.next < 0) { // the session is given up: the reader opens a new one
+            EXPECT_EQ(TMSetup(session), IBFS32_ERROR_COMMUNICATION);
+        }
+        EXPECT_EQ(TMEndSession(session), 1);
+    }
 }
 
 TEST_F(BadPortTest, NullArgumentsAreRefused) {

@@ -24,8 +24,8 @@ series() {
         local pid=$!
         # Start-up takes some milliseconds; the kill lands anywhere from before the first write to
         # deep inside the loop.
-        delay=$((RANDOM % 120))
-        sleep "$(printf '0.%03d' "$delay")"
+        delay=$((40 + RANDOM % 360))
+        sleep "$(printf "%d.%03d" $((delay / 1000)) $((delay % 1000)))"
         kill -9 "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
         if ! "$tool" check >"$home/check.txt"; then

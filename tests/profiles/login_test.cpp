@@ -6,6 +6,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
+#include "modal.h"
 #include "testenv.h"
 
 #include <QComboBox>
@@ -152,6 +153,21 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
     login.cmdOKClick();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(SettingsFileName()));
+}
+
+TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
+    MakeProfile("a", "Alpha");
+    LoadProfiles();
+    TfrmLogin login;
+    login.show();
+    QString opened;
+    WhenModal([&](QWidget* dialog) {
+        opened = dialog->objectName();
+        Child<QPushButton>(dialog, "cmdClose")->click();
+    });
+    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    EXPECT_EQ(opened, "frmProfileManagement");
+    EXPECT_EQ(login.cboProfile->count(), 1);
 }
 
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {

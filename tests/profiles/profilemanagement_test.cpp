@@ -139,18 +139,35 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
         const IniFile file(ProfileFile("site"));
         EXPECT_EQ(file.ReadString("profile", "name", ""), c.stored);
         EXPECT_EQ(file.ReadString("database", "filename", ""), "data\\site.accdb");
-        EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList(QDir::Files),
+        EXPECT_EQ(QDir(DataDirectory() + "/profiles").entryList({"*.ini"}, QDir::Files),
                   QStringList({"site.ini"}));
     }
 }
 
-TEST_F(ProfileManagementTest, ABlankNameIsRefusedAndNothingChanges) {
+TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen) {
+    MakeProfile("site", "Old", false);
+    LoadProfiles();
+    TfrmProfileManagement dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Select(dialog, 0);
+    dialog.txtProfileName->setFocus();
+    dialog.txtProfileName->setText("New");
+    QTest::keyClick(dialog.txtProfileName, Qt::Key_Return);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
+    EXPECT_EQ(IniFile(ProfileFile("site")).ReadString("profile", "name", ""), "New");
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+// A blank name would make the profile vanish; a pasted two-line name would write extra lines.
+TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
     TfrmProfileManagement dialog;
     Select(dialog, 0);
-    for (const QString name : {"", "   "}) {
+    for (const QString name : {"", "   ", "North\nSouth", "North\r\n[database]"}) {
         MessageBoxes::ClearShown();
         dialog.txtProfileName->setText(name);
         dialog.cmdSaveProfileClick();

@@ -101,7 +101,7 @@ TEST_F(IniTest, SeveralKeysGoInOneReplacementAndKeepTheRest) {
                                                 "filename=data/new.accdb\r\nextra=1\r\n"));
     // Nothing is left behind next to the file but its lock.
     const QStringList entries = QDir(Home->Path()).entryList(QDir::Files | QDir::Hidden);
-    EXPECT_EQ(entries, QStringList({"test.ini", "test.ini.lock"}));
+    EXPECT_EQ(entries, QStringList({".test.ini.lock", "test.ini"}));
 }
 
 TEST_F(IniTest, AFailedMultiKeyWriteChangesNoKey) {

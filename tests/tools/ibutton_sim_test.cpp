@@ -1,8 +1,9 @@
-// The virtual adapter against the DS2480B and DS1993 datasheets, the state folder, the command
-// line, and the terminal it serves.
+// The virtual adapters against the DS2480B, DS2490 and DS1993 datasheets, the state folder, the
+// command line, and the terminal it serves.
 #include "bus.h"
 #include "devices.h"
 #include "ds2480b_emulator.h"
+#include "ds2490_emulator.h"
 #include "simprocess.h"
 #include "statefolder.h"
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sstream>
 #include <termios.h>
 #include <thread>
@@ -343,6 +345,116 @@ TEST_F(Ds2480bTest, FlushAfterSearchPassEndsThePass) {
 }
 
 // ---- State folder and command line ----
+
+// ---- DS2490 ----
+
+class Ds2490Test : public ::testing::Test {
+protected:
+    void command(uint16_t value, uint16_t index = 0) {
+        ASSERT_TRUE(
+            chip.control(ds2490::communicationRequest, value | ds2490::flagImmediate, index));
+    }
+    std::vector<uint8_t> results() {
+        auto packet = chip.status();
+        return {packet.begin() + ds2490::statusSize, packet.end()};
+    }
+
+    InMemoryDevices devices;
+    OneWireBus bus{devices};
+    Ds2490Emulator chip{bus};
+};
+
+TEST_F(Ds2490Test, ResultCodesAndDataAsTheDatasheetSays) {
+    command(ds2490::commReset);
+    EXPECT_EQ(results(), std::vector<uint8_t>{ds2490::resultNoPresence});
+    EXPECT_TRUE(results().empty()); // reported once
+
+    devices.roms = {memoryKey};
+    command(ds2490::commReset);
+    EXPECT_TRUE(results().empty());
+
+    // Read ROM as a block after a reset: the key's ROM comes back in EP3.
+    std::vector<uint8_t> readRom(9, 0xFF);
+    readRom[0] = 0x33;
+    ASSERT_TRUE(chip.dataOut(readRom));
+    command(ds2490::commBlockIo | ds2490::flagResetFirst, 9);
+    auto packet = chip.status();
+    EXPECT_EQ(packet[ds2490::dataInBufferIndex], 9);
+    EXPECT_EQ(packet[ds2490::statusFlagsIndex] & ds2490::statusIdle, ds2490::statusIdle);
+    auto answer = chip.dataIn(64);
+    EXPECT_EQ(std::vector<uint8_t>(answer.begin() + 1, answer.end()),
+              std::vector<uint8_t>(memoryKey.begin(), memoryKey.end()));
+
+    // Inhibited data stays out of EP3; a byte and a bit come back otherwise.
+    command(ds2490::commByteIo | ds2490::flagInhibitData, 0xFF);
+    EXPECT_EQ(chip.dataInAvailable(), 0u);
+    command(ds2490::commBitIo | ds2490::flagBit3);
+    EXPECT_EQ(chip.dataIn(8), std::vector<uint8_t>{1});
+
+    // Without the immediate flag a command waits for the start.
+    ASSERT_TRUE(chip.control(ds2490::communicationRequest, ds2490::commByteIo, 0xFF));
+    EXPECT_EQ(chip.status()[ds2490::statusFlagsIndex] & ds2490::statusIdle, 0);
+    ASSERT_TRUE(chip.control(ds2490::controlRequest, ds2490::startExecution, 0));
+    EXPECT_EQ(chip.dataIn(8), std::vector<uint8_t>{0xFF});
+
+    // More than the FIFO holds is refused.
+    EXPECT_FALSE(chip.dataOut(std::vector<uint8_t>(ds2490::fifoSize + 1)));
+}
+
+// The host's search as an independent DS9490 client drives it: a number of devices per command,
+// continued past the last zero branch the discrepancy group shows, until no group comes.
+TEST_F(Ds2490Test, SearchAccessFindsEveryDeviceSeveralAtATime) {
+    std::set<Rom> placed;
+    for (uint8_t i = 0; i < 10; ++i) {
+        Rom device{uint8_t(i % 2 ? 0x01 : 0x06), i, uint8_t(i * 37), 0x55, 0, 0, 0, 0};
+        device[7] = onewire::crc8(std::span<const uint8_t>(device.data(), 7));
+        placed.insert(device);
+    }
+    devices.roms.assign(placed.begin(), placed.end());
+    for (int perCommand : {1, 3, 7}) {
+        SCOPED_TRACE(perCommand);
+        std::vector<Rom> found;
+        std::array<uint8_t, 8> start{};
+        for (int commands = 0; commands < 20; ++commands) {
+            ASSERT_TRUE(chip.dataOut(start));
+            command(ds2490::commSearchAccess | ds2490::flagResetFirst | ds2490::flagBit3 |
+                        ds2490::flagReturnDiscrepancy,
+                    static_cast<uint16_t>(perCommand << 8 | 0xF0));
+            EXPECT_TRUE(results().empty());
+            auto answer = chip.dataIn(256);
+            ASSERT_EQ(answer.size() % 8, 0u);
+            size_t roms = std::min(answer.size() / 8, size_t(perCommand));
+            for (size_t i = 0; i < roms; ++i) {
+                Rom device;
+                std::copy_n(answer.begin() + long(8 * i), 8, device.begin());
+                found.push_back(device);
+            }
+            if (answer.size() == roms * 8)
+                break; // no discrepancy group: the walk is done
+            // Continue at the highest disagreement where the last device took the zero branch.
+            const Rom& last = found.back();
+            std::span<const uint8_t> group(answer.data() + 8 * roms, 8);
+            int next = -1;
+            for (int n = 63; n >= 0 && next < 0; --n)
+                if ((group[n / 8] >> (n % 8) & 1) && !onewire::romBit(last, n))
+                    next = n;
+            ASSERT_GE(next, 0);
+            start = {};
+            for (int n = 0; n < next; ++n)
+                if (onewire::romBit(last, n))
+                    start[n / 8] |= uint8_t(1 << (n % 8));
+            start[next / 8] |= uint8_t(1 << (next % 8));
+        }
+        EXPECT_EQ(found.size(), placed.size());
+        EXPECT_EQ(std::set<Rom>(found.begin(), found.end()), placed);
+    }
+
+    devices.roms.clear();
+    ASSERT_TRUE(chip.dataOut(std::array<uint8_t, 8>{}));
+    command(ds2490::commSearchAccess | ds2490::flagResetFirst | ds2490::flagBit3, 0x01F0);
+    EXPECT_EQ(results(), std::vector<uint8_t>{ds2490::resultNoPresence});
+    EXPECT_EQ(chip.dataInAvailable(), 0u);
+}
 
 TEST(BusFileTest, MalformedLinesAreReportedAndSkipped) {
     auto bus = parseBusFile("06112233445566C6\n"
