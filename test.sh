@@ -17,7 +17,10 @@ if ((sanitize)); then
   build="${VYR_SANITIZE_BUILD_DIR:-build-sanitize}"
   configure=(-DVYR_SANITIZE=ON)
   # Every finding fails the test that meets it; the suppressions name the library at fault.
-  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  # verify_asan_link_order=0: the virtual USB adapter runs its programs under umockdev, whose
+  # preload library (libumockdev-preload) must come first in LD_PRELOAD; the sanitizer runtime is
+  # linked into the programs themselves, so it still initialises before anything they run.
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1:verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
   export LSAN_OPTIONS="suppressions=$(pwd)/packaging/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 else

@@ -120,6 +120,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfrmMain::~TfrmMain() {
+    // The rows ask this window for their texts; once this destructor has run, the list (destroyed
+    // later with the QWidget part) must have none left that could still be laid out or drawn.
+    VSTControllers->clear();
     FormDestroy();
 }
 

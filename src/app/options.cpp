@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include "shared/datadir.h"
+#include "shared/messagebox.h"
 #include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -74,7 +75,8 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     layout->setSizeConstraint(QLayout::SetFixedSize);
     grpOptions->setMinimumWidth(440);
 
-    connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
+    connect(cmdOK, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdOpenDataDir, &QPushButton::clicked, this, [this] { cmdOpenDataDirClick(); });
 

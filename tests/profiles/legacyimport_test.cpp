@@ -390,7 +390,12 @@ TEST_F(LegacyImportTest, OneHundredMegabytesOfNoiseImportWithBoundedMemory) {
     EXPECT_EQ(Count("CardHolders"), summary.CardholdersImported);
     EXPECT_EQ(Count("CardZones"), summary.ZoneRowsWritten);
     // The file is streamed: far less memory than the file's size comes and goes.
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory back in its quarantine, so the peak says nothing there.
     EXPECT_LT(growth, 48 * 1024) << "peak grew by " << growth << " kB";
+#else
+    (void)growth;
+#endif
 }
 
 } // namespace
