@@ -9,6 +9,7 @@
 // out; it overlaps the line at 9600 baud but not at 115,200 (see the estimate printed with it).
 //
 // Run: bench_onewire   (owserver and ow-shell on PATH for the comparison)
+#include "readercalls.h"
 #include "simprocess.h"
 #include "statefolder.h"
 
@@ -32,11 +33,14 @@ using ibsim::TrafficCounters;
 
 namespace {
 
+using readercalls::access;
+using readercalls::readRom;
+using readercalls::stateBuffer;
+using readercalls::writePage;
+
 const Rom memoryKey = *onewire::romFromHex("06112233445566C6");
 const Rom card = *onewire::romFromHex("01A1B2C3D4E5F68F");
 const Rom usbAdapterId = *onewire::romFromHex("8122334455667739"); // family 0x81
-
-std::array<uint8_t, IBFS32_STATE_BUFFER_SIZE> stateBuffer{};
 
 // The same 512 bytes for both writers (it holds two 0xE3, which the DS2480B needs doubled).
 ibsim::Ds1993Memory keyImage() {
@@ -103,49 +107,6 @@ void printRow(const char* what, const Traffic& traffic, double per = 1) {
 
 void printMinimum(const char* what, double out, double in, double trips) {
     std::printf("  %-52s %8.1f %8.1f %8.1f\n", what, out, in, trips);
-}
-
-// The reader's device lookup: the first device that is not the USB adapter's own, at most 32.
-bool readRom(int32_t session) {
-    int16_t result = TMFirst(session, stateBuffer.data());
-    int examined = 0;
-    bool taken = false;
-    while (result == 1 && examined < 32 && !taken) {
-        std::array<int16_t, 9> rom{};
-        TMRom(session, stateBuffer.data(), rom.data());
-        taken = rom[0] != 0x81;
-        ++examined;
-        result = TMNext(session, stateBuffer.data());
-    }
-    return taken;
-}
-
-bool access(int32_t session, const Rom& device) {
-    std::array<int16_t, 9> rom{};
-    std::copy(device.begin(), device.end(), rom.begin());
-    TMRom(session, stateBuffer.data(), rom.data());
-    return TMAccess(session, stateBuffer.data()) > 0;
-}
-
-// The reader's page write, call for call.
-bool writePage(int32_t session, const Rom& device, uint16_t address, std::vector<uint8_t> data) {
-    if (!access(session, device))
-        return false;
-    TMTouchByte(session, 0x0F);
-    TMTouchByte(session, static_cast<int16_t>(address & 0xFF));
-    TMTouchByte(session, static_cast<int16_t>(address >> 8));
-    TMBlockStream(session, data.data(), static_cast<int16_t>(data.size()));
-    if (!access(session, device))
-        return false;
-    uint8_t buffer[4] = {0xAA, 0xFF, 0xFF, 0xFF};
-    TMBlockStream(session, buffer, 4);
-    if (!access(session, device))
-        return false;
-    buffer[0] = 0x55;
-    TMBlockStream(session, buffer, 4);
-    std::fill(data.begin(), data.end(), 0xFF);
-    TMBlockStream(session, data.data(), static_cast<int16_t>(data.size()));
-    return true;
 }
 
 // The reader's page read: the current device stays selected from before.

@@ -6,6 +6,7 @@
 // The library part runs under `ibutton-sim serve-usb`: the benchmark starts itself again there.
 // A real adapter answers each transfer in a USB frame at the soonest (1 ms at full speed), so the
 // transfer count estimates the real time of a sequence.
+#include "readercalls.h"
 #include "simprocess.h"
 #include "statefolder.h"
 #include "usbserver.h"
@@ -27,11 +28,14 @@ using ibsim::UsbTrafficCounters;
 
 namespace {
 
+using readercalls::access;
+using readercalls::readRom;
+using readercalls::stateBuffer;
+using readercalls::writePage;
+
 const Rom memoryKey = *onewire::romFromHex("06112233445566C6");
 const Rom card = *onewire::romFromHex("01A1B2C3D4E5F68F");
 const Rom usbAdapterId = *onewire::romFromHex("8122334455667739"); // family 0x81
-
-std::array<uint8_t, IBFS32_STATE_BUFFER_SIZE> stateBuffer{};
 
 ibsim::Ds1993Memory keyImage() {
     ibsim::Ds1993Memory data{};
@@ -61,48 +65,6 @@ void printRow(const char* what, const UsbTrafficCounters& t, double per = 1) {
                 t.controlTransfers / per, t.bulkOutTransfers / per, t.bulkInTransfers / per,
                 t.interruptInTransfers / per, t.transfers() / per, t.bytesOut / per,
                 t.bytesIn / per, t.transfers() / per);
-}
-
-bool readRom(int32_t session) {
-    int16_t result = TMFirst(session, stateBuffer.data());
-    int examined = 0;
-    bool taken = false;
-    while (result == 1 && examined < 32 && !taken) {
-        std::array<int16_t, 9> rom{};
-        TMRom(session, stateBuffer.data(), rom.data());
-        taken = rom[0] != 0x81;
-        ++examined;
-        result = TMNext(session, stateBuffer.data());
-    }
-    return taken;
-}
-
-bool access(int32_t session, const Rom& device) {
-    std::array<int16_t, 9> rom{};
-    std::copy(device.begin(), device.end(), rom.begin());
-    TMRom(session, stateBuffer.data(), rom.data());
-    return TMAccess(session, stateBuffer.data()) > 0;
-}
-
-// The reader's page write, call for call.
-bool writePage(int32_t session, const Rom& device, uint16_t address, std::vector<uint8_t> data) {
-    if (!access(session, device))
-        return false;
-    TMTouchByte(session, 0x0F);
-    TMTouchByte(session, static_cast<int16_t>(address & 0xFF));
-    TMTouchByte(session, static_cast<int16_t>(address >> 8));
-    TMBlockStream(session, data.data(), static_cast<int16_t>(data.size()));
-    if (!access(session, device))
-        return false;
-    uint8_t buffer[4] = {0xAA, 0xFF, 0xFF, 0xFF};
-    TMBlockStream(session, buffer, 4);
-    if (!access(session, device))
-        return false;
-    buffer[0] = 0x55;
-    TMBlockStream(session, buffer, 4);
-    std::fill(data.begin(), data.end(), 0xFF);
-    TMBlockStream(session, data.data(), static_cast<int16_t>(data.size()));
-    return true;
 }
 
 // Under the simulator: the library's figures.
