@@ -47,12 +47,8 @@ void CheckText(const QString& text) {
 }
 
 qint64 Count(TMySQLite& db, const char* table) {
-    TMyResultSet* result = nullptr;
-    qint64 count = -1;
-    if (db.Query(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table), result))
-        count = result->Fields(0).AsInteger();
-    db.DestroyQuery(result);
-    return count;
+    const auto result = db.Query(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table));
+    return result ? result->Fields(0).AsInteger() : -1;
 }
 
 std::unique_ptr<TLegacyRecordReader> Reader(QByteArray bytes, const char* name, qsizetype size) {

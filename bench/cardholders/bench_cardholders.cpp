@@ -12,7 +12,6 @@
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholders.h"
 #include "db/MySQLite.h"
-#include "db/sqlquote.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -56,9 +55,9 @@ long CurrentKilobytes() {
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
-void Must(bool ok, TMyDBConnector& database, const QString& sql) {
+void Must(bool ok, TMyDBConnector& database, const TMyStatement& statement) {
     if (!ok)
-        qFatal("%s: %s", qPrintable(sql), qPrintable(database.GetLastError()));
+        qFatal("%s: %s", qPrintable(statement.Sql), qPrintable(database.GetLastError()));
 }
 
 // Fills the copy of the template; runs in the child process.
@@ -71,15 +70,12 @@ void BuildDatabase(const QString& file, int cardholders, int controllers) {
     QRandomGenerator random(4816);
     std::vector<int> ids;
     for (int c = 0; c < controllers; ++c) {
-        const QString sql =
+        const TMyStatement sql(
             "INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) "
-            "VALUES(\"VYR292\", " +
-            SqlQuoted(QString("Door %1").arg(c + 1, 2, 10, QChar('0'))) + ", \"A1B2C3\", 0, 0)";
+            "VALUES(\"VYR292\", ?, \"A1B2C3\", 0, 0)",
+            {QString("Door %1").arg(c + 1, 2, 10, QChar('0'))});
         Must(database.ExecuteQuery(sql), database, sql);
-        TMyResultSet* identity = nullptr;
-        database.Query("SELECT @@Identity", identity);
-        ids.push_back(identity->Fields(0).AsInteger());
-        database.DestroyQuery(identity);
+        ids.push_back(database.Query("SELECT @@Identity")->Fields(0).AsInteger());
     }
     for (int h = 0; h < cardholders; ++h) {
         const QString number =
@@ -88,18 +84,18 @@ void BuildDatabase(const QString& file, int cardholders, int controllers) {
                 .toUpper();
         const QString name =
             QString::fromUtf8(FirstNames[random.bounded(20)]) + " " + LastNames[random.bounded(20)];
-        const QString sql =
+        const TMyStatement sql(
             "INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, "
-            "CardCustom3, CardCustom4, CardAdded, CardLastEdit) VALUES(" +
-            SqlQuoted(number) + ", " + SqlQuoted(name) + ", " +
-            SqlQuoted(QString("Department %1").arg(random.bounded(40))) + ", " +
-            SqlQuoted(QString("Badge %1").arg(h)) + ", \"\", \"\", NOW(), NOW())";
+            "CardCustom3, CardCustom4, CardAdded, CardLastEdit) VALUES(?, ?, ?, ?, \"\", \"\", "
+            "NOW(), NOW())",
+            {number, name, QString("Department %1").arg(random.bounded(40)),
+             QString("Badge %1").arg(h)});
         Must(database.ExecuteQuery(sql), database, sql);
         for (int id : ids)
             if (random.bounded(3) == 0) {
-                const QString zone = "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" +
-                                     QString::number(id) + ", " + SqlQuoted(number) + ", " +
-                                     QString::number(1 + random.bounded(2)) + ")";
+                const TMyStatement zone(
+                    "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                    {id, number, 1 + int(random.bounded(2))});
                 Must(database.ExecuteQuery(zone), database, zone);
             }
     }
@@ -107,15 +103,13 @@ void BuildDatabase(const QString& file, int cardholders, int controllers) {
 
 void LoadControllerList() {
     ControllerList.clear();
-    TMyResultSet* rows = nullptr;
-    if (DBConnection->Query("SELECT * FROM Controllers ORDER BY ConName ASC", rows))
+    if (const auto rows = DBConnection->Query("SELECT * FROM Controllers ORDER BY ConName ASC"))
         for (rows->First(); !rows->Eof(); rows->Next()) {
             auto controller = std::make_unique<TStandController>();
             controller->ConID = rows->FieldByName("ConID").AsInteger();
             controller->ConName = rows->FieldByName("ConName").AsString();
             ControllerList.push_back(std::move(controller));
         }
-    DBConnection->DestroyQuery(rows);
 }
 
 double Median(std::vector<double> values) {
@@ -165,11 +159,9 @@ int main(int argc, char** argv) {
     DBConnection = std::move(database);
     LoadControllerList();
     {
-        TMyResultSet* rows = nullptr;
-        DBConnection->Query("SELECT COUNT(*) FROM CardZones", rows);
+        const auto rows = DBConnection->Query("SELECT COUNT(*) FROM CardZones");
         std::printf("zone rows: %d (%.1f per card)\n", rows->Fields(0).AsInteger(),
                     double(rows->Fields(0).AsInteger()) / std::max(1, cardholders));
-        DBConnection->DestroyQuery(rows);
     }
 
     const long baseline = PeakKilobytes();
@@ -216,23 +208,13 @@ int main(int argc, char** argv) {
 
     // Where the opening's time goes.
     clock.restart();
-    {
-        TMyResultSet* rows = nullptr;
-        DBConnection->Query("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
-                            "CardCustom4, CardInactive, CardAdded, CardLastEdit FROM CardHolders "
-                            "WHERE (NOT Deleted)  ORDER BY CardHolder ASC",
-                            rows);
-        DBConnection->DestroyQuery(rows);
-    }
+    DBConnection->Query("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+                        "CardCustom4, CardInactive, CardAdded, CardLastEdit FROM CardHolders "
+                        "WHERE (NOT Deleted)  ORDER BY CardHolder ASC");
     std::printf("  of which the cardholder statement: %.0f ms\n", clock.nsecsElapsed() / 1e6);
     clock.restart();
-    {
-        TMyResultSet* rows = nullptr;
-        DBConnection->Query("SELECT CardNumber, ConID, ZoneID FROM CardZones ORDER BY CardNumber "
-                            "ASC, ConID ASC, ZoneID ASC",
-                            rows);
-        DBConnection->DestroyQuery(rows);
-    }
+    DBConnection->Query("SELECT CardNumber, ConID, ZoneID FROM CardZones ORDER BY CardNumber "
+                        "ASC, ConID ASC, ZoneID ASC");
     std::printf("  of which the zone statement: %.0f ms\n", clock.nsecsElapsed() / 1e6);
     clock.restart();
     {
@@ -244,19 +226,14 @@ int main(int argc, char** argv) {
     // The road not taken: one zone statement per card.
     std::vector<QString> numbers;
     {
-        TMyResultSet* rows = nullptr;
-        DBConnection->Query("SELECT CardNumber FROM CardHolders", rows);
+        const auto rows = DBConnection->Query("SELECT CardNumber FROM CardHolders");
         for (rows->First(); !rows->Eof(); rows->Next())
             numbers.push_back(rows->Fields(0).AsString());
-        DBConnection->DestroyQuery(rows);
     }
     clock.restart();
     for (const QString& number : numbers) {
-        TMyResultSet* rows = nullptr;
         DBConnection->Query(
-            "SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = " + SqlQuoted(number) + ")",
-            rows);
-        DBConnection->DestroyQuery(rows);
+            {"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {number}});
     }
     std::printf("for comparison, one zone statement per card: %.0f ms for %zu cards\n",
                 clock.nsecsElapsed() / 1e6, numbers.size());

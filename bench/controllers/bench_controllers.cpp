@@ -8,7 +8,6 @@
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
-#include "db/sqlquote.h"
 #include "reader/CodeReaderInterface.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
@@ -90,10 +89,8 @@ void BenchReload(TfrmMain& main, int repetitions) {
           Measure(repetitions, [&] { main.CountCards(); }));
     Print("  the same counts with one COUNT per controller", Measure(repetitions, [&] {
               for (const auto& controller : ControllerList) {
-                  TMyResultSet* rows = nullptr;
-                  if (DBConnection->Query(CountCardsStatement(controller->ConID), rows))
+                  if (const auto rows = DBConnection->Query(CountCardsStatement(controller->ConID)))
                       controller->CardCount = rows->Fields(0).AsInteger();
-                  DBConnection->DestroyQuery(rows);
               }
           }));
     main.show();
@@ -116,10 +113,8 @@ void BenchProgramming(int repetitions, int cards) {
     }
     DBConnection->ExecuteQuery(InsertControllerStatement("Programmed", "A1B2C3", 2, 4));
     int32_t conId = 0;
-    TMyResultSet* identity = nullptr;
-    if (DBConnection->Query(LastIdentityStatement(), identity))
+    if (const auto identity = DBConnection->Query(LastIdentityStatement()))
         conId = identity->Fields(0).AsInteger();
-    DBConnection->DestroyQuery(identity);
     {
         TBulkWork bulk(DBConnection.get());
         for (int i = 0; i < cards; ++i)

@@ -9,7 +9,6 @@
 
 #include "db/MySQLite.h"
 #include "db/sqlitetext.h"
-#include "db/sqlquote.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -56,39 +55,34 @@ public:
     }
 
     void Insert(int i) {
-        if (!FDb.ExecuteQuery("INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
-                              "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
-                              "VALUES (" +
-                              SqlQuoted(CardNumber(i)) + ", " + SqlQuoted(Holder(i)) +
-                              ", \"a\", \"b\", \"\", \"\", NOW(), NOW())"))
+        if (!FDb.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                               "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
+                               "VALUES (?, ?, \"a\", \"b\", \"\", \"\", NOW(), NOW())",
+                               {CardNumber(i), Holder(i)}}))
             qFatal("insert: %s", qPrintable(FDb.GetLastError()));
     }
 
     void InsertZone(int controller, int card) {
-        FDb.ExecuteQuery("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (" +
-                         QString::number(controller) + ", " + SqlQuoted(CardNumber(card)) + ", " +
-                         QString::number(card % 3) + ")");
+        FDb.ExecuteQuery({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (?, ?, ?)",
+                          {controller, CardNumber(card), card % 3}});
     }
 
     // One cardholder row, every field read as the cardholder dialog does.
     qsizetype SelectOne(int i) {
-        TMyResultSet* result = nullptr;
         qsizetype size = 0;
-        if (FDb.Query(SelectColumns + "WHERE (CardNumber = " + SqlQuoted(CardNumber(i)) +
-                          ") AND (NOT Deleted)",
-                      result)) {
+        if (const auto result = FDb.Query(
+                {SelectColumns + "WHERE (CardNumber = ?) AND (NOT Deleted)", {CardNumber(i)}})) {
             for (int f = 0; f < result->FieldCount(); ++f)
                 size += result->Fields(f).AsString().size();
         }
-        FDb.DestroyQuery(result);
         return size;
     }
 
     // The cardholder list: all rows by holder, then each card's zones.
     qsizetype LoadList() {
-        TMyResultSet* result = nullptr;
         qsizetype size = 0;
-        if (FDb.Query(SelectColumns + "WHERE (NOT Deleted)  ORDER BY CardHolder ASC", result)) {
+        if (const auto result =
+                FDb.Query(SelectColumns + "WHERE (NOT Deleted)  ORDER BY CardHolder ASC")) {
             for (result->First(); !result->Eof(); result->Next()) {
                 const QString number = result->FieldByName("CardNumber").AsString();
                 size += number.size() + result->FieldByName("CardHolder").AsString().size() +
@@ -97,17 +91,13 @@ public:
                         result->FieldByName("CardCustom3").AsString().size() +
                         result->FieldByName("CardCustom4").AsString().size();
                 size += result->FieldByName("CardInactive").AsDateTime().isValid();
-                TMyResultSet* zones = nullptr;
-                if (FDb.Query("SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = " +
-                                  SqlQuoted(number) + ")",
-                              zones)) {
+                if (const auto zones = FDb.Query(
+                        {"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {number}})) {
                     for (zones->First(); !zones->Eof(); zones->Next())
                         size += zones->Fields(0).AsInteger() + zones->Fields(1).AsInteger();
                 }
-                FDb.DestroyQuery(zones);
             }
         }
-        FDb.DestroyQuery(result);
         return size;
     }
 

@@ -9,7 +9,6 @@
 //   bench_legacyimport [cards = 10000] [cards committed one at a time = 30]
 
 #include "db/MySQLite.h"
-#include "db/sqlquote.h"
 #include "profiles/legacyimport.h"
 #include "profiles/legacyrecords.h"
 
@@ -94,15 +93,12 @@ qint64 StatementAtATime(const QString& autonoom, const QString& database, int ca
         const auto controller = DecodeControllerRecord(record, ++recordNum);
         if (!controller)
             continue;
-        db.ExecuteQuery("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) "
-                        "VALUES(\"VYR292\", " +
-                        SqlQuoted(controller->ConName) + ", " + SqlQuoted(controller->ConCode) +
-                        ", " + QString::number(controller->ConByte1) + ", " +
-                        QString::number(controller->ConByte2) + ")");
-        TMyResultSet* identity = nullptr;
-        if (db.Query("SELECT @@Identity", identity))
+        db.ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) "
+                         "VALUES(\"VYR292\", ?, ?, ?, ?)",
+                         {controller->ConName, controller->ConCode, int(controller->ConByte1),
+                          int(controller->ConByte2)}});
+        if (const auto identity = db.Query("SELECT @@Identity"))
             conIdAt[size_t(recordNum - 1)] = identity->Fields(0).AsInteger();
-        db.DestroyQuery(identity);
         statements += 2;
     }
     auto cards = TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
@@ -110,19 +106,17 @@ qint64 StatementAtATime(const QString& autonoom, const QString& database, int ca
         const TLegacyCard card = DecodeCardRecord(record);
         if (!card.HoldsCard())
             continue;
-        const QString number = SqlQuoted(card.CardNumber);
-        db.ExecuteQuery("INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
-                        "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) VALUES(" +
-                        number + ", " + SqlQuoted(card.CardHolder) + ", " +
-                        SqlQuoted(card.CardCustom1) + ", " + SqlQuoted(card.CardCustom2) +
-                        ", \"\", \"\", NOW(), NOW())");
+        const QString& number = card.CardNumber;
+        db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                         "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
+                         "VALUES(?, ?, ?, ?, \"\", \"\", NOW(), NOW())",
+                         {number, card.CardHolder, card.CardCustom1, card.CardCustom2}});
         ++statements;
         for (int p = 0; p < LegacyPositions; ++p) {
             if (card.Zones[size_t(p)] == 0 || conIdAt[size_t(p)] == 0)
                 continue;
-            db.ExecuteQuery("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" +
-                            QString::number(conIdAt[size_t(p)]) + ", " + number + ", " +
-                            QString::number(card.Zones[size_t(p)]) + ")");
+            db.ExecuteQuery({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                             {conIdAt[size_t(p)], number, card.Zones[size_t(p)]}});
             ++statements;
         }
     }

@@ -1,7 +1,7 @@
 #include "cardholders/cardholder.h"
 
-#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
@@ -185,9 +185,9 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
     chkReverse->hide();
     if (!DBConnection)
         return;
-    TMyResultSet* rows = nullptr;
-    if (DBConnection->Query(LoadCardHolderStatement(CardNumber), rows) &&
-        rows->RecordCount() == 1) {
+    const std::unique_ptr<TMyResultSet> rows =
+        DBConnection->Query(LoadCardHolderStatement(CardNumber));
+    if (rows && rows->RecordCount() == 1) {
         CardEdit = true;
         CardEditNumber = rows->FieldByName("CardNumber").AsString();
         lblCardNumberVal->setText(CardEditNumber);
@@ -202,7 +202,6 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
         Timer->stop();
         UpdateOKButton();
     }
-    DBConnection->DestroyQuery(rows);
 }
 
 TCardHolder TfrmCardHolder::ShownCardHolder() const {

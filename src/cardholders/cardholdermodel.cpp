@@ -35,8 +35,7 @@ ReadAllZones(TMyDBConnector& database,
     for (int i = int(controllers.size()) - 1; i >= 0; --i)
         controllerIndex.insert(controllers[size_t(i)]->ConID, i); // the first of equal IDs wins
     QHash<QString, QVector<int32_t>> zones;
-    TMyResultSet* rows = nullptr;
-    if (database.Query(AllCardZonesStatement(), rows)) {
+    if (const std::unique_ptr<TMyResultSet> rows = database.Query(AllCardZonesStatement())) {
         QString lastKey;
         QVector<int32_t>* cardZones = nullptr;
         for (rows->First(); !rows->Eof(); rows->Next()) {
@@ -55,7 +54,6 @@ ReadAllZones(TMyDBConnector& database,
             (*cardZones)[index.value()] = rows->Fields(2).AsInteger();
         }
     }
-    database.DestroyQuery(rows);
     return zones;
 }
 
@@ -87,13 +85,10 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
                      const std::vector<std::unique_ptr<TStandController>>& controllers,
                      std::vector<std::unique_ptr<TCardHolder>>& records) {
     records.clear();
-    TMyResultSet* rows = nullptr;
-    if (!database.Query(
-            CardHolderListStatement(filter.CardHolder, filter.CardCustom1, filter.CardCustom2),
-            rows)) {
-        database.DestroyQuery(rows);
+    const std::unique_ptr<TMyResultSet> rows = database.Query(
+        CardHolderListStatement(filter.CardHolder, filter.CardCustom1, filter.CardCustom2));
+    if (!rows)
         return false;
-    }
     records.reserve(size_t(rows->RecordCount()));
     // The columns in the order the statement selects them.
     for (rows->First(); !rows->Eof(); rows->Next()) {
@@ -107,7 +102,6 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
         record->CardInactive = rows->Fields(6).AsDateTime();
         records.push_back(std::move(record));
     }
-    database.DestroyQuery(rows);
 
     const QHash<QString, QVector<int32_t>> zones = ReadAllZones(database, controllers);
     const QVector<int32_t> none(qsizetype(controllers.size()), 0);

@@ -10,22 +10,21 @@ using TControllers = std::vector<std::unique_ptr<TStandController>>;
 
 // Runs a statement whose count of changed rows does not matter: only an engine error fails it,
 // and the connector then holds a new last error.
-bool RunAnyCount(TMyDBConnector& database, const QString& sql) {
+bool RunAnyCount(TMyDBConnector& database, const TMyStatement& statement) {
     const QString errorBefore = database.GetLastError();
-    return database.ExecuteQuery(sql) || database.GetLastError() == errorBefore;
+    return database.ExecuteQuery(statement) || database.GetLastError() == errorBefore;
 }
 
 // The controllers at which the card has a zone above 0.
 bool ControllersWithCard(TMyDBConnector& database, const QString& cardNumber,
                          QSet<int32_t>& conIds) {
-    TMyResultSet* rows = nullptr;
-    const bool ok = database.Query(CardZonesOfCardStatement(cardNumber), rows);
-    if (ok)
-        for (rows->First(); !rows->Eof(); rows->Next())
-            if (rows->Fields(1).AsInteger() > 0)
-                conIds.insert(rows->Fields(0).AsInteger());
-    database.DestroyQuery(rows);
-    return ok;
+    const std::unique_ptr<TMyResultSet> rows = database.Query(CardZonesOfCardStatement(cardNumber));
+    if (!rows)
+        return false;
+    for (rows->First(); !rows->Eof(); rows->Next())
+        if (rows->Fields(1).AsInteger() > 0)
+            conIds.insert(rows->Fields(0).AsInteger());
+    return true;
 }
 
 // Drops every zone row of the card, after noting where it had access.
@@ -52,14 +51,13 @@ TCardHolderSave Failure(TMyDBConnector& database) {
 bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QString& holder,
                       int* liveRows = nullptr) {
     holder = QString();
-    TMyResultSet* rows = nullptr;
-    const bool ok = database.Query(CardHolderByNumberStatement(cardNumber), rows);
-    if (ok && rows->RecordCount() > 0)
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(CardHolderByNumberStatement(cardNumber));
+    if (rows && rows->RecordCount() > 0)
         holder = rows->Fields(0).AsString();
     if (liveRows)
-        *liveRows = ok ? rows->RecordCount() : 0;
-    database.DestroyQuery(rows);
-    return ok;
+        *liveRows = rows ? rows->RecordCount() : 0;
+    return rows != nullptr;
 }
 
 } // namespace

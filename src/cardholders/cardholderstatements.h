@@ -6,36 +6,36 @@
 
 class TCardHolder;
 
-// The statements of the cardholder windows. Every text value goes through SqlQuoted (or the LIKE
-// helper), so whatever an operator typed is stored as typed and never changes a statement.
+// The statements of the cardholder windows, with their values bound (db/statement.h), so whatever
+// an operator typed is stored as typed and never changes a statement.
 
 // One cardholder's texts, for the cardholder dialog.
-QString LoadCardHolderStatement(const QString& cardNumber);
+TMyStatement LoadCardHolderStatement(const QString& cardNumber);
 // Saving a new cardholder: whoever had the number before, deleted or not, goes with its zones.
-QString DeleteCardHolderStatement(const QString& cardNumber);
-QString DeleteCardZonesStatement(const QString& cardNumber);
+TMyStatement DeleteCardHolderStatement(const QString& cardNumber);
+TMyStatement DeleteCardZonesStatement(const QString& cardNumber);
 // Where one card has access, read before its zones go.
-QString CardZonesOfCardStatement(const QString& cardNumber);
-QString InsertCardHolderStatement(const TCardHolder& record);
+TMyStatement CardZonesOfCardStatement(const QString& cardNumber);
+TMyStatement InsertCardHolderStatement(const TCardHolder& record);
 // Saving an existing cardholder, found by the number it was loaded with; a deleted row that an
 // older database may still hold under that number is left alone.
-QString UpdateCardHolderStatement(const TCardHolder& record, const QString& oldCardNumber);
+TMyStatement UpdateCardHolderStatement(const TCardHolder& record, const QString& oldCardNumber);
 
 // The cardholder list: every cardholder that is not deleted, ordered by name; an empty filter
 // adds nothing, any other finds its text as a plain substring (a typed % or _ matches itself).
-QString CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
-                                const QString& custom2Filter);
+TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
+                                     const QString& custom2Filter);
 // The zones of all cards at once, which the list joins in memory: one statement per card is what
 // makes a large list slow to open. The order is the one in which the index hands out the rows of a
 // single card (by number, controller, zone), so where a card has two rows for one controller the
 // same row is read last either way.
-QString AllCardZonesStatement();
+TMyStatement AllCardZonesStatement();
 // A zone change: the card's row for the controller is replaced.
-QString DeleteCardZoneStatement(int conID, const QString& cardNumber);
+TMyStatement DeleteCardZoneStatement(int conID, const QString& cardNumber);
 // The CardZones insert is shared with the controller dialog: controllers/controllerstatements.h.
 // A card taken over from a deleted cardholder: the deleted row goes.
-QString DeleteDeletedCardHoldersStatement(const QString& cardNumber);
+TMyStatement DeleteDeletedCardHoldersStatement(const QString& cardNumber);
 // Deleting from the list: the cardholder stays, marked deleted, and loses its zones. Only the live
 // row is marked; a deleted one under the same number is no part of it.
-QString MarkCardHolderDeletedStatement(const QString& cardNumber);
-QString DeleteZonesOfDeletedCardStatement(const QString& cardNumber);
+TMyStatement MarkCardHolderDeletedStatement(const QString& cardNumber);
+TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber);

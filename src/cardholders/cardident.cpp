@@ -161,8 +161,9 @@ void TfrmCardIdent::cmdIdentClick() {
 }
 
 void TfrmCardIdent::ShowLookup(const QString& number) {
-    TMyResultSet* rows = nullptr;
-    if (DBConnection && DBConnection->Query(CardHolderByNumberStatement(number), rows)) {
+    const std::unique_ptr<TMyResultSet> rows =
+        DBConnection ? DBConnection->Query(CardHolderByNumberStatement(number)) : nullptr;
+    if (rows) {
         lblCard->setText(number);
         if (rows->RecordCount() == 1) {
             lblDatabaseVal->setText(_("Found!"));
@@ -176,8 +177,6 @@ void TfrmCardIdent::ShowLookup(const QString& number) {
     } else {
         lblDatabaseVal->setText(_("Not found!"));
     }
-    if (DBConnection)
-        DBConnection->DestroyQuery(rows);
 }
 
 void TfrmCardIdent::cmdEditClick() {

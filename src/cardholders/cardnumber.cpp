@@ -1,7 +1,6 @@
 #include "cardholders/cardnumber.h"
 
 #include "db/MyDBConnector.h"
-#include "db/sqlquote.h"
 #include "reader/CodeReaderInterface.h"
 #include "shared/settings.h"
 
@@ -89,19 +88,16 @@ QString FitCardText(const QString& text, int& cursor) {
     return fitted;
 }
 
-QString CardHolderByNumberStatement(const QString& number) {
-    return "SELECT CardHolder FROM CardHolders WHERE (CardNumber = " + SqlQuoted(number) +
-           ") AND (NOT Deleted)";
+TMyStatement CardHolderByNumberStatement(const QString& number) {
+    return {"SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT Deleted)",
+            {number}};
 }
 
 bool CardNumberInDatabase(TMyDBConnector* database, const QString& number) {
     if (!database)
         return false;
-    TMyResultSet* rows = nullptr;
-    const bool found =
-        database->Query(CardHolderByNumberStatement(number), rows) && rows->RecordCount() == 1;
-    database->DestroyQuery(rows);
-    return found;
+    const std::unique_ptr<TMyResultSet> rows = database->Query(CardHolderByNumberStatement(number));
+    return rows && rows->RecordCount() == 1;
 }
 
 bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number) {

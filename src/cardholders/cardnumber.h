@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/statement.h"
+
 #include <QString>
 
 class TMyDBConnector;
@@ -52,7 +54,7 @@ QString CardText(const QString& text);
 QString FitCardText(const QString& text, int& cursor);
 
 // The lookup that tells whether a number belongs to a (not deleted) cardholder.
-QString CardHolderByNumberStatement(const QString& number);
+TMyStatement CardHolderByNumberStatement(const QString& number);
 // True only when the lookup succeeds with exactly one row; a failed lookup counts as "not there".
 bool CardNumberInDatabase(TMyDBConnector* database, const QString& number);
 

@@ -9,8 +9,7 @@ TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>
     TControllerRecords controllers;
     if (!database)
         return controllers;
-    TMyResultSet* rows = nullptr;
-    if (database->Query(SelectControllersStatement(), rows)) {
+    if (const std::unique_ptr<TMyResultSet> rows = database->Query(SelectControllersStatement())) {
         for (rows->First(); !rows->Eof(); rows->Next()) {
             auto controller = std::make_unique<TStandController>();
             controller->ConID = rows->FieldByName("ConID").AsInteger();
@@ -23,7 +22,6 @@ TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>
             controllers.push_back(std::move(controller));
         }
     }
-    database->DestroyQuery(rows);
     return controllers;
 }
 
@@ -54,11 +52,9 @@ void CountControllerCards(TMyDBConnector* database, TControllerRecords& controll
     // counting was most of a reload's time. A controller without rows is not in the result.
     QHash<int32_t, int32_t> counts;
     if (database) {
-        TMyResultSet* rows = nullptr;
-        if (database->Query(CountAllCardsStatement(), rows))
+        if (const std::unique_ptr<TMyResultSet> rows = database->Query(CountAllCardsStatement()))
             for (rows->First(); !rows->Eof(); rows->Next())
                 counts.insert(rows->Fields(0).AsInteger(), rows->Fields(1).AsInteger());
-        database->DestroyQuery(rows);
     }
     for (const auto& controller : controllers)
         controller->CardCount = counts.value(controller->ConID, 0);
@@ -70,10 +66,10 @@ bool DeleteController(TMyDBConnector& database, int32_t conId) {
         return false;
     // Deleting no row (a controller without zones, or one gone already) is no failure; only an
     // engine error is, and the connector then has a new last error.
-    for (const QString& sql :
+    for (const TMyStatement& statement :
          {DeleteControllerStatement(conId), DeleteControllerZonesStatement(conId)}) {
         const QString errorBefore = database.GetLastError();
-        if (!database.ExecuteQuery(sql) && database.GetLastError() != errorBefore)
+        if (!database.ExecuteQuery(statement) && database.GetLastError() != errorBefore)
             return false;
     }
     return transaction.Commit();
@@ -106,15 +102,14 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     // hand every card to a controller the operator did not choose.
     if (!saved.Saved)
         return saved;
-    TMyResultSet* identity = nullptr;
-    if (database.Query(LastIdentityStatement(), identity) && identity->RecordCount() > 0)
+    if (const std::unique_ptr<TMyResultSet> identity = database.Query(LastIdentityStatement());
+        identity && identity->RecordCount() > 0)
         saved.ConID = identity->Fields(0).AsInteger();
-    database.DestroyQuery(identity);
     if (saved.ConID <= 0 || grantZone <= 0)
         return saved;
 
-    TMyResultSet* cards = nullptr;
-    if (database.Query(SelectActiveCardNumbersStatement(), cards)) {
+    if (const std::unique_ptr<TMyResultSet> cards =
+            database.Query(SelectActiveCardNumbersStatement())) {
         // Thousands of inserts: one transaction instead of one each.
         TBulkWork bulk(&database);
         for (cards->First(); !cards->Eof(); cards->Next())
@@ -122,6 +117,5 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
                     InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
                 saved.KeyOutdated = true;
     }
-    database.DestroyQuery(cards);
     return saved;
 }

@@ -1,30 +1,32 @@
 #pragma once
 
+#include "db/statement.h"
+
 #include <QString>
 
 #include <cstdint>
 
-// The statements of the controller list, the controller dialog and the key programming. Every
-// text value goes through SqlQuoted, so a name or code with quotes is stored exactly as typed.
+// The statements of the controller list, the controller dialog and the key programming, with
+// their values bound (db/statement.h), so a name or code with quotes is stored exactly as typed.
 
 // Every controller this program adds is of this type.
 inline constexpr char NewControllerType[] = "VYR292";
 
-QString SelectControllersStatement();
-QString CountCardsStatement(int32_t conId);
+TMyStatement SelectControllersStatement();
+TMyStatement CountCardsStatement(int32_t conId);
 // The card counts of all controllers in one statement: rows of (ConID, count) for controllers that
 // have at least one card with a zone.
-QString CountAllCardsStatement();
-QString DeleteControllerStatement(int32_t conId);
-QString DeleteControllerZonesStatement(int32_t conId);
+TMyStatement CountAllCardsStatement();
+TMyStatement DeleteControllerStatement(int32_t conId);
+TMyStatement DeleteControllerZonesStatement(int32_t conId);
 
-QString InsertControllerStatement(const QString& conName, const QString& conCode, uint8_t conByte1,
-                                  uint8_t conByte2);
-QString UpdateControllerStatement(int32_t conId, const QString& conName, const QString& conCode,
-                                  uint8_t conByte1, uint8_t conByte2);
-QString LastIdentityStatement();
-QString SelectActiveCardNumbersStatement();
-QString InsertCardZoneStatement(int32_t conId, const QString& cardNumber, int zone);
+TMyStatement InsertControllerStatement(const QString& conName, const QString& conCode,
+                                       uint8_t conByte1, uint8_t conByte2);
+TMyStatement UpdateControllerStatement(int32_t conId, const QString& conName,
+                                       const QString& conCode, uint8_t conByte1, uint8_t conByte2);
+TMyStatement LastIdentityStatement();
+TMyStatement SelectActiveCardNumbersStatement();
+TMyStatement InsertCardZoneStatement(int32_t conId, const QString& cardNumber, int zone);
 
 // The card numbers of a controller in one zone (1 or 2), in the database's order.
-QString SelectZoneCardsStatement(int32_t conId, int zone);
+TMyStatement SelectZoneCardsStatement(int32_t conId, int zone);

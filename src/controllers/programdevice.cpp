@@ -214,13 +214,12 @@ bool TfrmProgramDevice::ReadZoneCards(int zone, QStringList& cards) {
         MessageBoxes::ShowError(this, _("There is no database connection."));
         return false;
     }
-    TMyResultSet* rows = nullptr;
-    const bool answered =
-        DBConnection->Query(SelectZoneCardsStatement(Controller->ConID, zone), rows);
+    const std::unique_ptr<TMyResultSet> rows =
+        DBConnection->Query(SelectZoneCardsStatement(Controller->ConID, zone));
+    const bool answered = rows != nullptr;
     if (answered)
         for (rows->First(); !rows->Eof(); rows->Next())
             cards << rows->Fields(0).AsString();
-    DBConnection->DestroyQuery(rows);
     if (!answered)
         MessageBoxes::ShowError(
             this, FormatText(_("The cards of this controller could not be read from the database, "

@@ -173,6 +173,11 @@ QString TMyDBConnector::GetDBTypeName() const {
     return QStringLiteral("none");
 }
 
+int TMyDBConnector::MaxBoundValues() const {
+    // What even an old SQLite allowed: safe for an engine that does not say.
+    return 999;
+}
+
 void TMyDBConnector::NotifyConnected() const {
     if (FStateConnectedEvent)
         FStateConnectedEvent();

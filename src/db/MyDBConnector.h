@@ -1,10 +1,13 @@
 #pragma once
 
+#include "db/statement.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 // A value as the engine returned it. Kept lean: the lists fetch hundreds of thousands of them.
@@ -68,8 +71,9 @@ private:
 
 using TMyDBStateNotify = std::function<void()>;
 
-// The program's one door to its database: statements go in as Access-dialect text, errors never
-// come out as exceptions but as a false result and the engine's message in GetLastError.
+// The program's one door to its database: statements go in as Access-dialect text with their
+// values apart (see TMyStatement), errors never come out as exceptions but as a false or empty
+// result and the engine's message in GetLastError.
 class TMyDBConnector {
 public:
     virtual ~TMyDBConnector();
@@ -83,12 +87,11 @@ public:
     // The message of the most recent error caught; never cleared.
     virtual QString GetLastError() const = 0;
     // Runs a statement that returns no rows; true only when exactly one row was affected.
-    virtual bool ExecuteQuery(const QString& sql) = 0;
-    // Always leaves a new result set in QObject, which the caller releases with DestroyQuery, even
-    // when the statement failed (false). Whatever QObject held before is not released.
-    virtual bool Query(const QString& sql, TMyResultSet*& QObject) = 0;
-    // Releases the result set and empties the reference; an empty reference is left alone.
-    virtual void DestroyQuery(TMyResultSet*& QObject) = 0;
+    virtual bool ExecuteQuery(const TMyStatement& statement) = 0;
+    // The rows of a statement, owned by the caller; none when the statement failed.
+    virtual std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) = 0;
+    // The most values one statement may carry; work that sends many rows at once stays below it.
+    virtual int MaxBoundValues() const;
 
     // A unit of work that either happens whole or not at all; see TTransaction, which is how the
     // program uses these. Inside another transaction (or bulk work) they nest. An engine without

@@ -150,13 +150,13 @@ QString TMySQLite::GetLastError() const {
     return LastError;
 }
 
-bool TMySQLite::ExecuteQuery(const QString& sql) {
-    return ExecuteCounted(sql) == 1;
+bool TMySQLite::ExecuteQuery(const TMyStatement& statement) {
+    return ExecuteCounted(statement) == 1;
 }
 
-qint64 TMySQLite::ExecuteCounted(const QString& sql) {
+qint64 TMySQLite::ExecuteCounted(const TMyStatement& source) {
     TStatement statement;
-    if (!Prepare(sql, statement))
+    if (!Prepare(source, statement))
         return -1;
     const auto changesBefore = sqlite3_total_changes64(FHandle);
     int rc;
@@ -173,42 +173,45 @@ qint64 TMySQLite::ExecuteCounted(const QString& sql) {
     return sqlite3_total_changes64(FHandle) - changesBefore;
 }
 
-bool TMySQLite::Query(const QString& sql, TMyResultSet*& QObject) {
-    QObject = new TMyResultSet;
+std::unique_ptr<TMyResultSet> TMySQLite::Query(const TMyStatement& source) {
     TStatement statement;
-    if (!Prepare(sql, statement))
-        return false;
+    if (!Prepare(source, statement))
+        return nullptr;
     sqlite3_stmt* handle = statement.Handle;
     const int columns = sqlite3_column_count(handle);
-    QObject->SetFieldNames(FieldNames(handle, columns));
+    auto rows = std::make_unique<TMyResultSet>();
+    rows->SetFieldNames(FieldNames(handle, columns));
     int rc;
     while ((rc = sqlite3_step(handle)) == SQLITE_ROW) {
         for (int i = 0; i < columns; ++i) {
             switch (sqlite3_column_type(handle, i)) {
             case SQLITE_INTEGER:
-                QObject->AppendInteger(sqlite3_column_int64(handle, i));
+                rows->AppendInteger(sqlite3_column_int64(handle, i));
                 break;
             case SQLITE_FLOAT:
-                QObject->AppendReal(sqlite3_column_double(handle, i));
+                rows->AppendReal(sqlite3_column_double(handle, i));
                 break;
             case SQLITE_NULL:
-                QObject->AppendNull();
+                rows->AppendNull();
                 break;
             default: // text, and the odd blob read as text
-                QObject->AppendText(
+                rows->AppendText(
                     QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(handle, i)),
                                       sqlite3_column_bytes(handle, i)));
             }
         }
     }
-    if (rc != SQLITE_DONE)
-        return FailWithEngineError();
-    return true;
+    if (rc != SQLITE_DONE) {
+        FailWithEngineError();
+        return nullptr;
+    }
+    return rows;
 }
 
-void TMySQLite::DestroyQuery(TMyResultSet*& QObject) {
-    delete QObject;
-    QObject = nullptr;
+int TMySQLite::MaxBoundValues() const {
+    if (!FHandle)
+        return TMyDBConnector::MaxBoundValues();
+    return sqlite3_limit(FHandle, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
 }
 
 void TMySQLite::BeginBulkWork() {
@@ -293,12 +296,16 @@ bool TMySQLite::FailWithEngineError() {
     return Fail(QString::fromUtf8(sqlite3_errmsg(FHandle)));
 }
 
-bool TMySQLite::Prepare(const QString& sql, TStatement& statement) {
+bool TMySQLite::Prepare(const TMyStatement& source, TStatement& statement) {
     if (!IsConnected())
         return Fail(QString::fromLatin1(NotConnected));
-    const TDialectTranslation translation = TranslateAccessDialect(sql);
+    const TDialectTranslation translation = TranslateAccessDialect(source.Sql);
     if (!translation.Ok)
         return Fail(translation.Error);
+    if (translation.Placeholders != source.Values.size())
+        return Fail(QStringLiteral("The statement has room for %1 values but was given %2")
+                        .arg(translation.Placeholders)
+                        .arg(source.Values.size()));
     const QByteArray text = translation.Sql.toUtf8();
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(FHandle, text.constData(), int(text.size()), &statement.Handle, &tail) !=
@@ -310,6 +317,75 @@ bool TMySQLite::Prepare(const QString& sql, TStatement& statement) {
     for (; tail && tail < text.constData() + text.size(); ++tail) {
         if (!std::strchr(" \t\r\n\f\v", *tail))
             return Fail(QStringLiteral("Only one statement can be sent at a time"));
+    }
+    // SQLite also knows named and numbered places (:name, ?5); our values go by position only, and
+    // one of those would take a value meant for another place, or stay NULL without a word.
+    const int places = sqlite3_bind_parameter_count(statement.Handle);
+    bool plain = places == translation.Placeholders;
+    for (int place = 1; plain && place <= places; ++place)
+        plain = sqlite3_bind_parameter_name(statement.Handle, place) == nullptr;
+    if (!plain)
+        return Fail(QStringLiteral("The statement marks its values other than by ?"));
+    return Bind(source.Values, statement.Handle);
+}
+
+bool TMySQLite::Bind(const QVariantList& values, sqlite3_stmt* statement) {
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values[i];
+        const int place = i + 1;
+        int rc = SQLITE_OK;
+        switch (value.typeId()) {
+        case QMetaType::UnknownType:
+            rc = sqlite3_bind_null(statement, place);
+            break;
+        case QMetaType::QString: {
+            // The value outlives the statement's run, so SQLite may read it where it lies. An
+            // empty text is bound as such: a null QString has no characters to point at, and
+            // SQLite would take a null pointer for NULL.
+            const QString& text = *static_cast<const QString*>(value.constData());
+            rc = text.isEmpty()
+                     ? sqlite3_bind_text(statement, place, "", 0, SQLITE_STATIC)
+                     : sqlite3_bind_text16(statement, place, text.utf16(),
+                                           int(text.size() * sizeof(char16_t)), SQLITE_STATIC);
+            break;
+        }
+        case QMetaType::Bool:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+            rc = sqlite3_bind_int64(statement, place, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            rc = sqlite3_bind_double(statement, place, value.toDouble());
+            break;
+        case QMetaType::QDateTime: {
+            const QDateTime moment = value.toDateTime();
+            if (!moment.isValid()) {
+                rc = sqlite3_bind_null(statement, place);
+                break;
+            }
+            const QByteArray text = DatabaseDateTimeText(moment).toUtf8();
+            rc = sqlite3_bind_text(statement, place, text.constData(), int(text.size()),
+                                   SQLITE_TRANSIENT);
+            break;
+        }
+        default:
+            // Unsigned 64-bit numbers, byte arrays and the rest have no column to go to; refused
+            // rather than stored as something else.
+            return Fail(QStringLiteral("Value %1 of the statement is of a kind the database does "
+                                       "not store (%2)")
+                            .arg(place)
+                            .arg(QString::fromLatin1(value.typeName())));
+        }
+        if (rc != SQLITE_OK)
+            return FailWithEngineError();
     }
     return true;
 }

@@ -13,7 +13,8 @@ struct sqlite3_stmt;
 // lists send (thousands per load).
 //
 // Statements arrive in the Access dialect and are translated (accessdialect.h) before SQLite sees
-// them. The file is recognised by its content, whatever its name: profile databases keep their
+// them; their values are bound to the `?`s, never written into the text. The file is recognised by
+// its content, whatever its name: profile databases keep their
 // ".accdb" names, and a real Access file is refused with a message that says so.
 //
 // Durability comes first: the rollback journal with full sync, and a busy timeout so a second
@@ -31,9 +32,10 @@ public:
     bool IsConnected() const override;
     bool ReConnect() override;
     QString GetLastError() const override;
-    bool ExecuteQuery(const QString& sql) override;
-    bool Query(const QString& sql, TMyResultSet*& QObject) override;
-    void DestroyQuery(TMyResultSet*& QObject) override;
+    bool ExecuteQuery(const TMyStatement& statement) override;
+    std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
+    // What this build of SQLite allows on this connection.
+    int MaxBoundValues() const override;
     bool StartTransaction() override;
     bool CommitTransaction() override;
     void RollbackTransaction() override;
@@ -41,7 +43,7 @@ public:
     // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
     // affected, so that one statement can insert many rows; -1 with the reason in GetLastError
     // when it failed.
-    qint64 ExecuteCounted(const QString& sql);
+    qint64 ExecuteCounted(const TMyStatement& statement);
 
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;
@@ -63,8 +65,10 @@ private:
     bool Fail(const QString& message);
     bool FailWithEngineError();
     bool OpenFile(const QString& fileName);
-    // Translates and prepares one program statement, or fails with the reason in LastError.
-    bool Prepare(const QString& sql, TStatement& statement);
+    // Translates and prepares one program statement and binds its values, or fails with the
+    // reason in LastError.
+    bool Prepare(const TMyStatement& source, TStatement& statement);
+    bool Bind(const QVariantList& values, sqlite3_stmt* statement);
     // Runs one of the connector's own SQLite statements to its end.
     bool Run(const char* sql);
     QStringList FieldNames(sqlite3_stmt* statement, int columns);

@@ -20,7 +20,7 @@ constexpr std::array<TCharKind, 128> AsciiKinds = [] {
     for (char16_t c : u" \t\r\n\f\v")
         kinds[c] = Blank;
     kinds[0] = Other;
-    for (char16_t c : u"\"'[`;-/@")
+    for (char16_t c : u"\"'[`;-/@?")
         kinds[c] = Special;
     kinds[0] = Other;
     return kinds;
@@ -92,6 +92,9 @@ public:
             } else if ((c == u'-' && pos + 1 < size && FIn[pos + 1] == u'-') ||
                        (c == u'/' && pos + 1 < size && FIn[pos + 1] == u'*')) {
                 return Refuse(QStringLiteral("A statement cannot contain a comment"));
+            } else if (c == u'?') {
+                ++FPlaceholders;
+                ++pos;
             } else if (c == u'@' && pos + 1 < size && FIn[pos + 1] == u'@') {
                 const qsizetype end = WordEnd(pos + 2);
                 if (SameWord(QStringView(FIn).sliced(pos + 2, end - pos - 2), u"identity"))
@@ -103,6 +106,7 @@ public:
         }
         TDialectTranslation result;
         result.Ok = true;
+        result.Placeholders = FPlaceholders;
         if (FChanged) {
             FOut += QStringView(FIn).sliced(FCopied);
             result.Sql = std::move(FOut);
@@ -217,6 +221,7 @@ private:
     QString FNowText;
     QString FOut;
     qsizetype FCopied = 0;
+    int FPlaceholders = 0;
     bool FChanged = false;
 };
 

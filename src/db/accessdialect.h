@@ -12,6 +12,9 @@
 //   NOW()               -> the local date and time as 'yyyy-MM-dd HH:mm:ss'
 //   @@Identity          -> last_insert_rowid()
 //
+// A `?` outside them marks where a bound value goes; they are counted, so that the connector can
+// tell a statement given too few or too many values. SQLite takes them as they are.
+//
 // Single-quoted text, [bracketed] and `backticked` names pass unchanged, and nothing inside any
 // of them is ever rewritten. The Yes/No column is an integer 0/1 in our schema, so "NOT Deleted"
 // and "Deleted = 1" need no rewriting.
@@ -20,8 +23,9 @@
 // (Access has none, and in SQLite one could hide the rest of the statement).
 struct TDialectTranslation {
     bool Ok = false;
-    QString Sql;   // the statement for SQLite, when Ok
-    QString Error; // why the statement was refused, when not Ok
+    QString Sql;          // the statement for SQLite, when Ok
+    QString Error;        // why the statement was refused, when not Ok
+    int Placeholders = 0; // the `?`s outside literals and names, when Ok
 };
 
 // `now` is the moment NOW() stands for; when it is invalid, the current local time is read once,

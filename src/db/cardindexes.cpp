@@ -1,32 +1,27 @@
 #include "db/cardindexes.h"
 
 #include "db/MyDBConnector.h"
-#include "db/sqlquote.h"
 
 #include <algorithm>
 
 namespace {
 
 int UniqueIndexCount(TMyDBConnector& database, bool& ok) {
-    TMyResultSet* rows = nullptr;
-    ok = database.Query(
-             "SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN (" +
-                 SqlQuoted(CardHoldersUniqueIndex) + ", " + SqlQuoted(CardZonesUniqueIndex) + "))",
-             rows) &&
-         rows->RecordCount() == 1;
-    const int count = ok ? rows->Fields(0).AsInteger() : 0;
-    database.DestroyQuery(rows);
-    return count;
+    const std::unique_ptr<TMyResultSet> rows = database.Query(
+        {"SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN "
+         "(?, ?))",
+         {QString::fromLatin1(CardHoldersUniqueIndex), QString::fromLatin1(CardZonesUniqueIndex)}});
+    ok = rows && rows->RecordCount() == 1;
+    return ok ? rows->Fields(0).AsInteger() : 0;
 }
 
 bool AppendFirstColumn(TMyDBConnector& database, const QString& sql, QStringList& values) {
-    TMyResultSet* rows = nullptr;
-    const bool ok = database.Query(sql, rows);
-    if (ok)
-        for (rows->First(); !rows->Eof(); rows->Next())
-            values << rows->Fields(0).AsString().toUpper();
-    database.DestroyQuery(rows);
-    return ok;
+    const std::unique_ptr<TMyResultSet> rows = database.Query(sql);
+    if (!rows)
+        return false;
+    for (rows->First(); !rows->Eof(); rows->Next())
+        values << rows->Fields(0).AsString().toUpper();
+    return true;
 }
 
 } // namespace

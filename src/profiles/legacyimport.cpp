@@ -1,7 +1,6 @@
 #include "profiles/legacyimport.h"
 
 #include "db/MySQLite.h"
-#include "db/sqlquote.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 #include "shared/translation.h"
@@ -11,6 +10,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <vector>
 
 #include <sys/stat.h>
@@ -26,6 +26,7 @@ constexpr qint64 ProgressEvery = 256;
 
 // Rows per multi-row INSERT. One statement of many rows costs SQLite little more to parse than a
 // single row; one statement per row would make the translation and parsing dominate the import.
+// The engine's limit on values per statement may lower these.
 constexpr int CardRowsPerStatement = 500;
 constexpr int ZoneRowsPerStatement = 2000;
 
@@ -33,19 +34,24 @@ constexpr int ZoneRowsPerStatement = 2000;
     throw VyrError(FormatText(_("The database refused to store %s: %s"), {statementKind, reason}));
 }
 
-// Rows for one table, gathered into multi-row INSERT statements. Any refusal ends the import: a
-// row that is not stored would make the new profile differ silently from the older system.
+// Rows for one table, gathered into multi-row INSERT statements with every value bound. Any
+// refusal ends the import: a row that is not stored would make the new profile differ silently
+// from the older system.
 class TRowBatch {
 public:
-    TRowBatch(TMySQLite& db, QString head, int rowsPerStatement, const char* what)
-        : FDb(db), FHead(std::move(head)), FRowsPerStatement(rowsPerStatement), FWhat(what) {
-        FText = FHead;
+    // `row` is one row's parenthesised VALUES tuple, with a `?` for each of `valuesPerRow` values.
+    TRowBatch(TMySQLite& db, QString head, QString row, int valuesPerRow, int rowsPerStatement,
+              const char* what)
+        : FDb(db), FHead(std::move(head)), FRow(std::move(row)), FValuesPerRow(valuesPerRow),
+          FRowsPerStatement(
+              std::max(1, std::min(rowsPerStatement, db.MaxBoundValues() / valuesPerRow))),
+          FWhat(what) {
+        FStatement.Values.reserve(qsizetype(FRowsPerStatement) * FValuesPerRow);
     }
 
-    void Add(QStringView tuple) {
-        if (FRows > 0)
-            FText += u',';
-        FText += tuple;
+    void Add(std::initializer_list<QVariant> values) {
+        Q_ASSERT(int(values.size()) == FValuesPerRow);
+        FStatement.Values.append(values);
         if (++FRows == FRowsPerStatement)
             Flush();
     }
@@ -53,22 +59,45 @@ public:
     void Flush() {
         if (FRows == 0)
             return;
-        const qint64 stored = FDb.ExecuteCounted(FText);
+        // Every full statement has the same text, so it is built once.
+        if (FRows == FRowsPerStatement) {
+            if (FFullText.isEmpty())
+                FFullText = Text(FRows);
+            FStatement.Sql = FFullText;
+        } else {
+            FStatement.Sql = Text(FRows);
+        }
+        const qint64 stored = FDb.ExecuteCounted(FStatement);
         if (stored != FRows)
             Refused(_(FWhat), stored < 0
                                   ? FDb.GetLastError()
                                   : FormatText(_("%s of %s rows were stored"),
                                                {QString::number(stored), QString::number(FRows)}));
         FRows = 0;
-        FText.truncate(FHead.size());
+        FStatement.Values.clear();
     }
 
 private:
+    QString Text(int rows) const {
+        QString text;
+        text.reserve(FHead.size() + qsizetype(rows) * (FRow.size() + 1));
+        text += FHead;
+        for (int i = 0; i < rows; ++i) {
+            if (i > 0)
+                text += u',';
+            text += FRow;
+        }
+        return text;
+    }
+
     TMySQLite& FDb;
     const QString FHead;
+    const QString FRow;
+    const int FValuesPerRow;
     const int FRowsPerStatement;
     const char* FWhat;
-    QString FText;
+    QString FFullText;
+    TMyStatement FStatement;
     int FRows = 0;
 };
 
@@ -85,22 +114,18 @@ QString CardKey(const QString& number) {
 
 void InsertControllers(TMySQLite& db, std::vector<TTmpStandalone>& list) {
     for (TTmpStandalone& controller : list) {
-        if (!db.ExecuteQuery("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
-                             "ConByte2) VALUES(" +
-                             SqlQuoted(controller.ConType) + ", " + SqlQuoted(controller.ConName) +
-                             ", " + SqlQuoted(controller.ConCode) + ", " +
-                             QString::number(controller.ConByte1) + ", " +
-                             QString::number(controller.ConByte2) + ")"))
+        if (!db.ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
+                              "ConByte2) VALUES(?, ?, ?, ?, ?)",
+                              {controller.ConType, controller.ConName, controller.ConCode,
+                               int(controller.ConByte1), int(controller.ConByte2)}}))
             Refused(FormatText(_("controller %s"), {controller.ConName}), db.GetLastError());
-        TMyResultSet* identity = nullptr;
-        const bool ok = db.Query(QStringLiteral("SELECT @@Identity"), identity);
-        if (ok && !identity->Eof())
+        const std::unique_ptr<TMyResultSet> identity = db.Query("SELECT @@Identity");
+        if (identity && !identity->Eof())
             controller.ConID = identity->Fields(0).AsInteger();
-        db.DestroyQuery(identity);
         // Zone rows with ConID 0 would belong to no controller; better no profile than that.
         if (controller.ConID <= 0)
             Refused(FormatText(_("controller %s"), {controller.ConName}),
-                    ok ? _("it was given no number") : db.GetLastError());
+                    identity ? _("it was given no number") : db.GetLastError());
     }
 }
 
@@ -195,12 +220,12 @@ ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
                        QStringLiteral("INSERT INTO CardHolders (CardNumber, CardHolder, "
                                       "CardCustom1, CardCustom2, CardCustom3, CardCustom4, "
                                       "CardAdded, CardLastEdit) VALUES"),
-                       CardRowsPerStatement, N_("the cardholders"));
-    TRowBatch zoneRows(db,
-                       QStringLiteral("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES"),
-                       ZoneRowsPerStatement, N_("the zones of the cardholders"));
+                       QStringLiteral("(?,?,?,?,\"\",\"\",NOW(),NOW())"), 4, CardRowsPerStatement,
+                       N_("the cardholders"));
+    TRowBatch zoneRows(
+        db, QStringLiteral("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES"),
+        QStringLiteral("(?,?,?)"), 3, ZoneRowsPerStatement, N_("the zones of the cardholders"));
     QSet<QString> seen;
-    QString tuple;
     const qint64 total = cards->RecordCount();
     qint64 done = 0;
     if (progress)
@@ -214,18 +239,18 @@ ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
             ++summary.CardRecordsSkipped;
             continue;
         }
-        const QString number = SqlQuoted(card.CardNumber);
-        const QString key = CardKey(card.CardNumber);
+        const QString& number = card.CardNumber;
+        const QString key = CardKey(number);
         if (seen.contains(key)) {
             // The later record wins whole: the earlier one's row and zones make way for it. What
             // is pending must reach the database first, or the deletes would miss it.
             cardRows.Flush();
             zoneRows.Flush();
             const qint64 zonesGone =
-                db.ExecuteCounted("DELETE * FROM CardZones WHERE CardNumber = " + number);
+                db.ExecuteCounted({"DELETE * FROM CardZones WHERE CardNumber = ?", {number}});
             if (zonesGone < 0)
                 Refused(_("the zones of the cardholders"), db.GetLastError());
-            if (db.ExecuteCounted("DELETE * FROM CardHolders WHERE CardNumber = " + number) < 0)
+            if (db.ExecuteCounted({"DELETE * FROM CardHolders WHERE CardNumber = ?", {number}}) < 0)
                 Refused(_("the cardholders"), db.GetLastError());
             summary.ZoneRowsWritten -= zonesGone;
             ++summary.CardRecordsReplaced;
@@ -233,29 +258,13 @@ ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
             seen.insert(key);
             ++summary.CardholdersImported;
         }
-        // Built by appending into one reused buffer: this loop runs for every zone row.
-        tuple.clear();
-        for (const QString& value : {number, SqlQuoted(card.CardHolder),
-                                     SqlQuoted(card.CardCustom1), SqlQuoted(card.CardCustom2)}) {
-            tuple += tuple.isEmpty() ? u'(' : u',';
-            tuple += value;
-        }
-        tuple += QLatin1String(",\"\",\"\",NOW(),NOW())");
-        cardRows.Add(tuple);
+        cardRows.Add({number, card.CardHolder, card.CardCustom1, card.CardCustom2});
         for (int position = 0; position < LegacyPositions; ++position) {
             const int zone = card.Zones[size_t(position)];
             const int conId = conIdAt[size_t(position)];
             if (zone == 0 || conId == 0)
                 continue;
-            tuple.clear();
-            tuple += u'(';
-            tuple += QString::number(conId);
-            tuple += u',';
-            tuple += number;
-            tuple += u',';
-            tuple += QChar(u'0' + zone);
-            tuple += u')';
-            zoneRows.Add(tuple);
+            zoneRows.Add({conId, number, zone});
             ++summary.ZoneRowsWritten;
         }
     }

@@ -286,9 +286,8 @@ bool OpenOlderProfile(const QString& duplicate) {
         older.ExecuteQuery(QStringLiteral("DROP INDEX ") + CardZonesUniqueIndex);
         for (const char* name : {"Ann", "Bob"})
             EXPECT_TRUE(older.ExecuteQuery(
-                QStringLiteral("INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (\"") +
-                (duplicate.isEmpty() ? QString(name) + "0000000" : duplicate) + "\", \"" + name +
-                "\")"));
+                {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)",
+                 {duplicate.isEmpty() ? QString(name) + "0000000" : duplicate, QString(name)}}));
     }
     WhenModal([](QWidget* login) {
         QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
@@ -296,13 +295,10 @@ bool OpenOlderProfile(const QString& duplicate) {
     TfrmMain frmMain;
     EXPECT_TRUE(frmMain.FormCreate());
     frmMain.ReloadControllers();
-    TMyResultSet* rows = nullptr;
-    EXPECT_TRUE(DBConnection->Query("SELECT COUNT(*) FROM sqlite_master WHERE name = \"" +
-                                        QString(CardHoldersUniqueIndex) + "\"",
-                                    rows));
-    const bool indexed = rows->Fields(0).AsInteger() == 1;
-    DBConnection->DestroyQuery(rows);
-    return indexed;
+    const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(
+        {"SELECT COUNT(*) FROM sqlite_master WHERE name = ?", {QString(CardHoldersUniqueIndex)}});
+    EXPECT_TRUE(rows);
+    return rows && rows->Fields(0).AsInteger() == 1;
 }
 
 // What opening showed besides the start-up's own adapter report.

@@ -1,7 +1,6 @@
 #include "cardholderfixture.h"
 
 #include "cardholders/cardholdermodel.h"
-#include "db/sqlquote.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -52,9 +51,9 @@ TEST_F(CardHolderModelTest, LoadsLiveCardholdersByNameWithTheirZonesPerControlle
 
     ASSERT_TRUE(Load());
     EXPECT_EQ(Database().Sent().first(),
-              "SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, CardCustom4, "
-              "CardInactive, CardAdded, CardLastEdit FROM CardHolders WHERE (NOT Deleted)  ORDER "
-              "BY CardHolder ASC");
+              TMyStatement("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+                           "CardCustom4, CardInactive, CardAdded, CardLastEdit FROM CardHolders "
+                           "WHERE (NOT Deleted)  ORDER BY CardHolder ASC"));
     EXPECT_THAT(Texts(1), ElementsAre("Anna", "bert", "carl"));
     EXPECT_EQ(Model->columnCount(), 7);
     EXPECT_EQ(Texts(2).last(), "c1");
@@ -93,18 +92,15 @@ TEST_F(CardHolderModelTest, ZonesJoinedInMemoryMatchOneQueryPerCard) {
     for (int row = 0; row < Model->rowCount(); ++row) {
         const TCardHolder& record = *Model->Record(row);
         QVector<int32_t> expected(3, 0);
-        TMyResultSet* zones = nullptr;
-        ASSERT_TRUE(Database().Inner->Query("SELECT ConID, ZoneID FROM CardZones WHERE "
-                                            "(CardNumber = " +
-                                                SqlQuoted(record.CardNumber) + ")",
-                                            zones));
+        const std::unique_ptr<TMyResultSet> zones = Database().Inner->Query(
+            {"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {record.CardNumber}});
+        ASSERT_TRUE(zones);
         for (zones->First(); !zones->Eof(); zones->Next())
             for (size_t i = 0; i < ControllerList.size(); ++i)
                 if (ControllerList[i]->ConID == zones->Fields(0).AsInteger()) {
                     expected[qsizetype(i)] = zones->Fields(1).AsInteger();
                     break;
                 }
-        Database().Inner->DestroyQuery(zones);
         EXPECT_EQ(record.CardZones, expected) << record.CardHolder.toStdString();
     }
     EXPECT_THAT(ZonesOf(RowOf("0A1B2C3D4E")), ElementsAre(1, 2, 7));
@@ -173,13 +169,14 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
         EXPECT_THAT(Zones(back, "1111111111"), ElementsAre(QString::number(expected)));
         EXPECT_THAT(MarkedControllers(), ElementsAre("Back"));
     }
-    const QString conID = QString::number(back.ConID);
-    QStringList expected;
-    for (const char* zone : {"1", "2", "0"})
-        expected << "DELETE * FROM CardZones WHERE (ConID = " + conID +
-                        ") AND (CardNumber = \"1111111111\")"
-                 << "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" + conID +
-                        ", \"1111111111\", " + zone + ")";
+    const QString card = "1111111111";
+    QList<TMyStatement> expected;
+    for (const int zone : {1, 2, 0})
+        expected << TMyStatement("DELETE * FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?)",
+                                 {back.ConID, card})
+                 << TMyStatement(
+                        "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                        {back.ConID, card, zone});
     EXPECT_EQ(Database().Statements, expected);
     EXPECT_EQ(ZonesOf(0)[0], 0);
 }

@@ -91,7 +91,7 @@ protected:
         ASSERT_EQ(List->SelectedRow(), row);
     }
     QString Status() const { return List->StatusPanel->text(); }
-    QStringList LoadsSent() const {
+    QList<TMyStatement> LoadsSent() const {
         return Database().Sent("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, "
                                "CardCustom3, CardCustom4, CardInactive");
     }

@@ -78,8 +78,9 @@ TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
     // A quote cannot end the literal early and match everything.
     EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "\") OR (1 = 1) OR (\"\" = \""));
     EXPECT_EQ(Database().Sent().first(),
-              "SELECT CardHolder FROM CardHolders WHERE (CardNumber = \"0A1B2C3D4E\") AND (NOT "
-              "Deleted)");
+              TMyStatement("SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT "
+                           "Deleted)",
+                           {QString("0A1B2C3D4E")}));
 
     Database().FailWhenContaining = "FROM CardHolders";
     EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));

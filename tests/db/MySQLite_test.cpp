@@ -1,6 +1,5 @@
 #include "db/MySQLite.h"
 #include "db/accessdialect.h"
-#include "db/sqlquote.h"
 #include "shared/errors.h"
 
 #include <QCoreApplication>
@@ -11,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "hostiletext.h"
 #include "profiledb.h"
 
 #include <memory>
@@ -36,11 +36,10 @@ protected:
     }
 
     bool AddCard(const QString& number, const QString& holder) {
-        return Db->ExecuteQuery("INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
-                                "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
-                                "VALUES (" +
-                                SqlQuoted(number) + ", " + SqlQuoted(holder) +
-                                ", \"\", \"\", \"\", \"\", NOW(), NOW())");
+        return Db->ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                                 "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
+                                 "VALUES (?, ?, \"\", \"\", \"\", \"\", NOW(), NOW())",
+                                 {number, holder}});
     }
 
     TMySQLite* Db = nullptr;
@@ -72,26 +71,21 @@ TEST_F(SQLiteConnector, ExecuteQueryIsTrueOnlyForExactlyOneAffectedRow) {
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardZones"), QStringList{"0"});
 }
 
-TEST_F(SQLiteConnector, RejectedStatementStillHandsBackAReleasableResult) {
-    TMyResultSet* result = nullptr;
-    EXPECT_FALSE(Db->Query("SELECT * FROM NoSuchTable", result));
+TEST_F(SQLiteConnector, RejectedStatementHandsBackNoRowsAndSaysWhy) {
+    EXPECT_EQ(Db->Query("SELECT * FROM NoSuchTable"), nullptr);
     EXPECT_TRUE(Db->GetLastError().contains("NoSuchTable")) << Db->GetLastError().toStdString();
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->RecordCount(), 0);
-    EXPECT_TRUE(result->Eof());
-    Db->DestroyQuery(result);
-    EXPECT_EQ(result, nullptr);
-    Db->DestroyQuery(result); // an empty reference is left alone
-    EXPECT_EQ(result, nullptr);
+    // A statement that fails half-way through its rows hands back none of them either.
+    ASSERT_TRUE(AddCard("0000000001", "One"));
+    ASSERT_TRUE(AddCard("0000000002", "Two"));
+    EXPECT_EQ(Db->Query("SELECT CardHolder, abs(-9223372036854775807 - (CardNumber = "
+                        "\"0000000002\")) FROM CardHolders ORDER BY CardNumber ASC"),
+              nullptr);
+    EXPECT_TRUE(Db->GetLastError().contains("overflow")) << Db->GetLastError().toStdString();
 }
 
 TEST_F(SQLiteConnector, ASecondStatementIsRefusedAndNeverRun) {
     ASSERT_TRUE(AddCard("0000000001", "One"));
-    TMyResultSet* result = nullptr;
-    EXPECT_FALSE(
-        Db->Query("SELECT CardHolder FROM CardHolders; DELETE * FROM CardHolders", result));
-    EXPECT_NE(result, nullptr);
-    Db->DestroyQuery(result);
+    EXPECT_EQ(Db->Query("SELECT CardHolder FROM CardHolders; DELETE * FROM CardHolders"), nullptr);
     EXPECT_FALSE(Db->ExecuteQuery("DELETE * FROM CardZones; DELETE * FROM CardHolders"));
     EXPECT_FALSE(Db->GetLastError().isEmpty());
     EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"One"});
@@ -109,78 +103,147 @@ TEST_F(SQLiteConnector, SoftDeletedCardsAreExcludedByNotDeleted) {
 
 TEST_F(SQLiteConnector, IdentityIsTheKeyOfTheLastInsertAndKeysAreNotReused) {
     auto addController = [this](const QString& name) {
-        EXPECT_TRUE(Db->ExecuteQuery("INSERT INTO Controllers (ConType, ConName, ConCode, "
-                                     "ConByte1, ConByte2) VALUES (\"VYR292\", " +
-                                     SqlQuoted(name) + ", \"A1B2C3\", 7, 4)"));
-        TMyResultSet* result = nullptr;
-        int identity = -1;
-        if (Db->Query("SELECT @@Identity", result))
-            identity = result->Fields(0).AsInteger();
-        Db->DestroyQuery(result);
-        return identity;
+        EXPECT_TRUE(
+            Db->ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, "
+                              "ConByte1, ConByte2) VALUES (\"VYR292\", ?, \"A1B2C3\", 7, 4)",
+                              {name}}));
+        const std::unique_ptr<TMyResultSet> result = Db->Query("SELECT @@Identity");
+        return result ? result->Fields(0).AsInteger() : -1;
     };
     const int first = addController("Front door");
     const int second = addController("Back door");
     EXPECT_GT(first, 0);
     EXPECT_EQ(Column("SELECT ConID FROM Controllers WHERE ConName = \"Back door\""),
               QStringList{QString::number(second)});
-    ASSERT_TRUE(
-        Db->ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " + QString::number(second)));
+    ASSERT_TRUE(Db->ExecuteQuery({"DELETE * FROM Controllers WHERE ConID = ?", {second}}));
     EXPECT_GT(addController("Gate"), second);
 }
 
-// Values as an operator might type them, each a way to break or bend a statement.
-const QStringList AwkwardValues = {
-    "O'Brien",
-    "say \"hi\"",
-    "\"",
-    "\"\"",
-    "\"); DELETE * FROM CardHolders WHERE (\"\" = \"",
-    "'); DROP TABLE CardHolders; --",
-    "50% off",
-    "a_b",
-    "back\\slash",
-    "semi;colon",
-    "-- dash /* star */",
-    "NOW() @@Identity DELETE * FROM",
-    "Émile Zoë",
-    "東京",
-    "emoji 😀",
-    "  padded  ",
-    "",
-};
-
-TEST_F(SQLiteConnector, QuotedValuesAreStoredExactlyAsTyped) {
-    for (int i = 0; i < AwkwardValues.size(); ++i)
-        ASSERT_TRUE(AddCard(QString::number(i), AwkwardValues[i]))
-            << Db->GetLastError().toStdString();
-    for (int i = 0; i < AwkwardValues.size(); ++i) {
-        EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE (CardNumber = " +
-                         SqlQuoted(QString::number(i)) + ") AND (NOT Deleted)"),
-                  QStringList{AwkwardValues[i]});
+TEST_F(SQLiteConnector, BoundValuesAreStoredExactlyAsTyped) {
+    const QStringList& texts = HostileTexts();
+    for (int i = 0; i < texts.size(); ++i)
+        ASSERT_TRUE(AddCard(QString::number(i), texts[i])) << Db->GetLastError().toStdString();
+    for (int i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(Column({"SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT "
+                          "Deleted)",
+                          {QString::number(i)}}),
+                  QStringList{texts[i]});
         // And the value finds its own row when used as the key.
-        EXPECT_EQ(Column("SELECT CardNumber FROM CardHolders WHERE CardHolder = " +
-                         SqlQuoted(AwkwardValues[i])),
+        EXPECT_EQ(Column({"SELECT CardNumber FROM CardHolders WHERE CardHolder = ?", {texts[i]}}),
                   QStringList{QString::number(i)});
     }
 }
 
+TEST_F(SQLiteConnector, EachKindOfValueIsBoundAsTheColumnsExpectIt) {
+    struct TCase {
+        QVariant Value;
+        const char* Type; // as the engine stores it
+        QString Text;     // as the program reads it back
+    };
+    const QDateTime moment(QDate(2024, 3, 9), QTime(7, 5, 2));
+    const TCase cases[] = {
+        {QString("text"), "text", "text"},
+        {QString(""), "text", ""},
+        // A null string is what an untouched field gives: empty text, as typed, never NULL.
+        {QString(), "text", ""},
+        {QVariant(), "null", ""},
+        {true, "integer", "1"},
+        {false, "integer", "0"},
+        {-7, "integer", "-7"},
+        {qint64(1) << 40, "integer", "1099511627776"},
+        {2.5, "real", "2.5"},
+        {moment, "text", "2024-03-09 07:05:02"},
+        // Kept as NOW() keeps it: local time, whatever time zone the value was given in.
+        {moment.toUTC(), "text", "2024-03-09 07:05:02"},
+        {QDateTime(), "null", ""},
+    };
+    for (const TCase& c : cases) {
+        const TMyStatement statement("SELECT typeof(?), ?", {c.Value, c.Value});
+        const std::vector<QStringList> rows = Rows(statement);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0], (QStringList{c.Type, c.Text})) << ::testing::PrintToString(statement);
+    }
+}
+
+TEST_F(SQLiteConnector, ValuesThatCannotBeBoundFailTheStatementAndChangeNothing) {
+    struct TCase {
+        const char* What;
+        TMyStatement Statement;
+        const char* Error;
+    };
+    const QString insert = "INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)";
+    const TCase cases[] = {
+        {"too few", {insert, {QString("0000000001")}}, "room for 2 values but was given 1"},
+        {"too many",
+         {insert, {QString("0000000001"), QString("One"), QString("Two")}},
+         "room for 2 values but was given 3"},
+        {"a ? in a literal is no place",
+         {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, \"?\")",
+          {QString("0000000001"), QString("One")}},
+         "room for 1 values but was given 2"},
+        {"bytes", {insert, {QString("0000000001"), QByteArray("One")}}, "QByteArray"},
+        {"an unsigned 64-bit number",
+         {insert, {QString("0000000001"), QVariant::fromValue(quint64(1))}},
+         "qulonglong"},
+        {"a named place",
+         {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, :holder)",
+          {QString("0000000001")}},
+         "other than by ?"},
+        {"numbered places out of order",
+         {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?2, ?1)",
+          {QString("0000000001"), QString("One")}},
+         "other than by ?"},
+        {"one numbered place used twice",
+         {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?1, ?1)",
+          {QString("0000000001"), QString("One")}},
+         "other than by ?"},
+        {"an @ place",
+         {"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, @holder)",
+          {QString("0000000001")}},
+         "other than by ?"},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_FALSE(Db->ExecuteQuery(c.Statement)) << c.What;
+        EXPECT_THAT(Db->GetLastError().toStdString(), ::testing::HasSubstr(c.Error)) << c.What;
+        EXPECT_EQ(Db->Query(c.Statement), nullptr) << c.What;
+    }
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"0"});
+}
+
+TEST_F(SQLiteConnector, MaxBoundValuesIsWhatOneStatementCanCarry) {
+    const int most = Db->MaxBoundValues();
+    ASSERT_GE(most, 999);
+    auto inList = [](int values) {
+        TMyStatement statement("SELECT COUNT(*) FROM CardHolders WHERE CardNumber IN (?");
+        statement.Sql += QStringLiteral(",?").repeated(values - 1) + ")";
+        for (int i = 0; i < values; ++i)
+            statement.Values << QString::number(i);
+        return statement;
+    };
+    EXPECT_EQ(Column(inList(most)), QStringList{"0"});
+    EXPECT_EQ(Db->Query(inList(most + 1)), nullptr);
+    EXPECT_FALSE(Db->GetLastError().isEmpty());
+}
+
 TEST_F(SQLiteConnector, LikeContainsMatchesTypedTextAsAPlainSubstring) {
-    for (int i = 0; i < AwkwardValues.size(); ++i)
-        ASSERT_TRUE(AddCard(QString::number(i), AwkwardValues[i]));
+    const QStringList& texts = HostileTexts();
+    for (int i = 0; i < texts.size(); ++i)
+        ASSERT_TRUE(AddCard(QString::number(i), texts[i]));
     ASSERT_TRUE(AddCard("x1", "50 percent"));
     ASSERT_TRUE(AddCard("x2", "aXb"));
     ASSERT_TRUE(AddCard("x3", "ÉMILE ZOË"));
     const QStringList all = Column("SELECT CardHolder FROM CardHolders");
-    for (const QString& typed : AwkwardValues + QStringList{"émile", "e"}) {
+    for (const QString& typed : texts + QStringList{"émile", "e"}) {
         QStringList expected;
         for (const QString& holder : all) {
             if (holder.toCaseFolded().contains(typed.toCaseFolded()))
                 expected << holder;
         }
-        QStringList found = Column("SELECT CardHolder FROM CardHolders WHERE (NOT Deleted) AND "
-                                   "(CardHolder LIKE " +
-                                   SqlLikeContains(typed) + ")");
+        const TLikeOperand like = LikeContains(typed);
+        QStringList found = Column({"SELECT CardHolder FROM CardHolders WHERE (NOT Deleted) AND "
+                                    "(CardHolder LIKE " +
+                                        like.Sql + ")",
+                                    {like.Pattern}});
         expected.sort();
         found.sort();
         EXPECT_EQ(found, expected) << "typed: " << typed.toStdString();
@@ -191,8 +254,7 @@ TEST_F(SQLiteConnector, NamesAreOrderedIgnoringCaseWithAccentsBesideTheirLetter)
     const QStringList names = {"b", "É", "Zoë", "A", "e", "c", "f", "ä", "a", "B", "é", "Émile"};
     for (const QString& name : names) {
         ASSERT_TRUE(AddCard(QString::number(names.indexOf(name)), name));
-        ASSERT_TRUE(
-            Db->ExecuteQuery("INSERT INTO Controllers (ConName) VALUES (" + SqlQuoted(name) + ")"));
+        ASSERT_TRUE(Db->ExecuteQuery({"INSERT INTO Controllers (ConName) VALUES (?)", {name}}));
     }
     // Rows that differ only in case may come in either order.
     const QStringList expected = {"a", "a", "ä", "b", "b", "c", "e", "é", "é", "émile", "f", "zoë"};
@@ -221,10 +283,10 @@ TEST_F(SQLiteConnector, ResultSetReadsRowsInOrderAndFieldsByAnyCase) {
     ASSERT_TRUE(AddCard("0000000002", "Second"));
     ASSERT_TRUE(Db->ExecuteQuery("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (3, "
                                  "\"0000000002\", 2)"));
-    TMyResultSet* result = nullptr;
-    ASSERT_TRUE(Db->Query("SELECT CardNumber, CardHolder, CardInactive, CardAdded FROM CardHolders "
-                          "ORDER BY CardNumber ASC",
-                          result));
+    std::unique_ptr<TMyResultSet> result = Db->Query(
+        "SELECT CardNumber, CardHolder, CardInactive, CardAdded FROM CardHolders ORDER BY "
+        "CardNumber ASC");
+    ASSERT_TRUE(result);
     EXPECT_EQ(result->RecordCount(), 2);
     EXPECT_EQ(result->FieldCount(), 4);
     EXPECT_EQ(result->FieldByName("cardholder").AsString(), "First");
@@ -243,14 +305,12 @@ TEST_F(SQLiteConnector, ResultSetReadsRowsInOrderAndFieldsByAnyCase) {
     EXPECT_TRUE(result->Fields(0).IsNull());
     result->First();
     EXPECT_EQ(result->Fields(1).AsString(), "First");
-    Db->DestroyQuery(result);
 
-    ASSERT_TRUE(Db->Query("SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = \"0000000002\")",
-                          result));
+    result = Db->Query("SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = \"0000000002\")");
+    ASSERT_TRUE(result);
     EXPECT_EQ(result->Fields(0).AsInteger(), 3);
     EXPECT_EQ(result->Fields(1).AsInteger(), 2);
     EXPECT_EQ(result->Fields(1).AsString(), "2");
-    Db->DestroyQuery(result);
 }
 
 TEST_F(SQLiteConnector, NowIsStoredAsLocalTimeAndReadBackAsTheSameMoment) {
@@ -260,11 +320,11 @@ TEST_F(SQLiteConnector, NowIsStoredAsLocalTimeAndReadBackAsTheSameMoment) {
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     ASSERT_TRUE(AddCard("0000000001", "Timed"));
     const QDateTime after = QDateTime::currentDateTime().addSecs(1);
-    TMyResultSet* result = nullptr;
-    ASSERT_TRUE(Db->Query("SELECT CardAdded, CardLastEdit FROM CardHolders", result));
+    const std::unique_ptr<TMyResultSet> result =
+        Db->Query("SELECT CardAdded, CardLastEdit FROM CardHolders");
+    ASSERT_TRUE(result);
     const QDateTime added = result->Fields(0).AsDateTime();
     EXPECT_EQ(result->Fields(0).AsString(), result->Fields(1).AsString());
-    Db->DestroyQuery(result);
     if (oldZone.isNull())
         qunsetenv("TZ");
     else
@@ -285,10 +345,7 @@ TEST_F(SQLiteConnector, StatementsWhileDisconnectedFailIntoLastError) {
     EXPECT_EQ(disconnected, 1);
     EXPECT_FALSE(AddCard("0000000001", "x"));
     EXPECT_FALSE(Db->GetLastError().isEmpty());
-    TMyResultSet* result = nullptr;
-    EXPECT_FALSE(Db->Query("SELECT 1", result));
-    EXPECT_NE(result, nullptr);
-    Db->DestroyQuery(result);
+    EXPECT_EQ(Db->Query("SELECT 1"), nullptr);
     EXPECT_TRUE(Db->ReConnect());
     EXPECT_EQ(connected, 1);
     EXPECT_TRUE(AddCard("0000000001", "x"));
@@ -313,12 +370,9 @@ TEST_F(SQLiteConnector, BulkWorkCommitsWhatWasDoneWhenAnErrorEndsIt) {
     observer.ConnectionString = Db->ConnectionString;
     ASSERT_TRUE(observer.Connect());
     auto observedCards = [&] {
-        TMyResultSet* result = nullptr;
-        int count = -1;
-        if (observer.Query("SELECT COUNT(*) FROM CardHolders", result))
-            count = result->Fields(0).AsInteger();
-        observer.DestroyQuery(result);
-        return count;
+        const std::unique_ptr<TMyResultSet> result =
+            observer.Query("SELECT COUNT(*) FROM CardHolders");
+        return result ? result->Fields(0).AsInteger() : -1;
     };
     try {
         TBulkWork bulk(Db);

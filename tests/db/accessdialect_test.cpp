@@ -58,6 +58,30 @@ INSTANTIATE_TEST_SUITE_P(
                          "UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = 'A'"},
         TTranslationCase{"SELECT 5 - 3 / 1", "SELECT 5 - 3 / 1"}));
 
+struct TPlaceholderCase {
+    const char* Access;
+    int Placeholders;
+};
+
+class Placeholders : public ::testing::TestWithParam<TPlaceholderCase> {};
+
+TEST_P(Placeholders, AreCountedOutsideLiteralsAndNamesAndLeftInPlace) {
+    const QString statement = QString::fromUtf8(GetParam().Access);
+    const TDialectTranslation result = TranslateAccessDialect(statement, FixedNow);
+    ASSERT_TRUE(result.Ok) << result.Error.toStdString();
+    EXPECT_EQ(result.Placeholders, GetParam().Placeholders);
+    EXPECT_EQ(result.Sql.count(u'?'), statement.count(u'?'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, Placeholders,
+    ::testing::Values(
+        TPlaceholderCase{"SELECT 1", 0}, TPlaceholderCase{"SELECT ?", 1},
+        TPlaceholderCase{"INSERT INTO T (a, b, c) VALUES(?, ?, NOW())", 2},
+        TPlaceholderCase{"SELECT ?,?,?", 3},
+        TPlaceholderCase{R"(SELECT "?", '?', "a ""?"" b", [?], `?` FROM T WHERE x = ?)", 1},
+        TPlaceholderCase{"DELETE * FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?)", 2}));
+
 class RefusedStatement : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RefusedStatement, IsNeverPassedOn) {

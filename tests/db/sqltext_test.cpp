@@ -1,22 +1,23 @@
 #include "db/sqlitetext.h"
-#include "db/sqlquote.h"
+#include "db/statement.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(SqlQuoted, DoublesEveryQuoteAndNothingElse) {
-    EXPECT_EQ(SqlQuoted("0000ABCDEF"), "\"0000ABCDEF\"");
-    EXPECT_EQ(SqlQuoted(""), "\"\"");
-    EXPECT_EQ(SqlQuoted("\""), "\"\"\"\"");
-    EXPECT_EQ(SqlQuoted("say \"hi\" it's 50% \\ ;"), "\"say \"\"hi\"\" it's 50% \\ ;\"");
-}
-
-TEST(SqlLikeContains, EscapesWildcardsOnlyWhenTheValueHasThem) {
-    EXPECT_EQ(SqlLikeContains("Jan"), "\"%Jan%\"");
-    EXPECT_EQ(SqlLikeContains("a\"b"), "\"%a\"\"b%\"");
-    EXPECT_EQ(SqlLikeContains("50%"), "\"%50\\%%\" ESCAPE \"\\\"");
-    EXPECT_EQ(SqlLikeContains("a_b\\c"), "\"%a\\_b\\\\c%\" ESCAPE \"\\\"");
+TEST(LikeContains, EscapesWildcardsOnlyWhenTheValueHasThem) {
+    struct TCase {
+        const char* Typed;
+        const char* Sql;
+        const char* Pattern;
+    };
+    for (const TCase& c : {TCase{"Jan", "?", "%Jan%"}, TCase{"a\"b", "?", "%a\"b%"},
+                           TCase{"", "?", "%%"}, TCase{"50%", "? ESCAPE \"\\\"", "%50\\%%"},
+                           TCase{"a_b\\c", "? ESCAPE \"\\\"", "%a\\_b\\\\c%"}}) {
+        const TLikeOperand like = LikeContains(c.Typed);
+        EXPECT_EQ(like.Sql, c.Sql) << c.Typed;
+        EXPECT_EQ(like.Pattern, c.Pattern) << c.Typed;
+    }
 }
 
 struct TLikeCase {

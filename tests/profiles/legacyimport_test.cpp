@@ -4,12 +4,14 @@
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 
+#include "hostiletext.h"
 #include "legacyfiles.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlDriver>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -50,8 +52,7 @@ protected:
         db.ConnectionString = JetConnectionString(Database);
         EXPECT_TRUE(db.Connect()) << db.GetLastError().toStdString();
         QStringList rows;
-        TMyResultSet* result = nullptr;
-        if (db.Query(sql, result)) {
+        if (const std::unique_ptr<TMyResultSet> result = db.Query(sql)) {
             for (result->First(); !result->Eof(); result->Next()) {
                 QStringList fields;
                 for (int i = 0; i < result->FieldCount(); ++i)
@@ -61,7 +62,6 @@ protected:
         } else {
             rows << "error: " + db.GetLastError();
         }
-        db.DestroyQuery(result);
         return rows;
     }
 
@@ -174,6 +174,84 @@ TEST_F(LegacyImportTest, ManyCardsFillWholeStatementsAndTheRest) {
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM CardZones WHERE CardNumber = \"0000001203\" AND ZoneID "
                    "= 1")[0],
               "26");
+}
+
+TEST_F(LegacyImportTest, AnEngineThatTakesFewValuesPerStatementGetsSmallerStatements) {
+    QByteArray controllers;
+    for (int i = 1; i <= 4; ++i)
+        controllers +=
+            ControllerRecord(QByteArray::number(100000 + i), "C" + QByteArray::number(i));
+    WriteControllers(controllers);
+    QByteArray cards;
+    for (int i = 1; i <= 7; ++i)
+        cards += CardRecord(QByteArray::number(i).rightJustified(10, '0'),
+                            "H" + QByteArray::number(i), {}, {}, {{1, 1}, {2, 2}, {4, 1}});
+    WriteCards(cards);
+
+    TMySQLite db;
+    db.ConnectionString = JetConnectionString(Database);
+    ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+    // Room for two card rows (4 values each) or three zone rows (3 each) per statement.
+    sqlite3* handle = *static_cast<sqlite3* const*>(db.SQLiteConnection.driver()->handle().data());
+    sqlite3_limit(handle, SQLITE_LIMIT_VARIABLE_NUMBER, 10);
+    ASSERT_EQ(db.MaxBoundValues(), 10);
+    const auto autonoom = TLegacyRecordReader::OpenFile(Autonoom, ControllerRecordSize);
+    const TLegacyImportSummary summary = ImportLegacyRecords(
+        db, *autonoom, [&] { return TLegacyRecordReader::OpenFile(Asleutel, CardRecordSize); });
+    db.Disconnect();
+
+    EXPECT_EQ(summary.CardholdersImported, 7);
+    EXPECT_EQ(summary.ZoneRowsWritten, 21);
+    EXPECT_EQ(Count("CardHolders"), 7);
+    EXPECT_EQ(Count("CardZones"), 21);
+    EXPECT_THAT(Rows("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"0000000007\""),
+                ElementsAre("H7"));
+}
+
+TEST_F(LegacyImportTest, HostileTextsTheOlderFilesCanHoldArriveUnchanged) {
+    // What a field of the older files can carry: Latin-1, no 0 byte, nothing at or below the blank
+    // at either end (those are trimmed), within the field's size.
+    auto fits = [](const QString& text, qsizetype size) {
+        const QByteArray bytes = text.toLatin1();
+        return QString::fromLatin1(bytes) == text && bytes.size() <= size &&
+               !bytes.contains('\0') && BytesToText(bytes) == text;
+    };
+    QByteArray cards;
+    QStringList expected;
+    int serial = 0;
+    for (const QString& text : HostileTexts()) {
+        if (!fits(text, 30))
+            continue;
+        ++serial;
+        // The number is the text itself where it can be one, so it is also a key that must match.
+        const QString number = fits(text, 10) && !text.isEmpty() && text != "0000000000"
+                                   ? text
+                                   : QString::number(serial).rightJustified(10, u'0');
+        const QString custom2 = fits(text, 10) ? text : QString();
+        cards += CardRecord(number.toLatin1(), text.toLatin1(), text.toLatin1(), custom2.toLatin1(),
+                            {{1, 2}});
+        expected << number + "|" + text + "|" + text + "|" + custom2 + "|" + number;
+    }
+    ASSERT_GT(serial, 15);
+    QByteArray controllers;
+    QStringList names;
+    for (const QString& text : HostileTexts()) {
+        if (fits(text, 20) && !text.isEmpty()) {
+            controllers += ControllerRecord("ABCDEF", text.toLatin1());
+            names << text;
+        }
+    }
+    WriteControllers(controllers);
+    WriteCards(cards);
+    ImportLegacyFiles(Autonoom, Database);
+
+    QStringList stored =
+        Rows("SELECT h.CardNumber, h.CardHolder, h.CardCustom1, h.CardCustom2, z.CardNumber FROM "
+             "CardHolders h JOIN CardZones z ON z.CardNumber = h.CardNumber");
+    stored.sort();
+    expected.sort();
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(Rows("SELECT ConName FROM Controllers ORDER BY ConID"), names);
 }
 
 struct SizeCase {

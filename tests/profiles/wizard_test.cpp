@@ -475,12 +475,11 @@ TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
     TMySQLite db;
     db.ConnectionString = JetConnectionString(Databases() + "oldsite.accdb");
     ASSERT_TRUE(db.Connect());
-    TMyResultSet* result = nullptr;
-    ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM CardZones z JOIN Controllers c ON c.ConID = z.ConID "
-                         "WHERE c.ConName = \"Back door\" AND z.ZoneID = 2",
-                         result));
+    const std::unique_ptr<TMyResultSet> result =
+        db.Query("SELECT COUNT(*) FROM CardZones z JOIN Controllers c ON c.ConID = z.ConID "
+                 "WHERE c.ConName = \"Back door\" AND z.ZoneID = 2");
+    ASSERT_TRUE(result);
     EXPECT_EQ(result->Fields(0).AsInteger(), 600);
-    db.DestroyQuery(result);
 }
 
 TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {

@@ -2,30 +2,42 @@
 
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
-#include "db/sqlquote.h"
 #include "shared/datadir.h"
 
 #include <QFile>
 
-bool TRecordingConnector::Fails(const QString& sql) {
-    Failing = !FailWhenContaining.isEmpty() && sql.contains(FailWhenContaining);
+void PrintTo(const TMyStatement& statement, std::ostream* out) {
+    *out << '"' << statement.Sql.toStdString() << '"';
+    const char* separator = " with ";
+    for (const QVariant& value : statement.Values) {
+        *out << separator;
+        separator = ", ";
+        if (!value.isValid())
+            *out << "NULL";
+        else if (value.typeId() == QMetaType::QString)
+            *out << '"' << value.toString().toStdString() << '"';
+        else
+            *out << value.toString().toStdString() << " (" << value.typeName() << ')';
+    }
+}
+
+bool TRecordingConnector::Fails(const TMyStatement& statement) {
+    Failing = !FailWhenContaining.isEmpty() && statement.Sql.contains(FailWhenContaining);
     if (Failing)
-        FailedText = "refused by the test: " + sql;
+        FailedText = "refused by the test: " + statement.Sql;
     return Failing;
 }
 
-bool TRecordingConnector::ExecuteQuery(const QString& sql) {
-    Statements << sql;
-    return !Fails(sql) && Inner->ExecuteQuery(sql);
+bool TRecordingConnector::ExecuteQuery(const TMyStatement& statement) {
+    Statements << statement;
+    return !Fails(statement) && Inner->ExecuteQuery(statement);
 }
 
-bool TRecordingConnector::Query(const QString& sql, TMyResultSet*& QObject) {
-    Statements << sql;
-    if (Fails(sql)) {
-        Inner->Query("SELECT 1 WHERE 0", QObject);
-        return false;
-    }
-    return Inner->Query(sql, QObject);
+std::unique_ptr<TMyResultSet> TRecordingConnector::Query(const TMyStatement& statement) {
+    Statements << statement;
+    if (Fails(statement))
+        return nullptr;
+    return Inner->Query(statement);
 }
 
 bool TRecordingConnector::StartTransaction() {
@@ -51,11 +63,11 @@ void TRecordingConnector::EndBulkWork() {
         FBulk.pop_back();
 }
 
-QStringList TRecordingConnector::Sent(const QString& start) const {
-    QStringList sent;
-    for (const QString& sql : Statements)
-        if (sql.startsWith(start))
-            sent << sql;
+QList<TMyStatement> TRecordingConnector::Sent(const QString& start) const {
+    QList<TMyStatement> sent;
+    for (const TMyStatement& statement : Statements)
+        if (statement.Sql.startsWith(start))
+            sent << statement;
     return sent;
 }
 
@@ -82,16 +94,16 @@ TRecordingConnector& ProfileDbTest::Database() const {
     return static_cast<TRecordingConnector&>(*DBConnection);
 }
 
-void ProfileDbTest::Exec(const QString& sql) const {
-    EXPECT_TRUE(Database().Inner->ExecuteQuery(sql))
-        << sql.toStdString() << ": " << Database().Inner->GetLastError().toStdString();
+void ProfileDbTest::Exec(const TMyStatement& statement) const {
+    EXPECT_TRUE(Database().Inner->ExecuteQuery(statement))
+        << ::testing::PrintToString(statement) << ": "
+        << Database().Inner->GetLastError().toStdString();
 }
 
-std::vector<QStringList> ProfileDbTest::Rows(const QString& sql) const {
+std::vector<QStringList> ProfileDbTest::Rows(const TMyStatement& statement) const {
     TMyDBConnector& engine = *Database().Inner;
     std::vector<QStringList> rows;
-    TMyResultSet* result = nullptr;
-    if (engine.Query(sql, result)) {
+    if (const std::unique_ptr<TMyResultSet> result = engine.Query(statement)) {
         for (result->First(); !result->Eof(); result->Next()) {
             QStringList row;
             for (int i = 0; i < result->FieldCount(); ++i)
@@ -101,44 +113,42 @@ std::vector<QStringList> ProfileDbTest::Rows(const QString& sql) const {
     } else {
         rows.push_back({"error: " + engine.GetLastError()});
     }
-    engine.DestroyQuery(result);
     return rows;
 }
 
-QStringList ProfileDbTest::Column(const QString& sql) const {
+QStringList ProfileDbTest::Column(const TMyStatement& statement) const {
     QStringList values;
-    for (const QStringList& row : Rows(sql))
+    for (const QStringList& row : Rows(statement))
         values << row.value(0);
-    EXPECT_FALSE(values.value(0).startsWith("error: ")) << sql.toStdString();
+    EXPECT_FALSE(values.value(0).startsWith("error: ")) << ::testing::PrintToString(statement);
     return values;
 }
 
-int ProfileDbTest::Count(const QString& sql) const {
-    const std::vector<QStringList> rows = Rows(sql);
+int ProfileDbTest::Count(const TMyStatement& statement) const {
+    const std::vector<QStringList> rows = Rows(statement);
     return rows.empty() || rows[0].isEmpty() ? -1 : rows[0][0].toInt();
 }
 
 int32_t ProfileDbTest::AddController(const QString& name, const QString& code, int conByte1,
                                      int conByte2) const {
-    Exec("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) VALUES(" +
-         SqlQuoted("VYR292") + ", " + SqlQuoted(name) + ", " + SqlQuoted(code) + ", " +
-         QString::number(conByte1) + ", " + QString::number(conByte2) + ")");
+    Exec({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, ConByte2) VALUES(?, ?, "
+          "?, ?, ?)",
+          {QStringLiteral("VYR292"), name, code, conByte1, conByte2}});
     return Count("SELECT @@Identity");
 }
 
 void ProfileDbTest::AddCardHolder(const QString& number, const QString& name,
                                   const QString& custom1, const QString& custom2,
                                   bool deleted) const {
-    Exec("INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
-         "CardCustom4, CardAdded, CardLastEdit, Deleted) VALUES(" +
-         SqlQuoted(number) + ", " + SqlQuoted(name) + ", " + SqlQuoted(custom1) + ", " +
-         SqlQuoted(custom2) + ", \"\", \"\", \"2001-02-03 04:05:06\", \"2001-02-03 04:05:06\", " +
-         (deleted ? "1" : "0") + ")");
+    Exec({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+          "CardCustom4, CardAdded, CardLastEdit, Deleted) VALUES(?, ?, ?, ?, \"\", \"\", "
+          "\"2001-02-03 04:05:06\", \"2001-02-03 04:05:06\", ?)",
+          {number, name, custom1, custom2, deleted}});
 }
 
 void ProfileDbTest::AddZone(int32_t conId, const QString& number, int zone) const {
-    Exec("INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" + QString::number(conId) +
-         ", " + SqlQuoted(number) + ", " + QString::number(zone) + ")");
+    Exec({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+          {conId, number, zone}});
 }
 
 void ProfileDbTest::AddZone(const TStandController& controller, const QString& number,
@@ -149,9 +159,9 @@ void ProfileDbTest::AddZone(const TStandController& controller, const QString& n
 TStandController ProfileDbTest::Record(int32_t conId) const {
     TStandController record;
     const std::vector<QStringList> rows =
-        Rows("SELECT ConID, ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers WHERE "
-             "ConID = " +
-             QString::number(conId));
+        Rows({"SELECT ConID, ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers WHERE "
+              "ConID = ?",
+              {conId}});
     EXPECT_EQ(rows.size(), 1u);
     if (rows.size() != 1 || rows[0].size() != 6)
         return record;
@@ -165,8 +175,8 @@ TStandController ProfileDbTest::Record(int32_t conId) const {
 }
 
 QStringList ProfileDbTest::Zones(int32_t conId, const QString& number) const {
-    return Column("SELECT ZoneID FROM CardZones WHERE (ConID = " + QString::number(conId) +
-                  ") AND (CardNumber = " + SqlQuoted(number) + ")");
+    return Column(
+        {"SELECT ZoneID FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?)", {conId, number}});
 }
 
 QString CardStartingWith(const QString& firstFour, int serial) {
@@ -179,8 +189,9 @@ void ProfileDbTest::MakeOlderDatabase() const {
     engine.ExecuteQuery(QStringLiteral("DROP INDEX ") + CardHoldersUniqueIndex);
     engine.ExecuteQuery(QStringLiteral("DROP INDEX ") + CardZonesUniqueIndex);
     engine.ExecuteQuery("CREATE INDEX CardHoldersByCardNumber ON CardHolders (CardNumber)");
-    ASSERT_EQ(Count("SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN (" +
-                    SqlQuoted(CardHoldersUniqueIndex) + ", " + SqlQuoted(CardZonesUniqueIndex) +
-                    "))"),
+    ASSERT_EQ(Count({"SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN "
+                     "(?, ?))",
+                     {QString::fromLatin1(CardHoldersUniqueIndex),
+                      QString::fromLatin1(CardZonesUniqueIndex)}}),
               0);
 }

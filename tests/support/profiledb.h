@@ -17,6 +17,9 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
+// And for statements: the text, then the values.
+void PrintTo(const TMyStatement& statement, std::ostream* out);
+
 // A connector in front of the real one that keeps every statement it was given and can be told
 // to fail those that contain a piece of text, as an engine error would.
 class TRecordingConnector : public TMyDBConnector {
@@ -28,18 +31,18 @@ public:
     bool IsConnected() const override { return Inner->IsConnected(); }
     bool ReConnect() override { return Inner->ReConnect(); }
     QString GetLastError() const override { return Failing ? FailedText : Inner->GetLastError(); }
-    bool ExecuteQuery(const QString& sql) override;
-    bool Query(const QString& sql, TMyResultSet*& QObject) override;
-    void DestroyQuery(TMyResultSet*& QObject) override { Inner->DestroyQuery(QObject); }
+    bool ExecuteQuery(const TMyStatement& statement) override;
+    std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
+    int MaxBoundValues() const override { return Inner->MaxBoundValues(); }
     bool StartTransaction() override;
     bool CommitTransaction() override;
     void RollbackTransaction() override;
 
-    // The statements sent so far that start with `start` (all of them for an empty start).
-    QStringList Sent(const QString& start = {}) const;
+    // The statements sent so far whose text starts with `start` (all of them for an empty start).
+    QList<TMyStatement> Sent(const QString& start = {}) const;
 
-    QStringList Statements;
-    QString FailWhenContaining; // empty: nothing fails
+    QList<TMyStatement> Statements;
+    QString FailWhenContaining; // in the text; empty: nothing fails
     std::unique_ptr<TMyDBConnector> Inner;
 
 protected:
@@ -47,7 +50,7 @@ protected:
     void EndBulkWork() override;
 
 private:
-    bool Fails(const QString& sql);
+    bool Fails(const TMyStatement& statement);
     bool Failing = false;
     QString FailedText;
     std::vector<std::unique_ptr<TBulkWork>> FBulk;
@@ -64,13 +67,13 @@ protected:
 
     TRecordingConnector& Database() const;
     // Sends a statement straight to the engine; fails the test when it affects no row.
-    void Exec(const QString& sql) const;
+    void Exec(const TMyStatement& statement) const;
     // Every row of a query as texts, or one row with the error.
-    std::vector<QStringList> Rows(const QString& sql) const;
+    std::vector<QStringList> Rows(const TMyStatement& statement) const;
     // The first field of every row, as text.
-    QStringList Column(const QString& sql) const;
+    QStringList Column(const TMyStatement& statement) const;
     // The first field of the first row as a number; -1 without one.
-    int Count(const QString& sql) const;
+    int Count(const TMyStatement& statement) const;
 
     // Inserts a controller of type VYR292 and returns its ConID.
     int32_t AddController(const QString& name, const QString& code = "000000", int conByte1 = 2,
