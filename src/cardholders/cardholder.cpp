@@ -3,7 +3,6 @@
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdersheetprint.h"
-#include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
@@ -185,20 +184,18 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
     chkReverse->hide();
     if (!DBConnection)
         return;
-    const std::unique_ptr<TMyResultSet> rows =
-        DBConnection->Query(LoadCardHolderStatement(CardNumber));
-    if (rows && rows->RecordCount() == 1) {
+    if (const std::optional<TCardHolder> record = LoadCardHolder(*DBConnection, CardNumber)) {
         CardEdit = true;
-        CardEditNumber = rows->FieldByName("CardNumber").AsString();
+        CardEditNumber = record->CardNumber;
         lblCardNumberVal->setText(CardEditNumber);
         FNumberShown = true;
         lblCardStatusVal->setText("OK");
         cmdReplaceCard->show();
-        txtCardHolder->setText(CardText(rows->FieldByName("CardHolder").AsString()));
-        txtCustom1->setText(CardText(rows->FieldByName("CardCustom1").AsString()));
-        txtCustom2->setText(CardText(rows->FieldByName("CardCustom2").AsString()));
-        txtCustom3->setText(CardText(rows->FieldByName("CardCustom3").AsString()));
-        txtCustom4->setText(CardText(rows->FieldByName("CardCustom4").AsString()));
+        txtCardHolder->setText(record->CardHolder);
+        txtCustom1->setText(record->CardCustom1);
+        txtCustom2->setText(record->CardCustom2);
+        txtCustom3->setText(record->CardCustom3);
+        txtCustom4->setText(record->CardCustom4);
         Timer->stop();
         UpdateOKButton();
     }

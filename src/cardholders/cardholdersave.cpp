@@ -62,6 +62,20 @@ bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QStri
 
 } // namespace
 
+std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QString& cardNumber) {
+    const std::unique_ptr<TMyResultSet> rows = database.Query(LoadCardHolderStatement(cardNumber));
+    if (!rows || rows->RecordCount() != 1)
+        return std::nullopt;
+    TCardHolder record;
+    record.CardNumber = rows->FieldByName("CardNumber").AsString();
+    record.CardHolder = CardText(rows->FieldByName("CardHolder").AsString());
+    record.CardCustom1 = CardText(rows->FieldByName("CardCustom1").AsString());
+    record.CardCustom2 = CardText(rows->FieldByName("CardCustom2").AsString());
+    record.CardCustom3 = CardText(rows->FieldByName("CardCustom3").AsString());
+    record.CardCustom4 = CardText(rows->FieldByName("CardCustom4").AsString());
+    return record;
+}
+
 bool SameCardNumber(const QString& a, const QString& b) {
     // The column compares A-Z without case, and nothing else.
     if (a.size() != b.size())

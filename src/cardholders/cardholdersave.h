@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TMyDBConnector;
@@ -30,6 +31,10 @@ struct TCardHolderSave {
     QString TakenBy;
     QString Error;
 };
+
+// The live cardholder with this number as the cardholder dialog edits it: the number as stored and
+// the texts as kept (CardText). Nothing when the lookup failed or not exactly one row answered.
+std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QString& cardNumber);
 
 // The name of the live cardholder with this number; a null string when there is none or the
 // lookup failed.

@@ -161,14 +161,12 @@ void TfrmCardIdent::cmdIdentClick() {
 }
 
 void TfrmCardIdent::ShowLookup(const QString& number) {
-    const std::unique_ptr<TMyResultSet> rows =
-        DBConnection ? DBConnection->Query(CardHolderByNumberStatement(number)) : nullptr;
-    if (rows) {
+    const TCardLookup lookup = LookUpCardNumber(DBConnection.get(), number);
+    if (lookup.Answered) {
         lblCard->setText(number);
-        if (rows->RecordCount() == 1) {
+        if (lookup.Found) {
             lblDatabaseVal->setText(_("Found!"));
-            lblName->setText(
-                FormatText(_("Name: %s"), {rows->FieldByName("CardHolder").AsString()}));
+            lblName->setText(FormatText(_("Name: %s"), {lookup.CardHolder}));
             grpCardInfo->show();
             cmdEdit->show();
         } else {

@@ -93,11 +93,22 @@ TMyStatement CardHolderByNumberStatement(const QString& number) {
             {number}};
 }
 
-bool CardNumberInDatabase(TMyDBConnector* database, const QString& number) {
+TCardLookup LookUpCardNumber(TMyDBConnector* database, const QString& number) {
+    TCardLookup lookup;
     if (!database)
-        return false;
+        return lookup;
     const std::unique_ptr<TMyResultSet> rows = database->Query(CardHolderByNumberStatement(number));
-    return rows && rows->RecordCount() == 1;
+    if (!rows)
+        return lookup;
+    lookup.Answered = true;
+    lookup.Found = rows->RecordCount() == 1;
+    if (lookup.Found)
+        lookup.CardHolder = rows->FieldByName("CardHolder").AsString();
+    return lookup;
+}
+
+bool CardNumberInDatabase(TMyDBConnector* database, const QString& number) {
+    return LookUpCardNumber(database, number).Found;
 }
 
 bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number) {

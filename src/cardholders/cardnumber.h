@@ -55,7 +55,17 @@ QString FitCardText(const QString& text, int& cursor);
 
 // The lookup that tells whether a number belongs to a (not deleted) cardholder.
 TMyStatement CardHolderByNumberStatement(const QString& number);
-// True only when the lookup succeeds with exactly one row; a failed lookup counts as "not there".
+
+// What the lookup found. A number is found only when exactly one row answers: an older database
+// may hold two, and then neither is the card's holder.
+struct TCardLookup {
+    bool Answered = false; // false when the lookup failed or there is no database
+    bool Found = false;
+    QString CardHolder; // when found
+};
+TCardLookup LookUpCardNumber(TMyDBConnector* database, const QString& number);
+
+// True only when the lookup finds the number; a failed lookup counts as "not there".
 bool CardNumberInDatabase(TMyDBConnector* database, const QString& number);
 
 // One look at the reader: true when a card lies on the adapter and its number differs from

@@ -60,6 +60,18 @@ void CountControllerCards(TMyDBConnector* database, TControllerRecords& controll
         controller->CardCount = counts.value(controller->ConID, 0);
 }
 
+std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId, int zone) {
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(SelectZoneCardsStatement(conId, zone));
+    if (!rows)
+        return std::nullopt;
+    QStringList cards;
+    cards.reserve(rows->RecordCount());
+    for (rows->First(); !rows->Eof(); rows->Next())
+        cards << rows->Fields(0).AsString();
+    return cards;
+}
+
 bool DeleteController(TMyDBConnector& database, int32_t conId) {
     TTransaction transaction(database);
     if (!transaction.Started())

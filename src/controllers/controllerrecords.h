@@ -4,8 +4,10 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TMyDBConnector;
@@ -32,6 +34,10 @@ int ChangedControllerCount(const TControllerRecords& controllers);
 
 // Sets CardCount of every record (the cards with a zone above 0); 0 where the count failed.
 void CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers);
+
+// The card numbers of a controller in one zone (1 or 2), in the database's order, for its key.
+// Nothing when the database did not answer; the reason is in the connector's last error.
+std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId, int zone);
 
 // Deletes a controller and its zones, both or neither. False with the reason in the connector's
 // last error.

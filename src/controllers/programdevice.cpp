@@ -1,6 +1,6 @@
 #include "controllers/programdevice.h"
 
-#include "controllers/controllerstatements.h"
+#include "controllers/controllerrecords.h"
 #include "controllers/keywriter.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
@@ -214,18 +214,16 @@ bool TfrmProgramDevice::ReadZoneCards(int zone, QStringList& cards) {
         MessageBoxes::ShowError(this, _("There is no database connection."));
         return false;
     }
-    const std::unique_ptr<TMyResultSet> rows =
-        DBConnection->Query(SelectZoneCardsStatement(Controller->ConID, zone));
-    const bool answered = rows != nullptr;
-    if (answered)
-        for (rows->First(); !rows->Eof(); rows->Next())
-            cards << rows->Fields(0).AsString();
-    if (!answered)
+    std::optional<QStringList> read = ::ReadZoneCards(*DBConnection, Controller->ConID, zone);
+    if (!read) {
         MessageBoxes::ShowError(
             this, FormatText(_("The cards of this controller could not be read from the database, "
                                "so nothing was written to the key:\n%s"),
                              {DBConnection->GetLastError()}));
-    return answered;
+        return false;
+    }
+    cards << *read;
+    return true;
 }
 
 void TfrmProgramDevice::BackToWaiting() {

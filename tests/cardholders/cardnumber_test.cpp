@@ -1,5 +1,6 @@
 #include "cardholderfixture.h"
 
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardnumber.h"
 
 #include <gtest/gtest.h>
@@ -82,9 +83,47 @@ TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
                            "Deleted)",
                            {QString("0A1B2C3D4E")}));
 
+    // The lookup tells the holder, and a database that answered from one that did not.
+    struct TCase {
+        const char* Number;
+        bool Found;
+        const char* Holder;
+    };
+    for (const TCase& c : {TCase{"0A1B2C3D4E", true, "Live"}, TCase{"0a1b2c3d4e", true, "Live"},
+                           TCase{"2222222222", false, ""}, TCase{"3333333333", true, "Back"},
+                           TCase{"4444444444", false, ""}}) {
+        const TCardLookup lookup = LookUpCardNumber(DBConnection.get(), c.Number);
+        EXPECT_TRUE(lookup.Answered) << c.Number;
+        EXPECT_EQ(lookup.Found, c.Found) << c.Number;
+        EXPECT_EQ(lookup.CardHolder, c.Holder) << c.Number;
+    }
+
     Database().FailWhenContaining = "FROM CardHolders";
     EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));
+    EXPECT_FALSE(LookUpCardNumber(DBConnection.get(), "0A1B2C3D4E").Answered);
     EXPECT_FALSE(CardNumberInDatabase(nullptr, "0A1B2C3D4E"));
+    EXPECT_FALSE(LookUpCardNumber(nullptr, "0A1B2C3D4E").Answered);
+}
+
+TEST_F(ExistenceCheckTest, TheDialogLoadsOnlyTheOneLiveRowWithItsTextsAsKept) {
+    MakeOlderDatabase();
+    const QString longName = QString(49, u'x') + "😀yz";
+    AddCardHolder("0A1B2C3D4E", longName, "c1", "c2");
+    AddCardHolder("1111111111", "Gone", {}, {}, true);
+    AddCardHolder("2222222222", "Twice");
+    AddCardHolder("2222222222", "Twice again");
+
+    const std::optional<TCardHolder> loaded = LoadCardHolder(*DBConnection, "0a1b2c3d4e");
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->CardNumber, "0A1B2C3D4E"); // as stored, not as asked
+    EXPECT_EQ(loaded->CardHolder, QString(49, u'x') + "😀");
+    EXPECT_EQ(loaded->CardCustom1, "c1");
+    EXPECT_EQ(loaded->CardCustom2, "c2");
+    EXPECT_EQ(loaded->CardCustom3, "");
+    for (const char* number : {"1111111111", "2222222222", "3333333333"})
+        EXPECT_FALSE(LoadCardHolder(*DBConnection, number)) << number;
+    Database().FailWhenContaining = "FROM CardHolders";
+    EXPECT_FALSE(LoadCardHolder(*DBConnection, "0A1B2C3D4E"));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "controllers/controller.h"
+#include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
 #include "shared/publictypes.h"
 
@@ -245,6 +246,21 @@ TEST_F(ControllerDialogTest, ADatabaseGoneInTheMiddleDoesNotBringTheDialogDown) 
 TEST_F(ControllerDialogTest, EveryTextHasItsDutchTranslation) {
     Dialog dialog;
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
+}
+
+TEST_F(ControllerDbTest, AKeyGetsTheCardsOfItsControllerInOneZone) {
+    const int32_t front = AddController("Front");
+    const int32_t back = AddController("Back");
+    AddZone(front, "1111111111", 1);
+    AddZone(front, "2222222222", 2);
+    AddZone(front, "3333333333", 1);
+    AddZone(front, "4444444444", 0);
+    AddZone(back, "5555555555", 1);
+    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 1), (QStringList{"1111111111", "3333333333"}));
+    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 2), QStringList{"2222222222"});
+    EXPECT_EQ(ReadZoneCards(*DBConnection, back, 2), QStringList{});
+    Database().FailWhenContaining = "FROM CardZones";
+    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 1), std::nullopt);
 }
 
 } // namespace
