@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input.sliced(std::min<qsizetype>(2, input.size()) + split).toByteArray();
 
     TMySQLite& db = *World->Db;
-    if (!db.BeginTransaction())
+    if (!db.StartTransaction())
         Broken("a transaction can begin");
     try {
         auto controllerReader = Reader(controllers, "autonoom.bst", ControllerRecordSize);

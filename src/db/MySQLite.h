@@ -14,8 +14,8 @@ struct sqlite3_stmt;
 //
 // Statements arrive in the Access dialect and are translated (accessdialect.h) before SQLite sees
 // them; their values are bound to the `?`s, never written into the text. The file is recognised by
-// its content, whatever its name: profile databases keep their
-// ".accdb" names, and a real Access file is refused with a message that says so.
+// its content, whatever its name: profile databases keep their ".accdb" names, and a real Access
+// file is refused with a message that says so.
 //
 // Durability comes first: the rollback journal with full sync, and a busy timeout so a second
 // copy of the program on the same file waits instead of failing.
