@@ -51,8 +51,11 @@ QString KeyImageProblem(const TKeyImageInput& input) {
                           {input.ConCode});
     const qsizetype entries = input.Zone1Cards.size() + input.Zone2Cards.size();
     if (entries > MaxKeyCardEntries)
-        return FormatText(_("This controller gives %d cards access, but a memory key holds at most "
-                            "%d. Nothing was written to the key."),
+        return FormatText(TranslatePlural("This controller gives %d card access, but a memory key "
+                                          "holds at most %d. Nothing was written to the key.",
+                                          "This controller gives %d cards access, but a memory key "
+                                          "holds at most %d. Nothing was written to the key.",
+                                          entries),
                           {QString::number(entries), QString::number(MaxKeyCardEntries)});
     for (const QStringList* zone : {&input.Zone1Cards, &input.Zone2Cards})
         for (const QString& card : *zone)

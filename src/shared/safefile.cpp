@@ -56,8 +56,10 @@ QByteArray ReadSmallFile(const QString& path, qint64 limit) {
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         problem = FormatText(_("%s is not a regular file; it is not read."), {path});
     } else if (status.st_size > limit) {
-        problem = FormatText(_("%s is too large (more than %d bytes); it is not read."),
-                             {path, QString::number(limit)});
+        problem = FormatText(
+            TranslatePlural("%s is too large (more than %d byte); it is not read.",
+                            "%s is too large (more than %d bytes); it is not read.", limit),
+            {path, QString::number(limit)});
     } else {
         content.resize(qsizetype(status.st_size));
         qsizetype done = 0;

@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -30,38 +31,18 @@ TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
         sources << it.next();
     const QString pot = work.path() + "/all.pot";
     QProcess xgettext;
-    xgettext.start("xgettext", QStringList{"--from-code=UTF-8", "--language=C++", "--keyword=_",
-                                           "--keyword=N_", "-o", pot} +
-                                   sources);
+    xgettext.start("xgettext",
+                   QStringList{"--from-code=UTF-8", "--language=C++", "--keyword=_", "--keyword=N_",
+                               "--keyword=TranslatePlural:1,2", "-o", pot} +
+                       sources);
     ASSERT_TRUE(xgettext.waitForFinished(60000));
     ASSERT_EQ(xgettext.exitCode(), 0) << xgettext.readAllStandardError().constData();
-    // A template has no translations, so its ids are read here rather than with the po reader.
-    QStringList ids;
-    const QList<QByteArray> lines = ReadWholeFile(pot).split('\n');
-    QString current;
-    bool inId = false;
-    auto unquote = [](QByteArray line) {
-        line = line.mid(line.indexOf('"') + 1);
-        line.chop(1);
-        return QString::fromUtf8(line)
-            .replace("\\n", "\n")
-            .replace("\\\"", "\"")
-            .replace("\\\\", "\\");
-    };
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("msgid ")) {
-            current = unquote(line);
-            inId = true;
-        } else if (line.startsWith('"') && inId) {
-            current += unquote(line);
-        } else if (line.startsWith("msgstr")) {
-            if (!current.isEmpty())
-                ids << current;
-            inId = false;
-        }
-    }
-    ASSERT_GT(ids.size(), 0);
-    EXPECT_EQ(UntranslatedTexts(ids), QStringList());
+    const QList<TPoEntry> marked = ReadPoEntries(pot);
+    ASSERT_GT(marked.size(), 1);
+    EXPECT_TRUE(std::any_of(marked.begin(), marked.end(), [](const TPoEntry& entry) {
+        return !entry.PluralId.isEmpty();
+    })) << "no text with a count was found in the sources";
+    EXPECT_EQ(UntranslatedEntries(marked).join("\n").toStdString(), "");
 }
 
 class WindowTextsTest : public HomeTest {};

@@ -466,8 +466,8 @@ TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
     const QString summary = MessageBoxes::ShownMessages()[0].text;
     for (const char* line :
-         {"Controllers imported: 2", "Controller records skipped (no valid controller code): 1",
-          "Cardholders imported: 600", "Card records skipped (no card number): 1",
+         {"Controllers imported: 2", "Controller record skipped (no valid controller code): 1",
+          "Cardholders imported: 600", "Card record skipped (no card number): 1",
           "Zone rows written: 1200"})
         EXPECT_TRUE(summary.contains(line)) << line << " in " << summary.toStdString();
     EXPECT_EQ(Wizard->prgImport->value(), 601);
