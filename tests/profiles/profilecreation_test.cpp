@@ -1,3 +1,4 @@
+#include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilecreation.h"
 #include "shared/datadir.h"
@@ -128,6 +129,37 @@ TEST_F(ProfileCreationTest, ALeftoverThatMadeWayIsBackWhenTheCreationFails) {
             EXPECT_EQ(TrashContents(Home->Path()), QStringList());
             EXPECT_EQ(DataFolderFiles(), failure.left);
         }
+    }
+}
+
+// Only a database without any controller or cardholder row may give way to an import or a chosen
+// database; whatever cannot be read counts as holding a site.
+TEST_F(ProfileCreationTest, ADatabaseHoldsNoSiteOnlyWithoutControllersAndCardholders) {
+    const QString path = Home->Path() + "/leftover.accdb";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        bool holdsNoSite;
+    } cases[] = {
+        {"the template", [&] { MakeDatabase(path, {}); }, true},
+        {"a stray zone row",
+         [&] { MakeDatabase(path, {"INSERT INTO CardZones VALUES (1, 'A', 1)"}); }, true},
+        {"a controller",
+         [&] { MakeDatabase(path, {"INSERT INTO Controllers (ConName) VALUES ('x')"}); }, false},
+        {"a deleted cardholder",
+         [&] {
+             MakeDatabase(
+                 path, {"INSERT INTO CardHolders (CardNumber, Deleted) VALUES ('0A1B2C3D4E', 1)"});
+         },
+         false},
+        {"no database", [&] { WriteTextFile(path, "just text"); }, false},
+        {"no file", [] {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path);
+        c.make();
+        EXPECT_EQ(DatabaseHoldsNoSite(path), c.holdsNoSite);
     }
 }
 
