@@ -1,7 +1,7 @@
 #include "cardholders/cardholder.h"
 
-#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
@@ -270,7 +270,8 @@ void TfrmCardHolder::cmdCustomNumberCheckClick() {
     if (!typed.Accepted)
         return;
     txtCustomCardNumber->setText(typed.FieldText);
-    WriteReverseOption(chkReverse->isChecked());
+    if (const QString problem = WriteReverseOption(chkReverse->isChecked()); !problem.isEmpty())
+        MessageBoxes::ShowWarning(this, problem);
     ShowCardNumber(typed.Number);
 }
 
