@@ -10,6 +10,7 @@
 #include <ibfs32.h>
 
 #include <gtest/gtest.h>
+#include <libusb.h>
 
 #include <array>
 #include <chrono>
@@ -258,6 +259,49 @@ TEST_F(UsbAdapterTest, UnpluggedAdapterFailsTheSessionAndIsGoneForTheNext) {
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
     endSession(session);
     EXPECT_EQ(TMExtendedStartSession(1, IBFS32_PORT_TYPE_USB, nullptr), IBFS32_ERROR_PORT_OPEN);
+}
+
+TEST_F(UsbAdapterTest, PulledOutAdapterHandsBackWhatWasInFlight) {
+    if (!underVirtualAdapters(1))
+        return;
+    // Straight through libusb, as any program meets the virtual adapter. A kernel fails every
+    // transfer in flight when its device goes, and a program waiting for one relies on that:
+    // libusb's own timeout cannot end the wait, as a cancelled transfer has to come back too.
+    libusb_context* context = nullptr;
+    ASSERT_EQ(libusb_init(&context), 0);
+    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, 0x04FA, 0x2490);
+    ASSERT_NE(handle, nullptr);
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+
+    // A read of 1-Wire data when there is none to come stays in flight, without a timeout.
+    std::array<uint8_t, 16> data{};
+    int completed = 0;
+    libusb_transfer* read = libusb_alloc_transfer(0);
+    libusb_fill_bulk_transfer(
+        read, handle, 0x83, data.data(), static_cast<int>(data.size()),
+        [](libusb_transfer* transfer) { *static_cast<int*>(transfer->user_data) = 1; }, &completed,
+        0);
+    ASSERT_EQ(libusb_submit_transfer(read), 0);
+    timeval tick{0, 10000};
+    libusb_handle_events_timeout_completed(context, &tick, &completed);
+    EXPECT_EQ(completed, 0);
+
+    std::ofstream(states[0] / "unplugged") << "";
+    // Well inside the run's own limit, so that a read that never comes back fails here.
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!completed && std::chrono::steady_clock::now() < giveUp)
+        libusb_handle_events_timeout_completed(context, &tick, &completed);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(read->status, LIBUSB_TRANSFER_NO_DEVICE);
+    // Whatever comes after fails at once.
+    EXPECT_EQ(libusb_control_transfer(handle, 0x40, 0x00, 0x0000, 0, nullptr, 0, 0),
+              LIBUSB_ERROR_NO_DEVICE);
+
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
+    libusb_free_transfer(read);
+    libusb_exit(context);
 }
 
 TEST_F(UsbAdapterTest, StalledEndpoints) {
