@@ -1,6 +1,6 @@
 #include "controllers/keyimage.h"
 
-#include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 #include "shared/translation.h"
 
 namespace {
@@ -90,7 +90,7 @@ TKeyImage BuildKeyImage(const TKeyImageInput& input) {
     image[5] = static_cast<uint8_t>(1 + (position - KeyFirstEntryOffset) / 2);
     append(input.Zone2Cards);
 
-    image[KeyCrcOffset] = Crc8(std::span<const uint8_t>(image.data(), KeyCrcOffset));
+    image[KeyCrcOffset] = onewire::crc8(std::span<const uint8_t>(image.data(), KeyCrcOffset));
     return image;
 }
 
