@@ -3,8 +3,10 @@
 
 usage: locale/add-translation.py FILE
 FILE holds pairs of lines: the English text, then its Dutch translation (blank lines between pairs
-are ignored; write a line break inside a text as \\n). A text already in the catalogue is left
-as it is. The catalogue is locked while it is changed, so several people can add at once.
+are ignored; write a line break inside a text as \\n). A text with a count has two forms on each
+line, separated by a tab: "singular<TAB>plural", then "Dutch singular<TAB>Dutch plural". A text
+already in the catalogue is left as it is. The catalogue is locked while it is changed, so several
+people can add at once.
 """
 import fcntl
 import os
@@ -30,10 +32,19 @@ def main():
         text = po.read()
         added = 0
         for english, dutch in pairs:
-            entry = "msgid " + quote(english) + "\n"
+            english, dutch = english.split("\t"), dutch.split("\t")
+            if len(english) != len(dutch) or len(english) not in (1, 2):
+                sys.exit("a text has one form, or a singular and a plural, in both languages: "
+                         + english[0])
+            entry = "msgid " + quote(english[0]) + "\n"
             if entry in text:
                 continue
-            addition = ("" if text.endswith("\n\n") else "\n") + entry + "msgstr " + quote(dutch) + "\n\n"
+            if len(english) == 1:
+                entry += "msgstr " + quote(dutch[0]) + "\n"
+            else:
+                entry += ("msgid_plural " + quote(english[1]) + "\n" + "msgstr[0] " + quote(dutch[0])
+                          + "\nmsgstr[1] " + quote(dutch[1]) + "\n")
+            addition = ("" if text.endswith("\n\n") else "\n") + entry + "\n"
             text += addition
             added += 1
         po.seek(0)

@@ -5,6 +5,9 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <array>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -72,8 +75,11 @@ constexpr size_t largestBlock = 64;
 constexpr uint8_t searchRomCommand = 0xF0;
 
 // A transfer is answered within a frame or two when the adapter is there; the 1-Wire itself is
-// at most a few tens of milliseconds behind it.
-constexpr unsigned transferTimeoutMs = 1000;
+// at most a few tens of milliseconds behind it. No transfer is waited for longer than
+// transferTimeout: libusb cancels one that has no answer after answerTimeoutMs, and the rest is
+// for the cancelled transfer to come back.
+constexpr auto transferTimeout = std::chrono::milliseconds(1000);
+constexpr unsigned answerTimeoutMs = 900;
 constexpr auto idleDeadline = std::chrono::milliseconds(1000);
 
 // An endpoint answered with a stall: the adapter can be brought back.
@@ -92,6 +98,53 @@ public:
         throw LinkError("the USB adapter did not answer in time (" + what + ")");
     default:
         throw LinkError(std::string("USB error ") + libusb_error_name(error) + " (" + what + ")");
+    }
+}
+
+// A transfer and the memory it moves.
+struct InFlight {
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    std::vector<unsigned char> buffer;
+    int completed = 0;
+    InFlight* nextKept = nullptr;
+
+    InFlight() = default;
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+    ~InFlight() { libusb_free_transfer(transfer); }
+};
+
+// Transfers that never came back, not even when cancelled. The host side may still write into
+// them, so they are never freed or reused; they stay reachable from here for the rest of the
+// process. Only a host that lost track of a vanished adapter ever adds one.
+std::mutex keptLock;
+InFlight* kept = nullptr;
+
+void keepForGood(std::unique_ptr<InFlight> transfer) {
+    std::lock_guard guard(keptLock);
+    transfer->nextKept = kept;
+    kept = transfer.release();
+}
+
+void LIBUSB_CALL transferDone(libusb_transfer* transfer) {
+    static_cast<InFlight*>(transfer->user_data)->completed = 1;
+}
+
+// The error a finished transfer stands for, as libusb's own synchronous calls report it.
+int transferError(const libusb_transfer& transfer) {
+    switch (transfer.status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        return 0;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_STALL:
+        return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_OVERFLOW:
+        return LIBUSB_ERROR_OVERFLOW;
+    default:
+        return LIBUSB_ERROR_IO;
     }
 }
 
@@ -179,10 +232,9 @@ void Ds2490Master::setUp() {
     control(modeRequest, modeWrite1LowTime, write1Low10us);
     control(modeRequest, modeSampleOffset, sampleOffset8us);
     // The status packet is the chip's own answer: without it this is no DS2490.
-    unsigned char packet[32];
+    std::array<uint8_t, 32> packet{};
     int received = 0;
-    int error = libusb_interrupt_transfer(handle_, statusEndpoint, packet, sizeof packet, &received,
-                                          transferTimeoutMs);
+    int error = transfer(LIBUSB_TRANSFER_TYPE_INTERRUPT, statusEndpoint, packet, received);
     if (error != 0 || static_cast<size_t>(received) < statusRegisters)
         throw LinkError("the USB device does not answer like a DS2490");
 }
@@ -204,11 +256,61 @@ void Ds2490Master::close() {
     }
 }
 
+int Ds2490Master::transfer(unsigned char type, unsigned char endpoint, std::span<uint8_t> bytes,
+                           int& moved) {
+    // libusb's synchronous calls wait until the host hands the transfer back, even after its
+    // timeout has cancelled it; a host that lost track of a vanished adapter never does, so the
+    // waiting is done here, with a limit of its own.
+    moved = 0;
+    auto inFlight = std::make_unique<InFlight>();
+    if (!inFlight->transfer)
+        return LIBUSB_ERROR_NO_MEM;
+    inFlight->buffer.assign(bytes.begin(), bytes.end());
+    libusb_transfer* usb = inFlight->transfer;
+    usb->dev_handle = handle_;
+    usb->endpoint = endpoint;
+    usb->type = type;
+    usb->timeout = answerTimeoutMs;
+    usb->buffer = inFlight->buffer.data();
+    usb->length = static_cast<int>(inFlight->buffer.size());
+    usb->callback = transferDone;
+    usb->user_data = inFlight.get();
+    if (int error = libusb_submit_transfer(usb); error != 0)
+        return error;
+
+    auto deadline = std::chrono::steady_clock::now() + transferTimeout;
+    bool cancelled = false;
+    while (!inFlight->completed) {
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        timeval wait{static_cast<time_t>(left.count() / 1000000),
+                     static_cast<suseconds_t>(left.count() % 1000000)};
+        int error = libusb_handle_events_timeout_completed(context_, &wait, &inFlight->completed);
+        if (error < 0 && error != LIBUSB_ERROR_INTERRUPTED && !cancelled) {
+            libusb_cancel_transfer(usb);
+            cancelled = true;
+        }
+    }
+    if (!inFlight->completed) {
+        libusb_cancel_transfer(usb);
+        keepForGood(std::move(inFlight));
+        throw LinkError("the USB adapter never gave a transfer back");
+    }
+
+    moved = std::clamp(usb->actual_length, 0, static_cast<int>(bytes.size()));
+    if (type != LIBUSB_TRANSFER_TYPE_CONTROL && (endpoint & LIBUSB_ENDPOINT_IN))
+        std::copy_n(inFlight->buffer.begin(), moved, bytes.begin());
+    return transferError(*usb);
+}
+
 void Ds2490Master::control(uint8_t request, uint16_t value, uint16_t index) {
-    int result = libusb_control_transfer(handle_, vendorOut, request, value, index, nullptr, 0,
-                                         transferTimeoutMs);
-    if (result < 0)
-        fail(result, "a command");
+    std::array<uint8_t, LIBUSB_CONTROL_SETUP_SIZE> setup{};
+    libusb_fill_control_setup(setup.data(), vendorOut, request, value, index, 0);
+    int moved = 0;
+    if (int error = transfer(LIBUSB_TRANSFER_TYPE_CONTROL, 0, setup, moved); error != 0)
+        fail(error, "a command");
 }
 
 void Ds2490Master::communication(uint16_t value, uint16_t index) {
@@ -217,8 +319,9 @@ void Ds2490Master::communication(uint16_t value, uint16_t index) {
 
 void Ds2490Master::sendData(std::span<const uint8_t> bytes) {
     int sent = 0;
-    int error = libusb_bulk_transfer(handle_, dataOutEndpoint, const_cast<uint8_t*>(bytes.data()),
-                                     static_cast<int>(bytes.size()), &sent, transferTimeoutMs);
+    // Only read: the transfer sends a copy.
+    std::span<uint8_t> out(const_cast<uint8_t*>(bytes.data()), bytes.size());
+    int error = transfer(LIBUSB_TRANSFER_TYPE_BULK, dataOutEndpoint, out, sent);
     if (error != 0)
         fail(error, "data for the 1-Wire");
     if (static_cast<size_t>(sent) != bytes.size())
@@ -231,9 +334,8 @@ void Ds2490Master::receiveData(std::span<uint8_t> bytes) {
     auto deadline = std::chrono::steady_clock::now() + idleDeadline;
     while (have < bytes.size()) {
         int received = 0;
-        int error = libusb_bulk_transfer(handle_, dataInEndpoint, bytes.data() + have,
-                                         static_cast<int>(bytes.size() - have), &received,
-                                         transferTimeoutMs);
+        int error =
+            transfer(LIBUSB_TRANSFER_TYPE_BULK, dataInEndpoint, bytes.subspan(have), received);
         if (error != 0)
             fail(error, "data from the 1-Wire");
         have += static_cast<size_t>(received);
@@ -246,10 +348,9 @@ Ds2490Master::Status Ds2490Master::waitUntilIdle() {
     Status status;
     auto deadline = std::chrono::steady_clock::now() + idleDeadline;
     for (;;) {
-        unsigned char packet[32];
+        std::array<uint8_t, 32> packet{};
         int received = 0;
-        int error = libusb_interrupt_transfer(handle_, statusEndpoint, packet, sizeof packet,
-                                              &received, transferTimeoutMs);
+        int error = transfer(LIBUSB_TRANSFER_TYPE_INTERRUPT, statusEndpoint, packet, received);
         if (error != 0)
             fail(error, "the status");
         if (static_cast<size_t>(received) < statusRegisters)

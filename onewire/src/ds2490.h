@@ -49,6 +49,11 @@ private:
     void setUp();
     void close();
 
+    // One transfer, never waited for longer than the transfer timeout, whatever became of the
+    // adapter: its libusb error (0 once it completed), and in `moved` the bytes it moved. `bytes`
+    // go out, or are filled in for an IN endpoint; for a control transfer they are the setup
+    // packet. Throws LinkError when the host never gives the transfer back.
+    int transfer(unsigned char type, unsigned char endpoint, std::span<uint8_t> bytes, int& moved);
     void communication(uint16_t value, uint16_t index);
     void control(uint8_t request, uint16_t value, uint16_t index);
     void sendData(std::span<const uint8_t> bytes);

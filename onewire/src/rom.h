@@ -1,5 +1,7 @@
-// The 64-bit 1-Wire ROM and its CRC-8, shared by the library and the virtual adapter.
+// The 64-bit 1-Wire ROM, shared by the library and the virtual adapter.
 #pragma once
+
+#include "onewire/crc8.h"
 
 #include <array>
 #include <cstdint>
@@ -13,30 +15,6 @@ namespace onewire {
 // Eight bytes in bus order: family code, 48-bit serial number (least significant byte first),
 // CRC-8 over the first seven.
 using Rom = std::array<uint8_t, 8>;
-
-namespace detail {
-constexpr std::array<uint8_t, 256> makeCrc8Table() {
-    std::array<uint8_t, 256> table{};
-    for (int value = 0; value < 256; ++value) {
-        auto crc = static_cast<uint8_t>(value);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C)
-                            : static_cast<uint8_t>(crc >> 1);
-        table[value] = crc;
-    }
-    return table;
-}
-} // namespace detail
-
-// Polynomial x^8 + x^5 + x^4 + 1 in its bit-reflected form, no final XOR.
-inline constexpr std::array<uint8_t, 256> crc8Table = detail::makeCrc8Table();
-static_assert(crc8Table[1] == 0x5E && crc8Table[2] == 0xBC && crc8Table[3] == 0xE2);
-
-constexpr uint8_t crc8(std::span<const uint8_t> bytes, uint8_t crc = 0) {
-    for (uint8_t byte : bytes)
-        crc = crc8Table[byte ^ crc];
-    return crc;
-}
 
 constexpr bool romCrcValid(const Rom& rom) {
     return crc8(std::span<const uint8_t>(rom.data(), 7)) == rom[7];

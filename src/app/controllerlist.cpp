@@ -186,8 +186,7 @@ void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
     FPendingChanges = CarriedMarks(FPendingChanges, ControllerList) + alsoMarked;
     FreeControllers();
     ControllerList = ReadControllers(DBConnection.get(), FPendingChanges);
-    lblSubTitle->setText(FormatText(_("Currently listing %d controllers"),
-                                    {QString::number(ControllerList.size())}));
+    RefreshTitles();
 }
 
 void TfrmMain::ShowControllers() {
@@ -373,7 +372,10 @@ bool TfrmMain::FormCloseQuery() {
     if (changed == 0)
         return true;
     return MessageBoxes::Confirm(
-        this, FormatText(_("There are controllers (%d) that need to be updated, are you sure you "
-                           "want to close the application?"),
+        this, FormatText(TranslatePlural("There is a controller (%d) that needs to be updated, are "
+                                         "you sure you want to close the application?",
+                                         "There are controllers (%d) that need to be updated, are "
+                                         "you sure you want to close the application?",
+                                         changed),
                          {QString::number(changed)}));
 }

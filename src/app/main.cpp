@@ -185,9 +185,13 @@ void TfrmMain::AddCardIndexes() {
     const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
     if (!upgrade.DuplicateCardNumbers.isEmpty())
         MessageBoxes::ShowWarning(
-            this, FormatText(_("These card numbers are in the database more than once: %s. Delete "
-                               "the extra cardholders in the cardholder list, then open the "
-                               "profile again."),
+            this, FormatText(TranslatePlural("This card number is in the database more than "
+                                             "once: %s. Delete the extra cardholders in the "
+                                             "cardholder list, then open the profile again.",
+                                             "These card numbers are in the database more than "
+                                             "once: %s. Delete the extra cardholders in the "
+                                             "cardholder list, then open the profile again.",
+                                             upgrade.DuplicateCardNumbers.size()),
                              {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
@@ -200,8 +204,10 @@ void TfrmMain::FormDestroy() {
 void TfrmMain::RefreshTitles() {
     if (FStarted)
         lblTitle->setText(FormatText(_("Controllers for profile %s"), {FProfileName}));
-    lblSubTitle->setText(FormatText(_("Currently listing %d controllers"),
-                                    {QString::number(ControllerList.size())}));
+    lblSubTitle->setText(
+        FormatText(TranslatePlural("Currently listing %d controller",
+                                   "Currently listing %d controllers", ControllerList.size()),
+                   {QString::number(ControllerList.size())}));
 }
 
 void TfrmMain::ApplyLanguage(bool FirstTime) {

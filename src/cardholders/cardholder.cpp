@@ -266,7 +266,8 @@ void TfrmCardHolder::cmdCustomNumberCheckClick() {
     if (!typed.Accepted)
         return;
     txtCustomCardNumber->setText(typed.FieldText);
-    WriteReverseOption(chkReverse->isChecked());
+    if (const QString problem = WriteReverseOption(chkReverse->isChecked()); !problem.isEmpty())
+        MessageBoxes::ShowWarning(this, problem);
     ShowCardNumber(typed.Number);
 }
 

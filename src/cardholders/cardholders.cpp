@@ -224,8 +224,10 @@ void TfrmCardHolders::ShowSortMark() {
 }
 
 void TfrmCardHolders::ShowCount() {
+    const int count = CardHolders->rowCount();
     StatusPanel->setText(
-        FormatText(_("Loaded %d cardholders"), {QString::number(CardHolders->rowCount())}));
+        FormatText(TranslatePlural("Loaded %d cardholder", "Loaded %d cardholders", count),
+                   {QString::number(count)}));
 }
 
 void TfrmCardHolders::cmdFilterApplyClick() {

@@ -156,7 +156,8 @@ void TfrmCardIdent::cmdIdentClick() {
         return;
     }
     txtCardnum->setText(typed.FieldText);
-    WriteReverseOption(chkReverse->isChecked());
+    if (const QString problem = WriteReverseOption(chkReverse->isChecked()); !problem.isEmpty())
+        MessageBoxes::ShowWarning(this, problem);
     ShowLookup(typed.Number);
 }
 

@@ -2,7 +2,9 @@
 
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
+#include "shared/errors.h"
 #include "shared/settings.h"
+#include "shared/translation.h"
 
 bool IsCardNumberCharacter(QChar c) {
     const char16_t u = c.unicode();
@@ -40,8 +42,13 @@ bool ReadReverseOption() {
     return Settings::ReverseUserInput();
 }
 
-void WriteReverseOption(bool reverse) {
-    Settings::SetReverseUserInput(reverse);
+QString WriteReverseOption(bool reverse) {
+    try {
+        Settings::SetReverseUserInput(reverse);
+    } catch (const VyrError& error) {
+        return FormatText(_("The Reverse choice could not be saved: %s"), {error.Message()});
+    }
+    return QString();
 }
 
 QString CustomFieldCaption(int field) {

@@ -38,8 +38,10 @@ TTypedCardNumber NormaliseTypedNumber(const QString& fieldText, bool reverse);
 
 // The Reverse box's shared setting: whatever one window last submitted, the next one opens with.
 bool ReadReverseOption();
-// Throws VyrError when the settings file cannot be written.
-void WriteReverseOption(bool reverse);
+// Stores the option. When the settings file cannot be written, returns what the operator is told
+// (the number is used all the same: only the next window's starting state is lost), else an
+// empty text.
+QString WriteReverseOption(bool reverse);
 
 // The operator's caption of custom field 1 to 4 from the settings, as typed there.
 QString CustomFieldCaption(int field);

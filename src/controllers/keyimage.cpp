@@ -1,6 +1,6 @@
 #include "controllers/keyimage.h"
 
-#include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 #include "shared/translation.h"
 
 namespace {
@@ -51,8 +51,11 @@ QString KeyImageProblem(const TKeyImageInput& input) {
                           {input.ConCode});
     const qsizetype entries = input.Zone1Cards.size() + input.Zone2Cards.size();
     if (entries > MaxKeyCardEntries)
-        return FormatText(_("This controller gives %d cards access, but a memory key holds at most "
-                            "%d. Nothing was written to the key."),
+        return FormatText(TranslatePlural("This controller gives %d card access, but a memory key "
+                                          "holds at most %d. Nothing was written to the key.",
+                                          "This controller gives %d cards access, but a memory key "
+                                          "holds at most %d. Nothing was written to the key.",
+                                          entries),
                           {QString::number(entries), QString::number(MaxKeyCardEntries)});
     for (const QStringList* zone : {&input.Zone1Cards, &input.Zone2Cards})
         for (const QString& card : *zone)
@@ -87,7 +90,7 @@ TKeyImage BuildKeyImage(const TKeyImageInput& input) {
     image[5] = static_cast<uint8_t>(1 + (position - KeyFirstEntryOffset) / 2);
     append(input.Zone2Cards);
 
-    image[KeyCrcOffset] = Crc8(std::span<const uint8_t>(image.data(), KeyCrcOffset));
+    image[KeyCrcOffset] = onewire::crc8(std::span<const uint8_t>(image.data(), KeyCrcOffset));
     return image;
 }
 

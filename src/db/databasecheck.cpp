@@ -60,6 +60,19 @@ QSet<QString> ColumnsOf(sqlite3* handle, const char* table, QString* error) {
     return columns;
 }
 
+// The number of rows in a table, or -1 when it cannot be counted.
+qint64 RowCount(sqlite3* handle, const char* table) {
+    sqlite3_stmt* statement = nullptr;
+    // Counted without an index: an index may use the program's own collation, unknown here.
+    const QByteArray sql = QByteArray("SELECT COUNT(*) FROM ") + table + " NOT INDEXED";
+    if (sqlite3_prepare_v2(handle, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
+        return -1;
+    const qint64 count =
+        sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    return count;
+}
+
 } // namespace
 
 QString DatabaseFileProblem(const QString& path) {
@@ -124,4 +137,15 @@ QString ProfileDatabaseProblem(const QString& path) {
         return FormatText(_("%s is not a database of this program: it lacks %s."),
                           {path, missing.join(", ")});
     return QString();
+}
+
+bool DatabaseHoldsNoSite(const QString& path) {
+    sqlite3* handle = nullptr;
+    const QByteArray uri = QUrl::fromLocalFile(path).toEncoded() + "?mode=ro";
+    bool empty = false;
+    if (sqlite3_open_v2(uri.constData(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                        nullptr) == SQLITE_OK)
+        empty = RowCount(handle, "Controllers") == 0 && RowCount(handle, "CardHolders") == 0;
+    sqlite3_close(handle);
+    return empty;
 }

@@ -14,3 +14,8 @@ QString DatabaseFileProblem(const QString& path);
 // program uses. Opened read-only, so checking never changes the operator's file. A Microsoft
 // Access file gets its own explanation: this program cannot open it, and what to do instead.
 QString ProfileDatabaseProblem(const QString& path);
+
+// True when the database opens and holds no controllers and no cardholders (deleted ones count):
+// nothing of a site would be lost if something else went into its place. Any doubt (a file that
+// does not open, a table that cannot be read) is false.
+bool DatabaseHoldsNoSite(const QString& path);

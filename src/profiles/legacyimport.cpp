@@ -71,7 +71,8 @@ public:
         if (stored != FRows)
             Refused(_(FWhat), stored < 0
                                   ? FDb.GetLastError()
-                                  : FormatText(_("%s of %s rows were stored"),
+                                  : FormatText(TranslatePlural("%s of %s row was stored",
+                                                               "%s of %s rows were stored", FRows),
                                                {QString::number(stored), QString::number(FRows)}));
         FRows = 0;
         FStatement.Values.clear();
@@ -320,23 +321,37 @@ TLegacyImportSummary ImportLegacyFiles(const QString& autonoomPath, const QStrin
 QString LegacyImportSummaryText(const TLegacyImportSummary& summary) {
     QString text =
         _("The files of the older software were imported.") + "\n\n" +
-        FormatText(_("Controllers imported: %d"), {QString::number(summary.ControllersImported)}) +
+        FormatText(TranslatePlural("Controller imported: %d", "Controllers imported: %d",
+                                   summary.ControllersImported),
+                   {QString::number(summary.ControllersImported)}) +
         "\n" +
-        FormatText(_("Controller records skipped (no valid controller code): %d"),
+        FormatText(TranslatePlural("Controller record skipped (no valid controller code): %d",
+                                   "Controller records skipped (no valid controller code): %d",
+                                   summary.ControllersSkipped),
                    {QString::number(summary.ControllersSkipped)});
     if (!summary.CardsRead)
         return text + "\n\n" + _("No controller was found, so no cardholders were imported.");
-    text +=
-        "\n" +
-        FormatText(_("Cardholders imported: %d"), {QString::number(summary.CardholdersImported)}) +
-        "\n" +
-        FormatText(_("Card records skipped (no card number): %d"),
-                   {QString::number(summary.CardRecordsSkipped)}) +
-        "\n" + FormatText(_("Zone rows written: %d"), {QString::number(summary.ZoneRowsWritten)});
+    text += "\n" +
+            FormatText(TranslatePlural("Cardholder imported: %d", "Cardholders imported: %d",
+                                       summary.CardholdersImported),
+                       {QString::number(summary.CardholdersImported)}) +
+            "\n" +
+            FormatText(TranslatePlural("Card record skipped (no card number): %d",
+                                       "Card records skipped (no card number): %d",
+                                       summary.CardRecordsSkipped),
+                       {QString::number(summary.CardRecordsSkipped)}) +
+            "\n" +
+            FormatText(TranslatePlural("Zone row written: %d", "Zone rows written: %d",
+                                       summary.ZoneRowsWritten),
+                       {QString::number(summary.ZoneRowsWritten)});
     if (summary.CardRecordsReplaced > 0)
-        text += "\n\n" + FormatText(_("%d card records repeat the card number of an earlier "
-                                      "record; for each number the last record was kept, with "
-                                      "its zones."),
+        text += "\n\n" + FormatText(TranslatePlural("%d card record repeats the card number of an "
+                                                    "earlier record; the last record was kept, "
+                                                    "with its zones.",
+                                                    "%d card records repeat the card number of "
+                                                    "an earlier record; for each number the last "
+                                                    "record was kept, with its zones.",
+                                                    summary.CardRecordsReplaced),
                                     {QString::number(summary.CardRecordsReplaced)});
     return text;
 }

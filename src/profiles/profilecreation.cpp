@@ -14,6 +14,8 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -58,6 +60,51 @@ QString TemporaryNameFor(const QString& database) {
            QString::number(QRandomGenerator::global()->generate64(), 36) + ".new";
 }
 
+// The database that stood under the new profile's database name until this creation put its own
+// there. It is kept until the profile file is written, so that a failure puts it back.
+class TDisplacedDatabase {
+public:
+    // Moves `database` away from its name: to the trash, from where the operator can restore it,
+    // or, when it holds nothing worth restoring, to a hidden temporary beside it (which the next
+    // creation clears should this run be killed). Throws VyrError when it cannot be moved.
+    TDisplacedDatabase(const QString& database, bool toTrash)
+        : FDatabase(database), FInTrash(toTrash) {
+        if (toTrash) {
+            if (!QFile::moveToTrash(database, &FMovedTo))
+                throw VyrError(
+                    FormatText(_("The database could not be created: %s"),
+                               {FormatText(_("%s could not be moved to the trash."), {database})}));
+            return;
+        }
+        FMovedTo = TemporaryNameFor(database);
+        if (!RenameWithoutReplacing(database, FMovedTo))
+            throw VyrError(FormatText(_("The database could not be created: %s"),
+                                      {QString::fromLocal8Bit(std::strerror(errno))}));
+    }
+    TDisplacedDatabase(const TDisplacedDatabase&) = delete;
+    TDisplacedDatabase& operator=(const TDisplacedDatabase&) = delete;
+
+    // Back under its name, which the caller has cleared; from the trash it leaves no entry.
+    void PutBack() const {
+        if (!RenameWithoutReplacing(FMovedTo, FDatabase))
+            return; // it stays where it is (in the trash: restorable by the operator)
+        const QFileInfo moved(FMovedTo);
+        if (FInTrash && moved.dir().dirName() == "files")
+            QFile::remove(
+                moved.dir().absoluteFilePath("../info/" + moved.fileName() + ".trashinfo"));
+    }
+    // The creation succeeded: a hidden temporary goes, a file in the trash stays there.
+    void Release() const {
+        if (!FInTrash)
+            QFile::remove(FMovedTo);
+    }
+
+private:
+    QString FDatabase;
+    QString FMovedTo;
+    bool FInTrash;
+};
+
 void WriteProfileFile(const TProfilePaths& paths, const QString& name) {
     // The file must not exist yet; a profile made meanwhile by another copy is never replaced.
     if (QFileInfo::exists(paths.ProfileFile) || QFileInfo(paths.ProfileFile).isSymLink())
@@ -98,6 +145,11 @@ TNameClash NameClash(const QString& name) {
                                                 : TNameClash::LeftoverDatabase;
 }
 
+bool LeftoverTakesTheSource(const QString& leftoverDatabase, const TProfileCreation& creation) {
+    return (creation.FillDatabase || creation.SourceChosen) &&
+           DatabaseHoldsNoSite(leftoverDatabase);
+}
+
 TProfilePaths CreateProfile(const TProfileCreation& creation) {
     if (const QString problem = ProfileNameProblem(creation.ProfileName); !problem.isEmpty())
         throw VyrError(problem);
@@ -118,37 +170,44 @@ TProfilePaths CreateProfile(const TProfileCreation& creation) {
                                     "Please choose another name."),
                                   {paths.DatabaseFile}));
 
+    // The database copied under a temporary name, to be filled and then given the final name.
+    QString source = creation.SourceDatabase;
     if (clash == TNameClash::LeftoverDatabase && creation.Leftover == TLeftoverDatabase::Use) {
         QString problem = ProfileDatabaseProblem(paths.DatabaseFile);
         if (problem.isEmpty())
             problem = DatabaseFileProblem(paths.DatabaseFile);
         if (!problem.isEmpty())
             throw VyrError(problem);
-        WriteProfileFile(paths, creation.ProfileName);
-        return paths;
+        if (!LeftoverTakesTheSource(paths.DatabaseFile, creation)) {
+            WriteProfileFile(paths, creation.ProfileName);
+            return paths;
+        }
+        // An import runs into the leftover itself; a chosen database takes its place.
+        if (!creation.SourceChosen)
+            source = paths.DatabaseFile;
     }
 
-    if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase); !problem.isEmpty())
+    if (const QString problem = ProfileDatabaseProblem(source); !problem.isEmpty())
         throw VyrError(FormatText(_("The database could not be created: %s"), {problem}));
 
     const QString temporary = TemporaryNameFor(paths.DatabaseFile);
     QString copyError;
-    if (!CopyFileDurably(creation.SourceDatabase, temporary, &copyError))
+    if (!CopyFileDurably(source, temporary, &copyError))
         throw VyrError(FormatText(_("The database could not be created: %s"), {copyError}));
+    std::optional<TDisplacedDatabase> displaced;
     try {
         if (creation.FillDatabase)
             creation.FillDatabase(temporary);
-        if (clash == TNameClash::LeftoverDatabase && QFileInfo::exists(paths.DatabaseFile) &&
-            !QFile::moveToTrash(paths.DatabaseFile))
-            throw VyrError(FormatText(
-                _("The database could not be created: %s"),
-                {FormatText(_("%s could not be moved to the trash."), {paths.DatabaseFile})}));
+        if (clash == TNameClash::LeftoverDatabase && QFileInfo::exists(paths.DatabaseFile))
+            displaced.emplace(paths.DatabaseFile, creation.Leftover == TLeftoverDatabase::Replace);
         if (!RenameWithoutReplacing(temporary, paths.DatabaseFile))
             throw VyrError(FormatText(_("A database file of this name already exists: %s\n\n"
                                         "Please choose another name."),
                                       {paths.DatabaseFile}));
     } catch (...) {
         QFile::remove(temporary);
+        if (displaced)
+            displaced->PutBack();
         throw;
     }
     try {
@@ -156,7 +215,11 @@ TProfilePaths CreateProfile(const TProfileCreation& creation) {
     } catch (...) {
         QFile::remove(paths.DatabaseFile);
         SyncFolderOf(paths.DatabaseFile);
+        if (displaced)
+            displaced->PutBack();
         throw;
     }
+    if (displaced)
+        displaced->Release();
     return paths;
 }

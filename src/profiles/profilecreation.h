@@ -29,7 +29,16 @@ enum class TNameClash {
 TNameClash NameClash(const QString& name);
 
 // What to do with a leftover database of the new profile's name.
-enum class TLeftoverDatabase { Refuse, Use, Replace };
+enum class TLeftoverDatabase {
+    Refuse,
+    // The leftover becomes the profile's database. One that holds no site (DatabaseHoldsNoSite)
+    // takes what the creation brings: FillDatabase runs on a copy of it, or the chosen source
+    // database takes its place. One that holds a site is used as it is, and what the creation
+    // brings is not used: the operator must be told so before choosing this.
+    Use,
+    // The leftover goes to the trash and a new database takes its name.
+    Replace,
+};
 
 struct TProfileCreation {
     QString ProfileName;
@@ -41,8 +50,17 @@ struct TProfileCreation {
     // path it is given. Throwing VyrError abandons the creation: nothing made stays behind.
     std::function<void(const QString& temporaryDatabase)> FillDatabase;
     TLeftoverDatabase Leftover = TLeftoverDatabase::Refuse;
+    // SourceDatabase is one the operator chose (not the empty template): an empty leftover that
+    // is used makes way for it.
+    bool SourceChosen = false;
 };
 
-// Makes the profile. Throws VyrError with the reason; nothing this call made is then left.
-// A replaced leftover database goes to the trash, not away.
+// Whether a creation with this source, told to use the leftover database, would bring something
+// into it rather than just use it (the leftover holds no site, and there is an import to run or
+// a chosen database to copy).
+bool LeftoverTakesTheSource(const QString& leftoverDatabase, const TProfileCreation& creation);
+
+// Makes the profile. Throws VyrError with the reason; nothing this call made is then left, and a
+// leftover database that made way is back under its name. A replaced leftover database goes to
+// the trash, not away. No lock file stays behind.
 TProfilePaths CreateProfile(const TProfileCreation& creation);

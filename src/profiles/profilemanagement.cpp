@@ -6,6 +6,7 @@
 #include "profiles/profilewizard.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/safefile.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -98,7 +99,10 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     body->addWidget(VSTProfiles);
     body->addLayout(right, 1);
     StackBelowBand(this, pnlTop, body);
-    resize(460, 300);
+    // The name panel appears with the first selection; the window is sized for it from the start.
+    QSizePolicy panelPolicy = pnlProfile->sizePolicy();
+    panelPolicy.setRetainSizeWhenHidden(true);
+    pnlProfile->setSizePolicy(panelPolicy);
 
     connect(VSTProfiles, &QTreeWidget::itemSelectionChanged, this, [this] { VSTProfilesChange(); });
     connect(VSTProfiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -110,10 +114,14 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     connect(PopupMenu, &QMenu::aboutToShow, this, [this] { PopupMenuPopup(); });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
-    connect(cmdSaveProfile, &QPushButton::clicked, this, [this] { cmdSaveProfileClick(); });
+    connect(cmdSaveProfile, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdSaveProfileClick(); }); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 
     FormCreate();
+    // Sized once the texts are in the operator's language.
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(460, 300)));
 }
 
 void TfrmProfileManagement::FormCreate() {
@@ -165,9 +173,18 @@ void TfrmProfileManagement::cmdSaveProfileClick() {
         MessageBoxes::ShowWarning(this, problem);
         return;
     }
+    // The file first: when it cannot be written, the program and the list keep the old name and
+    // the field keeps what was typed, so the operator can try again.
+    TVYRStandProfile renamed = *profile;
+    renamed.ProfileName = name;
+    try {
+        renamed.SaveToINI(renamed.ProfileFileName);
+    } catch (const VyrError& error) {
+        MessageBoxes::ShowError(this, error.Message());
+        return;
+    }
     profile->ProfileName = name;
     VSTProfiles->selectedItems().first()->setText(0, name);
-    profile->SaveToINI(profile->ProfileFileName);
     MessageBoxes::ShowInformation(this, _("Profile saved!"));
 }
 
@@ -194,7 +211,13 @@ void TfrmProfileManagement::mnuDeleteClick() {
     // database; when it cannot go, nothing has changed.
     const TDatabaseState database = ProfileDatabaseState(*profile, ProfileList);
     const QString databaseFile = ResolveDatabasePath(profile->DBFileName);
-    switch (RemoveProfileFile(profileFile)) {
+    TProfileFileRemoval removal;
+    {
+        // Taken and let go, so the file's lock goes with it (one left by a killed run too).
+        const TFileLock lock(profileFile);
+        removal = RemoveProfileFile(profileFile);
+    }
+    switch (removal) {
     case TProfileFileRemoval::Removed:
         break;
     case TProfileFileRemoval::ReadOnly:
@@ -211,14 +234,20 @@ void TfrmProfileManagement::mnuDeleteClick() {
         MessageBoxes::ShowInformation(
             this,
             FormatText(_("The database %s is kept: another profile uses it."), {databaseFile}));
-    } else if (database == TDatabaseState::OwnedAlone && !MoveToTrash(databaseFile)) {
-        if (MessageBoxes::Confirm(
+    } else if (database == TDatabaseState::OwnedAlone) {
+        // Under the database's lock, which a wizard making a profile of this name takes too; the
+        // lock file goes with the database. Never held across a question.
+        const auto locked = [&databaseFile](const std::function<bool()>& change) {
+            const TFileLock lock(databaseFile);
+            return change();
+        };
+        if (!locked([&] { return MoveToTrash(databaseFile); }) &&
+            MessageBoxes::Confirm(
                 this, FormatText(_("The database %s cannot be moved to the trash.\n\nDelete it "
                                    "for good? Answer No to keep the file."),
-                                 {databaseFile}))) {
-            if (!QFile::remove(databaseFile))
-                MessageBoxes::ShowError(this, FormatText(_("Unable to delete %s"), {databaseFile}));
-        }
+                                 {databaseFile})) &&
+            !locked([&] { return QFile::remove(databaseFile); }))
+            MessageBoxes::ShowError(this, FormatText(_("Unable to delete %s"), {databaseFile}));
     }
     Refresh();
 }

@@ -171,15 +171,20 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
     setFixedSize(sizeHint().expandedTo(QSize(520, 360)));
 
+    // The handlers that read or write files report what fails right here, at the window.
+    const auto reported = [this](void (TfrmProfileWizard::*handler)()) {
+        return [this, handler] { MessageBoxes::ReportErrors(this, [&] { (this->*handler)(); }); };
+    };
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdBack, &QPushButton::clicked, this, [this] { cmdBackClick(); });
-    connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNextClick(); });
+    connect(cmdNext, &QPushButton::clicked, this, reported(&TfrmProfileWizard::cmdNextClick));
     connect(dbNew, &QRadioButton::clicked, this, [this] { dbNewClick(); });
     connect(dbExisting, &QRadioButton::clicked, this, [this] { dbExistingClick(); });
     connect(dbBSTFiles, &QRadioButton::clicked, this, [this] { dbBSTFilesClick(); });
     connect(cmdBrowseExistingDB, &QPushButton::clicked, this,
-            [this] { cmdBrowseExistingDBClick(); });
-    connect(cmdBrowseBSTFiles, &QPushButton::clicked, this, [this] { cmdBrowseBSTFilesClick(); });
+            reported(&TfrmProfileWizard::cmdBrowseExistingDBClick));
+    connect(cmdBrowseBSTFiles, &QPushButton::clicked, this,
+            reported(&TfrmProfileWizard::cmdBrowseBSTFilesClick));
     connect(txtProfileName, &QLineEdit::textChanged, this, [this] { txtProfileNameChange(); });
 
     TranslateWindow(this);
@@ -307,41 +312,11 @@ void TfrmProfileWizard::Finish() {
     const TProfilePaths paths = NewProfilePaths(name);
     TProfileCreation creation;
     creation.ProfileName = name;
-    switch (NameClash(name)) {
-    case TNameClash::None:
-        break;
-    case TNameClash::ProfileExists:
-        MessageBoxes::ShowWarning(this,
-                                  FormatText(_("A profile file of this name already exists: %s\n\n"
-                                               "Please choose another name."),
-                                             {paths.ProfileFile}));
-        return;
-    case TNameClash::DatabaseInUse:
-        MessageBoxes::ShowWarning(this,
-                                  FormatText(_("A database file of this name already exists: %s\n\n"
-                                               "Please choose another name."),
-                                             {paths.DatabaseFile}));
-        return;
-    case TNameClash::LeftoverDatabase:
-        // Most likely left by a Finish that did not end; it must not block the name for good.
-        if (MessageBoxes::Confirm(
-                this, FormatText(_("The database file %s exists, but no profile uses it.\n\n"
-                                   "Use this database for the new profile?"),
-                                 {paths.DatabaseFile})))
-            creation.Leftover = TLeftoverDatabase::Use;
-        else if (MessageBoxes::Confirm(
-                     this, FormatText(_("Replace %s with a new database? The old file is moved "
-                                        "to the trash."),
-                                      {paths.DatabaseFile})))
-            creation.Leftover = TLeftoverDatabase::Replace;
-        else
-            return;
-        break;
-    }
     creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
-    if (dbExisting->isChecked())
+    if (dbExisting->isChecked()) {
         creation.SourceDatabase = txtExistingDB->text();
-    if (creation.Leftover != TLeftoverDatabase::Use) {
+        creation.SourceChosen = true;
+        // Checked first: the question about a leftover database names the chosen one.
         if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase);
             !problem.isEmpty()) {
             MessageBoxes::ShowError(
@@ -363,14 +338,52 @@ void TfrmProfileWizard::Finish() {
                     // running.
                     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
                 });
-            } catch (const VyrError& error) {
+            } catch (const std::exception& error) {
                 // The profile creation removes the new database; the operator learns why.
                 throw VyrError(
                     FormatText(_("The files of the older software could not be imported: "
                                  "%s\n\nNo profile was created."),
-                               {error.Message()}));
+                               {ErrorText(error)}));
             }
         };
+    }
+
+    switch (NameClash(name)) {
+    case TNameClash::None:
+        break;
+    case TNameClash::ProfileExists:
+        MessageBoxes::ShowWarning(this,
+                                  FormatText(_("A profile file of this name already exists: %s\n\n"
+                                               "Please choose another name."),
+                                             {paths.ProfileFile}));
+        return;
+    case TNameClash::DatabaseInUse:
+        MessageBoxes::ShowWarning(this,
+                                  FormatText(_("A database file of this name already exists: %s\n\n"
+                                               "Please choose another name."),
+                                             {paths.DatabaseFile}));
+        return;
+    case TNameClash::LeftoverDatabase:
+        // Most likely left by a Finish that did not end; it must not block the name for good.
+        if (MessageBoxes::Confirm(this, LeftoverQuestion(paths.DatabaseFile, creation)))
+            creation.Leftover = TLeftoverDatabase::Use;
+        else if (MessageBoxes::Confirm(
+                     this, FormatText(_("Replace %s with a new database? The old file is moved "
+                                        "to the trash."),
+                                      {paths.DatabaseFile})))
+            creation.Leftover = TLeftoverDatabase::Replace;
+        else
+            return;
+        break;
+    }
+    // The template is not needed when the leftover database is used.
+    if (!creation.SourceChosen && creation.Leftover != TLeftoverDatabase::Use) {
+        if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase);
+            !problem.isEmpty()) {
+            MessageBoxes::ShowError(
+                this, FormatText(_("The database could not be created: %s"), {problem}));
+            return;
+        }
     }
 
     FFinishing = true;
@@ -382,15 +395,49 @@ void TfrmProfileWizard::Finish() {
     QApplication::processEvents();
     try {
         CreateProfile(creation);
-    } catch (const VyrError& error) {
+    } catch (const std::exception& error) {
         // Nothing of this Finish is left on disk: let the operator change the choice and retry.
-        MessageBoxes::ShowError(this, error.Message());
+        MessageBoxes::ShowError(this, ErrorText(error));
         BackToNamePage();
         return;
     }
     if (imported)
         MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*imported));
     accept();
+}
+
+QString TfrmProfileWizard::LeftoverQuestion(const QString& database,
+                                            const TProfileCreation& creation) const {
+    // The operator chose a source on page 2: using the leftover must never drop it unsaid.
+    if (creation.FillDatabase) {
+        if (LeftoverTakesTheSource(database, creation))
+            return FormatText(
+                _("The database file %s exists, but no profile uses it. It holds no controllers "
+                  "and no cardholders.\n\nUse this database for the new profile? The files of "
+                  "the older software are imported into it."),
+                {database});
+        return FormatText(
+            _("The database file %s exists, but no profile uses it. It holds controllers or "
+              "cardholders.\n\nUse this database as it is for the new profile? The files of the "
+              "older software are then not imported.\n\nAnswer No to replace it instead."),
+            {database});
+    }
+    if (creation.SourceChosen) {
+        if (LeftoverTakesTheSource(database, creation))
+            return FormatText(
+                _("The database file %s exists, but no profile uses it. It holds no controllers "
+                  "and no cardholders.\n\nUse this database for the new profile? The chosen "
+                  "database %s is copied into its place."),
+                {database, creation.SourceDatabase});
+        return FormatText(
+            _("The database file %s exists, but no profile uses it. It holds controllers or "
+              "cardholders.\n\nUse this database as it is for the new profile? The chosen "
+              "database %s is then not copied.\n\nAnswer No to replace it instead."),
+            {database, creation.SourceDatabase});
+    }
+    return FormatText(_("The database file %s exists, but no profile uses it.\n\n"
+                        "Use this database for the new profile?"),
+                      {database});
 }
 
 void TfrmProfileWizard::BackToNamePage() {

@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 class QWidget;
+struct TProfileCreation;
 
 // Creates one profile: its database (from the template, a chosen database, or the older software's
 // files) and the profile file that names it.
@@ -91,6 +92,9 @@ public:
 
 private:
     void Finish();
+    // What the operator is asked about a leftover database of the new profile's name, saying
+    // what becomes of the source chosen on page 2.
+    QString LeftoverQuestion(const QString& database, const TProfileCreation& creation) const;
     void BackToNamePage();
     bool FFinishing = false;
     QStackedWidget* FContent;

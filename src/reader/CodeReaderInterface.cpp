@@ -1,5 +1,6 @@
 #include "reader/CodeReaderInterface.h"
 
+#include "onewire/crc8.h"
 #include "reader/onewirerom.h"
 #include "shared/errors.h"
 #include "shared/publictypes.h"
@@ -88,7 +89,7 @@ void TReaderInterface::ReadPage(int32_t address, std::vector<uint8_t>& data) {
 }
 
 void TReaderInterface::CalcCRC(uint8_t checkbyte, uint8_t& thecrc) {
-    thecrc = Crc8Step(thecrc, checkbyte);
+    thecrc = onewire::crc8Step(thecrc, checkbyte);
 }
 
 std::unique_ptr<TReaderInterface> CreateConfiguredReader() {

@@ -2,18 +2,6 @@
 
 namespace {
 
-constexpr std::array<uint8_t, 256> BuildCrc8Table() {
-    std::array<uint8_t, 256> table{};
-    for (int value = 0; value < 256; ++value) {
-        auto crc = static_cast<uint8_t>(value);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C)
-                            : static_cast<uint8_t>(crc >> 1);
-        table[value] = crc;
-    }
-    return table;
-}
-
 struct FamilyEntry {
     uint8_t code;
     const char* name;
@@ -27,15 +15,6 @@ constexpr FamilyEntry Families[] = {
 };
 
 } // namespace
-
-// Constant-initialised, so code running during static initialisation may use it too.
-constinit const std::array<uint8_t, 256> Crc8Table = BuildCrc8Table();
-
-uint8_t Crc8(std::span<const uint8_t> bytes, uint8_t crc) {
-    for (const uint8_t byte : bytes)
-        crc = Crc8Step(crc, byte);
-    return crc;
-}
 
 QString CardNumberFromRom(std::span<const uint8_t> rom) {
     if (rom.size() < 6)

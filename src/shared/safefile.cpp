@@ -56,8 +56,10 @@ QByteArray ReadSmallFile(const QString& path, qint64 limit) {
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         problem = FormatText(_("%s is not a regular file; it is not read."), {path});
     } else if (status.st_size > limit) {
-        problem = FormatText(_("%s is too large (more than %d bytes); it is not read."),
-                             {path, QString::number(limit)});
+        problem = FormatText(
+            TranslatePlural("%s is too large (more than %d byte); it is not read.",
+                            "%s is too large (more than %d bytes); it is not read.", limit),
+            {path, QString::number(limit)});
     } else {
         content.resize(qsizetype(status.st_size));
         qsizetype done = 0;
@@ -81,23 +83,41 @@ QByteArray ReadSmallFile(const QString& path, qint64 limit) {
 TFileLock::TFileLock(const QString& path) {
     const QFileInfo info(path);
     // Hidden, so folder listings (and the operator) see only the files that matter.
-    const QString lockName = info.absolutePath() + "/." + info.fileName() + ".lock";
-    FDescriptor =
-        ::open(Native(lockName).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (FDescriptor < 0)
-        return;
-    while (::flock(FDescriptor, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(FDescriptor);
-            FDescriptor = -1;
+    FLockName = Native(info.absolutePath() + "/." + info.fileName() + ".lock");
+    for (;;) {
+        FDescriptor =
+            ::open(FLockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (FDescriptor < 0)
             return;
+        while (::flock(FDescriptor, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(FDescriptor);
+                FDescriptor = -1;
+                return;
+            }
         }
+        // The holder before us removes the file as it lets go: a lock on a file that is no longer
+        // in the folder protects nothing, since the next copy makes a new one. Only the file that
+        // is there counts.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(FDescriptor, &held) != 0)
+            return;
+        if (::lstat(FLockName.constData(), &named) != 0 && errno != ENOENT)
+            return;
+        if (named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            return;
+        ::close(FDescriptor);
     }
 }
 
 TFileLock::~TFileLock() {
-    if (FDescriptor >= 0)
-        ::close(FDescriptor); // closing releases the lock
+    if (FDescriptor < 0)
+        return;
+    // Removed while still held, so nobody can have locked the name in between; whoever waits on
+    // this file finds it gone and takes the name afresh.
+    ::unlink(FLockName.constData());
+    ::close(FDescriptor); // closing releases the lock
 }
 
 void SyncFolderOf(const QString& path) {

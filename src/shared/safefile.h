@@ -19,6 +19,8 @@ QByteArray ReadSmallFile(const QString& path, qint64 limit = SmallFileLimit);
 // object lives. Two copies of the program doing a read-modify-write of one file wait for each other
 // instead of undoing each other's change. When the lock file cannot be made (a read-only folder)
 // there is nothing to protect: the write that follows fails on its own.
+// The lock file is removed when the lock is released (and one left by a killed run with it), so
+// no lock file stays beside a file that nobody is writing, nor beside one that was deleted.
 class TFileLock {
 public:
     explicit TFileLock(const QString& path);
@@ -28,6 +30,7 @@ public:
     bool Held() const { return FDescriptor >= 0; }
 
 private:
+    QByteArray FLockName;
     int FDescriptor = -1;
 };
 

@@ -58,6 +58,10 @@ QString Translate(const QString& msgid) {
     return QString::fromUtf8(dgettext(TextDomain, id.constData()));
 }
 
+QString TranslatePlural(const char* singular, const char* plural, unsigned long n) {
+    return QString::fromUtf8(dngettext(TextDomain, singular, plural, n));
+}
+
 QString FormatText(QString text, const QStringList& values) {
     static const QRegularExpression placeholder("%[sd]");
     qsizetype from = 0;

@@ -16,6 +16,10 @@ QString LocaleDirectory();
 
 QString Translate(const char* msgid);
 QString Translate(const QString& msgid);
+// A text with a count: `singular` and `plural` are the English message ids, `n` is the count that
+// picks the form (a language may have other rules than English, or more than two forms). The
+// count still has to be filled in.
+QString TranslatePlural(const char* singular, const char* plural, unsigned long n);
 
 // Fills the printf-style %s / %d placeholders of a (translated) text in order.
 QString FormatText(QString text, const QStringList& values);

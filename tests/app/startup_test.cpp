@@ -316,7 +316,7 @@ TEST_F(StartupTest, AnOlderDatabaseWithoutDuplicatesGetsTheCardIndexesSilently) 
 TEST_F(StartupTest, AnOlderDatabaseWithDuplicatesStaysAsItWasAndTheOperatorLearnsTheNumbersOnce) {
     EXPECT_FALSE(OpenOlderProfile("0A1B2C3D4E"));
     EXPECT_EQ(ShownAfterStart(),
-              QStringList{"These card numbers are in the database more than once: 0A1B2C3D4E. "
+              QStringList{"This card number is in the database more than once: 0A1B2C3D4E. "
                           "Delete the extra cardholders in the cardholder list, then open the "
                           "profile again."});
     EXPECT_TRUE(UntranslatedTexts({"These card numbers are in the database more than once: %s. "

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,6 +156,27 @@ TEST_F(CardHolderDialogTest, ATypedNumberIsCheckedAsTypedOrReversed) {
     Present(&CardA);
     Ticks(*dialog, 1);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+}
+
+// The Reverse box's setting cannot be stored: the operator is told at the button, and the typed
+// number is checked all the same.
+TEST_F(CardHolderDialogTest, AReverseSettingThatCannotBeStoredIsToldAndTheNumberStillChecked) {
+    AddCardHolder("4E3D2C1B0A", "Reversed");
+    IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", false);
+    const QByteArray before = ReadWholeFile(SettingsFileName());
+    QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
+    auto dialog = Open();
+    Check(*dialog, "0a1b2c3d4e", true);
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("The Reverse choice could not be saved: Unable to write to " +
+                            SettingsFileName()));
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
+    EXPECT_EQ(dialog->lblCardNumberVal->text(), "4E3D2C1B0A");
+    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+    EXPECT_TRUE(dialog->chkReverse->isChecked());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(ReadWholeFile(SettingsFileName()), before);
+    EXPECT_THAT(UntranslatedTexts({"The Reverse choice could not be saved: %s"}), IsEmpty());
 }
 
 TEST_F(CardHolderDialogTest, TheNumberFieldTakesHexadecimalDigitsOnlyAndBeepsAtTheRest) {

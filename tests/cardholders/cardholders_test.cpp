@@ -243,7 +243,7 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
     MessageBoxes::SetNextAnswer(true);
     List->mnuDelete->trigger();
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Bert"));
-    EXPECT_EQ(Status(), "Loaded 1 cardholders");
+    EXPECT_EQ(Status(), "Loaded 1 cardholder");
     EXPECT_THAT(MarkedControllers(), ElementsAre("Gate", "Hall"));
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
 
@@ -326,7 +326,7 @@ TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {
     List->txtFilterCardHolder->setText("\"the boss\"");
     QTest::keyClick(List->txtFilterCardHolder, Qt::Key_Return); // the default button applies
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Ann \"The Boss\" Smith"));
-    EXPECT_EQ(Status(), "Loaded 1 cardholders");
+    EXPECT_EQ(Status(), "Loaded 1 cardholder");
 
     List->txtFilterCardHolder->setText("ann");
     List->txtFilterCustom1->setText("50%");

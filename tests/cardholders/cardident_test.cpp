@@ -11,6 +11,7 @@
 #include "pofile.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -99,6 +100,27 @@ TEST_F(CardIdentTest, ATypedNumberIsLookedUpAsTypedOrReversed) {
             c.reverse);
     }
     EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
+}
+
+// The Reverse box's setting cannot be stored: the operator is told at the button, and the typed
+// number is looked up all the same.
+TEST_F(CardIdentTest, AReverseSettingThatCannotBeStoredIsToldAndTheNumberStillLookedUp) {
+    AddCardHolder("4E3D2C1B0A", "Reversed");
+    IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", false);
+    const QByteArray before = ReadWholeFile(SettingsFileName());
+    QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
+    auto dialog = Open();
+    dialog->txtCardnum->setText("0a1b2c3d4e");
+    dialog->chkReverse->setChecked(true);
+    QTest::mouseClick(dialog->cmdIdent, Qt::LeftButton);
+    EXPECT_THAT(MessageBoxes::ShownTexts(),
+                ElementsAre("The Reverse choice could not be saved: Unable to write to " +
+                            SettingsFileName()));
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
+    EXPECT_EQ(dialog->lblName->text(), "Name: Reversed");
+    EXPECT_TRUE(Found(*dialog));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(ReadWholeFile(SettingsFileName()), before);
 }
 
 TEST_F(CardIdentTest, ACardFromTheReaderIsNeverReversed) {

@@ -197,6 +197,23 @@ TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
     EXPECT_TRUE(Main->FormCloseQuery());
 }
 
+TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) {
+    AddController("Front door");
+    Main->ReloadControllers();
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 1 controller");
+    ControllerList[0]->ChangesMade = true;
+    MessageBoxes::SetNextAnswer(false);
+    EXPECT_FALSE(Main->close());
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"There is a controller (1) that needs to be updated, are you sure you "
+                          "want to close the application?"});
+
+    Main->mnuLanguageDutch->trigger();
+    EXPECT_EQ(Main->lblSubTitle->text(), "Er wordt 1 controller getoond");
+    Main->mnuLanguageEnglish->trigger();
+    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 1 controller");
+}
+
 TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed) {
     ThreeControllers();
     int opened = 0;

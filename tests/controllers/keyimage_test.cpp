@@ -1,5 +1,5 @@
 #include "controllers/keyimage.h"
-#include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -62,7 +62,7 @@ TEST(KeyImage, CardEntriesOfBothZones) {
         EXPECT_EQ(image[5], c.byte5);
         EXPECT_THAT(Bytes(image, 8, int(c.entries.size())), ElementsAreArray(c.entries));
         EXPECT_TRUE(ZerosBetween(image, 8 + int(c.entries.size()), 510));
-        EXPECT_EQ(image[511], Crc8(std::span<const uint8_t>(image.data(), 511)));
+        EXPECT_EQ(image[511], onewire::crc8(std::span<const uint8_t>(image.data(), 511)));
     }
 }
 
@@ -87,7 +87,7 @@ TEST(KeyImage, TwoHundredFiftyOneEntriesFitAndTheNextIsRefused) {
     EXPECT_THAT(Bytes(image, 8 + 199 * 2, 4), ElementsAreArray<uint8_t>({0x12, 0x34, 0xAB, 0xCD}));
     EXPECT_THAT(Bytes(image, 508, 2), ElementsAreArray<uint8_t>({0xAB, 0xCD}));
     EXPECT_EQ(image[510], 0x00);
-    EXPECT_EQ(image[511], Crc8(std::span<const uint8_t>(image.data(), 511)));
+    EXPECT_EQ(image[511], onewire::crc8(std::span<const uint8_t>(image.data(), 511)));
 
     TKeyImageInput tooMany = full;
     tooMany.Zone2Cards << "ABCD999999";

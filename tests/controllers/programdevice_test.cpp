@@ -1,7 +1,7 @@
 #include "controllers/keyimage.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
-#include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
@@ -36,7 +36,7 @@ QByteArray ExpectedImage() {
     QByteArray image(KeyImageSize, 0);
     const QByteArray head = QByteArray::fromHex("A1B2C3000103020412AB34CD56EF");
     image.replace(0, head.size(), head);
-    image[511] = char(Crc8(std::span<const uint8_t>(
+    image[511] = char(onewire::crc8(std::span<const uint8_t>(
         reinterpret_cast<const uint8_t*>(image.constData()), KeyImageSize - 1)));
     return image;
 }

@@ -1,22 +1,42 @@
 // Every text the operator can see must have a Dutch translation: the texts marked in the sources,
-// and every text the window translator meets in a window that is actually built.
+// and every text the window translator meets in a window that is actually built. In every window
+// and menu, in either language, each shortcut letter leads to one place.
 #include "app/About.h"
 #include "app/main.h"
 #include "app/options.h"
+#include "cardholders/cardholder.h"
+#include "cardholders/cardholders.h"
+#include "cardholders/cardident.h"
+#include "controllers/controller.h"
+#include "controllers/programdevice.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "reader/pickadapter.h"
+#include "shared/messagebox.h"
+#include "shared/translation.h"
 #include "shared/windowtranslation.h"
 
+#include "modal.h"
 #include "pofile.h"
 #include "testenv.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
+#include <QSet>
+#include <QStackedWidget>
+#include <QTabBar>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -30,52 +50,43 @@ TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
         sources << it.next();
     const QString pot = work.path() + "/all.pot";
     QProcess xgettext;
-    xgettext.start("xgettext", QStringList{"--from-code=UTF-8", "--language=C++", "--keyword=_",
-                                           "--keyword=N_", "-o", pot} +
-                                   sources);
+    xgettext.start("xgettext",
+                   QStringList{"--from-code=UTF-8", "--language=C++", "--keyword=_", "--keyword=N_",
+                               "--keyword=TranslatePlural:1,2", "-o", pot} +
+                       sources);
     ASSERT_TRUE(xgettext.waitForFinished(60000));
     ASSERT_EQ(xgettext.exitCode(), 0) << xgettext.readAllStandardError().constData();
-    // A template has no translations, so its ids are read here rather than with the po reader.
-    QStringList ids;
-    const QList<QByteArray> lines = ReadWholeFile(pot).split('\n');
-    QString current;
-    bool inId = false;
-    auto unquote = [](QByteArray line) {
-        line = line.mid(line.indexOf('"') + 1);
-        line.chop(1);
-        return QString::fromUtf8(line)
-            .replace("\\n", "\n")
-            .replace("\\\"", "\"")
-            .replace("\\\\", "\\");
-    };
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("msgid ")) {
-            current = unquote(line);
-            inId = true;
-        } else if (line.startsWith('"') && inId) {
-            current += unquote(line);
-        } else if (line.startsWith("msgstr")) {
-            if (!current.isEmpty())
-                ids << current;
-            inId = false;
-        }
-    }
-    ASSERT_GT(ids.size(), 0);
-    EXPECT_EQ(UntranslatedTexts(ids), QStringList());
+    const QList<TPoEntry> marked = ReadPoEntries(pot);
+    ASSERT_GT(marked.size(), 1);
+    EXPECT_TRUE(std::any_of(marked.begin(), marked.end(), [](const TPoEntry& entry) {
+        return !entry.PluralId.isEmpty();
+    })) << "no text with a count was found in the sources";
+    EXPECT_EQ(UntranslatedEntries(marked).join("\n").toStdString(), "");
 }
 
 class WindowTextsTest : public HomeTest {};
 
-TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
-    const std::vector<std::pair<const char*, std::function<QWidget*()>>> windows = {
+using TWindowList = std::vector<std::pair<const char*, std::function<QWidget*()>>>;
+
+// Every window of the program that speaks the operator's language.
+TWindowList TranslatedWindows() {
+    return {
         {"main window", [] { return new TfrmMain; }},
         {"profile selection", [] { return new TfrmLogin; }},
         {"profile wizard", [] { return new TfrmProfileWizard; }},
         {"profile management", [] { return new TfrmProfileManagement; }},
         {"about box", [] { return new TfrmAbout; }},
         {"options", [] { return new TfrmOptions; }},
+        {"controller", [] { return new TfrmController; }},
+        {"memory key programming", [] { return new TfrmProgramDevice; }},
+        {"cardholder list", [] { return new TfrmCardHolders; }},
+        {"cardholder", [] { return new TfrmCardHolder; }},
+        {"card identification", [] { return new TfrmCardIdent; }},
     };
-    for (const auto& [name, create] : windows) {
+}
+
+TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
+    for (const auto& [name, create] : TranslatedWindows()) {
         std::unique_ptr<QWidget> window(create());
         const QStringList ids = TranslateWindow(window.get());
         EXPECT_FALSE(ids.isEmpty()) << name;
@@ -86,6 +97,133 @@ TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
 TEST_F(WindowTextsTest, TheAdapterDialogStaysEnglish) {
     TfrmPickAdapter dialog;
     EXPECT_EQ(TranslateWindow(&dialog), QStringList());
+}
+
+// One shortcut letter and the text that carries it.
+struct TMnemonic {
+    QWidget* Control;
+    QString Text;
+    QChar Letter;
+};
+
+// The letter that Qt itself binds: the one after a single '&', as a capital ("&&" is an ampersand).
+QChar MnemonicLetter(const QString& text) {
+    const QKeySequence key = QKeySequence::mnemonic(text);
+    return key.isEmpty() ? QChar() : QChar(char16_t(key[0].key()));
+}
+
+// The texts whose letters a control answers to with Alt.
+QStringList MnemonicTexts(QWidget* control) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        return {button->text()};
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return label->buddy() ? QStringList{label->text()} : QStringList();
+    if (auto* group = qobject_cast<QGroupBox*>(control))
+        return {group->title()};
+    QStringList texts;
+    if (auto* tabs = qobject_cast<QTabBar*>(control))
+        for (int i = 0; i < tabs->count(); ++i)
+            texts << tabs->tabText(i);
+    if (auto* bar = qobject_cast<QMenuBar*>(control))
+        for (QAction* menu : bar->actions())
+            texts << menu->text();
+    return texts;
+}
+
+// The stacked pages a control lies on: controls on two pages of one stack are never shown
+// together, so they may share a letter.
+QList<std::pair<QStackedWidget*, int>> Pages(QWidget* control) {
+    QList<std::pair<QStackedWidget*, int>> pages;
+    for (QWidget* page = control; page && !page->isWindow(); page = page->parentWidget())
+        if (auto* stack = qobject_cast<QStackedWidget*>(page->parentWidget()))
+            pages << std::pair{stack, stack->indexOf(page)};
+    return pages;
+}
+
+bool ShownTogether(QWidget* one, QWidget* other) {
+    const auto otherPages = Pages(other);
+    for (const auto& [stack, page] : Pages(one))
+        for (const auto& [otherStack, otherPage] : otherPages)
+            if (stack == otherStack && page != otherPage)
+                return false;
+    return true;
+}
+
+void ExpectDistinctLetters(const QString& where, const QList<TMnemonic>& found) {
+    for (qsizetype i = 0; i < found.size(); ++i)
+        for (qsizetype j = i + 1; j < found.size(); ++j)
+            if (found[i].Letter == found[j].Letter &&
+                ShownTogether(found[i].Control, found[j].Control))
+                ADD_FAILURE() << where.toStdString() << ": the letter "
+                              << QString(found[i].Letter).toStdString() << " is on \""
+                              << found[i].Text.toStdString() << "\" and on \""
+                              << found[j].Text.toStdString() << "\"";
+}
+
+// Checks a built window: its controls (menu bar titles included) among themselves, and the items
+// of each of its menus, submenus and context menus among themselves.
+void ExpectDistinctLetters(const QString& where, QWidget* window) {
+    QList<TMnemonic> controls;
+    QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    widgets.prepend(window);
+    QList<QMenu*> menus;
+    for (QWidget* widget : widgets) {
+        if (auto* menu = qobject_cast<QMenu*>(widget))
+            menus << menu;
+        if (widget->window() != window)
+            continue; // a menu's own widgets, or another window
+        for (const QString& text : MnemonicTexts(widget))
+            if (const QChar letter = MnemonicLetter(text); !letter.isNull())
+                controls << TMnemonic{widget, text, letter};
+        if (auto* bar = qobject_cast<QMenuBar*>(widget))
+            for (QAction* title : bar->actions())
+                if (title->menu())
+                    menus << title->menu();
+    }
+    ExpectDistinctLetters(where, controls);
+
+    QSet<QMenu*> seen;
+    while (!menus.isEmpty()) {
+        QMenu* menu = menus.takeFirst();
+        if (seen.contains(menu))
+            continue;
+        seen.insert(menu);
+        QList<TMnemonic> items;
+        for (QAction* item : menu->actions()) {
+            if (const QChar letter = MnemonicLetter(item->text()); !letter.isNull())
+                items << TMnemonic{menu, item->text(), letter};
+            if (item->menu())
+                menus << item->menu();
+        }
+        const QString title = menu->title().isEmpty() ? QString() : " \"" + menu->title() + "\"";
+        ExpectDistinctLetters(where + ", menu " + menu->objectName() + title, items);
+    }
+}
+
+TEST_F(WindowTextsTest, EveryMenuAndWindowGivesEachShortcutLetterOnePlace) {
+    TWindowList windows = TranslatedWindows();
+    windows.emplace_back("adapter selection", [] { return new TfrmPickAdapter; });
+    for (const char* language : {"en", "nl"}) {
+        UseLanguage(language);
+        for (const auto& [name, create] : windows) {
+            std::unique_ptr<QWidget> window(create());
+            TranslateWindow(window.get()); // the main window translates itself only when it opens
+            ExpectDistinctLetters(QString("%1 (%2)").arg(name, language), window.get());
+        }
+
+        MessageBoxes::SetAnsweringMode(false);
+        WhenModal([language](QWidget* box) {
+            ExpectDistinctLetters(QString("question box (%1)").arg(language), box);
+            if (auto* question = qobject_cast<QMessageBox*>(box);
+                question && question->escapeButton())
+                question->escapeButton()->click();
+            else
+                box->close();
+        });
+        MessageBoxes::Confirm(nullptr, "?");
+        MessageBoxes::SetAnsweringMode(true);
+    }
+    UseLanguage("en");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <ibfs32.h>
 
 #include <gtest/gtest.h>
+#include <libusb.h>
 
 #include <array>
 #include <chrono>
@@ -20,7 +21,6 @@
 #include <random>
 #include <set>
 #include <sstream>
-#include <thread>
 
 using ibsim::Rom;
 
@@ -252,18 +252,56 @@ TEST_F(UsbAdapterTest, UnpluggedAdapterFailsTheSessionAndIsGoneForTheNext) {
     int32_t session = readySession();
     EXPECT_EQ(searchAll(session), std::vector<Rom>{card});
 
+    // Pulled out as the next transfer goes: it comes back failed, as from the kernel, and with it
+    // the call and the session. A transfer that never came back would hold the call for good.
     std::ofstream(states[0] / "unplugged") << "";
-    // The simulator notices within a few of its checks; every call until then still works.
-    int16_t result = 1;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (result == 1 && std::chrono::steady_clock::now() < deadline) {
-        result = TMSetup(session);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(result, IBFS32_ERROR_COMMUNICATION);
+    EXPECT_EQ(TMSetup(session), IBFS32_ERROR_COMMUNICATION);
     EXPECT_EQ(TMFirst(session, stateBuffer.data()), IBFS32_ERROR_COMMUNICATION);
     endSession(session);
     EXPECT_EQ(TMExtendedStartSession(1, IBFS32_PORT_TYPE_USB, nullptr), IBFS32_ERROR_PORT_OPEN);
+}
+
+TEST_F(UsbAdapterTest, PulledOutAdapterHandsBackWhatWasInFlight) {
+    if (!underVirtualAdapters(1))
+        return;
+    // Straight through libusb, as any program meets the virtual adapter. A kernel fails every
+    // transfer in flight when its device goes, and a program waiting for one relies on that:
+    // libusb's own timeout cannot end the wait, as a cancelled transfer has to come back too.
+    libusb_context* context = nullptr;
+    ASSERT_EQ(libusb_init(&context), 0);
+    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, 0x04FA, 0x2490);
+    ASSERT_NE(handle, nullptr);
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+
+    // A read of 1-Wire data when there is none to come stays in flight, without a timeout.
+    std::array<uint8_t, 16> data{};
+    int completed = 0;
+    libusb_transfer* read = libusb_alloc_transfer(0);
+    libusb_fill_bulk_transfer(
+        read, handle, 0x83, data.data(), static_cast<int>(data.size()),
+        [](libusb_transfer* transfer) { *static_cast<int*>(transfer->user_data) = 1; }, &completed,
+        0);
+    ASSERT_EQ(libusb_submit_transfer(read), 0);
+    timeval tick{0, 10000};
+    libusb_handle_events_timeout_completed(context, &tick, &completed);
+    EXPECT_EQ(completed, 0);
+
+    std::ofstream(states[0] / "unplugged") << "";
+    // Well inside the run's own limit, so that a read that never comes back fails here.
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!completed && std::chrono::steady_clock::now() < giveUp)
+        libusb_handle_events_timeout_completed(context, &tick, &completed);
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(read->status, LIBUSB_TRANSFER_NO_DEVICE);
+    // Whatever comes after fails at once.
+    EXPECT_EQ(libusb_control_transfer(handle, 0x40, 0x00, 0x0000, 0, nullptr, 0, 0),
+              LIBUSB_ERROR_NO_DEVICE);
+
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
+    libusb_free_transfer(read);
+    libusb_exit(context);
 }
 
 TEST_F(UsbAdapterTest, StalledEndpoints) {
@@ -287,6 +325,36 @@ TEST_F(UsbAdapterTest, StalledEndpoints) {
     EXPECT_EQ(TMSetup(session), IBFS32_ERROR_COMMUNICATION);
     endSession(session);
     session = readySession();
+    EXPECT_EQ(searchAll(session), std::vector<Rom>{memoryKey});
+}
+
+TEST_F(UsbAdapterTest, TransferThatNeverComesBackFailsTheCallInsteadOfHoldingIt) {
+    if (!underVirtualAdapters(
+            1, [](Folders& folders) { ibsim::StateFolder(folders[0], std::cerr).put(memoryKey); }))
+        return;
+    // The host side loses a transfer, as it may when an adapter goes at the wrong moment: it is
+    // never handed back, not even when cancelled. Whichever kind of transfer it is, the call that
+    // sent it fails, the session with it, and the adapter is there for the next session.
+    struct Case {
+        const char* endpoint;
+        std::function<int16_t(int32_t)> call;
+    };
+    const Case cases[] = {
+        {"00", [](int32_t session) { return TMSetup(session); }}, // the reset command
+        {"81", [](int32_t session) { return TMSetup(session); }}, // the status after it
+        {"02", [this](int32_t session) { return TMFirst(session, stateBuffer.data()); }},
+        {"83", [](int32_t session) { return TMTouchByte(session, 0xFF); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.endpoint);
+        int32_t session = readySession();
+        std::ofstream(states[0] / "lose") << c.endpoint;
+        EXPECT_EQ(c.call(session), IBFS32_ERROR_COMMUNICATION);
+        EXPECT_FALSE(std::filesystem::exists(states[0] / "lose"));
+        EXPECT_EQ(TMSetup(session), IBFS32_ERROR_COMMUNICATION);
+        endSession(session);
+    }
+    int32_t session = readySession();
     EXPECT_EQ(searchAll(session), std::vector<Rom>{memoryKey});
 }
 

@@ -1,8 +1,10 @@
+#include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilecreation.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 
+#include "profilefiles.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -15,13 +17,8 @@ protected:
     QString Template() const { return ProgramDirectory() + "/default.accdb"; }
     QString Data() const { return DataDirectory() + "/data/"; }
     QString Profiles() const { return DataDirectory() + "/profiles/"; }
-    QStringList DataFiles() const {
-        QStringList files;
-        for (const QString& name : QDir(Data()).entryList(QDir::Files | QDir::Hidden))
-            if (!name.endsWith(".lock"))
-                files << name;
-        return files;
-    }
+    // Lock files included: none may stay.
+    QStringList DataFiles() const { return QDir(Data()).entryList(QDir::Files | QDir::Hidden); }
 };
 
 TEST_F(ProfileCreationTest, MakesTheDatabaseThenTheProfileThatNamesIt) {
@@ -70,6 +67,99 @@ TEST_F(ProfileCreationTest, AFailureLeavesNothingThisCreationMade) {
         EXPECT_EQ(DataFiles(), theirs.isEmpty() ? QStringList() : QStringList{"site.accdb"});
         const QByteArray profile = ReadWholeFile(Profiles() + "site.ini");
         EXPECT_TRUE(profile.isEmpty() || profile == "[profile]\nname=Theirs\n");
+    }
+}
+
+// A leftover database makes way for the new one: for Replace it goes to the trash, an empty one
+// that is used steps aside for the import into its copy. When the profile file then cannot be
+// made, the leftover is back under its name as it was, and nothing of it stays in the trash.
+TEST_F(ProfileCreationTest, ALeftoverThatMadeWayIsBackWhenTheCreationFails) {
+    const struct {
+        const char* what;
+        TLeftoverDatabase leftover;
+        QStringList make;
+    } modes[] = {
+        {"replaced",
+         TLeftoverDatabase::Replace,
+         {"INSERT INTO Controllers (ConName) VALUES ('kept')"}},
+        {"empty, used", TLeftoverDatabase::Use, {"CREATE TABLE Leftover (x)"}},
+    };
+    const struct {
+        const char* what;
+        std::function<void()> meanwhile;
+        const char* message;
+        QStringList left;
+    } failures[] = {
+        {"another copy made the profile",
+         [this] { WriteTextFile(Profiles() + "site.ini", "[profile]\nname=Theirs\n"); },
+         "A profile file of this name already exists",
+         {"data/site.accdb", "profiles/site.ini"}},
+        {"the profile file cannot be written",
+         [this] {
+             QDir(Profiles()).removeRecursively();
+             WriteTextFile(DataDirectory() + "/profiles", "not a folder");
+         },
+         "Unable to write to",
+         {"data/site.accdb"}},
+    };
+    for (const auto& mode : modes) {
+        for (const auto& failure : failures) {
+            SCOPED_TRACE(std::string(mode.what) + ", " + failure.what);
+            QDir(DataDirectory()).removeRecursively();
+            QDir(Home->Path() + "/data/Trash").removeRecursively();
+            QDir().mkpath(Data());
+            QDir().mkpath(Profiles());
+            ASSERT_EQ(MakeDatabase(Data() + "site.accdb", mode.make), QString());
+            const QByteArray before = ReadWholeFile(Data() + "site.accdb");
+            bool filled = false;
+            TProfileCreation creation{"Site", Template(), [&](const QString&) {
+                                          filled = true;
+                                          failure.meanwhile();
+                                      }};
+            creation.Leftover = mode.leftover;
+            try {
+                CreateProfile(creation);
+                ADD_FAILURE() << "the creation must fail";
+            } catch (const VyrError& error) {
+                EXPECT_TRUE(error.Message().contains(failure.message))
+                    << error.Message().toStdString();
+            }
+            EXPECT_TRUE(filled);
+            EXPECT_EQ(ReadWholeFile(Data() + "site.accdb"), before);
+            EXPECT_EQ(TrashContents(Home->Path()), QStringList());
+            EXPECT_EQ(DataFolderFiles(), failure.left);
+        }
+    }
+}
+
+// Only a database without any controller or cardholder row may give way to an import or a chosen
+// database; whatever cannot be read counts as holding a site.
+TEST_F(ProfileCreationTest, ADatabaseHoldsNoSiteOnlyWithoutControllersAndCardholders) {
+    const QString path = Home->Path() + "/leftover.accdb";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        bool holdsNoSite;
+    } cases[] = {
+        {"the template", [&] { MakeDatabase(path, {}); }, true},
+        {"a stray zone row",
+         [&] { MakeDatabase(path, {"INSERT INTO CardZones VALUES (1, 'A', 1)"}); }, true},
+        {"a controller",
+         [&] { MakeDatabase(path, {"INSERT INTO Controllers (ConName) VALUES ('x')"}); }, false},
+        {"a deleted cardholder",
+         [&] {
+             MakeDatabase(
+                 path, {"INSERT INTO CardHolders (CardNumber, Deleted) VALUES ('0A1B2C3D4E', 1)"});
+         },
+         false},
+        {"no database", [&] { WriteTextFile(path, "just text"); }, false},
+        {"no file", [] {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path);
+        c.make();
+        EXPECT_EQ(DatabaseHoldsNoSite(path), c.holdsNoSite);
     }
 }
 

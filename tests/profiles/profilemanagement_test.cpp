@@ -7,9 +7,11 @@
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/translation.h"
 
 #include "modal.h"
 #include "pofile.h"
+#include "profilefiles.h"
 #include "testenv.h"
 
 #include <QAction>
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -179,23 +182,90 @@ TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     }
 }
 
+// A profile file that cannot be written: the failure is told at the button, the program and the
+// list keep the old name, and the field keeps the new one for another try.
 TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
     QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner);
     TfrmProfileManagement dialog;
+    dialog.show();
     Select(dialog, 0);
     dialog.txtProfileName->setText("New");
-    try {
-        dialog.cmdSaveProfileClick();
-        ADD_FAILURE() << "the failed write must reach the error report";
-    } catch (const VyrError& error) {
-        EXPECT_EQ(error.Message(), "Unable to write to " + ProfileFile("site"));
-    }
-    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "no \"Profile saved!\"";
-    EXPECT_EQ(ProfileList[0]->ProfileName, "New");
+    QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << "no \"Profile saved!\"";
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_EQ(MessageBoxes::ShownTexts()[0], "Unable to write to " + ProfileFile("site"));
+    EXPECT_EQ(ProfileList[0]->ProfileName, "Old");
+    EXPECT_EQ(Rows(dialog), QStringList({"Old"}));
+    EXPECT_EQ(dialog.txtProfileName->text(), "New");
+    EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(ReadWholeFile(ProfileFile("site")), before);
+
+    MessageBoxes::ClearShown();
+    QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
+    EXPECT_EQ(ProfileList[0]->ProfileName, "New");
+    EXPECT_EQ(Rows(dialog), QStringList({"New"}));
+}
+
+// The window keeps its size, and the name panel that appears with a selection fits into it, in
+// either language.
+TEST_F(ProfileManagementTest, TheWindowHasAFixedSizeThatHoldsTheNamePanel) {
+    MakeProfile("site", "Site", false);
+    LoadProfiles();
+    for (const char* language : {"en", "nl"}) {
+        SCOPED_TRACE(language);
+        UseLanguage(language);
+        TfrmProfileManagement dialog;
+        dialog.show();
+        EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+        EXPECT_TRUE(dialog.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+        const QSize size = dialog.size();
+        Select(dialog, 0);
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.size(), size);
+        for (const QWidget* control : std::initializer_list<const QWidget*>{
+                 dialog.Label1, dialog.txtProfileName, dialog.cmdSaveProfile, dialog.cmdClose}) {
+            EXPECT_TRUE(dialog.rect().contains(
+                QRect(control->mapTo(&dialog, QPoint(0, 0)), control->size())))
+                << control->objectName().toStdString();
+            EXPECT_GE(control->width(), control->minimumSizeHint().width())
+                << control->objectName().toStdString();
+        }
+    }
+    UseLanguage("en");
+}
+
+// Deleting a profile takes its lock files along, those a killed run left included, whether its
+// database goes to the trash or stays.
+TEST_F(ProfileManagementTest, DeletingAProfileLeavesNoLockFile) {
+    for (const bool trashWorks : {true, false}) {
+        SCOPED_TRACE(trashWorks ? "trashed" : "kept");
+        QDir(DataDirectory()).removeRecursively();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        TfrmProfileManagement::MoveToTrash = [trashWorks](const QString& path) {
+            return trashWorks && QFile::moveToTrash(path);
+        };
+        MakeProfile("a", "Alpha");
+        MakeProfile("b", "Beta");
+        ASSERT_TRUE(WriteTextFile(DataDirectory() + "/profiles/.b.ini.lock", ""));
+        ASSERT_TRUE(WriteTextFile(DataDirectory() + "/data/.b.accdb.lock", ""));
+        LoadProfiles();
+        TfrmProfileManagement dialog;
+        Select(dialog, 1);
+        MessageBoxes::SetNextAnswer(true); // delete the profile
+        if (!trashWorks)
+            MessageBoxes::SetNextAnswer(false); // keep the database the trash refused
+        dialog.mnuDeleteClick();
+        QStringList left = {"data/a.accdb", "profiles/a.ini"};
+        if (!trashWorks)
+            left.insert(1, "data/b.accdb");
+        EXPECT_EQ(DataFolderFiles(), left);
+    }
 }
 
 TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {

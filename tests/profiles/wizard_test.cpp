@@ -7,6 +7,8 @@
 
 #include "legacyfiles.h"
 #include "modal.h"
+#include "pofile.h"
+#include "profilefiles.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -20,8 +22,6 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTest>
-
-#include <sqlite3.h>
 
 namespace {
 
@@ -266,29 +266,6 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     EXPECT_EQ(Wizard->result(), QDialog::Accepted);
 }
 
-// Which files of a profile made in the data folder exist, temporaries and all (lock files aside).
-QStringList MadeFiles() {
-    QStringList files;
-    for (const QString& folder : {DataDirectory() + "/data", DataDirectory() + "/profiles"})
-        for (const QString& name :
-             QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
-            if (!name.endsWith(".lock"))
-                files << name;
-    return files;
-}
-
-QString MakeDatabase(const QString& path, const QStringList& statements) {
-    QFile::remove(path);
-    if (!QFile::copy(ProgramDirectory() + "/default.accdb", path))
-        return "copy failed";
-    sqlite3* handle = nullptr;
-    sqlite3_open(QFile::encodeName(path).constData(), &handle);
-    for (const QString& statement : statements)
-        sqlite3_exec(handle, statement.toUtf8().constData(), nullptr, nullptr, nullptr);
-    sqlite3_close(handle);
-    return QString();
-}
-
 // A chosen file that is not a database of this program is refused when it is chosen and again at
 // Finish, with the reason, before anything is written.
 TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
@@ -348,7 +325,7 @@ TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
         EXPECT_TRUE(MessageBoxes::ShownTexts().first().contains(c.reason));
         EXPECT_EQ(Wizard->CurrentStep, 4);
         EXPECT_NE(Wizard->result(), QDialog::Accepted);
-        EXPECT_EQ(MadeFiles(), QStringList());
+        EXPECT_EQ(DataFolderFiles(), QStringList());
         Wizard->txtExistingDB->clear();
         Back();
         Back();
@@ -397,6 +374,203 @@ TEST_F(WizardTest, ALeftoverDatabaseIsOfferedForUseOrReplacement) {
     }
 }
 
+// A leftover database and a source chosen on page 2: using the leftover never drops the source
+// unsaid. An empty leftover takes the import or the chosen database; one that holds a site is
+// used as it is only when the question said so, and No leads to Replace.
+TEST_F(WizardTest, ALeftoverDatabaseNeverDropsTheChosenSourceUnsaid) {
+    const QString legacy = Home->Path() + "/old";
+    QDir().mkpath(legacy);
+    ASSERT_TRUE(
+        WriteLegacyFile(legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door")));
+    ASSERT_TRUE(WriteLegacyFile(legacy + "/asleutel.bst", CardRecord("0000000001", "Anna")));
+    const QString chosen = Home->Path() + "/chosen.accdb";
+    ASSERT_EQ(MakeDatabase(chosen, {"INSERT INTO Controllers (ConName) VALUES ('chosen')"}),
+              QString());
+    const QString leftover = Databases() + "site1.accdb";
+    const QString imported = "The files of the older software were imported.";
+    const struct {
+        const char* what;
+        bool import; // else the chosen database
+        bool leftoverHoldsASite;
+        QList<bool> answers;
+        QString question; // a piece of the first question
+        QStringList controllers;
+        bool leftoverKept; // the leftover's own table is in the profile's database
+        bool summary;
+    } cases[] = {
+        {"empty, import",
+         true,
+         false,
+         {true},
+         "The files of the older software are imported into it.",
+         {"Front door"},
+         true,
+         true},
+        {"a site, import",
+         true,
+         true,
+         {true},
+         "Use this database as it is for the new profile? The files of the older software are "
+         "then not imported.\n\nAnswer No to replace it instead.",
+         {"kept"},
+         true,
+         false},
+        {"a site, import, replaced",
+         true,
+         true,
+         {false, true},
+         "Answer No to replace it instead.",
+         {"Front door"},
+         false,
+         true},
+        {"empty, chosen database",
+         false,
+         false,
+         {true},
+         "The chosen database " + chosen + " is copied into its place.",
+         {"chosen"},
+         false,
+         false},
+        {"a site, chosen database",
+         false,
+         true,
+         {true},
+         "Use this database as it is for the new profile? The chosen database " + chosen +
+             " is then not copied.\n\nAnswer No to replace it instead.",
+         {"kept"},
+         true,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Profiles()).removeRecursively();
+        QDir().mkpath(Profiles());
+        QStringList make = {"CREATE TABLE Leftover (x)"};
+        if (c.leftoverHoldsASite)
+            make << "INSERT INTO Controllers (ConName) VALUES ('kept')";
+        ASSERT_EQ(MakeDatabase(leftover, make), QString());
+        const QByteArray before = ReadWholeFile(leftover);
+        TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString&) {
+            return c.import ? legacy + "/autonoom.bst" : chosen;
+        };
+        Wizard = std::make_unique<TfrmProfileWizard>();
+        Wizard->show();
+        Next(2);
+        QRadioButton* source = c.import ? Wizard->dbBSTFiles : Wizard->dbExisting;
+        QPushButton* browse = c.import ? Wizard->cmdBrowseBSTFiles : Wizard->cmdBrowseExistingDB;
+        source->click();
+        QTest::mouseClick(browse, Qt::LeftButton);
+        Next(2);
+        Wizard->txtProfileName->setText("Site 1");
+        MessageBoxes::ClearShown();
+        for (const bool answer : c.answers)
+            MessageBoxes::SetNextAnswer(answer);
+        Next();
+
+        const QList<MessageBoxes::Shown> shown = MessageBoxes::ShownMessages();
+        ASSERT_EQ(shown.size(), c.answers.size() + (c.summary ? 1 : 0));
+        EXPECT_EQ(shown[0].kind, MessageBoxes::Confirmation);
+        EXPECT_TRUE(shown[0].text.startsWith("The database file " + leftover +
+                                             " exists, but no profile uses it."))
+            << shown[0].text.toStdString();
+        EXPECT_TRUE(shown[0].text.contains(c.question)) << shown[0].text.toStdString();
+        if (c.summary) {
+            EXPECT_EQ(shown.last().kind, MessageBoxes::Information);
+            EXPECT_TRUE(shown.last().text.startsWith(imported)) << shown.last().text.toStdString();
+        }
+        EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+        EXPECT_EQ(IniFile(Profiles() + "site1.ini").ReadString("database", "filename", ""),
+                  "data/site1.accdb");
+        EXPECT_EQ(DatabaseColumn(leftover, "SELECT ConName FROM Controllers ORDER BY ConID"),
+                  c.controllers);
+        EXPECT_EQ(DatabaseColumn(leftover, "SELECT name FROM sqlite_master WHERE name = "
+                                           "'Leftover'") == QStringList{"Leftover"},
+                  c.leftoverKept);
+        if (c.leftoverHoldsASite && c.answers.size() == 1) {
+            EXPECT_EQ(ReadWholeFile(leftover), before) << "used as it is";
+        }
+        EXPECT_EQ(DataFolderFiles(), QStringList({"data/site1.accdb", "profiles/site1.ini"}));
+    }
+    const QString start = "The database file %s exists, but no profile uses it. It holds ";
+    EXPECT_EQ(UntranslatedTexts(
+                  {start + "no controllers and no cardholders.\n\nUse this database for the new "
+                           "profile? The files of the older software are imported into it.",
+                   start + "controllers or cardholders.\n\nUse this database as it is for the new "
+                           "profile? The files of the older software are then not imported.\n\n"
+                           "Answer No to replace it instead.",
+                   start + "no controllers and no cardholders.\n\nUse this database for the new "
+                           "profile? The chosen database %s is copied into its place.",
+                   start + "controllers or cardholders.\n\nUse this database as it is for the new "
+                           "profile? The chosen database %s is then not copied.\n\nAnswer No to "
+                           "replace it instead."}),
+              QStringList());
+}
+
+// A Finish that fails after the leftover database went to the trash for Replace: the failure is
+// told in the wizard, which is back on its last page, and the old database is back under its
+// name, with nothing of it left in the trash.
+TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
+    const QString leftover = Databases() + "site1.accdb";
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        QString message;
+    } cases[] = {
+        {"the profile file cannot be written",
+         [this] {
+             QDir(Profiles()).removeRecursively();
+             WriteTextFile(DataDirectory() + "/profiles", "not a folder");
+         },
+         "Unable to write to " + Profiles() + "site1.ini"},
+        {"the import fails with a library error",
+         [this] {
+             TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString&) {
+                 return QString("/old/autonoom.bst");
+             };
+             TfrmProfileWizard::LegacyImport =
+                 [](const QString&, const QString&,
+                    const TLegacyImportProgress&) -> TLegacyImportSummary {
+                 throw std::runtime_error("out of memory");
+             };
+             Next(2);
+             Wizard->dbBSTFiles->click();
+             QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+             Back();
+             Back();
+         },
+         "The files of the older software could not be imported: out of memory\n\nNo profile "
+         "was created."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(DataDirectory() + "/profiles");
+        QDir().mkpath(Profiles());
+        ASSERT_EQ(MakeDatabase(leftover, {"INSERT INTO Controllers (ConName) VALUES ('kept')"}),
+                  QString());
+        const QByteArray before = ReadWholeFile(leftover);
+        Wizard = std::make_unique<TfrmProfileWizard>();
+        Wizard->show();
+        c.arrange();
+        ToNamePage("Site 1");
+        MessageBoxes::ClearShown();
+        MessageBoxes::SetNextAnswer(false); // not as it is
+        MessageBoxes::SetNextAnswer(true);  // but replaced
+        Next();
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 3);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[2].kind, MessageBoxes::Error);
+        EXPECT_EQ(MessageBoxes::ShownTexts()[2], c.message);
+        EXPECT_EQ(Wizard->CurrentStep, 4);
+        EXPECT_TRUE(Wizard->pnlStep4->isVisible());
+        EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+        EXPECT_TRUE(Wizard->cmdBack->isEnabled());
+        EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+        EXPECT_TRUE(Wizard->isVisible());
+        EXPECT_EQ(ReadWholeFile(leftover), before);
+        EXPECT_EQ(TrashContents(Home->Path()), QStringList());
+        EXPECT_EQ(DataFolderFiles(), QStringList({"data/site1.accdb"}));
+    }
+}
+
 // An import that fails leaves nothing of the profile behind: no database, no temporary, no
 // profile file; the wizard is back on its last page.
 TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
@@ -417,7 +591,7 @@ TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"The files of the older software could not be imported: Error reading "
                           "/old/autonoom.bst\n\nNo profile was created."});
-    EXPECT_EQ(MadeFiles(), QStringList());
+    EXPECT_EQ(DataFolderFiles(), QStringList());
     EXPECT_EQ(Wizard->CurrentStep, 4);
     EXPECT_TRUE(Wizard->cmdNext->isEnabled());
     EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
@@ -466,8 +640,8 @@ TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
     const QString summary = MessageBoxes::ShownMessages()[0].text;
     for (const char* line :
-         {"Controllers imported: 2", "Controller records skipped (no valid controller code): 1",
-          "Cardholders imported: 600", "Card records skipped (no card number): 1",
+         {"Controllers imported: 2", "Controller record skipped (no valid controller code): 1",
+          "Cardholders imported: 600", "Card record skipped (no card number): 1",
           "Zone rows written: 1200"})
         EXPECT_TRUE(summary.contains(line)) << line << " in " << summary.toStdString();
     EXPECT_EQ(Wizard->prgImport->value(), 601);
@@ -491,7 +665,7 @@ TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {
         << MessageBoxes::ShownMessages()[0].text.toStdString();
     EXPECT_FALSE(QFile::exists(Profiles() + "oldsite.ini"));
     EXPECT_FALSE(QFile::exists(Databases() + "oldsite.accdb"));
-    EXPECT_EQ(MadeFiles(), QStringList());
+    EXPECT_EQ(DataFolderFiles(), QStringList());
     EXPECT_EQ(Wizard->CurrentStep, 4);
     EXPECT_TRUE(Wizard->pnlStep4->isVisible());
     EXPECT_FALSE(Wizard->prgImport->isVisible());

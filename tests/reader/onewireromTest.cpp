@@ -1,4 +1,5 @@
 #include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 #include "reader/CodeReaderInterface.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,9 @@ TEST(OneWireCrc, TableMatchesThePublishedDallasTable) {
     const uint8_t firstRow[16] = {0x00, 0x5E, 0xBC, 0xE2, 0x61, 0x3F, 0xDD, 0x83,
                                   0xC2, 0x9C, 0x7E, 0x20, 0xA3, 0xFD, 0x1F, 0x41};
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(Crc8Table[i], firstRow[i]) << "entry " << i;
-    EXPECT_EQ(Crc8Table[0x80], 0x8C) << "the reflected polynomial itself";
-    EXPECT_EQ(Crc8Table[0xFF], 0x35);
+        EXPECT_EQ(onewire::crc8Table[i], firstRow[i]) << "entry " << i;
+    EXPECT_EQ(onewire::crc8Table[0x80], 0x8C) << "the reflected polynomial itself";
+    EXPECT_EQ(onewire::crc8Table[0xFF], 0x35);
 }
 
 TEST(OneWireCrc, EveryEntryIsTheCrcOfItsIndex) {
@@ -28,7 +29,7 @@ TEST(OneWireCrc, EveryEntryIsTheCrcOfItsIndex) {
                 crc ^= 0x8C;
             byte >>= 1;
         }
-        EXPECT_EQ(Crc8Table[value], crc) << "entry " << value;
+        EXPECT_EQ(onewire::crc8Table[value], crc) << "entry " << value;
     }
 }
 
@@ -38,13 +39,14 @@ TEST(OneWireCrc, CalcCRCStepsOverRomBytes) {
     for (const uint8_t byte : bytes)
         TReaderInterface::CalcCRC(byte, crc);
     EXPECT_EQ(crc, 0xA2);
-    EXPECT_EQ(Crc8(bytes), 0xA2);
+    EXPECT_EQ(onewire::crc8(bytes), 0xA2);
 
     // A ROM that carries its own CRC runs to zero: how a 1-Wire master checks a ROM.
     const std::vector<uint8_t> rom{0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x8F};
-    EXPECT_EQ(Crc8(rom), 0x00);
+    EXPECT_EQ(onewire::crc8(rom), 0x00);
     // Continuing a run gives the same as one run over everything.
-    EXPECT_EQ(Crc8(std::span(rom).subspan(4), Crc8(std::span(rom).first(4))), 0x00);
+    EXPECT_EQ(onewire::crc8(std::span(rom).subspan(4), onewire::crc8(std::span(rom).first(4))),
+              0x00);
 }
 
 TEST(OneWireRom, CardNumberIsRomBytesOneToFiveInHex) {

@@ -1,6 +1,6 @@
 #include "virtualadapter.h"
 
-#include "reader/onewirerom.h"
+#include "onewire/crc8.h"
 #include "shared/datadir.h"
 #include "shared/publictypes.h"
 
@@ -170,7 +170,7 @@ QString VirtualAdapter::RomOf(uint8_t family, const QByteArray& serialLeastSigni
     rom[0] = family;
     for (int i = 0; i < 6 && i < serialLeastSignificantFirst.size(); ++i)
         rom[size_t(i + 1)] = uint8_t(serialLeastSignificantFirst[i]);
-    rom[7] = Crc8(std::span<const uint8_t>(rom.data(), 7));
+    rom[7] = onewire::crc8(std::span<const uint8_t>(rom.data(), 7));
     QString text;
     for (uint8_t byte : rom)
         text += QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();

@@ -37,6 +37,9 @@ constexpr uint32_t capabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_C
 constexpr const char* kernelDriverName = "ds2490";
 constexpr guint unplugCheckMs = 50;
 
+// Adapters are pulled out of the testbed from the main loop and from umockdev's handler thread.
+std::mutex testbedLock;
+
 // The device and configuration descriptors of a DS9490: vendor class, one configuration, one
 // interface with four alternate settings (bulk packets of 16 or 64 bytes, status polled every
 // 10 ms or 1 ms), each with the status interrupt endpoint and the two bulk data endpoints.
@@ -148,9 +151,9 @@ UsbTrafficCounters readUsbCounters(const std::filesystem::path& stateFolder) {
 }
 
 struct UsbServer::Adapter {
-    Adapter(std::filesystem::path folder, int number, bool trace)
+    Adapter(std::filesystem::path folder, int number, UMockdevTestbed* testbed, bool trace)
         : state(std::move(folder)), folder(state, std::cerr), source(this->folder), bus(source),
-          chip(bus), busNumber(1), address(number + 1), trace(trace) {
+          chip(bus), busNumber(1), address(number + 1), trace(trace), testbed(testbed) {
         char name[64];
         std::snprintf(name, sizeof name, "bus/usb/%03d/%03d", busNumber, address);
         devnode = name;
@@ -169,6 +172,7 @@ struct UsbServer::Adapter {
     struct Client {
         std::deque<Urb> pending; // bulk reads waiting for data, in order
         std::deque<Urb> done;
+        std::deque<Urb> lost; // taken through `<state>/lose`, never given back
         bool claimed = false;
     };
 
@@ -231,21 +235,53 @@ struct UsbServer::Adapter {
         raw->actual_length = actual;
     }
 
-    // A fault asked for through `<state>/stall` (the endpoint in hex): the endpoint halts at its
-    // next transfer and stays halted until the host clears it.
-    bool stalled(uint8_t endpoint) {
+    // A fault asked for through `<state>/<name>` holding an endpoint in hex: true, and the
+    // request gone, when it names `endpoint`.
+    bool faultRequested(const char* name, uint8_t endpoint) {
         std::error_code ignored;
-        auto request = state / "stall";
-        if (std::filesystem::exists(request, ignored)) {
-            std::ifstream file(request);
-            unsigned wanted = 0;
-            if (file >> std::hex >> wanted && wanted == endpoint) {
-                file.close();
-                std::filesystem::remove(request, ignored);
-                halted.insert(endpoint);
-            }
-        }
+        auto request = state / name;
+        if (!std::filesystem::exists(request, ignored))
+            return false;
+        std::ifstream file(request);
+        unsigned wanted = 0;
+        if (!(file >> std::hex >> wanted) || wanted != endpoint)
+            return false;
+        file.close();
+        std::filesystem::remove(request, ignored);
+        return true;
+    }
+
+    // The endpoint halts at its next transfer and stays halted until the host clears it.
+    bool stalled(uint8_t endpoint) {
+        if (faultRequested("stall", endpoint))
+            halted.insert(endpoint);
         return halted.count(endpoint) > 0;
+    }
+
+    bool unplugRequested() const {
+        std::error_code ignored;
+        return std::filesystem::exists(state / "unplugged", ignored);
+    }
+
+    // Pulls the adapter out, as the kernel handles a disconnect: every URB still in flight comes
+    // back killed, ready to be reaped, and from now on every other request fails with ENODEV.
+    // A client waiting for a URB must get it back, or it waits for good. Called with `lock`
+    // held, from the main loop's check or from the handler's thread.
+    void unplugLocked() {
+        if (unplugged)
+            return;
+        unplugged = true;
+        for (auto& [client, waiting] : clients) {
+            for (Urb& urb : waiting.pending) {
+                setResult(urb, -ESHUTDOWN, 0);
+                waiting.done.push_back(urb);
+            }
+            waiting.pending.clear();
+        }
+        if (trace)
+            std::cerr << "ibutton-sim: " << devnode << " unplugged" << std::endl;
+        std::lock_guard testbedGuard(testbedLock);
+        umockdev_testbed_remove_device(testbed, sysfsPath.c_str());
     }
 
     // Runs one URB on the chip; false when it has to wait for data.
@@ -332,18 +368,26 @@ struct UsbServer::Adapter {
             urb.buffer =
                 Data(umockdev_ioctl_data_resolve(data.object, offsetof(usbdevfs_urb, buffer),
                                                  static_cast<gsize>(raw->buffer_length), nullptr));
-        if (process(urb))
-            state.done.push_back(urb);
-        else
+        if (unplugRequested()) {
+            // Pulled out while this URB is on its way: the worst moment for the host.
             state.pending.push_back(urb);
+            unplugLocked();
+        } else if (faultRequested("lose", urb.endpoint)) {
+            state.lost.push_back(urb);
+        } else if (process(urb)) {
+            state.done.push_back(urb);
+        } else {
+            state.pending.push_back(urb);
+        }
         writeStats();
         umockdev_ioctl_client_complete(client, 0, 0);
     }
 
     void reap(UMockdevIoctlClient* client, Client& state, UMockdevIoctlData* argument) {
-        servePending(state);
+        if (!unplugged)
+            servePending(state);
         if (state.done.empty()) {
-            umockdev_ioctl_client_complete(client, -1, EAGAIN);
+            umockdev_ioctl_client_complete(client, -1, unplugged ? ENODEV : EAGAIN);
             return;
         }
         Data pointer(umockdev_ioctl_data_resolve(argument, 0, sizeof(void*), nullptr));
@@ -477,11 +521,15 @@ struct UsbServer::Adapter {
         std::lock_guard guard(lock);
         gulong request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
+        Client& state = clients[client];
         if (unplugged) {
-            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            // What was in flight can still be reaped, as the kernel allows after a disconnect.
+            if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY)
+                reap(client, state, argument);
+            else
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
             return TRUE;
         }
-        Client& state = clients[client];
         switch (request) {
         case USBDEVFS_SUBMITURB:
             submit(client, state, argument);
@@ -517,6 +565,7 @@ struct UsbServer::Adapter {
     std::string devnode;
     std::string sysfsName;
     std::string sysfsPath;
+    UMockdevTestbed* testbed;
     UMockdevIoctlBase* handler = nullptr;
     std::mutex lock;
     std::map<UMockdevIoctlClient*, Client> clients;
@@ -541,7 +590,7 @@ UsbServer::UsbServer(std::vector<std::filesystem::path> stateFolders, bool trace
     int number = 0;
     for (auto& folder : stateFolders) {
         std::filesystem::create_directories(folder);
-        auto adapter = std::make_unique<Adapter>(folder, ++number, trace);
+        auto adapter = std::make_unique<Adapter>(folder, ++number, self.testbed, trace);
         GError* error = nullptr;
         if (!umockdev_testbed_add_from_string(self.testbed, adapter->description().c_str(),
                                               &error)) {
@@ -646,16 +695,11 @@ int UsbServer::run(const std::vector<std::string>& command) {
         unplugCheckMs,
         [](gpointer data) -> gboolean {
             auto* implementation = static_cast<Implementation*>(data);
+            // A pulled adapter that no URB comes to notice leaves all the same.
             for (auto& adapter : implementation->adapters) {
-                std::error_code ignored;
-                if (adapter->unplugged ||
-                    !std::filesystem::exists(adapter->state / "unplugged", ignored))
-                    continue;
-                {
-                    std::lock_guard guard(adapter->lock);
-                    adapter->unplugged = true;
-                }
-                umockdev_testbed_remove_device(implementation->testbed, adapter->sysfsPath.c_str());
+                std::lock_guard guard(adapter->lock);
+                if (!adapter->unplugged && adapter->unplugRequested())
+                    adapter->unplugLocked();
             }
             return G_SOURCE_CONTINUE;
         },

@@ -7,9 +7,14 @@
 //
 // Per adapter, `<state>/stats` holds the traffic counters (rewritten after every transfer):
 // control, bulk_out, bulk_in and interrupt_in transfers, bytes each way, and whether the kernel
-// driver is bound. Creating `<state>/unplugged` pulls the adapter out: it leaves sysfs and /dev and
-// every request on an open handle fails with ENODEV. Writing an endpoint number in hex to
-// `<state>/stall` halts that endpoint at its next transfer, until the host clears the halt.
+// driver is bound. Creating `<state>/unplugged` pulls the adapter out, at the next URB submitted
+// (which is then in flight as it goes) or within a moment when none is: it leaves sysfs and /dev,
+// what was in flight comes back killed (-ESHUTDOWN), and every other request on an open handle
+// fails with ENODEV once nothing is left to reap, as with the kernel.
+// Writing an endpoint number in hex (00 for control) to a file asks for a fault at that
+// endpoint's next transfer: `<state>/stall` halts the endpoint until the host clears the halt;
+// `<state>/lose` takes the URB and never gives it back, and discarding it fails as for one
+// already done, so a host that waits for it waits for good.
 #pragma once
 
 #include <filesystem>
