@@ -40,6 +40,12 @@ void Mark(TControllers& controllers, const QSet<int32_t>& conIds) {
             controller->ChangesMade = true;
 }
 
+TCardHolderSave NoCardNumber() {
+    TCardHolderSave refused;
+    refused.Outcome = TCardHolderSave::NotACardNumber;
+    return refused;
+}
+
 TCardHolderSave Failure(TMyDBConnector& database) {
     TCardHolderSave result;
     result.Outcome = TCardHolderSave::Failed;
@@ -85,6 +91,8 @@ QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber) {
 
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   bool replaceLiveHolder, TControllers& controllers) {
+    if (!SavableCardNumber(record.CardNumber, QString()))
+        return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);
@@ -112,6 +120,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
 
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const QString& loadedNumber, TControllers& controllers) {
+    if (!SavableCardNumber(record.CardNumber, loadedNumber))
+        return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);

@@ -25,6 +25,8 @@ struct TCardHolderSave {
         NumberTaken,
         // The database refused; the connector's words are in Error. Nothing was changed.
         Failed,
+        // The number is no card number to save under (SavableCardNumber); nothing was changed.
+        NotACardNumber,
     };
     TOutcome Outcome = Failed;
     QString TakenBy;
@@ -42,7 +44,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
                                   std::vector<std::unique_ptr<TStandController>>& controllers);
 
 // An existing cardholder, loaded under `loadedNumber`. A replaced card loses its zones; a number
-// that another live cardholder has is refused (NumberTaken).
+// that another live cardholder has is refused (NumberTaken). The loaded number itself is kept
+// whatever its length; a replacement needs a card number of ten characters.
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const QString& loadedNumber,
                                      std::vector<std::unique_ptr<TStandController>>& controllers);
