@@ -2,6 +2,7 @@
 
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 
 namespace {
@@ -110,7 +111,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
     QSet<int32_t> marks;
     if (!DropZones(database, record.CardNumber, marks) ||
         !RunAnyCount(database, DeleteCardHolderStatement(record.CardNumber)) ||
-        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !transaction.Commit())
+        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !StoreMarks(database, marks) ||
+        !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -145,7 +147,7 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
             return Failure(database);
     }
     if (!database.ExecuteQuery(UpdateCardHolderStatement(record, loadedNumber)) ||
-        !transaction.Commit())
+        !StoreMarks(database, marks) || !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -167,7 +169,8 @@ bool DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumbe
     QSet<int32_t> marks;
     if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)) ||
         !RunAnyCount(database, MarkCardHolderDeletedStatement(cardNumber)) ||
-        !DropZones(database, cardNumber, marks) || !transaction.Commit())
+        !DropZones(database, cardNumber, marks) || !StoreMarks(database, marks) ||
+        !transaction.Commit())
         return false;
     Mark(controllers, marks);
     return true;

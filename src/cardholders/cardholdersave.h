@@ -11,8 +11,8 @@
 class TMyDBConnector;
 
 // Saving a cardholder without a window. Each save is one transaction: it happens whole or not at
-// all, and the controllers whose keys still admit a card that lost its zones are marked only once
-// the database has kept the change.
+// all. The controllers whose keys still admit a card that lost its zones get their marks stored in
+// that transaction, and their records are marked once the database has kept the change.
 //
 // A card number belongs to at most one cardholder. Reusing the number of a deleted cardholder
 // takes it over cleanly: the deleted row and its zones go. A live cardholder's number is never

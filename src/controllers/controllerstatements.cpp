@@ -60,3 +60,25 @@ QString SelectZoneCardsStatement(int32_t conId, int zone) {
     return "SELECT CardNumber FROM CardZones WHERE (ConID = " + Decimal(conId) +
            ") AND (ZoneID = " + Decimal(zone) + ")";
 }
+
+QString SelectPendingChangesStatement() {
+    return QStringLiteral("SELECT ConID FROM PendingChanges");
+}
+
+QString InsertPendingChangeStatement(int32_t conId) {
+    return "INSERT INTO PendingChanges (ConID) VALUES(" + Decimal(conId) + ")";
+}
+
+QString DeletePendingChangeStatement(int32_t conId) {
+    return "DELETE * FROM PendingChanges WHERE ConID = " + Decimal(conId);
+}
+
+QString PendingChangesTableStatement() {
+    return QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE (type = \"table\") AND "
+                          "(name = \"PendingChanges\")");
+}
+
+QString CreatePendingChangesTableStatement() {
+    // As schema.sql makes it.
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY)");
+}

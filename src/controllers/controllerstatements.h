@@ -28,3 +28,12 @@ QString InsertCardZoneStatement(int32_t conId, const QString& cardNumber, int zo
 
 // The card numbers of a controller in one zone (1 or 2), in the database's order.
 QString SelectZoneCardsStatement(int32_t conId, int zone);
+
+// The stored pending-change marks (pendingchanges.h): one row per controller whose key must be
+// written again.
+QString SelectPendingChangesStatement();
+QString InsertPendingChangeStatement(int32_t conId);
+QString DeletePendingChangeStatement(int32_t conId);
+// One row whose one field is 1 when the table exists, 0 when not.
+QString PendingChangesTableStatement();
+QString CreatePendingChangesTableStatement();

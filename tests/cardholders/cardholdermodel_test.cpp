@@ -179,7 +179,9 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
         expected << "DELETE * FROM CardZones WHERE (ConID = " + conID +
                         ") AND (CardNumber = \"1111111111\")"
                  << "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(" + conID +
-                        ", \"1111111111\", " + zone + ")";
+                        ", \"1111111111\", " + zone + ")"
+                 << "DELETE * FROM PendingChanges WHERE ConID = " + conID
+                 << "INSERT INTO PendingChanges (ConID) VALUES(" + conID + ")";
     EXPECT_EQ(Database().Statements, expected);
     EXPECT_EQ(ZonesOf(0)[0], 0);
 }

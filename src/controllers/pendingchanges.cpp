@@ -1,0 +1,55 @@
+#include "controllers/pendingchanges.h"
+
+#include "controllers/controllerstatements.h"
+#include "db/MyDBConnector.h"
+
+namespace {
+
+// A statement that may change no row: only an engine error fails it, and the connector then holds
+// a new last error.
+bool RunAnyCount(TMyDBConnector& database, const QString& sql) {
+    const QString errorBefore = database.GetLastError();
+    return database.ExecuteQuery(sql) || database.GetLastError() == errorBefore;
+}
+
+bool HasPendingChangesTable(TMyDBConnector& database) {
+    TMyResultSet* rows = nullptr;
+    const bool found = database.Query(PendingChangesTableStatement(), rows) &&
+                       rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
+    database.DestroyQuery(rows);
+    return found;
+}
+
+} // namespace
+
+bool StoreMarks(TMyDBConnector& database, const QSet<int32_t>& conIds) {
+    for (int32_t conId : conIds)
+        if (!RunAnyCount(database, DeletePendingChangeStatement(conId)) ||
+            !database.ExecuteQuery(InsertPendingChangeStatement(conId)))
+            return false;
+    return true;
+}
+
+bool DropStoredMark(TMyDBConnector& database, int32_t conId) {
+    return RunAnyCount(database, DeletePendingChangeStatement(conId));
+}
+
+QSet<int32_t> StoredMarks(TMyDBConnector* database) {
+    QSet<int32_t> marks;
+    if (!database)
+        return marks;
+    TMyResultSet* rows = nullptr;
+    if (database->Query(SelectPendingChangesStatement(), rows))
+        for (rows->First(); !rows->Eof(); rows->Next())
+            marks.insert(rows->Fields(0).AsInteger());
+    database->DestroyQuery(rows);
+    return marks;
+}
+
+bool AddPendingChangesTable(TMyDBConnector& database) {
+    if (HasPendingChangesTable(database))
+        return true;
+    // Creating a table changes no row: ExecuteQuery's answer says nothing, the schema does.
+    database.ExecuteQuery(CreatePendingChangesTableStatement());
+    return HasPendingChangesTable(database);
+}
