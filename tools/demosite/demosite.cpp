@@ -12,6 +12,9 @@
 
 #include <QFileInfo>
 
+#include <iterator>
+#include <vector>
+
 namespace {
 
 struct TDemoController {
