@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
 # Builds the program and starts it in a demo home inside this checkout (demo/), so trying it never
-# touches a user's real data. The demo's 1-Wire adapter is the virtual one (ibutton-sim): a serial
-# DS9097U, or with --usb a USB DS9490 (the program then runs under the simulator).
+# touches a user's real data. A demo home without a profile gets the demo site (controllers,
+# cardholders with zones, one key to write), so the program opens at work; --fresh empties the home
+# instead and leaves it empty, so the program opens on its wizard as a first-time user meets it.
+# The demo's 1-Wire adapter is the virtual one (ibutton-sim): a serial DS9097U, or with --usb a USB
+# DS9490 (the program then runs under the simulator).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 usb=0
+fresh=0
 for argument in "$@"; do
   case "$argument" in
     --usb) usb=1 ;;
-    *) echo "usage: $0 [--usb]" >&2; exit 2 ;;
+    --fresh) fresh=1 ;;
+    *) echo "usage: $0 [--usb] [--fresh]" >&2; exit 2 ;;
   esac
 done
 root="$(pwd)"
 ./packaging/ensure-packages.sh
 build="${VYR_BUILD_DIR:-build}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target vyrstandalone
+cmake --build "$build" -j"$(nproc)" --target vyrstandalone vyr-demosite
 bin="$root/$build/bin"
 
 demo="$root/demo"
+if ((fresh)); then
+  rm -rf "$demo"
+fi
 mkdir -p "$demo/data" "$demo/config"
 export XDG_DATA_HOME="$demo/data"
 export XDG_CONFIG_HOME="$demo/config"
+if ((!fresh)) && ! compgen -G "$XDG_DATA_HOME/Tessaloom/VYR/Standalone/profiles/*.ini" >/dev/null; then
+  "$bin/vyr-demosite"
+fi
 
 # Ctrl+C or a kill of this script ends the program and the virtual adapter with it. Both run as
 # background jobs, which a script's Ctrl+C never reaches (they ignore SIGINT), so the script stops
@@ -47,6 +58,7 @@ if [[ -x "$bin/ibutton-sim" ]]; then
   tty="$demo/ttyVYR"
   mkdir -p "$state"
   # A demo card (DS1990A) and a demo memory key (DS1993), laid on the adapter at the first run.
+  # The card is a cardholder's in the demo site (card number A1B2C3D4E5).
   if [[ ! -f "$state/bus" ]]; then
     "$bin/ibutton-sim" --state "$state" put 01A1B2C3D4E5F6 >/dev/null # a DS1990A card (CRC added)
     "$bin/ibutton-sim" --state "$state" put 06102030405060 >/dev/null # a DS1993 memory key

@@ -3,6 +3,7 @@
 #include "app/About.h"
 #include "app/MyLogger.h"
 #include "app/options.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
@@ -172,6 +173,9 @@ bool TfrmMain::FormCreate() {
     FStarted = true;
     RefreshTitles();
     AddCardIndexes();
+    // A database made before stored marks gets their table before anything could mark.
+    if (DBConnection && DBConnection->IsConnected())
+        AddPendingChangesTable(*DBConnection);
     ReloadControllers();
     return true;
 }

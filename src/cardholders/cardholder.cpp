@@ -253,11 +253,14 @@ void TfrmCardHolder::ShowCardNumber(const QString& number) {
 void TfrmCardHolder::UpdateOKButton() {
     // Nothing can be saved before there is a number to save it under, nor under another live
     // holder's number in place of this holder's card. A new cardholder may take a live holder's
-    // number: saving asks first.
+    // number: saving asks first. An imported holder keeps a number of another length until the
+    // card is replaced.
     const QString shown = lblCardNumberVal->text();
     const bool takenFromAnother =
         CardEdit && FNumberTaken && !SameCardNumber(shown, CardEditNumber);
-    cmdOK->setEnabled(FNumberShown && shown.size() == CardNumberLength && !takenFromAnother);
+    cmdOK->setEnabled(FNumberShown &&
+                      SavableCardNumber(shown, CardEdit ? CardEditNumber : QString()) &&
+                      !takenFromAnother);
 }
 
 void TfrmCardHolder::cmdCustomNumberCheckClick() {
@@ -317,7 +320,8 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
             return false;
         }
         MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
-        MessageBoxes::ShowInformation(this, saved.Error);
+        if (saved.Outcome == TCardHolderSave::Failed)
+            MessageBoxes::ShowInformation(this, saved.Error);
         return false;
     }
     TCardHolderSave saved = SaveNewCardHolder(*database, record, false, ControllerList);

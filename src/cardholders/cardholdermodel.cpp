@@ -3,6 +3,7 @@
 #include "cardholders/cardholdersave.h"
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 
 #include <QCollator>
@@ -180,8 +181,8 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
     const int32_t current = record->CardZones[controllerIndex];
     const int32_t next = current >= 2 ? 0 : current + 1; // 0, 1, 2, 0
     {
-        // Both statements or neither: a half-done change would leave the card without a row,
-        // showing a zone that the key will not get.
+        // Both statements and the mark, or none: a half-done change would leave the card without
+        // a row, showing a zone that the key will not get, or a key that no mark asks to write.
         TTransaction transaction(*database);
         if (!transaction.Started())
             return -1;
@@ -192,7 +193,7 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
         if (!deleted ||
             !database->ExecuteQuery(
                 InsertCardZoneStatement(controller.ConID, record->CardNumber, next)) ||
-            !transaction.Commit())
+            !StoreMarks(*database, {controller.ConID}) || !transaction.Commit())
             return -1;
     }
     record->CardZones[controllerIndex] = next;

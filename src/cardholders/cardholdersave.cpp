@@ -2,6 +2,7 @@
 
 #include "cardholders/cardholderstatements.h"
 #include "cardholders/cardnumber.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 
 namespace {
@@ -37,6 +38,12 @@ void Mark(TControllers& controllers, const QSet<int32_t>& conIds) {
     for (const auto& controller : controllers)
         if (conIds.contains(controller->ConID))
             controller->ChangesMade = true;
+}
+
+TCardHolderSave NoCardNumber() {
+    TCardHolderSave refused;
+    refused.Outcome = TCardHolderSave::NotACardNumber;
+    return refused;
 }
 
 TCardHolderSave Failure(TMyDBConnector& database) {
@@ -97,6 +104,8 @@ QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber) {
 
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   bool replaceLiveHolder, TControllers& controllers) {
+    if (!SavableCardNumber(record.CardNumber, QString()))
+        return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);
@@ -114,7 +123,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
     QSet<int32_t> marks;
     if (!DropZones(database, record.CardNumber, marks) ||
         !RunAnyCount(database, DeleteCardHolderStatement(record.CardNumber)) ||
-        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !transaction.Commit())
+        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !StoreMarks(database, marks) ||
+        !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -124,6 +134,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
 
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const QString& loadedNumber, TControllers& controllers) {
+    if (!SavableCardNumber(record.CardNumber, loadedNumber))
+        return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);
@@ -147,7 +159,7 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
             return Failure(database);
     }
     if (!database.ExecuteQuery(UpdateCardHolderStatement(record, loadedNumber)) ||
-        !transaction.Commit())
+        !StoreMarks(database, marks) || !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -169,7 +181,8 @@ bool DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumbe
     QSet<int32_t> marks;
     if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)) ||
         !RunAnyCount(database, MarkCardHolderDeletedStatement(cardNumber)) ||
-        !DropZones(database, cardNumber, marks) || !transaction.Commit())
+        !DropZones(database, cardNumber, marks) || !StoreMarks(database, marks) ||
+        !transaction.Commit())
         return false;
     Mark(controllers, marks);
     return true;

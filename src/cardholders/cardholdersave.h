@@ -12,8 +12,8 @@
 class TMyDBConnector;
 
 // Saving a cardholder without a window. Each save is one transaction: it happens whole or not at
-// all, and the controllers whose keys still admit a card that lost its zones are marked only once
-// the database has kept the change.
+// all. The controllers whose keys still admit a card that lost its zones get their marks stored in
+// that transaction, and their records are marked once the database has kept the change.
 //
 // A card number belongs to at most one cardholder. Reusing the number of a deleted cardholder
 // takes it over cleanly: the deleted row and its zones go. A live cardholder's number is never
@@ -26,6 +26,8 @@ struct TCardHolderSave {
         NumberTaken,
         // The database refused; the connector's words are in Error. Nothing was changed.
         Failed,
+        // The number is no card number to save under (SavableCardNumber); nothing was changed.
+        NotACardNumber,
     };
     TOutcome Outcome = Failed;
     QString TakenBy;
@@ -47,7 +49,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
                                   std::vector<std::unique_ptr<TStandController>>& controllers);
 
 // An existing cardholder, loaded under `loadedNumber`. A replaced card loses its zones; a number
-// that another live cardholder has is refused (NumberTaken).
+// that another live cardholder has is refused (NumberTaken). The loaded number itself is kept
+// whatever its length; a replacement needs a card number of ten characters.
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const QString& loadedNumber,
                                      std::vector<std::unique_ptr<TStandController>>& controllers);

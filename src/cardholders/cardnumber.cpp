@@ -20,6 +20,10 @@ bool IsCardNumberText(const QString& text) {
     return true;
 }
 
+bool SavableCardNumber(const QString& number, const QString& loadedNumber) {
+    return number.size() == CardNumberLength || (!loadedNumber.isNull() && number == loadedNumber);
+}
+
 QString ReversedCardNumber(const QString& number) {
     QString reversed;
     reversed.reserve(number.size());

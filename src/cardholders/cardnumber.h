@@ -22,6 +22,12 @@ bool IsCardNumberCharacter(QChar c);
 // Ten characters that are all hexadecimal digits.
 bool IsCardNumberText(const QString& text);
 
+// Whether a cardholder may be saved under `number`. A new or replaced card needs ten characters.
+// A cardholder edited under the number it was loaded with (`loadedNumber`, null for a new one)
+// keeps that number whatever its length: an imported list stores numbers as they were decoded,
+// and the holder's name and texts must stay editable.
+bool SavableCardNumber(const QString& number, const QString& loadedNumber);
+
 // The number with its five two-character groups in the opposite order; the characters inside a
 // group keep theirs (0A1B2C3D4E -> 4E3D2C1B0A). Some operators copy numbers from printouts that
 // list the bytes the other way round.

@@ -1,6 +1,7 @@
 #include "controllers/controllerrecords.h"
 
 #include "controllers/controllerstatements.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 
 #include <QHash>
@@ -9,6 +10,7 @@ TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>
     TControllerRecords controllers;
     if (!database)
         return controllers;
+    const QSet<int32_t> stored = StoredMarks(database);
     if (const std::unique_ptr<TMyResultSet> rows = database->Query(SelectControllersStatement())) {
         for (rows->First(); !rows->Eof(); rows->Next()) {
             auto controller = std::make_unique<TStandController>();
@@ -18,7 +20,8 @@ TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>
             controller->ConCode = rows->FieldByName("ConCode").AsString();
             controller->ConByte1 = uint8_t(rows->FieldByName("ConByte1").AsInteger());
             controller->ConByte2 = uint8_t(rows->FieldByName("ConByte2").AsInteger());
-            controller->ChangesMade = marked.contains(controller->ConID);
+            controller->ChangesMade =
+                marked.contains(controller->ConID) || stored.contains(controller->ConID);
             controllers.push_back(std::move(controller));
         }
     }
@@ -79,7 +82,8 @@ bool DeleteController(TMyDBConnector& database, int32_t conId) {
     // Deleting no row (a controller without zones, or one gone already) is no failure; only an
     // engine error is, and the connector then has a new last error.
     for (const TMyStatement& statement :
-         {DeleteControllerStatement(conId), DeleteControllerZonesStatement(conId)}) {
+         {DeleteControllerStatement(conId), DeleteControllerZonesStatement(conId),
+          DeletePendingChangeStatement(conId)}) {
         const QString errorBefore = database.GetLastError();
         if (!database.ExecuteQuery(statement) && database.GetLastError() != errorBefore)
             return false;
@@ -96,9 +100,15 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
                                   const TControllerInput& input) {
     TControllerSaved saved;
     saved.ConID = record.ConID;
-    saved.Saved = database.ExecuteQuery(UpdateControllerStatement(
-        record.ConID, input.ConName, input.ConCode, input.ConByte1, input.ConByte2));
-    if (saved.Saved && !KeyStillMatches(record, input)) {
+    const bool keyOutdated = !KeyStillMatches(record, input);
+    TTransaction transaction(database);
+    if (!transaction.Started() ||
+        !database.ExecuteQuery(UpdateControllerStatement(record.ConID, input.ConName, input.ConCode,
+                                                         input.ConByte1, input.ConByte2)) ||
+        (keyOutdated && !StoreMarks(database, {record.ConID})) || !transaction.Commit())
+        return saved;
+    saved.Saved = true;
+    if (keyOutdated) {
         saved.KeyOutdated = true;
         record.ChangesMade = true;
     }
@@ -128,6 +138,10 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
             if (database.ExecuteQuery(
                     InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
                 saved.KeyOutdated = true;
+        // Committed with the grants. Should the mark not be stored, the list still marks the
+        // controller for as long as it runs.
+        if (saved.KeyOutdated)
+            StoreMarks(database, {saved.ConID});
     }
     return saved;
 }

@@ -15,12 +15,13 @@ class TMyDBConnector;
 // What the controller list and the controller dialog do to the database, without a window.
 //
 // A controller's pending-change mark says that its memory key no longer matches the database. It
-// is kept by ConID for as long as the profile's main window lives: reloading the list carries it
-// over, and only a verified key write takes it away.
+// is stored in the database (pendingchanges.h) and kept by ConID for as long as the profile's main
+// window lives: reloading the list carries it over, and only a verified key write takes it away.
 
 using TControllerRecords = std::vector<std::unique_ptr<TStandController>>;
 
-// The controllers in the database's order by name. Those whose ConID is in `marked` start marked.
+// The controllers in the database's order by name. Those whose ConID is in `marked` or who have a
+// stored mark start marked.
 // A failed query (or no database) gives no records.
 TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>& marked);
 
@@ -39,8 +40,8 @@ void CountControllerCards(TMyDBConnector* database, TControllerRecords& controll
 // Nothing when the database did not answer; the reason is in the connector's last error.
 std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId, int zone);
 
-// Deletes a controller and its zones, both or neither. False with the reason in the connector's
-// last error.
+// Deletes a controller, its zones and its stored mark, all or none. False with the reason in the
+// connector's last error.
 bool DeleteController(TMyDBConnector& database, int32_t conId);
 
 // What the controller dialog saves.
@@ -63,11 +64,13 @@ struct TControllerSaved {
     bool KeyOutdated = false;
 };
 
-// Saves an existing controller. Marks `record` when its key no longer matches.
+// Saves an existing controller. Marks `record` when its key no longer matches, and stores the
+// mark with the change.
 TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
                                   const TControllerInput& input);
 
 // Adds a controller and, for grantZone 1 or 2, gives every cardholder that is not deleted access
-// in that zone. A controller granted at least one card has a key to write.
+// in that zone. A controller granted at least one card has a key to write, and its mark is stored
+// with the grants.
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
                                int grantZone);

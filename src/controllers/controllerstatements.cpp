@@ -51,3 +51,25 @@ TMyStatement InsertCardZoneStatement(int32_t conId, const QString& cardNumber, i
 TMyStatement SelectZoneCardsStatement(int32_t conId, int zone) {
     return {"SELECT CardNumber FROM CardZones WHERE (ConID = ?) AND (ZoneID = ?)", {conId, zone}};
 }
+
+TMyStatement SelectPendingChangesStatement() {
+    return QStringLiteral("SELECT ConID FROM PendingChanges");
+}
+
+TMyStatement InsertPendingChangeStatement(int32_t conId) {
+    return {"INSERT INTO PendingChanges (ConID) VALUES(?)", {conId}};
+}
+
+TMyStatement DeletePendingChangeStatement(int32_t conId) {
+    return {"DELETE * FROM PendingChanges WHERE ConID = ?", {conId}};
+}
+
+TMyStatement PendingChangesTableStatement() {
+    return QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE (type = \"table\") AND "
+                          "(name = \"PendingChanges\")");
+}
+
+TMyStatement CreatePendingChangesTableStatement() {
+    // As schema.sql makes it.
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY)");
+}

@@ -30,3 +30,12 @@ TMyStatement InsertCardZoneStatement(int32_t conId, const QString& cardNumber, i
 
 // The card numbers of a controller in one zone (1 or 2), in the database's order.
 TMyStatement SelectZoneCardsStatement(int32_t conId, int zone);
+
+// The stored pending-change marks (pendingchanges.h): one row per controller whose key must be
+// written again.
+TMyStatement SelectPendingChangesStatement();
+TMyStatement InsertPendingChangeStatement(int32_t conId);
+TMyStatement DeletePendingChangeStatement(int32_t conId);
+// One row whose one field is 1 when the table exists, 0 when not.
+TMyStatement PendingChangesTableStatement();
+TMyStatement CreatePendingChangesTableStatement();

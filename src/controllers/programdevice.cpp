@@ -2,6 +2,7 @@
 
 #include "controllers/controllerrecords.h"
 #include "controllers/keywriter.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
@@ -205,6 +206,10 @@ void TfrmProgramDevice::ProgramKey(const QString& cardNumber) {
     }
     lblStatusText->setText(_("Operation finished"));
     Controller->ChangesMade = false;
+    // Should the database refuse, the stored mark stays and comes back with the next reload: one
+    // key write too many, never one too few.
+    if (DBConnection)
+        DropStoredMark(*DBConnection, Controller->ConID);
     MessageBoxes::ShowInformation(this, _("Operation finished"));
     accept();
 }

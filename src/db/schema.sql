@@ -45,3 +45,10 @@ CREATE INDEX CardZonesByCardNumber ON CardZones (CardNumber, ConID, ZoneID);
 
 -- At most one zone per card and controller.
 CREATE UNIQUE INDEX CardZonesOneRowPerControllerAndCard ON CardZones (ConID, CardNumber);
+
+-- The controllers whose memory keys must be written again (the pending-change marks), kept here so
+-- that a mark outlives the program. A row goes only when the key was written and verified, or
+-- with its controller. Databases made before this table get it when opened.
+CREATE TABLE PendingChanges (
+    ConID INTEGER PRIMARY KEY
+);

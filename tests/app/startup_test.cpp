@@ -1,4 +1,5 @@
 #include "app/main.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
@@ -323,6 +324,43 @@ TEST_F(StartupTest, AnOlderDatabaseWithDuplicatesStaysAsItWasAndTheOperatorLearn
                                    "Delete the extra cardholders in the cardholder list, then "
                                    "open the profile again."})
                     .isEmpty());
+}
+
+// Keys still to be written when the program was closed are still to be written when it opens the
+// profile again; a database made before marks were stored gets their table and starts unmarked.
+TEST_F(StartupTest, TheMainWindowOpensWithTheMarksTheDatabaseKept) {
+    for (const bool older : {false, true}) {
+        SCOPED_TRACE(older ? "older database" : "template database");
+        QDir(Data()).removeRecursively();
+        MakeProfile("north", "North");
+        {
+            TMySQLite site;
+            site.ConnectionString = JetConnectionString(Data() + "/data/north.accdb");
+            ASSERT_TRUE(site.Connect());
+            for (const char* name : {"Gate", "Hall", "Shed"})
+                ASSERT_TRUE(site.ExecuteQuery(
+                    QStringLiteral("INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
+                                   "ConByte2) VALUES(\"VYR292\", \"") +
+                    name + "\", \"000000\", 2, 4)"));
+            if (older)
+                site.ExecuteQuery("DROP TABLE PendingChanges");
+            else
+                ASSERT_TRUE(site.ExecuteQuery("INSERT INTO PendingChanges (ConID) SELECT ConID "
+                                              "FROM Controllers WHERE ConName = \"Hall\""));
+        }
+        AcceptLogin();
+        TfrmMain frmMain;
+        ASSERT_TRUE(frmMain.FormCreate());
+        QStringList marked;
+        for (const auto& controller : ControllerList)
+            if (controller->ChangesMade)
+                marked << controller->ConName;
+        EXPECT_EQ(marked, older ? QStringList() : QStringList{"Hall"});
+        EXPECT_EQ(frmMain.ChangedControllerCount(), older ? 0 : 1);
+        // Either way the database keeps the next mark.
+        EXPECT_TRUE(StoreMarks(*DBConnection, {ControllerList.front()->ConID}));
+        EXPECT_TRUE(StoredMarks(DBConnection.get()).contains(ControllerList.front()->ConID));
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/options.h"
 #include "cardholders/cardholder.h"
+#include "cardholders/cardholdersave.h"
 #include "cardholders/cardnumber.h"
 #include "reader/MaximReader.h"
 #include "shared/datadir.h"
@@ -270,6 +271,84 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
     // The old card is still in Front's key: that key must be written again.
     EXPECT_THAT(MarkedControllers(), ElementsAre("Front"));
+}
+
+// A legacy import stores numbers as they were decoded, of any length.
+TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilReplaced) {
+    for (const QString imported : {"0a1b2c3d", "0A1B2C3D4E5F"}) {
+        SCOPED_TRACE(imported.toStdString());
+        Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        ControllerList.clear();
+        Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
+        TStandController& front = AddController("Front");
+        AddCardHolder(imported, "Anna", "one");
+        AddZone(front, imported, 1);
+        Present(nullptr);
+
+        auto dialog = Open(imported);
+        ASSERT_TRUE(dialog->CardEdit);
+        EXPECT_EQ(dialog->lblCardNumberVal->text(), imported);
+        EXPECT_TRUE(dialog->cmdOK->isEnabled());
+        dialog->txtCardHolder->setText("Anna B.");
+        dialog->txtCustom1->setText("two");
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
+        EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || CardCustom1 "
+                           "FROM CardHolders"),
+                    ElementsAre(imported + " Anna B. two"));
+        EXPECT_THAT(Zones(front, imported), ElementsAre("1"));
+        EXPECT_THAT(MarkedControllers(), IsEmpty());
+
+        // A card read in its place is a card number like any other.
+        dialog = Open(imported);
+        QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+        Present(&CardA);
+        Ticks(*dialog, 1);
+        EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+        EXPECT_TRUE(dialog->cmdOK->isEnabled());
+        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
+                    ElementsAre("A1B2C3D4E5 Anna B."));
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+        EXPECT_THAT(MarkedControllers(), ElementsAre("Front"));
+    }
+}
+
+// What reaches the save without the dialog's checks: a replacement or a new number that is no
+// card number is refused with nothing changed, and an imported number is kept as it is.
+TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoadedOne) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("0a1b2c3d", "Anna");
+    AddZone(front, "0a1b2c3d", 2);
+    TCardHolder record;
+    record.CardHolder = "Anna B.";
+    struct {
+        const char* number;
+        bool edit;
+        TCardHolderSave::TOutcome outcome;
+    } cases[] = {
+        {"0A1B2C3D4", true, TCardHolderSave::NotACardNumber},
+        {"0A1B2C3D4E5F", true, TCardHolderSave::NotACardNumber},
+        {"0A1B2C3D4", false, TCardHolderSave::NotACardNumber},
+        {"0a1b2c3d", false, TCardHolderSave::NotACardNumber},
+        {"0a1b2c3d", true, TCardHolderSave::Saved},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.number) + (c.edit ? " edited" : " new"));
+        record.CardNumber = c.number;
+        const TCardHolderSave saved =
+            c.edit ? SaveEditedCardHolder(Database(), record, "0a1b2c3d", ControllerList)
+                   : SaveNewCardHolder(Database(), record, true, ControllerList);
+        EXPECT_EQ(saved.Outcome, c.outcome);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
+        EXPECT_THAT(Zones(front, "0a1b2c3d"), ElementsAre("2"));
+        EXPECT_THAT(MarkedControllers(), IsEmpty());
+    }
+    EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
+                ElementsAre("0a1b2c3d Anna B."));
 }
 
 TEST_F(CardHolderDialogTest, CancelBesideReplaceGoesBackToTheLoadedCard) {

@@ -24,9 +24,16 @@ TStandController& CardholderTest::AddController(const QString& name) {
 
 QStringList CardholderTest::MarkedControllers() const {
     QStringList marked;
-    for (const auto& controller : ControllerList)
+    QStringList stored;
+    const QStringList storedIds = Column("SELECT ConID FROM PendingChanges");
+    for (const auto& controller : ControllerList) {
         if (controller->ChangesMade)
             marked << controller->ConName;
+        if (storedIds.contains(QString::number(controller->ConID)))
+            stored << controller->ConName;
+    }
+    // Whatever marked a record stored its mark with the change; nothing else stored one.
+    EXPECT_EQ(stored, marked) << "stored marks";
     return marked;
 }
 

@@ -11,6 +11,8 @@ protected:
     using ProfileDbTest::AddController;
     // A controller in the database and at the end of ControllerList.
     TStandController& AddController(const QString& name);
+    // The names of the marked records, in list order; fails the test unless the database has
+    // stored exactly these marks.
     QStringList MarkedControllers() const;
 
     int Beeps = 0;

@@ -176,7 +176,9 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
                                  {back.ConID, card})
                  << TMyStatement(
                         "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
-                        {back.ConID, card, zone});
+                        {back.ConID, card, zone})
+                 << TMyStatement("DELETE * FROM PendingChanges WHERE ConID = ?", {back.ConID})
+                 << TMyStatement("INSERT INTO PendingChanges (ConID) VALUES(?)", {back.ConID});
     EXPECT_EQ(Database().Statements, expected);
     EXPECT_EQ(ZonesOf(0)[0], 0);
 }

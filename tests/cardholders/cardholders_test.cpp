@@ -153,12 +153,13 @@ TEST_F(CardHolderListTest, ThreeClicksOnACellWriteZonesOneTwoAndZeroAndMarkTheCo
     }
     EXPECT_EQ(Database().Sent("DELETE * FROM CardZones").size(), 3);
     EXPECT_EQ(Database().Sent("INSERT INTO CardZones").size(), 3);
-    EXPECT_EQ(Database().Statements.size(), 6);
+    EXPECT_EQ(Database().Sent("INSERT INTO PendingChanges").size(), 3);
+    EXPECT_EQ(Database().Statements.size(), 12);
 
     // The texts of a row are no zone cells.
     ClickCell(0, 1);
     ClickCell(0, 3);
-    EXPECT_EQ(Database().Statements.size(), 6);
+    EXPECT_EQ(Database().Statements.size(), 12);
 }
 
 TEST_F(CardHolderListTest, ARightClickChangesTheZoneSelectsTheRowAndOpensTheMenu) {

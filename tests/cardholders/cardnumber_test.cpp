@@ -41,6 +41,32 @@ TEST(CardNumberRules, TypedNumbersAreAcceptedAtTenCharactersAndReversedInPairs) 
     }
 }
 
+TEST(CardNumberRules, OnlyANewOrReplacedNumberMustHaveTenCharacters) {
+    const QString none; // a new cardholder
+    struct {
+        QString number;
+        QString loaded;
+        bool savable;
+    } cases[] = {
+        {"0A1B2C3D4E", none, true},
+        {"0a1b2c3d", none, false},
+        {"0A1B2C3D4E5F", none, false},
+        {"", none, false},
+        // An imported holder keeps the number it was loaded with, whatever its length.
+        {"0a1b2c3d", "0a1b2c3d", true},
+        {"0A1B2C3D4E5F", "0A1B2C3D4E5F", true},
+        {"", "", true},
+        // Its replacement is a card number like any other.
+        {"A1B2C3D4E5", "0a1b2c3d", true},
+        {"0A1B2C3D4", "0a1b2c3d", false},
+        {"0A1B2C3D", "0a1b2c3d", false}, // the loaded number in other letters is another number
+        {"0A1B2C3D4", "0A1B2C3D4E", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SavableCardNumber(c.number, c.loaded), c.savable)
+            << c.number.toStdString() << " loaded as " << c.loaded.toStdString();
+}
+
 TEST(CardNumberRules, TextsKeepFiftyCharactersAndNeverSplitOne) {
     const QString emoji = QString::fromUtf8("\xF0\x9F\x94\x91"); // one character, two UTF-16 units
     struct {

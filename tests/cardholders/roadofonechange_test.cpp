@@ -7,6 +7,7 @@
 #include "cardholders/cardholder.h"
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholders.h"
+#include "controllers/controllerrecords.h"
 #include "controllers/programdevice.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/MaximReader.h"
@@ -22,7 +23,11 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -43,6 +48,13 @@ protected:
         Adapter.reset();
         AppSettings = TAppSettings();
         CardholderTest::TearDown();
+    }
+    static QStringList MarkedNames(const TControllerRecords& controllers) {
+        QStringList names;
+        for (const auto& controller : controllers)
+            if (controller->ChangesMade)
+                names << controller->ConName;
+        return names;
     }
     static int IndexOf(const QString& controllerName) {
         for (size_t i = 0; i < ControllerList.size(); ++i)
@@ -113,6 +125,8 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     EXPECT_TRUE(ControllerList[size_t(front)]->ChangesMade);
     EXPECT_FALSE(ControllerList[size_t(1 - front)]->ChangesMade);
     EXPECT_EQ(Main->VSTControllers->topLevelItem(front)->text(3), "1");
+    // The program closed now would still find the key to write when it opens the profile again.
+    EXPECT_THAT(MarkedNames(ReadControllers(DBConnection.get(), {})), ElementsAre("Front door"));
 
     // 5-6: the controller's "Load programmer" with a memory key on the adapter.
     ASSERT_TRUE(Adapter->Remove(card));
@@ -131,6 +145,7 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     QTest::mouseClick(ControllerList[size_t(front)]->Button1, Qt::LeftButton);
     ASSERT_TRUE(programmed);
     EXPECT_FALSE(ControllerList[size_t(front)]->ChangesMade);
+    EXPECT_THAT(MarkedNames(ReadControllers(DBConnection.get(), {})), IsEmpty());
 
     // The key's memory file: the controller's code, one zone-1 card (its first two bytes) and
     // the CRC-8 of everything before it.

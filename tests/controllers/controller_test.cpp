@@ -142,6 +142,31 @@ TEST_F(ControllerDialogTest, EditModeChangesOnlyThatControllerAndOffersNoGrant) 
     EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 2);
 }
 
+// A new code without its stored mark would be a key the next start of the program forgets.
+TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
+    const int32_t id = AddController("Gate", "A1B2C3");
+    TStandController record = Record(id);
+    Database().FailWhenContaining = "INSERT INTO PendingChanges";
+    Dialog dialog;
+    dialog.ConEdit(&record);
+    dialog.txtConCode->setText("C0FFEE");
+    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    EXPECT_FALSE(dialog.Saved.Saved);
+    EXPECT_FALSE(record.ChangesMade);
+    EXPECT_EQ(Record(id).ConCode, "A1B2C3");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM PendingChanges"), 0);
+
+    Database().FailWhenContaining.clear();
+    Dialog again;
+    again.ConEdit(&record);
+    again.txtConCode->setText("C0FFEE");
+    QTest::mouseClick(again.cmdOK, Qt::LeftButton);
+    EXPECT_TRUE(again.Saved.KeyOutdated);
+    EXPECT_TRUE(record.ChangesMade);
+    EXPECT_EQ(Record(id).ConCode, "C0FFEE");
+    EXPECT_EQ(Column("SELECT ConID FROM PendingChanges"), QStringList{QString::number(id)});
+}
+
 TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
     struct Case {
         int access;

@@ -1,5 +1,7 @@
 #include "app/main.h"
 #include "controllers/controller.h"
+#include "controllers/controllerrecords.h"
+#include "controllers/pendingchanges.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "shared/messagebox.h"
@@ -435,16 +437,25 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
         Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
         Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
         Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        Database().Inner->ExecuteQuery("DELETE * FROM PendingChanges");
         AddCardHolder("12AB000001", "Ann");
         Gamma = AddController("Gamma", "A1B2C3");
         Alpha = AddController("alpha");
         Beta = AddController("Beta");
         Main->ReloadControllers();
         ShowWindow();
-        ControllerList[1]->ChangesMade = true; // Beta: a zone changed in the cardholder list
+        // Beta: a zone changed in the cardholder list, which stores the mark with the change.
+        ASSERT_TRUE(StoreMarks(*Database().Inner, {Beta}));
+        ControllerList[1]->ChangesMade = true;
         c.act();
         EXPECT_EQ(MarkedNames(), c.marked);
         EXPECT_EQ(Main->ChangedControllerCount(), c.marked.size());
+        // The program started again on this database shows the same marks.
+        QStringList atNextStart;
+        for (const auto& controller : ReadControllers(DBConnection.get(), {}))
+            if (controller->ChangesMade)
+                atNextStart << controller->ConName;
+        EXPECT_EQ(atNextStart, c.marked);
         MessageBoxes::ClearShown();
         MessageBoxes::SetNextAnswer(false);
         EXPECT_FALSE(Main->close());

@@ -1,4 +1,5 @@
 #include "controllers/keyimage.h"
+#include "controllers/pendingchanges.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "onewire/crc8.h"
@@ -63,6 +64,12 @@ protected:
         AddZone(id, "78AB000004", 0);
         Controller = Record(id);
         Controller.ChangesMade = true;
+        ASSERT_TRUE(StoreMarks(*Database().Inner, {id}));
+    }
+    // The mark the database keeps for the next start of the program.
+    bool MarkStored() const {
+        return Count("SELECT COUNT(*) FROM PendingChanges WHERE ConID = " +
+                     QString::number(Controller.ConID)) == 1;
     }
 
     // One tick of the dialog's timer, as the timer would run it.
@@ -154,6 +161,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
 
     EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
     EXPECT_FALSE(Controller.ChangesMade);
+    EXPECT_FALSE(MarkStored());
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Information);
     EXPECT_EQ(dialog.lblStatusText->text(), "Operation finished");
@@ -215,6 +223,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptW
         ASSERT_TRUE(removed);
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Write operation failed!"});
         EXPECT_TRUE(Controller.ChangesMade);
+        EXPECT_TRUE(MarkStored());
         EXPECT_TRUE(Waiting(dialog));
         const QByteArray written = Adapter->Memory(MemoryKey);
         const qsizetype done = qsizetype(std::min(lifted, 16)) * 32;
@@ -228,6 +237,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptW
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
         EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
         EXPECT_FALSE(Controller.ChangesMade);
+        EXPECT_FALSE(MarkStored());
         ASSERT_TRUE(Adapter->Remove(MemoryKey));
     }
 }

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Stopping ./run.sh must end the program and the virtual adapter it started. The script runs in a
-# scratch copy of the checkout whose build step does nothing and whose program and simulator are
-# stand-ins that only record their process id and wait, so the test costs no build and no display.
-# Each case stops the script the way an operator does: Ctrl+C (SIGINT to the script's whole
-# process group, as the terminal sends it), a kill of the script, a closed terminal.
+# ./run.sh tried from outside, in a scratch copy of the checkout whose build step does nothing and
+# whose program and simulator are stand-ins that only record their process id and wait, so the
+# test costs no build and no display. The demo site is made by the real tool (the second argument).
+#
+# Stopping ./run.sh must end the program and the virtual adapter it started. Each case stops the
+# script the way an operator does: Ctrl+C (SIGINT to the script's whole process group, as the
+# terminal sends it), a kill of the script, a closed terminal.
+#
+# A new demo home gets the demo site, a used one is left as it is, and --fresh empties it so the
+# program opens on its wizard; the same with either adapter.
 set -euo pipefail
 source_dir="$1"
+demo_tool="$2"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
@@ -30,6 +36,8 @@ exit 0
 STUB
   chmod +x "$root/run.sh" "$root/packaging/ensure-packages.sh" "$root/fakebin/cmake" \
     "$root/build/bin/vyrstandalone" "$root/build/bin/ibutton-sim"
+  # A link: the tool finds the template database beside its real self.
+  ln -s "$demo_tool" "$root/build/bin/vyr-demosite"
 }
 
 wait_for_file() {
@@ -80,7 +88,88 @@ os.execv(sys.argv[1], sys.argv[1:])' "$root/run.sh" >"$root/out.log" 2>&1 &
   done
   wait "$script" 2>/dev/null || true
 done
+
+# The demo home, run after run. The program ends at once here: these runs are about the home.
+root="$scratch/demo-home"
+make_checkout "$root"
+printf '#!/bin/sh\nexit 0\n' >"$root/build/bin/vyrstandalone"
+home="$root/demo/data/Tessaloom/VYR/Standalone"
+run() {
+  if ! PATH="$root/fakebin:$PATH" QT_QPA_PLATFORM=offscreen VYR_BUILD_DIR=build \
+    "$root/run.sh" "$@" >"$root/out.log" 2>&1; then
+    echo "FAIL: run.sh $* failed:" >&2
+    cat "$root/out.log" >&2
+    failures=$((failures + 1))
+  fi
+}
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# What the demo home holds, as one line per fact; the database is read as the program stored it.
+demo_site() {
+  python3 - "$home" <<'PY'
+import configparser, os, sqlite3, sys
+home = sys.argv[1]
+profiles = sorted(f for f in os.listdir(os.path.join(home, "profiles")) if f.endswith(".ini"))
+print("profiles:", " ".join(profiles))
+settings = configparser.ConfigParser()
+settings.read(os.path.join(home, "vyrstandalone.ini"))
+print("last profile:", settings.get("profiles", "lastprofile", fallback=""))
+profile = configparser.ConfigParser()
+profile.read(os.path.join(home, "profiles", "demosite.ini"))
+print("profile name:", profile.get("profile", "name", fallback=""))
+database = sqlite3.connect(os.path.join(home, profile.get("database", "filename", fallback="")))
+database.create_collation("LOCALE_NOCASE", lambda a, b: (a.lower() > b.lower()) - (a.lower() < b.lower()))
+def one(sql):
+    return " ".join(str(row[0]) for row in database.execute(sql))
+print("controllers:", one("SELECT COUNT(*) FROM Controllers"))
+print("cardholders:", one("SELECT COUNT(*) FROM CardHolders WHERE NOT Deleted"))
+print("zones:", one("SELECT COUNT(*) FROM CardZones WHERE ZoneID > 0"))
+print("marked:", one("SELECT ConName FROM Controllers JOIN PendingChanges USING (ConID)"))
+print("demo card:", one("SELECT CardHolder FROM CardHolders WHERE CardNumber = 'A1B2C3D4E5'"))
+PY
+}
+expected_site="profiles: demosite.ini
+last profile: demosite.ini
+profile name: Demo site
+controllers: 5
+cardholders: 12
+zones: 40
+marked: Car park barrier
+demo card: Amber Klaverkamp"
+
+run
+site=$(demo_site 2>&1) || true
+[[ "$site" == "$expected_site" ]] || fail "the first run made no demo site like this:
+$expected_site
+but:
+$site"
+database="$home/data/demosite.accdb"
+before=$(sha256sum "$database" 2>/dev/null || true)
+
+run --usb
+[[ "$(sha256sum "$database" 2>/dev/null || true)" == "$before" ]] ||
+  fail "a later run (--usb) made the demo site again"
+grep -q '^porttype=6$' "$root/demo/config/ibfs32.ini" || fail "--usb did not choose the USB adapter"
+
+touch "$root/demo/data/left-from-before"
+run --fresh --usb
+if [[ -e "$root/demo/data/left-from-before" ]] || compgen -G "$home/profiles/*.ini" >/dev/null ||
+  compgen -G "$home/data/*" >/dev/null || [[ -e "$home/vyrstandalone.ini" ]]; then
+  fail "--fresh left something in the demo home:
+$(find "$root/demo/data" | sort)"
+fi
+
+# An empty home, as --fresh leaves it when the wizard was cancelled, gets the demo site again.
+run
+site=$(demo_site 2>&1) || true
+[[ "$site" == "$expected_site" ]] || fail "a run after --fresh made no demo site:
+$site"
+grep -q '^porttype=5$' "$root/demo/config/ibfs32.ini" || fail "no serial adapter without --usb"
+
 if ((failures)); then
   exit 1
 fi
 echo "run.sh ends the program and the virtual adapter on Ctrl+C, kill and hang-up"
+echo "run.sh makes the demo site in a new demo home, keeps a used one and empties it with --fresh"

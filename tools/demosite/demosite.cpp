@@ -1,0 +1,122 @@
+#include "demosite.h"
+
+#include "cardholders/cardholdersave.h"
+#include "controllers/controlleroptions.h"
+#include "controllers/controllerrecords.h"
+#include "controllers/controllerstatements.h"
+#include "db/MySQLite.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+#include "shared/publictypes.h"
+#include "shared/settings.h"
+
+#include <QFileInfo>
+
+#include <iterator>
+#include <vector>
+
+namespace {
+
+struct TDemoController {
+    const char* Name;
+    const char* Code;
+    int RelayQuarterSeconds;
+};
+
+// The names are made up; none belongs to a real door or a real person.
+const TDemoController Controllers[] = {
+    {"Main entrance", "3A7C21", 4},
+    {"Server room", "C0FFEE", 2},
+    {"Warehouse", "5B19D4", 8},
+    {"Workshop", "E2046F", 6},
+};
+
+struct TDemoCardholder {
+    const char* Number;
+    const char* Name;
+    const char* Department;
+    const char* Phone;
+    // Zone at each controller above, in that order.
+    int Zones[std::size(Controllers)];
+};
+
+const TDemoCardholder Cardholders[] = {
+    {DemoCardNumber, "Amber Klaverkamp", "Reception", "201", {1, 0, 0, 0}},
+    {"0F3E5D7C9B", "Bram Duinvelder", "Logistics", "214", {1, 0, 2, 1}},
+    {"1C2B3A4F5E", "C\u00e9line Moerbeek", "IT", "230", {1, 2, 0, 0}},
+    {"2D4C6B8A0F", "Daan Wilgenhof", "Logistics", "215", {1, 0, 1, 0}},
+    {"3E5D7C9B1A", "Eline Sterkenburgh", "Finance", "242", {1, 0, 0, 0}},
+    {"4F6E8DAC2B", "Finn Varenbroek", "Workshop", "260", {1, 0, 1, 2}},
+    {"5A7F9EBD3C", "Gijs Holtermeer", "Workshop", "261", {1, 0, 0, 1}},
+    {"6B8A0FCE4D", "H\u00e9l\u00e8ne Brasseur", "Management", "200", {2, 2, 2, 2}},
+    {"7C9B1ADF5E", "Isa Korenaar", "IT", "231", {1, 1, 0, 0}},
+    {"8DAC2BE06F", "J\u00f6rg Wendelstamm", "Security", "299", {2, 2, 2, 2}},
+    {"9EBD3CF17A", "Karlijn Ternooij", "Finance", "243", {1, 0, 0, 0}},
+    {"AFCE4D028B", "Zo\u00eb Lindqvar", "Cleaning", "270", {1, 0, 1, 1}},
+};
+
+TControllerInput Input(const char* name, const char* code, int relayQuarterSeconds) {
+    TControllerOptions options;
+    options.RelaisTimeIndex = relayQuarterSeconds - 1;
+    return {QString::fromUtf8(name), QString::fromUtf8(code), options.ConByte1(),
+            options.ConByte2()};
+}
+
+void Fill(const QString& databaseFile) {
+    TMySQLite database;
+    database.ConnectionString = JetConnectionString(databaseFile);
+    if (!database.Connect())
+        throw VyrError(database.GetLastError());
+    auto refused = [&database](const QString& what) {
+        return VyrError(what + ": " + database.GetLastError());
+    };
+
+    std::vector<int32_t> conIds;
+    for (const TDemoController& controller : Controllers) {
+        const TControllerSaved saved = AddController(
+            database, Input(controller.Name, controller.Code, controller.RelayQuarterSeconds), 0);
+        if (!saved.Saved || saved.ConID <= 0)
+            throw refused(controller.Name);
+        conIds.push_back(saved.ConID);
+    }
+
+    // The records the cardholder list would hold; none is marked by a new cardholder.
+    TControllerRecords records = ReadControllers(&database, {});
+    for (const TDemoCardholder& cardholder : Cardholders) {
+        TCardHolder record;
+        record.CardNumber = cardholder.Number;
+        record.CardHolder = QString::fromUtf8(cardholder.Name);
+        record.CardCustom1 = cardholder.Department;
+        record.CardCustom2 = cardholder.Phone;
+        const TCardHolderSave saved = SaveNewCardHolder(database, record, false, records);
+        if (saved.Outcome != TCardHolderSave::Saved)
+            throw refused(record.CardHolder);
+        // These keys were written after the zones were given: nothing is pending for them.
+        for (size_t i = 0; i < conIds.size(); ++i)
+            if (cardholder.Zones[i] > 0 && !database.ExecuteQuery(InsertCardZoneStatement(
+                                               conIds[i], record.CardNumber, cardholder.Zones[i])))
+                throw refused(record.CardHolder);
+    }
+
+    // A barrier put in last, every cardholder granted at once: its key is still to be written,
+    // and the controller list shows it marked.
+    const TControllerSaved barrier =
+        AddController(database, Input(DemoMarkedController, "7D31A9", 12), 1);
+    if (!barrier.Saved || !barrier.KeyOutdated)
+        throw refused(DemoMarkedController);
+    database.Disconnect();
+}
+
+} // namespace
+
+TProfilePaths MakeDemoSite() {
+    CreateDataFolders();
+    TProfileCreation creation;
+    creation.ProfileName = DemoProfileName;
+    creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
+    creation.FillDatabase = Fill;
+    const TProfilePaths paths = CreateProfile(creation);
+    Settings::SetLastProfile(QFileInfo(paths.ProfileFile).fileName());
+    Settings::SetCustomCaptions({"Department", "Phone", "Custom 3", "Custom 4"});
+    return paths;
+}
