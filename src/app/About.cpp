@@ -19,43 +19,7 @@ TfrmAbout::TfrmAbout(QWidget* parent, const QString& programFile) : QDialog(pare
     setWindowTitle(N_("About"));
     ShowOnlyCloseButton(this);
 
-    Panel1 = Named(new QFrame(this), "Panel1");
-    Panel1->setFrameShape(QFrame::Panel);
-    Panel1->setFrameShadow(QFrame::Raised);
-    Panel1->setLineWidth(2);
-
-    ProgramIcon = Named(new QLabel(Panel1), "ProgramIcon");
-    ProgramIcon->setFixedSize(64, 64);
-    ProgramIcon->setScaledContents(true);
-    // The installed program's own icon (the package puts it in the icon theme); a build run from
-    // its tree falls back to a stock picture.
-    const QIcon fallback = QApplication::windowIcon().isNull()
-                               ? style()->standardIcon(QStyle::SP_DriveHDIcon)
-                               : QApplication::windowIcon();
-    const QIcon icon = QIcon::fromTheme("com.tessaloom.vyrstandalone", fallback);
-    ProgramIcon->setPixmap(icon.pixmap(64, 64));
-
-    // The design texts below are always replaced from the version block, so they are never
-    // looked up in the catalogue.
-    ProductName = NewLabel("ProductName", "VYR Standalone", Panel1);
-    MakeBold(ProductName);
-    Version = NewLabel("Version", "Version", Panel1);
-    Copyright = NewLabel("Copyright", "Copyright", Panel1);
-    Comments = NewLabel("Comments", "Comments", Panel1);
-    Comments->setWordWrap(true);
-    for (QLabel* label : {ProductName, Version, Copyright, Comments}) {
-        label->setProperty("vyrNoTranslate", true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    }
-
-    auto* texts = new QVBoxLayout;
-    for (QLabel* label : {ProductName, Version, Copyright, Comments})
-        texts->addWidget(label);
-    texts->addStretch();
-    auto* panelLayout = new QHBoxLayout(Panel1);
-    panelLayout->addWidget(ProgramIcon, 0, Qt::AlignTop);
-    panelLayout->addLayout(texts, 1);
-
+    BuildPanel();
     OKButton = NewButton("OKButton", N_("OK"), this);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -67,6 +31,50 @@ TfrmAbout::TfrmAbout(QWidget* parent, const QString& programFile) : QDialog(pare
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     FormCreate(programFile.isEmpty() ? QCoreApplication::applicationFilePath() : programFile);
+}
+
+void TfrmAbout::BuildPanel() {
+    Panel1 = Named(new QFrame(this), "Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setLineWidth(2);
+    BuildProgramIcon();
+    QVBoxLayout* texts = BuildVersionTexts();
+    auto* panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->addWidget(ProgramIcon, 0, Qt::AlignTop);
+    panelLayout->addLayout(texts, 1);
+}
+
+void TfrmAbout::BuildProgramIcon() {
+    ProgramIcon = Named(new QLabel(Panel1), "ProgramIcon");
+    ProgramIcon->setFixedSize(64, 64);
+    ProgramIcon->setScaledContents(true);
+    // The installed program's own icon (the package puts it in the icon theme); a build run from
+    // its tree falls back to a stock picture.
+    const QIcon fallback = QApplication::windowIcon().isNull()
+                               ? style()->standardIcon(QStyle::SP_DriveHDIcon)
+                               : QApplication::windowIcon();
+    const QIcon icon = QIcon::fromTheme("com.tessaloom.vyrstandalone", fallback);
+    ProgramIcon->setPixmap(icon.pixmap(64, 64));
+}
+
+QVBoxLayout* TfrmAbout::BuildVersionTexts() {
+    // The design texts below are always replaced from the version block, so they are never
+    // looked up in the catalogue.
+    ProductName = NewLabel("ProductName", "VYR Standalone", Panel1);
+    MakeBold(ProductName);
+    Version = NewLabel("Version", "Version", Panel1);
+    Copyright = NewLabel("Copyright", "Copyright", Panel1);
+    Comments = NewLabel("Comments", "Comments", Panel1);
+    Comments->setWordWrap(true);
+    auto* texts = new QVBoxLayout;
+    for (QLabel* label : {ProductName, Version, Copyright, Comments}) {
+        label->setProperty("vyrNoTranslate", true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        texts->addWidget(label);
+    }
+    texts->addStretch();
+    return texts;
 }
 
 void TfrmAbout::FormCreate(const QString& programFile) {

@@ -5,6 +5,7 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 
 // The about box: the version information that the program's executable carries.
 class TfrmAbout : public QDialog {
@@ -22,5 +23,8 @@ public:
     QPushButton* OKButton;
 
 private:
+    void BuildPanel();
+    void BuildProgramIcon();
+    QVBoxLayout* BuildVersionTexts();
     void FormCreate(const QString& programFile);
 };

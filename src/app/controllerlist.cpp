@@ -116,6 +116,14 @@ private:
 } // namespace
 
 void TfrmMain::BuildControllerList() {
+    BuildListColumns();
+    ImageListExcla = {style()->standardIcon(QStyle::SP_MessageBoxWarning)};
+    BuildPopupMenu();
+    VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
+    FollowListScrolling();
+}
+
+void TfrmMain::BuildListColumns() {
     VSTControllers->setColumnCount(ColumnCount);
     VSTControllers->setHeaderLabels(
         {QString(), N_("Controller"), N_("Type"), N_("Number of cards"), QString(), QString()});
@@ -143,9 +151,9 @@ void TfrmMain::BuildControllerList() {
         if (section == ColName && size < NameMinimumWidth)
             header->resizeSection(ColName, NameMinimumWidth);
     });
+}
 
-    ImageListExcla = {style()->standardIcon(QStyle::SP_MessageBoxWarning)};
-
+void TfrmMain::BuildPopupMenu() {
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
     mnuDelete = PopupMenu->addAction(N_("&Delete"));
@@ -160,7 +168,9 @@ void TfrmMain::BuildControllerList() {
     connect(VSTControllers, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         PopupMenu->popup(VSTControllers->viewport()->mapToGlobal(at));
     });
-    VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
+}
+
+void TfrmMain::FollowListScrolling() {
     // The button does not scroll with the rows; the next drawing of its row puts it back.
     for (QScrollBar* bar :
          {VSTControllers->verticalScrollBar(), VSTControllers->horizontalScrollBar()})

@@ -51,7 +51,16 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(BuildTitleBand(central));
+    VSTControllers = Named(new QTreeWidget(central), "VSTControllers");
+    layout->addWidget(VSTControllers, 1);
+    BuildControllerList();
+    setCentralWidget(central);
+    BuildStatusBar();
+    BuildMenuBar();
+}
 
+QWidget* TfrmMain::BuildTitleBand(QWidget* central) {
     const TTitleBand band = NewTitleBand(central, QString(), QString(), {.TitleSizeFactor = 1.3});
     pnlTop = band.Panel;
     lblTitle = band.Title;
@@ -69,13 +78,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     cmdCardholders->setToolTip(N_("Cardholders"));
     band.Row->addWidget(cmdAddController);
     band.Row->addWidget(cmdCardholders);
-    layout->addWidget(pnlTop);
+    connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
+    connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
+    return pnlTop;
+}
 
-    VSTControllers = Named(new QTreeWidget(central), "VSTControllers");
-    layout->addWidget(VSTControllers, 1);
-    BuildControllerList();
-    setCentralWidget(central);
-
+void TfrmMain::BuildStatusBar() {
     StatusBar = Named(new QStatusBar(this), "StatusBar");
     for (int width : {150, 150, 200}) {
         auto* panel = new QLabel(StatusBar);
@@ -83,30 +91,31 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
         StatusBar->addWidget(panel);
     }
     setStatusBar(StatusBar);
+}
 
+void TfrmMain::BuildMenuBar() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("MainMenu");
-    mnuFile = bar->addMenu(N_("&File"));
-    mnuFile->setObjectName("mnuFile");
+    mnuFile = Named(bar->addMenu(N_("&File")), "mnuFile");
     mnuFileProfiles = MenuAction(mnuFile, N_("&Profiles..."), "mnuFileProfiles");
     mnuFileAdapter = MenuAction(mnuFile, N_("&Adapter..."), "mnuFileAdapter");
     mnuFileOptions = MenuAction(mnuFile, N_("&Options"), "mnuFileOptions");
-    N1 = mnuFile->addSeparator();
-    N1->setObjectName("N1");
+    N1 = Named(mnuFile->addSeparator(), "N1");
     mnuFileExit = MenuAction(mnuFile, N_("&Exit"), "mnuFileExit");
-    mnuLanguage = bar->addMenu(N_("&Language"));
-    mnuLanguage->setObjectName("mnuLanguage");
+    mnuLanguage = Named(bar->addMenu(N_("&Language")), "mnuLanguage");
     mnuLanguageEnglish = MenuAction(mnuLanguage, N_("&English"), "mnuLanguageEnglish");
     mnuLanguageDutch = MenuAction(mnuLanguage, N_("&Dutch"), "mnuLanguageDutch");
-    mnuHelp = bar->addMenu(N_("&Help"));
-    mnuHelp->setObjectName("mnuHelp");
+    mnuHelp = Named(bar->addMenu(N_("&Help")), "mnuHelp");
     mnuHelpAbout = MenuAction(mnuHelp, N_("&About"), "mnuHelpAbout");
     auto* languages = new QActionGroup(this);
     for (QAction* item : {mnuLanguageEnglish, mnuLanguageDutch}) {
         item->setCheckable(true);
         languages->addAction(item);
     }
+    ConnectMenus();
+}
 
+void TfrmMain::ConnectMenus() {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
@@ -116,8 +125,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
             [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageEnglishClick(); }); });
     connect(mnuLanguageDutch, &QAction::triggered, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { mnuLanguageDutchClick(); }); });
-    connect(cmdAddController, &QPushButton::clicked, this, [this] { cmdAddControllerClick(); });
-    connect(cmdCardholders, &QPushButton::clicked, this, [this] { cmdCardholdersClick(); });
 }
 
 TfrmMain::~TfrmMain() {

@@ -99,7 +99,14 @@ protected:
     void closeEvent(class QCloseEvent* event) override;
 
 private:
+    QWidget* BuildTitleBand(QWidget* central);
+    void BuildStatusBar();
+    void BuildMenuBar();
+    void ConnectMenus();
     void BuildControllerList();
+    void BuildListColumns();
+    void BuildPopupMenu();
+    void FollowListScrolling();
     void ReloadAfterSaving(const TControllerSaved& saved);
     // Gives a database made before the unique card indexes those indexes, or tells which card
     // numbers stand in the way.

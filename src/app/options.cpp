@@ -37,6 +37,20 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 
     grpOptions = Named(new QGroupBox(N_("Options"), this), "grpOptions");
     auto* grid = new QGridLayout(grpOptions);
+    BuildCaptionFields(grid);
+    BuildDataDirRow(grid);
+    grid->setColumnStretch(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(grpOptions);
+    layout->addLayout(BuildButtonRow());
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    grpOptions->setMinimumWidth(440);
+
+    FormCreate();
+}
+
+void TfrmOptions::BuildCaptionFields(QGridLayout* grid) {
     for (size_t i = 0; i < 4; ++i) {
         lblCustom[i] = NewLabel(LabelNames[i], CaptionLabels[i], grpOptions);
         txtCustom[i] = NewEdit(EditNames[i], grpOptions);
@@ -53,34 +67,30 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     lblIntro->setWordWrap(true);
     lblIntro->setMinimumWidth(140);
     grid->addWidget(lblIntro, 0, 2, 4, 1, Qt::AlignTop);
+}
+
+void TfrmOptions::BuildDataDirRow(QGridLayout* grid) {
     Label1 = NewLabel("Label1", N_("Data directory:"), grpOptions);
     txtDataDir = NewEdit("txtDataDir", grpOptions);
     txtDataDir->setEnabled(false);
     txtDataDir->setProperty("vyrNoTranslate", true);
     cmdOpenDataDir = NewButton("cmdOpenDataDir", N_("Open..."), grpOptions);
+    cmdOpenDataDir->setAutoDefault(false);
+    connect(cmdOpenDataDir, &QPushButton::clicked, this, [this] { cmdOpenDataDirClick(); });
     grid->addWidget(Label1, 4, 0);
     grid->addWidget(txtDataDir, 4, 1);
     grid->addWidget(cmdOpenDataDir, 4, 2);
-    grid->setColumnStretch(1, 1);
+}
 
+QHBoxLayout* TfrmOptions::BuildButtonRow() {
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     cmdCancel->setAutoDefault(false);
-    cmdOpenDataDir->setAutoDefault(false);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(grpOptions);
-    layout->addLayout(RightAlignedRow({cmdOK, cmdCancel}));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    grpOptions->setMinimumWidth(440);
-
     connect(cmdOK, &QPushButton::clicked, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(cmdOpenDataDir, &QPushButton::clicked, this, [this] { cmdOpenDataDirClick(); });
-
-    FormCreate();
+    return RightAlignedRow({cmdOK, cmdCancel});
 }
 
 void TfrmOptions::FormCreate() {

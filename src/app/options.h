@@ -5,7 +5,9 @@
 #include <array>
 #include <functional>
 
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,5 +36,8 @@ public:
     void cmdOpenDataDirClick();
 
 private:
+    void BuildCaptionFields(QGridLayout* grid);
+    void BuildDataDirRow(QGridLayout* grid);
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
 };

@@ -89,7 +89,18 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     pnlTop = band.Panel;
     lblTitle = band.Title;
     lblSubTitle = band.SubTitle;
+    auto* body = new QVBoxLayout;
+    body->addLayout(BuildFilterRow());
+    body->addLayout(BuildActionRow());
+    body->addWidget(BuildList(), 1);
+    BuildPopupMenu();
+    QStatusBar* status = BuildStatusBar();
+    StackBelowBand(this, pnlTop, body)->addWidget(status);
 
+    FormCreate();
+}
+
+QHBoxLayout* TfrmCardHolders::BuildFilterRow() {
     lblFilterCardHolder = NewLabel("lblFilterCardHolder", N_("Name:"), this);
     txtFilterCardHolder = NewEdit("txtFilterCardHolder", this);
     // Captions from the settings, never translated.
@@ -102,8 +113,8 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     cmdFilterApply = NewButton("cmdFilterApply", N_("Apply filter"), this);
     cmdFilterApply->setDefault(true);
     cmdFilterReset = NewButton("cmdFilterReset", N_("Reset filter"), this);
-    cmdCardHoldersNew = NewButton("cmdCardHoldersNew", N_("Add cardholder..."), this);
-    cmdIdentify = NewButton("cmdIdentify", N_("Identify cardholder"), this);
+    connect(cmdFilterApply, &QPushButton::clicked, this, [this] { cmdFilterApplyClick(); });
+    connect(cmdFilterReset, &QPushButton::clicked, this, [this] { cmdFilterResetClick(); });
 
     auto* filters = new QHBoxLayout;
     filters->addWidget(lblFilterCardHolder);
@@ -114,11 +125,22 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     filters->addWidget(txtFilterCustom2, 1);
     filters->addWidget(cmdFilterApply);
     filters->addWidget(cmdFilterReset);
+    return filters;
+}
+
+QHBoxLayout* TfrmCardHolders::BuildActionRow() {
+    cmdCardHoldersNew = NewButton("cmdCardHoldersNew", N_("Add cardholder..."), this);
+    cmdIdentify = NewButton("cmdIdentify", N_("Identify cardholder"), this);
+    connect(cmdCardHoldersNew, &QPushButton::clicked, this, [this] { cmdCardHoldersNewClick(); });
+    connect(cmdIdentify, &QPushButton::clicked, this, [this] { cmdIdentifyClick(); });
     auto* actions = new QHBoxLayout;
     actions->addWidget(cmdCardHoldersNew);
     actions->addWidget(cmdIdentify);
     actions->addStretch();
+    return actions;
+}
 
+QTreeView* TfrmCardHolders::BuildList() {
     CardHolders = new TCardHolderModel(ControllerList, this);
     VSTCardHolders = Named(new QTreeView(this), "VSTCardHolders");
     VSTCardHolders->setModel(CardHolders);
@@ -131,6 +153,13 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     VSTCardHolders->setSelectionMode(QAbstractItemView::SingleSelection);
     VSTCardHolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     VSTCardHolders->setSortingEnabled(false); // sorted by the window, stable and by locale
+    VSTCardHolders->viewport()->installEventFilter(this);
+    connect(VSTCardHolders, &QTreeView::doubleClicked, this, [this] { mnuPropertiesClick(); });
+    BuildListHeader();
+    return VSTCardHolders;
+}
+
+void TfrmCardHolders::BuildListHeader() {
     QHeaderView* header = VSTCardHolders->header();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
@@ -142,37 +171,6 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
     header->resizeSection(TCardHolderModel::CardHolderColumn, 170);
     header->resizeSection(2, 100);
     header->resizeSection(3, 100);
-    VSTCardHolders->viewport()->installEventFilter(this);
-
-    PopupMenu = Named(new QMenu(this), "PopupMenu");
-    mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
-    mnuDelete->setObjectName("mnuDelete");
-    PopupMenu->addSeparator();
-    mnuProperties = PopupMenu->addAction(style()->standardIcon(QStyle::SP_FileDialogInfoView),
-                                         N_("&Properties..."));
-    mnuProperties->setObjectName("mnuProperties");
-    PopupMenu->setDefaultAction(mnuProperties);
-
-    StatusBar = Named(new QStatusBar(this), "StatusBar");
-    StatusBar->setSizeGripEnabled(true);
-    StatusPanel = Named(new QLabel(StatusBar), "StatusPanel");
-    StatusPanel->setProperty("vyrNoTranslate", true);
-    StatusPanel->setFixedWidth(200);
-    StatusBar->addWidget(StatusPanel);
-
-    auto* body = new QVBoxLayout;
-    body->addLayout(filters);
-    body->addLayout(actions);
-    body->addWidget(VSTCardHolders, 1);
-    StackBelowBand(this, pnlTop, body)->addWidget(StatusBar);
-
-    connect(cmdFilterApply, &QPushButton::clicked, this, [this] { cmdFilterApplyClick(); });
-    connect(cmdFilterReset, &QPushButton::clicked, this, [this] { cmdFilterResetClick(); });
-    connect(cmdCardHoldersNew, &QPushButton::clicked, this, [this] { cmdCardHoldersNewClick(); });
-    connect(cmdIdentify, &QPushButton::clicked, this, [this] { cmdIdentifyClick(); });
-    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
-    connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
-    connect(VSTCardHolders, &QTreeView::doubleClicked, this, [this] { mnuPropertiesClick(); });
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { VSTCardHoldersHeaderClick(column); });
     // The number column stays first; every other column may be dragged anywhere after it.
@@ -182,8 +180,29 @@ TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
             header->moveSection(to, from);
         }
     });
+}
 
-    FormCreate();
+void TfrmCardHolders::BuildPopupMenu() {
+    PopupMenu = Named(new QMenu(this), "PopupMenu");
+    mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
+    mnuDelete->setObjectName("mnuDelete");
+    PopupMenu->addSeparator();
+    mnuProperties = PopupMenu->addAction(style()->standardIcon(QStyle::SP_FileDialogInfoView),
+                                         N_("&Properties..."));
+    mnuProperties->setObjectName("mnuProperties");
+    PopupMenu->setDefaultAction(mnuProperties);
+    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
+    connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
+}
+
+QStatusBar* TfrmCardHolders::BuildStatusBar() {
+    StatusBar = Named(new QStatusBar(this), "StatusBar");
+    StatusBar->setSizeGripEnabled(true);
+    StatusPanel = Named(new QLabel(StatusBar), "StatusPanel");
+    StatusPanel->setProperty("vyrNoTranslate", true);
+    StatusPanel->setFixedWidth(200);
+    StatusBar->addWidget(StatusPanel);
+    return StatusBar;
 }
 
 TfrmCardHolders::~TfrmCardHolders() = default;

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QAction;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -62,6 +63,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QHBoxLayout* BuildFilterRow();
+    QHBoxLayout* BuildActionRow();
+    QTreeView* BuildList();
+    void BuildListHeader();
+    void BuildPopupMenu();
+    QStatusBar* BuildStatusBar();
     void FormCreate();
     void ShowSortMark();
     void ShowCount();

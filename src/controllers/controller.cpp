@@ -27,7 +27,18 @@ TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     pnlTop = band.Panel;
     lblTitle = band.Title;
     lblSubTitle = band.SubTitle;
+    QFormLayout* fields = BuildFields();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* body = new QVBoxLayout;
+    body->addLayout(fields);
+    body->addStretch();
+    body->addLayout(buttons);
+    BandOverBody(this, pnlTop, body, {12, 8, 12, 0}, 8);
 
+    FormCreate();
+}
+
+QFormLayout* TfrmController::BuildFields() {
     lblConName = NewLabel("lblConName", N_("Name:"), this);
     txtConName = NewEdit("txtConName", this);
     lblConCode = NewLabel("lblConCode", N_("Security code:"), this);
@@ -41,9 +52,6 @@ TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     chkInvert = Named(new QCheckBox(N_("Invert"), this), "chkInvert");
     lblAccess = NewLabel("lblAccess", N_("Grant access:"), this);
     cboAccess = Named(new QComboBox(this), "cboAccess");
-    cmdOK = NewButton("cmdOK", N_("OK"), this);
-    cmdOK->setDefault(true);
-    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
 
     auto* relais = new QHBoxLayout;
     relais->addWidget(cboRelaisTime);
@@ -56,21 +64,16 @@ TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     fields->addRow(QString(), chkLEDExtern);
     fields->addRow(QString(), chkInvert);
     fields->addRow(lblAccess, cboAccess);
-    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(pnlTop);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(12, 8, 12, 0);
-    body->addLayout(fields);
-    body->addStretch();
-    body->addLayout(buttons);
-    layout->addLayout(body, 1);
+    return fields;
+}
 
+QHBoxLayout* TfrmController::BuildButtonRow() {
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
+    cmdOK->setDefault(true);
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-
-    FormCreate();
+    return RightAlignedRow({cmdOK, cmdCancel});
 }
 
 void TfrmController::FormCreate() {

@@ -7,6 +7,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -48,6 +50,8 @@ public:
     QPushButton* cmdCancel;
 
 private:
+    QFormLayout* BuildFields();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void Save();
 };

@@ -43,6 +43,18 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     setWindowTitle(N_("Select profile"));
     FillWhite(this);
 
+    QHBoxLayout* top = BuildProfilePicker();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(408, 154)));
+
+    FormCreate();
+}
+
+QHBoxLayout* TfrmLogin::BuildProfilePicker() {
     Image1 = Named(new QLabel(this), "Image1");
     Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64));
     Image1->setFixedSize(64, 64);
@@ -53,12 +65,10 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     cmdManageProfiles = NewButton("cmdManageProfiles", "...", this);
     cmdManageProfiles->setToolTip(N_("Click here to manage your VYR Profiles"));
     cmdManageProfiles->setFixedWidth(28);
-    cmdOK = NewButton("cmdOK", N_("OK"), this);
-    cmdOK->setDefault(true);
-    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     // Enter confirms the selection, whichever button has the focus.
-    cmdCancel->setAutoDefault(false);
     cmdManageProfiles->setAutoDefault(false);
+    connect(cboProfile, &QComboBox::activated, this, [this] { cboProfileChange(); });
+    connect(cmdManageProfiles, &QPushButton::clicked, this, [this] { cmdManageProfilesClick(); });
 
     auto* pick = new QHBoxLayout;
     pick->addWidget(cboProfile, 1);
@@ -70,20 +80,19 @@ TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
     auto* top = new QHBoxLayout;
     top->addWidget(Image1, 0, Qt::AlignTop);
     top->addLayout(fields, 1);
-    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addLayout(buttons);
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
-    setFixedSize(sizeHint().expandedTo(QSize(408, 154)));
+    return top;
+}
 
-    connect(cboProfile, &QComboBox::activated, this, [this] { cboProfileChange(); });
+QHBoxLayout* TfrmLogin::BuildButtonRow() {
+    cmdOK = NewButton("cmdOK", N_("OK"), this);
+    cmdOK->setDefault(true);
+    cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    // Enter confirms the selection, whichever button has the focus.
+    cmdCancel->setAutoDefault(false);
     connect(cmdOK, &QPushButton::clicked, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(cmdManageProfiles, &QPushButton::clicked, this, [this] { cmdManageProfilesClick(); });
-
-    FormCreate();
+    return RightAlignedRow({cmdOK, cmdCancel});
 }
 
 void TfrmLogin::FormCreate() {

@@ -5,6 +5,7 @@
 #include <functional>
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -36,6 +37,8 @@ public:
     void cmdManageProfilesClick();
 
 private:
+    QHBoxLayout* BuildProfilePicker();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void ConnectShownProfile();
     void Accept();

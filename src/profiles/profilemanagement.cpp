@@ -45,7 +45,23 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     lblTitle = band.Title;
     lblTitle->setObjectName("lblTitle");
     lblSubTitle = band.SubTitle;
+    BuildProfileList();
+    BuildProfilePanel();
+    cmdClose = NewButton("cmdClose", N_("Close"), this);
+    // Enter saves the name being typed; it never closes the dialog.
+    cmdSaveProfile->setDefault(true);
+    cmdClose->setAutoDefault(false);
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+    BuildPopupMenu();
+    LayOut();
 
+    FormCreate();
+    // Sized once the texts are in the operator's language.
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(460, 300)));
+}
+
+void TfrmProfileManagement::BuildProfileList() {
     VSTProfiles = Named(new QTreeWidget(this), "VSTProfiles");
     VSTProfiles->setColumnCount(1);
     VSTProfiles->setHeaderLabels({N_("Profiles")});
@@ -58,17 +74,17 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     QPalette silver = VSTProfiles->palette();
     silver.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
     VSTProfiles->setPalette(silver);
-    VSTProfiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(VSTProfiles, &QTreeWidget::itemSelectionChanged, this, [this] { VSTProfilesChange(); });
+}
 
+void TfrmProfileManagement::BuildProfilePanel() {
     pnlProfile = Named(new QWidget(this), "pnlProfile");
     Label1 = NewLabel("Label1", N_("Profile name:"), pnlProfile);
     txtProfileName = NewEdit("txtProfileName", pnlProfile, ProfileNameLength);
     Label1->setBuddy(txtProfileName);
     cmdSaveProfile = NewButton("cmdSaveProfile", N_("Save this profile"), pnlProfile);
-    cmdClose = NewButton("cmdClose", N_("Close"), this);
-    // Enter saves the name being typed; it never closes the dialog.
-    cmdSaveProfile->setDefault(true);
-    cmdClose->setAutoDefault(false);
+    connect(cmdSaveProfile, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdSaveProfileClick(); }); });
     auto* fields = new QVBoxLayout(pnlProfile);
     fields->setContentsMargins(0, 0, 0, 0);
     fields->addWidget(Label1);
@@ -76,7 +92,9 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     fields->addWidget(cmdSaveProfile, 0, Qt::AlignLeft);
     fields->addStretch();
     pnlProfile->setVisible(false);
+}
 
+void TfrmProfileManagement::BuildPopupMenu() {
     PopupMenu = Named(new QMenu(this), "PopupMenu");
     mnuDelete = PopupMenu->addAction(style()->standardIcon(QStyle::SP_TrashIcon), N_("&Delete"));
     mnuDelete->setObjectName("mnuDelete");
@@ -91,7 +109,19 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
         action->setShortcutContext(Qt::WidgetShortcut);
         VSTProfiles->addAction(action);
     }
+    VSTProfiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(VSTProfiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QTreeWidgetItem* item = VSTProfiles->itemAt(at))
+            VSTProfiles->setCurrentItem(item);
+        PopupMenuPopup();
+        PopupMenu->popup(VSTProfiles->viewport()->mapToGlobal(at));
+    });
+    connect(PopupMenu, &QMenu::aboutToShow, this, [this] { PopupMenuPopup(); });
+    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
+    connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
+}
 
+void TfrmProfileManagement::LayOut() {
     auto* right = new QVBoxLayout;
     right->addWidget(pnlProfile, 1);
     right->addLayout(RightAlignedRow({cmdClose}));
@@ -103,25 +133,6 @@ TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& pro
     QSizePolicy panelPolicy = pnlProfile->sizePolicy();
     panelPolicy.setRetainSizeWhenHidden(true);
     pnlProfile->setSizePolicy(panelPolicy);
-
-    connect(VSTProfiles, &QTreeWidget::itemSelectionChanged, this, [this] { VSTProfilesChange(); });
-    connect(VSTProfiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (QTreeWidgetItem* item = VSTProfiles->itemAt(at))
-            VSTProfiles->setCurrentItem(item);
-        PopupMenuPopup();
-        PopupMenu->popup(VSTProfiles->viewport()->mapToGlobal(at));
-    });
-    connect(PopupMenu, &QMenu::aboutToShow, this, [this] { PopupMenuPopup(); });
-    connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
-    connect(mnuAdd, &QAction::triggered, this, [this] { mnuAddClick(); });
-    connect(cmdSaveProfile, &QPushButton::clicked, this,
-            [this] { MessageBoxes::ReportErrors(this, [this] { cmdSaveProfileClick(); }); });
-    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
-
-    FormCreate();
-    // Sized once the texts are in the operator's language.
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
-    setFixedSize(sizeHint().expandedTo(QSize(460, 300)));
 }
 
 void TfrmProfileManagement::FormCreate() {

@@ -51,6 +51,10 @@ public:
     TVYRStandProfile* SelectedProfile() const;
 
 private:
+    void BuildProfileList();
+    void BuildProfilePanel();
+    void BuildPopupMenu();
+    void LayOut();
     void FormCreate();
     // Reloads ProfileList from the profiles folder and refills the list.
     void Refresh();

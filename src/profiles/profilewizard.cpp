@@ -36,14 +36,38 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProfileWizard");
     setWindowTitle(N_("Profile Wizard"));
 
-    // Header
     const TTitleBand header = NewTitleBand<QFrame>(
         this, N_("Create new VYR Profile"),
         N_("VYR Profile manages your settings for each location"), {.PanelName = "pnlHeader"});
     lblTitle = header.Title;
     lblSubTitle = header.SubTitle;
+    BuildPages();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* body = new QVBoxLayout;
+    body->addWidget(FContent, 1);
+    body->addLayout(buttons);
+    BandOverBody(this, header.Panel, body, {8, 0, 8, 0}, 8);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    setFixedSize(sizeHint().expandedTo(QSize(520, 360)));
+    ConnectHandlers();
 
-    // Page 0
+    TranslateWindow(this);
+    // An edit's initial text is data as soon as the operator may change it; it is translated once.
+    txtProfileName->setText(_("New profile"));
+    Steps = {pnlStep0, pnlStep1, pnlStep2, pnlStep3, pnlStep4};
+    CurrentStep = 0;
+    ShowStep(0);
+}
+
+void TfrmProfileWizard::BuildPages() {
+    QWidget* const pages[] = {BuildWelcomePage(),  BuildDatabaseTypePage(), BuildSourcePage(),
+                              BuildLocationPage(), BuildNamePage(),         BuildFinishPage()};
+    FContent = new QStackedWidget(this);
+    for (QWidget* page : pages)
+        FContent->addWidget(page);
+}
+
+QWidget* TfrmProfileWizard::BuildWelcomePage() {
     pnlStep0 = Named(new QWidget, "pnlStep0");
     lblWelcome = BoldLabel("lblWelcome", N_("Welcome to the VYR Profile wizard"), pnlStep0);
     lblIntro = Named(new QLabel(N_("This appears to be the first time you are using this program. "
@@ -56,8 +80,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l0->addWidget(lblWelcome);
     l0->addWidget(lblIntro);
     l0->addStretch();
+    return pnlStep0;
+}
 
-    // Page 1
+QWidget* TfrmProfileWizard::BuildDatabaseTypePage() {
     pnlStep1 = Named(new QWidget, "pnlStep1");
     Label1 = Named(new QLabel(N_("Select the database type you want yo use:"), pnlStep1), "Label1");
     dbTypeMSAccess = Named(new QRadioButton(N_("MS Access"), pnlStep1), "dbTypeMSAccess");
@@ -69,8 +95,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l1->addWidget(dbTypeMSAccess);
     l1->addWidget(dbTypeMySQL);
     l1->addStretch();
+    return pnlStep1;
+}
 
-    // Page 2
+QWidget* TfrmProfileWizard::BuildSourcePage() {
     pnlStep2 = Named(new QWidget, "pnlStep2");
     Label2 = Named(new QLabel(N_("I want to..."), pnlStep2), "Label2");
     dbNew = Named(new QRadioButton(N_("Create a new database"), pnlStep2), "dbNew");
@@ -96,8 +124,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l2->addWidget(txtBSTDBFiles, 5, 0);
     l2->addWidget(cmdBrowseBSTFiles, 5, 1);
     l2->setRowStretch(6, 1);
+    return pnlStep2;
+}
 
-    // Page 3
+QWidget* TfrmProfileWizard::BuildLocationPage() {
     pnlStep3 = Named(new QWidget, "pnlStep3");
     Label3 = Named(new QLabel(N_("Save database at"), pnlStep3), "Label3");
     dbLocationDefault =
@@ -119,8 +149,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l3->addWidget(txtDBLocation, 4, 0);
     l3->addWidget(cmdDBSaveBrowse, 4, 1);
     l3->setRowStretch(5, 1);
+    return pnlStep3;
+}
 
-    // Page 4
+QWidget* TfrmProfileWizard::BuildNamePage() {
     pnlStep4 = Named(new QWidget, "pnlStep4");
     Label6 = BoldLabel("Label6", N_("Profile information"), pnlStep4);
     Label7 = Named(new QLabel(N_("Profile name:"), pnlStep4), "Label7");
@@ -133,8 +165,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     l4->addWidget(txtProfileName);
     l4->addWidget(lblProfileLocation);
     l4->addStretch();
+    return pnlStep4;
+}
 
-    // Closing page
+QWidget* TfrmProfileWizard::BuildFinishPage() {
     pnlFinish = Named(new QWidget, "pnlFinish");
     Label9 = BoldLabel("Label9", N_("VYR Profile wizard"), pnlFinish);
     Label10 = Named(new QLabel(N_("Please wait..."), pnlFinish), "Label10");
@@ -146,11 +180,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     lf->addWidget(Label10);
     lf->addWidget(prgImport);
     lf->addStretch();
+    return pnlFinish;
+}
 
-    FContent = new QStackedWidget(this);
-    for (QWidget* page : {pnlStep0, pnlStep1, pnlStep2, pnlStep3, pnlStep4, pnlFinish})
-        FContent->addWidget(page);
-
+QHBoxLayout* TfrmProfileWizard::BuildButtonRow() {
     cmdCancel = Named(new QPushButton(N_("Cancel"), this), "cmdCancel");
     cmdBack = Named(new QPushButton(N_("<< Back"), this), "cmdBack");
     cmdNext = Named(new QPushButton(N_("Next >>"), this), "cmdNext");
@@ -158,19 +191,10 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     // Enter goes forward, whichever button has the focus: it must never cancel the wizard.
     cmdCancel->setAutoDefault(false);
     cmdBack->setAutoDefault(false);
-    auto* buttons = RightAlignedRow({cmdCancel, cmdBack, cmdNext});
+    return RightAlignedRow({cmdCancel, cmdBack, cmdNext});
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(header.Panel);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(8, 0, 8, 0);
-    body->addWidget(FContent, 1);
-    body->addLayout(buttons);
-    layout->addLayout(body, 1);
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
-    setFixedSize(sizeHint().expandedTo(QSize(520, 360)));
-
+void TfrmProfileWizard::ConnectHandlers() {
     // The handlers that read or write files report what fails right here, at the window.
     const auto reported = [this](void (TfrmProfileWizard::*handler)()) {
         return [this, handler] { MessageBoxes::ReportErrors(this, [&] { (this->*handler)(); }); };
@@ -186,13 +210,6 @@ TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
     connect(cmdBrowseBSTFiles, &QPushButton::clicked, this,
             reported(&TfrmProfileWizard::cmdBrowseBSTFilesClick));
     connect(txtProfileName, &QLineEdit::textChanged, this, [this] { txtProfileNameChange(); });
-
-    TranslateWindow(this);
-    // An edit's initial text is data as soon as the operator may change it; it is translated once.
-    txtProfileName->setText(_("New profile"));
-    Steps = {pnlStep0, pnlStep1, pnlStep2, pnlStep3, pnlStep4};
-    CurrentStep = 0;
-    ShowStep(0);
 }
 
 void TfrmProfileWizard::ShowStep(int n) {

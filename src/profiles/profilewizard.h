@@ -7,6 +7,7 @@
 #include <functional>
 
 class QFileDialog;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -91,6 +92,15 @@ public:
     void reject() override;
 
 private:
+    void BuildPages();
+    QWidget* BuildWelcomePage();
+    QWidget* BuildDatabaseTypePage();
+    QWidget* BuildSourcePage();
+    QWidget* BuildLocationPage();
+    QWidget* BuildNamePage();
+    QWidget* BuildFinishPage();
+    QHBoxLayout* BuildButtonRow();
+    void ConnectHandlers();
     void Finish();
     // What the operator is asked about a leftover database of the new profile's name, saying
     // what becomes of the source chosen on page 2.

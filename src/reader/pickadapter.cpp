@@ -30,6 +30,21 @@ TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
 
+    BuildHeader();
+    QFormLayout* fields = BuildFields();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* body = new QVBoxLayout;
+    body->addLayout(fields);
+    body->addLayout(buttons);
+    BandOverBody(this, pnlHeader, body, {12, 12, 12, 12})->setSizeConstraint(QLayout::SetFixedSize);
+
+    FormCreate();
+    // Connected after FormCreate: only the operator's choice moves the port, not the start values.
+    connect(cboAdapterType, &QComboBox::currentIndexChanged, this,
+            [this] { cboAdapterTypeChange(); });
+}
+
+void TfrmPickAdapter::BuildHeader() {
     const TTitleBand band =
         NewTitleBand(this, "Select adapter", "Select the adapter to use for reading 1wire devices",
                      {.PanelName = "pnlHeader", .SubTitleName = "lblSubtitle"});
@@ -40,7 +55,9 @@ TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
     QPalette headerPalette = pnlHeader->palette();
     headerPalette.setColor(QPalette::WindowText, Qt::black);
     pnlHeader->setPalette(headerPalette);
+}
 
+QFormLayout* TfrmPickAdapter::BuildFields() {
     cboAdapterType = Named(new QComboBox(this), "cboAdapterType");
     cboAdapterType->addItems({"Serial", "USB"});
     cboAdapterType->setCurrentIndex(UsbItem);
@@ -54,32 +71,21 @@ TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
     lblAdapterPort = NewLabel("lblAdapterPort", "Port:", this);
     lblAdapterPort->setBuddy(cboAdapterPort);
 
-    cmdOK = NewButton("cmdOK", "OK", this);
-    cmdOK->setDefault(true);
-    cmdCancel = NewButton("cmdCancel", "Cancel", this);
-
     auto* fields = new QFormLayout;
     fields->addRow(lblAdapterType, cboAdapterType);
     fields->addRow(lblAdapterPort, cboAdapterPort);
-    auto* buttons = RightAlignedRow({cmdOK, cmdCancel});
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(pnlHeader);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(12, 12, 12, 12);
-    body->addLayout(fields);
-    body->addLayout(buttons);
-    layout->addLayout(body);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    return fields;
+}
 
-    FormCreate();
-    // Connected after FormCreate: only the operator's choice moves the port, not the start values.
-    connect(cboAdapterType, &QComboBox::currentIndexChanged, this,
-            [this] { cboAdapterTypeChange(); });
+QHBoxLayout* TfrmPickAdapter::BuildButtonRow() {
+    cmdOK = NewButton("cmdOK", "OK", this);
+    cmdOK->setDefault(true);
+    cmdCancel = NewButton("cmdCancel", "Cancel", this);
     // A settings file that cannot be written is reported here; the dialog then stays open.
     connect(cmdOK, &QPushButton::clicked, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { cmdOKClick(); }); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
+    return RightAlignedRow({cmdOK, cmdCancel});
 }
 
 void TfrmPickAdapter::FormCreate() {

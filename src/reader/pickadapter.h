@@ -3,6 +3,8 @@
 #include <QDialog>
 
 class QComboBox;
+class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -42,4 +44,9 @@ public:
     QComboBox* cboAdapterPort;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+
+private:
+    void BuildHeader();
+    QFormLayout* BuildFields();
+    QHBoxLayout* BuildButtonRow();
 };

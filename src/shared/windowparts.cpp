@@ -81,3 +81,13 @@ QVBoxLayout* StackBelowBand(QWidget* window, QWidget* band, QLayout* body) {
     layout->addWidget(margins, 1);
     return layout;
 }
+
+QVBoxLayout* BandOverBody(QWidget* window, QWidget* band, QLayout* body,
+                          const QMargins& bodyMargins, int bottomGap) {
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, bottomGap);
+    layout->addWidget(band);
+    body->setContentsMargins(bodyMargins);
+    layout->addLayout(body, 1);
+    return layout;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QString>
 #include <Qt>
 
@@ -69,3 +70,8 @@ TTitleBand NewTitleBand(QWidget* parent, const QString& title, const QString& su
 // Lays `band` flush with the window's edges and `body` below it inside the usual margins. Returns
 // the window's layout, for rows that also reach the edges (a status bar).
 QVBoxLayout* StackBelowBand(QWidget* window, QWidget* band, QLayout* body);
+
+// Lays `band` flush with the window's top and sides and `body` straight below it within
+// `bodyMargins`, `bottomGap` pixels above the window's lower edge.
+QVBoxLayout* BandOverBody(QWidget* window, QWidget* band, QLayout* body,
+                          const QMargins& bodyMargins, int bottomGap = 0);
