@@ -32,9 +32,9 @@ namespace {
 class DemoSiteTest : public HomeTest {
 protected:
     // The first rows of a query, each as one text of its fields joined by "|".
-    static QStringList Rows(const QString& sql) {
+    static QStringList Rows(const TMyStatement& statement) {
         QStringList texts;
-        const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(sql);
+        const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(statement);
         EXPECT_TRUE(rows) << DBConnection->GetLastError().toStdString();
         if (!rows)
             return texts;
@@ -85,10 +85,10 @@ TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
     EXPECT_EQ(frmMain.ChangedControllerCount(), 1);
 
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM CardHolders WHERE (NOT Deleted)"), QStringList{"12"});
-    EXPECT_EQ(Rows("SELECT CardHolder, CardCustom1 FROM CardHolders WHERE CardNumber = \"" +
-                   QString(DemoCardNumber) + "\""),
+    EXPECT_EQ(Rows({"SELECT CardHolder, CardCustom1 FROM CardHolders WHERE CardNumber = ?",
+                    {QString(DemoCardNumber)}}),
               QStringList{"Amber Klaverkamp|Reception"});
-    EXPECT_EQ(Rows("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"1C2B3A4F5E\""),
+    EXPECT_EQ(Rows({"SELECT CardHolder FROM CardHolders WHERE CardNumber = ?", {"1C2B3A4F5E"}}),
               QStringList{QString::fromUtf8("C\u00e9line Moerbeek")});
 
     // Every controller's key can be written as it stands: "Load programmer" works on each.
