@@ -41,7 +41,7 @@ QAction* MenuAction(QMenu* menu, const char* text, const char* name) {
 }
 } // namespace
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+TfrmMain::TfrmMain(TDesktop& desktop, QWidget* parent) : QMainWindow(parent), FDesktop(desktop) {
     setObjectName("frmMain");
     setWindowTitle(N_("VYR Standalone Software V0.9"));
     resize(689, 447);
@@ -154,7 +154,7 @@ bool TfrmMain::FormCreate() {
     if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));
     if (ProfileList.empty()) {
-        TfrmProfileWizard wizard(this);
+        TfrmProfileWizard wizard(FDesktop, this);
         wizard.exec();
         LoadProfiles();
     }
@@ -164,7 +164,7 @@ bool TfrmMain::FormCreate() {
         return false;
     }
 
-    TfrmLogin login(this);
+    TfrmLogin login(FDesktop, this);
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
@@ -242,11 +242,11 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    OpenProfileManagement(this, FProfileFile);
+    OpenProfileManagement(this, FDesktop, FProfileFile);
 }
 
 void TfrmMain::mnuFileOptionsClick() {
-    TfrmOptions options(this);
+    TfrmOptions options(FDesktop, this);
     options.exec();
 }
 

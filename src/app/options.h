@@ -3,19 +3,18 @@
 #include <QDialog>
 
 #include <array>
-#include <functional>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QUrl;
+class TDesktop;
 
 // The operator's names for the four free fields of a cardholder, and the data directory.
 class TfrmOptions : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmOptions(QWidget* parent = nullptr);
+    explicit TfrmOptions(TDesktop& desktop, QWidget* parent = nullptr);
 
     QGroupBox* grpOptions;
     std::array<QLabel*, 4> lblCustom;
@@ -27,12 +26,10 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-    // Hands a folder to the desktop's file manager; replaceable so tests open nothing.
-    static std::function<bool(const QUrl& url)> OpenUrl;
-
     void cmdOKClick();
     void cmdOpenDataDirClick();
 
 private:
     void FormCreate();
+    TDesktop& FDesktop;
 };

@@ -2,16 +2,12 @@
 
 #include "profiledb.h"
 
-// A profile database with rows in it, and beeps counted instead of sounded.
+// A profile database with rows in it; the fixture's desktop counts the beeps instead of sounding
+// them.
 class CardholderTest : public ProfileDbTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
     using ProfileDbTest::AddController;
     // A controller in the database and at the end of ControllerList.
     TStandController& AddController(const QString& name);
     QStringList MarkedControllers() const;
-
-    int Beeps = 0;
 };
