@@ -12,6 +12,7 @@
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
+#include "shared/systemdesktop.h"
 #include "shared/translation.h"
 
 #include "virtualadapter.h"
@@ -202,7 +203,8 @@ int main(int argc, char** argv) {
     FillDatabase();
     std::printf("(filling the database took %.0f ms)\n", double(fill.elapsed()));
     // The main window releases the run's database connection when it goes, so it lives to the end.
-    TfrmMain main;
+    TSystemDesktop desktop;
+    TfrmMain main(desktop);
     BenchReload(main, repetitions);
     BenchProgramming(std::max(3, repetitions / 2), 100);
     BenchProgramming(std::max(3, repetitions / 2), 251);

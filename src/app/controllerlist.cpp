@@ -2,6 +2,7 @@
 // the database is in controllers/controllerrecords.h.
 #include "app/main.h"
 
+#include "cardholders/cardholders.h"
 #include "controllers/controller.h"
 #include "controllers/controllerrecords.h"
 #include "controllers/programdevice.h"
@@ -22,8 +23,6 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
-
-std::function<void(QWidget*)> TfrmMain::OpenCardHolders;
 
 namespace {
 
@@ -371,8 +370,7 @@ void TfrmMain::ReloadAfterSaving(const TControllerSaved& saved) {
 }
 
 void TfrmMain::cmdCardholdersClick() {
-    if (OpenCardHolders)
-        OpenCardHolders(this);
+    ShowCardHolders(this, FDesktop);
     // No reload: the marks the cardholder list set must stay.
     CountCards();
 }

@@ -42,7 +42,7 @@ QAction* MenuAction(QMenu* menu, const char* text, const char* name) {
 }
 } // namespace
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+TfrmMain::TfrmMain(TDesktop& desktop, QWidget* parent) : QMainWindow(parent), FDesktop(desktop) {
     setObjectName("frmMain");
     setWindowTitle(N_("VYR Standalone Software V0.9"));
     resize(689, 447);
@@ -162,7 +162,7 @@ bool TfrmMain::FormCreate() {
     if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));
     if (ProfileList.empty()) {
-        TfrmProfileWizard wizard(this);
+        TfrmProfileWizard wizard(FDesktop, this);
         wizard.exec();
         LoadProfiles();
     }
@@ -172,7 +172,7 @@ bool TfrmMain::FormCreate() {
         return false;
     }
 
-    TfrmLogin login(this);
+    TfrmLogin login(FDesktop, this);
     if (login.exec() != QDialog::Accepted)
         return false;
     FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
@@ -253,11 +253,11 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    OpenProfileManagement(this, FProfileFile);
+    OpenProfileManagement(this, FDesktop, FProfileFile);
 }
 
 void TfrmMain::mnuFileOptionsClick() {
-    TfrmOptions options(this);
+    TfrmOptions options(FDesktop, this);
     options.exec();
 }
 

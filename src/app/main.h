@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QSet>
 
-#include <functional>
 #include <memory>
 
 class QAction;
@@ -17,6 +16,7 @@ class QRect;
 class QStatusBar;
 class QTreeWidget;
 class QWidget;
+class TDesktop;
 class TMyLogger;
 class TStandController;
 struct TControllerSaved;
@@ -25,7 +25,7 @@ struct TControllerSaved;
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TfrmMain(QWidget* parent = nullptr);
+    explicit TfrmMain(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // Runs the start-up sequence; false when the program must end before the window comes up.
@@ -52,8 +52,6 @@ public:
     TStandController* RowController(int row) const;
     // The record of the selected row when exactly one row is selected, or nullptr.
     TStandController* SelectedController() const;
-    // Opens the cardholder list window modally; filled in by the cardholder list.
-    static std::function<void(QWidget* owner)> OpenCardHolders;
     QMenu* PopupMenu;
     QAction* mnuDelete;
     QAction* mnuProperties;
@@ -113,6 +111,7 @@ private:
     void AddCardIndexes();
     void RefreshTitles();
     void FormDestroy();
+    TDesktop& FDesktop;
     QString FProfileName;
     // The ConIDs whose keys must be written again, kept across reloads for the life of the window.
     QSet<int32_t> FPendingChanges;

@@ -1,24 +1,19 @@
 #include "app/options.h"
 
 #include "shared/datadir.h"
+#include "shared/desktop.h"
 #include "shared/messagebox.h"
 #include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
-
-std::function<bool(const QUrl&)> TfrmOptions::OpenUrl = [](const QUrl& url) {
-    return QDesktopServices::openUrl(url);
-};
 
 namespace {
 
@@ -30,7 +25,7 @@ constexpr const char* EditNames[4] = {"txtCustom1", "txtCustom2", "txtCustom3", 
 
 } // namespace
 
-TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
+TfrmOptions::TfrmOptions(TDesktop& desktop, QWidget* parent) : QDialog(parent), FDesktop(desktop) {
     setObjectName("frmOptions");
     setWindowTitle(N_("Options"));
     ShowOnlyCloseButton(this);
@@ -113,6 +108,5 @@ void TfrmOptions::cmdOKClick() {
 }
 
 void TfrmOptions::cmdOpenDataDirClick() {
-    // Whether a file manager came up is the desktop's business; there is nothing to report.
-    OpenUrl(QUrl::fromLocalFile(DataDirectory()));
+    FDesktop.OpenFolder(DataDirectory());
 }

@@ -3,7 +3,6 @@
 #include <QDialog>
 
 #include <array>
-#include <functional>
 
 class QGridLayout;
 class QGroupBox;
@@ -11,13 +10,13 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QUrl;
+class TDesktop;
 
 // The operator's names for the four free fields of a cardholder, and the data directory.
 class TfrmOptions : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmOptions(QWidget* parent = nullptr);
+    explicit TfrmOptions(TDesktop& desktop, QWidget* parent = nullptr);
 
     QGroupBox* grpOptions;
     std::array<QLabel*, 4> lblCustom;
@@ -29,9 +28,6 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-    // Hands a folder to the desktop's file manager; replaceable so tests open nothing.
-    static std::function<bool(const QUrl& url)> OpenUrl;
-
     void cmdOKClick();
     void cmdOpenDataDirClick();
 
@@ -40,4 +36,5 @@ private:
     void BuildDataDirRow(QGridLayout* grid);
     QHBoxLayout* BuildButtonRow();
     void FormCreate();
+    TDesktop& FDesktop;
 };

@@ -1,9 +1,9 @@
 #include "app/application.h"
 #include "app/main.h"
-#include "cardholders/cardholders.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
+#include "shared/systemdesktop.h"
 #include "shared/translation.h"
 
 int main(int argc, char** argv) {
@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
     // Lets the desktop tie the windows to the menu entry and its icon (the Wayland app id).
     QApplication::setDesktopFileName("com.tessaloom.vyrstandalone");
     InitTranslation(ProgramDirectory() + "/locale");
-    TfrmMain::OpenCardHolders = ShowCardHolders;
 
-    TfrmMain frmMain;
+    TSystemDesktop desktop;
+    TfrmMain frmMain(desktop);
     try {
         if (!frmMain.FormCreate())
             return 0;

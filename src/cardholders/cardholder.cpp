@@ -8,6 +8,7 @@
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
+#include "shared/desktop.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -28,7 +29,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
+TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop) {
     setObjectName("frmCardHolder");
     setWindowTitle(N_("Cardholder"));
     ShowOnlyCloseButton(this);
@@ -107,7 +109,7 @@ TfrmCardHolder::TfrmCardHolder(QWidget* parent) : QDialog(parent) {
 
     lblCustomCardNumber = NewLabel("lblCustomCardNumber", N_("Custom cardnumber:"), this);
     txtCustomCardNumber = NewEdit("txtCustomCardNumber", this, CardNumberLength);
-    MakeCardNumberEdit(txtCustomCardNumber);
+    MakeCardNumberEdit(txtCustomCardNumber, FDesktop);
     txtCustomCardNumber->setFixedWidth(110);
     cmdCustomNumberCheck = NewButton("cmdCustomNumberCheck", N_("Check..."), this);
     chkReverse = Named(new QCheckBox(N_("Reverse"), this), "chkReverse");
@@ -229,8 +231,7 @@ void TfrmCardHolder::TimerTimer() {
     TellAdapterNews(this, *Reader, Timer);
     if (!read)
         return;
-    if (DefaultBeep)
-        DefaultBeep();
+    FDesktop.Beep();
     ShowCardNumber(number);
 }
 
@@ -346,9 +347,9 @@ void TfrmCardHolder::ShowNumberTaken() {
 }
 
 void TfrmCardHolder::cmdPrintListClick() {
-    PrintCardHolderSheet(this);
+    PrintCardHolderSheet(this, FDesktop);
 }
 
 void TfrmCardHolder::cmdSavePDFClick() {
-    SaveCardHolderSheetAsPdf(this);
+    SaveCardHolderSheetAsPdf(this, FDesktop);
 }

@@ -14,6 +14,7 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QWidget;
+class TDesktop;
 class TReaderInterface;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
@@ -21,7 +22,7 @@ class TReaderInterface;
 class TfrmCardHolder : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardHolder(QWidget* parent = nullptr);
+    explicit TfrmCardHolder(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmCardHolder() override;
 
     // Puts the dialog into edit mode for the cardholder with this number, when there is one.
@@ -84,6 +85,8 @@ private:
     void UpdateOKButton();
     void ShowNumberTaken();
     bool SaveCardHolder(const TCardHolder& record);
+
+    TDesktop& FDesktop;
 
     bool FNumberShown = false;    // a card number, not "Waiting for card"
     bool FNumberTaken = false;    // the status says "Card already in database"

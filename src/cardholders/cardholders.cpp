@@ -76,7 +76,8 @@ public:
 
 } // namespace
 
-TfrmCardHolders::TfrmCardHolders(QWidget* parent) : QDialog(parent) {
+TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop) {
     setObjectName("frmCardHolders");
     setWindowTitle(N_("Cardholders"));
     ShowOnlyCloseButton(this, Qt::Window);
@@ -263,13 +264,13 @@ void TfrmCardHolders::cmdFilterResetClick() {
 }
 
 void TfrmCardHolders::cmdCardHoldersNewClick() {
-    TfrmCardHolder dialog(this);
+    TfrmCardHolder dialog(FDesktop, this);
     if (dialog.exec() == QDialog::Accepted)
         LoadCardHolders();
 }
 
 void TfrmCardHolders::cmdIdentifyClick() {
-    TfrmCardIdent dialog(this);
+    TfrmCardIdent dialog(FDesktop, this);
     dialog.exec();
 }
 
@@ -299,7 +300,7 @@ void TfrmCardHolders::mnuPropertiesClick() {
     const TCardHolder* record = CardHolders->Record(row);
     if (!record)
         return;
-    TfrmCardHolder dialog(this);
+    TfrmCardHolder dialog(FDesktop, this);
     dialog.LoadCard(record->CardNumber);
     if (dialog.exec() == QDialog::Accepted)
         CardHolders->UpdateCardHolder(row, dialog.ShownCardHolder());
@@ -344,7 +345,7 @@ bool TfrmCardHolders::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void ShowCardHolders(QWidget* owner) {
-    TfrmCardHolders window(owner);
+void ShowCardHolders(QWidget* owner, TDesktop& desktop) {
+    TfrmCardHolders window(desktop, owner);
     window.exec();
 }

@@ -12,6 +12,7 @@ class QPushButton;
 class QStatusBar;
 class QTreeView;
 class TCardHolderModel;
+class TDesktop;
 
 // The cardholder list: the cardholders of the profile with their zone at every controller of the
 // main window's list. A click in a zone cell moves the card to the next zone at once and marks the
@@ -19,7 +20,7 @@ class TCardHolderModel;
 class TfrmCardHolders : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardHolders(QWidget* parent = nullptr);
+    explicit TfrmCardHolders(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmCardHolders() override;
 
     void LoadCardHolders();
@@ -72,10 +73,12 @@ private:
     void FormCreate();
     void ShowSortMark();
     void ShowCount();
+
+    TDesktop& FDesktop;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).
 QColor ZoneColour(int zone);
 
 // Opens the cardholder list modally over `owner` (the main window's "Cardholders" button).
-void ShowCardHolders(QWidget* owner);
+void ShowCardHolders(QWidget* owner, TDesktop& desktop);

@@ -2,10 +2,10 @@
 
 #include "cardholders/cardholder.h"
 #include "shared/datadir.h"
+#include "shared/desktop.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 
 namespace {
@@ -128,33 +127,21 @@ bool PrintSheet(QPrinter& printer, const TSheetTexts& texts, QWidget* parent) {
     return painter.end();
 }
 
-std::function<bool(QPrinter&, QWidget*)> ChooseSheetPrinter = [](QPrinter& printer,
-                                                                 QWidget* parent) {
-    QPrintDialog dialog(&printer, parent);
-    dialog.setObjectName("PrintDialog");
-    return dialog.exec() == QDialog::Accepted;
-};
-
-std::function<QString(QWidget*)> ChooseSheetPdfFile = [](QWidget* parent) {
-    QString file = QFileDialog::getSaveFileName(parent, _("Save as PDF..."), QString(),
-                                                _("PDF files (*.pdf)"));
-    if (!file.isEmpty() && QFileInfo(file).suffix().isEmpty())
-        file += ".pdf";
-    return file;
-};
-
-void PrintCardHolderSheet(TfrmCardHolder* dialog) {
+void PrintCardHolderSheet(TfrmCardHolder* dialog, TDesktop& desktop) {
     QPrinter printer(QPrinter::HighResolution);
-    if (!ChooseSheetPrinter(printer, dialog))
+    if (!desktop.ChoosePrinter(dialog, printer))
         return;
     PrepareJob(printer);
     PrintSheet(printer, SheetTextsOf(*dialog), dialog);
 }
 
-void SaveCardHolderSheetAsPdf(TfrmCardHolder* dialog) {
-    const QString file = ChooseSheetPdfFile(dialog);
+void SaveCardHolderSheetAsPdf(TfrmCardHolder* dialog, TDesktop& desktop) {
+    QString file =
+        desktop.ChooseSaveFile(dialog, _("Save as PDF..."), QString(), _("PDF files (*.pdf)"));
     if (file.isEmpty())
         return;
+    if (QFileInfo(file).suffix().isEmpty())
+        file += ".pdf";
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(file);

@@ -5,10 +5,9 @@
 #include <QFont>
 #include <QString>
 
-#include <functional>
-
 class QPrinter;
 class QWidget;
+class TDesktop;
 class TfrmCardHolder;
 
 // The sheet's font: "Tahoma" from the system, else the metric-compatible one Debian ships with
@@ -29,13 +28,9 @@ TSheetLayout SheetLayoutFor(QPrinter& printer, const TSheetTexts& texts, const Q
 bool PrintSheet(QPrinter& printer, const TSheetTexts& texts, QWidget* parent);
 
 // The print button: the printer choice, then the sheet under the job title "Cardholder".
-void PrintCardHolderSheet(TfrmCardHolder* dialog);
-// "Save as PDF...": the same sheet into a PDF file the operator names, at 1200 dpi.
-void SaveCardHolderSheetAsPdf(TfrmCardHolder* dialog);
-
-// The operator's choices, replaceable so the flows run without a person: the printer dialog
-// (false when cancelled) and the PDF file's name (empty when cancelled).
-extern std::function<bool(QPrinter& printer, QWidget* parent)> ChooseSheetPrinter;
-extern std::function<QString(QWidget* parent)> ChooseSheetPdfFile;
+void PrintCardHolderSheet(TfrmCardHolder* dialog, TDesktop& desktop);
+// "Save as PDF...": the same sheet into a PDF file the operator names (".pdf" added when the name
+// has no suffix), at 1200 dpi.
+void SaveCardHolderSheetAsPdf(TfrmCardHolder* dialog, TDesktop& desktop);
 
 inline constexpr int SheetPdfResolution = 1200;

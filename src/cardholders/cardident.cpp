@@ -6,6 +6,7 @@
 #include "db/MyDBConnector.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
+#include "shared/desktop.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -23,7 +24,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
+TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop) {
     setObjectName("frmCardIdent");
     setWindowTitle(N_("Card identification"));
     ShowOnlyCloseButton(this);
@@ -37,7 +39,7 @@ TfrmCardIdent::TfrmCardIdent(QWidget* parent) : QDialog(parent) {
     Label1 = NewLabel("Label1", N_("Present a card or supply the cardnumber below:"), this);
     lblCardnum = NewLabel("lblCardnum", N_("Card number:"), this);
     txtCardnum = NewEdit("txtCardnum", this);
-    MakeCardNumberEdit(txtCardnum);
+    MakeCardNumberEdit(txtCardnum, FDesktop);
     txtCardnum->setFixedWidth(110);
     cmdIdent = NewButton("cmdIdent", N_("Go"), this);
     cmdIdent->setDefault(true);
@@ -134,8 +136,7 @@ void TfrmCardIdent::TimerTimer() {
     TellAdapterNews(this, *Reader, Timer);
     if (!read)
         return;
-    if (DefaultBeep)
-        DefaultBeep();
+    FDesktop.Beep();
     txtCardnum->setText(number);
     // The reader's number is the card's own: Reverse is for numbers copied by hand, so a card
     // from the reader is looked up as read and the setting is left alone.
@@ -183,7 +184,7 @@ void TfrmCardIdent::cmdEditClick() {
     Timer->stop();
     Reader.reset();
     {
-        TfrmCardHolder dialog(this);
+        TfrmCardHolder dialog(FDesktop, this);
         dialog.LoadCard(lblCard->text());
         dialog.exec();
     }

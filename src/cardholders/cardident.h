@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class TDesktop;
 class TReaderInterface;
 
 // Tells whose card a card is: presented on the reader or typed, the number is looked up among
@@ -17,7 +18,7 @@ class TReaderInterface;
 class TfrmCardIdent : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardIdent(QWidget* parent = nullptr);
+    explicit TfrmCardIdent(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmCardIdent() override;
 
     void TimerTimer();
@@ -50,4 +51,6 @@ private:
     void FormDestroy();
     // Looks `number` up and shows the outcome.
     void ShowLookup(const QString& number);
+
+    TDesktop& FDesktop;
 };

@@ -1,33 +1,32 @@
 #include "cardholders/cardnumberedit.h"
 
 #include "cardholders/cardnumber.h"
+#include "shared/desktop.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
-
-std::function<void()> DefaultBeep = [] { QApplication::beep(); };
 
 namespace {
 
 class TCardNumberKeyFilter : public QObject {
 public:
-    using QObject::QObject;
+    TCardNumberKeyFilter(QObject* parent, TDesktop& desktop) : QObject(parent), FDesktop(desktop) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::KeyPress)
             return QObject::eventFilter(watched, event);
         if (Refused(*static_cast<QKeyEvent*>(event))) {
-            if (DefaultBeep)
-                DefaultBeep();
+            FDesktop.Beep();
             return true;
         }
         return false;
     }
 
 private:
+    TDesktop& FDesktop;
+
     static bool Refused(const QKeyEvent& key) {
         switch (key.key()) {
         case Qt::Key_Backspace:
@@ -71,10 +70,10 @@ public:
 
 } // namespace
 
-void MakeCardNumberEdit(QLineEdit* edit) {
+void MakeCardNumberEdit(QLineEdit* edit, TDesktop& desktop) {
     edit->setMaxLength(CardNumberLength);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]*"), edit));
-    edit->installEventFilter(new TCardNumberKeyFilter(edit));
+    edit->installEventFilter(new TCardNumberKeyFilter(edit, desktop));
 }
 
 void MakeCardTextEdit(QLineEdit* edit) {

@@ -24,21 +24,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-// No profile is open in the main window yet, so management may delete any of them.
-std::function<void(QWidget*)> TfrmLogin::OpenProfileManagement = [](QWidget* owner) {
-    ::OpenProfileManagement(owner, QString());
-};
-std::function<bool(const QString&)> TfrmLogin::MakeWritable = MakeDatabaseWritable;
-
-bool MakeDatabaseWritable(const QString& path) {
-    QFileInfo info(path);
-    if (!info.exists() || (QFile::permissions(path) & QFileDevice::WriteOwner))
-        return true;
-    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-    return QFile::permissions(path) & QFileDevice::WriteOwner;
-}
-
-TfrmLogin::TfrmLogin(QWidget* parent) : QDialog(parent) {
+TfrmLogin::TfrmLogin(TDesktop& desktop, QWidget* parent) : QDialog(parent), FDesktop(desktop) {
     setObjectName("frmLogin");
     setWindowTitle(N_("Select profile"));
     FillWhite(this);
@@ -149,7 +135,7 @@ void TfrmLogin::ConnectShownProfile() {
         if (cboProfile->currentIndex() != index || size_t(index) >= ProfileList.size())
             continue;
         const TVYRStandProfile& profile = *ProfileList[size_t(index)];
-        FConnectProblem = ConnectProfileDatabase(profile, MakeWritable);
+        FConnectProblem = ConnectProfileDatabase(profile, FDesktop);
         FConnectedFile = profile.ProfileFileName;
         QApplication::processEvents();
     }
@@ -189,8 +175,8 @@ void TfrmLogin::cmdOKClick() {
 }
 
 void TfrmLogin::cmdManageProfilesClick() {
-    if (OpenProfileManagement)
-        OpenProfileManagement(this);
+    // No profile is open in the main window yet, so management may delete any of them.
+    OpenProfileManagement(this, FDesktop, QString());
     LoadProfiles();
     FillProfiles();
 }

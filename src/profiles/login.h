@@ -2,12 +2,11 @@
 
 #include <QDialog>
 
-#include <functional>
-
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class TDesktop;
 
 // The profile selection at start-up. Every profile picked is connected at once, so the main window
 // finds DBConnection on the profile chosen last. Whatever order the operator's events arrive in
@@ -16,7 +15,7 @@ class QPushButton;
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmLogin(QWidget* parent = nullptr);
+    explicit TfrmLogin(TDesktop& desktop, QWidget* parent = nullptr);
 
     QLabel* Image1;
     QLabel* lblProfile;
@@ -24,12 +23,6 @@ public:
     QPushButton* cmdManageProfiles;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
-
-    // Opens profile management; replaceable for tests.
-    static std::function<void(QWidget* owner)> OpenProfileManagement;
-    // Clears a database's read-only mark; false when it stays read-only. Replaceable for tests,
-    // since root may change any file's mode.
-    static std::function<bool(const QString& path)> MakeWritable;
 
     void FillProfiles();
     void cboProfileChange();
@@ -42,12 +35,10 @@ private:
     void FormCreate();
     void ConnectShownProfile();
     void Accept();
+    TDesktop& FDesktop;
     QString LastProfile;
     bool FConnecting = false;
     bool FOkPending = false;
     QString FConnectedFile; // profile file whose database DBConnection was last connected to
     QString FConnectProblem;
 };
-
-// Makes a read-only database writable again. False when it stays read-only.
-bool MakeDatabaseWritable(const QString& path);

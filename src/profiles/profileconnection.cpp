@@ -5,14 +5,14 @@
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
+#include "shared/desktop.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-QString ConnectProfileDatabase(const TVYRStandProfile& profile,
-                               const std::function<bool(const QString& path)>& makeWritable) {
+QString ConnectProfileDatabase(const TVYRStandProfile& profile, TDesktop& desktop) {
     ReleaseDBConnection();
     QDir::setCurrent(DataDirectory());
     const QString database = ResolveDatabasePath(profile.DBFileName);
@@ -20,7 +20,7 @@ QString ConnectProfileDatabase(const TVYRStandProfile& profile,
     DBConnection->ConnectionString = JetConnectionString(database);
     // A missing file is the connector's to explain; one that exists must be ours to write.
     if (QFileInfo::exists(database)) {
-        if (makeWritable && !makeWritable(database))
+        if (!desktop.MakeWritable(database))
             return _("The database file is read-only and changing the attributes failed!") +
                    "\n\n" + _("Make sure the database is writeable!");
         if (const QString problem = DatabaseFileProblem(database); !problem.isEmpty())

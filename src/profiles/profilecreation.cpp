@@ -3,6 +3,7 @@
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
+#include "shared/desktop.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
 #include "shared/safefile.h"
@@ -67,10 +68,10 @@ public:
     // Moves `database` away from its name: to the trash, from where the operator can restore it,
     // or, when it holds nothing worth restoring, to a hidden temporary beside it (which the next
     // creation clears should this run be killed). Throws VyrError when it cannot be moved.
-    TDisplacedDatabase(const QString& database, bool toTrash)
-        : FDatabase(database), FInTrash(toTrash) {
-        if (toTrash) {
-            if (!QFile::moveToTrash(database, &FMovedTo))
+    TDisplacedDatabase(const QString& database, TDesktop* trash)
+        : FDatabase(database), FTrash(trash) {
+        if (trash) {
+            if (!trash->MoveToTrash(database, &FMovedTo))
                 throw VyrError(
                     FormatText(_("The database could not be created: %s"),
                                {FormatText(_("%s could not be moved to the trash."), {database})}));
@@ -84,25 +85,24 @@ public:
     TDisplacedDatabase(const TDisplacedDatabase&) = delete;
     TDisplacedDatabase& operator=(const TDisplacedDatabase&) = delete;
 
-    // Back under its name, which the caller has cleared; from the trash it leaves no entry.
+    // Back under its name, which the caller has cleared; from the trash it leaves no entry. When
+    // that fails it stays where it is (in the trash: restorable by the operator).
     void PutBack() const {
-        if (!RenameWithoutReplacing(FMovedTo, FDatabase))
-            return; // it stays where it is (in the trash: restorable by the operator)
-        const QFileInfo moved(FMovedTo);
-        if (FInTrash && moved.dir().dirName() == "files")
-            QFile::remove(
-                moved.dir().absoluteFilePath("../info/" + moved.fileName() + ".trashinfo"));
+        if (FTrash)
+            FTrash->PutBackFromTrash(FMovedTo, FDatabase);
+        else
+            RenameWithoutReplacing(FMovedTo, FDatabase);
     }
     // The creation succeeded: a hidden temporary goes, a file in the trash stays there.
     void Release() const {
-        if (!FInTrash)
+        if (!FTrash)
             QFile::remove(FMovedTo);
     }
 
 private:
     QString FDatabase;
     QString FMovedTo;
-    bool FInTrash;
+    TDesktop* FTrash; // null: displaced to a hidden temporary
 };
 
 void WriteProfileFile(const TProfilePaths& paths, const QString& name) {
@@ -150,7 +150,7 @@ bool LeftoverTakesTheSource(const QString& leftoverDatabase, const TProfileCreat
            DatabaseHoldsNoSite(leftoverDatabase);
 }
 
-TProfilePaths CreateProfile(const TProfileCreation& creation) {
+TProfilePaths CreateProfile(const TProfileCreation& creation, TDesktop& desktop) {
     if (const QString problem = ProfileNameProblem(creation.ProfileName); !problem.isEmpty())
         throw VyrError(problem);
     const TProfilePaths paths = NewProfilePaths(creation.ProfileName);
@@ -199,7 +199,8 @@ TProfilePaths CreateProfile(const TProfileCreation& creation) {
         if (creation.FillDatabase)
             creation.FillDatabase(temporary);
         if (clash == TNameClash::LeftoverDatabase && QFileInfo::exists(paths.DatabaseFile))
-            displaced.emplace(paths.DatabaseFile, creation.Leftover == TLeftoverDatabase::Replace);
+            displaced.emplace(paths.DatabaseFile,
+                              creation.Leftover == TLeftoverDatabase::Replace ? &desktop : nullptr);
         if (!RenameWithoutReplacing(temporary, paths.DatabaseFile))
             throw VyrError(FormatText(_("A database file of this name already exists: %s\n\n"
                                         "Please choose another name."),

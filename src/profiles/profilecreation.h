@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class TDesktop;
+
 // Making a new profile: its database in the data folder and the profile file that names it.
 // Either both exist afterwards, complete, or neither does: a crash or an error at any moment
 // leaves no profile file that names a missing or half-made database.
@@ -62,5 +64,5 @@ bool LeftoverTakesTheSource(const QString& leftoverDatabase, const TProfileCreat
 
 // Makes the profile. Throws VyrError with the reason; nothing this call made is then left, and a
 // leftover database that made way is back under its name. A replaced leftover database goes to
-// the trash, not away. No lock file stays behind.
-TProfilePaths CreateProfile(const TProfileCreation& creation);
+// the trash (the desktop's), not away. No lock file stays behind.
+TProfilePaths CreateProfile(const TProfileCreation& creation, TDesktop& desktop);

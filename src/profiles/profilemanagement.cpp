@@ -4,6 +4,7 @@
 #include "profiles/profilecreation.h"
 #include "profiles/profileremoval.h"
 #include "profiles/profilewizard.h"
+#include "shared/desktop.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/safefile.h"
@@ -24,17 +25,16 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-std::function<bool(const QString&)> TfrmProfileManagement::MoveToTrash = [](const QString& path) {
-    return QFile::moveToTrash(path);
-};
+#include <functional>
 
-void OpenProfileManagement(QWidget* owner, const QString& profileInUse) {
-    TfrmProfileManagement dialog(owner, profileInUse);
+void OpenProfileManagement(QWidget* owner, TDesktop& desktop, const QString& profileInUse) {
+    TfrmProfileManagement dialog(desktop, owner, profileInUse);
     dialog.exec();
 }
 
-TfrmProfileManagement::TfrmProfileManagement(QWidget* parent, const QString& profileInUse)
-    : QDialog(parent), FProfileInUse(profileInUse) {
+TfrmProfileManagement::TfrmProfileManagement(TDesktop& desktop, QWidget* parent,
+                                             const QString& profileInUse)
+    : QDialog(parent), FDesktop(desktop), FProfileInUse(profileInUse) {
     setObjectName("frmProfileManagement");
     setWindowTitle(N_("Profile management"));
     ShowOnlyCloseButton(this);
@@ -252,7 +252,7 @@ void TfrmProfileManagement::mnuDeleteClick() {
             const TFileLock lock(databaseFile);
             return change();
         };
-        if (!locked([&] { return MoveToTrash(databaseFile); }) &&
+        if (!locked([&] { return FDesktop.MoveToTrash(databaseFile, nullptr); }) &&
             MessageBoxes::Confirm(
                 this, FormatText(_("The database %s cannot be moved to the trash.\n\nDelete it "
                                    "for good? Answer No to keep the file."),
@@ -267,7 +267,7 @@ void TfrmProfileManagement::mnuAddClick() {
     QSet<QString> before;
     for (const auto& profile : ProfileList)
         before.insert(profile->ProfileFileName);
-    TfrmProfileWizard wizard(this);
+    TfrmProfileWizard wizard(FDesktop, this);
     if (wizard.exec() != QDialog::Accepted)
         return;
     Refresh();

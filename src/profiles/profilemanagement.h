@@ -2,14 +2,13 @@
 
 #include <QDialog>
 
-#include <functional>
-
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTreeWidget;
+class TDesktop;
 class TVYRStandProfile;
 
 // Lists the profiles of ProfileList; renames, deletes and (through the wizard) adds them. Every
@@ -19,7 +18,7 @@ class TfrmProfileManagement : public QDialog {
 public:
     // `profileInUse`: the profile file of the profile the main window works with, which cannot be
     // deleted; empty when no profile is open yet.
-    explicit TfrmProfileManagement(QWidget* parent = nullptr,
+    explicit TfrmProfileManagement(TDesktop& desktop, QWidget* parent = nullptr,
                                    const QString& profileInUse = QString());
 
     QWidget* pnlTop;
@@ -34,10 +33,6 @@ public:
     QMenu* PopupMenu;
     QAction* mnuDelete;
     QAction* mnuAdd;
-
-    // Moves a file to the desktop's trash; false when that cannot be done. Replaceable so that
-    // tests can take the trash away.
-    static std::function<bool(const QString& path)> MoveToTrash;
 
     static constexpr int ProfileNameLength = 20;
 
@@ -59,8 +54,9 @@ private:
     // Reloads ProfileList from the profiles folder and refills the list.
     void Refresh();
     void FillList();
+    TDesktop& FDesktop;
     QString FProfileInUse;
 };
 
 // Opens the dialog modally over `owner`.
-void OpenProfileManagement(QWidget* owner, const QString& profileInUse);
+void OpenProfileManagement(QWidget* owner, TDesktop& desktop, const QString& profileInUse);

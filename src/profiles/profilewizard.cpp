@@ -4,6 +4,7 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilecreation.h"
 #include "shared/datadir.h"
+#include "shared/desktop.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
@@ -12,7 +13,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -28,11 +28,9 @@
 
 #include <optional>
 
-std::function<TLegacyImportSummary(const QString&, const QString&, const TLegacyImportProgress&)>
-    TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
-std::function<QString(QWidget*, const QString&, const QString&)> TfrmProfileWizard::ChooseFile;
-
-TfrmProfileWizard::TfrmProfileWizard(QWidget* parent) : QDialog(parent) {
+TfrmProfileWizard::TfrmProfileWizard(TDesktop& desktop, QWidget* parent,
+                                     TLegacyImporter legacyImport)
+    : QDialog(parent), FDesktop(desktop), FLegacyImport(std::move(legacyImport)) {
     setObjectName("frmProfileWizard");
     setWindowTitle(N_("Profile Wizard"));
 
@@ -269,22 +267,9 @@ void TfrmProfileWizard::dbBSTFilesClick() {
     cmdBrowseBSTFiles->setEnabled(true);
 }
 
-static QString AskForFile(QWidget* owner, const QString& directory, const QString& filter) {
-    if (TfrmProfileWizard::ChooseFile)
-        return TfrmProfileWizard::ChooseFile(owner, directory, filter);
-    QFileDialog dialog(owner, QString(), directory, filter);
-    dialog.setObjectName("OpenDialog1");
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::ReadOnly, false);
-    dialog.setSizeGripEnabled(true);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().first();
-}
-
 void TfrmProfileWizard::cmdBrowseExistingDBClick() {
     const QString chosen =
-        AskForFile(this, DataDirectory() + "/data/", "Access DB (*.accdb *.mdb)");
+        FDesktop.ChooseOpenFile(this, DataDirectory() + "/data/", "Access DB (*.accdb *.mdb)");
     if (chosen.isEmpty())
         return;
     // Said now, while another file can still be chosen, rather than by an empty site later.
@@ -297,7 +282,7 @@ void TfrmProfileWizard::cmdBrowseExistingDBClick() {
 
 void TfrmProfileWizard::cmdBrowseBSTFilesClick() {
     const QString chosen =
-        AskForFile(this, DataDirectory() + "/data/", "autonoom.bst (autonoom.bst)");
+        FDesktop.ChooseOpenFile(this, DataDirectory() + "/data/", "autonoom.bst (autonoom.bst)");
     if (!chosen.isEmpty())
         txtBSTDBFiles->setText(chosen);
 }
@@ -342,13 +327,13 @@ void TfrmProfileWizard::Finish() {
         }
     }
     std::optional<TLegacyImportSummary> imported;
-    if (dbBSTFiles->isChecked() && LegacyImport) {
+    if (dbBSTFiles->isChecked() && FLegacyImport) {
         const QString autonoom = txtBSTDBFiles->text();
         creation.FillDatabase = [this, autonoom, &imported](const QString& database) {
             prgImport->setValue(0);
             prgImport->setVisible(true);
             try {
-                imported = LegacyImport(autonoom, database, [this](qint64 done, qint64 total) {
+                imported = FLegacyImport(autonoom, database, [this](qint64 done, qint64 total) {
                     prgImport->setMaximum(int(std::max<qint64>(total, 1)));
                     prgImport->setValue(int(done));
                     // Keep the window painted, but let no click or key in: Finish is still
@@ -411,7 +396,7 @@ void TfrmProfileWizard::Finish() {
     cmdCancel->setEnabled(false);
     QApplication::processEvents();
     try {
-        CreateProfile(creation);
+        CreateProfile(creation, FDesktop);
     } catch (const std::exception& error) {
         // Nothing of this Finish is left on disk: let the operator change the choice and retry.
         MessageBoxes::ShowError(this, ErrorText(error));

@@ -6,7 +6,6 @@
 
 #include <functional>
 
-class QFileDialog;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
@@ -15,14 +14,24 @@ class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 class QWidget;
+class TDesktop;
 struct TProfileCreation;
+
+// The import of the older software's files into a new database. It gets the database under its
+// temporary name, before the database gets its own name and before any profile file names it,
+// and opens its own connection on it. Throwing VyrError abandons the profile: nothing of it is
+// left.
+using TLegacyImporter =
+    std::function<TLegacyImportSummary(const QString& autonoomPath, const QString& databasePath,
+                                       const TLegacyImportProgress& progress)>;
 
 // Creates one profile: its database (from the template, a chosen database, or the older software's
 // files) and the profile file that names it.
 class TfrmProfileWizard : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmProfileWizard(QWidget* parent = nullptr);
+    explicit TfrmProfileWizard(TDesktop& desktop, QWidget* parent = nullptr,
+                               TLegacyImporter legacyImport = ImportLegacyFiles);
 
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -66,18 +75,6 @@ public:
     QList<QWidget*> Steps;
     int CurrentStep = 0;
 
-    // The import of the older software's files into the new database (ImportLegacyFiles; tests
-    // put their own in its place). It gets the database under its temporary name, before the
-    // database gets its own name and before any profile file names it, and opens its own
-    // connection on it. Throwing VyrError abandons the profile: nothing of it is left.
-    static std::function<TLegacyImportSummary(const QString& autonoomPath,
-                                              const QString& databasePath,
-                                              const TLegacyImportProgress& progress)>
-        LegacyImport;
-    // Lets tests answer the file dialogs; returns the chosen path or an empty text.
-    static std::function<QString(QWidget* owner, const QString& directory, const QString& filter)>
-        ChooseFile;
-
     void ShowStep(int n);
     void cmdNextClick();
     void cmdBackClick();
@@ -106,6 +103,8 @@ private:
     // what becomes of the source chosen on page 2.
     QString LeftoverQuestion(const QString& database, const TProfileCreation& creation) const;
     void BackToNamePage();
+    TDesktop& FDesktop;
+    TLegacyImporter FLegacyImport;
     bool FFinishing = false;
     QStackedWidget* FContent;
 };

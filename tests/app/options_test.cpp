@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QUrl>
 
 namespace {
 
@@ -25,10 +24,6 @@ protected:
     void SetUp() override {
         HomeTest::SetUp();
         CreateDataFolders();
-    }
-    void TearDown() override {
-        TfrmOptions::OpenUrl = FOpenUrl;
-        HomeTest::TearDown();
     }
     static QStringList Shown(const TfrmOptions& dialog) {
         QStringList texts;
@@ -43,11 +38,10 @@ protected:
             texts << settings.ReadString("settings", "custom" + QString::number(i), "<none>");
         return texts;
     }
-    const std::function<bool(const QUrl&)> FOpenUrl = TfrmOptions::OpenUrl;
 };
 
 TEST_F(OptionsTest, WithoutSettingsShowsTheDefaultsAndOkWritesAllFour) {
-    TfrmOptions dialog;
+    TfrmOptions dialog(Desktop);
     EXPECT_EQ(dialog.windowTitle(), "Options");
     EXPECT_EQ(Shown(dialog), QStringList({"Custom 1", "Custom 2", "Custom 3", "Custom 4"}));
     EXPECT_EQ(dialog.txtDataDir->text(), DataDirectory());
@@ -63,18 +57,18 @@ TEST_F(OptionsTest, WithoutSettingsShowsTheDefaultsAndOkWritesAllFour) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(Stored(), QStringList({"Custom 1", QString::fromUtf8("Afdeling \"Noord\" [2]"),
                                      "Custom 3", "Custom 4"}));
-    TfrmOptions again;
+    TfrmOptions again(Desktop);
     EXPECT_EQ(Shown(again)[1], QString::fromUtf8("Afdeling \"Noord\" [2]"));
 }
 
 TEST_F(OptionsTest, AnEmptyCaptionStaysEmpty) {
     IniFile(SettingsFileName()).WriteString("settings", "custom3", "");
-    TfrmOptions dialog;
+    TfrmOptions dialog(Desktop);
     EXPECT_EQ(Shown(dialog), QStringList({"Custom 1", "Custom 2", "", "Custom 4"}));
     dialog.txtCustom[0]->clear();
     dialog.cmdOKClick();
     EXPECT_EQ(Stored(), QStringList({"", "Custom 2", "", "Custom 4"}));
-    TfrmOptions again;
+    TfrmOptions again(Desktop);
     EXPECT_EQ(Shown(again), QStringList({"", "Custom 2", "", "Custom 4"}));
 }
 
@@ -85,7 +79,7 @@ TEST_F(OptionsTest, CancelAndTheCloseBoxWriteNothing) {
         {"close box", [](TfrmOptions& d) { d.close(); }},
     };
     for (const auto& [what, leave] : ways) {
-        TfrmOptions dialog;
+        TfrmOptions dialog(Desktop);
         dialog.show();
         dialog.txtCustom[0]->setText("Changed");
         leave(dialog);
@@ -98,7 +92,7 @@ TEST_F(OptionsTest, AFailedWriteIsReportedKeepsTheDialogOpenAndWritesNoKey) {
     IniFile(SettingsFileName()).WriteString("settings", "language", "en");
     const QByteArray before = ReadWholeFile(SettingsFileName());
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
-    TfrmOptions dialog;
+    TfrmOptions dialog(Desktop);
     dialog.show();
     for (QLineEdit* edit : dialog.txtCustom)
         edit->setText("New");
@@ -114,22 +108,17 @@ TEST_F(OptionsTest, AFailedWriteIsReportedKeepsTheDialogOpenAndWritesNoKey) {
 }
 
 TEST_F(OptionsTest, OpenHandsTheDataDirectoryToTheDesktop) {
-    QList<QUrl> opened;
-    TfrmOptions::OpenUrl = [&](const QUrl& url) {
-        opened << url;
-        return false; // what the desktop does with it is not our business
-    };
-    TfrmOptions dialog;
+    TfrmOptions dialog(Desktop);
     dialog.show();
     QTest::mouseClick(dialog.cmdOpenDataDir, Qt::LeftButton);
-    ASSERT_EQ(opened.size(), 1);
-    EXPECT_TRUE(opened[0].isLocalFile());
-    EXPECT_EQ(opened[0].toLocalFile(), DataDirectory());
+    ASSERT_EQ(Desktop.Calls().size(), 1);
+    EXPECT_EQ(Desktop.Calls()[0].Service, TFakeDesktop::TService::Folder);
+    EXPECT_EQ(Desktop.Calls()[0].Path, DataDirectory());
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 }
 
 TEST_F(OptionsTest, TheFileMenuOpensItAndEnterConfirms) {
-    TfrmMain main;
+    TfrmMain main(Desktop);
     QAction* options = main.findChild<QAction*>("mnuFileOptions");
     ASSERT_NE(options, nullptr);
     bool opened = false;

@@ -66,7 +66,7 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
         AcceptLogin(); // armed before Finish: the selection opens right after the wizard
         Click(wizard, "cmdNext");
     });
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
 
     EXPECT_EQ(frmMain.windowTitle(), "VYR Standalone Software V0.9");
@@ -93,7 +93,7 @@ TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
     MakeProfile("north", "North");
     MakeProfile("south", "South");
     AcceptLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
     const TMyDBConnector* open = DBConnection.get();
     MessageBoxes::ClearShown();
@@ -120,7 +120,7 @@ TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
 
 TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
     WhenModal([](QWidget* wizard) { Click(wizard, "cmdCancel"); });
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     EXPECT_FALSE(frmMain.FormCreate());
     EXPECT_EQ(MessageBoxes::ShownTexts().last(),
               "No profiles found! This program cannot work without a database connection!");
@@ -131,7 +131,7 @@ TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
 TEST_F(StartupTest, CancelInTheProfileSelectionEndsTheProgram) {
     MakeProfile("north", "North");
     CancelLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     EXPECT_FALSE(frmMain.FormCreate());
 }
 
@@ -143,7 +143,7 @@ TEST_F(StartupTest, ALongLogIsCutToTheNewestLines) {
     ASSERT_TRUE(WriteTextFile(Data() + "/applog.log", text));
     MakeProfile("north", "North");
     CancelLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     frmMain.FormCreate();
     QList<QByteArray> lines = ReadWholeFile(Data() + "/applog.log").split('\n');
     lines.removeLast();
@@ -156,7 +156,7 @@ TEST_F(StartupTest, AnInvalidReaderIsReportedAndStartUpGoesOn) {
     MakeProfile("north", "North");
     IniFile(SettingsFileName()).WriteString("settings", "reader", "maximreader");
     AcceptLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               (QStringList{"Invalid reader selected", "Adapter not loaded"}));
@@ -177,7 +177,7 @@ TEST_F(StartupTest, TheReaderBoxesSpeakTheSettingsLanguageWhateverWasActiveBefor
         settings.WriteString("settings", "language", c.settingsLanguage);
         UseLanguage(c.activeBefore);
         AcceptLogin();
-        TfrmMain frmMain;
+        TfrmMain frmMain(Desktop);
         ASSERT_TRUE(frmMain.FormCreate());
 
         UseLanguage(c.settingsLanguage);
@@ -198,7 +198,7 @@ TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
     ASSERT_TRUE(WriteTextFile(SettingsFileName(),
                               "[DRIVER]\nAdapter=serial\nport=\n[Settings]\nLANGUAGE=NL\n"));
     AcceptLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(AppSettings.DriverAdapter, 0);
     EXPECT_EQ(AppSettings.DriverPort, 0);
@@ -211,7 +211,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
     MakeProfile("north", "North");
     AcceptLogin();
     {
-        TfrmMain frmMain;
+        TfrmMain frmMain(Desktop);
         ASSERT_TRUE(frmMain.FormCreate());
         const QString englishTitle = frmMain.lblTitle->text();
         frmMain.mnuLanguageDutch->trigger();
@@ -227,7 +227,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
         frmMain.mnuLanguageDutch->trigger();
     }
     AcceptLogin();
-    TfrmMain next;
+    TfrmMain next(Desktop);
     ASSERT_TRUE(next.FormCreate());
     EXPECT_TRUE(next.mnuLanguageDutch->isChecked());
     EXPECT_EQ(next.mnuLanguage->title(), Translate("&Language"));
@@ -237,7 +237,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
 TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
     MakeProfile("north", "North");
     AcceptLogin();
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
     EXPECT_THROW(frmMain.mnuLanguageDutchClick(), VyrError);
@@ -259,7 +259,7 @@ TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmp
         shownAfterOk = MessageBoxes::ShownTexts();
         Click(login, "cmdCancel");
     });
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     EXPECT_FALSE(frmMain.FormCreate());
     ASSERT_EQ(shownAfterOk.size(), 1) << shownAfterOk.join("|").toStdString();
     EXPECT_TRUE(shownAfterOk.first().startsWith("The database of profile North cannot be opened:"));
@@ -271,7 +271,7 @@ TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmp
 // Opens a profile whose database was made before the unique card indexes, holding two
 // cardholders: under two numbers, or both under `duplicate`. Returns whether the index on the
 // card numbers is there afterwards; later reloads must say nothing more.
-bool OpenOlderProfile(const QString& duplicate) {
+bool OpenOlderProfile(TDesktop& desktop, const QString& duplicate) {
     const QString file = DataDirectory() + "/data/north.accdb";
     QDir().mkpath(DataDirectory() + "/profiles");
     QDir().mkpath(DataDirectory() + "/data");
@@ -293,7 +293,7 @@ bool OpenOlderProfile(const QString& duplicate) {
     WhenModal([](QWidget* login) {
         QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     });
-    TfrmMain frmMain;
+    TfrmMain frmMain(desktop);
     EXPECT_TRUE(frmMain.FormCreate());
     frmMain.ReloadControllers();
     const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(
@@ -310,12 +310,12 @@ QStringList ShownAfterStart() {
 }
 
 TEST_F(StartupTest, AnOlderDatabaseWithoutDuplicatesGetsTheCardIndexesSilently) {
-    EXPECT_TRUE(OpenOlderProfile({}));
+    EXPECT_TRUE(OpenOlderProfile(Desktop, {}));
     EXPECT_TRUE(ShownAfterStart().isEmpty());
 }
 
 TEST_F(StartupTest, AnOlderDatabaseWithDuplicatesStaysAsItWasAndTheOperatorLearnsTheNumbersOnce) {
-    EXPECT_FALSE(OpenOlderProfile("0A1B2C3D4E"));
+    EXPECT_FALSE(OpenOlderProfile(Desktop, "0A1B2C3D4E"));
     EXPECT_EQ(ShownAfterStart(),
               QStringList{"This card number is in the database more than once: 0A1B2C3D4E. "
                           "Delete the extra cardholders in the cardholder list, then open the "
@@ -349,7 +349,7 @@ TEST_F(StartupTest, TheMainWindowOpensWithTheMarksTheDatabaseKept) {
                                               "FROM Controllers WHERE ConName = \"Hall\""));
         }
         AcceptLogin();
-        TfrmMain frmMain;
+        TfrmMain frmMain(Desktop);
         ASSERT_TRUE(frmMain.FormCreate());
         QStringList marked;
         for (const auto& controller : ControllerList)

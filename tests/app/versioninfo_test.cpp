@@ -184,7 +184,7 @@ TEST_F(AboutBoxTest, ShowsTheVersionReadFromTheExecutableAndEmptiesTheRest) {
 }
 
 TEST_F(AboutBoxTest, TheHelpMenuOpensItAndEnterClosesIt) {
-    TfrmMain main;
+    TfrmMain main(Desktop);
     QAction* about = main.findChild<QAction*>("mnuHelpAbout");
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->text(), "&About");

@@ -34,8 +34,8 @@ struct PollingWindow {
     std::function<QString()> shownNumber;
 };
 
-PollingWindow CardHolderDialog() {
-    auto dialog = std::make_unique<TfrmCardHolder>();
+PollingWindow CardHolderDialog(TDesktop& desktop) {
+    auto dialog = std::make_unique<TfrmCardHolder>(desktop);
     dialog->show();
     dialog->FormActivate();
     TfrmCardHolder* d = dialog.get();
@@ -43,8 +43,8 @@ PollingWindow CardHolderDialog() {
             [d] { return d->lblCardNumberVal->text(); }};
 }
 
-PollingWindow CardIdentDialog() {
-    auto dialog = std::make_unique<TfrmCardIdent>();
+PollingWindow CardIdentDialog(TDesktop& desktop) {
+    auto dialog = std::make_unique<TfrmCardIdent>(desktop);
     dialog->show();
     TfrmCardIdent* d = dialog.get();
     return {std::move(dialog), d->Timer, [d] { d->TimerTimer(); },
@@ -63,7 +63,7 @@ protected:
 TEST_F(AdapterFaultTest, ThePollingWindowsTellOnceAndReadCardsAgainWhenTheAdapterIsBack) {
     const struct {
         const char* name;
-        std::function<PollingWindow()> open;
+        std::function<PollingWindow(TDesktop&)> open;
     } windows[] = {{"cardholder dialog", CardHolderDialog},
                    {"card identification", CardIdentDialog}};
     for (const auto& w : windows) {
@@ -71,7 +71,7 @@ TEST_F(AdapterFaultTest, ThePollingWindowsTellOnceAndReadCardsAgainWhenTheAdapte
         Fake.Reset();
         Fake.SetAdapterAnswering(true);
         MessageBoxes::ClearShown();
-        PollingWindow window = w.open();
+        PollingWindow window = w.open(Desktop);
         Ticks(window, 3);
 
         // A stall breaks the session; a card laid on meanwhile cannot be seen.

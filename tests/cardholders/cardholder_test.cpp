@@ -37,7 +37,7 @@ class CardHolderDialogTest : public CardReaderTest {
 protected:
     // A dialog as the list opens it, activated (which starts polling for a new cardholder).
     std::unique_ptr<TfrmCardHolder> Open(const QString& loadCard = {}) {
-        auto dialog = std::make_unique<TfrmCardHolder>();
+        auto dialog = std::make_unique<TfrmCardHolder>(Desktop);
         if (!loadCard.isNull())
             dialog->LoadCard(loadCard);
         dialog->show();
@@ -90,7 +90,7 @@ TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
 
 TEST_F(CardHolderDialogTest, CaptionsSetInTheOptionsShowInTheNextDialog) {
     EXPECT_EQ(Open()->lblCustom3->text(), "Custom 3:");
-    TfrmOptions options;
+    TfrmOptions options(Desktop);
     options.txtCustom[2]->setText("Kenteken");
     options.txtCustom[3]->clear();
     options.cmdOKClick();
@@ -103,11 +103,11 @@ TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
     AddCardHolder("0A1B2C3D4E", "Bert");
     auto dialog = Open();
     Ticks(*dialog, 3);
-    EXPECT_EQ(Beeps, 0);
+    EXPECT_EQ(Desktop.Beeps(), 0);
 
     Present(&CardA);
     Ticks(*dialog, 5);
-    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(Desktop.Beeps(), 1);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
     EXPECT_TRUE(dialog->cmdOK->isEnabled());
@@ -117,11 +117,11 @@ TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
     Ticks(*dialog, 2);
     Present(&CardA);
     Ticks(*dialog, 2);
-    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(Desktop.Beeps(), 1);
 
     Present(&CardB);
     Ticks(*dialog, 4);
-    EXPECT_EQ(Beeps, 2);
+    EXPECT_EQ(Desktop.Beeps(), 2);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
 }
@@ -147,10 +147,10 @@ TEST_F(CardHolderDialogTest, ATypedNumberIsCheckedAsTypedOrReversed) {
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "4E3D2C1B0A");
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
     EXPECT_TRUE(StoredReverse());
-    EXPECT_EQ(Beeps, 0);
+    EXPECT_EQ(Desktop.Beeps(), 0);
 
     // The next dialog opens with the option as last submitted.
-    TfrmCardHolder next;
+    TfrmCardHolder next(Desktop);
     EXPECT_TRUE(next.chkReverse->isChecked());
 
     // A card on the reader replaces a typed number on the next tick.
@@ -186,16 +186,16 @@ TEST_F(CardHolderDialogTest, TheNumberFieldTakesHexadecimalDigitsOnlyAndBeepsAtT
     field->setFocus();
     QTest::keyClicks(field, "0g a;F");
     EXPECT_EQ(field->text(), "0aF");
-    EXPECT_EQ(Beeps, 3);
+    EXPECT_EQ(Desktop.Beeps(), 3);
     QTest::keyClick(field, Qt::Key_Backspace);
     EXPECT_EQ(field->text(), "0aF");
-    EXPECT_EQ(Beeps, 4);
+    EXPECT_EQ(Desktop.Beeps(), 4);
     QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(Beeps, 5);
+    EXPECT_EQ(Desktop.Beeps(), 5);
     QTest::keyClick(field, Qt::Key_Left);
     QTest::keyClick(field, Qt::Key_Delete);
     EXPECT_EQ(field->text(), "0a");
-    EXPECT_EQ(Beeps, 5);
+    EXPECT_EQ(Desktop.Beeps(), 5);
     QTest::keyClicks(field, "123456789abc");
     EXPECT_EQ(field->text(), "0a12345678");
 }
@@ -253,14 +253,14 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     dialog = Open("0A1B2C3D4E");
     Present(&CardA);
     Ticks(*dialog, 2);
-    EXPECT_EQ(Beeps, 0); // no polling before "Replace..."
+    EXPECT_EQ(Desktop.Beeps(), 0); // no polling before "Replace..."
     QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "Waiting for card");
     EXPECT_TRUE(dialog->Timer->isActive());
     EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
     EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
     Ticks(*dialog, 2);
-    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(Desktop.Beeps(), 1);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
     EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());

@@ -1,17 +1,5 @@
 #include "cardholderfixture.h"
 
-#include "cardholders/cardnumberedit.h"
-
-void CardholderTest::SetUp() {
-    ProfileDbTest::SetUp();
-    DefaultBeep = [this] { ++Beeps; };
-}
-
-void CardholderTest::TearDown() {
-    DefaultBeep = nullptr;
-    ProfileDbTest::TearDown();
-}
-
 TStandController& CardholderTest::AddController(const QString& name) {
     auto controller = std::make_unique<TStandController>();
     controller->ConID = ProfileDbTest::AddController(name, "123456", 0, 0);

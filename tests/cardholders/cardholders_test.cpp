@@ -37,7 +37,7 @@ protected:
         CardReaderTest::TearDown();
     }
     void Open() {
-        List = std::make_unique<TfrmCardHolders>();
+        List = std::make_unique<TfrmCardHolders>(Desktop);
         List->resize(1000, 500);
         List->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));

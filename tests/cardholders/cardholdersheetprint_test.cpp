@@ -8,6 +8,7 @@
 
 #include "pofile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -93,13 +94,6 @@ protected:
     void SetUp() override {
         CardReaderTest::SetUp();
         ASSERT_TRUE(Output.isValid());
-        SavedPrinterChoice = ChooseSheetPrinter;
-        SavedPdfChoice = ChooseSheetPdfFile;
-    }
-    void TearDown() override {
-        ChooseSheetPrinter = SavedPrinterChoice;
-        ChooseSheetPdfFile = SavedPdfChoice;
-        CardReaderTest::TearDown();
     }
 
     // Prints the texts to a PDF at the resolution and checks that every text of the layout sits
@@ -137,8 +131,6 @@ protected:
     }
 
     QTemporaryDir Output;
-    std::function<bool(QPrinter&, QWidget*)> SavedPrinterChoice;
-    std::function<QString(QWidget*)> SavedPdfChoice;
 };
 
 TEST_F(SheetPrintTest, PutsEveryTextWhereTheLayoutSaysAndNothingElse) {
@@ -196,13 +188,18 @@ TEST_F(SheetPrintTest, AnUnreadablePictureBeginsNoDocumentAndNamesTheFile) {
 
 TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
     IniFile(SettingsFileName()).WriteString("settings", "custom1", "Dept");
-    TfrmCardHolder dialog;
+    TfrmCardHolder dialog(Desktop);
     dialog.show();
     dialog.txtCardHolder->setText("Piet Jansen");
     dialog.txtCustom1->setText("Finance");
     const QString pdf = Output.filePath("saved.pdf");
-    ChooseSheetPdfFile = [&](QWidget*) { return pdf; };
+    Desktop.AnswerFile(pdf);
     QTest::mouseClick(dialog.cmdSavePDF, Qt::LeftButton);
+    ASSERT_EQ(Desktop.Calls().size(), 1);
+    EXPECT_EQ(Desktop.Calls()[0].Service, TFakeDesktop::TService::SaveFile);
+    EXPECT_EQ(Desktop.Calls()[0].Title, "Save as PDF...");
+    EXPECT_EQ(Desktop.Calls()[0].Filter, "PDF files (*.pdf)");
+    EXPECT_EQ(Desktop.Calls()[0].Owner, &dialog);
 
     // The sheet shows the dialog as it is: unsaved texts, and "Waiting for card".
     QPrinter reference(QPrinter::HighResolution);
@@ -229,19 +226,20 @@ TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
 }
 
 TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
-    TfrmCardHolder dialog;
+    TfrmCardHolder dialog(Desktop);
     dialog.show();
     dialog.txtCardHolder->setText("Piet Jansen");
     const QString pdf = Output.filePath("printed.pdf");
     for (const bool chosen : {false, true}) {
-        ChooseSheetPrinter = [&](QPrinter& printer, QWidget*) {
+        Desktop.AnswerPrinter([&, chosen](QPrinter& printer) {
             SetUpPdf(printer, pdf, 600);
             // The job's own settings win over what the operator left in the dialog.
             printer.setPageOrientation(QPageLayout::Landscape);
             printer.setDocName("something else");
             return chosen;
-        };
+        });
         QTest::mouseClick(dialog.cmdPrintList, Qt::LeftButton);
+        EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Printer).last().Owner, &dialog);
         EXPECT_EQ(QFile::exists(pdf), chosen);
     }
     const QString info = PdfInfo(pdf);
@@ -251,8 +249,34 @@ TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
     EXPECT_TRUE(info.contains(QRegularExpression("Pages: +1\n"))) << info.toStdString();
 }
 
+// The name typed in the save chooser gets ".pdf" when it has no suffix of its own; a cancelled
+// chooser writes nothing.
+TEST_F(SheetPrintTest, ThePdfNameGetsItsSuffixAndACancelWritesNothing) {
+    TfrmCardHolder dialog(Desktop);
+    const struct {
+        const char* what;
+        QString answer; // empty: cancelled
+        QStringList written;
+    } cases[] = {
+        {"cancelled", "", {}},
+        {"no suffix", "sheet", {"sheet.pdf"}},
+        {"a suffix of its own", "sheet.v2", {"sheet.v2"}},
+        {"pdf", "other.pdf", {"other.pdf"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Output.path()).removeRecursively();
+        QDir().mkpath(Output.path());
+        if (!c.answer.isEmpty())
+            Desktop.AnswerFile(Output.filePath(c.answer));
+        dialog.cmdSavePDFClick();
+        EXPECT_EQ(QDir(Output.path()).entryList(QDir::Files), c.written);
+    }
+    EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
+}
+
 TEST_F(SheetPrintTest, ThePictureButtonsAreNamedByTheirTranslatedHints) {
-    TfrmCardHolder dialog;
+    TfrmCardHolder dialog(Desktop);
     EXPECT_EQ(dialog.cmdSavePDF->accessibleName(), "Save as PDF...");
     EXPECT_EQ(dialog.cmdPrintList->accessibleName(), "Print");
     EXPECT_EQ(dialog.cmdSavePDF->focusPolicy() & Qt::TabFocus, Qt::TabFocus);

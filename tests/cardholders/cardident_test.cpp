@@ -30,7 +30,7 @@ namespace {
 class CardIdentTest : public CardReaderTest {
 protected:
     std::unique_ptr<TfrmCardIdent> Open() {
-        auto dialog = std::make_unique<TfrmCardIdent>();
+        auto dialog = std::make_unique<TfrmCardIdent>(Desktop);
         dialog->show();
         return dialog;
     }
@@ -59,7 +59,7 @@ TEST_F(CardIdentTest, APresentedCardIsLookedUpOnceAndAnotherCardReplacesIt) {
 
     Present(&CardA);
     Ticks(*dialog, 4);
-    EXPECT_EQ(Beeps, 1);
+    EXPECT_EQ(Desktop.Beeps(), 1);
     EXPECT_EQ(dialog->txtCardnum->text(), "A1B2C3D4E5");
     EXPECT_EQ(dialog->lblDatabaseVal->text(), "Found!");
     EXPECT_EQ(dialog->lblCard->text(), "A1B2C3D4E5");
@@ -69,7 +69,7 @@ TEST_F(CardIdentTest, APresentedCardIsLookedUpOnceAndAnotherCardReplacesIt) {
 
     Present(&CardB);
     Ticks(*dialog, 2);
-    EXPECT_EQ(Beeps, 2);
+    EXPECT_EQ(Desktop.Beeps(), 2);
     EXPECT_EQ(dialog->lblDatabaseVal->text(), "Not found!");
     EXPECT_EQ(dialog->lblCard->text(), "0A1B2C3D4E");
     EXPECT_FALSE(Found(*dialog));

@@ -39,11 +39,9 @@ protected:
         TMaximReader::SetLibraryName({});
         Adapter = std::make_unique<VirtualAdapter>();
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
-        Main = std::make_unique<TfrmMain>();
-        TfrmMain::OpenCardHolders = ShowCardHolders;
+        Main = std::make_unique<TfrmMain>(Desktop);
     }
     void TearDown() override {
-        TfrmMain::OpenCardHolders = nullptr;
         Main.reset();
         Adapter.reset();
         AppSettings = TAppSettings();
@@ -99,7 +97,7 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
             EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
             // Lying on for several more ticks, the card is not taken again.
             QTest::qWait(450);
-            EXPECT_EQ(Beeps, 1);
+            EXPECT_EQ(Desktop.Beeps(), 1);
             dialog->txtCardHolder->setText("Road Tester");
             QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
             if (dialog->isVisible())

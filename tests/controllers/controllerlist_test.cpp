@@ -39,10 +39,9 @@ class ControllerListTest : public ControllerDbTest {
 protected:
     void SetUp() override {
         ControllerDbTest::SetUp();
-        Main = std::make_unique<TfrmMain>();
+        Main = std::make_unique<TfrmMain>(Desktop);
     }
     void TearDown() override {
-        TfrmMain::OpenCardHolders = nullptr;
         Main.reset();
         ControllerDbTest::TearDown();
     }
@@ -219,12 +218,14 @@ TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) 
 TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed) {
     ThreeControllers();
     int opened = 0;
-    TfrmMain::OpenCardHolders = [&](QWidget* owner) {
+    WhenModal([&](QWidget* list) {
         ++opened;
-        EXPECT_EQ(owner, Main.get());
+        EXPECT_EQ(list->objectName(), "frmCardHolders");
+        EXPECT_EQ(list->parentWidget(), Main.get());
         AddZone(Alpha, "12AB000001", 1);
         ControllerList[0]->ChangesMade = true;
-    };
+        list->close();
+    });
     QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "1"}));

@@ -68,25 +68,25 @@ class WindowTextsTest : public HomeTest {};
 
 using TWindowList = std::vector<std::pair<const char*, std::function<QWidget*()>>>;
 
-// Every window of the program that speaks the operator's language.
-TWindowList TranslatedWindows() {
+// Every window of the program that speaks the operator's language, made with `desktop`.
+TWindowList TranslatedWindows(TDesktop& desktop) {
     return {
-        {"main window", [] { return new TfrmMain; }},
-        {"profile selection", [] { return new TfrmLogin; }},
-        {"profile wizard", [] { return new TfrmProfileWizard; }},
-        {"profile management", [] { return new TfrmProfileManagement; }},
+        {"main window", [&desktop] { return new TfrmMain(desktop); }},
+        {"profile selection", [&desktop] { return new TfrmLogin(desktop); }},
+        {"profile wizard", [&desktop] { return new TfrmProfileWizard(desktop); }},
+        {"profile management", [&desktop] { return new TfrmProfileManagement(desktop); }},
         {"about box", [] { return new TfrmAbout; }},
-        {"options", [] { return new TfrmOptions; }},
+        {"options", [&desktop] { return new TfrmOptions(desktop); }},
         {"controller", [] { return new TfrmController; }},
         {"memory key programming", [] { return new TfrmProgramDevice; }},
-        {"cardholder list", [] { return new TfrmCardHolders; }},
-        {"cardholder", [] { return new TfrmCardHolder; }},
-        {"card identification", [] { return new TfrmCardIdent; }},
+        {"cardholder list", [&desktop] { return new TfrmCardHolders(desktop); }},
+        {"cardholder", [&desktop] { return new TfrmCardHolder(desktop); }},
+        {"card identification", [&desktop] { return new TfrmCardIdent(desktop); }},
     };
 }
 
 TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
-    for (const auto& [name, create] : TranslatedWindows()) {
+    for (const auto& [name, create] : TranslatedWindows(Desktop)) {
         std::unique_ptr<QWidget> window(create());
         const QStringList ids = TranslateWindow(window.get());
         EXPECT_FALSE(ids.isEmpty()) << name;
@@ -201,7 +201,7 @@ void ExpectDistinctLetters(const QString& where, QWidget* window) {
 }
 
 TEST_F(WindowTextsTest, EveryMenuAndWindowGivesEachShortcutLetterOnePlace) {
-    TWindowList windows = TranslatedWindows();
+    TWindowList windows = TranslatedWindows(Desktop);
     windows.emplace_back("adapter selection", [] { return new TfrmPickAdapter; });
     for (const char* language : {"en", "nl"}) {
         UseLanguage(language);

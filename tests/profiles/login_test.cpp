@@ -30,11 +30,8 @@ protected:
     void TearDown() override {
         ReleaseDBConnection();
         ProfileList.clear();
-        TfrmLogin::OpenProfileManagement = FOpenManagement;
-        TfrmLogin::MakeWritable = MakeDatabaseWritable;
         HomeTest::TearDown();
     }
-    const std::function<void(QWidget*)> FOpenManagement = TfrmLogin::OpenProfileManagement;
     void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
         if (withDatabase) {
             ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", Database(stem)));
@@ -58,7 +55,7 @@ TEST_F(LoginTest, SelectsTheLastProfileByFileNameAndConnectsIt) {
     MakeProfile("b", "Same");
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "b.ini");
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     EXPECT_EQ(login.cboProfile->count(), 2);
     EXPECT_EQ(login.cboProfile->currentIndex(), 1);
     ASSERT_TRUE(DBConnection);
@@ -71,7 +68,7 @@ TEST_F(LoginTest, AnUnknownLastProfileSelectsTheFirst) {
     MakeProfile("b", "Beta");
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "A.ini");
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     EXPECT_EQ(login.cboProfile->currentIndex(), 0);
 }
 
@@ -79,7 +76,7 @@ TEST_F(LoginTest, OkRemembersTheChoice) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     Pick(login, 1);
     QTest::mouseClick(login.cmdOK, Qt::LeftButton);
     EXPECT_EQ(login.result(), QDialog::Accepted);
@@ -91,7 +88,7 @@ TEST_F(LoginTest, ChangingTheSelectionReplacesTheConnection) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     TMyDBConnector* first = DBConnection.get();
     bool firstDisconnected = false;
     first->OnStateDisconnected() = [&] { firstDisconnected = true; };
@@ -106,7 +103,9 @@ TEST_F(LoginTest, AReadOnlyDatabaseIsMadeWritableSilently) {
     MakeProfile("a", "Alpha");
     QFile::setPermissions(Database("a"), QFileDevice::ReadOwner);
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
+    ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable).size(), 1);
+    EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(QFile::permissions(Database("a")) & QFileDevice::WriteOwner);
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
     EXPECT_TRUE(DBConnection->IsConnected());
@@ -116,14 +115,12 @@ TEST_F(LoginTest, AReadOnlyDatabaseIsMadeWritableSilently) {
 // operator learns why when choosing it, not with an empty site.
 TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
     MakeProfile("a", "Alpha");
-    QString asked;
-    TfrmLogin::MakeWritable = [&](const QString& path) {
-        asked = path;
-        return false;
-    };
+    QFile::setPermissions(Database("a"), QFileDevice::ReadOwner);
+    Desktop.WritableWorks = false;
     LoadProfiles();
-    TfrmLogin login;
-    EXPECT_EQ(asked, Database("a"));
+    TfrmLogin login(Desktop);
+    ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable).size(), 1);
+    EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "browsing the list shows nothing";
     EXPECT_FALSE(DBConnection->IsConnected());
     login.cmdOKClick();
@@ -137,7 +134,7 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
 TEST_F(LoginTest, AMissingDatabaseLeavesAClosedConnectionWithItsReason) {
     MakeProfile("a", "Alpha", false);
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     ASSERT_TRUE(DBConnection);
     EXPECT_FALSE(DBConnection->IsConnected());
     EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
@@ -147,7 +144,7 @@ TEST_F(LoginTest, AMissingDatabaseLeavesAClosedConnectionWithItsReason) {
 
 TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     EXPECT_FALSE(DBConnection);
     EXPECT_FALSE(login.cmdOK->isEnabled());
     login.cmdOKClick();
@@ -158,7 +155,7 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
 TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
     MakeProfile("a", "Alpha");
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     login.show();
     QString opened;
     WhenModal([&](QWidget* dialog) {
@@ -173,8 +170,12 @@ TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     MakeProfile("a", "Alpha");
     LoadProfiles();
-    TfrmLogin login;
-    TfrmLogin::OpenProfileManagement = [this](QWidget*) { MakeProfile("b", "Beta"); };
+    TfrmLogin login(Desktop);
+    login.show();
+    WhenModal([this](QWidget* management) {
+        MakeProfile("b", "Beta");
+        Child<QPushButton>(management, "cmdClose")->click();
+    });
     QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
     EXPECT_EQ(login.cboProfile->count(), 2);
     EXPECT_EQ(login.cboProfile->itemText(1), "Beta");
@@ -214,11 +215,11 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
             else
                 QTest::keyClick(dialog->cboProfile, key == 'd' ? Qt::Key_Down : Qt::Key_Up);
         };
-        TfrmLogin::MakeWritable = [&](const QString&) {
-            deliverNext();
-            return true;
+        Desktop.WhileAsked = [&](const TFakeDesktop::TCall& call) {
+            if (call.Service == TFakeDesktop::TService::Writable)
+                deliverNext();
         };
-        TfrmLogin login;
+        TfrmLogin login(Desktop);
         dialog = &login;
         deliverNext(); // the first key starts a connection, inside which the next one arrives
         EXPECT_TRUE(pending.isEmpty());
@@ -232,7 +233,7 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
         if (c.accepted) {
             EXPECT_EQ(SelectedProfileIndex, c.shown);
         }
-        TfrmLogin::MakeWritable = MakeDatabaseWritable;
+        Desktop.WhileAsked = nullptr;
         ReleaseDBConnection();
     }
 }
@@ -274,7 +275,7 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         MakeProfile("b", "Beta");
         c.spoil(Database("a"));
         LoadProfiles();
-        TfrmLogin login;
+        TfrmLogin login(Desktop);
         EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
         login.cmdOKClick();
         EXPECT_NE(login.result(), QDialog::Accepted);
@@ -300,7 +301,7 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
     ASSERT_TRUE(WriteTextFile(SettingsFileName(), "[profiles]\nlastprofile=a.ini\n"));
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     Pick(login, 1);
     login.cmdOKClick();
     EXPECT_EQ(login.result(), QDialog::Accepted);
@@ -314,7 +315,7 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
 
 TEST_F(LoginTest, TheWindowHasAFixedSize) {
     LoadProfiles();
-    TfrmLogin login;
+    TfrmLogin login(Desktop);
     EXPECT_EQ(login.minimumSize(), login.maximumSize());
 }
 

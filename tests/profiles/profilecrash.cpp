@@ -12,6 +12,7 @@
 #include "profiles/profilecreation.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
+#include "shared/systemdesktop.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,11 +27,12 @@ const QList<QPair<QString, QString>> RewritePairs = {{"Alpha", "data/alpha.accdb
 
 int Create() {
     const QString source = ProgramDirectory() + "/default.accdb";
+    TSystemDesktop desktop;
     for (int i = 0;; ++i) {
         const QString name = "Site " + QString::number(i);
         if (NameClash(name) != TNameClash::None)
             continue; // made before, or left by a killed run: the wizard would ask
-        CreateProfile({name, source, nullptr, {}});
+        CreateProfile({name, source, nullptr, {}}, desktop);
     }
 }
 

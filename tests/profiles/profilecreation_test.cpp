@@ -22,7 +22,7 @@ protected:
 };
 
 TEST_F(ProfileCreationTest, MakesTheDatabaseThenTheProfileThatNamesIt) {
-    const TProfilePaths paths = CreateProfile({"Hal 2", Template(), nullptr, {}});
+    const TProfilePaths paths = CreateProfile({"Hal 2", Template(), nullptr, {}}, Desktop);
     EXPECT_EQ(paths.ProfileFile, Profiles() + "hal2.ini");
     EXPECT_EQ(paths.DatabaseFile, Data() + "hal2.accdb");
     TVYRStandProfile profile(paths.ProfileFile);
@@ -57,7 +57,7 @@ TEST_F(ProfileCreationTest, AFailureLeavesNothingThisCreationMade) {
         SCOPED_TRACE(c.what);
         QDir(DataDirectory()).removeRecursively();
         try {
-            CreateProfile({"Site", Template(), c.fill, {}});
+            CreateProfile({"Site", Template(), c.fill, {}}, Desktop);
             ADD_FAILURE() << "the creation must fail";
         } catch (const VyrError& error) {
             EXPECT_TRUE(error.Message().contains(c.message)) << error.Message().toStdString();
@@ -106,11 +106,11 @@ TEST_F(ProfileCreationTest, ALeftoverThatMadeWayIsBackWhenTheCreationFails) {
         for (const auto& failure : failures) {
             SCOPED_TRACE(std::string(mode.what) + ", " + failure.what);
             QDir(DataDirectory()).removeRecursively();
-            QDir(Home->Path() + "/data/Trash").removeRecursively();
             QDir().mkpath(Data());
             QDir().mkpath(Profiles());
             ASSERT_EQ(MakeDatabase(Data() + "site.accdb", mode.make), QString());
             const QByteArray before = ReadWholeFile(Data() + "site.accdb");
+            const qsizetype putBack = Desktop.Calls(TFakeDesktop::TService::PutBack).size();
             bool filled = false;
             TProfileCreation creation{"Site", Template(), [&](const QString&) {
                                           filled = true;
@@ -118,7 +118,7 @@ TEST_F(ProfileCreationTest, ALeftoverThatMadeWayIsBackWhenTheCreationFails) {
                                       }};
             creation.Leftover = mode.leftover;
             try {
-                CreateProfile(creation);
+                CreateProfile(creation, Desktop);
                 ADD_FAILURE() << "the creation must fail";
             } catch (const VyrError& error) {
                 EXPECT_TRUE(error.Message().contains(failure.message))
@@ -126,7 +126,10 @@ TEST_F(ProfileCreationTest, ALeftoverThatMadeWayIsBackWhenTheCreationFails) {
             }
             EXPECT_TRUE(filled);
             EXPECT_EQ(ReadWholeFile(Data() + "site.accdb"), before);
-            EXPECT_EQ(TrashContents(Home->Path()), QStringList());
+            EXPECT_EQ(Desktop.Trashed(), QStringList());
+            // A replaced leftover came back through the trash, which forgets it.
+            EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::PutBack).size() - putBack,
+                      mode.leftover == TLeftoverDatabase::Replace ? 1 : 0);
             EXPECT_EQ(DataFolderFiles(), failure.left);
         }
     }
@@ -167,14 +170,14 @@ TEST_F(ProfileCreationTest, TemporariesOfAnInterruptedCreationAreCleared) {
     ASSERT_TRUE(WriteTextFile(Data() + ".site.accdb.abc.new", "half"));
     ASSERT_TRUE(WriteTextFile(Data() + ".site.accdb.abc.new-journal", "journal"));
     ASSERT_TRUE(WriteTextFile(Data() + ".other.accdb.abc.new", "not ours to clear"));
-    CreateProfile({"Site", Template(), nullptr, {}});
+    CreateProfile({"Site", Template(), nullptr, {}}, Desktop);
     EXPECT_EQ(DataFiles(), QStringList({".other.accdb.abc.new", "site.accdb"}));
 }
 
 TEST_F(ProfileCreationTest, ALineBreakIsNoPartOfAName) {
     for (const QString& name : {QString("Site\n2"), QString("Site\r2"), QString("\r\n")}) {
         EXPECT_FALSE(ProfileNameProblem(name).isEmpty());
-        EXPECT_THROW(CreateProfile({name, Template(), nullptr, {}}), VyrError);
+        EXPECT_THROW(CreateProfile({name, Template(), nullptr, {}}, Desktop), VyrError);
     }
     EXPECT_TRUE(ProfileNameProblem("Site 2").isEmpty());
     EXPECT_EQ(DataFiles(), QStringList());

@@ -3,7 +3,6 @@
 #include "shared/datadir.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 
 #include <sqlite3.h>
@@ -55,14 +54,4 @@ QStringList DataFolderFiles() {
                  .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
             files << folder + "/" + name;
     return files;
-}
-
-QStringList TrashContents(const QString& home) {
-    const QString trash = home + "/data/Trash";
-    QStringList entries;
-    QDirIterator it(trash, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << it.next().mid(trash.size() + 1);
-    entries.sort();
-    return entries;
 }

@@ -17,7 +17,3 @@ QStringList DatabaseColumn(const QString& path, const QString& sql);
 // Every file in the data directory's "data" and "profiles" folders, hidden ones included:
 // databases, profile files, temporaries, journals and lock files.
 QStringList DataFolderFiles();
-
-// Everything in the desktop's trash of the home at `home` (its files and what it keeps about
-// them), as paths below the trash folder.
-QStringList TrashContents(const QString& home);

@@ -17,7 +17,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,7 +40,6 @@ protected:
         QDir().mkpath(DataDirectory() + "/data");
     }
     void TearDown() override {
-        TfrmProfileManagement::MoveToTrash = FMoveToTrash;
         ReleaseDBConnection();
         ProfileList.clear();
         SelectedProfileIndex = -1;
@@ -70,25 +68,13 @@ protected:
     static void Select(TfrmProfileManagement& dialog, int row) {
         dialog.VSTProfiles->setCurrentItem(dialog.VSTProfiles->topLevelItem(row));
     }
-    // Where the desktop's trash keeps a file that was moved there, or empty.
-    QString InTrash(const QString& fileName) const {
-        QDirIterator it(Home->Path(), {fileName}, QDir::Files | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            if (path.contains("/Trash/files/") || path.contains("/.Trash"))
-                return path;
-        }
-        return {};
-    }
-    const std::function<bool(const QString&)> FMoveToTrash = TfrmProfileManagement::MoveToTrash;
 };
 
 TEST_F(ProfileManagementTest, ListsTheProfilesAndShowsTheSelectedOne) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
     LoadProfiles();
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     EXPECT_EQ(dialog.windowTitle(), "Profile management");
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha", "Beta"}));
     EXPECT_FALSE(dialog.pnlProfile->isVisibleTo(&dialog));
@@ -130,7 +116,7 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
         LoadProfiles();
         TVYRStandProfile* profile = ProfileList[0].get();
         MessageBoxes::ClearShown();
-        TfrmProfileManagement dialog;
+        TfrmProfileManagement dialog(Desktop);
         Select(dialog, 0);
         dialog.txtProfileName->clear();
         Type(dialog.txtProfileName, c.typed);
@@ -150,7 +136,7 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
 TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
@@ -168,7 +154,7 @@ TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     MakeProfile("site", "Old", false);
     LoadProfiles();
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     Select(dialog, 0);
     for (const QString name : {"", "   ", "North\nSouth", "North\r\n[database]"}) {
         MessageBoxes::ClearShown();
@@ -189,7 +175,7 @@ TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     LoadProfiles();
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
     QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner);
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     dialog.show();
     Select(dialog, 0);
     dialog.txtProfileName->setText("New");
@@ -219,7 +205,7 @@ TEST_F(ProfileManagementTest, TheWindowHasAFixedSizeThatHoldsTheNamePanel) {
     for (const char* language : {"en", "nl"}) {
         SCOPED_TRACE(language);
         UseLanguage(language);
-        TfrmProfileManagement dialog;
+        TfrmProfileManagement dialog(Desktop);
         dialog.show();
         EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
         EXPECT_TRUE(dialog.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
@@ -247,15 +233,13 @@ TEST_F(ProfileManagementTest, DeletingAProfileLeavesNoLockFile) {
         QDir(DataDirectory()).removeRecursively();
         QDir().mkpath(DataDirectory() + "/profiles");
         QDir().mkpath(DataDirectory() + "/data");
-        TfrmProfileManagement::MoveToTrash = [trashWorks](const QString& path) {
-            return trashWorks && QFile::moveToTrash(path);
-        };
+        Desktop.TrashWorks = trashWorks;
         MakeProfile("a", "Alpha");
         MakeProfile("b", "Beta");
         ASSERT_TRUE(WriteTextFile(DataDirectory() + "/profiles/.b.ini.lock", ""));
         ASSERT_TRUE(WriteTextFile(DataDirectory() + "/data/.b.accdb.lock", ""));
         LoadProfiles();
-        TfrmProfileManagement dialog;
+        TfrmProfileManagement dialog(Desktop);
         Select(dialog, 1);
         MessageBoxes::SetNextAnswer(true); // delete the profile
         if (!trashWorks)
@@ -272,7 +256,7 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
     LoadProfiles();
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     Select(dialog, 1);
 
     MessageBoxes::SetNextAnswer(false);
@@ -294,7 +278,7 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Confirmation);
     EXPECT_FALSE(QFile::exists(ProfileFile("b")));
     EXPECT_FALSE(QFile::exists(Database("b")));
-    const QString trashed = InTrash("b.accdb");
+    const QString trashed = Desktop.InTrash("b.accdb");
     ASSERT_FALSE(trashed.isEmpty()) << "the database can be restored from the trash";
     EXPECT_EQ(ReadWholeFile(trashed), ReadWholeFile(ProgramDirectory() + "/default.accdb"));
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
@@ -307,7 +291,7 @@ TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
     MakeProfile("a", "Same");
     MakeProfile("b", "Same");
     LoadProfiles();
-    TfrmProfileManagement dialog;
+    TfrmProfileManagement dialog(Desktop);
     Select(dialog, 1);
     dialog.mnuDeleteClick();
     EXPECT_TRUE(QFile::exists(ProfileFile("a")));
@@ -319,7 +303,7 @@ TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
 }
 
 TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
-    TfrmProfileManagement::MoveToTrash = [](const QString&) { return false; };
+    Desktop.TrashWorks = false;
     const struct {
         const char* what;
         bool deleteForGood;
@@ -329,7 +313,7 @@ TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
         MakeProfile("b", "Beta");
         LoadProfiles();
         MessageBoxes::ClearShown();
-        TfrmProfileManagement dialog;
+        TfrmProfileManagement dialog(Desktop);
         Select(dialog, 0);
         MessageBoxes::SetNextAnswer(true); // delete the profile
         MessageBoxes::SetNextAnswer(c.deleteForGood);
@@ -349,7 +333,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     LoadProfiles();
     // Open in the main window: refused before anything is asked.
     {
-        TfrmProfileManagement dialog(nullptr, ProfileFile("b"));
+        TfrmProfileManagement dialog(Desktop, nullptr, ProfileFile("b"));
         Select(dialog, 1);
         dialog.mnuDeleteClick();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
@@ -360,7 +344,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     MessageBoxes::ClearShown();
     QFile::setPermissions(ProfileFile("b"), QFileDevice::ReadOwner);
     {
-        TfrmProfileManagement dialog;
+        TfrmProfileManagement dialog(Desktop);
         Select(dialog, 1);
         dialog.mnuDeleteClick();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
@@ -379,9 +363,7 @@ TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
     IniFile(ProfileFile("copy")).WriteString("profile", "name", "Also Alpha");
     IniFile(ProfileFile("copy")).WriteString("database", "filename", Database("a"));
     LoadProfiles(); // a, copy, gone
-    TfrmProfileManagement dialog;
-    bool trashed = false;
-    TfrmProfileManagement::MoveToTrash = [&](const QString&) { return trashed = true; };
+    TfrmProfileManagement dialog(Desktop);
 
     Select(dialog, 2);
     dialog.mnuDeleteClick();
@@ -395,7 +377,7 @@ TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Information);
     EXPECT_FALSE(QFile::exists(ProfileFile("copy")));
     EXPECT_TRUE(QFile::exists(Database("a")));
-    EXPECT_FALSE(trashed);
+    EXPECT_TRUE(Desktop.Calls(TFakeDesktop::TService::Trash).isEmpty());
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
 }
 
@@ -408,7 +390,7 @@ TEST_F(ProfileManagementTest, AddShowsTheNewProfileAtOnceAndLeavesTheOpenDatabas
     ASSERT_TRUE(DBConnection->Connect());
     const TMyDBConnector* open = DBConnection.get();
 
-    TfrmProfileManagement dialog(nullptr, ProfileFile("m"));
+    TfrmProfileManagement dialog(Desktop, nullptr, ProfileFile("m"));
     // Cancelled: nothing new.
     WhenModal([](QWidget* wizard) { Child<QPushButton>(wizard, "cmdCancel")->click(); });
     dialog.mnuAddClick();

@@ -31,14 +31,20 @@ protected:
         HomeTest::SetUp();
         QDir().mkpath(DataDirectory() + "/profiles");
         QDir().mkpath(DataDirectory() + "/data");
-        Wizard = std::make_unique<TfrmProfileWizard>();
-        Wizard->show(); // pages get their geometry, so clicks land where a person clicks
+        NewWizard();
     }
     void TearDown() override {
         Wizard.reset();
-        TfrmProfileWizard::ChooseFile = nullptr;
-        TfrmProfileWizard::LegacyImport = ImportLegacyFiles;
         HomeTest::TearDown();
+    }
+    // A fresh wizard, shown: pages get their geometry, so clicks land where a person clicks. Its
+    // import is whatever Import holds when Finish runs.
+    void NewWizard() {
+        Wizard = std::make_unique<TfrmProfileWizard>(
+            Desktop, nullptr,
+            [this](const QString& from, const QString& into,
+                   const TLegacyImportProgress& progress) { return Import(from, into, progress); });
+        Wizard->show();
     }
     void Next(int times = 1) {
         for (int i = 0; i < times; ++i)
@@ -55,6 +61,7 @@ protected:
     QString Profiles() const { return DataDirectory() + "/profiles/"; }
     QString Databases() const { return DataDirectory() + "/data/"; }
 
+    TLegacyImporter Import = ImportLegacyFiles;
     std::unique_ptr<TfrmProfileWizard> Wizard;
 };
 
@@ -136,13 +143,13 @@ TEST_F(WizardTest, ANameWithoutLettersOrDigitsStillMakesItsFiles) {
 TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
     const QString chosen = Home->Path() + "/old.mdb";
     ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", chosen));
-    TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString& filter) {
-        EXPECT_TRUE(filter.contains("*.mdb"));
-        return chosen;
-    };
+    Desktop.AnswerFile(chosen);
     Next(2);
     Wizard->dbExisting->click();
     QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
+    ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile).size(), 1);
+    EXPECT_TRUE(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Filter.contains("*.mdb"));
+    EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Owner, Wizard.get());
     EXPECT_EQ(Wizard->txtExistingDB->text(), chosen);
     Next(2);
     Wizard->txtProfileName->setText("Copy");
@@ -220,21 +227,20 @@ TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
 
 TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     QString importedFrom, importedInto;
-    TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString& filter) {
-        EXPECT_EQ(filter, "autonoom.bst (autonoom.bst)");
-        return QString("/old/autonoom.bst");
-    };
+    Desktop.AnswerFile("/old/autonoom.bst");
     Next(2);
     Wizard->dbBSTFiles->click();
     QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+    ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile).size(), 1);
+    EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Filter,
+              "autonoom.bst (autonoom.bst)");
     Next(2);
     Wizard->txtProfileName->setText("Legacy");
     bool profileDuringImport = true;
     bool finalNameDuringImport = true;
     QByteArray databaseDuringImport;
     bool busyWhileImporting = false;
-    TfrmProfileWizard::LegacyImport = [&](const QString& from, const QString& into,
-                                          const TLegacyImportProgress& progress) {
+    Import = [&](const QString& from, const QString& into, const TLegacyImportProgress& progress) {
         importedFrom = from;
         importedInto = into;
         profileDuringImport = QFile::exists(Profiles() + "legacy.ini");
@@ -300,9 +306,6 @@ TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
          },
          "is not a regular file"},
     };
-    TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString&) {
-        return chosen;
-    };
     Next(2);
     Wizard->dbExisting->click();
     for (const auto& c : cases) {
@@ -310,6 +313,7 @@ TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
         QDir(chosen).removeRecursively();
         c.make();
         MessageBoxes::ClearShown();
+        Desktop.AnswerFile(chosen);
         QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
         ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
         EXPECT_TRUE(MessageBoxes::ShownTexts().first().contains(c.reason))
@@ -353,8 +357,7 @@ TEST_F(WizardTest, ALeftoverDatabaseIsOfferedForUseOrReplacement) {
                                {"INSERT INTO Controllers (ConName) VALUES ('kept')"}),
                   QString());
         const QByteArray leftover = ReadWholeFile(Databases() + "site1.accdb");
-        Wizard = std::make_unique<TfrmProfileWizard>();
-        Wizard->show();
+        NewWizard();
         MessageBoxes::ClearShown();
         for (const bool answer : c.answers)
             MessageBoxes::SetNextAnswer(answer);
@@ -368,8 +371,9 @@ TEST_F(WizardTest, ALeftoverDatabaseIsOfferedForUseOrReplacement) {
         } else {
             EXPECT_EQ(ReadWholeFile(Databases() + "site1.accdb"),
                       ReadWholeFile(ProgramDirectory() + "/default.accdb"));
-            EXPECT_EQ(QDir(Home->Path() + "/data/Trash/files").entryList(QDir::Files).size(), 1)
+            ASSERT_EQ(Desktop.Trashed().size(), 1)
                 << "the replaced database can be restored from the trash";
+            EXPECT_EQ(ReadWholeFile(Desktop.Trashed().first()), leftover);
         }
     }
 }
@@ -450,11 +454,8 @@ TEST_F(WizardTest, ALeftoverDatabaseNeverDropsTheChosenSourceUnsaid) {
             make << "INSERT INTO Controllers (ConName) VALUES ('kept')";
         ASSERT_EQ(MakeDatabase(leftover, make), QString());
         const QByteArray before = ReadWholeFile(leftover);
-        TfrmProfileWizard::ChooseFile = [&](QWidget*, const QString&, const QString&) {
-            return c.import ? legacy + "/autonoom.bst" : chosen;
-        };
-        Wizard = std::make_unique<TfrmProfileWizard>();
-        Wizard->show();
+        Desktop.AnswerFile(c.import ? legacy + "/autonoom.bst" : chosen);
+        NewWizard();
         Next(2);
         QRadioButton* source = c.import ? Wizard->dbBSTFiles : Wizard->dbExisting;
         QPushButton* browse = c.import ? Wizard->cmdBrowseBSTFiles : Wizard->cmdBrowseExistingDB;
@@ -524,12 +525,9 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
          "Unable to write to " + Profiles() + "site1.ini"},
         {"the import fails with a library error",
          [this] {
-             TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString&) {
-                 return QString("/old/autonoom.bst");
-             };
-             TfrmProfileWizard::LegacyImport =
-                 [](const QString&, const QString&,
-                    const TLegacyImportProgress&) -> TLegacyImportSummary {
+             Desktop.AnswerFile("/old/autonoom.bst");
+             Import = [](const QString&, const QString&,
+                         const TLegacyImportProgress&) -> TLegacyImportSummary {
                  throw std::runtime_error("out of memory");
              };
              Next(2);
@@ -548,8 +546,7 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
         ASSERT_EQ(MakeDatabase(leftover, {"INSERT INTO Controllers (ConName) VALUES ('kept')"}),
                   QString());
         const QByteArray before = ReadWholeFile(leftover);
-        Wizard = std::make_unique<TfrmProfileWizard>();
-        Wizard->show();
+        NewWizard();
         c.arrange();
         ToNamePage("Site 1");
         MessageBoxes::ClearShown();
@@ -566,7 +563,7 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
         EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
         EXPECT_TRUE(Wizard->isVisible());
         EXPECT_EQ(ReadWholeFile(leftover), before);
-        EXPECT_EQ(TrashContents(Home->Path()), QStringList());
+        EXPECT_EQ(Desktop.Trashed(), QStringList());
         EXPECT_EQ(DataFolderFiles(), QStringList({"data/site1.accdb"}));
     }
 }
@@ -574,11 +571,9 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
 // An import that fails leaves nothing of the profile behind: no database, no temporary, no
 // profile file; the wizard is back on its last page.
 TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
-    TfrmProfileWizard::ChooseFile = [](QWidget*, const QString&, const QString&) {
-        return QString("/old/autonoom.bst");
-    };
-    TfrmProfileWizard::LegacyImport = [](const QString&, const QString& into,
-                                         const TLegacyImportProgress&) -> TLegacyImportSummary {
+    Desktop.AnswerFile("/old/autonoom.bst");
+    Import = [](const QString&, const QString& into,
+                const TLegacyImportProgress&) -> TLegacyImportSummary {
         WriteTextFile(into, "half imported");
         throw VyrError("Error reading /old/autonoom.bst");
     };
@@ -612,9 +607,7 @@ protected:
             WriteLegacyFile(Legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door") +
                                                           ControllerRecord("", "") +
                                                           ControllerRecord("B1B2C3", "Back door")));
-        TfrmProfileWizard::ChooseFile = [this](QWidget*, const QString&, const QString&) {
-            return Legacy + "/autonoom.bst";
-        };
+        Desktop.AnswerFile(Legacy + "/autonoom.bst");
         Next(2);
         Wizard->dbBSTFiles->click();
         QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fakedesktop.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -22,12 +24,14 @@ private:
     QByteArray FOldConfig;
 };
 
-// Fixture base: every test gets a TempHome and a clean message-box record.
+// Fixture base: every test gets a TempHome, a clean message-box record and a desktop of its own
+// (which outlives the windows a derived fixture holds).
 class HomeTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
     std::unique_ptr<TempHome> Home;
+    TFakeDesktop Desktop;
 };
 
 // Writes a whole text file (parents created); returns false on failure.

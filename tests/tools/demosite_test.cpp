@@ -67,7 +67,7 @@ TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
         offered = Child<QComboBox>(login, "cboProfile")->currentText();
         QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     });
-    TfrmMain frmMain;
+    TfrmMain frmMain(Desktop);
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(offered, DemoProfileName);
     EXPECT_EQ(frmMain.lblTitle->text(), QString("Controllers for profile ") + DemoProfileName);

@@ -9,6 +9,7 @@
 #include "shared/errors.h"
 #include "shared/publictypes.h"
 #include "shared/settings.h"
+#include "shared/systemdesktop.h"
 
 #include <QFileInfo>
 
@@ -115,7 +116,10 @@ TProfilePaths MakeDemoSite() {
     creation.ProfileName = DemoProfileName;
     creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
     creation.FillDatabase = Fill;
-    const TProfilePaths paths = CreateProfile(creation);
+    // A new name never replaces a leftover database, so the trash is never asked for; the real
+    // desktop keeps the creation exactly as the wizard runs it.
+    TSystemDesktop desktop;
+    const TProfilePaths paths = CreateProfile(creation, desktop);
     Settings::SetLastProfile(QFileInfo(paths.ProfileFile).fileName());
     Settings::SetCustomCaptions({"Department", "Phone", "Custom 3", "Custom 4"});
     return paths;
