@@ -1,0 +1,125 @@
+// How long the window thread fails to answer while a card-reading window is open and its adapter
+// hangs. Each of the three windows that read the adapter (card identification, the cardholder
+// dialog, key programming) is opened on the virtual DS2480B; a probe timer on the window thread
+// fires every millisecond and records the longest gap between two of its shots, first with the
+// adapter answering, then while it hangs (the simulator stopped with SIGSTOP), then once it
+// answers again. A gap is time the window could not repaint or take a key press.
+//
+// Run: bench_windowstall [seconds hanging = 10]
+//
+// Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+#include "cardholders/cardholder.h"
+#include "cardholders/cardident.h"
+#include "controllers/programdevice.h"
+#include "shared/messagebox.h"
+#include "shared/publictypes.h"
+#include "shared/systemdesktop.h"
+
+#include "simprocess.h"
+#include "statefolder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+// The longest time between two shots of a 1 ms timer on the window thread, over `ms`
+// milliseconds of the window's own event loop.
+double LongestGapMs(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    probe.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    longest = std::max(longest, clock.nsecsElapsed() - last);
+    return longest / 1e6;
+}
+
+struct Window {
+    const char* name;
+    std::function<std::unique_ptr<QWidget>(TDesktop&)> open;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const int hangingMs = (argc > 1 ? std::max(1, std::atoi(argv[1])) : 10) * 1000;
+    QApplication app(argc, argv);
+    // The adapter news boxes are recorded, not shown: nobody is there to close them.
+    MessageBoxes::SetAnsweringMode(true);
+
+    ibsim::TemporaryFolder folder;
+    const auto state = folder.path() / "state";
+    ibsim::StateFolder devices(state, std::cerr);
+    ibsim::SimulatorProcess simulator(folder.path() / "tty", state);
+    std::filesystem::create_directories(folder.path() / "config");
+    std::ofstream(folder.path() / "config" / "ibfs32.ini")
+        << "[default]\nporttype=5\nportnum=1\n[serial]\nport1=" << simulator.link().string()
+        << "\n";
+    setenv("XDG_CONFIG_HOME", (folder.path() / "config").c_str(), 1);
+    // The windows' own settings go to the throwaway folder too, never to the user's.
+    setenv("XDG_DATA_HOME", (folder.path() / "data").c_str(), 1);
+    ReaderName = "MaximReader";
+    AppSettings.DriverAdapter = 5;
+    AppSettings.DriverPort = 1;
+
+    TSystemDesktop desktop;
+    const Window windows[] = {
+        {"card identification",
+         [](TDesktop& d) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmCardIdent>(d);
+         }},
+        {"cardholder dialog",
+         [](TDesktop& d) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmCardHolder>(d);
+         }},
+        {"key programming",
+         [](TDesktop&) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmProgramDevice>();
+         }},
+    };
+    std::printf("longest window-thread gap (ms)      answering    hanging   answering again\n");
+    for (const Window& w : windows) {
+        std::unique_ptr<QWidget> window = w.open(desktop);
+        window->show();
+        // The cardholder dialog reads the adapter only while it is the active window.
+        QApplication::setActiveWindow(window.get());
+        const double answering = LongestGapMs(3000);
+        kill(simulator.pid(), SIGSTOP);
+        const double hanging = LongestGapMs(hangingMs);
+        kill(simulator.pid(), SIGCONT);
+        const double again = LongestGapMs(5000);
+        std::printf("  %-30s %10.1f %10.1f %10.1f\n", w.name, answering, hanging, again);
+        std::fflush(stdout);
+        window.reset();
+        // Whatever the window left to the event loop (its adapter's end included) is done
+        // before the next one opens.
+        LongestGapMs(500);
+    }
+    std::printf("adapter news shown: %lld\n",
+                static_cast<long long>(MessageBoxes::ShownMessages().size()));
+    return 0;
+}
