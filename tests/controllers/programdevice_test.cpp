@@ -364,23 +364,46 @@ TEST_F(ProgramDeviceOnAdapterTest, ADatabaseGoneInTheMiddleStopsBeforeWritingWit
 }
 
 TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone) {
-    SampleController();
-    LayOldKey();
-    TfrmProgramDevice dialog;
-    dialog.Controller = &Controller;
-    dialog.show();
-    bool stillOpenAfterCancel = false;
-    QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
-        if (value == 3) {
-            QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
-            stillOpenAfterCancel = dialog.isVisible();
+    const struct {
+        const char* what;
+        int liftedAfter; // pages; 0: the key stays
+        QString told;
+        bool marked;
+    } cases[] = {{"the key stays", 0, "Operation finished", false},
+                 {"the key is lifted after page 5", 5, "Write operation failed!", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MessageBoxes::ClearShown();
+        SampleController();
+        LayOldKey();
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        dialog.show();
+        TCardPoller* poller = PollerOf(dialog)->Poller();
+        QObject::connect(
+            poller, &TCardPoller::JobStep, poller,
+            [&](quint64, int step) {
+                if (step == c.liftedAfter)
+                    Adapter->Remove(MemoryKey);
+            },
+            Qt::DirectConnection);
+        bool stillOpenAfterCancel = false;
+        QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+            if (value == 3) {
+                QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+                stillOpenAfterCancel = dialog.isVisible();
+            }
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 30000));
+        EXPECT_TRUE(stillOpenAfterCancel);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{c.told});
+        EXPECT_EQ(Controller.ChangesMade, c.marked);
+        EXPECT_EQ(MarkStored(), c.marked);
+        if (!c.liftedAfter) {
+            EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+            ASSERT_TRUE(Adapter->Remove(MemoryKey));
         }
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 30000));
-    EXPECT_TRUE(stillOpenAfterCancel);
-    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
-    EXPECT_FALSE(Controller.ChangesMade);
-    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    }
 }
 
 // The dialog destroyed in the middle of the writing (the program closing, say): the key is
