@@ -1,20 +1,18 @@
-// What the reader costs a polling window per 100 ms tick through libibfs32 and the virtual
+// What the reader costs the card poller per 100 ms look through libibfs32 and the virtual
 // DS2480B: with the adapter answering, while it hangs (the simulator stopped with SIGSTOP), and
-// once it is gone (the simulator ended). Time blocked is time the window's thread spends in the
-// library; CPU time is what the process burns meanwhile.
+// once it is gone (the simulator ended). Time blocked is time the adapter thread spends in the
+// library (the window thread does not wait for it: bench_windowstall shows that); CPU time is
+// what the process burns meanwhile.
 //
 // Run: bench_reader
+#include "benchadapter.h"
 #include "reader/CodeReaderInterface.h"
-#include "simprocess.h"
-#include "statefolder.h"
 
 #include <sys/resource.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 
 namespace {
 
@@ -59,15 +57,8 @@ void Print(const char* what, const Cost& cost) {
 } // namespace
 
 int main() {
-    ibsim::TemporaryFolder folder;
-    const auto state = folder.path() / "state";
-    ibsim::StateFolder devices(state, std::cerr);
-    ibsim::SimulatorProcess simulator(folder.path() / "tty", state);
-    std::filesystem::create_directories(folder.path() / "config");
-    std::ofstream(folder.path() / "config" / "ibfs32.ini")
-        << "[default]\nporttype=5\nportnum=1\n[serial]\nport1=" << simulator.link().string()
-        << "\n";
-    setenv("XDG_CONFIG_HOME", (folder.path() / "config").c_str(), 1);
+    BenchAdapter adapter;
+    ibsim::SimulatorProcess& simulator = adapter.simulator();
 
     TReaderInterface reader(TReaderInterface::MaximReaderName, "", 5, 1);
     if (!reader.ReaderLoaded) {

@@ -15,8 +15,7 @@
 #include "shared/publictypes.h"
 #include "shared/systemdesktop.h"
 
-#include "simprocess.h"
-#include "statefolder.h"
+#include "benchadapter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,9 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iostream>
 #include <memory>
 
 namespace {
@@ -71,17 +68,10 @@ int main(int argc, char** argv) {
     // The adapter news boxes are recorded, not shown: nobody is there to close them.
     MessageBoxes::SetAnsweringMode(true);
 
-    ibsim::TemporaryFolder folder;
-    const auto state = folder.path() / "state";
-    ibsim::StateFolder devices(state, std::cerr);
-    ibsim::SimulatorProcess simulator(folder.path() / "tty", state);
-    std::filesystem::create_directories(folder.path() / "config");
-    std::ofstream(folder.path() / "config" / "ibfs32.ini")
-        << "[default]\nporttype=5\nportnum=1\n[serial]\nport1=" << simulator.link().string()
-        << "\n";
-    setenv("XDG_CONFIG_HOME", (folder.path() / "config").c_str(), 1);
+    BenchAdapter adapter;
+    ibsim::SimulatorProcess& simulator = adapter.simulator();
     // The windows' own settings go to the throwaway folder too, never to the user's.
-    setenv("XDG_DATA_HOME", (folder.path() / "data").c_str(), 1);
+    setenv("XDG_DATA_HOME", (adapter.folder() / "data").c_str(), 1);
     ReaderName = "MaximReader";
     AppSettings.DriverAdapter = 5;
     AppSettings.DriverPort = 1;

@@ -6,17 +6,15 @@
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
-#include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
+#include "reader/cardpoller.h"
 #include "shared/desktop.h"
-#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -26,7 +24,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, QWidget* parent)
@@ -130,10 +127,6 @@ TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, QWidget* parent)
     body->addLayout(bottom);
     StackBelowBand(this, pnlTop, body);
 
-    Timer = Named(new QTimer(this), "Timer");
-    Timer->setInterval(100);
-
-    connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
     connect(cmdCustomNumberCheck, &QPushButton::clicked, this,
             [this] { cmdCustomNumberCheckClick(); });
     connect(cmdReplaceCard, &QPushButton::clicked, this, [this] { cmdReplaceCardClick(); });
@@ -160,12 +153,12 @@ void TfrmCardHolder::FormCreate() {
     chkReverse->setChecked(ReadReverseOption());
     lblCardNumberVal->setText(_("Waiting for card"));
     UpdateOKButton();
-    try {
-        Reader = CreateConfiguredReader();
-    } catch (const VyrError& error) {
-        // Typed numbers still work; the dialog just never polls.
-        MessageBoxes::ShowError(this, error.Message());
-    }
+    // Without a reader typed numbers still work; the dialog just never polls.
+    FPoller = OpenCardPoller(this);
+    if (!FPoller)
+        return;
+    connect(FPoller, &TCardPollerLink::CardRead, this,
+            [this](const TCardOnAdapter& card) { CardRead(card.Number); });
 }
 
 bool TfrmCardHolder::event(QEvent* event) {
@@ -175,8 +168,8 @@ bool TfrmCardHolder::event(QEvent* event) {
 }
 
 void TfrmCardHolder::FormActivate() {
-    if (!CardEdit && Reader && !FPollingStopped)
-        Timer->start();
+    if (!CardEdit && FPoller)
+        FPoller->Start();
 }
 
 void TfrmCardHolder::LoadCard(const QString& CardNumber) {
@@ -198,7 +191,8 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
         txtCustom2->setText(record->CardCustom2);
         txtCustom3->setText(record->CardCustom3);
         txtCustom4->setText(record->CardCustom4);
-        Timer->stop();
+        if (FPoller)
+            FPoller->Stop();
         UpdateOKButton();
     }
 }
@@ -214,22 +208,9 @@ TCardHolder TfrmCardHolder::ShownCardHolder() const {
     return record;
 }
 
-void TfrmCardHolder::TimerTimer() {
-    if (!Reader)
-        return;
-    QString number;
-    bool read = false;
-    try {
-        read = ReadNewCard(*Reader, lblCardNumberVal->text(), number);
-    } catch (const std::exception& error) {
-        // One box, not one every tenth of a second: the reader stays off for this dialog.
-        Timer->stop();
-        FPollingStopped = true;
-        MessageBoxes::ShowError(this, ErrorText(error));
-        return;
-    }
-    TellAdapterNews(this, *Reader, Timer);
-    if (!read)
+void TfrmCardHolder::CardRead(const QString& number) {
+    // A card that stays on the reader is taken once, not at every look.
+    if (number == lblCardNumberVal->text())
         return;
     FDesktop.Beep();
     ShowCardNumber(number);
@@ -240,7 +221,8 @@ void TfrmCardHolder::ShowCardNumber(const QString& number) {
     FNumberShown = true;
     UpdateOKButton();
     lblCardStatusVal->setText(_("Checking status..."));
-    QApplication::processEvents();
+    // Painted now, before the database is asked.
+    lblCardStatusVal->repaint();
     if (CardNumberInDatabase(DBConnection.get(), lblCardNumberVal->text())) {
         ShowNumberTaken();
     } else {
@@ -277,8 +259,8 @@ void TfrmCardHolder::cmdCustomNumberCheckClick() {
 
 void TfrmCardHolder::cmdReplaceCardClick() {
     lblCardStatusVal->setText(_("Waiting for card"));
-    if (Reader && !FPollingStopped)
-        Timer->start();
+    if (FPoller)
+        FPoller->Start();
     cmdReplaceCancel->show();
     cmdReplaceCard->hide();
 }
@@ -289,7 +271,8 @@ void TfrmCardHolder::cmdReplaceCancelClick() {
     lblCardStatusVal->setText("OK");
     cmdReplaceCancel->hide();
     // Back to the loaded card as it was: a card presented now must not replace it again.
-    Timer->stop();
+    if (FPoller)
+        FPoller->Stop();
     cmdReplaceCard->show();
     UpdateOKButton();
 }

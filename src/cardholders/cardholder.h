@@ -12,13 +12,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
-class QTimer;
 class QWidget;
+class TCardPollerLink;
 class TDesktop;
-class TReaderInterface;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
-// reader or, for a new cardholder, from a typed number; "OK" writes the cardholder.
+// reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
+// typed number; "OK" writes the cardholder.
 class TfrmCardHolder : public QDialog {
     Q_OBJECT
 public:
@@ -32,7 +32,6 @@ public:
     TCardHolder ShownCardHolder() const;
 
     void FormActivate();
-    void TimerTimer();
     void cmdCustomNumberCheckClick();
     void cmdReplaceCardClick();
     void cmdReplaceCancelClick();
@@ -40,7 +39,6 @@ public:
     void cmdPrintListClick();
     void cmdSavePDFClick();
 
-    std::unique_ptr<TReaderInterface> Reader;
     bool CardEdit = false;
     QString CardEditNumber;
 
@@ -73,13 +71,14 @@ public:
     QCheckBox* chkReverse;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
-    QTimer* Timer;
 
 protected:
     bool event(QEvent* event) override;
 
 private:
     void FormCreate();
+    // A card the poller read; taken unless it is the number shown.
+    void CardRead(const QString& number);
     // Shows a number and tells whether it is already taken.
     void ShowCardNumber(const QString& number);
     void UpdateOKButton();
@@ -87,8 +86,8 @@ private:
     bool SaveCardHolder(const TCardHolder& record);
 
     TDesktop& FDesktop;
+    TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
 
-    bool FNumberShown = false;    // a card number, not "Waiting for card"
-    bool FNumberTaken = false;    // the status says "Card already in database"
-    bool FPollingStopped = false; // the reader failed once; it is not asked again
+    bool FNumberShown = false; // a card number, not "Waiting for card"
+    bool FNumberTaken = false; // the status says "Card already in database"
 };

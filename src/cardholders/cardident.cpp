@@ -4,10 +4,9 @@
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
-#include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
+#include "reader/cardpoller.h"
 #include "shared/desktop.h"
-#include "shared/errors.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
@@ -21,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, QWidget* parent)
@@ -85,10 +83,6 @@ TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, QWidget* parent)
     body->addLayout(buttons);
     StackBelowBand(this, pnlTop, body);
 
-    Timer = Named(new QTimer(this), "Timer");
-    Timer->setInterval(100);
-
-    connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
     connect(cmdIdent, &QPushButton::clicked, this, [this] { cmdIdentClick(); });
     connect(cmdEdit, &QPushButton::clicked, this, [this] { cmdEditClick(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -97,44 +91,24 @@ TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, QWidget* parent)
     resize(sizeHint().expandedTo(QSize(539, 215)));
 }
 
-TfrmCardIdent::~TfrmCardIdent() {
-    FormDestroy();
-}
+TfrmCardIdent::~TfrmCardIdent() = default;
 
 void TfrmCardIdent::FormCreate() {
     TranslateWindow(this);
     CloseByEdit = false;
     chkReverse->setChecked(ReadReverseOption());
-    try {
-        Reader = CreateConfiguredReader();
-    } catch (const VyrError& error) {
-        // Typed numbers still work; without a reader nothing polls.
-        MessageBoxes::ShowError(this, error.Message());
+    // Without a reader typed numbers still work; nothing polls.
+    FPoller = OpenCardPoller(this);
+    if (!FPoller)
         return;
-    }
-    Timer->start();
+    connect(FPoller, &TCardPollerLink::CardRead, this,
+            [this](const TCardOnAdapter& card) { CardRead(card.Number); });
+    FPoller->Start();
 }
 
-void TfrmCardIdent::FormDestroy() {
-    Timer->stop();
-    if (!CloseByEdit)
-        Reader.reset();
-}
-
-void TfrmCardIdent::TimerTimer() {
-    if (!Reader)
-        return;
-    QString number;
-    bool read = false;
-    try {
-        read = ReadNewCard(*Reader, txtCardnum->text(), number);
-    } catch (const std::exception& error) {
-        Timer->stop();
-        MessageBoxes::ShowError(this, ErrorText(error));
-        return;
-    }
-    TellAdapterNews(this, *Reader, Timer);
-    if (!read)
+void TfrmCardIdent::CardRead(const QString& number) {
+    // A card that stays on the reader is looked up once, not at every look.
+    if (number == txtCardnum->text())
         return;
     FDesktop.Beep();
     txtCardnum->setText(number);
@@ -180,9 +154,10 @@ void TfrmCardIdent::ShowLookup(const QString& number) {
 }
 
 void TfrmCardIdent::cmdEditClick() {
-    // One reader at a time: the cardholder dialog makes its own.
-    Timer->stop();
-    Reader.reset();
+    // One reader at a time: the cardholder dialog makes its own. This one's session ends on the
+    // adapter thread before the next one's begins there.
+    delete FPoller;
+    FPoller = nullptr;
     {
         TfrmCardHolder dialog(FDesktop, this);
         dialog.LoadCard(lblCard->text());

@@ -9,23 +9,21 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
+class TCardPollerLink;
 class TDesktop;
-class TReaderInterface;
 
-// Tells whose card a card is: presented on the reader or typed, the number is looked up among
-// the cardholders, and a found card can be opened in the cardholder dialog.
+// Tells whose card a card is: presented on the reader (through the card poller, object name
+// "CardPoller") or typed, the number is looked up among the cardholders, and a found card can be
+// opened in the cardholder dialog.
 class TfrmCardIdent : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmCardIdent(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmCardIdent() override;
 
-    void TimerTimer();
     void cmdIdentClick();
     void cmdEditClick();
 
-    std::unique_ptr<TReaderInterface> Reader;
     bool CloseByEdit = false;
 
     QWidget* pnlTop;
@@ -44,13 +42,14 @@ public:
     QLabel* lblName;
     QPushButton* cmdEdit;
     QPushButton* cmdClose;
-    QTimer* Timer;
 
 private:
     void FormCreate();
-    void FormDestroy();
+    // A card the poller read; looked up unless it is the number shown.
+    void CardRead(const QString& number);
     // Looks `number` up and shows the outcome.
     void ShowLookup(const QString& number);
 
     TDesktop& FDesktop;
+    TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
 };

@@ -1,7 +1,6 @@
 #include "cardholders/cardnumber.h"
 
 #include "db/MyDBConnector.h"
-#include "reader/CodeReaderInterface.h"
 #include "shared/errors.h"
 #include "shared/settings.h"
 #include "shared/translation.h"
@@ -120,8 +119,4 @@ TCardLookup LookUpCardNumber(TMyDBConnector* database, const QString& number) {
 
 bool CardNumberInDatabase(TMyDBConnector* database, const QString& number) {
     return LookUpCardNumber(database, number).Found;
-}
-
-bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number) {
-    return reader.ReadRom(number, false) && number != shownNumber;
 }

@@ -5,7 +5,6 @@
 #include <QString>
 
 class TMyDBConnector;
-class TReaderInterface;
 
 // A card number is the text of ten hexadecimal characters that the reader makes of ROM bytes 1
 // to 5 of an iButton. Operators may also type one, read off the button or a list; these are the
@@ -75,8 +74,3 @@ TCardLookup LookUpCardNumber(TMyDBConnector* database, const QString& number);
 
 // True only when the lookup finds the number; a failed lookup counts as "not there".
 bool CardNumberInDatabase(TMyDBConnector* database, const QString& number);
-
-// One look at the reader: true when a card lies on the adapter and its number differs from
-// `shownNumber`, which a card that stays on the reader never does after it was taken once.
-// Errors of the reader layer pass through.
-bool ReadNewCard(TReaderInterface& reader, const QString& shownNumber, QString& number);

@@ -31,6 +31,14 @@ TKeyWriteResult WriteKeyImage(TKeyPageDevice& device, const TKeyImage& image,
     return same ? TKeyWriteResult::Written : TKeyWriteResult::VerifyFailed;
 }
 
+TAdapterJob KeyWriteJob(const TKeyImage& image, const QString& cardNumber) {
+    return [image, cardNumber](TReaderInterface& reader, const std::function<void(int)>& step) {
+        TReaderKeyDevice key(reader, cardNumber);
+        int done = 0;
+        return static_cast<int>(WriteKeyImage(key, image, [&] { step(++done); }));
+    };
+}
+
 bool TReaderKeyDevice::WritePage(int32_t address, std::vector<uint8_t>& data) {
     return FReader.WritePage(address, data);
 }

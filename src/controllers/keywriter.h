@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/keyimage.h"
+#include "reader/cardpoller.h"
 
 #include <QString>
 
@@ -48,3 +49,8 @@ private:
     TReaderInterface& FReader;
     QString FCardNumber;
 };
+
+// The writing of one image to the key with this card number, as work for the card poller's
+// thread: its steps are WriteKeyImage's, numbered from 1 (16 pages, then the read-back); its
+// result is a TKeyWriteResult. The image and number are its own copies.
+TAdapterJob KeyWriteJob(const TKeyImage& image, const QString& cardNumber);

@@ -4,24 +4,19 @@
 #include "controllers/keywriter.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
-#include "reader/CodeReaderInterface.h"
 #include "reader/adapternews.h"
-#include "shared/errors.h"
+#include "reader/cardpoller.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
-
-#include <exception>
 
 namespace {
 constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
@@ -52,8 +47,6 @@ TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
-    WaitTimer = Named(new QTimer(this), "WaitTimer");
-    WaitTimer->setInterval(WaitInterval);
 
     auto* keyLabels = new QVBoxLayout;
     keyLabels->addWidget(lblFamily);
@@ -81,32 +74,29 @@ TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
     }
 
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-    connect(WaitTimer, &QTimer::timeout, this, [this] { WaitTimerTimer(); });
 
     FormCreate();
     // Sized for the translated texts.
     setFixedSize(sizeHint().expandedTo(QSize(420, 260)));
 }
 
-TfrmProgramDevice::~TfrmProgramDevice() {
-    FormDestroy();
-}
+TfrmProgramDevice::~TfrmProgramDevice() = default;
 
 void TfrmProgramDevice::FormCreate() {
     TranslateWindow(this);
-    try {
-        Reader = CreateConfiguredReader();
-    } catch (const std::exception& error) {
-        // Without a reader there is nothing to wait for: the dialog only offers Cancel.
-        MessageBoxes::ShowError(this, ErrorText(error));
+    // Without a reader there is nothing to wait for: the dialog only offers Cancel.
+    FPoller = OpenCardPoller(this);
+    if (!FPoller)
         return;
-    }
-    WaitTimer->start();
+    connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmProgramDevice::CardRead);
+    connect(FPoller, &TCardPollerLink::ReaderFailed, this, &TfrmProgramDevice::ReaderFailed);
+    connect(FPoller, &TCardPollerLink::JobStep, ProgressBar, &QProgressBar::setValue);
+    connect(FPoller, &TCardPollerLink::JobDone, this, &TfrmProgramDevice::KeyWritten);
+    FPoller->Start();
 }
 
-void TfrmProgramDevice::FormDestroy() {
-    WaitTimer->stop();
-    Reader.reset();
+bool TfrmProgramDevice::Writing() const {
+    return FPoller && FPoller->JobRunning();
 }
 
 void TfrmProgramDevice::cmdCancelClick() {
@@ -114,9 +104,9 @@ void TfrmProgramDevice::cmdCancelClick() {
 }
 
 void TfrmProgramDevice::reject() {
-    // The writing runs inside one timer tick; leaving in the middle would abandon a half-written
-    // key, so the window closes once the tick is over.
-    if (FWriting) {
+    // Leaving in the middle would leave the operator not knowing whether the key is usable, so
+    // the window closes once the writing is over.
+    if (Writing()) {
         FCloseWhenDone = true;
         return;
     }
@@ -124,7 +114,7 @@ void TfrmProgramDevice::reject() {
 }
 
 void TfrmProgramDevice::closeEvent(QCloseEvent* event) {
-    if (FWriting) {
+    if (Writing()) {
         FCloseWhenDone = true;
         event->ignore();
         return;
@@ -132,57 +122,41 @@ void TfrmProgramDevice::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void TfrmProgramDevice::WaitTimerTimer() {
-    WaitTimer->stop();
-    if (!Reader)
-        return;
-    QString cardNumber;
-    bool found = false;
-    try {
-        found = Reader->ReadRom(cardNumber, false);
-    } catch (const std::exception& error) {
-        MessageBoxes::ShowError(this, QString::fromStdString(error.what()));
-        return; // stalled: the adapter itself is in trouble
-    }
-    TellAdapterNews(this, *Reader, WaitTimer);
-    if (!found) {
-        WaitTimer->start();
-        return;
-    }
-    if (Reader->FamilyCode != MemoryKeyFamily) {
+void TfrmProgramDevice::CardRead(const TCardOnAdapter& card) {
+    if (card.FamilyCode != MemoryKeyFamily) {
+        // The poller looks again once the box is closed: a key left there brings it back.
         MessageBoxes::ShowError(
-            this, FormatText(_("This type (%s) cannot be programmed"), {Reader->FamilyType}));
-        WaitTimer->start();
+            this, FormatText(_("This type (%s) cannot be programmed"), {card.FamilyType}));
         return;
     }
-    FWriting = true;
-    try {
-        ProgramKey(cardNumber);
-    } catch (...) {
-        FWriting = false; // the error report shows it; Cancel must still work afterwards
-        throw;
-    }
-    FWriting = false;
+    ProgramKey(card);
+}
+
+void TfrmProgramDevice::ReaderFailed() {
+    // Stalled: the adapter itself is in trouble, and the poller does not look again. The error
+    // was shown; a close asked for meanwhile happens now.
     if (FCloseWhenDone && isVisible())
         QDialog::reject();
 }
 
-void TfrmProgramDevice::ProgramKey(const QString& cardNumber) {
+void TfrmProgramDevice::ProgramKey(const TCardOnAdapter& key) {
     lblStatusText->setText(_("Please hold..."));
-    lblFamily->setText(FormatText(_("Family: %s"), {Reader->FamilyType}));
-    lblROM->setText(FormatText(_("ROM code: %s"), {cardNumber}));
+    lblFamily->setText(FormatText(_("Family: %s"), {key.FamilyType}));
+    lblROM->setText(FormatText(_("ROM code: %s"), {key.Number}));
     lblFamily->show();
     lblROM->show();
-    QApplication::processEvents();
+    // Painted now, before the database is asked for the cards.
+    repaint();
 
+    // A bad code, bad card, too many cards or an unanswered query stalls the dialog before a
+    // single page is written: the same key would only fail the same way again.
+    FPoller->Stop();
     if (!Controller)
         return;
     TKeyImageInput input;
     input.ConCode = Controller->ConCode;
     input.ConByte1 = Controller->ConByte1;
     input.ConByte2 = Controller->ConByte2;
-    // A bad code, bad card, too many cards or an unanswered query stalls the dialog before a
-    // single page is written: the same key would only fail the same way again.
     if (!ReadZoneCards(1, input.Zone1Cards) || !ReadZoneCards(2, input.Zone2Cards))
         return;
     const QString problem = KeyImageProblem(input);
@@ -190,18 +164,18 @@ void TfrmProgramDevice::ProgramKey(const QString& cardNumber) {
         MessageBoxes::ShowError(this, problem);
         return;
     }
-    const TKeyImage image = BuildKeyImage(input);
 
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
-    TReaderKeyDevice key(*Reader, cardNumber);
-    const TKeyWriteResult result = WriteKeyImage(key, image, [this] {
-        ProgressBar->setValue(ProgressBar->value() + 1);
-        QApplication::processEvents();
-    });
-    if (result != TKeyWriteResult::Written) {
+    FPoller->RunJob(KeyWriteJob(BuildKeyImage(input), key.Number));
+}
+
+void TfrmProgramDevice::KeyWritten(int result) {
+    if (static_cast<TKeyWriteResult>(result) != TKeyWriteResult::Written) {
         MessageBoxes::ShowError(this, _("Write operation failed!"));
         BackToWaiting();
+        if (FCloseWhenDone && isVisible())
+            QDialog::reject();
         return;
     }
     lblStatusText->setText(_("Operation finished"));
@@ -236,5 +210,5 @@ void TfrmProgramDevice::BackToWaiting() {
     lblFamily->hide();
     lblROM->hide();
     ProgressBar->setValue(0);
-    WaitTimer->start();
+    FPoller->Start();
 }

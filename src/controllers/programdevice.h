@@ -10,28 +10,29 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTimer;
-class TReaderInterface;
+class TCardPollerLink;
+struct TCardOnAdapter;
 
 // Writes one controller's access list into a DS1993 memory key: waits until a key lies on the
-// adapter, builds the key image from the database, writes it page by page, reads it back, and
-// then no longer counts the controller as changed.
+// adapter, builds the key image from the database, has the card poller write it page by page and
+// read it back, and then no longer counts the controller as changed.
 //
 //   Waiting  -- a DS1993 -->  Writing  -- image on the key -->  Done (closes)
 //      ^                         |
 //      +--- write/verify failed -+
 //   Stalled: a read error, a bad code or card, too many cards or a failed card query; the
 //   dialog stops polling until Cancel, since the same key would fail the same way again.
+//
+// The card poller (object name "CardPoller") does the adapter's work on the adapter thread;
+// the dialog only shows what it reports.
 class TfrmProgramDevice : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmProgramDevice(QWidget* parent = nullptr);
     ~TfrmProgramDevice() override;
 
-    void WaitTimerTimer();
     void cmdCancelClick();
 
-    std::unique_ptr<TReaderInterface> Reader;
     PStandController Controller = nullptr;
 
     QWidget* pnlTop;
@@ -42,9 +43,6 @@ public:
     QLabel* lblStatusText;
     QProgressBar* ProgressBar;
     QPushButton* cmdCancel;
-    QTimer* WaitTimer;
-
-    static constexpr int WaitInterval = 100; // ms between looks at the adapter
 
 protected:
     void reject() override;
@@ -52,12 +50,16 @@ protected:
 
 private:
     void FormCreate();
-    void FormDestroy();
-    void ProgramKey(const QString& cardNumber);
+    void CardRead(const TCardOnAdapter& card);
+    void ProgramKey(const TCardOnAdapter& key);
+    void KeyWritten(int result);
+    void ReaderFailed();
     // The zone's card numbers; false (with the message shown) when the database did not answer.
     bool ReadZoneCards(int zone, QStringList& cards);
     void BackToWaiting();
+    bool Writing() const;
 
-    bool FWriting = false;
+    TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
+    // Closing waits for the key's outcome, so the operator learns whether the key is usable.
     bool FCloseWhenDone = false;
 };

@@ -7,7 +7,7 @@
 #include "shared/translation.h"
 
 TReaderInterface::TReaderInterface(const QString& ReaderIdent, const QString& Arc, int32_t Adapter,
-                                   int32_t Port)
+                                   int32_t Port, TSessionStart start)
     : ReaderIdent(ReaderIdent), Arc(Arc), Adapter(Adapter), Port(Port) {
     try {
         if (!IsMaximReader())
@@ -16,7 +16,8 @@ TReaderInterface::TReaderInterface(const QString& ReaderIdent, const QString& Ar
                                                      static_cast<int16_t>(Port));
         if (!MaximReader->LoadDLL())
             throw VyrError(_("Unable not load TMEX library"));
-        ReaderLoaded = MaximReader->StartSession();
+        if (start == TSessionStart::Now)
+            ReaderLoaded = MaximReader->StartSession();
         FRecovery = std::make_unique<TSessionRecovery>([this] { return RestartSession(); });
     } catch (...) {
         // A destructor does not run for a half-built object; release what was opened so far.
@@ -68,6 +69,13 @@ TAdapterNews TReaderInterface::TakeAdapterNews() {
     return FRecovery ? FRecovery->TakeNews() : TAdapterNews::None;
 }
 
+bool TReaderInterface::OpenSession() {
+    if (!IsMaximReader())
+        return false;
+    ReaderLoaded = MaximReader->StartSession();
+    return ReaderLoaded;
+}
+
 bool TReaderInterface::RestartSession() {
     if (!IsMaximReader())
         return false;
@@ -92,7 +100,8 @@ void TReaderInterface::CalcCRC(uint8_t checkbyte, uint8_t& thecrc) {
     thecrc = onewire::crc8Step(thecrc, checkbyte);
 }
 
-std::unique_ptr<TReaderInterface> CreateConfiguredReader() {
+std::unique_ptr<TReaderInterface> CreateConfiguredReader(TSessionStart start) {
     return std::make_unique<TReaderInterface>(ReaderName, AppSettings.DriverArc,
-                                              AppSettings.DriverAdapter, AppSettings.DriverPort);
+                                              AppSettings.DriverAdapter, AppSettings.DriverPort,
+                                              start);
 }

@@ -11,14 +11,19 @@
 
 // The reader object the windows use: reads the device lying on the adapter as a family name and
 // a card number, writes and reads 32-byte memory pages, and offers the 1-Wire CRC-8 step.
-// Each window that waits for a device owns one from its creation to its destruction; only one may
-// be in use at a time, because the binding's session is process-wide.
+// Each window that waits for a device has one, used by its card poller; only one may be in use at
+// a time, because the binding's session is process-wide.
 class TReaderInterface;
+
+// Whether the constructor opens the session, or leaves that to OpenSession: a window makes its
+// reader on its own thread, where nothing may wait on the adapter, and has the session opened
+// on the adapter thread.
+enum class TSessionStart { Now, Later };
 
 // The reader a window waits with: the run's reader type and adapter settings, so an adapter
 // chosen in the adapter dialog applies to every window opened afterwards. Throws as the
 // constructor does.
-std::unique_ptr<TReaderInterface> CreateConfiguredReader();
+std::unique_ptr<TReaderInterface> CreateConfiguredReader(TSessionStart start = TSessionStart::Now);
 
 class TReaderInterface {
 public:
@@ -26,8 +31,10 @@ public:
 
     // Throws VyrError "No valid reader" for any reader name but "MaximReader" (case matters), and
     // "Unable not load TMEX library" when the library cannot be loaded. A session whose setup
-    // fails is no error: the object exists with ReaderLoaded false.
-    TReaderInterface(const QString& ReaderIdent, const QString& Arc, int32_t Adapter, int32_t Port);
+    // fails is no error: the object exists with ReaderLoaded false. With TSessionStart::Later
+    // only the library is loaded; the session waits for OpenSession.
+    TReaderInterface(const QString& ReaderIdent, const QString& Arc, int32_t Adapter, int32_t Port,
+                     TSessionStart start = TSessionStart::Now);
     // Ends the session and unloads the library.
     ~TReaderInterface();
     TReaderInterface(const TReaderInterface&) = delete;
@@ -43,6 +50,8 @@ public:
     bool ReadRom(QString& RomString, bool ValidateCRC);
     // What a polling window should tell the operator about the adapter since it last asked.
     TAdapterNews TakeAdapterNews();
+    // Opens the session of a reader made with TSessionStart::Later; returns ReaderLoaded.
+    bool OpenSession();
     // Ends the session and opens a new one on the same port; returns ReaderLoaded.
     bool RestartSession();
     // Writes 32 bytes at a memory address (0 to 511 on a DS1993). `data` is the transfer buffer

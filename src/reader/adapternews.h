@@ -1,9 +1,18 @@
 #pragma once
 
-class QTimer;
-class QWidget;
-class TReaderInterface;
+#include "reader/sessionrecovery.h"
 
-// Tells the operator the reader's news about its adapter (stopped answering, answers again), when
-// there is any. The window's polling timer rests while the box is up, so no tick reads behind it.
-void TellAdapterNews(QWidget* window, TReaderInterface& reader, QTimer* polling);
+class QWidget;
+class TCardPollerLink;
+
+// Gives a window that reads the adapter its card poller: the configured reader is made (on the
+// window thread only what needs no adapter) and handed to a TCardPollerLink, a child of the
+// window named "CardPoller", whose adapter news and reader errors are shown over the window (an
+// error ends the polling for good). Starting to poll is left to the window. When the reader
+// cannot be made ("No valid reader", "Unable not load TMEX library") the error is shown and there
+// is no poller: typed numbers still work.
+TCardPollerLink* OpenCardPoller(QWidget* window);
+
+// Tells the operator the card poller's news about its adapter (stopped answering, answers again),
+// when there is any. The poller does not look again until the box is closed.
+void TellAdapterNews(QWidget* window, TAdapterNews news);

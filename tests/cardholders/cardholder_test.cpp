@@ -5,6 +5,7 @@
 #include "cardholders/cardholdersave.h"
 #include "cardholders/cardnumber.h"
 #include "reader/MaximReader.h"
+#include "reader/cardpoller.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
@@ -20,7 +21,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -38,17 +38,17 @@ protected:
     // A dialog as the list opens it, activated (which starts polling for a new cardholder).
     std::unique_ptr<TfrmCardHolder> Open(const QString& loadCard = {}) {
         auto dialog = std::make_unique<TfrmCardHolder>(Desktop);
+        LookOften(dialog.get());
         if (!loadCard.isNull())
             dialog->LoadCard(loadCard);
         dialog->show();
         dialog->FormActivate();
         return dialog;
     }
-    // What the running timer would do meanwhile.
-    static void Ticks(TfrmCardHolder& dialog, int count) {
-        for (int i = 0; i < count; ++i)
-            if (dialog.Timer->isActive())
-                dialog.TimerTimer();
+    // What the polling does meanwhile.
+    void Ticks(TfrmCardHolder& dialog, int count) { Looks(&dialog, count); }
+    static bool Polling(TfrmCardHolder& dialog) {
+        return PollerOf(&dialog) && PollerOf(&dialog)->Polling();
     }
     static void Check(TfrmCardHolder& dialog, const QString& typed, bool reverse) {
         dialog.txtCustomCardNumber->setText(typed);
@@ -65,12 +65,16 @@ protected:
 
 TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
     IniFile(SettingsFileName()).WriteString("settings", "custom2", "Badge \"no\"");
+    {
+        TfrmCardHolder unchanged(Desktop);
+        ASSERT_TRUE(PollerOf(&unchanged));
+        EXPECT_EQ(PollerOf(&unchanged)->Interval(), 100);
+    }
     auto dialog = Open();
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "");
     EXPECT_FALSE(dialog->cmdOK->isEnabled());
-    EXPECT_TRUE(dialog->Timer->isActive());
-    EXPECT_EQ(dialog->Timer->interval(), 100);
+    EXPECT_TRUE(Polling(*dialog));
     EXPECT_TRUE(dialog->txtCustomCardNumber->isVisible());
     EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
     EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
@@ -242,7 +246,7 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
     EXPECT_FALSE(dialog->txtCustomCardNumber->isVisible());
     EXPECT_FALSE(dialog->chkReverse->isVisible());
-    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_FALSE(Polling(*dialog));
     dialog->txtCardHolder->setText("Anna B.");
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -256,7 +260,7 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     EXPECT_EQ(Desktop.Beeps(), 0); // no polling before "Replace..."
     QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "Waiting for card");
-    EXPECT_TRUE(dialog->Timer->isActive());
+    EXPECT_TRUE(Polling(*dialog));
     EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
     EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
     Ticks(*dialog, 2);
@@ -366,9 +370,9 @@ TEST_F(CardHolderDialogTest, CancelBesideReplaceGoesBackToTheLoadedCard) {
     EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
     EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
     EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
-    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_FALSE(Polling(*dialog));
     dialog->FormActivate();
-    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_FALSE(Polling(*dialog));
 }
 
 TEST_F(CardHolderDialogTest, AFailedUpdateSaysSoAndKeepsTheDialogOpen) {
@@ -401,8 +405,7 @@ TEST_F(CardHolderDialogTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNot
     TMaximReader::SetLibraryName(FakeTmex::MissingFileName);
     auto dialog = Open();
     EXPECT_THAT(MessageBoxes::ShownTexts(), ElementsAre("Unable not load TMEX library"));
-    EXPECT_FALSE(dialog->Reader);
-    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_EQ(PollerOf(dialog.get()), nullptr);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
     Check(*dialog, "0a1b2c3d4e", false);
     EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");

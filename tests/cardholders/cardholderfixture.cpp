@@ -26,7 +26,10 @@ QStringList CardholderTest::MarkedControllers() const {
 }
 
 #include "reader/MaximReader.h"
+#include "reader/cardpoller.h"
 #include "readerfixture.h"
+
+#include <QTest>
 
 void CardReaderTest::SetUp() {
     CardholderTest::SetUp();
@@ -38,6 +41,8 @@ void CardReaderTest::SetUp() {
 }
 
 void CardReaderTest::TearDown() {
+    // The pollers of the windows the test closed end their sessions before the fake goes.
+    WaitForAdapterThread();
     AppSettings = SavedSettings;
     TMaximReader::SetLibraryName({});
     CardholderTest::TearDown();
@@ -47,4 +52,27 @@ void CardReaderTest::Present(const RomBytes* card) {
     Fake.ClearBus();
     if (card)
         Fake.AddDevice(*card);
+}
+
+TCardPollerLink* CardReaderTest::PollerOf(const QObject* window) {
+    return window ? window->findChild<TCardPollerLink*>("CardPoller", Qt::FindDirectChildrenOnly)
+                  : nullptr;
+}
+
+void CardReaderTest::LookOften(const QObject* window) {
+    if (TCardPollerLink* poller = PollerOf(window))
+        poller->SetInterval(2);
+}
+
+void CardReaderTest::Looks(const QObject* window, int count) {
+    TCardPollerLink* poller = PollerOf(window);
+    if (!poller || !poller->Polling())
+        return;
+    // A look that told something is followed by the next one only once the window has handled
+    // it: one look more than asked for means every one asked for was handled.
+    const int wanted = Fake.CallsOf("TMFirst") + count + 1;
+    const bool looked = QTest::qWaitFor(
+        [&] { return !poller->Polling() || Fake.CallsOf("TMFirst") >= wanted; }, 10000);
+    if (!looked)
+        ADD_FAILURE() << "the card poller did not look " << count << " times";
 }

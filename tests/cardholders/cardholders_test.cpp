@@ -387,8 +387,8 @@ TEST_F(CardHolderListTest, PropertiesTakeOverWhatWasSavedAndAReplacedCardLosesIt
         EXPECT_EQ(dialog->lblCardNumberVal->text(), "1111111111");
         dialog->txtCardHolder->setText("Anna B.");
         QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
-        dialog->TimerTimer();
-        EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [dialog] { return dialog->lblCardNumberVal->text() == "A1B2C3D4E5"; }, 10000));
         QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
     });
     List->mnuProperties->trigger();

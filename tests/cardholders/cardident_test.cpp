@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -31,15 +30,12 @@ class CardIdentTest : public CardReaderTest {
 protected:
     std::unique_ptr<TfrmCardIdent> Open() {
         auto dialog = std::make_unique<TfrmCardIdent>(Desktop);
+        LookOften(dialog.get());
         dialog->show();
         return dialog;
     }
-    // What the running timer would do meanwhile.
-    static void Ticks(TfrmCardIdent& dialog, int count) {
-        for (int i = 0; i < count; ++i)
-            if (dialog.Timer->isActive())
-                dialog.TimerTimer();
-    }
+    // What the polling does meanwhile.
+    void Ticks(TfrmCardIdent& dialog, int count) { Looks(&dialog, count); }
     static void Go(TfrmCardIdent& dialog, const QString& typed, bool reverse) {
         dialog.txtCardnum->setText(typed);
         dialog.chkReverse->setChecked(reverse);
@@ -53,7 +49,8 @@ protected:
 TEST_F(CardIdentTest, APresentedCardIsLookedUpOnceAndAnotherCardReplacesIt) {
     AddCardHolder("A1B2C3D4E5", "Anna \"A\" Smith");
     auto dialog = Open();
-    EXPECT_TRUE(dialog->Timer->isActive());
+    ASSERT_TRUE(PollerOf(dialog.get()));
+    EXPECT_TRUE(PollerOf(dialog.get())->Polling());
     EXPECT_FALSE(dialog->grpCardInfo->isVisible());
     EXPECT_FALSE(dialog->cmdEdit->isVisible());
 
@@ -166,7 +163,7 @@ TEST_F(CardIdentTest, EditHandsTheReaderToTheCardholderDialogAndClosesTheIdentif
         auto* holder = qobject_cast<TfrmCardHolder*>(modal);
         ASSERT_TRUE(holder);
         // One reader at a time: the identification let go of its own first.
-        handedOver = !ident->Reader && !ident->Timer->isActive() && holder->Reader;
+        handedOver = !PollerOf(ident) && PollerOf(holder);
         EXPECT_TRUE(holder->CardEdit);
         EXPECT_EQ(holder->lblCardNumberVal->text(), "A1B2C3D4E5");
         EXPECT_EQ(holder->txtCardHolder->text(), "Anna");
@@ -185,8 +182,7 @@ TEST_F(CardIdentTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNothingPol
     AddCardHolder("0A1B2C3D4E", "Anna");
     auto dialog = Open();
     EXPECT_THAT(MessageBoxes::ShownTexts(), ElementsAre("Unable not load TMEX library"));
-    EXPECT_FALSE(dialog->Reader);
-    EXPECT_FALSE(dialog->Timer->isActive());
+    EXPECT_EQ(PollerOf(dialog.get()), nullptr);
     Go(*dialog, "0a1b2c3d4e", false);
     EXPECT_EQ(dialog->lblDatabaseVal->text(), "Found!");
 }

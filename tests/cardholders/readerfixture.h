@@ -2,6 +2,7 @@
 
 #include "cardholderfixture.h"
 #include "faketmexcontrol.h"
+#include "reader/cardpoller.h"
 
 // The cardholder fixture with the fake 1-Wire library in place of the real one, on adapter 5
 // port 1, with an empty bus.
@@ -11,6 +12,15 @@ protected:
     void TearDown() override;
     // Lays exactly this card on the adapter (nullptr: none).
     void Present(const RomBytes* card);
+
+    // The card poller of a window that reads the adapter; nullptr when it has none.
+    static TCardPollerLink* PollerOf(const QObject* window);
+    // Has the window's poller look every few milliseconds, so tests wait little for its looks.
+    static void LookOften(const QObject* window);
+    // Waits until the window's poller has looked at the adapter `count` more times and the
+    // window has handled what each of those looks told. Nothing to wait for while it does not
+    // look.
+    void Looks(const QObject* window, int count);
 
     FakeTmex Fake;
     TAppSettings SavedSettings;

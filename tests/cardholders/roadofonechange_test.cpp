@@ -11,6 +11,7 @@
 #include "controllers/programdevice.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/MaximReader.h"
+#include "reader/cardpoller.h"
 
 #include "modal.h"
 #include "virtualadapter.h"
@@ -43,6 +44,8 @@ protected:
     }
     void TearDown() override {
         Main.reset();
+        // The windows' adapter sessions end before the adapter goes.
+        WaitForAdapterThread();
         Adapter.reset();
         AppSettings = TAppSettings();
         CardholderTest::TearDown();
@@ -91,11 +94,11 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
         WhenModal([&](QWidget* modal) {
             auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
             ASSERT_TRUE(dialog);
-            // The dialog's own timer finds the card.
+            // The dialog's card poller finds the card.
             added =
                 QTest::qWaitFor([&] { return dialog->lblCardNumberVal->text() == number; }, 15000);
             EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
-            // Lying on for several more ticks, the card is not taken again.
+            // Lying on for several more looks, the card is not taken again.
             QTest::qWait(450);
             EXPECT_EQ(Desktop.Beeps(), 1);
             dialog->txtCardHolder->setText("Road Tester");

@@ -3,6 +3,7 @@
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "onewire/crc8.h"
+#include "reader/cardpoller.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
@@ -10,13 +11,17 @@
 #include "pofile.h"
 #include "virtualadapter.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTest>
 #include <QTimer>
 
 #include <gmock/gmock.h>
+
+#include <atomic>
 
 namespace {
 
@@ -50,6 +55,8 @@ protected:
         AppSettings = TAppSettings();
     }
     void TearDown() override {
+        // The pollers of the dialogs the test closed end their sessions first.
+        WaitForAdapterThread();
         ReaderName = "MaximReader";
         AppSettings = TAppSettings();
         ControllerDbTest::TearDown();
@@ -72,13 +79,26 @@ protected:
                      QString::number(Controller.ConID)) == 1;
     }
 
-    // One tick of the dialog's timer, as the timer would run it.
-    void Tick(TfrmProgramDevice& dialog) { dialog.WaitTimerTimer(); }
-
+    static TCardPollerLink* PollerOf(const TfrmProgramDevice& dialog) {
+        return dialog.findChild<TCardPollerLink*>("CardPoller", Qt::FindDirectChildrenOnly);
+    }
+    static bool Polling(const TfrmProgramDevice& dialog) {
+        return PollerOf(dialog) && PollerOf(dialog)->Polling();
+    }
     static bool Waiting(const TfrmProgramDevice& dialog) {
-        return dialog.WaitTimer->isActive() && dialog.lblStatusText->text() == SupplyKey &&
+        return Polling(dialog) && dialog.lblStatusText->text() == SupplyKey &&
                dialog.lblFamily->isHidden() && dialog.lblROM->isHidden() &&
                dialog.ProgressBar->value() == 0;
+    }
+    // Waits until the operator has been shown `count` boxes in all.
+    static bool Shown(qsizetype count) {
+        return QTest::qWaitFor([count] { return MessageBoxes::ShownMessages().size() >= count; },
+                               30000);
+    }
+    // Everything asked of the adapter so far is done and what it told has reached the dialog.
+    static void Settle() {
+        WaitForAdapterThread();
+        QCoreApplication::sendPostedEvents();
     }
 
     TStandController Controller;
@@ -93,6 +113,7 @@ protected:
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
     }
     void TearDown() override {
+        WaitForAdapterThread();
         Adapter.reset();
         ProgramDeviceTest::TearDown();
     }
@@ -111,9 +132,9 @@ TEST_F(ProgramDeviceTest, TheDialogWaitsForAKeyFromTheStart) {
     dialog.Controller = &Controller;
     EXPECT_EQ(dialog.windowTitle(), "Programming device");
     EXPECT_TRUE(Waiting(dialog));
-    EXPECT_EQ(dialog.WaitTimer->interval(), 100);
-    ASSERT_TRUE(dialog.Reader);
-    Tick(dialog); // no adapter configured: nothing read, still waiting
+    ASSERT_TRUE(PollerOf(dialog));
+    EXPECT_EQ(PollerOf(dialog)->Interval(), 100);
+    Settle(); // no adapter configured: nothing read, still waiting
     EXPECT_TRUE(Waiting(dialog));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 }
@@ -122,8 +143,7 @@ TEST_F(ProgramDeviceTest, WithoutAReaderOnlyCancelIsLeft) {
     ReaderName = "maximreader";
     TfrmProgramDevice dialog;
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"No valid reader"});
-    EXPECT_FALSE(dialog.Reader);
-    EXPECT_FALSE(dialog.WaitTimer->isActive());
+    EXPECT_EQ(PollerOf(dialog), nullptr);
     EXPECT_EQ(dialog.lblStatusText->text(), SupplyKey);
     dialog.show();
     QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
@@ -196,13 +216,14 @@ TEST_F(ProgramDeviceOnAdapterTest, AnotherFamilyIsRefusedAndTheMarkStays) {
     ASSERT_TRUE(Adapter->Put(PlainCard));
     TfrmProgramDevice dialog;
     dialog.Controller = &Controller;
-    Tick(dialog);
-    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"This type (DS1990) cannot be programmed"});
+    ASSERT_TRUE(Shown(1));
+    EXPECT_EQ(MessageBoxes::ShownTexts().first(), "This type (DS1990) cannot be programmed");
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Error);
     EXPECT_TRUE(Controller.ChangesMade);
     EXPECT_TRUE(Waiting(dialog));
-    Tick(dialog); // still lying there: the box comes back
-    EXPECT_EQ(MessageBoxes::ShownTexts().size(), 2);
+    ASSERT_TRUE(Shown(2)); // still lying there: the box comes back
+    EXPECT_EQ(MessageBoxes::ShownTexts()[1], "This type (DS1990) cannot be programmed");
+    EXPECT_TRUE(Controller.ChangesMade);
 }
 
 TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptWritesEverything) {
@@ -214,12 +235,17 @@ TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptW
         LayOldKey();
         TfrmProgramDevice dialog;
         dialog.Controller = &Controller;
-        bool removed = false;
-        QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
-            if (value == lifted && !removed)
-                removed = Adapter->Remove(MemoryKey);
-        });
-        Tick(dialog);
+        // Lifted on the adapter thread right after the page, before the next one is written.
+        std::atomic<bool> removed = false;
+        TCardPoller* poller = PollerOf(dialog)->Poller();
+        QObject::connect(
+            poller, &TCardPoller::JobStep, poller,
+            [&](quint64, int step) {
+                if (step == lifted && !removed)
+                    removed = Adapter->Remove(MemoryKey);
+            },
+            Qt::DirectConnection);
+        ASSERT_TRUE(Shown(1));
         ASSERT_TRUE(removed);
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Write operation failed!"});
         EXPECT_TRUE(Controller.ChangesMade);
@@ -233,7 +259,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptW
         // Laid on again with its old content: every page is written anew.
         MessageBoxes::ClearShown();
         LayOldKey();
-        Tick(dialog);
+        ASSERT_TRUE(Shown(1));
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
         EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
         EXPECT_FALSE(Controller.ChangesMade);
@@ -263,15 +289,16 @@ TEST_F(ProgramDeviceOnAdapterTest, BadCodesAndCardsAreRefusedBeforeAnythingIsWri
             AddZone(Controller.ConID, c.badCard, 2);
         TfrmProgramDevice dialog;
         dialog.Controller = &Controller;
-        Tick(dialog);
+        ASSERT_TRUE(Shown(1));
+        // Stalled: no more polling, so the box does not come back every tenth of a second.
+        EXPECT_FALSE(Polling(dialog));
+        Settle();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Error);
         EXPECT_THAT(MessageBoxes::ShownTexts().first().toStdString(),
                     HasSubstr(c.named.toStdString()));
         EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
         EXPECT_TRUE(Controller.ChangesMade);
-        // Stalled: no more polling, so the box does not come back every tenth of a second.
-        EXPECT_FALSE(dialog.WaitTimer->isActive());
         EXPECT_EQ(dialog.lblStatusText->text(), "Please hold...");
         dialog.show();
         QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
@@ -294,7 +321,7 @@ TEST_F(ProgramDeviceOnAdapterTest, MoreCardsThanAKeyHoldsAreRefusedWithTheirCoun
         LayOldKey();
         TfrmProgramDevice dialog;
         dialog.Controller = &Controller;
-        Tick(dialog);
+        ASSERT_TRUE(Shown(1));
         if (cards == 251) {
             EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
             EXPECT_EQ(quint8(Adapter->Memory(MemoryKey)[510]), 0);
@@ -305,7 +332,7 @@ TEST_F(ProgramDeviceOnAdapterTest, MoreCardsThanAKeyHoldsAreRefusedWithTheirCoun
         EXPECT_THAT(MessageBoxes::ShownTexts().first().toStdString(), HasSubstr("252"));
         EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
         EXPECT_TRUE(Controller.ChangesMade);
-        EXPECT_FALSE(dialog.WaitTimer->isActive());
+        EXPECT_FALSE(Polling(dialog));
     }
 }
 
@@ -316,7 +343,7 @@ TEST_F(ProgramDeviceOnAdapterTest, ADatabaseGoneInTheMiddleStopsBeforeWritingWit
         TfrmProgramDevice dialog;
         dialog.Controller = &Controller;
         DBConnection->Disconnect();
-        Tick(dialog);
+        ASSERT_TRUE(Shown(1));
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         const QString shown = MessageBoxes::ShownTexts().first();
         EXPECT_THAT(shown.toStdString(), HasSubstr("could not be read from the database"));
@@ -324,36 +351,97 @@ TEST_F(ProgramDeviceOnAdapterTest, ADatabaseGoneInTheMiddleStopsBeforeWritingWit
         EXPECT_THAT(shown.toStdString(), HasSubstr(DBConnection->GetLastError().toStdString()));
         EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
         EXPECT_TRUE(Controller.ChangesMade);
-        EXPECT_FALSE(dialog.WaitTimer->isActive());
+        EXPECT_FALSE(Polling(dialog));
     }
     // One reader at a time: the first dialog is gone before the next one opens.
     ReleaseDBConnection();
     MessageBoxes::ClearShown();
     TfrmProgramDevice again;
     again.Controller = &Controller;
-    Tick(again);
+    ASSERT_TRUE(Shown(1));
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"There is no database connection."});
     EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
 }
 
 TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone) {
+    const struct {
+        const char* what;
+        int liftedAfter; // pages; 0: the key stays
+        QString told;
+        bool marked;
+    } cases[] = {{"the key stays", 0, "Operation finished", false},
+                 {"the key is lifted after page 5", 5, "Write operation failed!", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MessageBoxes::ClearShown();
+        SampleController();
+        LayOldKey();
+        TfrmProgramDevice dialog;
+        dialog.Controller = &Controller;
+        dialog.show();
+        TCardPoller* poller = PollerOf(dialog)->Poller();
+        QObject::connect(
+            poller, &TCardPoller::JobStep, poller,
+            [&](quint64, int step) {
+                if (step == c.liftedAfter)
+                    Adapter->Remove(MemoryKey);
+            },
+            Qt::DirectConnection);
+        bool stillOpenAfterCancel = false;
+        QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+            if (value == 3) {
+                QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+                stillOpenAfterCancel = dialog.isVisible();
+            }
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 30000));
+        EXPECT_TRUE(stillOpenAfterCancel);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{c.told});
+        EXPECT_EQ(Controller.ChangesMade, c.marked);
+        EXPECT_EQ(MarkStored(), c.marked);
+        if (!c.liftedAfter) {
+            EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+            ASSERT_TRUE(Adapter->Remove(MemoryKey));
+        }
+    }
+}
+
+// The dialog destroyed in the middle of the writing (the program closing, say): the key is
+// written to the end on the adapter thread, but nobody saw it verified, so the mark stays.
+TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheMark) {
     SampleController();
     LayOldKey();
-    TfrmProgramDevice dialog;
-    dialog.Controller = &Controller;
-    dialog.show();
-    bool stillOpenAfterCancel = false;
-    QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
-        if (value == 3) {
-            QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
-            stillOpenAfterCancel = dialog.isVisible();
-        }
-    });
-    Tick(dialog);
-    EXPECT_TRUE(stillOpenAfterCancel);
+    QSemaphore atPage3;
+    QSemaphore dialogGone;
+    auto dialog = std::make_unique<TfrmProgramDevice>();
+    dialog->Controller = &Controller;
+    TCardPoller* poller = PollerOf(*dialog)->Poller();
+    QObject::connect(
+        poller, &TCardPoller::JobStep, poller,
+        [&](quint64, int step) {
+            if (step != 3)
+                return;
+            atPage3.release();
+            dialogGone.acquire();
+        },
+        Qt::DirectConnection);
+    // The window thread goes on (it hands the key to the poller); the writing waits at page 3.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return atPage3.tryAcquire(); }, 30000));
+    dialog.reset();
+    dialogGone.release();
+    Settle();
     EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    EXPECT_TRUE(Controller.ChangesMade);
+    EXPECT_TRUE(MarkStored());
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+
+    // The adapter is free for the next dialog, which writes the key and takes the mark away.
+    TfrmProgramDevice again;
+    again.Controller = &Controller;
+    ASSERT_TRUE(Shown(1));
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
     EXPECT_FALSE(Controller.ChangesMade);
-    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(MarkStored());
 }
 
 } // namespace
@@ -361,30 +449,27 @@ TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone)
 namespace {
 
 TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhenItIsBack) {
+    const QString stopped =
+        "The adapter stopped answering. Cards are read again as soon as it answers.";
     SampleController();
     TfrmProgramDevice dialog;
     dialog.Controller = &Controller;
-    Tick(dialog);
+    Settle();
     EXPECT_TRUE(Waiting(dialog));
 
+    // The search times out, the session is broken, and a new one finds no adapter either.
     ASSERT_TRUE(Adapter->Stall(true));
-    Tick(dialog); // the search times out: the session is broken
-    Tick(dialog); // a new session finds no adapter either
+    ASSERT_TRUE(Shown(1));
     ASSERT_TRUE(Adapter->Stall(false));
     EXPECT_TRUE(Waiting(dialog));
-    EXPECT_EQ(MessageBoxes::ShownTexts(),
-              QStringList{"The adapter stopped answering. Cards are read again as soon as it "
-                          "answers."});
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{stopped});
 
     LayOldKey();
-    for (int tick = 0; tick < 40 && Waiting(dialog); ++tick)
-        Tick(dialog);
+    ASSERT_TRUE(Shown(3));
     EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
     EXPECT_FALSE(Controller.ChangesMade);
     EXPECT_EQ(MessageBoxes::ShownTexts(),
-              (QStringList{"The adapter stopped answering. Cards are read again as soon as it "
-                           "answers.",
-                           "The adapter answers again.", "Operation finished"}));
+              (QStringList{stopped, "The adapter answers again.", "Operation finished"}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 
 std::string FakeTmex::PathOf(const char* fileName) {
@@ -58,6 +59,19 @@ void FakeTmex::SetAdapterAnswering(bool answering) {
 
 int FakeTmex::AddDevice(const RomBytes& rom) {
     return Resolve<decltype(FakeTmex_AddDevice)>("FakeTmex_AddDevice")(rom.data());
+}
+
+void FakeTmex::HoldSearch(bool hold) {
+    Resolve<decltype(FakeTmex_HoldSearch)>("FakeTmex_HoldSearch")(hold ? 1 : 0);
+}
+
+int FakeTmex::SearchesHeld() const {
+    return Resolve<decltype(FakeTmex_SearchesHeld)>("FakeTmex_SearchesHeld")();
+}
+
+int FakeTmex::CallsOf(const std::string& text) const {
+    const std::vector<std::string> calls = Calls();
+    return static_cast<int>(std::count(calls.begin(), calls.end(), text));
 }
 
 void FakeTmex::ClearBus() {

@@ -39,12 +39,17 @@ public:
     void ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult);
     void SetAdapterAnswering(bool answering);
     int AddDevice(const RomBytes& rom);
+    // See FakeTmex_HoldSearch: TMFirst waits while held, as in a hanging adapter.
+    void HoldSearch(bool hold);
+    int SearchesHeld() const;
     void ClearBus();
     void ClearBusAfterAccesses(int accesses);
     void SetMemory(int device, int address, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> Memory(int device, int address, int count);
 
     std::vector<std::string> Calls() const;
+    // How many recorded calls read exactly `text` ("TMFirst", "TMEndSession", ...).
+    int CallsOf(const std::string& text) const;
     std::vector<int32_t> CallSessions() const;
     std::vector<const void*> CallStateBuffers() const;
     void ClearCalls();

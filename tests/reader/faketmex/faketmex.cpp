@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -72,8 +75,30 @@ struct Bus {
     int memoryAddress = 0;
     std::array<uint8_t, 3> authorization{};
 
-    std::vector<Call> calls;
+    // A deque: a recorded text stays where it is while later calls are added, so the pointer
+    // FakeTmex_CallText hands out holds while the card poller goes on calling.
+    std::deque<Call> calls;
 };
+
+// The binding calls from the adapter thread while the test scripts the bus from its own: every
+// export, TMEX side and control side, holds this while it runs.
+std::mutex& BusMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// A held search: TMFirst waits (without the mutex) until the test lets it go, as a call into an
+// adapter that hangs does. Kept apart from the bus, which a reset replaces.
+struct Hold {
+    bool on = false;
+    int waiting = 0; // TMFirst calls waiting right now
+    std::condition_variable released;
+};
+
+Hold& TheHold() {
+    static Hold hold;
+    return hold;
+}
 
 Bus& TheBus() {
     static Bus bus;
@@ -236,6 +261,7 @@ extern "C" {
 // The TMEX side. Exported with the names and fixed-width types the binding looks up.
 
 int16_t TMReadDefaultPort(int16_t* portNum, int16_t* portType) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Record("TMReadDefaultPort");
     *portNum = TheBus().defaultPortNum;
     *portType = TheBus().defaultPortType;
@@ -243,6 +269,7 @@ int16_t TMReadDefaultPort(int16_t* portNum, int16_t* portType) {
 }
 
 int32_t TMExtendedStartSession(int16_t portNum, int16_t portType, void* options) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     // snprintf rather than std::to_string, whose digit table is a GNU unique symbol: that would
     // pin the fake in memory and hide whether the binding unloads it.
     char text[64];
@@ -255,6 +282,7 @@ int32_t TMExtendedStartSession(int16_t portNum, int16_t portType, void* options)
 }
 
 int16_t TMSetup(int32_t session) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     Record("TMSetup", session);
     if (Broken(session))
@@ -264,13 +292,21 @@ int16_t TMSetup(int32_t session) {
 }
 
 int16_t TMEndSession(int32_t session) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Record("TMEndSession", session);
     return 1;
 }
 
 int16_t TMFirst(int32_t session, void* stateBuffer) {
-    Bus& bus = TheBus();
+    std::unique_lock<std::mutex> lock(BusMutex());
     Record("TMFirst", session, stateBuffer);
+    Hold& hold = TheHold();
+    if (hold.on) {
+        ++hold.waiting;
+        hold.released.wait(lock, [&hold] { return !hold.on; });
+        --hold.waiting;
+    }
+    Bus& bus = TheBus();
     if (Broken(session))
         return CommunicationError;
     bus.searchPosition = 0;
@@ -279,6 +315,7 @@ int16_t TMFirst(int32_t session, void* stateBuffer) {
 }
 
 int16_t TMNext(int32_t session, void* stateBuffer) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     Record("TMNext", session, stateBuffer);
     if (Broken(session))
@@ -289,6 +326,7 @@ int16_t TMNext(int32_t session, void* stateBuffer) {
 }
 
 int16_t TMRom(int32_t session, void* stateBuffer, int16_t* rom) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     std::string text = "TMRom";
     for (int i = 0; i < 8; ++i)
@@ -308,6 +346,7 @@ int16_t TMRom(int32_t session, void* stateBuffer, int16_t* rom) {
 
 #ifndef FAKETMEX_WITHOUT_TMACCESS
 int16_t TMAccess(int32_t session, void* stateBuffer) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     Record("TMAccess", session, stateBuffer);
     if (bus.accessesBeforeClear == 0)
@@ -321,11 +360,13 @@ int16_t TMAccess(int32_t session, void* stateBuffer) {
 #endif
 
 int16_t TMTouchByte(int32_t session, int16_t byte) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Record("TMTouchByte " + Hex(byte), session);
     return Touch(static_cast<uint8_t>(byte));
 }
 
 int16_t TMBlockStream(int32_t session, uint8_t* buffer, int16_t count) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     std::string text = "TMBlockStream";
     for (int i = 0; i < count; ++i)
         text += " " + Hex(buffer[i]);
@@ -338,10 +379,12 @@ int16_t TMBlockStream(int32_t session, uint8_t* buffer, int16_t count) {
 // The control side, for the tests.
 
 void FakeTmex_Reset(void) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     TheBus() = Bus{};
 }
 
 void FakeTmex_SetAdapterAnswering(int answering) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     if (bus.adapterAnswering && !answering)
         bus.brokenBelow = bus.nextSession;
@@ -349,15 +392,18 @@ void FakeTmex_SetAdapterAnswering(int answering) {
 }
 
 void FakeTmex_SetDefaultPort(int16_t portNum, int16_t portType) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     TheBus().defaultPortNum = portNum;
     TheBus().defaultPortType = portType;
 }
 
 void FakeTmex_SetNextSessionHandle(int32_t handle) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     TheBus().nextSession = handle;
 }
 
 void FakeTmex_ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t readyResult) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Bus& bus = TheBus();
     bus.setupNotReadyCalls = notReadyCalls;
     bus.setupNotReadyResult = notReadyResult;
@@ -366,21 +412,37 @@ void FakeTmex_ScriptSetup(int notReadyCalls, int16_t notReadyResult, int16_t rea
 }
 
 int FakeTmex_AddDevice(const uint8_t rom[8]) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     Device device;
     std::copy(rom, rom + 8, device.rom.begin());
     TheBus().devices.push_back(device);
     return static_cast<int>(TheBus().devices.size()) - 1;
 }
 
+void FakeTmex_HoldSearch(int hold) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
+    TheHold().on = hold != 0;
+    if (!hold)
+        TheHold().released.notify_all();
+}
+
+int FakeTmex_SearchesHeld(void) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
+    return TheHold().waiting;
+}
+
 void FakeTmex_ClearBus(void) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     LiftAllDevices();
 }
 
 void FakeTmex_ClearBusAfterAccesses(int accesses) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     TheBus().accessesBeforeClear = accesses;
 }
 
 void FakeTmex_SetMemory(int device, int address, const uint8_t* bytes, int count) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     if (!ValidDevice(device))
         return;
     auto& memory = TheBus().devices[device].memory;
@@ -389,6 +451,7 @@ void FakeTmex_SetMemory(int device, int address, const uint8_t* bytes, int count
 }
 
 void FakeTmex_GetMemory(int device, int address, uint8_t* bytes, int count) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     if (!ValidDevice(device))
         return;
     const auto& memory = TheBus().devices[device].memory;
@@ -397,22 +460,27 @@ void FakeTmex_GetMemory(int device, int address, uint8_t* bytes, int count) {
 }
 
 int FakeTmex_CallCount(void) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     return static_cast<int>(TheBus().calls.size());
 }
 
 const char* FakeTmex_CallText(int index) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     return TheBus().calls.at(index).text.c_str();
 }
 
 int32_t FakeTmex_CallSession(int index) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     return TheBus().calls.at(index).session;
 }
 
 const void* FakeTmex_CallStateBuffer(int index) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     return TheBus().calls.at(index).stateBuffer;
 }
 
 void FakeTmex_ClearCalls(void) {
+    const std::lock_guard<std::mutex> lock(BusMutex());
     TheBus().calls.clear();
 }
 

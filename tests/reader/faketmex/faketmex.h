@@ -4,6 +4,8 @@
 // the ten TMEX functions the binding looks up, plays a scripted bus of devices (DS1993 memory keys
 // answer their scratchpad and memory commands), and records every call with the bytes it was given.
 // Tests reach the control functions below through dlsym on the handle the binding also loads.
+// Any function may be called from any thread: the binding calls from the card poller's thread
+// while the test scripts the bus from its own.
 
 #include <stdint.h>
 
@@ -25,6 +27,11 @@ void FakeTmex_SetAdapterAnswering(int answering);
 // Puts a device on the bus, after those already there, and returns its index. Family 06 devices
 // carry 512 bytes of zero-filled memory.
 int FakeTmex_AddDevice(const uint8_t rom[8]);
+// 1: every TMFirst from now on waits, as a call into a hanging adapter does, until 0 lets it (and
+// every one waiting) go on. A reset does not end the hold.
+void FakeTmex_HoldSearch(int hold);
+// How many TMFirst calls are waiting in a hold right now.
+int FakeTmex_SearchesHeld(void);
 // Lifts every device off the bus; their memory stays readable through FakeTmex_GetMemory.
 void FakeTmex_ClearBus(void);
 // Lifts every device off the bus once this many more TMAccess calls have been answered.
