@@ -22,10 +22,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <exception>
 #include <optional>
 
 TfrmProfileWizard::TfrmProfileWizard(TDesktop& desktop, QWidget* parent,
@@ -326,29 +327,12 @@ void TfrmProfileWizard::Finish() {
             return;
         }
     }
-    std::optional<TLegacyImportSummary> imported;
-    if (dbBSTFiles->isChecked() && FLegacyImport) {
-        const QString autonoom = txtBSTDBFiles->text();
-        creation.FillDatabase = [this, autonoom, &imported](const QString& database) {
-            prgImport->setValue(0);
-            prgImport->setVisible(true);
-            try {
-                imported = FLegacyImport(autonoom, database, [this](qint64 done, qint64 total) {
-                    prgImport->setMaximum(int(std::max<qint64>(total, 1)));
-                    prgImport->setValue(int(done));
-                    // Keep the window painted, but let no click or key in: Finish is still
-                    // running.
-                    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                });
-            } catch (const std::exception& error) {
-                // The profile creation removes the new database; the operator learns why.
-                throw VyrError(
-                    FormatText(_("The files of the older software could not be imported: "
-                                 "%s\n\nNo profile was created."),
-                               {ErrorText(error)}));
-            }
-        };
-    }
+    std::optional<TLegacyImportChoice> import;
+    if (dbBSTFiles->isChecked() && FLegacyImport)
+        import = TLegacyImportChoice{txtBSTDBFiles->text(), FLegacyImport};
+    auto job =
+        std::make_unique<TProfileCreationJob>(std::move(creation), std::move(import), FDesktop);
+    TProfileCreation& settled = job->Creation();
 
     switch (NameClash(name)) {
     case TNameClash::None:
@@ -367,20 +351,20 @@ void TfrmProfileWizard::Finish() {
         return;
     case TNameClash::LeftoverDatabase:
         // Most likely left by a Finish that did not end; it must not block the name for good.
-        if (MessageBoxes::Confirm(this, LeftoverQuestion(paths.DatabaseFile, creation)))
-            creation.Leftover = TLeftoverDatabase::Use;
+        if (MessageBoxes::Confirm(this, LeftoverQuestion(paths.DatabaseFile, settled)))
+            settled.Leftover = TLeftoverDatabase::Use;
         else if (MessageBoxes::Confirm(
                      this, FormatText(_("Replace %s with a new database? The old file is moved "
                                         "to the trash."),
                                       {paths.DatabaseFile})))
-            creation.Leftover = TLeftoverDatabase::Replace;
+            settled.Leftover = TLeftoverDatabase::Replace;
         else
             return;
         break;
     }
     // The template is not needed when the leftover database is used.
-    if (!creation.SourceChosen && creation.Leftover != TLeftoverDatabase::Use) {
-        if (const QString problem = ProfileDatabaseProblem(creation.SourceDatabase);
+    if (!settled.SourceChosen && settled.Leftover != TLeftoverDatabase::Use) {
+        if (const QString problem = ProfileDatabaseProblem(settled.SourceDatabase);
             !problem.isEmpty()) {
             MessageBoxes::ShowError(
                 this, FormatText(_("The database could not be created: %s"), {problem}));
@@ -388,23 +372,39 @@ void TfrmProfileWizard::Finish() {
         }
     }
 
-    FFinishing = true;
-    const auto finished = qScopeGuard([this] { FFinishing = false; });
+    FJob = std::move(job);
+    connect(FJob.get(), &TProfileCreationJob::Progress, this, [this](qint64 done, qint64 total) {
+        prgImport->setMaximum(int(std::max<qint64>(total, 1)));
+        prgImport->setValue(int(done));
+        prgImport->setVisible(true);
+    });
+    connect(FJob.get(), &TProfileCreationJob::Finished, this,
+            [this](const TProfileCreationOutcome& outcome) {
+                MessageBoxes::ReportErrors(this, [&] { FinishEnded(outcome); });
+            });
     FContent->setCurrentWidget(pnlFinish);
     cmdNext->setEnabled(false);
     cmdBack->setEnabled(false);
     cmdCancel->setEnabled(false);
-    QApplication::processEvents();
-    try {
-        CreateProfile(creation, FDesktop);
-    } catch (const std::exception& error) {
-        // Nothing of this Finish is left on disk: let the operator change the choice and retry.
-        MessageBoxes::ShowError(this, ErrorText(error));
-        BackToNamePage();
-        return;
+    FJob->Start();
+}
+
+void TfrmProfileWizard::FinishEnded(const TProfileCreationOutcome& outcome) {
+    // The job's thread is over; the job goes once its signal has returned.
+    FJob.release()->deleteLater();
+    if (outcome.Failure) {
+        try {
+            std::rethrow_exception(outcome.Failure);
+        } catch (const std::exception& error) {
+            // Nothing of this Finish is left on disk: let the operator change the choice and
+            // retry.
+            MessageBoxes::ShowError(this, ErrorText(error));
+            BackToNamePage();
+            return;
+        }
     }
-    if (imported)
-        MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*imported));
+    if (outcome.Imported)
+        MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*outcome.Imported));
     accept();
 }
 
@@ -451,6 +451,6 @@ void TfrmProfileWizard::BackToNamePage() {
 }
 
 void TfrmProfileWizard::reject() {
-    if (!FFinishing)
+    if (!FJob)
         QDialog::reject();
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "profiles/legacyimport.h"
+#include "profiles/profilecreationjob.h"
 
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
 class QHBoxLayout;
 class QLabel;
@@ -15,15 +16,6 @@ class QRadioButton;
 class QStackedWidget;
 class QWidget;
 class TDesktop;
-struct TProfileCreation;
-
-// The import of the older software's files into a new database. It gets the database under its
-// temporary name, before the database gets its own name and before any profile file names it,
-// and opens its own connection on it. Throwing VyrError abandons the profile: nothing of it is
-// left.
-using TLegacyImporter =
-    std::function<TLegacyImportSummary(const QString& autonoomPath, const QString& databasePath,
-                                       const TLegacyImportProgress& progress)>;
 
 // Creates one profile: its database (from the template, a chosen database, or the older software's
 // files) and the profile file that names it.
@@ -85,7 +77,7 @@ public:
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
 
-    // Ignored while Finish works: the window must not close under a running import.
+    // Refused while the profile is being made: the window closes on the outcome.
     void reject() override;
 
 private:
@@ -99,12 +91,15 @@ private:
     QHBoxLayout* BuildButtonRow();
     void ConnectHandlers();
     void Finish();
+    void FinishEnded(const TProfileCreationOutcome& outcome);
     // What the operator is asked about a leftover database of the new profile's name, saying
     // what becomes of the source chosen on page 2.
     QString LeftoverQuestion(const QString& database, const TProfileCreation& creation) const;
     void BackToNamePage();
     TDesktop& FDesktop;
     TLegacyImporter FLegacyImport;
-    bool FFinishing = false;
+    // The profile being made, from Finish until its outcome is in. A wizard destroyed meanwhile
+    // calls it off (see ~TProfileCreationJob).
+    std::unique_ptr<TProfileCreationJob> FJob;
     QStackedWidget* FContent;
 };

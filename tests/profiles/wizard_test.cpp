@@ -12,6 +12,7 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSemaphore>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -46,9 +48,15 @@ protected:
                    const TLegacyImportProgress& progress) { return Import(from, into, progress); });
         Wizard->show();
     }
+    // On the last page Next is Finish, whose profile is made on a thread of its own: it returns
+    // once the outcome is in.
     void Next(int times = 1) {
-        for (int i = 0; i < times; ++i)
+        for (int i = 0; i < times; ++i) {
             QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+            EXPECT_TRUE(QTest::qWaitFor(
+                [this] { return !Wizard->isVisible() || Wizard->cmdNext->isEnabled(); }, 30000))
+                << "Finish never ended";
+        }
     }
     void Back() { QTest::mouseClick(Wizard->cmdBack, Qt::LeftButton); }
     void ToNamePage(const QString& name) {
@@ -239,7 +247,8 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     bool profileDuringImport = true;
     bool finalNameDuringImport = true;
     QByteArray databaseDuringImport;
-    bool busyWhileImporting = false;
+    QSemaphore resume;
+    // Runs on the job's thread: it reads and writes files only, and waits there for the test.
     Import = [&](const QString& from, const QString& into, const TLegacyImportProgress& progress) {
         importedFrom = from;
         importedInto = into;
@@ -247,17 +256,27 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
         finalNameDuringImport = QFile::exists(Databases() + "legacy.accdb");
         databaseDuringImport = ReadWholeFile(into);
         EXPECT_TRUE(WriteTextFile(into, ReadWholeFile(into) + "imported"));
-        // The window stays on its closing page with a moving bar, and cannot be closed or
-        // cancelled halfway.
-        progress(50, 200);
-        Wizard->reject();
-        busyWhileImporting = Wizard->isVisible() && Wizard->prgImport->isVisible() &&
-                             Wizard->prgImport->value() == 50 &&
-                             Wizard->prgImport->maximum() == 200 &&
-                             !Wizard->cmdCancel->isEnabled() && !Wizard->cmdNext->isEnabled();
+        do
+            progress(50, 200);
+        while (!resume.tryAcquire(1, 10));
         return TLegacyImportSummary{};
     };
-    Next();
+    QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+    // The window stays on its closing page with a moving bar, answers, and cannot be closed or
+    // cancelled halfway.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Wizard->prgImport->value() == 50; }, 30000));
+    EXPECT_TRUE(Wizard->prgImport->isVisible());
+    EXPECT_EQ(Wizard->prgImport->maximum(), 200);
+    EXPECT_TRUE(Wizard->pnlFinish->isVisible());
+    EXPECT_FALSE(Wizard->cmdCancel->isEnabled());
+    EXPECT_FALSE(Wizard->cmdNext->isEnabled());
+    EXPECT_FALSE(Wizard->cmdBack->isEnabled());
+    QTest::keyClick(Wizard.get(), Qt::Key_Escape);
+    Wizard->reject();
+    Wizard->close();
+    EXPECT_TRUE(Wizard->isVisible());
+    resume.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Wizard->isVisible(); }, 30000));
     EXPECT_EQ(importedFrom, "/old/autonoom.bst");
     // The import works on the new database before it has its name and before a profile names it.
     EXPECT_EQ(QFileInfo(importedInto).absolutePath() + "/", Databases());
@@ -268,7 +287,6 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     EXPECT_TRUE(QFile::exists(Profiles() + "legacy.ini"));
     EXPECT_TRUE(ReadWholeFile(Databases() + "legacy.accdb").endsWith("imported"));
     EXPECT_FALSE(QFile::exists(importedInto));
-    EXPECT_TRUE(busyWhileImporting);
     EXPECT_EQ(Wizard->result(), QDialog::Accepted);
 }
 
@@ -647,6 +665,37 @@ TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
                  "WHERE c.ConName = \"Back door\" AND z.ZoneID = 2");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->Fields(0).AsInteger(), 600);
+}
+
+// The wizard goes away while its import runs (the program is ending): the import is called off
+// halfway, on its own thread, and nothing of the profile is left, not even the new database.
+TEST_F(WizardImportTest, AWizardGoneDuringTheImportLeavesNoProfileAndNoDatabase) {
+    QByteArray cards;
+    for (int i = 0; i < 2000; ++i)
+        cards += CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "Holder", {}, {},
+                            {{1, 1}});
+    ASSERT_TRUE(WriteLegacyFile(Legacy + "/asleutel.bst", cards));
+    QSemaphore halfway;
+    QSemaphore never;
+    Import = [&](const QString& from, const QString& into, const TLegacyImportProgress& progress) {
+        return ImportLegacyFiles(from, into, [&](qint64 done, qint64 total) {
+            progress(done, total);
+            if (done < 1000 || halfway.available() > 0)
+                return;
+            halfway.release();
+            // Rows are written, the transaction is open: held here until called off (or, should
+            // nothing call it off, for long enough to fail the test rather than hang it).
+            const QDeadlineTimer deadline(30000);
+            do
+                progress(done, total);
+            while (!never.tryAcquire(1, 10) && !deadline.hasExpired());
+        });
+    };
+    QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return halfway.available() > 0; }, 30000));
+    Wizard.reset();
+    EXPECT_EQ(DataFolderFiles(), QStringList());
+    EXPECT_EQ(MessageBoxes::ShownMessages().size(), 0);
 }
 
 TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {

@@ -1,0 +1,73 @@
+#include "profiles/profilecreationjob.h"
+
+#include "shared/errors.h"
+#include "shared/translation.h"
+
+#include <QThread>
+
+#include <utility>
+
+namespace {
+
+// Raised on the job's thread when the job is called off; it unwinds the import (which rolls back)
+// and the creation (which removes what it made), and is never reported.
+struct TCalledOff {};
+
+} // namespace
+
+TProfileCreationJob::TProfileCreationJob(TProfileCreation creation,
+                                         std::optional<TLegacyImportChoice> import,
+                                         TDesktop& desktop, QObject* parent)
+    : QObject(parent), FCreation(std::move(creation)), FDesktop(desktop) {
+    if (import && import->Importer)
+        FCreation.FillDatabase = [this, import = std::move(*import)](const QString& database) {
+            Import(import, database);
+        };
+}
+
+TProfileCreationJob::~TProfileCreationJob() {
+    if (!FThread)
+        return;
+    FCalledOff = true;
+    FThread->wait();
+}
+
+void TProfileCreationJob::Start() {
+    if (FThread)
+        return;
+    FThread.reset(QThread::create([this] { Run(); }));
+    FThread->setObjectName("profile creation");
+    // Told once the thread is over, so that whoever ends the job then never waits for it.
+    connect(FThread.get(), &QThread::finished, this, [this] { emit Finished(FOutcome); });
+    FThread->start();
+}
+
+void TProfileCreationJob::Run() {
+    try {
+        CreateProfile(FCreation, FDesktop);
+    } catch (const TCalledOff&) {
+        // Nobody waits for this outcome any more.
+    } catch (...) {
+        FOutcome.Imported.reset();
+        FOutcome.Failure = std::current_exception();
+    }
+}
+
+void TProfileCreationJob::Import(const TLegacyImportChoice& import, const QString& database) {
+    if (FCalledOff)
+        throw TCalledOff{};
+    emit Progress(0, 1);
+    try {
+        FOutcome.Imported =
+            import.Importer(import.AutonoomPath, database, [this](qint64 done, qint64 total) {
+                if (FCalledOff)
+                    throw TCalledOff{};
+                emit Progress(done, total);
+            });
+    } catch (const std::exception& error) {
+        // The profile creation removes the new database; the operator learns why.
+        throw VyrError(FormatText(_("The files of the older software could not be imported: "
+                                    "%s\n\nNo profile was created."),
+                                  {ErrorText(error)}));
+    }
+}
