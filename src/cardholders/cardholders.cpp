@@ -222,8 +222,11 @@ void TfrmCardHolders::FormCreate() {
 }
 
 void TfrmCardHolders::LoadCardHolders() {
+    // The list loads in one go, and nothing queued for the window runs meanwhile: no click lands
+    // on a list half replaced, and a reload asked for during one comes after it. Only the paint
+    // is brought forward, so that the hourglass and a disabled "Apply filter" show during the load.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QApplication::processEvents();
+    repaint();
     CardHolders->Clear();
     if (DBConnection && DBConnection->IsConnected()) {
         const TCardHolderFilter filter{txtFilterCardHolder->text(), txtFilterCustom1->text(),
@@ -236,7 +239,6 @@ void TfrmCardHolders::LoadCardHolders() {
         ShowSortMark();
     }
     QApplication::restoreOverrideCursor();
-    QApplication::processEvents();
 }
 
 void TfrmCardHolders::ShowSortMark() {

@@ -60,6 +60,6 @@ private:
     bool Writing() const;
 
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
-    // Closing waits for the key's outcome, so the operator learns whether the key is usable.
+    // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;
 };

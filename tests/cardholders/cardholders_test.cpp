@@ -12,6 +12,7 @@
 #include "pofile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -338,6 +339,43 @@ TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {
     EXPECT_EQ(List->txtFilterCustom1->text(), "");
     EXPECT_EQ(Model()->rowCount(), 3);
     EXPECT_TRUE(List->cmdFilterApply->isEnabled());
+}
+
+// A reload is whole: what is queued for the window while it loads (here a look at the list and a
+// second reload with another filter) runs after it, on the list as loaded, never on one half
+// replaced or under the hourglass.
+TEST_F(CardHolderListTest, WhatIsQueuedDuringAReloadRunsAfterItOnTheLoadedList) {
+    AddCardHolder("1111111111", "Anna");
+    AddCardHolder("2222222222", "Bert");
+    AddCardHolder("3333333333", "Carla");
+    Open();
+    struct Seen {
+        QStringList names;
+        QString status;
+        bool hourglass;
+    };
+    std::vector<Seen> seen;
+    const auto look = [&] {
+        seen.push_back({ColumnTexts(1), Status(), QApplication::overrideCursor() != nullptr});
+    };
+    QTimer::singleShot(0, List.get(), look);
+    QTimer::singleShot(0, List.get(), [&] {
+        List->txtFilterCardHolder->setText("anna");
+        List->cmdFilterApply->click();
+        look();
+    });
+    List->txtFilterCardHolder->setText("bert");
+    List->cmdFilterApply->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 10000));
+    EXPECT_EQ(seen[0].names, QStringList{"Bert"});
+    EXPECT_EQ(seen[0].status, "Loaded 1 cardholder");
+    EXPECT_FALSE(seen[0].hourglass);
+    EXPECT_EQ(seen[1].names, QStringList{"Anna"});
+    EXPECT_FALSE(seen[1].hourglass);
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna"));
+    EXPECT_EQ(View()->header()->sortIndicatorSection(), TCardHolderModel::CardHolderColumn);
+    EXPECT_TRUE(List->cmdFilterApply->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(CardHolderListTest, AClosedDatabaseLeavesTheListEmptyAndTheStatusAlone) {
