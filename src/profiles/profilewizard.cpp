@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -390,8 +391,9 @@ void TfrmProfileWizard::Finish() {
 }
 
 void TfrmProfileWizard::FinishEnded(const TProfileCreationOutcome& outcome) {
-    // The job's thread is over; the job goes once its signal has returned.
-    FJob.release()->deleteLater();
+    // The job's thread is over. The job goes once this has returned: until then the window still
+    // refuses to close, as it did while the profile was being made.
+    const auto ended = qScopeGuard([this] { FJob.release()->deleteLater(); });
     if (outcome.Failure) {
         try {
             std::rethrow_exception(outcome.Failure);
