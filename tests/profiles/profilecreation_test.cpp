@@ -1,14 +1,20 @@
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilecreation.h"
+#include "profiles/profilecreationjob.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 
+#include "legacyfiles.h"
 #include "profilefiles.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -181,6 +187,82 @@ TEST_F(ProfileCreationTest, ALineBreakIsNoPartOfAName) {
     }
     EXPECT_TRUE(ProfileNameProblem("Site 2").isEmpty());
     EXPECT_EQ(DataFiles(), QStringList());
+}
+
+// The job makes the profile on a thread of its own: the import and the connection it opens live
+// there, and what the caller learns (progress, then the outcome once) comes on the caller's thread.
+TEST_F(ProfileCreationTest, AJobImportsOnItsOwnThreadAndReportsOnTheCallers) {
+    const QString legacy = Home->Path() + "/old";
+    QDir().mkpath(legacy);
+    ASSERT_TRUE(WriteLegacyFile(legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Door")));
+    QByteArray cards;
+    for (int i = 0; i < 700; ++i)
+        cards +=
+            CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "H", {}, {}, {{1, 1}});
+    ASSERT_TRUE(WriteLegacyFile(legacy + "/asleutel.bst", cards));
+    const QStringList connectionsBefore = QSqlDatabase::connectionNames();
+
+    const struct {
+        const char* what;
+        TLegacyImporter importer;
+        QString failure; // empty: the profile is made
+    } cases[] = {
+        {"the import succeeds", ImportLegacyFiles, ""},
+        {"the import fails",
+         [](const QString& from, const QString& into,
+            const TLegacyImportProgress& progress) -> TLegacyImportSummary {
+             ImportLegacyFiles(from, into, progress);
+             throw std::runtime_error("disk full");
+         },
+         "The files of the older software could not be imported: disk full\n\nNo profile was "
+         "created."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(DataDirectory()).removeRecursively();
+        QThread* importThread = nullptr;
+        const TLegacyImporter importer = c.importer;
+        TProfileCreationJob job({"Site", Template(), nullptr, {}},
+                                TLegacyImportChoice{legacy + "/autonoom.bst",
+                                                    [&](const QString& from, const QString& into,
+                                                        const TLegacyImportProgress& progress) {
+                                                        importThread = QThread::currentThread();
+                                                        return importer(from, into, progress);
+                                                    }},
+                                Desktop);
+        QSignalSpy progress(&job, &TProfileCreationJob::Progress);
+        QSignalSpy finished(&job, &TProfileCreationJob::Finished);
+        job.Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return finished.size() == 1; }, 30000));
+        QTest::qWait(0);
+        EXPECT_EQ(finished.size(), 1);
+
+        EXPECT_NE(importThread, nullptr);
+        EXPECT_NE(importThread, QThread::currentThread());
+        EXPECT_EQ(QSqlDatabase::connectionNames(), connectionsBefore)
+            << "the import's connection ended with its thread";
+        ASSERT_GE(progress.size(), 2);
+        EXPECT_EQ(progress.first(), QVariantList({qint64(0), qint64(1)}));
+        EXPECT_EQ(progress.last(), QVariantList({qint64(700), qint64(700)}));
+        const auto outcome = finished.first().first().value<TProfileCreationOutcome>();
+        if (c.failure.isEmpty()) {
+            EXPECT_FALSE(outcome.Failure);
+            ASSERT_TRUE(outcome.Imported);
+            EXPECT_EQ(outcome.Imported->CardholdersImported, 700);
+            EXPECT_EQ(DataFiles(), QStringList{"site.accdb"});
+            EXPECT_TRUE(QFile::exists(Profiles() + "site.ini"));
+        } else {
+            ASSERT_TRUE(outcome.Failure);
+            try {
+                std::rethrow_exception(outcome.Failure);
+            } catch (const std::exception& error) {
+                EXPECT_EQ(ErrorText(error), c.failure);
+            }
+            EXPECT_FALSE(outcome.Imported);
+            EXPECT_EQ(DataFiles(), QStringList());
+            EXPECT_FALSE(QFile::exists(Profiles() + "site.ini"));
+        }
+    }
 }
 
 } // namespace
