@@ -223,8 +223,8 @@ void TfrmCardHolders::FormCreate() {
 
 void TfrmCardHolders::LoadCardHolders() {
     // The list loads in one go, and nothing queued for the window runs meanwhile: no click lands
-    // on a list half replaced, and a reload asked for during one comes after it. Only the paint
-    // is brought forward, so that the hourglass and a disabled "Apply filter" show during the load.
+    // on a list half replaced, and a reload asked for during one follows it. Only the paint comes
+    // first, so that "Apply filter" is seen disabled while the list loads.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     repaint();
     CardHolders->Clear();
