@@ -1,4 +1,5 @@
 #include "db/MyPostgreSQL.h"
+#include "db/cardindexes.h"
 
 #include <QFile>
 
@@ -112,7 +113,8 @@ TEST_F(ServerDatabase, ASiteMadeByHandFromTheReadmeOpensAndGetsWhatTheProgramAdd
     const QString site = Cluster->NewDatabase();
     // Made before the marks were kept in the database: the program adds their table.
     ASSERT_EQ(Cluster->Sql("postgres", "SET search_path = " + SchemaOf(site) + "; " + sql +
-                                           "; DROP TABLE PendingChanges"),
+                                           "; DROP TABLE PendingChanges; DROP INDEX "
+                                           "CardHoldersOneRowPerCard"),
               "");
     EXPECT_EQ(InspectServerDatabase(site).Kind, TServerDatabaseKind::Site);
     TMyPostgreSQL db;
@@ -120,6 +122,9 @@ TEST_F(ServerDatabase, ASiteMadeByHandFromTheReadmeOpensAndGetsWhatTheProgramAdd
     ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
     EXPECT_EQ(InspectServerDatabase(site).Tables,
               (QStringList{"cardholders", "cardzones", "controllers", "pendingchanges"}));
+    // As the main window does at every opening.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(db);
+    EXPECT_TRUE(upgrade.Ok) << upgrade.Error.toStdString();
     ASSERT_TRUE(AddCard(db, "00000ABCDE")) << db.GetLastError().toStdString();
     EXPECT_FALSE(AddCard(db, "00000abcde"));
     EXPECT_TRUE(db.ExecuteQuery("INSERT INTO PendingChanges (ConID) VALUES (1)"));
