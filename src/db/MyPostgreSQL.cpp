@@ -578,8 +578,15 @@ PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>
             Fail(reason, reasonState);
         }
         // A conflict with another workstation's transaction is often gone a moment later.
-        if (!conflict || attempt > 0)
+        if (!conflict)
             return nullptr;
+        if (attempt > 0) {
+            Fail(FormatText(_("Another workstation changed the same records at the same moment, "
+                              "twice in a row; this change was not saved. Try it again. (%s)"),
+                            {LastError}),
+                 FLastSqlState);
+            return nullptr;
+        }
     }
 }
 
