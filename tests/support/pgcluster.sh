@@ -38,6 +38,8 @@ start)
       --no-sync --no-instructions >"$folder/initdb.log" 2>&1 ||
       { cat "$folder/initdb.log" >&2; exit 1; }
   fi
+  # One left running by an earlier run that was cut short serves as it is.
+  if "${as[@]}" "$bindir/pg_ctl" -D "$folder/data" status >/dev/null 2>&1; then exit 0; fi
   # fsync off: a test cluster never has to outlive the machine.
   "${as[@]}" "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 60 \
     -o "-k $folder -c listen_addresses='' -F -c max_connections=60" start >/dev/null ||
