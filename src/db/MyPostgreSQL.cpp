@@ -44,18 +44,30 @@ QString ServerText(const char* text) {
     return QString::fromUtf8(text).trimmed();
 }
 
-// The server's own words, and for a missing right what the program needs to go on.
-QString ErrorMessage(const PGresult* result, PGconn* connection) {
+// The first word of a statement past its comments, in capitals.
+QString StatementVerb(const QString& sql) {
+    for (const QString& line : sql.split(u'\n')) {
+        const QString text = line.trimmed();
+        if (!text.isEmpty() && !text.startsWith(QStringLiteral("--")))
+            return text.section(u' ', 0, 0).toUpper();
+    }
+    return {};
+}
+
+// The server's own words, and for a missing right what the program needs to go on: the right is
+// named by the statement's first word (SELECT, INSERT, UPDATE, DELETE; CREATE for the schema).
+QString ErrorMessage(const PGresult* result, PGconn* connection, const char* sql) {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     QString message = primary  ? ServerText(primary)
                       : result ? ServerText(PQresultErrorMessage(result))
                                : ServerText(PQerrorMessage(connection));
     if (state && qstrcmp(state, InsufficientPrivilege) == 0)
-        return FormatText(_("The database role %s lacks a right the program needs (%s). Ask the "
-                            "site database's owner to grant it SELECT, INSERT, UPDATE and DELETE "
-                            "on the site's tables."),
-                          {ServerText(PQuser(connection)), message});
+        return FormatText(
+            _("The database role %s lacks the right %s (%s). Ask the site "
+              "database's owner to grant it SELECT, INSERT, UPDATE and DELETE on the "
+              "site's tables."),
+            {ServerText(PQuser(connection)), StatementVerb(QString::fromUtf8(sql)), message});
     if (message.isEmpty())
         message = ServerText(PQerrorMessage(connection));
     return message;
@@ -69,7 +81,7 @@ bool ReadTables(PGconn* connection, QHash<QString, QSet<QString>>& tables, QStri
                            "AND a.attnum > 0 AND NOT a.attisdropped WHERE n.nspname = "
                            "current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-        error = ErrorMessage(result.get(), connection);
+        error = ErrorMessage(result.get(), connection, "SELECT");
         return false;
     }
     for (int row = 0; row < PQntuples(result.get()); ++row) {
@@ -418,11 +430,12 @@ bool TMyPostgreSQL::Fail(const QString& message, const QString& sqlState) {
     return false;
 }
 
-bool TMyPostgreSQL::FailWith(PGresult* result) {
+bool TMyPostgreSQL::FailWith(PGresult* result, const char* sql) {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (ConnectionGone(FConnection, state))
         return LostConnection();
-    return Fail(ErrorMessage(result, FConnection), state ? QString::fromLatin1(state) : QString());
+    return Fail(ErrorMessage(result, FConnection, sql),
+                state ? QString::fromLatin1(state) : QString());
 }
 
 bool TMyPostgreSQL::LostConnection() {
@@ -459,7 +472,7 @@ bool TMyPostgreSQL::Run(const char* sql) {
     const ExecStatusType status = PQresultStatus(result.get());
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return true;
-    return FailWith(result.get());
+    return FailWith(result.get(), sql);
 }
 
 PGresult* TMyPostgreSQL::Send(const TMyStatement& source) {
@@ -568,7 +581,7 @@ PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>
         }
         const bool conflict = state && (qstrcmp(state, SerializationFailure) == 0 ||
                                         qstrcmp(state, DeadlockDetected) == 0);
-        FailWith(result.get());
+        FailWith(result.get(), sql.constData());
         if (inTransaction) {
             const QString reason = LastError;
             const QString reasonState = FLastSqlState;

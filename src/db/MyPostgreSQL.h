@@ -63,7 +63,7 @@ protected:
 
 private:
     bool Fail(const QString& message, const QString& sqlState = {});
-    bool FailWith(PGresult* result);
+    bool FailWith(PGresult* result, const char* sql);
     // Connects (again) when the connection is gone and no transaction depends on the old one.
     bool Usable();
     bool SetUpSession();

@@ -166,7 +166,7 @@ TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
     const std::string message = readerDb->GetLastError().toStdString();
     EXPECT_THAT(message, HasSubstr(reader.toStdString()));
     EXPECT_THAT(message, HasSubstr("cardholders"));
-    EXPECT_THAT(message, HasSubstr("INSERT"));
+    EXPECT_THAT(message, HasSubstr("the right INSERT"));
 
     // Making a site takes the owner's rights; the operator is told so, and nothing is made.
     const QString empty = Cluster->NewDatabase();
@@ -176,6 +176,7 @@ TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
     maker.ConnectionString = QString(empty).replace("user=postgres", "user=" + clerk);
     EXPECT_FALSE(maker.Connect());
     EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr(clerk.toStdString()));
+    EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr("the right CREATE"));
     EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);
 }
 
