@@ -15,6 +15,10 @@ struct TConnectionCase {
     const char* Problem; // a piece of the refusal; nullptr when the text is fine
 };
 
+void PrintTo(const TConnectionCase& c, std::ostream* out) {
+    *out << '"' << c.Text << '"';
+}
+
 class ServerConnectionText : public ::testing::TestWithParam<TConnectionCase> {};
 
 TEST_P(ServerConnectionText, IsTakenOrRefusedWithTheReason) {
@@ -74,6 +78,10 @@ struct TFileSystemCase {
     bool LocksTrusted;
     const char* Name;
 };
+
+void PrintTo(const TFileSystemCase& c, std::ostream* out) {
+    *out << "f_type " << std::hex << c.Type;
+}
 
 class FileSystemType : public ::testing::TestWithParam<TFileSystemCase> {};
 

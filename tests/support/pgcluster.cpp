@@ -58,8 +58,8 @@ TTestCluster::TTestCluster(QString folder, bool owned) : FFolder(std::move(folde
 }
 
 TTestCluster::~TTestCluster() {
-    if (FOwned && !FFolder.isEmpty())
-        Script("stop");
+    if (FOwned && !FFolder.isEmpty() && !Script("stop"))
+        QDir(FFolder).removeRecursively(); // at least the folder, when the script could not run
 }
 
 bool TTestCluster::Script(const char* command, const QString& extra) {
