@@ -1,11 +1,16 @@
 #include "db/MyPostgreSQL.h"
 #include "db/cardindexes.h"
+#include "profiles/legacyimport.h"
+#include "profiles/legacyrecords.h"
+#include "shared/errors.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "legacyfiles.h"
 #include "pgcluster.h"
 #include "profiledb.h"
 
@@ -128,6 +133,72 @@ TEST_F(ServerDatabase, ASiteMadeByHandFromTheReadmeOpensAndGetsWhatTheProgramAdd
     ASSERT_TRUE(AddCard(db, "00000ABCDE")) << db.GetLastError().toStdString();
     EXPECT_FALSE(AddCard(db, "00000abcde"));
     EXPECT_TRUE(db.ExecuteQuery("INSERT INTO PendingChanges (ConID) VALUES (1)"));
+}
+
+// The older software's files into a site on the server: everything, or nothing at all.
+TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
+    QTemporaryDir folder;
+    const QString autonoom = folder.filePath("autonoom.bst");
+    ASSERT_TRUE(
+        WriteLegacyFile(autonoom, ControllerRecord("A1B2C3", "Front door", 2, 4) +
+                                      ControllerRecord("FFEEDD", "Back \"door\" 'B'", 30, 255)));
+    // The same card twice, in other letter case: the later record wins whole.
+    ASSERT_TRUE(
+        WriteLegacyFile(folder.filePath("asleutel.bst"),
+                        CardRecord("01A2B3C4D5", "O\"Brien", "d'Arc", {}, {{1, 1}, {2, 2}}) +
+                            CardRecord("0a00000001", "First", {}, {}, {{1, 1}}) +
+                            CardRecord("0A00000001", "Later", {}, {}, {{2, 2}})));
+    auto import = [&](TMyDBConnector& db) {
+        const auto controllers = TLegacyRecordReader::OpenFile(autonoom, ControllerRecordSize);
+        TTransaction transaction(db);
+        EXPECT_TRUE(transaction.Started());
+        const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllers, [&] {
+            return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
+        });
+        EXPECT_TRUE(transaction.Commit()) << db.GetLastError().toStdString();
+        return summary;
+    };
+    auto rows = [](TMyDBConnector& db, const QString& sql) {
+        QStringList all;
+        if (const std::unique_ptr<TMyResultSet> result = db.Query(sql))
+            for (result->First(); !result->Eof(); result->Next()) {
+                QStringList fields;
+                for (int i = 0; i < result->FieldCount(); ++i)
+                    fields << result->Fields(i).AsString();
+                all << fields.join('|');
+            }
+        else
+            all << "error: " + db.GetLastError();
+        return all;
+    };
+
+    const TLegacyImportSummary summary = import(Db);
+    EXPECT_EQ(summary.ControllersImported, 2);
+    EXPECT_EQ(summary.CardholdersImported, 2);
+    EXPECT_EQ(summary.CardRecordsReplaced, 1);
+    EXPECT_EQ(summary.ZoneRowsWritten, 3);
+    EXPECT_THAT(rows(Db, "SELECT ConName, ConCode, ConByte1, ConByte2 FROM Controllers ORDER BY "
+                         "ConID"),
+                ::testing::ElementsAre("Front door|A1B2C3|2|4", "Back \"door\" 'B'|FFEEDD|30|255"));
+    EXPECT_THAT(rows(Db, "SELECT CardNumber, CardHolder, CardCustom1, Deleted FROM CardHolders "
+                         "ORDER BY CardNumber"),
+                ::testing::ElementsAre("01A2B3C4D5|O\"Brien|d'Arc|0", "0A00000001|Later||0"));
+    EXPECT_THAT(rows(Db, "SELECT c.ConCode, z.CardNumber, z.ZoneID FROM CardZones z JOIN "
+                         "Controllers c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConCode"),
+                ::testing::ElementsAre("A1B2C3|01A2B3C4D5|1", "FFEEDD|01A2B3C4D5|2",
+                                       "FFEEDD|0A00000001|2"));
+
+    // A row the database refuses half-way: nothing of the import stays.
+    TMyPostgreSQL refusing;
+    refusing.ConnectionString = Cluster->NewDatabase();
+    ASSERT_TRUE(refusing.Connect()) << refusing.GetLastError().toStdString();
+    ASSERT_EQ(Cluster->Sql("postgres", "ALTER TABLE " + SchemaOf(refusing.ConnectionString) +
+                                           ".CardZones ADD CHECK (ZoneID < 2)"),
+              "");
+    EXPECT_THROW(import(refusing), VyrError);
+    for (const char* table : {"Controllers", "CardHolders", "CardZones"})
+        EXPECT_EQ(rows(refusing, QStringLiteral("SELECT COUNT(*) FROM ") + table), QStringList{"0"})
+            << table;
 }
 
 // A role with the four rights on the site's tables works; one without a right is told which.
