@@ -173,6 +173,13 @@ QString TMyDBConnector::GetDBTypeName() const {
     return QStringLiteral("none");
 }
 
+qint64 TMyDBConnector::ExecuteCounted(const TMyStatement& statement) {
+    const QString errorBefore = GetLastError();
+    if (ExecuteQuery(statement))
+        return 1;
+    return GetLastError() == errorBefore ? 0 : -1;
+}
+
 int TMyDBConnector::MaxBoundValues() const {
     // What even an old SQLite allowed: safe for an engine that does not say.
     return 999;

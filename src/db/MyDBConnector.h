@@ -88,6 +88,11 @@ public:
     virtual QString GetLastError() const = 0;
     // Runs a statement that returns no rows; true only when exactly one row was affected.
     virtual bool ExecuteQuery(const TMyStatement& statement) = 0;
+    // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
+    // affected, so that one statement can insert many rows; -1 with the reason in GetLastError
+    // when it failed. The default learns the count from ExecuteQuery alone: 1, or 0 when no error
+    // came of it.
+    virtual qint64 ExecuteCounted(const TMyStatement& statement);
     // The rows of a statement, owned by the caller; none when the statement failed.
     virtual std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) = 0;
     // The most values one statement may carry; work that sends many rows at once stays below it.

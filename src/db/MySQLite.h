@@ -40,10 +40,7 @@ public:
     bool CommitTransaction() override;
     void RollbackTransaction() override;
 
-    // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
-    // affected, so that one statement can insert many rows; -1 with the reason in GetLastError
-    // when it failed.
-    qint64 ExecuteCounted(const TMyStatement& statement);
+    qint64 ExecuteCounted(const TMyStatement& statement) override;
 
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;

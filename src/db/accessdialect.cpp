@@ -20,7 +20,7 @@ constexpr std::array<TCharKind, 128> AsciiKinds = [] {
     for (char16_t c : u" \t\r\n\f\v")
         kinds[c] = Blank;
     kinds[0] = Other;
-    for (char16_t c : u"\"'[`;-/@?")
+    for (char16_t c : u"\"'[`;-/@?$:")
         kinds[c] = Special;
     kinds[0] = Other;
     return kinds;
@@ -32,8 +32,19 @@ TCharKind KindOf(char16_t c) {
     return QChar(c).isLetterOrNumber() || QChar::isSurrogate(c) ? WordChar : Other;
 }
 
+// LIKE ignores case on SQLite (our matcher) and in Access. On the server the columns compare with
+// a collation that LIKE cannot use, so the operand takes ICU's plain root order for the match.
+constexpr char16_t ServerLike[] = u"COLLATE \"und-x-icu\" ILIKE";
+constexpr char16_t ServerNotLike[] = u"COLLATE \"und-x-icu\" NOT ILIKE";
+
 bool IsWordChar(char16_t c) {
     return KindOf(c) == WordChar;
+}
+
+// On the server a quote right after a word (E'', B'', X'') or after U& starts a text read by
+// other rules than ours.
+bool GluedToPrefix(char16_t c) {
+    return c == u'&' || IsWordChar(c);
 }
 
 bool IsBlank(char16_t c) {
@@ -54,7 +65,8 @@ void AppendTwoDigits(QString& text, int value) {
 // needed rewriting, so a statement that needs none comes back as the same shared string.
 class TTranslator {
 public:
-    TTranslator(const QString& statement, const QDateTime& now) : FIn(statement), FNow(now) {}
+    TTranslator(const QString& statement, const QDateTime& now, TSqlTarget target)
+        : FIn(statement), FNow(now), FServer(target == TSqlTarget::PostgreSQL) {}
 
     TDialectTranslation Run() {
         const qsizetype size = FIn.size();
@@ -75,13 +87,19 @@ public:
                 if (!TextLiteral(pos))
                     return Refuse(QStringLiteral("A text in the statement is not closed"));
             } else if (c == u'\'') {
+                // E'...', U&'...' and B'...' read their text by other rules than ours.
+                if (FServer && pos > 0 && GluedToPrefix(FIn[pos - 1].unicode()))
+                    return Refuse(QStringLiteral("A text in the statement has a prefix"));
                 pos = SkipQuoted(pos, u'\'');
                 if (pos < 0)
                     return Refuse(QStringLiteral("A text in the statement is not closed"));
             } else if (c == u'[' || c == u'`') {
-                pos = SkipQuoted(pos, c == u'[' ? u']' : u'`');
-                if (pos < 0)
+                const qsizetype end = SkipQuoted(pos, c == u'[' ? u']' : u'`');
+                if (end < 0)
                     return Refuse(QStringLiteral("A name in the statement is not closed"));
+                if (FServer)
+                    QuotedName(pos, end);
+                pos = end;
             } else if (c == u';') {
                 for (qsizetype rest = pos + 1; rest < size; ++rest) {
                     if (!IsBlank(FIn[rest].unicode()))
@@ -93,13 +111,25 @@ public:
                        (c == u'/' && pos + 1 < size && FIn[pos + 1] == u'*')) {
                 return Refuse(QStringLiteral("A statement cannot contain a comment"));
             } else if (c == u'?') {
+                // ?1 or ?name would read as a numbered place followed by more text there.
+                if (FServer && pos + 1 < size && IsWordChar(FIn[pos + 1].unicode()))
+                    return Refuse(QStringLiteral("The statement marks its values other than by ?"));
                 ++FPlaceholders;
+                if (FServer)
+                    Replace(pos, pos + 1, QString(u'$' + QString::number(FPlaceholders)));
                 ++pos;
+            } else if (c == u'$' && FServer) {
+                return Refuse(QStringLiteral("The statement marks its values other than by ?"));
             } else if (c == u'@' && pos + 1 < size && FIn[pos + 1] == u'@') {
                 const qsizetype end = WordEnd(pos + 2);
                 if (SameWord(QStringView(FIn).sliced(pos + 2, end - pos - 2), u"identity"))
-                    Replace(pos, end, u"last_insert_rowid()");
+                    Replace(pos, end, FServer ? u"lastval()" : u"last_insert_rowid()");
                 pos = end;
+            } else if (FServer && (c == u'@' || c == u':') && pos + 1 < size &&
+                       IsWordChar(FIn[pos + 1].unicode())) {
+                // SQLite's @name and :name places; the server would read them as an operator on
+                // a column or not at all.
+                return Refuse(QStringLiteral("The statement marks its values other than by ?"));
             } else {
                 ++pos;
             }
@@ -166,6 +196,8 @@ private:
         if (end < 0)
             return false;
         Replace(pos, pos, {});
+        if (FServer && pos > 0 && GluedToPrefix(FIn[pos - 1].unicode()))
+            FOut += u' ';
         FOut += u'\'';
         for (qsizetype i = pos + 1; i < end - 1; ++i) {
             const QChar c = FIn[i];
@@ -195,6 +227,18 @@ private:
                     return fromEnd;
                 }
             }
+        } else if (FServer && SameWord(word, u"like")) {
+            Replace(pos, end, ServerLike);
+        } else if (FServer && SameWord(word, u"not")) {
+            // NOT LIKE: the collation goes before the NOT, on the operand.
+            const qsizetype next = SkipBlanks(end);
+            const qsizetype nextEnd = WordEnd(next);
+            if (SameWord(QStringView(FIn).sliced(next, nextEnd - next), u"like")) {
+                Replace(pos, nextEnd, ServerNotLike);
+                return nextEnd;
+            }
+        } else if (FServer && SameWord(word, u"deleted")) {
+            return YesNoComparison(end);
         } else if (SameWord(word, u"now")) {
             qsizetype next = SkipBlanks(end);
             if (next < FIn.size() && FIn[next] == u'(') {
@@ -208,6 +252,40 @@ private:
         return end;
     }
 
+    // [Name] or `Name` from `from` to `to`: PostgreSQL folds the schema's unquoted names to lower
+    // case, so the quoted form is lower case too.
+    void QuotedName(qsizetype from, qsizetype to) {
+        const QChar close = FIn[to - 1];
+        QString name = FIn.mid(from + 1, to - from - 2);
+        name.replace(QString(2, close), QString(close));
+        name = name.toLower();
+        name.replace(u'"', QStringLiteral("\"\""));
+        Replace(from, to, QString(u'"' + name + u'"'));
+    }
+
+    // After the Yes/No column's name: "= 1", "<> 0", "= -1" compare a boolean there, so the number
+    // becomes TRUE or FALSE. Anything else is left alone.
+    qsizetype YesNoComparison(qsizetype end) {
+        qsizetype next = SkipBlanks(end);
+        if (next < FIn.size() && FIn[next] == u'=')
+            ++next;
+        else if (next + 1 < FIn.size() && FIn[next] == u'<' && FIn[next + 1] == u'>')
+            next += 2;
+        else
+            return end;
+        const qsizetype number = SkipBlanks(next);
+        qsizetype digits = number;
+        if (digits < FIn.size() && FIn[digits] == u'-')
+            ++digits;
+        const qsizetype numberEnd = WordEnd(digits);
+        bool ok = false;
+        const int value = QStringView(FIn).sliced(digits, numberEnd - digits).toInt(&ok);
+        if (!ok)
+            return end;
+        Replace(number, numberEnd, value != 0 ? u"TRUE" : u"FALSE");
+        return numberEnd;
+    }
+
     QString NowLiteral() {
         if (FNowText.isEmpty()) {
             const QDateTime now = FNow.isValid() ? FNow : QDateTime::currentDateTime();
@@ -218,6 +296,7 @@ private:
 
     const QString& FIn;
     const QDateTime FNow;
+    const bool FServer;
     QString FNowText;
     QString FOut;
     qsizetype FCopied = 0;
@@ -227,8 +306,9 @@ private:
 
 } // namespace
 
-TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now) {
-    return TTranslator(statement, now).Run();
+TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now,
+                                           TSqlTarget target) {
+    return TTranslator(statement, now, target).Run();
 }
 
 QString DatabaseDateTimeText(const QDateTime& moment) {

@@ -21,6 +21,20 @@
 //
 // One statement per call: a `;` followed by anything but blanks is refused, and so is a comment
 // (Access has none, and in SQLite one could hide the rest of the statement).
+// The engine a statement is translated for. PostgreSQL needs more than SQLite:
+//
+//   ?                   -> $1, $2, ... in order (its only form of bound value)
+//   @@Identity          -> lastval(): the identity the last INSERT on this connection drew
+//   LIKE                -> COLLATE "und-x-icu" ILIKE: Access (and our SQLite matcher) ignore case
+//                          there, and the server cannot match under the columns' own collation
+//   Deleted = 1 / 0     -> Deleted = TRUE / FALSE: the Yes/No column is a real boolean there
+//   [Name], `Name`      -> "name", as PostgreSQL folds the unquoted names of the schema
+//
+// and it refuses a `$` outside literals (a numbered place or a dollar-quoted text would slip past
+// the scanner) and keeps an emitted literal apart from a word before it, so that E"..." can never
+// turn into an escape string.
+enum class TSqlTarget { SQLite, PostgreSQL };
+
 struct TDialectTranslation {
     bool Ok = false;
     QString Sql;          // the statement for SQLite, when Ok
@@ -30,7 +44,8 @@ struct TDialectTranslation {
 
 // `now` is the moment NOW() stands for; when it is invalid, the current local time is read once,
 // and only when the statement uses NOW().
-TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now = {});
+TDialectTranslation TranslateAccessDialect(const QString& statement, const QDateTime& now = {},
+                                           TSqlTarget target = TSqlTarget::SQLite);
 
 // The text form of date-times in the database ('yyyy-MM-dd HH:mm:ss', local time).
 QString DatabaseDateTimeText(const QDateTime& moment);

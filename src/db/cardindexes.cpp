@@ -7,10 +7,17 @@
 namespace {
 
 int UniqueIndexCount(TMyDBConnector& database, bool& ok) {
+    // The server keeps the names as it folded them, in lower case.
+    const bool server = database.GetDBTypeName() == QLatin1String("postgresql");
+    const QString catalog =
+        server ? QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE (schemaname = "
+                                "current_schema()) AND (indexname IN (?, ?))")
+               : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") "
+                                "AND (name IN (?, ?))");
+    const QString holders = QString::fromLatin1(CardHoldersUniqueIndex);
+    const QString zones = QString::fromLatin1(CardZonesUniqueIndex);
     const std::unique_ptr<TMyResultSet> rows = database.Query(
-        {"SELECT COUNT(*) FROM sqlite_master WHERE (type = \"index\") AND (name IN "
-         "(?, ?))",
-         {QString::fromLatin1(CardHoldersUniqueIndex), QString::fromLatin1(CardZonesUniqueIndex)}});
+        {catalog, {server ? holders.toLower() : holders, server ? zones.toLower() : zones}});
     ok = rows && rows->RecordCount() == 1;
     return ok ? rows->Fields(0).AsInteger() : 0;
 }

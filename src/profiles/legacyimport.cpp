@@ -40,7 +40,7 @@ constexpr int ZoneRowsPerStatement = 2000;
 class TRowBatch {
 public:
     // `row` is one row's parenthesised VALUES tuple, with a `?` for each of `valuesPerRow` values.
-    TRowBatch(TMySQLite& db, QString head, QString row, int valuesPerRow, int rowsPerStatement,
+    TRowBatch(TMyDBConnector& db, QString head, QString row, int valuesPerRow, int rowsPerStatement,
               const char* what)
         : FDb(db), FHead(std::move(head)), FRow(std::move(row)), FValuesPerRow(valuesPerRow),
           FRowsPerStatement(
@@ -91,7 +91,7 @@ private:
         return text;
     }
 
-    TMySQLite& FDb;
+    TMyDBConnector& FDb;
     const QString FHead;
     const QString FRow;
     const int FValuesPerRow;
@@ -113,7 +113,7 @@ QString CardKey(const QString& number) {
     return key;
 }
 
-void InsertControllers(TMySQLite& db, std::vector<TTmpStandalone>& list) {
+void InsertControllers(TMyDBConnector& db, std::vector<TTmpStandalone>& list) {
     for (TTmpStandalone& controller : list) {
         if (!db.ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
                               "ConByte2) VALUES(?, ?, ?, ?, ?)",
@@ -186,7 +186,7 @@ bool TLegacyRecordReader::Next(QByteArrayView& record) {
 }
 
 TLegacyImportSummary
-ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
+ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
                     const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
                     const TLegacyImportProgress& progress) {
     TLegacyImportSummary summary;

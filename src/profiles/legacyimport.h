@@ -7,7 +7,7 @@
 #include <memory>
 
 class QIODevice;
-class TMySQLite;
+class TMyDBConnector;
 
 // What an import brought over, for the operator's summary.
 struct TLegacyImportSummary {
@@ -55,7 +55,7 @@ private:
 // when this throws). `openCards` is called only when at least one controller was found. Raises
 // VyrError at the first failure: a file that cannot be read or a statement the database refuses.
 TLegacyImportSummary
-ImportLegacyRecords(TMySQLite& db, TLegacyRecordReader& controllers,
+ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
                     const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
                     const TLegacyImportProgress& progress = {});
 

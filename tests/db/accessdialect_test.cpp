@@ -58,6 +58,62 @@ INSTANTIATE_TEST_SUITE_P(
                          "UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = 'A'"},
         TTranslationCase{"SELECT 5 - 3 / 1", "SELECT 5 - 3 / 1"}));
 
+// The same statements for the server: numbered places, its own identity, a LIKE that ignores
+// case, a boolean Yes/No column, quoted names in its case.
+class ServerDialectTranslation : public ::testing::TestWithParam<TTranslationCase> {};
+
+TEST_P(ServerDialectTranslation, RewritesOnlyOutsideLiterals) {
+    const TDialectTranslation result = TranslateAccessDialect(QString::fromUtf8(GetParam().Access),
+                                                              FixedNow, TSqlTarget::PostgreSQL);
+    ASSERT_TRUE(result.Ok) << result.Error.toStdString();
+    EXPECT_EQ(result.Sql.toStdString(), GetParam().SQLite);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, ServerDialectTranslation,
+    ::testing::Values(
+        TTranslationCase{"SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT "
+                         "Deleted) AND (ConID IN (?, ?))",
+                         "SELECT CardHolder FROM CardHolders WHERE (CardNumber = $1) AND (NOT "
+                         "Deleted) AND (ConID IN ($2, $3))"},
+        TTranslationCase{R"(SELECT "?", '?', "it's ?" FROM T WHERE x = ?)",
+                         R"(SELECT '?', '?', 'it''s ?' FROM T WHERE x = $1)"},
+        TTranslationCase{"SELECT @@Identity", "SELECT lastval()"},
+        TTranslationCase{"DELETE * FROM CardZones WHERE ConID = ?",
+                         "DELETE FROM CardZones WHERE ConID = $1"},
+        TTranslationCase{R"(INSERT INTO T VALUES ("a", NOW()))",
+                         R"(INSERT INTO T VALUES ('a', '2024-03-09 07:05:02'))"},
+        TTranslationCase{"SELECT x FROM T WHERE (CardHolder LIKE ?) AND (a not  like ? ESCAPE "
+                         "'\\')",
+                         "SELECT x FROM T WHERE (CardHolder COLLATE \"und-x-icu\" ILIKE $1) AND "
+                         "(a COLLATE \"und-x-icu\" NOT ILIKE $2 ESCAPE '\\')"},
+        TTranslationCase{"UPDATE CardHolders SET Deleted = 1 WHERE (Deleted<>0) AND (Deleted = "
+                         "-1) AND (Deleted = ?)",
+                         "UPDATE CardHolders SET Deleted = TRUE WHERE (Deleted<>FALSE) AND "
+                         "(Deleted = TRUE) AND (Deleted = $1)"},
+        TTranslationCase{R"(SELECT "Deleted = 1", Deleted FROM T)",
+                         R"(SELECT 'Deleted = 1', Deleted FROM T)"},
+        TTranslationCase{R"(SELECT [Con ID], `Card"Name` FROM T)",
+                         R"(SELECT "con id", "card""name" FROM T)"},
+        // A literal right after a word stays a plain literal, never an E'' or B'' one.
+        TTranslationCase{R"(SELECT E"\n", B"1", U&"x")", R"(SELECT E '\n', B '1', U& 'x')"}));
+
+// What the server would read otherwise than the scanner does.
+class RefusedServerStatement : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedServerStatement, IsNeverPassedOn) {
+    const TDialectTranslation result =
+        TranslateAccessDialect(QString::fromUtf8(GetParam()), {}, TSqlTarget::PostgreSQL);
+    EXPECT_FALSE(result.Ok) << result.Sql.toStdString();
+    EXPECT_FALSE(result.Error.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Statements, RefusedServerStatement,
+                         ::testing::Values("SELECT $1", "SELECT $$a$$", "SELECT ?1", "SELECT ?x",
+                                           "SELECT :name", "SELECT @name", "SELECT E'\''",
+                                           "SELECT U&'d\0061t'", "SELECT 1; SELECT 2",
+                                           "SELECT 1 -- x"));
+
 struct TPlaceholderCase {
     const char* Access;
     int Placeholders;

@@ -15,8 +15,12 @@ namespace {
 // Every statement builder that writes text, given a hostile text: the text is written, read back
 // and compared, and every builder that finds rows by a text finds exactly the row it belongs to.
 // Each field gets the text with a mark of its own, so a builder that mixes up its values shows.
-class HostileTextStatements : public ProfileDbTest, public ::testing::WithParamInterface<QString> {
+// On both engines: each translates the statements in its own way.
+class HostileTextStatements : public ProfileDbTest,
+                              public ::testing::WithParamInterface<std::tuple<TEngine, QString>> {
 protected:
+    TEngine Engine() const override { return std::get<0>(GetParam()); }
+
     bool Run(const TMyStatement& statement) const {
         const bool ok = DBConnection->ExecuteQuery(statement);
         EXPECT_TRUE(ok) << ::testing::PrintToString(statement) << ": "
@@ -69,7 +73,7 @@ protected:
 };
 
 TEST_P(HostileTextStatements, TravelThroughEveryBuilderUnchanged) {
-    const QString text = GetParam();
+    const QString text = std::get<1>(GetParam());
     // A neighbour that a statement bent by the text would touch too.
     AddCardHolder("NEIGHBOUR1", "Neighbour", "n1", "n2");
     const int32_t neighbourDoor = AddController("Neighbour door");
@@ -134,6 +138,8 @@ TEST_P(HostileTextStatements, TravelThroughEveryBuilderUnchanged) {
     EXPECT_EQ(Record(neighbourDoor).ConName, "Neighbour door");
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, HostileTextStatements, ::testing::ValuesIn(HostileTexts()));
+INSTANTIATE_TEST_SUITE_P(Texts, HostileTextStatements,
+                         ::testing::Combine(::testing::ValuesIn(BothEngines),
+                                            ::testing::ValuesIn(HostileTexts())));
 
 } // namespace

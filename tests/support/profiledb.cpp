@@ -1,10 +1,17 @@
 #include "profiledb.h"
 
+#include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
 #include "shared/datadir.h"
 
+#include "pgcluster.h"
+
 #include <QFile>
+
+std::string EngineCaseName(const ::testing::TestParamInfo<TEngine>& info) {
+    return info.param == TEngine::SQLite ? "SQLite" : "PostgreSQL";
+}
 
 void PrintTo(const TMyStatement& statement, std::ostream* out) {
     *out << '"' << statement.Sql.toStdString() << '"';
@@ -31,6 +38,11 @@ bool TRecordingConnector::Fails(const TMyStatement& statement) {
 bool TRecordingConnector::ExecuteQuery(const TMyStatement& statement) {
     Statements << statement;
     return !Fails(statement) && Inner->ExecuteQuery(statement);
+}
+
+qint64 TRecordingConnector::ExecuteCounted(const TMyStatement& statement) {
+    Statements << statement;
+    return Fails(statement) ? -1 : Inner->ExecuteCounted(statement);
 }
 
 std::unique_ptr<TMyResultSet> TRecordingConnector::Query(const TMyStatement& statement) {
@@ -74,6 +86,18 @@ QList<TMyStatement> TRecordingConnector::Sent(const QString& start) const {
 void ProfileDbTest::SetUp() {
     HomeTest::SetUp();
     CreateDataFolders();
+    ControllerList.clear();
+    if (Engine() == TEngine::PostgreSQL) {
+        TTestCluster& cluster = TTestCluster::Shared();
+        ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
+        ServerConnection = cluster.NewDatabase();
+        ASSERT_FALSE(ServerConnection.isEmpty()) << cluster.Error().toStdString();
+        auto engine = std::make_unique<TMyPostgreSQL>();
+        engine->ConnectionString = ServerConnection;
+        ASSERT_TRUE(engine->Connect()) << engine->GetLastError().toStdString();
+        DBConnection = std::make_unique<TRecordingConnector>(std::move(engine));
+        return;
+    }
     DatabaseFile = DataDirectory() + "/data/site.accdb";
     ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", DatabaseFile));
     QFile::setPermissions(DatabaseFile, QFile::ReadOwner | QFile::WriteOwner);

@@ -32,6 +32,7 @@ public:
     bool ReConnect() override { return Inner->ReConnect(); }
     QString GetLastError() const override { return Failing ? FailedText : Inner->GetLastError(); }
     bool ExecuteQuery(const TMyStatement& statement) override;
+    qint64 ExecuteCounted(const TMyStatement& statement) override;
     std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
     int MaxBoundValues() const override { return Inner->MaxBoundValues(); }
     bool StartTransaction() override;
@@ -56,12 +57,25 @@ private:
     std::vector<std::unique_ptr<TBulkWork>> FBulk;
 };
 
+// The engines a site database can live on.
+enum class TEngine { SQLite, PostgreSQL };
+inline void PrintTo(TEngine engine, std::ostream* out) {
+    *out << (engine == TEngine::SQLite ? "SQLite" : "PostgreSQL");
+}
+// For INSTANTIATE_TEST_SUITE_P: the engine as the name of the case.
+std::string EngineCaseName(const ::testing::TestParamInfo<TEngine>& info);
+inline const TEngine BothEngines[] = {TEngine::SQLite, TEngine::PostgreSQL};
+
 // A profile database with rows in it: a fresh copy of the template database in the test's
 // private home, connected as the run's DBConnection behind a recorder, and an empty
-// ControllerList. The helpers write and read rows straight through the engine, as other parts of
-// the program (or another copy of it) would, so they are neither recorded nor made to fail.
+// ControllerList. On the server (Engine() says so), a new database of the binary's throwaway
+// cluster takes the file's place. The helpers write and read rows straight through the engine, as
+// other parts of the program (or another copy of it) would, so they are neither recorded nor made
+// to fail.
 class ProfileDbTest : public HomeTest {
 protected:
+    // Fixtures that run on both engines answer with their parameter.
+    virtual TEngine Engine() const { return TEngine::SQLite; }
     void SetUp() override;
     void TearDown() override;
 
@@ -94,7 +108,8 @@ protected:
     // still hold two rows for one card, which the program has to live with until it is cleaned up.
     void MakeOlderDatabase() const;
 
-    QString DatabaseFile;
+    QString DatabaseFile;     // on SQLite
+    QString ServerConnection; // on the server
 };
 
 // A card number that begins with the given four characters (the part a key holds).

@@ -1,0 +1,625 @@
+#include "db/MyPostgreSQL.h"
+
+#include "db/accessdialect.h"
+#include "db/serverschema.h"
+#include "shared/translation.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <libpq-fe.h>
+
+#include <vector>
+
+namespace {
+
+const char* const NotConnected = "The database is not connected";
+
+// SQLSTATEs with an answer of their own.
+const char* const SerializationFailure = "40001";
+const char* const DeadlockDetected = "40P01";
+const char* const InsufficientPrivilege = "42501";
+
+// Every column a statement of the program names, by table (lower case, as the server keeps
+// unquoted names).
+struct TSiteTable {
+    const char* Name;
+    QStringList Columns;
+};
+
+const TSiteTable SiteTables[] = {
+    {"controllers", {"conid", "contype", "conname", "concode", "conbyte1", "conbyte2"}},
+    {"cardholders",
+     {"cardnumber", "cardholder", "cardcustom1", "cardcustom2", "cardcustom3", "cardcustom4",
+      "cardinactive", "cardadded", "cardlastedit", "deleted"}},
+    {"cardzones", {"conid", "cardnumber", "zoneid"}},
+};
+
+struct TResultDeleter {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using TResult = std::unique_ptr<PGresult, TResultDeleter>;
+
+QString ServerText(const char* text) {
+    return QString::fromUtf8(text).trimmed();
+}
+
+// The first word of a statement past its comments, in capitals.
+QString StatementVerb(const QString& sql) {
+    for (const QString& line : sql.split(u'\n')) {
+        const QString text = line.trimmed();
+        if (!text.isEmpty() && !text.startsWith(QStringLiteral("--")))
+            return text.section(u' ', 0, 0).toUpper();
+    }
+    return {};
+}
+
+// The server's own words, and for a missing right what the program needs to go on: the right is
+// named by the statement's first word (SELECT, INSERT, UPDATE, DELETE; CREATE for the schema).
+QString ErrorMessage(const PGresult* result, PGconn* connection, const char* sql) {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    QString message = primary  ? ServerText(primary)
+                      : result ? ServerText(PQresultErrorMessage(result))
+                               : ServerText(PQerrorMessage(connection));
+    if (state && qstrcmp(state, InsufficientPrivilege) == 0)
+        return FormatText(
+            _("The database role %s lacks the right %s (%s). Ask the site "
+              "database's owner to grant it SELECT, INSERT, UPDATE and DELETE on the "
+              "site's tables."),
+            {ServerText(PQuser(connection)), StatementVerb(QString::fromUtf8(sql)), message});
+    if (message.isEmpty())
+        message = ServerText(PQerrorMessage(connection));
+    return message;
+}
+
+// The tables in the connection's schema, each with its columns (all lower case).
+bool ReadTables(PGconn* connection, QHash<QString, QSet<QString>>& tables, QString& error) {
+    const TResult result(
+        PQexec(connection, "SELECT c.relname, a.attname FROM pg_class c JOIN pg_namespace n ON "
+                           "n.oid = c.relnamespace LEFT JOIN pg_attribute a ON a.attrelid = c.oid "
+                           "AND a.attnum > 0 AND NOT a.attisdropped WHERE n.nspname = "
+                           "current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        error = ErrorMessage(result.get(), connection, "SELECT");
+        return false;
+    }
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+        QSet<QString>& columns = tables[QString::fromUtf8(PQgetvalue(result.get(), row, 0))];
+        if (!PQgetisnull(result.get(), row, 1))
+            columns.insert(QString::fromUtf8(PQgetvalue(result.get(), row, 1)).toLower());
+    }
+    return true;
+}
+
+// What the tables make of the database; `missing` names what a would-be site lacks.
+TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringList& missing) {
+    if (tables.isEmpty())
+        return TServerDatabaseKind::Empty;
+    for (const TSiteTable& table : SiteTables) {
+        const auto found = tables.find(QString::fromLatin1(table.Name));
+        if (found == tables.end()) {
+            missing << QString::fromLatin1(table.Name);
+            continue;
+        }
+        for (const QString& column : table.Columns)
+            if (!found->contains(column))
+                missing << QString::fromLatin1(table.Name) + "." + column;
+    }
+    return missing.isEmpty() ? TServerDatabaseKind::Site : TServerDatabaseKind::Other;
+}
+
+// The server went away: the connection broke, or the server said it is shutting down or in
+// recovery. An error libpq made up itself carries no SQLSTATE; those all concern the connection.
+bool ConnectionGone(PGconn* connection, const char* state) {
+    if (PQstatus(connection) != CONNECTION_OK || !state)
+        return true;
+    return qstrncmp(state, "08", 2) == 0 || qstrcmp(state, "57P01") == 0 ||
+           qstrcmp(state, "57P02") == 0 || qstrcmp(state, "57P03") == 0;
+}
+
+QString VersionText(PGconn* connection) {
+    const char* version = PQparameterStatus(connection, "server_version");
+    // "15.4 (Debian 15.4-1)": the number is what the operator needs.
+    return version ? QString::fromUtf8(version).section(u' ', 0, 0) : QString();
+}
+
+PGconn* Open(const QString& connection) {
+    const QByteArray text = connection.toUtf8();
+    // The profile's text first, so that what follows is ours whatever it says.
+    const char* keywords[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
+    const char* values[] = {text.constData(), "vyrstandalone", "UTF8", nullptr};
+    PGconn* handle = PQconnectdbParams(keywords, values, 1);
+    // The server's notices (a shutdown's warning among them) would go to stderr; the errors
+    // that matter reach LastError anyway.
+    PQsetNoticeProcessor(
+        handle, [](void*, const char*) {}, nullptr);
+    return handle;
+}
+
+} // namespace
+
+TMyPostgreSQL::TMyPostgreSQL() = default;
+
+TMyPostgreSQL::~TMyPostgreSQL() {
+    Disconnect();
+}
+
+QString TMyPostgreSQL::GetDBTypeName() const {
+    return QStringLiteral("postgresql");
+}
+
+bool TMyPostgreSQL::Connect() {
+    if (FConnection)
+        return Fail(QStringLiteral("The database is already connected"));
+    if (ConnectionString.trimmed().isEmpty())
+        return Fail(QStringLiteral("The profile names no database server"));
+    FConnection = Open(ConnectionString);
+    if (PQstatus(FConnection) != CONNECTION_OK) {
+        Fail(ServerText(PQerrorMessage(FConnection)));
+        PQfinish(FConnection);
+        FConnection = nullptr;
+        return false;
+    }
+    auto refuse = [this](const QString& why) {
+        const QString reason = why;
+        PQfinish(FConnection);
+        FConnection = nullptr;
+        return Fail(reason, FLastSqlState);
+    };
+    if (!SetUpSession())
+        return refuse(LastError);
+
+    QHash<QString, QSet<QString>> tables;
+    QString error;
+    if (!ReadTables(FConnection, tables, error))
+        return refuse(error);
+    QStringList missing;
+    switch (KindOf(tables, missing)) {
+    case TServerDatabaseKind::Empty:
+        // A new site: everything at once or nothing, so a failure leaves the database empty.
+        if (!Run("BEGIN"))
+            return refuse(LastError);
+        if (!Run(ServerSiteSchema) || !Run("COMMIT")) {
+            const QString reason = LastError;
+            Run("ROLLBACK");
+            return refuse(reason);
+        }
+        break;
+    case TServerDatabaseKind::Site:
+        // A site made before the marks were stored, or by hand from the README.
+        if (!tables.contains(QStringLiteral("pendingchanges")) &&
+            !Run("CREATE TABLE IF NOT EXISTS PendingChanges (ConID integer PRIMARY KEY)"))
+            return refuse(LastError);
+        break;
+    case TServerDatabaseKind::Other:
+        return refuse(FormatText(_("The database holds tables of something else than a site of "
+                                   "this program (it lacks %s). Choose an empty database or a "
+                                   "site database."),
+                                 {missing.join(", ")}));
+    }
+    NotifyConnected();
+    return true;
+}
+
+bool TMyPostgreSQL::SetUpSession() {
+    // The forms every statement and every value are written in, whatever the server's defaults.
+    return Run("SET DateStyle = ISO; SET standard_conforming_strings = on; "
+               "SET client_min_messages = warning");
+}
+
+void TMyPostgreSQL::Disconnect() {
+    if (FConnection) {
+        // The outcome of bulk work is what was done; commit it rather than lose it with the
+        // connection.
+        if (FBulkTransaction && !FTransactionLost &&
+            PQtransactionStatus(FConnection) == PQTRANS_INTRANS)
+            Run("COMMIT");
+        PQfinish(FConnection);
+        FConnection = nullptr;
+    }
+    FTransactions.clear();
+    FTransactionLost = false;
+    FConnectionLost = false;
+    FBulkDepth = 0;
+    FBulkTransaction = false;
+    NotifyDisconnected();
+}
+
+bool TMyPostgreSQL::IsConnected() const {
+    return FConnection != nullptr;
+}
+
+bool TMyPostgreSQL::ReConnect() {
+    Disconnect();
+    return Connect();
+}
+
+QString TMyPostgreSQL::GetLastError() const {
+    return LastError;
+}
+
+QString TMyPostgreSQL::ServerVersion() const {
+    return FConnection ? VersionText(FConnection) : QString();
+}
+
+bool TMyPostgreSQL::ExecuteQuery(const TMyStatement& statement) {
+    return ExecuteCounted(statement) == 1;
+}
+
+qint64 TMyPostgreSQL::ExecuteCounted(const TMyStatement& statement) {
+    const TResult result(Send(statement));
+    if (!result)
+        return -1;
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
+        return 0; // rows returned: none affected
+    const char* affected = PQcmdTuples(result.get());
+    return affected && *affected ? QByteArray(affected).toLongLong() : 0;
+}
+
+std::unique_ptr<TMyResultSet> TMyPostgreSQL::Query(const TMyStatement& statement) {
+    const TResult result(Send(statement));
+    if (!result)
+        return nullptr;
+    PGresult* const handle = result.get();
+    auto rows = std::make_unique<TMyResultSet>();
+    const int columns = PQnfields(handle);
+    QStringList names;
+    std::vector<TMyValue::TKind> kinds;
+    std::vector<bool> flags;
+    for (int i = 0; i < columns; ++i) {
+        names << QString::fromUtf8(PQfname(handle, i));
+        // Type OIDs fixed by the server's catalog: bool, int8, int2, int4, oid; float4, float8,
+        // numeric. The rest is read as text.
+        switch (PQftype(handle, i)) {
+        case 16:
+            kinds.push_back(TMyValue::Integer);
+            flags.push_back(true);
+            continue;
+        case 20:
+        case 21:
+        case 23:
+        case 26:
+            kinds.push_back(TMyValue::Integer);
+            break;
+        case 700:
+        case 701:
+        case 1700:
+            kinds.push_back(TMyValue::Real);
+            break;
+        default:
+            kinds.push_back(TMyValue::Text);
+        }
+        flags.push_back(false);
+    }
+    rows->SetFieldNames(names);
+    const int count = PQntuples(handle);
+    for (int row = 0; row < count; ++row) {
+        for (int i = 0; i < columns; ++i) {
+            if (PQgetisnull(handle, row, i)) {
+                rows->AppendNull();
+                continue;
+            }
+            const char* value = PQgetvalue(handle, row, i);
+            if (flags[size_t(i)]) {
+                rows->AppendInteger(value[0] == 't' ? 1 : 0);
+                continue;
+            }
+            switch (kinds[size_t(i)]) {
+            case TMyValue::Integer:
+                rows->AppendInteger(
+                    QByteArray::fromRawData(value, PQgetlength(handle, row, i)).toLongLong());
+                break;
+            case TMyValue::Real:
+                rows->AppendReal(
+                    QByteArray::fromRawData(value, PQgetlength(handle, row, i)).toDouble());
+                break;
+            default:
+                rows->AppendText(QString::fromUtf8(value, PQgetlength(handle, row, i)));
+            }
+        }
+    }
+    return rows;
+}
+
+int TMyPostgreSQL::MaxBoundValues() const {
+    // The protocol counts a statement's values in 16 bits.
+    return 65535;
+}
+
+void TMyPostgreSQL::BeginBulkWork() {
+    if (FBulkDepth++ > 0 || !FTransactions.isEmpty() || !Usable())
+        return;
+    FBulkTransaction = Run("BEGIN");
+}
+
+void TMyPostgreSQL::EndBulkWork() {
+    if (FBulkDepth == 0 || --FBulkDepth > 0 || !FBulkTransaction)
+        return;
+    FBulkTransaction = false;
+    if (!FConnection || FTransactionLost) {
+        FTransactionLost = false;
+        return;
+    }
+    // A statement that failed inside ended the server's transaction; COMMIT then answers with
+    // a rollback, which keeps the error of that statement as the one to report.
+    const QString reason = LastError;
+    if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
+        Run("ROLLBACK");
+        LastError = reason;
+        return;
+    }
+    if (!Run("COMMIT"))
+        Run("ROLLBACK");
+}
+
+bool TMyPostgreSQL::StartTransaction() {
+    if (!FTransactions.isEmpty() || FBulkTransaction) {
+        if (FTransactionLost || !FConnection)
+            return Fail(_("The connection to the database server was lost; the change was not "
+                          "saved."));
+        if (!Run("SAVEPOINT vyr_work"))
+            return false;
+        FTransactions.append(false);
+        return true;
+    }
+    if (!Usable())
+        return false;
+    if (!Run("BEGIN"))
+        return false;
+    FTransactions.append(true);
+    return true;
+}
+
+bool TMyPostgreSQL::CommitTransaction() {
+    if (FTransactions.isEmpty())
+        return Fail(QStringLiteral("No transaction is open"));
+    if (FTransactionLost || !FConnection) {
+        // The server already undid the work; a failed commit ends the transaction for the
+        // caller as a rollback would.
+        FTransactions.removeLast();
+        if (FTransactions.isEmpty() && !FBulkTransaction)
+            FTransactionLost = false;
+        return Fail(_("The connection to the database server was lost; the change was not "
+                      "saved."));
+    }
+    const bool outermost = FTransactions.last();
+    if (!outermost) {
+        FTransactions.removeLast();
+        return Run("RELEASE SAVEPOINT vyr_work");
+    }
+    FTransactions.removeLast();
+    if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
+        const QString reason = LastError;
+        Run("ROLLBACK");
+        return Fail(reason, FLastSqlState);
+    }
+    if (Run("COMMIT"))
+        return true;
+    const QString reason = LastError;
+    const QString state = FLastSqlState;
+    if (FConnection && PQstatus(FConnection) == CONNECTION_OK &&
+        PQtransactionStatus(FConnection) != PQTRANS_IDLE)
+        Run("ROLLBACK");
+    return Fail(reason, state);
+}
+
+void TMyPostgreSQL::RollbackTransaction() {
+    if (FTransactions.isEmpty())
+        return;
+    const bool outermost = FTransactions.takeLast();
+    const QString reason = LastError;
+    const QString state = FLastSqlState;
+    if (FTransactionLost) {
+        // The server rolled everything back when the connection broke.
+        if (FTransactions.isEmpty() && !FBulkTransaction)
+            FTransactionLost = false;
+    } else if (FConnection) {
+        if (outermost)
+            Run("ROLLBACK");
+        else if (Run("ROLLBACK TO SAVEPOINT vyr_work"))
+            Run("RELEASE SAVEPOINT vyr_work");
+    }
+    LastError = reason;
+    FLastSqlState = state;
+}
+
+bool TMyPostgreSQL::Fail(const QString& message, const QString& sqlState) {
+    LastError = message;
+    FLastSqlState = sqlState;
+    return false;
+}
+
+bool TMyPostgreSQL::FailWith(PGresult* result, const char* sql) {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (ConnectionGone(FConnection, state))
+        return LostConnection();
+    return Fail(ErrorMessage(result, FConnection, sql),
+                state ? QString::fromLatin1(state) : QString());
+}
+
+bool TMyPostgreSQL::LostConnection() {
+    FConnectionLost = true;
+    const QString detail = ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0);
+    if (!FTransactions.isEmpty() || FBulkTransaction)
+        FTransactionLost = true;
+    return Fail(FormatText(_("The connection to the database server was lost; the change was not "
+                             "saved. (%s)"),
+                           {detail}),
+                QStringLiteral("08006"));
+}
+
+bool TMyPostgreSQL::Usable() {
+    if (!FConnection)
+        return Fail(QString::fromLatin1(NotConnected));
+    if (FTransactionLost)
+        return Fail(_("The connection to the database server was lost; the change was not "
+                      "saved."));
+    if (PQstatus(FConnection) == CONNECTION_OK && !FConnectionLost)
+        return true;
+    // Outside a transaction nothing depends on the old session: the server may be back.
+    PQreset(FConnection);
+    if (PQstatus(FConnection) != CONNECTION_OK)
+        return Fail(FormatText(_("The database server cannot be reached: %s"),
+                               {ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0)}),
+                    QStringLiteral("08001"));
+    FConnectionLost = false;
+    return SetUpSession();
+}
+
+bool TMyPostgreSQL::Run(const char* sql) {
+    const TResult result(PQexec(FConnection, sql));
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return true;
+    return FailWith(result.get(), sql);
+}
+
+PGresult* TMyPostgreSQL::Send(const TMyStatement& source) {
+    if (!Usable())
+        return nullptr;
+    const TDialectTranslation translation =
+        TranslateAccessDialect(source.Sql, {}, TSqlTarget::PostgreSQL);
+    if (!translation.Ok) {
+        Fail(translation.Error);
+        return nullptr;
+    }
+    if (translation.Placeholders != source.Values.size()) {
+        Fail(QStringLiteral("The statement has room for %1 values but was given %2")
+                 .arg(translation.Placeholders)
+                 .arg(source.Values.size()));
+        return nullptr;
+    }
+    QList<QByteArray> values;
+    QList<bool> nulls;
+    values.reserve(source.Values.size());
+    nulls.reserve(source.Values.size());
+    for (qsizetype i = 0; i < source.Values.size(); ++i) {
+        const QVariant& value = source.Values[i];
+        bool null = false;
+        QByteArray text;
+        switch (value.typeId()) {
+        case QMetaType::UnknownType:
+            null = true;
+            break;
+        case QMetaType::QString: {
+            const QString& string = *static_cast<const QString*>(value.constData());
+            if (string.contains(QChar(u'\0'))) {
+                Fail(QStringLiteral("Value %1 of the statement holds a NUL character, which the "
+                                    "server does not store")
+                         .arg(i + 1));
+                return nullptr;
+            }
+            text = string.toUtf8();
+            break;
+        }
+        case QMetaType::Bool:
+            // Taken by a boolean column as well as by an integer one.
+            text = value.toBool() ? "1" : "0";
+            break;
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+            text = QByteArray::number(value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            text = QByteArray::number(value.toDouble(), 'g', 17);
+            break;
+        case QMetaType::QDateTime: {
+            const QDateTime moment = value.toDateTime();
+            if (moment.isValid())
+                text = DatabaseDateTimeText(moment).toUtf8();
+            else
+                null = true;
+            break;
+        }
+        default:
+            Fail(QStringLiteral("Value %1 of the statement is of a kind the database does not "
+                                "store (%2)")
+                     .arg(i + 1)
+                     .arg(QString::fromLatin1(value.typeName())));
+            return nullptr;
+        }
+        values << text;
+        nulls << null;
+    }
+    return SendText(translation.Sql.toUtf8(), values, nulls);
+}
+
+PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>& values,
+                                  const QList<bool>& nulls) {
+    std::vector<const char*> pointers(size_t(values.size()));
+    for (qsizetype i = 0; i < values.size(); ++i)
+        pointers[size_t(i)] = nulls[i] ? nullptr : values[i].constData();
+    // A failed statement ends the server's whole transaction, where SQLite only undoes the
+    // statement. Inside a transaction each statement is therefore a savepoint of its own: the
+    // caller decides what a failure means for the rest, on both engines alike.
+    const bool inTransaction = !FTransactions.isEmpty() || FBulkTransaction;
+    for (int attempt = 0;; ++attempt) {
+        if (inTransaction && !Run("SAVEPOINT vyr_statement"))
+            return nullptr;
+        // Types are left to the server: each value is read as its place in the statement needs.
+        TResult result(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
+                                    pointers.data(), nullptr, nullptr, 0));
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            if (inTransaction && !Run("RELEASE SAVEPOINT vyr_statement"))
+                return nullptr;
+            return result.release();
+        }
+        const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+        if (ConnectionGone(FConnection, state)) {
+            LostConnection();
+            return nullptr;
+        }
+        const bool conflict = state && (qstrcmp(state, SerializationFailure) == 0 ||
+                                        qstrcmp(state, DeadlockDetected) == 0);
+        FailWith(result.get(), sql.constData());
+        if (inTransaction) {
+            const QString reason = LastError;
+            const QString reasonState = FLastSqlState;
+            if (!Run("ROLLBACK TO SAVEPOINT vyr_statement") ||
+                !Run("RELEASE SAVEPOINT vyr_statement"))
+                return nullptr;
+            Fail(reason, reasonState);
+        }
+        // A conflict with another workstation's transaction is often gone a moment later.
+        if (!conflict)
+            return nullptr;
+        if (attempt > 0) {
+            Fail(FormatText(_("Another workstation changed the same records at the same moment, "
+                              "twice in a row; this change was not saved. Try it again. (%s)"),
+                            {LastError}),
+                 FLastSqlState);
+            return nullptr;
+        }
+    }
+}
+
+TServerDatabaseInfo InspectServerDatabase(const QString& connection) {
+    TServerDatabaseInfo info;
+    PGconn* handle = Open(connection);
+    if (PQstatus(handle) != CONNECTION_OK) {
+        info.Error = ServerText(PQerrorMessage(handle));
+        PQfinish(handle);
+        return info;
+    }
+    info.Version = VersionText(handle);
+    QHash<QString, QSet<QString>> tables;
+    if (ReadTables(handle, tables, info.Error)) {
+        QStringList missing;
+        info.Kind = KindOf(tables, missing);
+        info.Tables = tables.keys();
+        info.Tables.sort();
+        info.Ok = true;
+    }
+    PQfinish(handle);
+    return info;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "db/MyDBConnector.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+// The connector for a site on a PostgreSQL server. It talks to the server through libpq itself
+// rather than through Qt's driver: the SQLSTATE of every error reaches us (a lost server, a
+// conflict worth one more try and a missing right each need their own answer), the connection is
+// ours alone with no per-thread registry behind it, and the same handle can later LISTEN for other
+// workstations' changes.
+//
+// ConnectionString is a libpq connection text: a URI or keywords (`service=site` for
+// pg_service.conf). Passwords come from libpq's own places (~/.pgpass), never from us.
+//
+// Statements arrive in the Access dialect and are translated for PostgreSQL (accessdialect.h);
+// their values are sent apart from the text. Connecting makes an empty database a site (in one
+// transaction), gives an older or hand-made site what the program adds of its own, and refuses a
+// database that holds tables of something else.
+//
+// When the server goes away, the statement that found out fails with a message saying so; a
+// transaction that was open then is over, and every further statement in it fails until the
+// caller rolls it back, so nothing is ever half-written. The next statement outside a
+// transaction connects again. A statement outside a transaction that lost a serialization
+// conflict or a deadlock is tried once more before it is reported.
+class TMyPostgreSQL : public TMyDBConnector {
+public:
+    TMyPostgreSQL();
+    ~TMyPostgreSQL() override;
+    TMyPostgreSQL(const TMyPostgreSQL&) = delete;
+    TMyPostgreSQL& operator=(const TMyPostgreSQL&) = delete;
+
+    QString GetDBTypeName() const override;
+    bool Connect() override;
+    void Disconnect() override;
+    bool IsConnected() const override;
+    bool ReConnect() override;
+    QString GetLastError() const override;
+    bool ExecuteQuery(const TMyStatement& statement) override;
+    std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
+    int MaxBoundValues() const override;
+    bool StartTransaction() override;
+    bool CommitTransaction() override;
+    void RollbackTransaction() override;
+
+    qint64 ExecuteCounted(const TMyStatement& statement) override;
+
+    // The SQLSTATE of the most recent error ("" when it did not come from the server).
+    QString GetLastSqlState() const { return FLastSqlState; }
+    // The server's version as it reports it ("15.4"); empty when not connected.
+    QString ServerVersion() const;
+    // The libpq connection, for what the connector does not wrap (LISTEN, COPY).
+    PGconn* Handle() const { return FConnection; }
+
+protected:
+    void BeginBulkWork() override;
+    void EndBulkWork() override;
+
+private:
+    bool Fail(const QString& message, const QString& sqlState = {});
+    bool FailWith(PGresult* result, const char* sql);
+    // Connects (again) when the connection is gone and no transaction depends on the old one.
+    bool Usable();
+    bool SetUpSession();
+    // Sends one translated statement with its values; the result, or null with LastError set.
+    PGresult* Send(const TMyStatement& statement);
+    PGresult* SendText(const QByteArray& sql, const QList<QByteArray>& values,
+                       const QList<bool>& nulls);
+    bool Run(const char* sql);
+    bool LostConnection();
+
+    QString LastError;
+    QString FLastSqlState;
+    PGconn* FConnection = nullptr;
+    // One entry per open transaction: true for the outermost (BEGIN), false for a savepoint.
+    QList<bool> FTransactions;
+    // The server went away while a transaction was open: everything fails until it is rolled back.
+    bool FTransactionLost = false;
+    // The server went away; the next statement outside a transaction connects again.
+    bool FConnectionLost = false;
+    int FBulkDepth = 0;
+    bool FBulkTransaction = false;
+};
+
+// How a database on a server looks before it becomes a profile's database.
+enum class TServerDatabaseKind { Empty, Site, Other };
+
+struct TServerDatabaseInfo {
+    bool Ok = false; // connected and looked; otherwise Error says why
+    QString Error;
+    QString Version; // the server's version
+    TServerDatabaseKind Kind = TServerDatabaseKind::Empty;
+    QStringList Tables; // the tables found in the database's schema (lower case)
+};
+
+// Connects, looks and disconnects, changing nothing.
+TServerDatabaseInfo InspectServerDatabase(const QString& connection);

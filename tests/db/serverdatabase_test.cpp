@@ -1,0 +1,343 @@
+#include "db/MyPostgreSQL.h"
+#include "db/cardindexes.h"
+#include "profiles/legacyimport.h"
+#include "profiles/legacyrecords.h"
+#include "shared/errors.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "legacyfiles.h"
+#include "pgcluster.h"
+#include "profiledb.h"
+
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+QString SchemaOf(const QString& connection) {
+    return connection.section("search_path=", 1).chopped(1);
+}
+
+// A site database of the shared cluster, connected through the connector under test.
+class ServerDatabase : public ::testing::Test {
+protected:
+    void SetUp() override { Connect(TTestCluster::Shared()); }
+
+    void Connect(TTestCluster& cluster) {
+        Cluster = &cluster;
+        ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
+        Connection = cluster.NewDatabase();
+        ASSERT_FALSE(Connection.isEmpty()) << cluster.Error().toStdString();
+        Db.ConnectionString = Connection;
+        ASSERT_TRUE(Db.Connect()) << Db.GetLastError().toStdString();
+    }
+
+    // SQL as the superuser in the site's schema.
+    QString Sql(const QString& sql) const {
+        return Cluster->Sql("postgres", "SET search_path = " + SchemaOf(Connection) + "; " + sql);
+    }
+
+    bool AddCard(TMyDBConnector& db, const QString& number) {
+        return db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, CardAdded, "
+                                "CardLastEdit) VALUES (?, \"x\", NOW(), NOW())",
+                                {number}});
+    }
+
+    int Cards() {
+        const std::unique_ptr<TMyResultSet> rows = Db.Query("SELECT COUNT(*) FROM CardHolders");
+        return rows ? rows->Fields(0).AsInteger() : -1;
+    }
+
+    std::string Error() const { return Db.GetLastError().toStdString(); }
+
+    TTestCluster* Cluster = nullptr;
+    QString Connection;
+    TMyPostgreSQL Db;
+};
+
+TEST_F(ServerDatabase, AnEmptyDatabaseBecomesASiteAndIsRecognisedAsOne) {
+    // Connecting made the site; a look from outside finds one, and changes nothing.
+    const TServerDatabaseInfo info = InspectServerDatabase(Connection);
+    ASSERT_TRUE(info.Ok) << info.Error.toStdString();
+    EXPECT_EQ(info.Kind, TServerDatabaseKind::Site);
+    EXPECT_EQ(info.Tables,
+              (QStringList{"cardholders", "cardzones", "controllers", "pendingchanges"}));
+    EXPECT_FALSE(info.Version.isEmpty());
+    EXPECT_EQ(info.Version, Db.ServerVersion());
+
+    TTestCluster& cluster = *Cluster;
+    const QString empty = cluster.NewDatabase();
+    const TServerDatabaseInfo nothing = InspectServerDatabase(empty);
+    ASSERT_TRUE(nothing.Ok) << nothing.Error.toStdString();
+    EXPECT_EQ(nothing.Kind, TServerDatabaseKind::Empty);
+    EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);
+
+    const TServerDatabaseInfo unreachable = InspectServerDatabase("host=/nonexistent dbname=x");
+    EXPECT_FALSE(unreachable.Ok);
+    EXPECT_FALSE(unreachable.Error.isEmpty());
+}
+
+TEST_F(ServerDatabase, ADatabaseHoldingSomethingElseIsRefusedAndLeftAsItWas) {
+    const QString other = Cluster->NewDatabase();
+    ASSERT_EQ(Cluster->Sql("postgres", "CREATE TABLE " + SchemaOf(other) +
+                                           ".Invoices (Id integer); CREATE TABLE " +
+                                           SchemaOf(other) + ".CardHolders (CardNumber text)"),
+              "");
+    TMyPostgreSQL db;
+    db.ConnectionString = other;
+    EXPECT_FALSE(db.Connect());
+    EXPECT_FALSE(db.IsConnected());
+    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("controllers"));
+    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("cardholders.cardholder"));
+    const TServerDatabaseInfo info = InspectServerDatabase(other);
+    EXPECT_EQ(info.Kind, TServerDatabaseKind::Other);
+    EXPECT_EQ(info.Tables, (QStringList{"cardholders", "invoices"}));
+}
+
+TEST_F(ServerDatabase, ASiteMadeByHandFromTheReadmeOpensAndGetsWhatTheProgramAdds) {
+    // The README's SQL, as an administrator would paste it.
+    QFile readme(QStringLiteral(VYR_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QString start = "<!-- site-schema -->\n```sql\n";
+    const qsizetype from = text.indexOf(start);
+    ASSERT_GE(from, 0) << "the README shows no site schema";
+    const qsizetype to = text.indexOf("```", from + start.size());
+    const QString sql = text.mid(from + start.size(), to - from - start.size());
+
+    const QString site = Cluster->NewDatabase();
+    // Made before the marks were kept in the database: the program adds their table.
+    ASSERT_EQ(Cluster->Sql("postgres", "SET search_path = " + SchemaOf(site) + "; " + sql +
+                                           "; DROP TABLE PendingChanges; DROP INDEX "
+                                           "CardHoldersOneRowPerCard"),
+              "");
+    EXPECT_EQ(InspectServerDatabase(site).Kind, TServerDatabaseKind::Site);
+    TMyPostgreSQL db;
+    db.ConnectionString = site;
+    ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+    EXPECT_EQ(InspectServerDatabase(site).Tables,
+              (QStringList{"cardholders", "cardzones", "controllers", "pendingchanges"}));
+    // As the main window does at every opening.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(db);
+    EXPECT_TRUE(upgrade.Ok) << upgrade.Error.toStdString();
+    ASSERT_TRUE(AddCard(db, "00000ABCDE")) << db.GetLastError().toStdString();
+    EXPECT_FALSE(AddCard(db, "00000abcde"));
+    EXPECT_TRUE(db.ExecuteQuery("INSERT INTO PendingChanges (ConID) VALUES (1)"));
+}
+
+// The older software's files into a site on the server: everything, or nothing at all.
+TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
+    QTemporaryDir folder;
+    const QString autonoom = folder.filePath("autonoom.bst");
+    ASSERT_TRUE(
+        WriteLegacyFile(autonoom, ControllerRecord("A1B2C3", "Front door", 2, 4) +
+                                      ControllerRecord("FFEEDD", "Back \"door\" 'B'", 30, 255)));
+    // The same card twice, in other letter case: the later record wins whole.
+    ASSERT_TRUE(
+        WriteLegacyFile(folder.filePath("asleutel.bst"),
+                        CardRecord("01A2B3C4D5", "O\"Brien", "d'Arc", {}, {{1, 1}, {2, 2}}) +
+                            CardRecord("0a00000001", "First", {}, {}, {{1, 1}}) +
+                            CardRecord("0A00000001", "Later", {}, {}, {{2, 2}})));
+    auto import = [&](TMyDBConnector& db) {
+        const auto controllers = TLegacyRecordReader::OpenFile(autonoom, ControllerRecordSize);
+        TTransaction transaction(db);
+        EXPECT_TRUE(transaction.Started());
+        const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllers, [&] {
+            return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
+        });
+        EXPECT_TRUE(transaction.Commit()) << db.GetLastError().toStdString();
+        return summary;
+    };
+    auto rows = [](TMyDBConnector& db, const QString& sql) {
+        QStringList all;
+        if (const std::unique_ptr<TMyResultSet> result = db.Query(sql))
+            for (result->First(); !result->Eof(); result->Next()) {
+                QStringList fields;
+                for (int i = 0; i < result->FieldCount(); ++i)
+                    fields << result->Fields(i).AsString();
+                all << fields.join('|');
+            }
+        else
+            all << "error: " + db.GetLastError();
+        return all;
+    };
+
+    const TLegacyImportSummary summary = import(Db);
+    EXPECT_EQ(summary.ControllersImported, 2);
+    EXPECT_EQ(summary.CardholdersImported, 2);
+    EXPECT_EQ(summary.CardRecordsReplaced, 1);
+    EXPECT_EQ(summary.ZoneRowsWritten, 3);
+    EXPECT_THAT(rows(Db, "SELECT ConName, ConCode, ConByte1, ConByte2 FROM Controllers ORDER BY "
+                         "ConID"),
+                ::testing::ElementsAre("Front door|A1B2C3|2|4", "Back \"door\" 'B'|FFEEDD|30|255"));
+    EXPECT_THAT(rows(Db, "SELECT CardNumber, CardHolder, CardCustom1, Deleted FROM CardHolders "
+                         "ORDER BY CardNumber"),
+                ::testing::ElementsAre("01A2B3C4D5|O\"Brien|d'Arc|0", "0A00000001|Later||0"));
+    EXPECT_THAT(rows(Db, "SELECT c.ConCode, z.CardNumber, z.ZoneID FROM CardZones z JOIN "
+                         "Controllers c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConCode"),
+                ::testing::ElementsAre("A1B2C3|01A2B3C4D5|1", "FFEEDD|01A2B3C4D5|2",
+                                       "FFEEDD|0A00000001|2"));
+
+    // A row the database refuses half-way: nothing of the import stays.
+    TMyPostgreSQL refusing;
+    refusing.ConnectionString = Cluster->NewDatabase();
+    ASSERT_TRUE(refusing.Connect()) << refusing.GetLastError().toStdString();
+    ASSERT_EQ(Cluster->Sql("postgres", "ALTER TABLE " + SchemaOf(refusing.ConnectionString) +
+                                           ".CardZones ADD CHECK (ZoneID < 2)"),
+              "");
+    EXPECT_THROW(import(refusing), VyrError);
+    for (const char* table : {"Controllers", "CardHolders", "CardZones"})
+        EXPECT_EQ(rows(refusing, QStringLiteral("SELECT COUNT(*) FROM ") + table), QStringList{"0"})
+            << table;
+}
+
+// A role with the four rights on the site's tables works; one without a right is told which.
+TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
+    const QString schema = SchemaOf(Connection);
+    const QString clerk = schema + "_clerk";
+    const QString reader = schema + "_reader";
+    ASSERT_EQ(Sql("CREATE ROLE " + clerk + " LOGIN; CREATE ROLE " + reader + " LOGIN; " +
+                  "GRANT USAGE ON SCHEMA " + schema + " TO " + clerk + ", " + reader + "; " +
+                  "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA " + schema +
+                  " TO " + clerk + "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA " + schema + " TO " +
+                  clerk + "; GRANT SELECT ON ALL TABLES IN SCHEMA " + schema + " TO " + reader),
+              "");
+    auto as = [&](const QString& role) {
+        auto db = std::make_unique<TMyPostgreSQL>();
+        db->ConnectionString = QString(Connection).replace("user=postgres", "user=" + role);
+        EXPECT_TRUE(db->Connect()) << db->GetLastError().toStdString();
+        return db;
+    };
+
+    const std::unique_ptr<TMyPostgreSQL> operatorDb = as(clerk);
+    EXPECT_TRUE(operatorDb->ExecuteQuery(
+        "INSERT INTO Controllers (ConType, ConName, ConCode) VALUES (\"VYR292\", \"Door\", "
+        "\"A1B2C3\")"))
+        << operatorDb->GetLastError().toStdString();
+    const std::unique_ptr<TMyResultSet> identity = operatorDb->Query("SELECT @@Identity");
+    ASSERT_TRUE(identity) << operatorDb->GetLastError().toStdString();
+    EXPECT_GT(identity->Fields(0).AsInteger(), 0);
+    EXPECT_TRUE(AddCard(*operatorDb, "0000000001"));
+    EXPECT_TRUE(operatorDb->ExecuteQuery("UPDATE CardHolders SET Deleted = 1"));
+    EXPECT_TRUE(operatorDb->ExecuteQuery("DELETE * FROM CardHolders"));
+
+    const std::unique_ptr<TMyPostgreSQL> readerDb = as(reader);
+    EXPECT_FALSE(AddCard(*readerDb, "0000000002"));
+    EXPECT_EQ(readerDb->GetLastSqlState(), "42501");
+    const std::string message = readerDb->GetLastError().toStdString();
+    EXPECT_THAT(message, HasSubstr(reader.toStdString()));
+    EXPECT_THAT(message, HasSubstr("cardholders"));
+    EXPECT_THAT(message, HasSubstr("the right INSERT"));
+
+    // Making a site takes the owner's rights; the operator is told so, and nothing is made.
+    const QString empty = Cluster->NewDatabase();
+    ASSERT_EQ(Cluster->Sql("postgres", "GRANT USAGE ON SCHEMA " + SchemaOf(empty) + " TO " + clerk),
+              "");
+    TMyPostgreSQL maker;
+    maker.ConnectionString = QString(empty).replace("user=postgres", "user=" + clerk);
+    EXPECT_FALSE(maker.Connect());
+    EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr(clerk.toStdString()));
+    EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr("the right CREATE"));
+    EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);
+}
+
+// Another session takes the row this one needs next while this one holds the row it needs: the
+// server ends one of them. This one tries once more, and gets through once the other gave way.
+TEST_F(ServerDatabase, ADeadlockIsTriedOnceMoreBeforeItIsReported) {
+    ASSERT_TRUE(AddCard(Db, "0000000001"));
+    ASSERT_TRUE(AddCard(Db, "0000000002"));
+    PGconn* other = PQconnectdb(Connection.toUtf8().constData());
+    ASSERT_EQ(PQstatus(other), CONNECTION_OK);
+    auto otherRuns = [other](const char* sql) {
+        PGresult* result = PQexec(other, sql);
+        const QString state = QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+        PQclear(result);
+        return state;
+    };
+    // This session looks for a deadlock after 1 s of waiting, the other one after 1.2 s; the
+    // other one starts waiting 0.3 s later. So this one finds the first deadlock (at 1 s), and
+    // the other one the second (at 1.5 s), before this one's second try would (at 2 s).
+    ASSERT_EQ(otherRuns("SET deadlock_timeout = '1200ms'; SET statement_timeout = '30s'"), "");
+    Db.ExecuteQuery("SET deadlock_timeout = '1s'");
+    ASSERT_EQ(otherRuns("BEGIN"), "");
+    ASSERT_EQ(otherRuns("UPDATE CardHolders SET CardHolder = 'other' WHERE CardNumber = "
+                        "'0000000002'"),
+              "");
+    ASSERT_TRUE(Db.StartTransaction());
+    ASSERT_TRUE(Db.ExecuteQuery(
+        "UPDATE CardHolders SET CardHolder = \"this\" WHERE CardNumber = \"0000000001\""));
+    QString otherState;
+    std::thread otherSession([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        otherState = otherRuns("UPDATE CardHolders SET CardHolder = 'other' WHERE CardNumber = "
+                               "'0000000001'");
+        otherRuns("ROLLBACK");
+    });
+    // Waits for the other session, which then waits for this one.
+    const bool updated = Db.ExecuteQuery(
+        "UPDATE CardHolders SET CardHolder = \"this\" WHERE CardNumber = \"0000000002\"");
+    if (!updated)
+        Db.RollbackTransaction(); // or the other session would wait for this one for good
+    otherSession.join();
+    PQfinish(other);
+    // The first try lost; the second waited until the other session was ended in its turn.
+    EXPECT_TRUE(updated) << Error();
+    EXPECT_EQ(otherState, "40P01");
+    EXPECT_TRUE(Db.CommitTransaction()) << Error();
+    const std::unique_ptr<TMyResultSet> rows =
+        Db.Query("SELECT CardHolder FROM CardHolders ORDER BY CardNumber ASC");
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->Fields(0).AsString(), "this");
+    rows->Next();
+    EXPECT_EQ(rows->Fields(0).AsString(), "this");
+}
+
+// The server stopped at once (a power cut) under a change and outside of one, on a cluster of its
+// own so that no other test loses its server.
+class LostServer : public ServerDatabase {
+protected:
+    void SetUp() override { Connect(TTestCluster::Private()); }
+    void TearDown() override { Cluster->Start(); }
+};
+
+TEST_F(LostServer, AChangeFailsWholeAndTheConnectorWorksOnceTheServerIsBack) {
+    ASSERT_TRUE(AddCard(Db, "0000000001"));
+    {
+        TTransaction change(Db);
+        ASSERT_TRUE(change.Started());
+        ASSERT_TRUE(AddCard(Db, "0000000002"));
+        ASSERT_TRUE(Cluster->Kill()) << Cluster->Error().toStdString();
+        EXPECT_FALSE(AddCard(Db, "0000000003"));
+        EXPECT_THAT(Error(), HasSubstr("connection to the database server was lost"));
+        ASSERT_TRUE(Cluster->Start()) << Cluster->Error().toStdString();
+        // The server is back, but the change it lost stays lost: nothing more of it is written.
+        EXPECT_FALSE(AddCard(Db, "0000000004"));
+        EXPECT_THAT(Error(), HasSubstr("connection to the database server was lost"));
+        EXPECT_FALSE(change.Commit());
+    }
+    // The next statement connects again, without ReConnect, and finds only what was committed.
+    EXPECT_EQ(Cards(), 1) << Error();
+
+    // Outside a change: the statement that meets the lost server fails, the next one works.
+    ASSERT_TRUE(Cluster->Kill());
+    EXPECT_FALSE(AddCard(Db, "0000000005"));
+    EXPECT_THAT(Error(), HasSubstr("connection to the database server was lost"));
+    EXPECT_EQ(Db.Query("SELECT COUNT(*) FROM CardHolders"), nullptr);
+    EXPECT_THAT(Error(), HasSubstr("cannot be reached"));
+    ASSERT_TRUE(Cluster->Start());
+    EXPECT_TRUE(AddCard(Db, "0000000006")) << Error();
+    EXPECT_EQ(Cards(), 2);
+    EXPECT_TRUE(Db.IsConnected());
+}
+
+} // namespace
