@@ -148,3 +148,29 @@ TEST_F(KeyReadJobTest, ReadsTheKeyOnTheAdapterOrSaysWhyNot) {
 }
 
 } // namespace
+
+namespace {
+
+// The same reading over the USB adapter: the test runs again under the virtual DS9490.
+using KeyReadJobUsbTest = HomeTest;
+
+TEST_F(KeyReadJobUsbTest, ReadsTheKeyOnTheUsbAdapter) {
+    if (!VirtualAdapter::RunsUnderVirtualUsb())
+        return;
+    ReaderName = "MaximReader";
+    VirtualAdapter adapter{VirtualAdapter::Usb{}};
+    ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    ASSERT_TRUE(adapter.SetMemory(MemoryKey, Bytes(SampleImage())));
+    ASSERT_TRUE(adapter.Put(MemoryKey));
+    {
+        const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader();
+        ASSERT_TRUE(reader->ReaderLoaded);
+        auto read = std::make_shared<TKeyRead>();
+        EXPECT_EQ(static_cast<TKeyReadResult>(KeyReadJob(read)(*reader, [](int) {})),
+                  TKeyReadResult::Read);
+        EXPECT_EQ(Bytes(read->Image).toHex(), Bytes(SampleImage()).toHex());
+    }
+    AppSettings = TAppSettings();
+}
+
+} // namespace
