@@ -3,7 +3,10 @@
 // Everything happens in a temporary home: nothing touches the user's own settings or data.
 #include "app/main.h"
 #include "controllers/controllerstatements.h"
+#include "controllers/keycontents.h"
 #include "controllers/keyimage.h"
+#include "controllers/keyreader.h"
+#include "controllers/keyreport.h"
 #include "controllers/keywriter.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
@@ -109,6 +112,53 @@ void BenchReload(TfrmMain& main, int repetitions) {
     Print("close the window's list (FreeControllers)", Measure(1, [&] { main.FreeControllers(); }));
 }
 
+// Reading a key back for the operator against the write's own read-back, on the same key.
+void BenchReading(TReaderInterface& reader, VirtualAdapter& adapter,
+                  const TStandController& controller, int repetitions) {
+    const auto traffic = [&](const std::function<void()>& work, VirtualAdapter::Traffic& used) {
+        const VirtualAdapter::Traffic before = adapter.Counters();
+        work();
+        const VirtualAdapter::Traffic after = adapter.Counters();
+        used = {after.BytesIn - before.BytesIn, after.BytesOut - before.BytesOut,
+                after.RoundTrips - before.RoundTrips, 0};
+    };
+    VirtualAdapter::Traffic readBackTraffic{}, readTraffic{};
+    std::vector<uint8_t> page;
+    QString card;
+    const Figures readBack = Measure(repetitions, [&] {
+        traffic(
+            [&] {
+                for (int p = 0; p < KeyPageCount; ++p)
+                    reader.ReadPage(p * KeyPageSize, page);
+                reader.ReadRom(card, false);
+            },
+            readBackTraffic);
+    });
+    Print("the write's read-back (16 pages + ROM check)", readBack);
+    auto read = std::make_shared<TKeyRead>();
+    int valid = 0;
+    const Figures reading = Measure(repetitions, [&] {
+        traffic(
+            [&] {
+                KeyReadJob(read)(reader, [](int) {});
+                valid += DecodeKeyImage(read->Image).State == TKeyImageState::Valid ? 1 : 0;
+            },
+            readTraffic);
+    });
+    Print("reading a key (ROM, 16 pages, ROM check) + decoding", reading);
+    std::printf("  bytes to/from the adapter, round trips: read-back %llu/%llu/%llu, reading "
+                "%llu/%llu/%llu; %d of %d keys decoded valid\n",
+                readBackTraffic.BytesIn, readBackTraffic.BytesOut, readBackTraffic.RoundTrips,
+                readTraffic.BytesIn, readTraffic.BytesOut, readTraffic.RoundTrips, valid,
+                repetitions);
+    // What the window adds after the adapter's part: the database's image and the site's cards.
+    std::vector<std::unique_ptr<TStandController>> owners;
+    owners.push_back(std::make_unique<TStandController>(controller));
+    const TDecodedKey key = DecodeKeyImage(read->Image);
+    Print("the report (compare with the database, cards per entry)",
+          Measure(repetitions, [&] { MakeKeyReport(*DBConnection, owners, key); }));
+}
+
 void BenchProgramming(int repetitions, int cards) {
     VirtualAdapter adapter;
     if (!adapter.Ready()) {
@@ -189,6 +239,7 @@ void BenchProgramming(int repetitions, int cards) {
                 "%llu round trips\n",
                 readBack, after.BytesIn - before.BytesIn, after.BytesOut - before.BytesOut,
                 after.RoundTrips - before.RoundTrips);
+    BenchReading(reader, adapter, controller, repetitions);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "controllers/controller.h"
 #include "controllers/controllerrecords.h"
 #include "controllers/programdevice.h"
+#include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -161,6 +162,14 @@ void TfrmMain::BuildPopupMenu() {
     mnuProperties = PopupMenu->addAction(N_("&Properties..."));
     mnuProperties->setObjectName("mnuProperties");
     PopupMenu->setDefaultAction(mnuProperties);
+    // Any key, not the selected row's: the key itself tells which controller it is for.
+    PopupMenu->addSeparator();
+    QAction* mnuReadKey = PopupMenu->addAction(N_("&Read key..."));
+    mnuReadKey->setObjectName("mnuReadKey");
+    connect(mnuReadKey, &QAction::triggered, this, [this] {
+        TfrmReadKey window(this);
+        window.exec();
+    });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
     VSTControllers->setContextMenuPolicy(Qt::CustomContextMenu);

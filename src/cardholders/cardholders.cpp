@@ -4,6 +4,7 @@
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardident.h"
 #include "cardholders/cardnumber.h"
+#include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -320,12 +321,16 @@ void TfrmCardHolders::VSTCardHoldersHeaderClick(int column) {
 
 void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position) {
     const QModelIndex cell = VSTCardHolders->indexAt(position);
-    if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn &&
-        CardHolders->CycleZone(cell.row(), cell.column() - TCardHolderModel::FirstZoneColumn,
-                               DBConnection.get()) < 0)
-        MessageBoxes::ShowError(
-            this, FormatText(_("The zone could not be changed: %s"),
-                             {DBConnection ? DBConnection->GetLastError() : QString()}));
+    if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn) {
+        const int controller = cell.column() - TCardHolderModel::FirstZoneColumn;
+        if (CardHolders->CycleZone(cell.row(), controller, DBConnection.get()) < 0)
+            MessageBoxes::ShowError(
+                this, FormatText(_("The zone could not be changed: %s"),
+                                 {DBConnection ? DBConnection->GetLastError() : QString()}));
+        else
+            ShowAdmitNote(StatusBar, *ControllerList[size_t(controller)],
+                          CardHolders->Record(cell.row())->CardNumber);
+    }
     if (button == Qt::RightButton)
         PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));
 }

@@ -1,5 +1,6 @@
 #include "controllers/controller.h"
 
+#include "controllers/admitslist.h"
 #include "controllers/controlleroptions.h"
 #include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
@@ -31,6 +32,8 @@ TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
     QHBoxLayout* buttons = BuildButtonRow();
     auto* body = new QVBoxLayout;
     body->addLayout(fields);
+    FAdmits = NewControllerAdmitsPart(this);
+    body->addWidget(FAdmits, 1);
     body->addStretch();
     body->addLayout(buttons);
     BandOverBody(this, pnlTop, body, {12, 8, 12, 0}, 8);
@@ -104,6 +107,7 @@ void TfrmController::ConEdit(PStandController AController) {
     // A stored 0 (or anything the list lacks) selects nothing, and saving keeps it.
     cboRelaisTime->setCurrentIndex(
         options.RelaisTimeIndex < cboRelaisTime->count() ? options.RelaisTimeIndex : -1);
+    ShowControllerAdmits(FAdmits, DBConnection.get(), Controller->ConID);
 }
 
 void TfrmController::cmdOKClick() {

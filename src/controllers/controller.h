@@ -54,4 +54,5 @@ private:
     QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void Save();
+    QWidget* FAdmits; // the cards this controller admits without access, shown when editing
 };

@@ -155,12 +155,58 @@ TEST_F(CardHolderListTest, ThreeClicksOnACellWriteZonesOneTwoAndZeroAndMarkTheCo
     EXPECT_EQ(Database().Sent("DELETE * FROM CardZones").size(), 3);
     EXPECT_EQ(Database().Sent("INSERT INTO CardZones").size(), 3);
     EXPECT_EQ(Database().Sent("INSERT INTO PendingChanges").size(), 3);
-    EXPECT_EQ(Database().Statements.size(), 12);
+    // Besides the four changes, each click reads the controller's grants and the cards that
+    // begin like the clicked one, for the status line's note.
+    EXPECT_EQ(Database().Sent("SELECT").size(), 6);
+    EXPECT_EQ(Database().Statements.size(), 18);
 
     // The texts of a row are no zone cells.
     ClickCell(0, 1);
     ClickCell(0, 3);
-    EXPECT_EQ(Database().Statements.size(), 12);
+    EXPECT_EQ(Database().Statements.size(), 18);
+}
+
+TEST_F(CardHolderListTest, AZoneClickThatLetsInCardsThatBeginAlikeSaysSoInTheStatusLine) {
+    AddController("Gate");
+    AddCardHolder("12AB000001", "Anna");
+    AddCardHolder("12ab000002", "Bert");
+    AddCardHolder("12AB000003", "Cas", {}, {}, true); // deleted: not listed, still admitted
+    AddCardHolder("34CD000001", "Dirk");
+    Open();
+    const auto note = [this]() -> QString {
+        auto* label = List->findChild<QLabel*>("StatusAdmitNote");
+        return label && label->isVisible() ? label->text() : QString();
+    };
+    const struct {
+        const char* card;
+        const char* zone;
+        QString note;
+    } clicks[] = {
+        {"12AB000001", "1",
+         "Gate now also admits cards 12ab000002, 12AB000003, which begin with the same four "
+         "characters as card 12AB000001 but are not granted there."},
+        {"12ab000002", "1",
+         "Gate now also admits card 12AB000003, which begins with the same four characters as "
+         "card 12ab000002 but is not granted there."},
+        {"34CD000001", "1", ""},
+        {"12ab000002", "2",
+         "Gate now also admits card 12AB000003, which begins with the same four characters as "
+         "card 12ab000002 but is not granted there."},
+        {"12ab000002", "0",
+         "Gate still admits card 12ab000002: another card granted there begins with the same "
+         "four characters."},
+        {"12AB000001", "2",
+         "Gate now also admits cards 12ab000002, 12AB000003, which begin with the same four "
+         "characters as card 12AB000001 but are not granted there."},
+        {"12AB000001", "0", ""},
+    };
+    for (const auto& click : clicks) {
+        SCOPED_TRACE(std::string(click.card) + " to zone " + click.zone);
+        ClickCell(RowOf(click.card), 4);
+        EXPECT_THAT(Zones(*ControllerList[0], click.card), ElementsAre(click.zone));
+        EXPECT_EQ(note(), click.note);
+        EXPECT_EQ(Status(), "Loaded 3 cardholders"); // stays in sight beside the note
+    }
 }
 
 TEST_F(CardHolderListTest, ARightClickChangesTheZoneSelectsTheRowAndOpensTheMenu) {

@@ -271,10 +271,13 @@ TEST_F(ControllerListTest, ARightClickSelectsTheRowUnderTheMouse) {
     EXPECT_EQ(Main->SelectedController(), ControllerList[2].get());
 
     const QList<QAction*> items = Main->PopupMenu->actions();
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 5);
     EXPECT_EQ(items[0], Main->mnuDelete);
     EXPECT_TRUE(items[1]->isSeparator());
     EXPECT_EQ(items[2], Main->mnuProperties);
+    EXPECT_TRUE(items[3]->isSeparator());
+    EXPECT_EQ(items[4]->objectName(), "mnuReadKey");
+    EXPECT_EQ(items[4]->text(), "&Read key...");
     EXPECT_EQ(Main->PopupMenu->defaultAction(), Main->mnuProperties);
     EXPECT_EQ(Main->mnuDelete->text(), "&Delete");
     EXPECT_EQ(Main->mnuProperties->text(), "&Properties...");

@@ -9,6 +9,7 @@
 #include "cardholders/cardident.h"
 #include "controllers/controller.h"
 #include "controllers/programdevice.h"
+#include "controllers/readkey.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
@@ -79,6 +80,7 @@ TWindowList TranslatedWindows(TDesktop& desktop) {
         {"options", [&desktop] { return new TfrmOptions(desktop); }},
         {"controller", [] { return new TfrmController; }},
         {"memory key programming", [] { return new TfrmProgramDevice; }},
+        {"key reading", [] { return new TfrmReadKey; }},
         {"cardholder list", [&desktop] { return new TfrmCardHolders(desktop); }},
         {"cardholder", [&desktop] { return new TfrmCardHolder(desktop); }},
         {"card identification", [&desktop] { return new TfrmCardIdent(desktop); }},

@@ -1,0 +1,45 @@
+#include "controllers/keyreader.h"
+
+#include "reader/CodeReaderInterface.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
+}
+
+TKeyReadResult ReadKeyImage(TKeyPageDevice& device, TKeyImage& image,
+                            const std::function<void()>& afterPage) {
+    std::vector<uint8_t> page;
+    for (int p = 0; p < KeyPageCount; ++p) {
+        device.ReadPage(p * KeyPageSize, page);
+        if (page.size() != size_t(KeyPageSize))
+            return TKeyReadResult::Lifted;
+        std::copy(page.begin(), page.end(), image.begin() + p * KeyPageSize);
+        if (afterPage)
+            afterPage();
+    }
+    return device.KeyStillPresent() ? TKeyReadResult::Read : TKeyReadResult::Lifted;
+}
+
+TAdapterJob KeyReadJob(std::shared_ptr<TKeyRead> read) {
+    return [read](TReaderInterface& reader, const std::function<void(int)>& step) {
+        *read = TKeyRead();
+        QString number;
+        if (!reader.ReadRom(number, false)) {
+            read->Result = TKeyReadResult::NoKey;
+        } else {
+            read->Number = number;
+            read->FamilyType = reader.FamilyType;
+            if (reader.FamilyCode != MemoryKeyFamily) {
+                read->Result = TKeyReadResult::OtherFamily;
+            } else {
+                TReaderKeyDevice key(reader, number);
+                int pages = 0;
+                read->Result = ReadKeyImage(key, read->Image, [&] { step(++pages); });
+            }
+        }
+        return static_cast<int>(read->Result);
+    };
+}
