@@ -2,6 +2,7 @@
 
 #include "db/accessdialect.h"
 #include "db/serverschema.h"
+#include "db/sitetables.h"
 #include "shared/translation.h"
 
 #include <QHash>
@@ -19,21 +20,6 @@ const char* const NotConnected = "The database is not connected";
 const char* const SerializationFailure = "40001";
 const char* const DeadlockDetected = "40P01";
 const char* const InsufficientPrivilege = "42501";
-
-// Every column a statement of the program names, by table (lower case, as the server keeps
-// unquoted names).
-struct TSiteTable {
-    const char* Name;
-    QStringList Columns;
-};
-
-const TSiteTable SiteTables[] = {
-    {"controllers", {"conid", "contype", "conname", "concode", "conbyte1", "conbyte2"}},
-    {"cardholders",
-     {"cardnumber", "cardholder", "cardcustom1", "cardcustom2", "cardcustom3", "cardcustom4",
-      "cardinactive", "cardadded", "cardlastedit", "deleted"}},
-    {"cardzones", {"conid", "cardnumber", "zoneid"}},
-};
 
 struct TResultDeleter {
     void operator()(PGresult* result) const { PQclear(result); }
@@ -97,14 +83,16 @@ TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringL
     if (tables.isEmpty())
         return TServerDatabaseKind::Empty;
     for (const TSiteTable& table : SiteTables) {
-        const auto found = tables.find(QString::fromLatin1(table.Name));
+        // The server keeps unquoted names in lower case.
+        const QString name = QString::fromLatin1(table.Name).toLower();
+        const auto found = tables.find(name);
         if (found == tables.end()) {
-            missing << QString::fromLatin1(table.Name);
+            missing << name;
             continue;
         }
         for (const QString& column : table.Columns)
-            if (!found->contains(column))
-                missing << QString::fromLatin1(table.Name) + "." + column;
+            if (!found->contains(column.toLower()))
+                missing << name + "." + column.toLower();
     }
     return missing.isEmpty() ? TServerDatabaseKind::Site : TServerDatabaseKind::Other;
 }

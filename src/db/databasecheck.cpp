@@ -1,5 +1,6 @@
 #include "db/databasecheck.h"
 
+#include "db/sitetables.h"
 #include "shared/translation.h"
 
 #include <QFile>
@@ -13,20 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct TRequiredTable {
-    const char* Name;
-    QStringList Columns;
-};
-
-// Every column a statement of the program names; more columns do no harm.
-const TRequiredTable RequiredTables[] = {
-    {"Controllers", {"ConID", "ConType", "ConName", "ConCode", "ConByte1", "ConByte2"}},
-    {"CardHolders",
-     {"CardNumber", "CardHolder", "CardCustom1", "CardCustom2", "CardCustom3", "CardCustom4",
-      "CardInactive", "CardAdded", "CardLastEdit", "Deleted"}},
-    {"CardZones", {"ConID", "CardNumber", "ZoneID"}},
-};
 
 QByteArray Header(const QString& path) {
     QFile file(path);
@@ -116,7 +103,7 @@ QString ProfileDatabaseProblem(const QString& path) {
                         nullptr) != SQLITE_OK)
         error = QString::fromUtf8(sqlite3_errmsg(handle));
     QStringList missing;
-    for (const TRequiredTable& table : RequiredTables) {
+    for (const TSiteTable& table : SiteTables) {
         if (!error.isEmpty())
             break;
         const QSet<QString> columns = ColumnsOf(handle, table.Name, &error);
