@@ -41,39 +41,6 @@ QString FreshDatabase(const QTemporaryDir& folder, const QString& name) {
     return file;
 }
 
-// Writes autonoom.bst (128 controllers) and asleutel.bst (`cards` cards, each flag set with the
-// given chance, a third of them in zone 2) into `folder`; returns the autonoom.bst path.
-QString WriteSite(const QString& folder, int cards, double flagChance) {
-    QByteArray controllers;
-    for (int i = 1; i <= 128; ++i)
-        controllers += ControllerRecord(QByteArray::number(0xA00000 + i, 16).toUpper(),
-                                        "Door " + QByteArray::number(i), 2, 4);
-    std::mt19937 random(42);
-    std::uniform_real_distribution<double> chance(0, 1);
-    QByteArray cardBytes;
-    cardBytes.reserve(qsizetype(cards) * 512);
-    for (int c = 0; c < cards; ++c) {
-        QByteArray zone1(16, '\0'), zone2(16, '\0');
-        for (int p = 0; p < 128; ++p) {
-            if (chance(random) >= flagChance)
-                continue;
-            QByteArray& flags = chance(random) < 1.0 / 3 ? zone2 : zone1;
-            flags[p / 8] = char(flags[p / 8] | (1 << (p % 8)));
-        }
-        QByteArray record = CardFlagsRecord(
-            QByteArray::number(0x100000000LL + c, 16).toUpper().rightJustified(10, '0'), zone1,
-            zone2);
-        const QByteArray holder = "Holder O'Neil " + QByteArray::number(c);
-        std::copy(holder.begin(), holder.end(), record.begin() + 14);
-        cardBytes += record;
-    }
-    const QString autonoom = folder + "/autonoom.bst";
-    if (!WriteLegacyFile(autonoom, controllers) ||
-        !WriteLegacyFile(folder + "/asleutel.bst", cardBytes))
-        qFatal("cannot write the legacy files");
-    return autonoom;
-}
-
 // One statement per row through the connector, as the import was first described; `cardLimit`
 // stops early. Returns the number of statements sent.
 qint64 StatementAtATime(const QString& autonoom, const QString& database, int cardLimit,
@@ -158,7 +125,7 @@ int main(int argc, char** argv) {
     for (const auto& [label, flagChance] :
          {std::pair<const char*, double>{"10 % of the flags", 0.10},
           {"every flag (worst case)", 1.0}}) {
-        const QString autonoom = WriteSite(folder.path(), cards, flagChance);
+        const QString autonoom = WriteSampleLegacySite(folder.path(), cards, flagChance);
         std::printf("\n-- %s\n", label);
 
         QElapsedTimer timer;

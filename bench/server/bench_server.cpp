@@ -95,36 +95,6 @@ std::unique_ptr<TMySQLite> NewFileSite(const QTemporaryDir& folder, const QStrin
     return db;
 }
 
-QString WriteLegacySite(const QString& folder, int cards) {
-    QByteArray controllers;
-    for (int i = 1; i <= 128; ++i)
-        controllers += ControllerRecord(QByteArray::number(0xA00000 + i, 16).toUpper(),
-                                        "Door " + QByteArray::number(i), 2, 4);
-    std::mt19937 random(42);
-    std::uniform_real_distribution<double> chance(0, 1);
-    QByteArray cardBytes;
-    for (int c = 0; c < cards; ++c) {
-        QByteArray zone1(16, '\0'), zone2(16, '\0');
-        for (int p = 0; p < 128; ++p) {
-            if (chance(random) >= 0.10)
-                continue;
-            QByteArray& flags = chance(random) < 1.0 / 3 ? zone2 : zone1;
-            flags[p / 8] = char(flags[p / 8] | (1 << (p % 8)));
-        }
-        QByteArray record = CardFlagsRecord(
-            QByteArray::number(0x100000000LL + c, 16).toUpper().rightJustified(10, '0'), zone1,
-            zone2);
-        const QByteArray holder = "Holder O'Neil " + QByteArray::number(c);
-        std::copy(holder.begin(), holder.end(), record.begin() + 14);
-        cardBytes += record;
-    }
-    const QString autonoom = folder + "/autonoom.bst";
-    if (!WriteLegacyFile(autonoom, controllers) ||
-        !WriteLegacyFile(folder + "/asleutel.bst", cardBytes))
-        qFatal("cannot write the legacy files");
-    return autonoom;
-}
-
 double Import(TMyDBConnector& db, const QString& autonoom, qint64& zoneRows) {
     QElapsedTimer timer;
     timer.start();
@@ -226,7 +196,7 @@ int main(int argc, char** argv) {
     const QString server = StartCluster();
     QTemporaryDir folder;
 
-    const QString autonoom = WriteLegacySite(folder.path(), cards);
+    const QString autonoom = WriteSampleLegacySite(folder.path(), cards, 0.10);
     qint64 zoneRows = 0;
     {
         const auto file = NewFileSite(folder, "import.accdb");

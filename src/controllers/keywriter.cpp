@@ -1,5 +1,6 @@
 #include "controllers/keywriter.h"
 
+#include "controllers/keyreader.h"
 #include "reader/CodeReaderInterface.h"
 
 #include <algorithm>
@@ -17,15 +18,11 @@ TKeyWriteResult WriteKeyImage(TKeyPageDevice& device, const TKeyImage& image,
             afterStep();
     }
 
-    bool same = true;
-    for (int p = 0; p < KeyPageCount && same; ++p) {
-        const auto bytes = KeyImagePage(image, p);
-        device.ReadPage(p * KeyPageSize, page);
-        same = page.size() == bytes.size() && std::equal(bytes.begin(), bytes.end(), page.begin());
-    }
-    // A lifted key reads as all ones, which an image page could in theory equal; the key must
-    // still be there after the last page was read.
-    same = same && device.KeyStillPresent();
+    // The read-back is the same reading the operator's "Read key" does, key presence check
+    // included: a lifted key reads as all ones, which an image page could in theory equal.
+    TKeyImage readBack{};
+    const bool same =
+        ReadKeyImage(device, readBack, nullptr) == TKeyReadResult::Read && readBack == image;
     if (afterStep)
         afterStep();
     return same ? TKeyWriteResult::Written : TKeyWriteResult::VerifyFailed;

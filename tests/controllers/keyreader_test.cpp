@@ -3,6 +3,7 @@
 #include "reader/CodeReaderInterface.h"
 #include "shared/publictypes.h"
 
+#include "samplekeyimage.h"
 #include "testenv.h"
 #include "virtualadapter.h"
 
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace {
-
-TKeyImage SampleImage() {
-    TKeyImageInput input;
-    input.ConCode = "A1B2C3";
-    input.ConByte1 = 2;
-    input.ConByte2 = 4;
-    input.Zone1Cards = {"12AB000001", "34CD000002"};
-    input.Zone2Cards = {"56EF000003"};
-    return BuildKeyImage(input);
-}
 
 // A DS1993 as the reader sees it: a lifted key answers no more, and its pages read as ones.
 class FakeKey : public TKeyPageDevice {

@@ -1,5 +1,7 @@
 #include "controllers/keywriter.h"
 
+#include "samplekeyimage.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,16 +40,6 @@ public:
 private:
     bool Gone() const { return LiftedAfterWriting || LiftedBeforePage >= 0; }
 };
-
-TKeyImage SampleImage() {
-    TKeyImageInput input;
-    input.ConCode = "A1B2C3";
-    input.ConByte1 = 2;
-    input.ConByte2 = 4;
-    input.Zone1Cards = {"12AB000001", "34CD000002"};
-    input.Zone2Cards = {"56EF000003"};
-    return BuildKeyImage(input);
-}
 
 TEST(KeyWriter, WritesSixteenPagesInOrderAndConfirmsThemByReadingBack) {
     FakeKey key;

@@ -27,3 +27,7 @@ bool WriteLegacyFile(const QString& path, const QByteArray& content);
 
 // `bytes` of pseudo-random content from `seed`, written in pieces so that memory stays small.
 bool WriteRandomFile(const QString& path, qint64 bytes, quint64 seed);
+
+// Writes autonoom.bst (128 controllers) and asleutel.bst (`cards` cards, each flag set with the
+// given chance, a third of them in zone 2) into `folder`; returns the autonoom.bst path.
+QString WriteSampleLegacySite(const QString& folder, int cards, double flagChance);
