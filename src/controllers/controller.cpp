@@ -17,7 +17,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
+TfrmController::TfrmController(TMyDBConnector& database, QWidget* parent)
+    : QDialog(parent), FDatabase(database) {
     setObjectName("frmController");
     setWindowTitle(N_("Standalone controller"));
     ShowOnlyCloseButton(this);
@@ -116,8 +117,6 @@ void TfrmController::cmdCancelClick() {
 }
 
 void TfrmController::Save() {
-    if (!DBConnection)
-        return;
     TControllerOptions options;
     options.EnableRelais = chkEnableRelais->isChecked();
     options.LEDExtern = chkLEDExtern->isChecked();
@@ -127,8 +126,8 @@ void TfrmController::Save() {
                                  options.ConByte2()};
     if (ControllerEdit) {
         if (Controller)
-            Saved = UpdateController(*DBConnection, *Controller, input);
+            Saved = UpdateController(FDatabase, *Controller, input);
         return;
     }
-    Saved = AddController(*DBConnection, input, cboAccess->currentIndex());
+    Saved = AddController(FDatabase, input, cboAccess->currentIndex());
 }

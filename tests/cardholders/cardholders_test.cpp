@@ -37,7 +37,7 @@ protected:
         CardReaderTest::TearDown();
     }
     void Open() {
-        List = std::make_unique<TfrmCardHolders>(Desktop);
+        List = std::make_unique<TfrmCardHolders>(Desktop, *Session, RunSettings);
         List->resize(1000, 500);
         List->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));
@@ -265,7 +265,7 @@ TEST_F(CardHolderListTest, AZoneChangeTheDatabaseRefusesChangesNothingAndSaysWhy
     for (const char* refused : {"DELETE * FROM CardZones", "INSERT INTO CardZones"}) {
         SCOPED_TRACE(refused);
         List.reset();
-        ControllerList.clear();
+        Controllers().clear();
         Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
         Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
         Database().FailWhenContaining.clear();
@@ -342,7 +342,7 @@ TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {
 
 TEST_F(CardHolderListTest, AClosedDatabaseLeavesTheListEmptyAndTheStatusAlone) {
     AddCardHolder("1111111111", "Anna");
-    DBConnection->Disconnect();
+    Session->Database().Disconnect();
     Open();
     EXPECT_EQ(Model()->rowCount(), 0);
     EXPECT_EQ(Status(), "");

@@ -77,21 +77,30 @@ void ProfileDbTest::SetUp() {
     DatabaseFile = DataDirectory() + "/data/site.accdb";
     ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", DatabaseFile));
     QFile::setPermissions(DatabaseFile, QFile::ReadOwner | QFile::WriteOwner);
-    auto engine = std::make_unique<TMySQLite>();
-    engine->ConnectionString = JetConnectionString(DatabaseFile);
-    ASSERT_TRUE(engine->Connect()) << engine->GetLastError().toStdString();
-    DBConnection = std::make_unique<TRecordingConnector>(std::move(engine));
-    ControllerList.clear();
+    OwnedSession = RecordedSession(DatabaseFile);
+    Session = OwnedSession.get();
+    ASSERT_TRUE(Session->IsConnected()) << Session->Database().GetLastError().toStdString();
 }
 
 void ProfileDbTest::TearDown() {
-    ControllerList.clear();
-    ReleaseDBConnection();
+    OwnedSession.reset();
+    Session = nullptr;
     HomeTest::TearDown();
 }
 
 TRecordingConnector& ProfileDbTest::Database() const {
-    return static_cast<TRecordingConnector&>(*DBConnection);
+    return static_cast<TRecordingConnector&>(Session->Database());
+}
+
+std::unique_ptr<TProfileSession> RecordedSession(const QString& database) {
+    auto engine = std::make_unique<TMySQLite>();
+    engine->ConnectionString = JetConnectionString(database);
+    engine->Connect();
+    TVYRStandProfile profile(DataDirectory() + "/profiles/site.ini");
+    profile.ProfileName = "Site";
+    profile.DBFileName = database;
+    return std::make_unique<TProfileSession>(
+        profile, std::make_unique<TRecordingConnector>(std::move(engine)));
 }
 
 void ProfileDbTest::Exec(const TMyStatement& statement) const {
