@@ -119,8 +119,11 @@ const TVYRStandProfile* TfrmLogin::ShownProfile() const {
 
 void TfrmLogin::ConnectShownProfile() {
     const TVYRStandProfile* shown = ShownProfile();
-    if (FSession && shown && FSession->Profile().ProfileFileName == shown->ProfileFileName)
+    if (FSession && shown && FSession->Profile().ProfileFileName == shown->ProfileFileName) {
+        // The same profile, though profile management may have renamed it meanwhile.
+        FSession->ProfileRenamed(shown->ProfileName);
         return;
+    }
     FSession.reset();
     FConnectProblem.clear();
     if (!shown)

@@ -8,7 +8,8 @@ TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDB
 
 TProfileSession::~TProfileSession() {
     FControllers.clear();
-    FDatabase->Disconnect();
+    if (FDatabase)
+        FDatabase->Disconnect();
 }
 
 bool TProfileSession::IsConnected() const {

@@ -27,6 +27,8 @@ public:
     const TVYRStandProfile& Profile() const { return FProfile; }
     TMyDBConnector& Database() const { return *FDatabase; }
     bool IsConnected() const;
+    // Profile management renamed the profile: the session goes by the new name from now on.
+    void ProfileRenamed(const QString& name) { FProfile.ProfileName = name; }
 
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }

@@ -14,8 +14,10 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <unistd.h>
 
@@ -193,6 +195,30 @@ TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     EXPECT_EQ(login.cboProfile->count(), 2);
     EXPECT_EQ(login.cboProfile->itemText(1), "Beta");
     EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+}
+
+// The main window's title names the profile as the session does: a rename made in profile
+// management before OK must reach the session that is already open.
+TEST_F(LoginTest, AProfileRenamedInManagementOpensUnderItsNewName) {
+    MakeProfile("a", "Alpha");
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    login.show();
+    const TProfileSession* open = login.Session();
+    ASSERT_TRUE(open);
+    WhenModal([](QWidget* management) {
+        auto* list = Child<QTreeWidget>(management, "VSTProfiles");
+        list->setCurrentItem(list->topLevelItem(0));
+        Child<QLineEdit>(management, "txtProfileName")->setText("Renamed");
+        Child<QPushButton>(management, "cmdSaveProfile")->click();
+        Child<QPushButton>(management, "cmdClose")->click();
+    });
+    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    EXPECT_EQ(login.cboProfile->itemText(0), "Renamed");
+    login.cmdOKClick();
+    EXPECT_EQ(login.result(), QDialog::Accepted);
+    ASSERT_EQ(login.Session(), open) << "the database stays open";
+    EXPECT_EQ(open->Profile().ProfileName, "Renamed");
 }
 
 // Selection changes and OK arrive while the dialog is still opening the previous choice: each case
