@@ -1,12 +1,12 @@
 #pragma once
 
+#include "profiles/VYRStandProfile.h"
+
 #include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
 #include <QSet>
-
-#include "profiles/VYRStandProfile.h"
 
 #include <memory>
 
@@ -61,6 +61,8 @@ public:
     void mnuPropertiesClick();
     // The record behind a view row (its position in the session's records), or nullptr.
     TStandController* RowController(int row) const;
+    // The "Load programmer" button of a view row, or nullptr.
+    QPushButton* RowButton(int row) const;
     // The record of the selected row when exactly one row is selected, or nullptr.
     TStandController* SelectedController() const;
     QMenu* PopupMenu;
@@ -82,8 +84,6 @@ public:
 
     // The adapter test of start-up: true when a reader could set up its session.
     bool TestAdapter(QWidget* owner) const;
-    // The row button of a view row, or nullptr.
-    QPushButton* RowButton(int row) const;
 
     QWidget* pnlTop;
     QLabel* lblTitle;
