@@ -12,6 +12,7 @@
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholders.h"
 #include "db/MySQLite.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -102,14 +103,14 @@ void BuildDatabase(const QString& file, int cardholders, int controllers) {
     }
 }
 
-void LoadControllerList() {
-    ControllerList.clear();
-    if (const auto rows = DBConnection->Query("SELECT * FROM Controllers ORDER BY ConName ASC"))
+void LoadControllerList(TMyDBConnector& database, TControllerRecords& controllers) {
+    controllers.clear();
+    if (const auto rows = database.Query("SELECT * FROM Controllers ORDER BY ConName ASC"))
         for (rows->First(); !rows->Eof(); rows->Next()) {
             auto controller = std::make_unique<TStandController>();
             controller->ConID = rows->FieldByName("ConID").AsInteger();
             controller->ConName = rows->FieldByName("ConName").AsString();
-            ControllerList.push_back(std::move(controller));
+            controllers.push_back(std::move(controller));
         }
 }
 
@@ -157,10 +158,11 @@ int main(int argc, char** argv) {
     database->ConnectionString = JetConnectionString(file);
     if (!database->Connect())
         qFatal("connect: %s", qPrintable(database->GetLastError()));
-    DBConnection = std::move(database);
-    LoadControllerList();
+    TProfileSession session(TVYRStandProfile(file), std::move(database));
+    TMyDBConnector& db = session.Database();
+    LoadControllerList(db, session.Controllers());
     {
-        const auto rows = DBConnection->Query("SELECT COUNT(*) FROM CardZones");
+        const auto rows = db.Query("SELECT COUNT(*) FROM CardZones");
         std::printf("zone rows: %d (%.1f per card)\n", rows->Fields(0).AsInteger(),
                     double(rows->Fields(0).AsInteger()) / std::max(1, cardholders));
     }
@@ -170,10 +172,11 @@ int main(int argc, char** argv) {
                 CurrentKilobytes() / 1024.0);
 
     TSystemDesktop desktop;
+    const TRunSettings settings;
     std::vector<double> opening, shown, byName, byNumber;
     for (int run = 0; run < openings; ++run) {
         clock.restart();
-        TfrmCardHolders list(desktop);
+        TfrmCardHolders list(desktop, session, settings);
         opening.push_back(clock.nsecsElapsed() / 1e6);
         list.show();
         QApplication::processEvents();
@@ -210,37 +213,34 @@ int main(int argc, char** argv) {
 
     // Where the opening's time goes.
     clock.restart();
-    DBConnection->Query("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
-                        "CardCustom4, CardInactive, CardAdded, CardLastEdit FROM CardHolders "
-                        "WHERE (NOT Deleted)  ORDER BY CardHolder ASC");
+    db.Query("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+             "CardCustom4, CardInactive, CardAdded, CardLastEdit FROM CardHolders "
+             "WHERE (NOT Deleted)  ORDER BY CardHolder ASC");
     std::printf("  of which the cardholder statement: %.0f ms\n", clock.nsecsElapsed() / 1e6);
     clock.restart();
-    DBConnection->Query("SELECT CardNumber, ConID, ZoneID FROM CardZones ORDER BY CardNumber "
-                        "ASC, ConID ASC, ZoneID ASC");
+    db.Query("SELECT CardNumber, ConID, ZoneID FROM CardZones ORDER BY CardNumber "
+             "ASC, ConID ASC, ZoneID ASC");
     std::printf("  of which the zone statement: %.0f ms\n", clock.nsecsElapsed() / 1e6);
     clock.restart();
     {
         std::vector<std::unique_ptr<TCardHolder>> records;
-        ReadCardHolders(*DBConnection, {}, ControllerList, records);
+        ReadCardHolders(db, {}, session.Controllers(), records);
     }
     std::printf("  reading and joining both: %.0f ms\n", clock.nsecsElapsed() / 1e6);
 
     // The road not taken: one zone statement per card.
     std::vector<QString> numbers;
     {
-        const auto rows = DBConnection->Query("SELECT CardNumber FROM CardHolders");
+        const auto rows = db.Query("SELECT CardNumber FROM CardHolders");
         for (rows->First(); !rows->Eof(); rows->Next())
             numbers.push_back(rows->Fields(0).AsString());
     }
     clock.restart();
     for (const QString& number : numbers) {
-        DBConnection->Query(
-            {"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {number}});
+        db.Query({"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {number}});
     }
     std::printf("for comparison, one zone statement per card: %.0f ms for %zu cards\n",
                 clock.nsecsElapsed() / 1e6, numbers.size());
 
-    ControllerList.clear();
-    ReleaseDBConnection();
     return 0;
 }

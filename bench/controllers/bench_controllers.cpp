@@ -11,6 +11,7 @@
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
+#include "profiles/profilesession.h"
 #include "reader/CodeReaderInterface.h"
 #include "reader/cardpoller.h"
 #include "shared/datadir.h"
@@ -60,29 +61,35 @@ void Print(const char* what, const Figures& f) {
     std::printf("  %-52s median %8.2f ms  (min %.2f, max %.2f)\n", what, f.Median, f.Min, f.Max);
 }
 
-bool OpenDatabase(const QString& file) {
+// A session on a fresh copy of the template database; none when it cannot be opened, with the
+// reason in `problem`.
+std::unique_ptr<TProfileSession> OpenDatabase(const QString& file, QString& problem) {
     QDir().mkpath(QFileInfo(file).absolutePath());
     if (!QFile::copy(ProgramDirectory() + "/default.accdb", file))
-        return false;
+        return nullptr;
     QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    DBConnection = std::make_unique<TMySQLite>();
-    DBConnection->ConnectionString = JetConnectionString(file);
-    return DBConnection->Connect();
+    auto database = std::make_unique<TMySQLite>();
+    database->ConnectionString = JetConnectionString(file);
+    if (!database->Connect()) {
+        problem = database->GetLastError();
+        return nullptr;
+    }
+    return std::make_unique<TProfileSession>(TVYRStandProfile(file), std::move(database));
 }
 
 QString Card(int i) {
     return QStringLiteral("%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
 }
 
-void FillDatabase() {
-    TBulkWork bulk(DBConnection.get());
+void FillDatabase(TMyDBConnector& database) {
+    TBulkWork bulk(&database);
     for (int c = 0; c < Controllers; ++c)
-        DBConnection->ExecuteQuery(InsertControllerStatement(
+        database.ExecuteQuery(InsertControllerStatement(
             "Controller " + QString::number(c * 7919 % Controllers), "A1B2C3", 2, 4));
     // 40 rows per controller; one in five has zone 0 and does not count.
     for (int row = 0; row < ZoneRows; ++row)
-        DBConnection->ExecuteQuery(InsertCardZoneStatement(1 + row % Controllers, Card(row),
-                                                           row % 5 == 0 ? 0 : 1 + row % 2));
+        database.ExecuteQuery(InsertCardZoneStatement(1 + row % Controllers, Card(row),
+                                                      row % 5 == 0 ? 0 : 1 + row % 2));
 }
 
 void BenchReload(TfrmMain& main, int repetitions) {
@@ -95,8 +102,10 @@ void BenchReload(TfrmMain& main, int repetitions) {
     Print("  CountCards (one GROUP BY statement)",
           Measure(repetitions, [&] { main.CountCards(); }));
     Print("  the same counts with one COUNT per controller", Measure(repetitions, [&] {
-              for (const auto& controller : ControllerList) {
-                  if (const auto rows = DBConnection->Query(CountCardsStatement(controller->ConID)))
+              TProfileSession& session = *main.Session();
+              for (const auto& controller : session.Controllers()) {
+                  if (const auto rows =
+                          session.Database().Query(CountCardsStatement(controller->ConID)))
                       controller->CardCount = rows->Fields(0).AsInteger();
               }
           }));
@@ -113,7 +122,7 @@ void BenchReload(TfrmMain& main, int repetitions) {
 }
 
 // Reading a key back for the operator against the write's own read-back, on the same key.
-void BenchReading(TReaderInterface& reader, VirtualAdapter& adapter,
+void BenchReading(TMyDBConnector& database, TReaderInterface& reader, VirtualAdapter& adapter,
                   const TStandController& controller, int repetitions) {
     const auto traffic = [&](const std::function<void()>& work, VirtualAdapter::Traffic& used) {
         const VirtualAdapter::Traffic before = adapter.Counters();
@@ -156,24 +165,24 @@ void BenchReading(TReaderInterface& reader, VirtualAdapter& adapter,
     owners.push_back(std::make_unique<TStandController>(controller));
     const TDecodedKey key = DecodeKeyImage(read->Image);
     Print("the report (compare with the database, cards per entry)",
-          Measure(repetitions, [&] { MakeKeyReport(*DBConnection, owners, key); }));
+          Measure(repetitions, [&] { MakeKeyReport(database, owners, key); }));
 }
 
-void BenchProgramming(int repetitions, int cards) {
+void BenchProgramming(TProfileSession& session, int repetitions, int cards) {
     VirtualAdapter adapter;
     if (!adapter.Ready()) {
         std::printf("Key programming: no virtual adapter (%s)\n", qPrintable(adapter.Problem()));
         return;
     }
-    DBConnection->ExecuteQuery(InsertControllerStatement("Programmed", "A1B2C3", 2, 4));
+    TMyDBConnector& database = session.Database();
+    database.ExecuteQuery(InsertControllerStatement("Programmed", "A1B2C3", 2, 4));
     int32_t conId = 0;
-    if (const auto identity = DBConnection->Query(LastIdentityStatement()))
+    if (const auto identity = database.Query(LastIdentityStatement()))
         conId = identity->Fields(0).AsInteger();
     {
-        TBulkWork bulk(DBConnection.get());
+        TBulkWork bulk(&database);
         for (int i = 0; i < cards; ++i)
-            DBConnection->ExecuteQuery(
-                InsertCardZoneStatement(conId, Card(0x100000 + i), 1 + i % 2));
+            database.ExecuteQuery(InsertCardZoneStatement(conId, Card(0x100000 + i), 1 + i % 2));
     }
     TStandController controller;
     controller.ConID = conId;
@@ -195,7 +204,7 @@ void BenchProgramming(int repetitions, int cards) {
         QElapsedTimer clock;
         clock.start();
         {
-            TfrmProgramDevice dialog;
+            TfrmProgramDevice dialog(session, adapter.Settings);
             dialog.Controller = &controller;
             // The first look at once instead of after the usual interval.
             if (auto* poller = dialog.findChild<TCardPollerLink*>("CardPoller"))
@@ -222,8 +231,9 @@ void BenchProgramming(int repetitions, int cards) {
 
     // The read-back's share, measured on its own.
     WaitForAdapterThread();
-    TReaderInterface reader(ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter,
-                            AppSettings.DriverPort);
+    const TAppSettings& driver = adapter.Settings.Driver;
+    TReaderInterface reader(adapter.Settings.ReaderName, driver.DriverArc, driver.DriverAdapter,
+                            driver.DriverPort);
     QString card;
     reader.ReadRom(card, false);
     const VirtualAdapter::Traffic before = adapter.Counters();
@@ -239,7 +249,7 @@ void BenchProgramming(int repetitions, int cards) {
                 "%llu round trips\n",
                 readBack, after.BytesIn - before.BytesIn, after.BytesOut - before.BytesOut,
                 after.RoundTrips - before.RoundTrips);
-    BenchReading(reader, adapter, controller, repetitions);
+    BenchReading(database, reader, adapter, controller, repetitions);
 }
 
 } // namespace
@@ -255,23 +265,25 @@ int main(int argc, char** argv) {
     InitTranslation(ProgramDirectory() + "/locale");
     UseLanguage("en");
     MessageBoxes::SetAnsweringMode(true);
-    ReaderName = "MaximReader";
 
-    if (!OpenDatabase(DataDirectory() + "/data/bench.accdb")) {
-        std::printf("cannot open the database: %s\n",
-                    DBConnection ? qPrintable(DBConnection->GetLastError()) : "");
+    QString problem;
+    std::unique_ptr<TProfileSession> session =
+        OpenDatabase(DataDirectory() + "/data/bench.accdb", problem);
+    if (!session) {
+        std::printf("cannot open the database: %s\n", qPrintable(problem));
         return 1;
     }
     QElapsedTimer fill;
     fill.start();
-    FillDatabase();
+    FillDatabase(session->Database());
     std::printf("(filling the database took %.0f ms)\n", double(fill.elapsed()));
-    // The main window releases the run's database connection when it goes, so it lives to the end.
     TSystemDesktop desktop;
-    TfrmMain main(desktop);
+    TRunSettings settings;
+    TfrmMain main(desktop, settings);
+    main.OpenSession(std::move(session));
     BenchReload(main, repetitions);
-    BenchProgramming(std::max(3, repetitions / 2), 100);
-    BenchProgramming(std::max(3, repetitions / 2), 251);
+    BenchProgramming(*main.Session(), std::max(3, repetitions / 2), 100);
+    BenchProgramming(*main.Session(), std::max(3, repetitions / 2), 251);
     const QStringList shown = MessageBoxes::ShownTexts();
     std::printf("messages shown: %lld (%s)\n", static_cast<long long>(shown.size()),
                 qPrintable(shown.isEmpty() ? QString() : shown.last()));

@@ -11,6 +11,8 @@
 #include "cardholders/cardholder.h"
 #include "cardholders/cardident.h"
 #include "controllers/programdevice.h"
+#include "db/MySQLite.h"
+#include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/systemdesktop.h"
@@ -72,23 +74,25 @@ int main(int argc, char** argv) {
     ibsim::SimulatorProcess& simulator = adapter.simulator();
     // The windows' own settings go to the throwaway folder too, never to the user's.
     setenv("XDG_DATA_HOME", (adapter.folder() / "data").c_str(), 1);
-    ReaderName = "MaximReader";
-    AppSettings.DriverAdapter = 5;
-    AppSettings.DriverPort = 1;
+    TRunSettings settings;
+    settings.Driver.DriverAdapter = 5;
+    settings.Driver.DriverPort = 1;
+    // No database: what is measured is the adapter's hold on the window thread.
+    TProfileSession session(TVYRStandProfile("bench.ini"), std::make_unique<TMySQLite>());
 
     TSystemDesktop desktop;
     const Window windows[] = {
         {"card identification",
-         [](TDesktop& d) -> std::unique_ptr<QWidget> {
-             return std::make_unique<TfrmCardIdent>(d);
+         [&](TDesktop& d) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmCardIdent>(d, session, settings);
          }},
         {"cardholder dialog",
-         [](TDesktop& d) -> std::unique_ptr<QWidget> {
-             return std::make_unique<TfrmCardHolder>(d);
+         [&](TDesktop& d) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmCardHolder>(d, session, settings);
          }},
         {"key programming",
-         [](TDesktop&) -> std::unique_ptr<QWidget> {
-             return std::make_unique<TfrmProgramDevice>();
+         [&](TDesktop&) -> std::unique_ptr<QWidget> {
+             return std::make_unique<TfrmProgramDevice>(session, settings);
          }},
     };
     std::printf("longest window-thread gap (ms)      answering    hanging   answering again\n");

@@ -8,6 +8,7 @@
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
@@ -36,7 +37,7 @@ constexpr const char* ButtonTagProperty = "Tag";
 constexpr int RowButtonMargin = 8;
 
 // A row holds no data of its own: it asks the main window for its texts and image whenever it is
-// drawn, by its position in ControllerList, so counts and marks show as they are now.
+// drawn, by its position in the session's records, so counts and marks show as they are now.
 class TControllerRow : public QTreeWidgetItem {
 public:
     TControllerRow(QTreeWidget* view, const TfrmMain* owner, int index)
@@ -167,7 +168,9 @@ void TfrmMain::BuildPopupMenu() {
     QAction* mnuReadKey = PopupMenu->addAction(N_("&Read key..."));
     mnuReadKey->setObjectName("mnuReadKey");
     connect(mnuReadKey, &QAction::triggered, this, [this] {
-        TfrmReadKey window(this);
+        if (!FSession)
+            return;
+        TfrmReadKey window(*FSession, FSettings, this);
         window.exec();
     });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
@@ -183,27 +186,24 @@ void TfrmMain::FollowListScrolling() {
     for (QScrollBar* bar :
          {VSTControllers->verticalScrollBar(), VSTControllers->horizontalScrollBar()})
         connect(bar, &QScrollBar::valueChanged, this, [this] {
-            for (const auto& controller : ControllerList)
-                if (controller->Button1)
-                    controller->Button1->hide();
+            for (QPushButton* button : std::as_const(FRowButtons))
+                button->hide();
         });
     // Hide the previous row's button at once, even when that row is not drawn again.
     connect(VSTControllers, &QTreeWidget::itemSelectionChanged, this, [this] {
-        if (ControllerList.empty())
+        if (FRowButtons.isEmpty())
             return; // also while the window is being taken down
-        for (const auto& controller : ControllerList)
-            if (controller->Button1 && controller->Button1->isVisible() &&
-                SelectedController() != controller.get())
-                controller->Button1->hide();
+        for (auto row = FRowButtons.cbegin(); row != FRowButtons.cend(); ++row)
+            if (row.value()->isVisible() && SelectedController() != RowController(row.key()))
+                row.value()->hide();
         VSTControllers->viewport()->update();
     });
 }
 
 void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
-    // The marks outlive the records: a reload must not forget which keys still need writing.
-    FPendingChanges = CarriedMarks(FPendingChanges, ControllerList) + alsoMarked;
     FreeControllers();
-    ControllerList = ReadControllers(DBConnection.get(), FPendingChanges);
+    if (FSession)
+        FSession->LoadControllers(alsoMarked);
     RefreshTitles();
 }
 
@@ -212,8 +212,11 @@ void TfrmMain::ShowControllers() {
     // A smaller type, so that the caption fits the 100-pixel column.
     QFont captionFont = VSTControllers->font();
     captionFont.setPointSizeF(captionFont.pointSizeF() * 0.85);
-    for (size_t i = 0; i < ControllerList.size(); ++i) {
-        TStandController& controller = *ControllerList[i];
+    if (!FSession)
+        return;
+    const TControllerRecords& controllers = FSession->Controllers();
+    for (size_t i = 0; i < controllers.size(); ++i) {
+        TStandController& controller = *controllers[i];
         controller.ListNum = int32_t(i + 1);
         new TControllerRow(VSTControllers, this, int(i));
         // A fixed English caption, as on the controller itself. The button lies over the row's
@@ -230,33 +233,39 @@ void TfrmMain::ShowControllers() {
         button->hide();
         connect(button, &QPushButton::clicked, this,
                 [this, button] { ProgrammerButtonClick(button); });
-        controller.Button1 = button;
+        FRowButtons.insert(int(i), button);
     }
 }
 
 void TfrmMain::CountCards() {
-    CountControllerCards(DBConnection.get(), ControllerList);
+    if (FSession)
+        FSession->CountCards();
     VSTControllers->viewport()->update();
 }
 
 void TfrmMain::FreeControllers() {
     // The rows go first: they find their records by position, and none may outlive them.
     VSTControllers->clear();
-    for (const auto& controller : ControllerList) {
-        delete controller->Button1;
-        controller->Button1 = nullptr;
-    }
-    ControllerList.clear();
+    FreeRowButtons();
+    if (FSession)
+        FSession->FreeControllers();
+}
+
+void TfrmMain::FreeRowButtons() {
+    qDeleteAll(FRowButtons);
+    FRowButtons.clear();
 }
 
 int TfrmMain::ChangedControllerCount() const {
-    return ::ChangedControllerCount(ControllerList);
+    return FSession ? FSession->ChangedControllerCount() : 0;
 }
 
 TStandController* TfrmMain::RowController(int row) const {
-    if (row < 0 || size_t(row) >= ControllerList.size())
-        return nullptr;
-    return ControllerList[size_t(row)].get();
+    return FSession ? FSession->Controller(row) : nullptr;
+}
+
+QPushButton* TfrmMain::RowButton(int row) const {
+    return FRowButtons.value(row);
 }
 
 TStandController* TfrmMain::SelectedController() const {
@@ -290,10 +299,9 @@ int TfrmMain::VSTControllersGetImageIndex(int row, int column) const {
 }
 
 void TfrmMain::VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect& cellRect) {
-    const TStandController* controller = RowController(cell.row());
-    if (!controller || !controller->Button1)
+    QPushButton* button = RowButton(cell.row());
+    if (!RowController(cell.row()) || !button)
         return;
-    QPushButton* button = controller->Button1;
     if (!VSTControllers->selectionModel()->isRowSelected(cell.row(), cell.parent())) {
         if (button->isVisible())
             button->hide();
@@ -328,7 +336,7 @@ void TfrmMain::ProgrammerButtonClick(QPushButton* Sender) {
         TStandController* controller = RowController(row);
         if (!controller || controller->ListNum != listNum)
             continue;
-        TfrmProgramDevice dialog(this);
+        TfrmProgramDevice dialog(*FSession, FSettings, this);
         dialog.Controller = controller;
         dialog.exec();
         // No reload: the dialog cleared the mark itself, and the row shows it when drawn.
@@ -350,8 +358,7 @@ void TfrmMain::mnuDeleteClick() {
                              {controller->ConName})))
         return;
     // A failed delete changes nothing, and the reload shows what the database holds.
-    if (DBConnection)
-        DeleteController(*DBConnection, controller->ConID);
+    DeleteController(FSession->Database(), controller->ConID);
     ReloadControllers();
 }
 
@@ -359,14 +366,16 @@ void TfrmMain::mnuPropertiesClick() {
     TStandController* controller = SelectedController();
     if (!controller)
         return;
-    TfrmController dialog(this);
+    TfrmController dialog(FSession->Database(), this);
     dialog.ConEdit(controller);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
 }
 
 void TfrmMain::cmdAddControllerClick() {
-    TfrmController dialog(this);
+    if (!FSession)
+        return;
+    TfrmController dialog(FSession->Database(), this);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
 }
@@ -379,7 +388,9 @@ void TfrmMain::ReloadAfterSaving(const TControllerSaved& saved) {
 }
 
 void TfrmMain::cmdCardholdersClick() {
-    ShowCardHolders(this, FDesktop);
+    if (!FSession)
+        return;
+    ShowCardHolders(this, FDesktop, *FSession, FSettings);
     // No reload: the marks the cardholder list set must stay.
     CountCards();
 }

@@ -9,6 +9,7 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
+#include "profiles/profilesession.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
@@ -42,7 +43,8 @@ QAction* MenuAction(QMenu* menu, const char* text, const char* name) {
 }
 } // namespace
 
-TfrmMain::TfrmMain(TDesktop& desktop, QWidget* parent) : QMainWindow(parent), FDesktop(desktop) {
+TfrmMain::TfrmMain(TDesktop& desktop, TRunSettings& settings, QWidget* parent)
+    : QMainWindow(parent), FDesktop(desktop), FSettings(settings) {
     setObjectName("frmMain");
     setWindowTitle(N_("VYR Standalone Software V0.9"));
     resize(689, 447);
@@ -147,53 +149,57 @@ bool TfrmMain::FormCreate() {
     if (removed > 0)
         AppLog->AppendLog("Log truncated with " + QString::number(removed) + " lines");
 
-    ReaderName = Settings::Reader();
-    AppSettings = Settings::Driver();
+    FSettings.ReaderName = Settings::Reader();
+    FSettings.Driver = Settings::Driver();
 
     // The settings' language comes first, so the reader boxes below speak it, title and button
     // included, instead of whatever language the desktop or an earlier window left behind.
     ApplyLanguage(true);
 
-    if (ReaderName != "MaximReader")
+    if (FSettings.ReaderName != "MaximReader")
         MessageBoxes::ShowError(this, _("Invalid reader selected"));
     if (!TestAdapter(this))
         MessageBoxes::ShowInformation(this, _("Adapter not loaded"));
 
-    if (const QStringList problems = LoadProfiles(); !problems.isEmpty())
+    if (const QStringList problems = LoadProfiles(FProfiles); !problems.isEmpty())
         MessageBoxes::ShowWarning(this, problems.join("\n"));
-    if (ProfileList.empty()) {
+    if (FProfiles.empty()) {
         TfrmProfileWizard wizard(FDesktop, this);
         wizard.exec();
-        LoadProfiles();
+        LoadProfiles(FProfiles);
     }
-    if (ProfileList.empty()) {
+    if (FProfiles.empty()) {
         MessageBoxes::ShowWarning(
             this, _("No profiles found! This program cannot work without a database connection!"));
         return false;
     }
 
-    TfrmLogin login(FDesktop, this);
+    TfrmLogin login(FDesktop, FProfiles, this);
     if (login.exec() != QDialog::Accepted)
         return false;
-    FProfileName = ProfileList[size_t(SelectedProfileIndex)]->ProfileName;
-    FProfileFile = ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName;
-    FStarted = true;
-    RefreshTitles();
-    AddCardIndexes();
-    // A database made before stored marks gets their table before anything could mark.
-    if (DBConnection && DBConnection->IsConnected())
-        AddPendingChangesTable(*DBConnection);
-    ReloadControllers();
+    OpenSession(login.TakeSession());
     return true;
 }
 
+void TfrmMain::OpenSession(std::unique_ptr<TProfileSession> session) {
+    // The rows and their buttons stand for the old session's records: they go first.
+    FreeControllers();
+    FSession = std::move(session);
+    RefreshTitles();
+    AddCardIndexes();
+    // A database made before stored marks gets their table before anything could mark.
+    if (FSession && FSession->IsConnected())
+        AddPendingChangesTable(FSession->Database());
+    ReloadControllers();
+}
+
 void TfrmMain::AddCardIndexes() {
-    if (!DBConnection || !DBConnection->IsConnected())
+    if (!FSession || !FSession->IsConnected())
         return;
     // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
     // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
     // the database works as it did.
-    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(FSession->Database());
     if (!upgrade.DuplicateCardNumbers.isEmpty())
         MessageBoxes::ShowWarning(
             this, FormatText(TranslatePlural("This card number is in the database more than "
@@ -207,18 +213,19 @@ void TfrmMain::AddCardIndexes() {
 }
 
 void TfrmMain::FormDestroy() {
-    ControllerList.clear();
-    ReleaseDBConnection();
-    ProfileList.clear();
+    FreeRowButtons();
+    FSession.reset();
+    FProfiles.clear();
 }
 
 void TfrmMain::RefreshTitles() {
-    if (FStarted)
-        lblTitle->setText(FormatText(_("Controllers for profile %s"), {FProfileName}));
-    lblSubTitle->setText(
-        FormatText(TranslatePlural("Currently listing %d controller",
-                                   "Currently listing %d controllers", ControllerList.size()),
-                   {QString::number(ControllerList.size())}));
+    if (FSession)
+        lblTitle->setText(
+            FormatText(_("Controllers for profile %s"), {FSession->Profile().ProfileName}));
+    const size_t listed = FSession ? FSession->Controllers().size() : 0;
+    lblSubTitle->setText(FormatText(TranslatePlural("Currently listing %d controller",
+                                                    "Currently listing %d controllers", listed),
+                                    {QString::number(listed)}));
 }
 
 void TfrmMain::ApplyLanguage(bool FirstTime) {
@@ -253,7 +260,8 @@ void TfrmMain::mnuLanguageDutchClick() {
 }
 
 void TfrmMain::mnuFileProfilesClick() {
-    OpenProfileManagement(this, FDesktop, FProfileFile);
+    OpenProfileManagement(this, FDesktop, FProfiles,
+                          FSession ? FSession->Profile().ProfileFileName : QString());
 }
 
 void TfrmMain::mnuFileOptionsClick() {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "profiles/VYRStandProfile.h"
+
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -18,6 +21,8 @@ class QTreeWidget;
 class QWidget;
 class TDesktop;
 class TMyLogger;
+class TProfileSession;
+struct TRunSettings;
 class TStandController;
 struct TControllerSaved;
 
@@ -25,12 +30,18 @@ struct TControllerSaved;
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TfrmMain(TDesktop& desktop, QWidget* parent = nullptr);
+    // `settings`: the run's reader settings, which the adapter dialog changes.
+    TfrmMain(TDesktop& desktop, TRunSettings& settings, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // Runs the start-up sequence; false when the program must end before the window comes up.
     bool FormCreate();
     QString getDataDir() const;
+
+    // The open profile's session; none before start-up opened one.
+    TProfileSession* Session() const { return FSession.get(); }
+    // Works with another profile from now on: the list shows the new session's controllers.
+    void OpenSession(std::unique_ptr<TProfileSession> session);
 
     // Controller list (kept in controllerlist.cpp). A reload keeps every pending-change mark and
     // adds those of `alsoMarked`.
@@ -48,8 +59,10 @@ public:
     void VSTControllersDblClick();
     void mnuDeleteClick();
     void mnuPropertiesClick();
-    // The record behind a view row (its position in ControllerList), or nullptr.
+    // The record behind a view row (its position in the session's records), or nullptr.
     TStandController* RowController(int row) const;
+    // The "Load programmer" button of a view row, or nullptr.
+    QPushButton* RowButton(int row) const;
     // The record of the selected row when exactly one row is selected, or nullptr.
     TStandController* SelectedController() const;
     QMenu* PopupMenu;
@@ -70,7 +83,7 @@ public:
     bool FormCloseQuery();
 
     // The adapter test of start-up: true when a reader could set up its session.
-    static bool TestAdapter(QWidget* owner);
+    bool TestAdapter(QWidget* owner) const;
 
     QWidget* pnlTop;
     QLabel* lblTitle;
@@ -111,10 +124,11 @@ private:
     void AddCardIndexes();
     void RefreshTitles();
     void FormDestroy();
+    void FreeRowButtons();
     TDesktop& FDesktop;
-    QString FProfileName;
-    // The ConIDs whose keys must be written again, kept across reloads for the life of the window.
-    QSet<int32_t> FPendingChanges;
-    QString FProfileFile; // the open profile's file, which profile management must not delete
-    bool FStarted = false;
+    TRunSettings& FSettings;
+    TProfileList FProfiles; // as profile management shows them
+    std::unique_ptr<TProfileSession> FSession;
+    // The "Load programmer" button of each row, by row; they lie over the list's cells.
+    QHash<int, QPushButton*> FRowButtons;
 };

@@ -6,12 +6,12 @@
 #include "shared/errors.h"
 #include "shared/publictypes.h"
 
-bool TfrmMain::TestAdapter(QWidget* owner) {
+bool TfrmMain::TestAdapter(QWidget* owner) const {
     Q_UNUSED(owner);
     try {
         // Always the one valid reader type: the test is about the adapter, not the setting.
-        TReaderInterface reader("MaximReader", AppSettings.DriverArc, AppSettings.DriverAdapter,
-                                AppSettings.DriverPort);
+        TReaderInterface reader("MaximReader", FSettings.Driver.DriverArc,
+                                FSettings.Driver.DriverAdapter, FSettings.Driver.DriverPort);
         return reader.ReaderLoaded;
     } catch (const VyrError&) {
         return false; // no 1-Wire library: the same news for the operator
@@ -19,6 +19,6 @@ bool TfrmMain::TestAdapter(QWidget* owner) {
 }
 
 void TfrmMain::mnuFileAdapterClick() {
-    TfrmPickAdapter dialog(this);
+    TfrmPickAdapter dialog(FSettings, this);
     dialog.exec();
 }

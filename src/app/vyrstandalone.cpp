@@ -3,6 +3,7 @@
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
+#include "shared/publictypes.h"
 #include "shared/systemdesktop.h"
 #include "shared/translation.h"
 
@@ -15,7 +16,8 @@ int main(int argc, char** argv) {
     InitTranslation(ProgramDirectory() + "/locale");
 
     TSystemDesktop desktop;
-    TfrmMain frmMain(desktop);
+    TRunSettings settings;
+    TfrmMain frmMain(desktop, settings);
     try {
         if (!frmMain.FormCreate())
             return 0;

@@ -6,6 +6,7 @@
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
 #include "shared/desktop.h"
@@ -26,8 +27,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, QWidget* parent)
-    : QDialog(parent), FDesktop(desktop) {
+TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, TProfileSession& session,
+                               const TRunSettings& settings, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop), FSession(session), FSettings(settings) {
     setObjectName("frmCardHolder");
     setWindowTitle(N_("Cardholder"));
     ShowOnlyCloseButton(this);
@@ -154,7 +156,7 @@ void TfrmCardHolder::FormCreate() {
     lblCardNumberVal->setText(_("Waiting for card"));
     UpdateOKButton();
     // Without a reader typed numbers still work; the dialog just never polls.
-    FPoller = OpenCardPoller(this);
+    FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this,
@@ -177,9 +179,7 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
     txtCustomCardNumber->hide();
     cmdCustomNumberCheck->hide();
     chkReverse->hide();
-    if (!DBConnection)
-        return;
-    if (const std::optional<TCardHolder> record = LoadCardHolder(*DBConnection, CardNumber)) {
+    if (const std::optional<TCardHolder> record = LoadCardHolder(FSession.Database(), CardNumber)) {
         CardEdit = true;
         CardEditNumber = record->CardNumber;
         lblCardNumberVal->setText(CardEditNumber);
@@ -223,7 +223,7 @@ void TfrmCardHolder::ShowCardNumber(const QString& number) {
     lblCardStatusVal->setText(_("Checking status..."));
     // Painted now, before the database is asked.
     lblCardStatusVal->repaint();
-    if (CardNumberInDatabase(DBConnection.get(), lblCardNumberVal->text())) {
+    if (CardNumberInDatabase(&FSession.Database(), lblCardNumberVal->text())) {
         ShowNumberTaken();
     } else {
         FNumberTaken = false;
@@ -285,14 +285,11 @@ void TfrmCardHolder::cmdOKClick() {
 }
 
 bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
-    TMyDBConnector* database = DBConnection.get();
-    if (!database) {
-        MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
-        return false;
-    }
+    TMyDBConnector& database = FSession.Database();
+    TControllerRecords& controllers = FSession.Controllers();
     if (CardEdit) {
         const TCardHolderSave saved =
-            SaveEditedCardHolder(*database, record, CardEditNumber, ControllerList);
+            SaveEditedCardHolder(database, record, CardEditNumber, controllers);
         if (saved.Outcome == TCardHolderSave::Saved)
             return true;
         if (saved.Outcome == TCardHolderSave::NumberTaken) {
@@ -308,14 +305,14 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
             MessageBoxes::ShowInformation(this, saved.Error);
         return false;
     }
-    TCardHolderSave saved = SaveNewCardHolder(*database, record, false, ControllerList);
+    TCardHolderSave saved = SaveNewCardHolder(database, record, false, controllers);
     if (saved.Outcome == TCardHolderSave::NumberTaken) {
         if (!MessageBoxes::Confirm(
                 this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
                                    "cardholder with this one?"),
                                  {record.CardNumber, saved.TakenBy})))
             return false;
-        saved = SaveNewCardHolder(*database, record, true, ControllerList);
+        saved = SaveNewCardHolder(database, record, true, controllers);
     }
     if (saved.Outcome == TCardHolderSave::Saved)
         return true;

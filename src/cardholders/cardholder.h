@@ -15,6 +15,7 @@ class QTabWidget;
 class QWidget;
 class TCardPollerLink;
 class TDesktop;
+class TProfileSession;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
 // reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
@@ -22,7 +23,8 @@ class TDesktop;
 class TfrmCardHolder : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardHolder(TDesktop& desktop, QWidget* parent = nullptr);
+    TfrmCardHolder(TDesktop& desktop, TProfileSession& session, const TRunSettings& settings,
+                   QWidget* parent = nullptr);
     ~TfrmCardHolder() override;
 
     // Puts the dialog into edit mode for the cardholder with this number, when there is one.
@@ -86,6 +88,8 @@ private:
     bool SaveCardHolder(const TCardHolder& record);
 
     TDesktop& FDesktop;
+    TProfileSession& FSession;
+    const TRunSettings& FSettings;
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
 
     bool FNumberShown = false; // a card number, not "Waiting for card"

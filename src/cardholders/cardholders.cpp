@@ -6,6 +6,7 @@
 #include "cardholders/cardnumber.h"
 #include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
@@ -77,8 +78,9 @@ public:
 
 } // namespace
 
-TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, QWidget* parent)
-    : QDialog(parent), FDesktop(desktop) {
+TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
+                                 const TRunSettings& settings, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop), FSession(session), FSettings(settings) {
     setObjectName("frmCardHolders");
     setWindowTitle(N_("Cardholders"));
     ShowOnlyCloseButton(this, Qt::Window);
@@ -143,7 +145,7 @@ QHBoxLayout* TfrmCardHolders::BuildActionRow() {
 }
 
 QTreeView* TfrmCardHolders::BuildList() {
-    CardHolders = new TCardHolderModel(ControllerList, this);
+    CardHolders = new TCardHolderModel(FSession.Controllers(), this);
     VSTCardHolders = Named(new QTreeView(this), "VSTCardHolders");
     VSTCardHolders->setModel(CardHolders);
     VSTCardHolders->setItemDelegate(new TCardHolderDelegate(VSTCardHolders));
@@ -217,7 +219,7 @@ void TfrmCardHolders::FormCreate() {
     lblFilterCustom2->setText(custom2 + ":");
     QStringList headers = {_("Cardnumber"), _("Name"), custom1, custom2};
     for (int i = 0; i < CardHolders->ControllerCount(); ++i)
-        headers << ControllerList[size_t(i)]->ConName;
+        headers << FSession.Controllers()[size_t(i)]->ConName;
     CardHolders->SetHeaders(headers);
     cmdFilterApplyClick();
 }
@@ -229,10 +231,10 @@ void TfrmCardHolders::LoadCardHolders() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     repaint();
     CardHolders->Clear();
-    if (DBConnection && DBConnection->IsConnected()) {
+    if (FSession.IsConnected()) {
         const TCardHolderFilter filter{txtFilterCardHolder->text(), txtFilterCustom1->text(),
                                        txtFilterCustom2->text()};
-        if (CardHolders->Load(DBConnection.get(), filter))
+        if (CardHolders->Load(&FSession.Database(), filter))
             ShowCount();
         // The rows come ordered by name; the header only says so.
         SortColumn = TCardHolderModel::CardHolderColumn;
@@ -267,13 +269,13 @@ void TfrmCardHolders::cmdFilterResetClick() {
 }
 
 void TfrmCardHolders::cmdCardHoldersNewClick() {
-    TfrmCardHolder dialog(FDesktop, this);
+    TfrmCardHolder dialog(FDesktop, FSession, FSettings, this);
     if (dialog.exec() == QDialog::Accepted)
         LoadCardHolders();
 }
 
 void TfrmCardHolders::cmdIdentifyClick() {
-    TfrmCardIdent dialog(FDesktop, this);
+    TfrmCardIdent dialog(FDesktop, FSession, FSettings, this);
     dialog.exec();
 }
 
@@ -291,7 +293,7 @@ void TfrmCardHolders::mnuDeleteClick() {
             this,
             FormatText(_("Are you sure you want to delete this card? (%s)"), {record->CardHolder})))
         return;
-    if (!CardHolders->DeleteCardHolder(row, DBConnection.get())) {
+    if (!CardHolders->DeleteCardHolder(row, &FSession.Database())) {
         MessageBoxes::ShowError(this, _("Got an error while deleting the card!"));
         return;
     }
@@ -303,7 +305,7 @@ void TfrmCardHolders::mnuPropertiesClick() {
     const TCardHolder* record = CardHolders->Record(row);
     if (!record)
         return;
-    TfrmCardHolder dialog(FDesktop, this);
+    TfrmCardHolder dialog(FDesktop, FSession, FSettings, this);
     dialog.LoadCard(record->CardNumber);
     if (dialog.exec() == QDialog::Accepted)
         CardHolders->UpdateCardHolder(row, dialog.ShownCardHolder());
@@ -323,12 +325,11 @@ void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint
     const QModelIndex cell = VSTCardHolders->indexAt(position);
     if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn) {
         const int controller = cell.column() - TCardHolderModel::FirstZoneColumn;
-        if (CardHolders->CycleZone(cell.row(), controller, DBConnection.get()) < 0)
-            MessageBoxes::ShowError(
-                this, FormatText(_("The zone could not be changed: %s"),
-                                 {DBConnection ? DBConnection->GetLastError() : QString()}));
-        else
-            ShowAdmitNote(StatusBar, *ControllerList[size_t(controller)],
+        if (CardHolders->CycleZone(cell.row(), controller, &FSession.Database()) < 0)
+            MessageBoxes::ShowError(this, FormatText(_("The zone could not be changed: %s"),
+                                                     {FSession.Database().GetLastError()}));
+        else if (const TStandController* record = FSession.Controller(controller))
+            ShowAdmitNote(StatusBar, FSession.Database(), *record,
                           CardHolders->Record(cell.row())->CardNumber);
     }
     if (button == Qt::RightButton)
@@ -352,7 +353,8 @@ bool TfrmCardHolders::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void ShowCardHolders(QWidget* owner, TDesktop& desktop) {
-    TfrmCardHolders window(desktop, owner);
+void ShowCardHolders(QWidget* owner, TDesktop& desktop, TProfileSession& session,
+                     const TRunSettings& settings) {
+    TfrmCardHolders window(desktop, session, settings, owner);
     window.exec();
 }

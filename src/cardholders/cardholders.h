@@ -13,6 +13,8 @@ class QStatusBar;
 class QTreeView;
 class TCardHolderModel;
 class TDesktop;
+class TProfileSession;
+struct TRunSettings;
 
 // The cardholder list: the cardholders of the profile with their zone at every controller of the
 // main window's list. A click in a zone cell moves the card to the next zone at once and marks the
@@ -20,7 +22,8 @@ class TDesktop;
 class TfrmCardHolders : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardHolders(TDesktop& desktop, QWidget* parent = nullptr);
+    TfrmCardHolders(TDesktop& desktop, TProfileSession& session, const TRunSettings& settings,
+                    QWidget* parent = nullptr);
     ~TfrmCardHolders() override;
 
     void LoadCardHolders();
@@ -75,10 +78,13 @@ private:
     void ShowCount();
 
     TDesktop& FDesktop;
+    TProfileSession& FSession;
+    const TRunSettings& FSettings;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).
 QColor ZoneColour(int zone);
 
 // Opens the cardholder list modally over `owner` (the main window's "Cardholders" button).
-void ShowCardHolders(QWidget* owner, TDesktop& desktop);
+void ShowCardHolders(QWidget* owner, TDesktop& desktop, TProfileSession& session,
+                     const TRunSettings& settings);

@@ -4,6 +4,7 @@
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
 #include "shared/desktop.h"
@@ -22,8 +23,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, QWidget* parent)
-    : QDialog(parent), FDesktop(desktop) {
+TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, TProfileSession& session,
+                             const TRunSettings& settings, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop), FSession(session), FSettings(settings) {
     setObjectName("frmCardIdent");
     setWindowTitle(N_("Card identification"));
     ShowOnlyCloseButton(this);
@@ -98,7 +100,7 @@ void TfrmCardIdent::FormCreate() {
     CloseByEdit = false;
     chkReverse->setChecked(ReadReverseOption());
     // Without a reader typed numbers still work; nothing polls.
-    FPoller = OpenCardPoller(this);
+    FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this,
@@ -137,7 +139,7 @@ void TfrmCardIdent::cmdIdentClick() {
 }
 
 void TfrmCardIdent::ShowLookup(const QString& number) {
-    const TCardLookup lookup = LookUpCardNumber(DBConnection.get(), number);
+    const TCardLookup lookup = LookUpCardNumber(&FSession.Database(), number);
     if (lookup.Answered) {
         lblCard->setText(number);
         if (lookup.Found) {
@@ -159,7 +161,7 @@ void TfrmCardIdent::cmdEditClick() {
     delete FPoller;
     FPoller = nullptr;
     {
-        TfrmCardHolder dialog(FDesktop, this);
+        TfrmCardHolder dialog(FDesktop, FSession, FSettings, this);
         dialog.LoadCard(lblCard->text());
         dialog.exec();
     }

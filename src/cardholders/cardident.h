@@ -11,6 +11,8 @@ class QLineEdit;
 class QPushButton;
 class TCardPollerLink;
 class TDesktop;
+class TProfileSession;
+struct TRunSettings;
 
 // Tells whose card a card is: presented on the reader (through the card poller, object name
 // "CardPoller") or typed, the number is looked up among the cardholders, and a found card can be
@@ -18,7 +20,8 @@ class TDesktop;
 class TfrmCardIdent : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmCardIdent(TDesktop& desktop, QWidget* parent = nullptr);
+    TfrmCardIdent(TDesktop& desktop, TProfileSession& session, const TRunSettings& settings,
+                  QWidget* parent = nullptr);
     ~TfrmCardIdent() override;
 
     void cmdIdentClick();
@@ -51,5 +54,7 @@ private:
     void ShowLookup(const QString& number);
 
     TDesktop& FDesktop;
+    TProfileSession& FSession;
+    const TRunSettings& FSettings;
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
 };

@@ -18,7 +18,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmController::TfrmController(QWidget* parent) : QDialog(parent) {
+TfrmController::TfrmController(TMyDBConnector& database, QWidget* parent)
+    : QDialog(parent), FDatabase(database) {
     setObjectName("frmController");
     setWindowTitle(N_("Standalone controller"));
     ShowOnlyCloseButton(this);
@@ -107,7 +108,7 @@ void TfrmController::ConEdit(PStandController AController) {
     // A stored 0 (or anything the list lacks) selects nothing, and saving keeps it.
     cboRelaisTime->setCurrentIndex(
         options.RelaisTimeIndex < cboRelaisTime->count() ? options.RelaisTimeIndex : -1);
-    ShowControllerAdmits(FAdmits, DBConnection.get(), Controller->ConID);
+    ShowControllerAdmits(FAdmits, &FDatabase, Controller->ConID);
 }
 
 void TfrmController::cmdOKClick() {
@@ -120,8 +121,6 @@ void TfrmController::cmdCancelClick() {
 }
 
 void TfrmController::Save() {
-    if (!DBConnection)
-        return;
     TControllerOptions options;
     options.EnableRelais = chkEnableRelais->isChecked();
     options.LEDExtern = chkLEDExtern->isChecked();
@@ -131,8 +130,8 @@ void TfrmController::Save() {
                                  options.ConByte2()};
     if (ControllerEdit) {
         if (Controller)
-            Saved = UpdateController(*DBConnection, *Controller, input);
+            Saved = UpdateController(FDatabase, *Controller, input);
         return;
     }
-    Saved = AddController(*DBConnection, input, cboAccess->currentIndex());
+    Saved = AddController(FDatabase, input, cboAccess->currentIndex());
 }

@@ -12,6 +12,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TMyDBConnector;
 
 // Adds a controller to the profile's database or changes one: name, security code, relay time
 // and the two output options. A new controller can be given to every cardholder at once, in
@@ -19,7 +20,7 @@ class QPushButton;
 class TfrmController : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmController(QWidget* parent = nullptr);
+    explicit TfrmController(TMyDBConnector& database, QWidget* parent = nullptr);
 
     // Edit mode for one record of the controller list; without it the dialog adds a controller.
     void ConEdit(PStandController AController);
@@ -55,4 +56,5 @@ private:
     void FormCreate();
     void Save();
     QWidget* FAdmits; // the cards this controller admits without access, shown when editing
+    TMyDBConnector& FDatabase;
 };

@@ -2,8 +2,8 @@
 
 #include "controllers/controllerrecords.h"
 #include "controllers/keywriter.h"
-#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
@@ -23,7 +23,9 @@ constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
 const char* const SupplyKeyText = N_("Supply a memory key to program the device");
 } // namespace
 
-TfrmProgramDevice::TfrmProgramDevice(QWidget* parent) : QDialog(parent) {
+TfrmProgramDevice::TfrmProgramDevice(TProfileSession& session, const TRunSettings& settings,
+                                     QWidget* parent)
+    : QDialog(parent), FSession(session), FSettings(settings) {
     setObjectName("frmProgramDevice");
     setWindowTitle(N_("Programming device"));
     ShowOnlyCloseButton(this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
@@ -85,7 +87,7 @@ TfrmProgramDevice::~TfrmProgramDevice() = default;
 void TfrmProgramDevice::FormCreate() {
     TranslateWindow(this);
     // Without a reader there is nothing to wait for: the dialog only offers Cancel.
-    FPoller = OpenCardPoller(this);
+    FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmProgramDevice::CardRead);
@@ -179,26 +181,19 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    Controller->ChangesMade = false;
-    // Should the database refuse, the stored mark stays and comes back with the next reload: one
-    // key write too many, never one too few.
-    if (DBConnection)
-        DropStoredMark(*DBConnection, Controller->ConID);
+    FSession.KeyWritten(*Controller);
     MessageBoxes::ShowInformation(this, _("Operation finished"));
     accept();
 }
 
 bool TfrmProgramDevice::ReadZoneCards(int zone, QStringList& cards) {
-    if (!DBConnection) {
-        MessageBoxes::ShowError(this, _("There is no database connection."));
-        return false;
-    }
-    std::optional<QStringList> read = ::ReadZoneCards(*DBConnection, Controller->ConID, zone);
+    TMyDBConnector& database = FSession.Database();
+    std::optional<QStringList> read = ::ReadZoneCards(database, Controller->ConID, zone);
     if (!read) {
         MessageBoxes::ShowError(
             this, FormatText(_("The cards of this controller could not be read from the database, "
                                "so nothing was written to the key:\n%s"),
-                             {DBConnection->GetLastError()}));
+                             {database.GetLastError()}));
         return false;
     }
     cards << *read;

@@ -11,6 +11,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class TCardPollerLink;
+class TProfileSession;
 struct TCardOnAdapter;
 
 // Writes one controller's access list into a DS1993 memory key: waits until a key lies on the
@@ -28,7 +29,8 @@ struct TCardOnAdapter;
 class TfrmProgramDevice : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmProgramDevice(QWidget* parent = nullptr);
+    TfrmProgramDevice(TProfileSession& session, const TRunSettings& settings,
+                      QWidget* parent = nullptr);
     ~TfrmProgramDevice() override;
 
     void cmdCancelClick();
@@ -59,6 +61,8 @@ private:
     void BackToWaiting();
     bool Writing() const;
 
+    TProfileSession& FSession;
+    const TRunSettings& FSettings;
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
     // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;

@@ -8,6 +8,7 @@
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
+#include "profiles/profilesession.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -83,7 +84,9 @@ QString ChangeText(const TKeyEntryChange& change) {
 
 } // namespace
 
-TfrmReadKey::TfrmReadKey(QWidget* parent) : QDialog(parent), FRead(std::make_shared<TKeyRead>()) {
+TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent)
+    : QDialog(parent), FSession(session), FSettings(settings),
+      FRead(std::make_shared<TKeyRead>()) {
     setObjectName("frmReadKey");
     setWindowTitle(N_("Read key"));
     ShowOnlyCloseButton(this);
@@ -150,7 +153,7 @@ void TfrmReadKey::FormCreate() {
                                {lblAdmits, lstAdmits}})
         list->setAccessibleName(QString(label->text()).remove(u'&'));
     lblStatusText->setText(_(LayKeyText));
-    FPoller = OpenCardPoller(this);
+    FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmReadKey::CardRead);
@@ -224,14 +227,11 @@ void TfrmReadKey::KeyRead(int result) {
     case TKeyImageState::Valid:
         break;
     }
-    if (!DBConnection) {
-        NothingShown(_("There is no database connection."));
-        return;
-    }
-    const std::optional<TKeyReport> report = MakeKeyReport(*DBConnection, ControllerList, key);
+    const std::optional<TKeyReport> report =
+        MakeKeyReport(FSession.Database(), FSession.Controllers(), key);
     if (!report) {
-        NothingShown(
-            FormatText(_("The database did not answer:\n%s"), {DBConnection->GetLastError()}));
+        NothingShown(FormatText(_("The database did not answer:\n%s"),
+                                {FSession.Database().GetLastError()}));
         return;
     }
     lblKey->setText(FormatText(_("Memory key %s: controller code %s, option bytes %s and %s."),

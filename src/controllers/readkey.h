@@ -11,6 +11,8 @@ class QPushButton;
 class QTreeWidget;
 class QVBoxLayout;
 class TCardPollerLink;
+class TProfileSession;
+struct TRunSettings;
 struct TCardOnAdapter;
 struct TKeyRead;
 struct TKeyReport;
@@ -28,7 +30,7 @@ struct TKeyReport;
 class TfrmReadKey : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmReadKey(QWidget* parent = nullptr);
+    TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent = nullptr);
     ~TfrmReadKey() override;
 
 private:
@@ -57,6 +59,8 @@ private:
     QPushButton* cmdReadAgain;
     QPushButton* cmdClose;
 
+    TProfileSession& FSession;
+    const TRunSettings& FSettings;
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
     std::shared_ptr<TKeyRead> FRead;
 };

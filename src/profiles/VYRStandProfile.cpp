@@ -3,7 +3,6 @@
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
-#include "shared/publictypes.h"
 #include "shared/translation.h"
 
 #include <QDir>
@@ -49,9 +48,9 @@ QString ResolveDatabasePath(const QString& dbFileName) {
     return QDir::cleanPath(path);
 }
 
-QStringList LoadProfiles() {
+QStringList LoadProfiles(TProfileList& profiles) {
     QStringList problems;
-    ProfileList.clear();
+    profiles.clear();
     const QString folder = DataDirectory() + "/profiles";
     const QStringList entries = QDir(folder).entryList(
         {"*.ini"}, QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
@@ -59,7 +58,7 @@ QStringList LoadProfiles() {
         auto profile = std::make_unique<TVYRStandProfile>(folder + "/" + entry);
         try {
             if (profile->LoadINI())
-                ProfileList.push_back(std::move(profile));
+                profiles.push_back(std::move(profile));
         } catch (const VyrError& error) {
             // One unreadable file (a FIFO, a huge file) must not keep the other sites closed.
             problems << error.Message();

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 // One site: a display name and the database that holds its controllers and cardholders, stored as
 // a small INI file in the data directory's "profiles" folder.
 class TVYRStandProfile {
@@ -27,6 +30,10 @@ QString ProfileFileStem(const QString& name);
 // resolved against the data directory.
 QString ResolveDatabasePath(const QString& dbFileName);
 
-// Rebuilds ProfileList from the data directory's profiles folder, sorted by file name. Files that
+// The profiles as the windows that show them hold them: each object stays where it is for as long
+// as the list is not loaded again, so a rename made through one reaches every holder.
+using TProfileList = std::vector<std::unique_ptr<TVYRStandProfile>>;
+
+// Rebuilds the list from the data directory's profiles folder, sorted by file name. Files that
 // cannot be read (not a regular file, too large) are left out; the reasons are returned.
-QStringList LoadProfiles();
+QStringList LoadProfiles(TProfileList& profiles);

@@ -5,16 +5,15 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profileconnection.h"
 #include "profiles/profilemanagement.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/messagebox.h"
-#include "shared/publictypes.h"
 #include "shared/settings.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -24,7 +23,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-TfrmLogin::TfrmLogin(TDesktop& desktop, QWidget* parent) : QDialog(parent), FDesktop(desktop) {
+TfrmLogin::TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent)
+    : QDialog(parent), FDesktop(desktop), FProfiles(profiles) {
     setObjectName("frmLogin");
     setWindowTitle(N_("Select profile"));
     FillWhite(this);
@@ -39,6 +39,8 @@ TfrmLogin::TfrmLogin(TDesktop& desktop, QWidget* parent) : QDialog(parent), FDes
 
     FormCreate();
 }
+
+TfrmLogin::~TfrmLogin() = default;
 
 QHBoxLayout* TfrmLogin::BuildProfilePicker() {
     Image1 = Named(new QLabel(this), "Image1");
@@ -90,8 +92,8 @@ void TfrmLogin::FormCreate() {
 void TfrmLogin::FillProfiles() {
     cboProfile->clear();
     int selected = -1;
-    for (size_t i = 0; i < ProfileList.size(); ++i) {
-        const TVYRStandProfile& profile = *ProfileList[i];
+    for (size_t i = 0; i < FProfiles.size(); ++i) {
+        const TVYRStandProfile& profile = *FProfiles[i];
         cboProfile->addItem(profile.ProfileName);
         if (QFileInfo(profile.ProfileFileName).fileName() == LastProfile)
             selected = int(i);
@@ -105,64 +107,52 @@ void TfrmLogin::FillProfiles() {
 }
 
 void TfrmLogin::cboProfileChange() {
-    // A change that arrives while a connection is being made (the pending events run in
-    // between) is picked up by the loop below instead of connecting in the middle of it.
-    if (FConnecting)
-        return;
-    FConnecting = true;
     ConnectShownProfile();
-    FConnecting = false;
-    if (FOkPending) {
-        FOkPending = false;
-        cmdOKClick();
-    }
+}
+
+const TVYRStandProfile* TfrmLogin::ShownProfile() const {
+    const int index = cboProfile->currentIndex();
+    if (index < 0 || size_t(index) >= FProfiles.size())
+        return nullptr;
+    return FProfiles[size_t(index)].get();
 }
 
 void TfrmLogin::ConnectShownProfile() {
-    for (;;) {
-        const int index = cboProfile->currentIndex();
-        if (index < 0 || size_t(index) >= ProfileList.size()) {
-            ReleaseDBConnection();
-            FConnectedFile.clear();
-            return;
-        }
-        if (ProfileList[size_t(index)]->ProfileFileName == FConnectedFile && DBConnection)
-            return;
-        ReleaseDBConnection();
-        FConnectedFile.clear();
-        QApplication::processEvents();
-        // The events may have moved the selection or reloaded the list: look again.
-        if (cboProfile->currentIndex() != index || size_t(index) >= ProfileList.size())
-            continue;
-        const TVYRStandProfile& profile = *ProfileList[size_t(index)];
-        FConnectProblem = ConnectProfileDatabase(profile, FDesktop);
-        FConnectedFile = profile.ProfileFileName;
-        QApplication::processEvents();
+    const TVYRStandProfile* shown = ShownProfile();
+    if (FSession && shown && FSession->Profile().ProfileFileName == shown->ProfileFileName) {
+        // The same profile, though profile management may have renamed it meanwhile.
+        FSession->ProfileRenamed(shown->ProfileName);
+        return;
     }
+    FSession.reset();
+    FConnectProblem.clear();
+    if (!shown)
+        return;
+    const QString file = shown->ProfileFileName;
+    TSessionOpening opening = OpenProfileSession(*shown, FDesktop);
+    // The desktop was asked about the file meanwhile, and whatever it ran may have shown another
+    // profile and opened that one: then this opening is out of date and goes.
+    shown = ShownProfile();
+    if (!shown || shown->ProfileFileName != file || FSession)
+        return;
+    FSession = std::move(opening.Session);
+    FConnectProblem = opening.Problem;
 }
 
 void TfrmLogin::cmdOKClick() {
-    if (FConnecting) {
-        FOkPending = true; // answered once the connection matches the profile shown
+    ConnectShownProfile(); // the profile shown, if anything moved the selection meanwhile
+    const TVYRStandProfile* profile = ShownProfile();
+    if (!profile || result() == QDialog::Accepted)
         return;
-    }
-    const int index = cboProfile->currentIndex();
-    if (index < 0 || size_t(index) >= ProfileList.size())
-        return;
-    cboProfileChange(); // connects the profile shown if anything moved it meanwhile
-    if (FConnecting || cboProfile->currentIndex() != index)
-        return;
-    const TVYRStandProfile& profile = *ProfileList[size_t(index)];
-    if (!DBConnection || !DBConnection->IsConnected()) {
+    if (!FSession) {
         // Said here, once, instead of a main window whose empty list looks like a new site.
         MessageBoxes::ShowError(this,
                                 FormatText(_("The database of profile %s cannot be opened:\n\n%s"),
-                                           {profile.ProfileName, FConnectProblem}));
-        FConnectedFile.clear(); // the next OK tries again: the operator may have fixed the file
-        return;
+                                           {profile->ProfileName, FConnectProblem}));
+        return; // the next OK tries again: the operator may have fixed the file
     }
     try {
-        Settings::SetLastProfile(QFileInfo(profile.ProfileFileName).fileName());
+        Settings::SetLastProfile(QFileInfo(profile->ProfileFileName).fileName());
     } catch (const VyrError& error) {
         // Not remembering the choice is no reason to keep the operator out of the site.
         MessageBoxes::ShowWarning(
@@ -170,13 +160,17 @@ void TfrmLogin::cmdOKClick() {
             error.Message() + "\n\n" +
                 _("The profile opens all the same, but it will not be preselected next time."));
     }
-    SelectedProfileIndex = index;
     accept();
+}
+
+std::unique_ptr<TProfileSession> TfrmLogin::TakeSession() {
+    return std::move(FSession);
 }
 
 void TfrmLogin::cmdManageProfilesClick() {
     // No profile is open in the main window yet, so management may delete any of them.
-    OpenProfileManagement(this, FDesktop, QString());
-    LoadProfiles();
+    OpenProfileManagement(this, FDesktop, FProfiles, QString());
+    // The session stays when its profile is still shown; it is found by its file.
+    LoadProfiles(FProfiles);
     FillProfiles();
 }

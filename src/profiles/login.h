@@ -1,21 +1,28 @@
 #pragma once
 
+#include "profiles/VYRStandProfile.h"
+
 #include <QDialog>
+
+#include <memory>
 
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class TDesktop;
+class TProfileSession;
 
-// The profile selection at start-up. Every profile picked is connected at once, so the main window
-// finds DBConnection on the profile chosen last. Whatever order the operator's events arrive in
-// (a burst of wheel or key events runs while a connection is being made), the profile connected
-// is the profile shown, and OK accepts only a profile whose database is connected.
+// The profile selection at start-up: the session of the profile chosen is born here. Every profile
+// picked has its database opened at once, so that OK can tell what is wrong with it right away.
+// Whatever runs while a database is being opened, the session kept is the one of the profile
+// shown, and OK accepts only a profile whose database is connected.
 class TfrmLogin : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmLogin(TDesktop& desktop, QWidget* parent = nullptr);
+    // `profiles` is the list shown; managing the profiles from here loads it again.
+    TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent = nullptr);
+    ~TfrmLogin() override;
 
     QLabel* Image1;
     QLabel* lblProfile;
@@ -29,16 +36,21 @@ public:
     void cmdOKClick();
     void cmdManageProfilesClick();
 
+    // The session of the profile shown (accepted, once OK went through); none while its database
+    // cannot be opened.
+    TProfileSession* Session() const { return FSession.get(); }
+    // Hands the session over to the window that works with the profile.
+    std::unique_ptr<TProfileSession> TakeSession();
+
 private:
     QHBoxLayout* BuildProfilePicker();
     QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void ConnectShownProfile();
-    void Accept();
+    const TVYRStandProfile* ShownProfile() const;
     TDesktop& FDesktop;
+    TProfileList& FProfiles;
     QString LastProfile;
-    bool FConnecting = false;
-    bool FOkPending = false;
-    QString FConnectedFile; // profile file whose database DBConnection was last connected to
-    QString FConnectProblem;
+    std::unique_ptr<TProfileSession> FSession;
+    QString FConnectProblem; // why the shown profile's database cannot be opened
 };

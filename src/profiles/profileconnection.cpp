@@ -4,20 +4,17 @@
 #include "db/MySQLite.h"
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
-#include "shared/publictypes.h"
 #include "shared/translation.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-QString ConnectProfileDatabase(const TVYRStandProfile& profile, TDesktop& desktop) {
-    ReleaseDBConnection();
-    QDir::setCurrent(DataDirectory());
-    const QString database = ResolveDatabasePath(profile.DBFileName);
-    DBConnection = std::make_unique<TMySQLite>();
-    DBConnection->ConnectionString = JetConnectionString(database);
+namespace {
+
+QString ConnectDatabase(TMyDBConnector& connector, const QString& database, TDesktop& desktop) {
     // A missing file is the connector's to explain; one that exists must be ours to write.
     if (QFileInfo::exists(database)) {
         if (!desktop.MakeWritable(database))
@@ -26,7 +23,21 @@ QString ConnectProfileDatabase(const TVYRStandProfile& profile, TDesktop& deskto
         if (const QString problem = DatabaseFileProblem(database); !problem.isEmpty())
             return problem;
     }
-    if (!DBConnection->Connect())
-        return DBConnection->GetLastError();
+    if (!connector.Connect())
+        return connector.GetLastError();
     return QString();
+}
+
+} // namespace
+
+TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop) {
+    QDir::setCurrent(DataDirectory());
+    const QString database = ResolveDatabasePath(profile.DBFileName);
+    auto connector = std::make_unique<TMySQLite>();
+    connector->ConnectionString = JetConnectionString(database);
+    TSessionOpening opening;
+    opening.Problem = ConnectDatabase(*connector, database, desktop);
+    if (opening.Problem.isEmpty())
+        opening.Session = std::make_unique<TProfileSession>(profile, std::move(connector));
+    return opening;
 }

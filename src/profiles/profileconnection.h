@@ -2,12 +2,18 @@
 
 #include <QString>
 
+#include <memory>
+
 class TDesktop;
+class TProfileSession;
 class TVYRStandProfile;
 
-// Connects DBConnection to a profile's database, replacing whatever it was connected to. A
-// read-only database is first made writable through the desktop. Returns the reason the database
-// cannot be used (file checks or the connector's own error), or an empty text when it is
-// connected; on failure DBConnection stays, closed, with the reason in its LastError when the
-// connector gave it.
-QString ConnectProfileDatabase(const TVYRStandProfile& profile, TDesktop& desktop);
+struct TSessionOpening {
+    std::unique_ptr<TProfileSession> Session; // none when the database cannot be used
+    QString Problem;                          // why not
+};
+
+// Opens a session on a profile's database. A read-only database is first made writable through
+// the desktop. The problem is the reason the database cannot be used: the file checks' or the
+// connector's own error.
+TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop);

@@ -6,7 +6,6 @@
 #include "profiles/profilewizard.h"
 #include "shared/desktop.h"
 #include "shared/messagebox.h"
-#include "shared/publictypes.h"
 #include "shared/safefile.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -27,14 +26,15 @@
 
 #include <functional>
 
-void OpenProfileManagement(QWidget* owner, TDesktop& desktop, const QString& profileInUse) {
-    TfrmProfileManagement dialog(desktop, owner, profileInUse);
+void OpenProfileManagement(QWidget* owner, TDesktop& desktop, TProfileList& profiles,
+                           const QString& profileInUse) {
+    TfrmProfileManagement dialog(desktop, profiles, owner, profileInUse);
     dialog.exec();
 }
 
-TfrmProfileManagement::TfrmProfileManagement(TDesktop& desktop, QWidget* parent,
-                                             const QString& profileInUse)
-    : QDialog(parent), FDesktop(desktop), FProfileInUse(profileInUse) {
+TfrmProfileManagement::TfrmProfileManagement(TDesktop& desktop, TProfileList& profiles,
+                                             QWidget* parent, const QString& profileInUse)
+    : QDialog(parent), FDesktop(desktop), FProfiles(profiles), FProfileInUse(profileInUse) {
     setObjectName("frmProfileManagement");
     setWindowTitle(N_("Profile management"));
     ShowOnlyCloseButton(this);
@@ -143,7 +143,7 @@ void TfrmProfileManagement::FormCreate() {
 
 void TfrmProfileManagement::FillList() {
     VSTProfiles->clear();
-    for (const auto& profile : ProfileList) {
+    for (const auto& profile : FProfiles) {
         auto* item = new QTreeWidgetItem(VSTProfiles, {profile->ProfileName});
         item->setData(0, Qt::UserRole, profile->ProfileFileName);
     }
@@ -155,9 +155,9 @@ TVYRStandProfile* TfrmProfileManagement::SelectedProfile() const {
     if (selected.size() != 1)
         return nullptr;
     const int row = VSTProfiles->indexOfTopLevelItem(selected.first());
-    if (row < 0 || size_t(row) >= ProfileList.size())
+    if (row < 0 || size_t(row) >= FProfiles.size())
         return nullptr;
-    return ProfileList[size_t(row)].get();
+    return FProfiles[size_t(row)].get();
 }
 
 void TfrmProfileManagement::VSTProfilesChange() {
@@ -220,7 +220,7 @@ void TfrmProfileManagement::mnuDeleteClick() {
 
     // The profile file goes first: once it is gone the profile is gone, whatever becomes of the
     // database; when it cannot go, nothing has changed.
-    const TDatabaseState database = ProfileDatabaseState(*profile, ProfileList);
+    const TDatabaseState database = ProfileDatabaseState(*profile, FProfiles);
     const QString databaseFile = ResolveDatabasePath(profile->DBFileName);
     TProfileFileRemoval removal;
     {
@@ -265,7 +265,7 @@ void TfrmProfileManagement::mnuDeleteClick() {
 
 void TfrmProfileManagement::mnuAddClick() {
     QSet<QString> before;
-    for (const auto& profile : ProfileList)
+    for (const auto& profile : FProfiles)
         before.insert(profile->ProfileFileName);
     TfrmProfileWizard wizard(FDesktop, this);
     if (wizard.exec() != QDialog::Accepted)
@@ -280,13 +280,7 @@ void TfrmProfileManagement::mnuAddClick() {
 }
 
 void TfrmProfileManagement::Refresh() {
-    LoadProfiles();
-    // The main window knows its profile by position; keep that pointing at the same file.
-    if (!FProfileInUse.isEmpty()) {
-        for (size_t i = 0; i < ProfileList.size(); ++i)
-            if (SameFile(ProfileList[i]->ProfileFileName, FProfileInUse))
-                SelectedProfileIndex = int32_t(i);
-    }
+    LoadProfiles(FProfiles);
     FillList();
     pnlProfile->setVisible(false);
 }

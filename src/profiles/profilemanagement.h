@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profiles/VYRStandProfile.h"
+
 #include <QDialog>
 
 class QAction;
@@ -9,17 +11,16 @@ class QMenu;
 class QPushButton;
 class QTreeWidget;
 class TDesktop;
-class TVYRStandProfile;
 
-// Lists the profiles of ProfileList; renames, deletes and (through the wizard) adds them. Every
-// row stands for the ProfileList object itself, so a rename reaches the rest of the program.
+// Lists the profiles of the list it is handed; renames, deletes and (through the wizard) adds them.
+// Every row stands for the list's object itself, so a rename reaches whoever shows the list.
 class TfrmProfileManagement : public QDialog {
     Q_OBJECT
 public:
     // `profileInUse`: the profile file of the profile the main window works with, which cannot be
     // deleted; empty when no profile is open yet.
-    explicit TfrmProfileManagement(TDesktop& desktop, QWidget* parent = nullptr,
-                                   const QString& profileInUse = QString());
+    TfrmProfileManagement(TDesktop& desktop, TProfileList& profiles, QWidget* parent = nullptr,
+                          const QString& profileInUse = QString());
 
     QWidget* pnlTop;
     QLabel* lblTitle;
@@ -51,12 +52,14 @@ private:
     void BuildPopupMenu();
     void LayOut();
     void FormCreate();
-    // Reloads ProfileList from the profiles folder and refills the list.
+    // Reloads the profiles from the profiles folder and refills the list.
     void Refresh();
     void FillList();
     TDesktop& FDesktop;
+    TProfileList& FProfiles;
     QString FProfileInUse;
 };
 
 // Opens the dialog modally over `owner`.
-void OpenProfileManagement(QWidget* owner, TDesktop& desktop, const QString& profileInUse);
+void OpenProfileManagement(QWidget* owner, TDesktop& desktop, TProfileList& profiles,
+                           const QString& profileInUse);

@@ -100,8 +100,9 @@ void TReaderInterface::CalcCRC(uint8_t checkbyte, uint8_t& thecrc) {
     thecrc = onewire::crc8Step(thecrc, checkbyte);
 }
 
-std::unique_ptr<TReaderInterface> CreateConfiguredReader(TSessionStart start) {
-    return std::make_unique<TReaderInterface>(ReaderName, AppSettings.DriverArc,
-                                              AppSettings.DriverAdapter, AppSettings.DriverPort,
-                                              start);
+std::unique_ptr<TReaderInterface> CreateConfiguredReader(const TRunSettings& settings,
+                                                         TSessionStart start) {
+    return std::make_unique<TReaderInterface>(settings.ReaderName, settings.Driver.DriverArc,
+                                              settings.Driver.DriverAdapter,
+                                              settings.Driver.DriverPort, start);
 }

@@ -14,6 +14,7 @@
 // Each window that waits for a device has one, used by its card poller; only one may be in use at
 // a time, because the binding's session is process-wide.
 class TReaderInterface;
+struct TRunSettings;
 
 // Whether the constructor opens the session, or leaves that to OpenSession: a window makes its
 // reader on its own thread, where nothing may wait on the adapter, and has the session opened
@@ -23,7 +24,8 @@ enum class TSessionStart { Now, Later };
 // The reader a window waits with: the run's reader type and adapter settings, so an adapter
 // chosen in the adapter dialog applies to every window opened afterwards. Throws as the
 // constructor does.
-std::unique_ptr<TReaderInterface> CreateConfiguredReader(TSessionStart start = TSessionStart::Now);
+std::unique_ptr<TReaderInterface> CreateConfiguredReader(const TRunSettings& settings,
+                                                         TSessionStart start = TSessionStart::Now);
 
 class TReaderInterface {
 public:

@@ -10,10 +10,10 @@
 
 #include <exception>
 
-TCardPollerLink* OpenCardPoller(QWidget* window) {
+TCardPollerLink* OpenCardPoller(QWidget* window, const TRunSettings& settings) {
     std::unique_ptr<TReaderInterface> reader;
     try {
-        reader = CreateConfiguredReader(TSessionStart::Later);
+        reader = CreateConfiguredReader(settings, TSessionStart::Later);
     } catch (const std::exception& error) {
         MessageBoxes::ShowError(window, ErrorText(error));
         return nullptr;

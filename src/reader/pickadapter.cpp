@@ -22,7 +22,8 @@ constexpr int UsbDefaultPort = 1;
 
 } // namespace
 
-TfrmPickAdapter::TfrmPickAdapter(QWidget* owner) : QDialog(owner) {
+TfrmPickAdapter::TfrmPickAdapter(TRunSettings& settings, QWidget* owner)
+    : QDialog(owner), FSettings(settings) {
     setObjectName("frmPickAdapter");
     // English in every language: the window translator leaves this dialog alone.
     setProperty("vyrNoTranslate", true);
@@ -89,9 +90,9 @@ QHBoxLayout* TfrmPickAdapter::BuildButtonRow() {
 }
 
 void TfrmPickAdapter::FormCreate() {
-    cboAdapterType->setCurrentIndex(AppSettings.DriverAdapter == SerialPortType ? SerialItem
-                                                                                : UsbItem);
-    const int32_t port = AppSettings.DriverPort;
+    cboAdapterType->setCurrentIndex(FSettings.Driver.DriverAdapter == SerialPortType ? SerialItem
+                                                                                     : UsbItem);
+    const int32_t port = FSettings.Driver.DriverPort;
     cboAdapterPort->setCurrentIndex(port >= 0 && port < PortCount ? port : -1);
 }
 
@@ -101,7 +102,7 @@ void TfrmPickAdapter::cboAdapterTypeChange() {
 }
 
 void TfrmPickAdapter::cmdOKClick() {
-    TAppSettings chosen = AppSettings;
+    TAppSettings chosen = FSettings.Driver;
     chosen.DriverArc = "32";
     const int type = cboAdapterType->currentIndex();
     if (type == SerialItem || type == UsbItem) {
@@ -112,7 +113,7 @@ void TfrmPickAdapter::cmdOKClick() {
     // The file first: when a write throws, the program must not go on with settings that the
     // next start would not find.
     Settings::SetDriver(chosen);
-    AppSettings = chosen;
+    FSettings.Driver = chosen;
     accept();
 }
 

@@ -8,15 +8,18 @@
 #include <memory>
 #include <vector>
 
-class QPushButton;
-class TMyDBConnector;
-class TVYRStandProfile;
-
 // Adapter settings handed to every reader interface created during the run.
 struct TAppSettings {
     QString DriverArc = "32";
     int32_t DriverAdapter = 0;
     int32_t DriverPort = 0;
+};
+
+// The run's reader settings: read from the settings file at start-up, changed by the adapter
+// dialog. One object lives for the run; the windows that make readers are handed it.
+struct TRunSettings {
+    QString ReaderName = "MaximReader";
+    TAppSettings Driver;
 };
 
 // One controller as the main window lists it.
@@ -30,7 +33,6 @@ public:
     uint8_t ConByte2 = 0;
     int32_t ListNum = 0;
     int32_t CardCount = 0;
-    QPushButton* Button1 = nullptr; // owned by the list view
     bool ChangesMade = false;
 };
 using PStandController = TStandController*;
@@ -47,16 +49,6 @@ public:
     QDateTime CardInactive;
     QDateTime CardAdded;
     QDateTime CardLastEdit;
-    QVector<int32_t> CardZones; // one zone per controller, in ControllerList order
+    QVector<int32_t>
+        CardZones; // one zone per controller, in the order of the session's controller records
 };
-
-// Run-wide objects. The main window creates and releases them; windows use them by reference.
-extern TAppSettings AppSettings;
-extern QString ReaderName;
-extern std::vector<std::unique_ptr<TVYRStandProfile>> ProfileList;
-extern int32_t SelectedProfileIndex;
-extern std::unique_ptr<TMyDBConnector> DBConnection;
-extern std::vector<std::unique_ptr<TStandController>> ControllerList;
-
-// Disconnects and releases the run's database connector, when there is one.
-void ReleaseDBConnection();

@@ -3,6 +3,7 @@
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
+#include "shared/publictypes.h"
 
 #include "modal.h"
 #include "pofile.h"
@@ -118,7 +119,8 @@ TEST_F(OptionsTest, OpenHandsTheDataDirectoryToTheDesktop) {
 }
 
 TEST_F(OptionsTest, TheFileMenuOpensItAndEnterConfirms) {
-    TfrmMain main(Desktop);
+    TRunSettings settings;
+    TfrmMain main(Desktop, settings);
     QAction* options = main.findChild<QAction*>("mnuFileOptions");
     ASSERT_NE(options, nullptr);
     bool opened = false;

@@ -4,6 +4,7 @@
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
@@ -35,7 +36,13 @@ protected:
         UseLanguage("en");
         HomeTest::TearDown();
     }
+
+    TRunSettings RunSettings;
     QString Data() const { return DataDirectory(); }
+    // The open profile's connector, or nullptr.
+    static TMyDBConnector* OpenDatabase(const TfrmMain& main) {
+        return main.Session() ? &main.Session()->Database() : nullptr;
+    }
 
     // A ready profile whose database is a copy of the template.
     void MakeProfile(const QString& stem, const QString& name) {
@@ -66,7 +73,7 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
         AcceptLogin(); // armed before Finish: the selection opens right after the wizard
         Click(wizard, "cmdNext");
     });
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
 
     EXPECT_EQ(frmMain.windowTitle(), "VYR Standalone Software V0.9");
@@ -77,8 +84,8 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     EXPECT_EQ(profile.ReadString("profile", "name", ""), "Site 1");
     EXPECT_EQ(profile.ReadString("database", "filename", ""), "data/site1.accdb");
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", ""), "site1.ini");
-    ASSERT_TRUE(DBConnection);
-    EXPECT_TRUE(DBConnection->IsConnected());
+    ASSERT_TRUE(frmMain.Session());
+    EXPECT_TRUE(frmMain.Session()->IsConnected());
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Adapter not loaded"});
     EXPECT_EQ(frmMain.StatusBar->findChildren<QLabel*>().size(), 3);
     EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked());
@@ -93,9 +100,9 @@ TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
     MakeProfile("north", "North");
     MakeProfile("south", "South");
     AcceptLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
-    const TMyDBConnector* open = DBConnection.get();
+    const TProfileSession* open = frmMain.Session();
     MessageBoxes::ClearShown();
     WhenModal([](QWidget* dialog) {
         EXPECT_EQ(dialog->objectName(), "frmProfileManagement");
@@ -112,15 +119,14 @@ TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning) << "North is open";
     EXPECT_TRUE(QFile::exists(Data() + "/profiles/north.ini"));
     EXPECT_FALSE(QFile::exists(Data() + "/profiles/south.ini"));
-    ASSERT_EQ(ProfileList.size(), 1u);
-    EXPECT_EQ(ProfileList[size_t(SelectedProfileIndex)]->ProfileName, "North");
-    EXPECT_EQ(DBConnection.get(), open);
-    EXPECT_TRUE(DBConnection->IsConnected());
+    ASSERT_EQ(frmMain.Session(), open);
+    EXPECT_EQ(open->Profile().ProfileName, "North");
+    EXPECT_TRUE(open->IsConnected());
 }
 
 TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
     WhenModal([](QWidget* wizard) { Click(wizard, "cmdCancel"); });
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     EXPECT_FALSE(frmMain.FormCreate());
     EXPECT_EQ(MessageBoxes::ShownTexts().last(),
               "No profiles found! This program cannot work without a database connection!");
@@ -131,7 +137,7 @@ TEST_F(StartupTest, CancelledWizardWarnsAndEnds) {
 TEST_F(StartupTest, CancelInTheProfileSelectionEndsTheProgram) {
     MakeProfile("north", "North");
     CancelLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     EXPECT_FALSE(frmMain.FormCreate());
 }
 
@@ -143,7 +149,7 @@ TEST_F(StartupTest, ALongLogIsCutToTheNewestLines) {
     ASSERT_TRUE(WriteTextFile(Data() + "/applog.log", text));
     MakeProfile("north", "North");
     CancelLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     frmMain.FormCreate();
     QList<QByteArray> lines = ReadWholeFile(Data() + "/applog.log").split('\n');
     lines.removeLast();
@@ -156,11 +162,11 @@ TEST_F(StartupTest, AnInvalidReaderIsReportedAndStartUpGoesOn) {
     MakeProfile("north", "North");
     IniFile(SettingsFileName()).WriteString("settings", "reader", "maximreader");
     AcceptLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               (QStringList{"Invalid reader selected", "Adapter not loaded"}));
-    EXPECT_EQ(ReaderName, "maximreader");
+    EXPECT_EQ(RunSettings.ReaderName, "maximreader");
 }
 
 TEST_F(StartupTest, TheReaderBoxesSpeakTheSettingsLanguageWhateverWasActiveBefore) {
@@ -177,7 +183,7 @@ TEST_F(StartupTest, TheReaderBoxesSpeakTheSettingsLanguageWhateverWasActiveBefor
         settings.WriteString("settings", "language", c.settingsLanguage);
         UseLanguage(c.activeBefore);
         AcceptLogin();
-        TfrmMain frmMain(Desktop);
+        TfrmMain frmMain(Desktop, RunSettings);
         ASSERT_TRUE(frmMain.FormCreate());
 
         UseLanguage(c.settingsLanguage);
@@ -198,11 +204,11 @@ TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
     ASSERT_TRUE(WriteTextFile(SettingsFileName(),
                               "[DRIVER]\nAdapter=serial\nport=\n[Settings]\nLANGUAGE=NL\n"));
     AcceptLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
-    EXPECT_EQ(AppSettings.DriverAdapter, 0);
-    EXPECT_EQ(AppSettings.DriverPort, 0);
-    EXPECT_EQ(AppSettings.DriverArc, "32");
+    EXPECT_EQ(RunSettings.Driver.DriverAdapter, 0);
+    EXPECT_EQ(RunSettings.Driver.DriverPort, 0);
+    EXPECT_EQ(RunSettings.Driver.DriverArc, "32");
     EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked()) << "only exactly \"nl\" is Dutch";
     EXPECT_EQ(frmMain.mnuFileExit->text(), "&Exit");
 }
@@ -211,7 +217,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
     MakeProfile("north", "North");
     AcceptLogin();
     {
-        TfrmMain frmMain(Desktop);
+        TfrmMain frmMain(Desktop, RunSettings);
         ASSERT_TRUE(frmMain.FormCreate());
         const QString englishTitle = frmMain.lblTitle->text();
         frmMain.mnuLanguageDutch->trigger();
@@ -227,7 +233,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
         frmMain.mnuLanguageDutch->trigger();
     }
     AcceptLogin();
-    TfrmMain next(Desktop);
+    TfrmMain next(Desktop, RunSettings);
     ASSERT_TRUE(next.FormCreate());
     EXPECT_TRUE(next.mnuLanguageDutch->isChecked());
     EXPECT_EQ(next.mnuLanguage->title(), Translate("&Language"));
@@ -237,7 +243,7 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
 TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
     MakeProfile("north", "North");
     AcceptLogin();
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
     EXPECT_THROW(frmMain.mnuLanguageDutchClick(), VyrError);
@@ -259,7 +265,7 @@ TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmp
         shownAfterOk = MessageBoxes::ShownTexts();
         Click(login, "cmdCancel");
     });
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
     EXPECT_FALSE(frmMain.FormCreate());
     ASSERT_EQ(shownAfterOk.size(), 1) << shownAfterOk.join("|").toStdString();
     EXPECT_TRUE(shownAfterOk.first().startsWith("The database of profile North cannot be opened:"));
@@ -293,10 +299,11 @@ bool OpenOlderProfile(TDesktop& desktop, const QString& duplicate) {
     WhenModal([](QWidget* login) {
         QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     });
-    TfrmMain frmMain(desktop);
+    TRunSettings settings;
+    TfrmMain frmMain(desktop, settings);
     EXPECT_TRUE(frmMain.FormCreate());
     frmMain.ReloadControllers();
-    const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(
+    const std::unique_ptr<TMyResultSet> rows = frmMain.Session()->Database().Query(
         {"SELECT COUNT(*) FROM sqlite_master WHERE name = ?", {QString(CardHoldersUniqueIndex)}});
     EXPECT_TRUE(rows);
     return rows && rows->Fields(0).AsInteger() == 1;
@@ -349,17 +356,18 @@ TEST_F(StartupTest, TheMainWindowOpensWithTheMarksTheDatabaseKept) {
                                               "FROM Controllers WHERE ConName = \"Hall\""));
         }
         AcceptLogin();
-        TfrmMain frmMain(Desktop);
+        TfrmMain frmMain(Desktop, RunSettings);
         ASSERT_TRUE(frmMain.FormCreate());
         QStringList marked;
-        for (const auto& controller : ControllerList)
+        const TControllerRecords& controllers = frmMain.Session()->Controllers();
+        for (const auto& controller : controllers)
             if (controller->ChangesMade)
                 marked << controller->ConName;
         EXPECT_EQ(marked, older ? QStringList() : QStringList{"Hall"});
         EXPECT_EQ(frmMain.ChangedControllerCount(), older ? 0 : 1);
         // Either way the database keeps the next mark.
-        EXPECT_TRUE(StoreMarks(*DBConnection, {ControllerList.front()->ConID}));
-        EXPECT_TRUE(StoredMarks(DBConnection.get()).contains(ControllerList.front()->ConID));
+        EXPECT_TRUE(StoreMarks(*OpenDatabase(frmMain), {controllers.front()->ConID}));
+        EXPECT_TRUE(StoredMarks(OpenDatabase(frmMain)).contains(controllers.front()->ConID));
     }
 }
 

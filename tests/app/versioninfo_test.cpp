@@ -2,6 +2,7 @@
 #include "app/main.h"
 #include "app/versionblock.h"
 #include "app/versioninfo.h"
+#include "shared/publictypes.h"
 
 #include "modal.h"
 #include "testenv.h"
@@ -184,7 +185,8 @@ TEST_F(AboutBoxTest, ShowsTheVersionReadFromTheExecutableAndEmptiesTheRest) {
 }
 
 TEST_F(AboutBoxTest, TheHelpMenuOpensItAndEnterClosesIt) {
-    TfrmMain main(Desktop);
+    TRunSettings settings;
+    TfrmMain main(Desktop, settings);
     QAction* about = main.findChild<QAction*>("mnuHelpAbout");
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->text(), "&About");

@@ -31,16 +31,18 @@ struct PollingWindow {
     std::function<QString()> shownNumber;
 };
 
-PollingWindow CardHolderDialog(TDesktop& desktop) {
-    auto dialog = std::make_unique<TfrmCardHolder>(desktop);
+PollingWindow CardHolderDialog(TDesktop& desktop, TProfileSession& session,
+                               const TRunSettings& settings) {
+    auto dialog = std::make_unique<TfrmCardHolder>(desktop, session, settings);
     dialog->show();
     dialog->FormActivate();
     TfrmCardHolder* d = dialog.get();
     return {std::move(dialog), [d] { return d->lblCardNumberVal->text(); }};
 }
 
-PollingWindow CardIdentDialog(TDesktop& desktop) {
-    auto dialog = std::make_unique<TfrmCardIdent>(desktop);
+PollingWindow CardIdentDialog(TDesktop& desktop, TProfileSession& session,
+                              const TRunSettings& settings) {
+    auto dialog = std::make_unique<TfrmCardIdent>(desktop, session, settings);
     dialog->show();
     TfrmCardIdent* d = dialog.get();
     return {std::move(dialog), [d] { return d->txtCardnum->text(); }};
@@ -51,7 +53,7 @@ using AdapterFaultTest = CardReaderTest;
 TEST_F(AdapterFaultTest, ThePollingWindowsTellOnceAndReadCardsAgainWhenTheAdapterIsBack) {
     const struct {
         const char* name;
-        std::function<PollingWindow(TDesktop&)> open;
+        std::function<PollingWindow(TDesktop&, TProfileSession&, const TRunSettings&)> open;
     } windows[] = {{"cardholder dialog", CardHolderDialog},
                    {"card identification", CardIdentDialog}};
     const std::string sessionStart = "TMExtendedStartSession 1 5 null";
@@ -61,7 +63,7 @@ TEST_F(AdapterFaultTest, ThePollingWindowsTellOnceAndReadCardsAgainWhenTheAdapte
         Fake.Reset();
         Fake.SetAdapterAnswering(true);
         MessageBoxes::ClearShown();
-        PollingWindow window = w.open(Desktop);
+        PollingWindow window = w.open(Desktop, *Session, RunSettings);
         LookOften(window.window.get());
         Looks(window.window.get(), 3);
 

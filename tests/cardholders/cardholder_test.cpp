@@ -37,7 +37,7 @@ class CardHolderDialogTest : public CardReaderTest {
 protected:
     // A dialog as the list opens it, activated (which starts polling for a new cardholder).
     std::unique_ptr<TfrmCardHolder> Open(const QString& loadCard = {}) {
-        auto dialog = std::make_unique<TfrmCardHolder>(Desktop);
+        auto dialog = std::make_unique<TfrmCardHolder>(Desktop, *Session, RunSettings);
         LookOften(dialog.get());
         if (!loadCard.isNull())
             dialog->LoadCard(loadCard);
@@ -66,7 +66,7 @@ protected:
 TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
     IniFile(SettingsFileName()).WriteString("settings", "custom2", "Badge \"no\"");
     {
-        TfrmCardHolder unchanged(Desktop);
+        TfrmCardHolder unchanged(Desktop, *Session, RunSettings);
         ASSERT_TRUE(PollerOf(&unchanged));
         EXPECT_EQ(PollerOf(&unchanged)->Interval(), 100);
     }
@@ -154,7 +154,7 @@ TEST_F(CardHolderDialogTest, ATypedNumberIsCheckedAsTypedOrReversed) {
     EXPECT_EQ(Desktop.Beeps(), 0);
 
     // The next dialog opens with the option as last submitted.
-    TfrmCardHolder next(Desktop);
+    TfrmCardHolder next(Desktop, *Session, RunSettings);
     EXPECT_TRUE(next.chkReverse->isChecked());
 
     // A card on the reader replaces a typed number on the next tick.
@@ -283,7 +283,7 @@ TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilRe
         SCOPED_TRACE(imported.toStdString());
         Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
         Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
-        ControllerList.clear();
+        Controllers().clear();
         Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
         TStandController& front = AddController("Front");
         AddCardHolder(imported, "Anna", "one");
@@ -344,8 +344,8 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
         SCOPED_TRACE(std::string(c.number) + (c.edit ? " edited" : " new"));
         record.CardNumber = c.number;
         const TCardHolderSave saved =
-            c.edit ? SaveEditedCardHolder(Database(), record, "0a1b2c3d", ControllerList)
-                   : SaveNewCardHolder(Database(), record, true, ControllerList);
+            c.edit ? SaveEditedCardHolder(Database(), record, "0a1b2c3d", Controllers())
+                   : SaveNewCardHolder(Database(), record, true, Controllers());
         EXPECT_EQ(saved.Outcome, c.outcome);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
         EXPECT_THAT(Zones(front, "0a1b2c3d"), ElementsAre("2"));
@@ -521,7 +521,7 @@ TEST_F(CardHolderDialogTest, ANumberThatSomeoneElseHasOrHadIsNeverShared) {
         SCOPED_TRACE(c.what);
         Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
         Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
-        ControllerList.clear();
+        Controllers().clear();
         Database().Inner->ExecuteQuery("DELETE * FROM Controllers");
         MessageBoxes::ClearShown();
         TStandController& front = AddController("Front");

@@ -6,15 +6,15 @@ TStandController& CardholderTest::AddController(const QString& name) {
     controller->ConType = "VYR292";
     controller->ConName = name;
     controller->ConCode = "123456";
-    ControllerList.push_back(std::move(controller));
-    return *ControllerList.back();
+    Controllers().push_back(std::move(controller));
+    return *Controllers().back();
 }
 
 QStringList CardholderTest::MarkedControllers() const {
     QStringList marked;
     QStringList stored;
     const QStringList storedIds = Column("SELECT ConID FROM PendingChanges");
-    for (const auto& controller : ControllerList) {
+    for (const auto& controller : Controllers()) {
         if (controller->ChangesMade)
             marked << controller->ConName;
         if (storedIds.contains(QString::number(controller->ConID)))
@@ -36,14 +36,12 @@ void CardReaderTest::SetUp() {
     ASSERT_TRUE(Fake.Loaded());
     TMaximReader::SetLibraryName(FakeTmex::FileName);
     Fake.Reset();
-    SavedSettings = AppSettings;
-    AppSettings = {"32", 5, 1};
+    RunSettings.Driver = {"32", 5, 1};
 }
 
 void CardReaderTest::TearDown() {
     // The pollers of the windows the test closed end their sessions before the fake goes.
     WaitForAdapterThread();
-    AppSettings = SavedSettings;
     TMaximReader::SetLibraryName({});
     CardholderTest::TearDown();
 }

@@ -14,7 +14,7 @@ class CardHolderModelTest : public CardholderTest {
 protected:
     void SetUp() override {
         CardholderTest::SetUp();
-        Model = std::make_unique<TCardHolderModel>(ControllerList);
+        Model = std::make_unique<TCardHolderModel>(Controllers());
     }
     void TearDown() override {
         Model.reset();
@@ -22,8 +22,8 @@ protected:
     }
     // Makes a new model for the controllers added so far and loads it.
     bool Load(const TCardHolderFilter& filter = {}) {
-        Model = std::make_unique<TCardHolderModel>(ControllerList);
-        return Model->Load(DBConnection.get(), filter);
+        Model = std::make_unique<TCardHolderModel>(Controllers());
+        return Model->Load(&Session->Database(), filter);
     }
     QStringList Texts(int column) const {
         QStringList texts;
@@ -96,8 +96,8 @@ TEST_F(CardHolderModelTest, ZonesJoinedInMemoryMatchOneQueryPerCard) {
             {"SELECT ConID, ZoneID FROM CardZones WHERE (CardNumber = ?)", {record.CardNumber}});
         ASSERT_TRUE(zones);
         for (zones->First(); !zones->Eof(); zones->Next())
-            for (size_t i = 0; i < ControllerList.size(); ++i)
-                if (ControllerList[i]->ConID == zones->Fields(0).AsInteger()) {
+            for (size_t i = 0; i < Controllers().size(); ++i)
+                if (Controllers()[i]->ConID == zones->Fields(0).AsInteger()) {
                     expected[qsizetype(i)] = zones->Fields(1).AsInteger();
                     break;
                 }
@@ -164,7 +164,7 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
     Database().Statements.clear();
 
     for (const int expected : {1, 2, 0}) {
-        EXPECT_EQ(Model->CycleZone(0, 1, DBConnection.get()), expected);
+        EXPECT_EQ(Model->CycleZone(0, 1, &Session->Database()), expected);
         EXPECT_EQ(ZonesOf(0)[1], expected);
         EXPECT_THAT(Zones(back, "1111111111"), ElementsAre(QString::number(expected)));
         EXPECT_THAT(MarkedControllers(), ElementsAre("Back"));
@@ -190,7 +190,7 @@ TEST_F(CardHolderModelTest, AZoneChangeTheDatabaseRefusesChangesNothing) {
     ASSERT_TRUE(Load());
     // The delete goes through, the insert does not: the transaction brings the row back.
     Database().FailWhenContaining = "INSERT INTO CardZones";
-    EXPECT_EQ(Model->CycleZone(0, 0, DBConnection.get()), -1);
+    EXPECT_EQ(Model->CycleZone(0, 0, &Session->Database()), -1);
     EXPECT_EQ(ZonesOf(0)[0], 2);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("2"));
@@ -209,9 +209,9 @@ TEST_F(CardHolderModelTest, DeletingMarksExactlyTheControllersWhereTheCardHadAcc
     AddZone(front, "2222222222", 0);
     ASSERT_TRUE(Load());
 
-    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("2222222222"), DBConnection.get()));
+    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("2222222222"), &Session->Database()));
     EXPECT_THAT(MarkedControllers(), IsEmpty());
-    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("1111111111"), DBConnection.get()));
+    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("1111111111"), &Session->Database()));
     EXPECT_THAT(MarkedControllers(), ElementsAre("Front", "Shed"));
     EXPECT_EQ(Model->rowCount(), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
@@ -225,7 +225,7 @@ TEST_F(CardHolderModelTest, ADeleteTheDatabaseRefusesChangesNothing) {
     ASSERT_TRUE(Load());
     // Gone meanwhile (another copy of the program replaced it): the update changes no row.
     Exec("DELETE * FROM CardHolders WHERE CardNumber = \"1111111111\"");
-    EXPECT_FALSE(Model->DeleteCardHolder(0, DBConnection.get()));
+    EXPECT_FALSE(Model->DeleteCardHolder(0, &Session->Database()));
     EXPECT_EQ(Model->rowCount(), 1);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("1"));

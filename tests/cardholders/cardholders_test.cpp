@@ -38,7 +38,7 @@ protected:
         CardReaderTest::TearDown();
     }
     void Open() {
-        List = std::make_unique<TfrmCardHolders>(Desktop);
+        List = std::make_unique<TfrmCardHolders>(Desktop, *Session, RunSettings);
         List->resize(1000, 500);
         List->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));
@@ -203,7 +203,7 @@ TEST_F(CardHolderListTest, AZoneClickThatLetsInCardsThatBeginAlikeSaysSoInTheSta
     for (const auto& click : clicks) {
         SCOPED_TRACE(std::string(click.card) + " to zone " + click.zone);
         ClickCell(RowOf(click.card), 4);
-        EXPECT_THAT(Zones(*ControllerList[0], click.card), ElementsAre(click.zone));
+        EXPECT_THAT(Zones(*Session->Controller(0), click.card), ElementsAre(click.zone));
         EXPECT_EQ(note(), click.note);
         EXPECT_EQ(Status(), "Loaded 3 cardholders"); // stays in sight beside the note
     }
@@ -312,7 +312,7 @@ TEST_F(CardHolderListTest, AZoneChangeTheDatabaseRefusesChangesNothingAndSaysWhy
     for (const char* refused : {"DELETE * FROM CardZones", "INSERT INTO CardZones"}) {
         SCOPED_TRACE(refused);
         List.reset();
-        ControllerList.clear();
+        Controllers().clear();
         Database().Inner->ExecuteQuery("DELETE * FROM CardZones");
         Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
         Database().FailWhenContaining.clear();
@@ -426,7 +426,7 @@ TEST_F(CardHolderListTest, WhatIsQueuedDuringAReloadRunsAfterItOnTheLoadedList) 
 
 TEST_F(CardHolderListTest, AClosedDatabaseLeavesTheListEmptyAndTheStatusAlone) {
     AddCardHolder("1111111111", "Anna");
-    DBConnection->Disconnect();
+    Session->Database().Disconnect();
     Open();
     EXPECT_EQ(Model()->rowCount(), 0);
     EXPECT_EQ(Status(), "");

@@ -188,7 +188,7 @@ TEST_F(SheetPrintTest, AnUnreadablePictureBeginsNoDocumentAndNamesTheFile) {
 
 TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
     IniFile(SettingsFileName()).WriteString("settings", "custom1", "Dept");
-    TfrmCardHolder dialog(Desktop);
+    TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     dialog.show();
     dialog.txtCardHolder->setText("Piet Jansen");
     dialog.txtCustom1->setText("Finance");
@@ -226,7 +226,7 @@ TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
 }
 
 TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
-    TfrmCardHolder dialog(Desktop);
+    TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     dialog.show();
     dialog.txtCardHolder->setText("Piet Jansen");
     const QString pdf = Output.filePath("printed.pdf");
@@ -252,7 +252,7 @@ TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
 // The name typed in the save chooser gets ".pdf" when it has no suffix of its own; a cancelled
 // chooser writes nothing.
 TEST_F(SheetPrintTest, ThePdfNameGetsItsSuffixAndACancelWritesNothing) {
-    TfrmCardHolder dialog(Desktop);
+    TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     const struct {
         const char* what;
         QString answer; // empty: cancelled
@@ -276,7 +276,7 @@ TEST_F(SheetPrintTest, ThePdfNameGetsItsSuffixAndACancelWritesNothing) {
 }
 
 TEST_F(SheetPrintTest, ThePictureButtonsAreNamedByTheirTranslatedHints) {
-    TfrmCardHolder dialog(Desktop);
+    TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     EXPECT_EQ(dialog.cmdSavePDF->accessibleName(), "Save as PDF...");
     EXPECT_EQ(dialog.cmdPrintList->accessibleName(), "Print");
     EXPECT_EQ(dialog.cmdSavePDF->focusPolicy() & Qt::TabFocus, Qt::TabFocus);

@@ -29,7 +29,7 @@ namespace {
 class CardIdentTest : public CardReaderTest {
 protected:
     std::unique_ptr<TfrmCardIdent> Open() {
-        auto dialog = std::make_unique<TfrmCardIdent>(Desktop);
+        auto dialog = std::make_unique<TfrmCardIdent>(Desktop, *Session, RunSettings);
         LookOften(dialog.get());
         dialog->show();
         return dialog;

@@ -97,13 +97,13 @@ TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
     AddCardHolder("3333333333", "Gone", {}, {}, true);
     AddCardHolder("3333333333", "Back");
 
-    EXPECT_TRUE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));
-    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "1111111111"));
-    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "2222222222"));
-    EXPECT_TRUE(CardNumberInDatabase(DBConnection.get(), "3333333333"));
-    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "4444444444"));
+    EXPECT_TRUE(CardNumberInDatabase(&Session->Database(), "0A1B2C3D4E"));
+    EXPECT_FALSE(CardNumberInDatabase(&Session->Database(), "1111111111"));
+    EXPECT_FALSE(CardNumberInDatabase(&Session->Database(), "2222222222"));
+    EXPECT_TRUE(CardNumberInDatabase(&Session->Database(), "3333333333"));
+    EXPECT_FALSE(CardNumberInDatabase(&Session->Database(), "4444444444"));
     // A quote cannot end the literal early and match everything.
-    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "\") OR (1 = 1) OR (\"\" = \""));
+    EXPECT_FALSE(CardNumberInDatabase(&Session->Database(), "\") OR (1 = 1) OR (\"\" = \""));
     EXPECT_EQ(Database().Sent().first(),
               TMyStatement("SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT "
                            "Deleted)",
@@ -118,15 +118,15 @@ TEST_F(ExistenceCheckTest, OnlyExactlyOneLiveCardholderCounts) {
     for (const TCase& c : {TCase{"0A1B2C3D4E", true, "Live"}, TCase{"0a1b2c3d4e", true, "Live"},
                            TCase{"2222222222", false, ""}, TCase{"3333333333", true, "Back"},
                            TCase{"4444444444", false, ""}}) {
-        const TCardLookup lookup = LookUpCardNumber(DBConnection.get(), c.Number);
+        const TCardLookup lookup = LookUpCardNumber(&Session->Database(), c.Number);
         EXPECT_TRUE(lookup.Answered) << c.Number;
         EXPECT_EQ(lookup.Found, c.Found) << c.Number;
         EXPECT_EQ(lookup.CardHolder, c.Holder) << c.Number;
     }
 
     Database().FailWhenContaining = "FROM CardHolders";
-    EXPECT_FALSE(CardNumberInDatabase(DBConnection.get(), "0A1B2C3D4E"));
-    EXPECT_FALSE(LookUpCardNumber(DBConnection.get(), "0A1B2C3D4E").Answered);
+    EXPECT_FALSE(CardNumberInDatabase(&Session->Database(), "0A1B2C3D4E"));
+    EXPECT_FALSE(LookUpCardNumber(&Session->Database(), "0A1B2C3D4E").Answered);
     EXPECT_FALSE(CardNumberInDatabase(nullptr, "0A1B2C3D4E"));
     EXPECT_FALSE(LookUpCardNumber(nullptr, "0A1B2C3D4E").Answered);
 }
@@ -139,7 +139,7 @@ TEST_F(ExistenceCheckTest, TheDialogLoadsOnlyTheOneLiveRowWithItsTextsAsKept) {
     AddCardHolder("2222222222", "Twice");
     AddCardHolder("2222222222", "Twice again");
 
-    const std::optional<TCardHolder> loaded = LoadCardHolder(*DBConnection, "0a1b2c3d4e");
+    const std::optional<TCardHolder> loaded = LoadCardHolder(Session->Database(), "0a1b2c3d4e");
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->CardNumber, "0A1B2C3D4E"); // as stored, not as asked
     EXPECT_EQ(loaded->CardHolder, QString(49, u'x') + "😀");
@@ -147,9 +147,9 @@ TEST_F(ExistenceCheckTest, TheDialogLoadsOnlyTheOneLiveRowWithItsTextsAsKept) {
     EXPECT_EQ(loaded->CardCustom2, "c2");
     EXPECT_EQ(loaded->CardCustom3, "");
     for (const char* number : {"1111111111", "2222222222", "3333333333"})
-        EXPECT_FALSE(LoadCardHolder(*DBConnection, number)) << number;
+        EXPECT_FALSE(LoadCardHolder(Session->Database(), number)) << number;
     Database().FailWhenContaining = "FROM CardHolders";
-    EXPECT_FALSE(LoadCardHolder(*DBConnection, "0A1B2C3D4E"));
+    EXPECT_FALSE(LoadCardHolder(Session->Database(), "0A1B2C3D4E"));
 }
 
 } // namespace

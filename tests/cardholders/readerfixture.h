@@ -23,7 +23,6 @@ protected:
     void Looks(const QObject* window, int count);
 
     FakeTmex Fake;
-    TAppSettings SavedSettings;
 };
 
 inline const RomBytes CardA{0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x8F}; // A1B2C3D4E5

@@ -36,18 +36,17 @@ class RoadOfOneChangeTest : public CardholderTest {
 protected:
     void SetUp() override {
         CardholderTest::SetUp();
-        ReaderName = "MaximReader";
         TMaximReader::SetLibraryName({});
         Adapter = std::make_unique<VirtualAdapter>();
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
-        Main = std::make_unique<TfrmMain>(Desktop);
+        Main = std::make_unique<TfrmMain>(Desktop, Adapter->Settings);
+        Main->OpenSession(TakeSession());
     }
     void TearDown() override {
         Main.reset();
         // The windows' adapter sessions end before the adapter goes.
         WaitForAdapterThread();
         Adapter.reset();
-        AppSettings = TAppSettings();
         CardholderTest::TearDown();
     }
     static QStringList MarkedNames(const TControllerRecords& controllers) {
@@ -57,9 +56,9 @@ protected:
                 names << controller->ConName;
         return names;
     }
-    static int IndexOf(const QString& controllerName) {
-        for (size_t i = 0; i < ControllerList.size(); ++i)
-            if (ControllerList[i]->ConName == controllerName)
+    int IndexOf(const QString& controllerName) const {
+        for (size_t i = 0; i < Controllers().size(); ++i)
+            if (Controllers()[i]->ConName == controllerName)
                 return int(i);
         return -1;
     }
@@ -123,11 +122,11 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     ASSERT_TRUE(zoned);
     EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"" + number + "\""),
               QStringList{"Road Tester"});
-    EXPECT_TRUE(ControllerList[size_t(front)]->ChangesMade);
-    EXPECT_FALSE(ControllerList[size_t(1 - front)]->ChangesMade);
+    EXPECT_TRUE(Controllers()[size_t(front)]->ChangesMade);
+    EXPECT_FALSE(Controllers()[size_t(1 - front)]->ChangesMade);
     EXPECT_EQ(Main->VSTControllers->topLevelItem(front)->text(3), "1");
     // The program closed now would still find the key to write when it opens the profile again.
-    EXPECT_THAT(MarkedNames(ReadControllers(DBConnection.get(), {})), ElementsAre("Front door"));
+    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {})), ElementsAre("Front door"));
 
     // 5-6: the controller's "Load programmer" with a memory key on the adapter.
     ASSERT_TRUE(Adapter->Remove(card));
@@ -143,10 +142,10 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
         QTimer::singleShot(30000, dialog, &QDialog::reject); // a guard, never reached when it works
         programmed = true;
     });
-    QTest::mouseClick(ControllerList[size_t(front)]->Button1, Qt::LeftButton);
+    QTest::mouseClick(Main->RowButton(front), Qt::LeftButton);
     ASSERT_TRUE(programmed);
-    EXPECT_FALSE(ControllerList[size_t(front)]->ChangesMade);
-    EXPECT_THAT(MarkedNames(ReadControllers(DBConnection.get(), {})), IsEmpty());
+    EXPECT_FALSE(Controllers()[size_t(front)]->ChangesMade);
+    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {})), IsEmpty());
 
     // The key's memory file: the controller's code, one zone-1 card (its first two bytes) and
     // the CRC-8 of everything before it.

@@ -25,14 +25,14 @@ class ControllerDialogTest : public ControllerDbTest {
 protected:
     // The stored (ConByte1, ConByte2) after saving a new controller the operator set up so.
     std::pair<int, int> SavedBytes(const std::function<void(Dialog&)>& operatorInput) {
-        Dialog dialog;
+        Dialog dialog(Session->Database());
         dialog.txtConName->setText("Door");
         operatorInput(dialog);
         QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         const std::vector<QStringList> rows =
             Rows("SELECT ConByte1, ConByte2 FROM Controllers WHERE ConName = \"Door\"");
-        DBConnection->ExecuteQuery("DELETE * FROM Controllers WHERE ConName = \"Door\"");
+        Session->Database().ExecuteQuery("DELETE * FROM Controllers WHERE ConName = \"Door\"");
         if (rows.size() != 1 || rows[0].size() != 2)
             return {-1, -1};
         return {rows[0][0].toInt(), rows[0][1].toInt()};
@@ -40,7 +40,7 @@ protected:
 };
 
 TEST_F(ControllerDialogTest, ANewControllerStartsWithTheDefaults) {
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     EXPECT_FALSE(dialog.ControllerEdit);
     EXPECT_EQ(dialog.windowTitle(), "Standalone controller");
     EXPECT_EQ(dialog.txtConName->text(), "");
@@ -107,7 +107,7 @@ TEST_F(ControllerDialogTest, EditingShowsTheStoredBytesAndSavesOnlyMeaningfulBit
         SCOPED_TRACE(testing::Message() << "stored " << c.storedByte1 << "/" << c.storedByte2);
         const int32_t id = AddController("Gate", "A1B2C3", c.storedByte1, c.storedByte2);
         TStandController record = Record(id);
-        Dialog dialog;
+        Dialog dialog(Session->Database());
         dialog.ConEdit(&record);
         EXPECT_TRUE(dialog.ControllerEdit);
         EXPECT_EQ(dialog.chkEnableRelais->isChecked(), c.enableRelais);
@@ -127,7 +127,7 @@ TEST_F(ControllerDialogTest, EditModeChangesOnlyThatControllerAndOffersNoGrant) 
     const int32_t other = AddController("Other", "111111");
     const int32_t id = AddController("Gate", "A1B2C3");
     TStandController record = Record(id);
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.ConEdit(&record);
     EXPECT_TRUE(dialog.lblAccess->isHidden());
     EXPECT_TRUE(dialog.cboAccess->isHidden());
@@ -147,7 +147,7 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     const int32_t id = AddController("Gate", "A1B2C3");
     TStandController record = Record(id);
     Database().FailWhenContaining = "INSERT INTO PendingChanges";
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.ConEdit(&record);
     dialog.txtConCode->setText("C0FFEE");
     QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
@@ -157,7 +157,7 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     EXPECT_EQ(Count("SELECT COUNT(*) FROM PendingChanges"), 0);
 
     Database().FailWhenContaining.clear();
-    Dialog again;
+    Dialog again(Session->Database());
     again.ConEdit(&record);
     again.txtConCode->setText("C0FFEE");
     QTest::mouseClick(again.cmdOK, Qt::LeftButton);
@@ -181,7 +181,7 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
 
     for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{2, 2}}) {
         SCOPED_TRACE(c.access);
-        Dialog dialog;
+        Dialog dialog(Session->Database());
         dialog.txtConName->setText("New " + QString::number(c.access));
         dialog.cboAccess->setCurrentIndex(c.access);
         QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
@@ -204,7 +204,7 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
 TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     const QString name = "Door \"A\" ('main'); DROP TABLE Controllers";
     const QString code = "12\"4'6";
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.txtConName->setText(name);
     dialog.txtConCode->setText(code);
     dialog.cboAccess->setCurrentIndex(1);
@@ -217,7 +217,7 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + rows[0][0]), 1);
 
     TStandController record = Record(rows[0][0].toInt());
-    Dialog edit;
+    Dialog edit(Session->Database());
     edit.ConEdit(&record);
     edit.txtConName->setText(name + "\"");
     QTest::mouseClick(edit.cmdOK, Qt::LeftButton);
@@ -226,7 +226,7 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
 
 TEST_F(ControllerDialogTest, CancelLeavesTheDatabaseAlone) {
     AddCardHolder("12AB000001", "Ann");
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.txtConName->setText("Door");
     dialog.cboAccess->setCurrentIndex(2);
     QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
@@ -239,9 +239,9 @@ TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
     AddCardHolder("12AB000001", "Ann");
     const int32_t earlier = AddController("Earlier");
     // The insert fails (the table is gone); the last identity still names the earlier row.
-    DBConnection->ExecuteQuery("DROP TABLE Controllers");
+    Session->Database().ExecuteQuery("DROP TABLE Controllers");
     ASSERT_TRUE(Rows("SELECT COUNT(*) FROM Controllers")[0][0].startsWith("error"));
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.txtConName->setText("Door");
     dialog.cboAccess->setCurrentIndex(1);
     QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
@@ -251,7 +251,7 @@ TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
 TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     QLocale::setDefault(before);
     EXPECT_EQ(dialog.cboRelaisTime->itemText(0), "0,25");
     EXPECT_EQ(dialog.cboRelaisTime->itemText(3), "1,00");
@@ -260,16 +260,16 @@ TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
 
 TEST_F(ControllerDialogTest, ADatabaseGoneInTheMiddleDoesNotBringTheDialogDown) {
     AddCardHolder("12AB000001", "Ann");
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     dialog.txtConName->setText("Door");
     dialog.cboAccess->setCurrentIndex(1);
-    DBConnection->Disconnect();
+    Session->Database().Disconnect();
     QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 TEST_F(ControllerDialogTest, EveryTextHasItsDutchTranslation) {
-    Dialog dialog;
+    Dialog dialog(Session->Database());
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
 }
 
@@ -281,11 +281,12 @@ TEST_F(ControllerDbTest, AKeyGetsTheCardsOfItsControllerInOneZone) {
     AddZone(front, "3333333333", 1);
     AddZone(front, "4444444444", 0);
     AddZone(back, "5555555555", 1);
-    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 1), (QStringList{"1111111111", "3333333333"}));
-    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 2), QStringList{"2222222222"});
-    EXPECT_EQ(ReadZoneCards(*DBConnection, back, 2), QStringList{});
+    EXPECT_EQ(ReadZoneCards(Session->Database(), front, 1),
+              (QStringList{"1111111111", "3333333333"}));
+    EXPECT_EQ(ReadZoneCards(Session->Database(), front, 2), QStringList{"2222222222"});
+    EXPECT_EQ(ReadZoneCards(Session->Database(), back, 2), QStringList{});
     Database().FailWhenContaining = "FROM CardZones";
-    EXPECT_EQ(ReadZoneCards(*DBConnection, front, 1), std::nullopt);
+    EXPECT_EQ(ReadZoneCards(Session->Database(), front, 1), std::nullopt);
 }
 
 } // namespace

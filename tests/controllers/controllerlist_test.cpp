@@ -39,7 +39,8 @@ class ControllerListTest : public ControllerDbTest {
 protected:
     void SetUp() override {
         ControllerDbTest::SetUp();
-        Main = std::make_unique<TfrmMain>(Desktop);
+        Main = std::make_unique<TfrmMain>(Desktop, RunSettings);
+        Main->OpenSession(TakeSession());
     }
     void TearDown() override {
         Main.reset();
@@ -108,10 +109,10 @@ TEST_F(ControllerListTest, TheListShowsEveryControllerByNameWithItsCards) {
     EXPECT_EQ(RowTexts(1), (QStringList{"2", "Beta", "VYR292", "2"}));
     EXPECT_EQ(RowTexts(2), (QStringList{"3", "Gamma", "VYR292", "1"}));
     EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 3 controllers");
-    EXPECT_EQ(ControllerList.size(), 3u);
+    EXPECT_EQ(Controllers().size(), 3u);
     EXPECT_EQ(RowButtons().size(), 3);
-    for (const auto& controller : ControllerList)
-        EXPECT_EQ(controller->Button1->text(), "Load programmer");
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(Main->RowButton(row)->text(), "Load programmer");
     QHeaderView* header = View()->header();
     EXPECT_EQ(View()->headerItem()->text(1), "Controller");
     EXPECT_EQ(View()->headerItem()->text(3), "Number of cards");
@@ -133,9 +134,10 @@ TEST_F(ControllerListTest, AnEmptyDatabaseListsNothingAndClosesWithoutAQuestion)
 
 TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldList) {
     ThreeControllers();
-    ControllerList[1]->ChangesMade = true;
-    QPointer<QPushButton> oldButton = ControllerList[1]->Button1;
-    DBConnection->ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " + QString::number(Alpha));
+    Controllers()[1]->ChangesMade = true;
+    QPointer<QPushButton> oldButton = Main->RowButton(1);
+    Session->Database().ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " +
+                                     QString::number(Alpha));
     Main->ReloadControllers();
     EXPECT_TRUE(oldButton.isNull());
     EXPECT_EQ(RowButtons().size(), 2);
@@ -147,12 +149,12 @@ TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldL
     ShowWindow();
     Select(1);
     QTest::qWait(20);
-    EXPECT_TRUE(ControllerList[1]->Button1->isVisible());
+    EXPECT_TRUE(Main->RowButton(1)->isVisible());
 }
 
 TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones) {
     ThreeControllers();
-    ControllerList[2]->ChangesMade = true;
+    Controllers()[2]->ChangesMade = true;
 
     Main->mnuDeleteClick(); // nothing selected: nothing asked
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
@@ -180,8 +182,8 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
 TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
     ThreeControllers();
     EXPECT_FALSE(Marked(0));
-    ControllerList[0]->ChangesMade = true;
-    ControllerList[2]->ChangesMade = true;
+    Controllers()[0]->ChangesMade = true;
+    Controllers()[2]->ChangesMade = true;
     EXPECT_TRUE(Marked(0));
     EXPECT_FALSE(Marked(1));
     EXPECT_TRUE(Marked(2));
@@ -202,7 +204,7 @@ TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) 
     AddController("Front door");
     Main->ReloadControllers();
     EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 1 controller");
-    ControllerList[0]->ChangesMade = true;
+    Controllers()[0]->ChangesMade = true;
     MessageBoxes::SetNextAnswer(false);
     EXPECT_FALSE(Main->close());
     EXPECT_EQ(MessageBoxes::ShownTexts(),
@@ -223,7 +225,7 @@ TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed)
         EXPECT_EQ(list->objectName(), "frmCardHolders");
         EXPECT_EQ(list->parentWidget(), Main.get());
         AddZone(Alpha, "12AB000001", 1);
-        ControllerList[0]->ChangesMade = true;
+        Controllers()[0]->ChangesMade = true;
         list->close();
     });
     QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
@@ -236,16 +238,16 @@ TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed)
 TEST_F(ControllerListTest, OnlyTheSelectedRowShowsItsButtonInTheLastColumn) {
     ThreeControllers();
     ShowWindow();
-    for (const auto& controller : ControllerList)
-        EXPECT_FALSE(controller->Button1->isVisible());
+    for (int row = 0; row < 3; ++row)
+        EXPECT_FALSE(Main->RowButton(row)->isVisible());
 
     auto expectButtonOn = [&](int row) {
         QTest::qWait(30);
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(ControllerList[size_t(i)]->Button1->isVisible(), i == row) << "row " << i;
+            EXPECT_EQ(Main->RowButton(i)->isVisible(), i == row) << "row " << i;
         const QRect cell = View()->visualRect(View()->model()->index(row, 5));
         const QRect rowRect = View()->visualRect(View()->model()->index(row, 0));
-        const QRect button = OnViewport(ControllerList[size_t(row)]->Button1);
+        const QRect button = OnViewport(Main->RowButton(row));
         EXPECT_EQ(button.left(), cell.left());
         EXPECT_EQ(button.width(), cell.width());
         EXPECT_EQ(button.top(), rowRect.top());
@@ -268,7 +270,7 @@ TEST_F(ControllerListTest, ARightClickSelectsTheRowUnderTheMouse) {
     QTest::mousePress(View()->viewport(), Qt::RightButton, {}, onRow);
     QTest::mouseRelease(View()->viewport(), Qt::RightButton, {}, onRow);
     Main->PopupMenu->hide();
-    EXPECT_EQ(Main->SelectedController(), ControllerList[2].get());
+    EXPECT_EQ(Main->SelectedController(), Controllers()[2].get());
 
     const QList<QAction*> items = Main->PopupMenu->actions();
     ASSERT_EQ(items.size(), 5);
@@ -306,12 +308,12 @@ TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
 
     // Cancel: no reload, the same records stay.
     Select(0);
-    const TStandController* before = ControllerList[0].get();
+    const TStandController* before = Controllers()[0].get();
     WhenModal([](QWidget* modal) {
         QTest::mouseClick(Child<QPushButton>(modal, "cmdCancel"), Qt::LeftButton);
     });
     Main->mnuProperties->trigger();
-    EXPECT_EQ(ControllerList[0].get(), before);
+    EXPECT_EQ(Controllers()[0].get(), before);
 }
 
 TEST_F(ControllerListTest, AddingAControllerReloadsTheList) {
@@ -341,29 +343,30 @@ TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
         programmed = dialog->Controller;
         QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
     });
-    QTest::mouseClick(ControllerList[1]->Button1, Qt::LeftButton);
-    EXPECT_EQ(programmed, ControllerList[1].get());
+    QTest::mouseClick(Main->RowButton(1), Qt::LeftButton);
+    EXPECT_EQ(programmed, Controllers()[1].get());
 }
 
 TEST_F(ControllerListTest, ProgrammingAKeyToTheEndTakesTheMarkAwayWithoutAReload) {
     VirtualAdapter adapter;
     ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    RunSettings = adapter.Settings; // the main window's run settings
     const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
     ASSERT_TRUE(adapter.Put(key));
     ThreeControllers();
-    ControllerList[1]->ChangesMade = true;
-    ControllerList[2]->ChangesMade = true;
-    const TStandController* beta = ControllerList[1].get();
+    Controllers()[1]->ChangesMade = true;
+    Controllers()[2]->ChangesMade = true;
+    const TStandController* beta = Controllers()[1].get();
     ShowWindow();
     Select(1);
     QTest::qWait(30);
     // The key already lies there, so the dialog programs it and closes by itself; the guard only
     // ends a dialog that never would.
     WhenModal([](QWidget* dialog) { QTimer::singleShot(30000, dialog, &QWidget::close); });
-    QTest::mouseClick(ControllerList[1]->Button1, Qt::LeftButton);
+    QTest::mouseClick(Main->RowButton(1), Qt::LeftButton);
 
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
-    EXPECT_EQ(ControllerList[1].get(), beta);
+    EXPECT_EQ(Controllers()[1].get(), beta);
     EXPECT_FALSE(Marked(1));
     EXPECT_TRUE(Marked(2));
     EXPECT_EQ(Main->ChangedControllerCount(), 1);
@@ -429,9 +432,9 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
          {"Beta"}},
         {"the list read again while the database was away",
          [&] {
-             DBConnection->Disconnect();
+             Session->Database().Disconnect();
              Main->ReloadControllers();
-             ASSERT_TRUE(DBConnection->Connect());
+             ASSERT_TRUE(Session->Database().Connect());
              Main->ReloadControllers();
          },
          {"Beta"}},
@@ -450,13 +453,13 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
         ShowWindow();
         // Beta: a zone changed in the cardholder list, which stores the mark with the change.
         ASSERT_TRUE(StoreMarks(*Database().Inner, {Beta}));
-        ControllerList[1]->ChangesMade = true;
+        Controllers()[1]->ChangesMade = true;
         c.act();
         EXPECT_EQ(MarkedNames(), c.marked);
         EXPECT_EQ(Main->ChangedControllerCount(), c.marked.size());
         // The program started again on this database shows the same marks.
         QStringList atNextStart;
-        for (const auto& controller : ReadControllers(DBConnection.get(), {}))
+        for (const auto& controller : ReadControllers(&Session->Database(), {}))
             if (controller->ChangesMade)
                 atNextStart << controller->ConName;
         EXPECT_EQ(atNextStart, c.marked);
@@ -479,9 +482,9 @@ TEST_F(ControllerListTest, LoadProgrammerIsAButtonTheKeyboardAndAScreenReaderRea
     QTest::keyClick(View(), Qt::Key_Home);
     QTest::keyClick(View(), Qt::Key_Down);
     QTest::qWait(30);
-    ASSERT_EQ(Main->SelectedController(), ControllerList[1].get());
+    ASSERT_EQ(Main->SelectedController(), Controllers()[1].get());
     QTest::keyClick(View(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), ControllerList[1]->Button1);
+    EXPECT_EQ(QApplication::focusWidget(), Main->RowButton(1));
 
     // Every visible push button an accessibility tool finds in the window, by name.
     QStringList buttons;
@@ -504,16 +507,16 @@ TEST_F(ControllerListTest, LoadProgrammerIsAButtonTheKeyboardAndAScreenReaderRea
         QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
     });
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_EQ(programmed, ControllerList[1].get());
+    EXPECT_EQ(programmed, Controllers()[1].get());
 }
 
 TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {
     ThreeControllers();
-    DBConnection->Disconnect();
+    Session->Database().Disconnect();
     Main->ReloadControllers();
     EXPECT_EQ(View()->topLevelItemCount(), 0);
     EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 0 controllers");
-    ReleaseDBConnection();
+    Main->OpenSession(nullptr);
     Main->ReloadControllers();
     Main->mnuDeleteClick();
     EXPECT_EQ(View()->topLevelItemCount(), 0);

@@ -78,17 +78,14 @@ class KeyReadJobTest : public HomeTest {
 protected:
     void SetUp() override {
         HomeTest::SetUp();
-        ReaderName = "MaximReader";
-        AppSettings = TAppSettings();
         Adapter = std::make_unique<VirtualAdapter>();
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
-        Reader = CreateConfiguredReader();
+        Reader = CreateConfiguredReader(Adapter->Settings);
         ASSERT_TRUE(Reader->ReaderLoaded);
     }
     void TearDown() override {
         Reader.reset();
         Adapter.reset();
-        AppSettings = TAppSettings();
         HomeTest::TearDown();
     }
     TKeyReadResult Run(
@@ -148,20 +145,18 @@ using KeyReadJobUsbTest = HomeTest;
 TEST_F(KeyReadJobUsbTest, ReadsTheKeyOnTheUsbAdapter) {
     if (!VirtualAdapter::RunsUnderVirtualUsb())
         return;
-    ReaderName = "MaximReader";
     VirtualAdapter adapter{VirtualAdapter::Usb{}};
     ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
     ASSERT_TRUE(adapter.SetMemory(MemoryKey, Bytes(SampleImage())));
     ASSERT_TRUE(adapter.Put(MemoryKey));
     {
-        const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader();
+        const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader(adapter.Settings);
         ASSERT_TRUE(reader->ReaderLoaded);
         auto read = std::make_shared<TKeyRead>();
         EXPECT_EQ(static_cast<TKeyReadResult>(KeyReadJob(read)(*reader, [](int) {})),
                   TKeyReadResult::Read);
         EXPECT_EQ(Bytes(read->Image).toHex(), Bytes(SampleImage()).toHex());
     }
-    AppSettings = TAppSettings();
 }
 
 } // namespace

@@ -49,16 +49,9 @@ QByteArray ExpectedImage() {
 
 class ProgramDeviceTest : public ControllerDbTest {
 protected:
-    void SetUp() override {
-        ControllerDbTest::SetUp();
-        ReaderName = "MaximReader";
-        AppSettings = TAppSettings();
-    }
     void TearDown() override {
         // The pollers of the dialogs the test closed end their sessions first.
         WaitForAdapterThread();
-        ReaderName = "MaximReader";
-        AppSettings = TAppSettings();
         ControllerDbTest::TearDown();
     }
 
@@ -111,6 +104,7 @@ protected:
         ProgramDeviceTest::SetUp();
         Adapter = std::make_unique<VirtualAdapter>();
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+        RunSettings = Adapter->Settings;
     }
     void TearDown() override {
         WaitForAdapterThread();
@@ -128,7 +122,7 @@ protected:
 
 TEST_F(ProgramDeviceTest, TheDialogWaitsForAKeyFromTheStart) {
     SampleController();
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     EXPECT_EQ(dialog.windowTitle(), "Programming device");
     EXPECT_TRUE(Waiting(dialog));
@@ -140,8 +134,8 @@ TEST_F(ProgramDeviceTest, TheDialogWaitsForAKeyFromTheStart) {
 }
 
 TEST_F(ProgramDeviceTest, WithoutAReaderOnlyCancelIsLeft) {
-    ReaderName = "maximreader";
-    TfrmProgramDevice dialog;
+    RunSettings.ReaderName = "maximreader";
+    TfrmProgramDevice dialog(*Session, RunSettings);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"No valid reader"});
     EXPECT_EQ(PollerOf(dialog), nullptr);
     EXPECT_EQ(dialog.lblStatusText->text(), SupplyKey);
@@ -151,12 +145,12 @@ TEST_F(ProgramDeviceTest, WithoutAReaderOnlyCancelIsLeft) {
 }
 
 TEST_F(ProgramDeviceTest, EveryTextHasItsDutchTranslation) {
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
-    EXPECT_EQ(UntranslatedTexts({"This type (%s) cannot be programmed", "Please hold...",
-                                 "Family: %s", "ROM code: %s", "Write operation failed!",
-                                 "Operation finished", "There is no database connection."}),
-              QStringList());
+    EXPECT_EQ(
+        UntranslatedTexts({"This type (%s) cannot be programmed", "Please hold...", "Family: %s",
+                           "ROM code: %s", "Write operation failed!", "Operation finished"}),
+        QStringList());
     EXPECT_EQ(
         UntranslatedTexts(
             {"The controller code \"%s\" is not six hexadecimal characters. Correct it in the "
@@ -172,7 +166,7 @@ TEST_F(ProgramDeviceTest, EveryTextHasItsDutchTranslation) {
 
 TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
     SampleController();
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     // Laid on while the dialog already waits, as an operator does.
     QTimer::singleShot(300, [&] { LayOldKey(); });
@@ -196,8 +190,9 @@ TEST_F(ProgramDeviceTest, AMemoryKeyOnTheUsbAdapterGetsTheImageAndTheMarkGoes) {
         return;
     VirtualAdapter adapter{VirtualAdapter::Usb{}};
     ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
+    RunSettings = adapter.Settings;
     SampleController();
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     QTimer::singleShot(300, [&] {
         ASSERT_TRUE(adapter.SetMemory(MemoryKey, OldKeyContent()));
@@ -214,7 +209,7 @@ TEST_F(ProgramDeviceTest, AMemoryKeyOnTheUsbAdapterGetsTheImageAndTheMarkGoes) {
 TEST_F(ProgramDeviceOnAdapterTest, AnotherFamilyIsRefusedAndTheMarkStays) {
     SampleController();
     ASSERT_TRUE(Adapter->Put(PlainCard));
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     ASSERT_TRUE(Shown(1));
     EXPECT_EQ(MessageBoxes::ShownTexts().first(), "This type (DS1990) cannot be programmed");
@@ -233,7 +228,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AKeyLiftedWhileWritingFailsAndTheNextAttemptW
         MessageBoxes::ClearShown();
         SampleController();
         LayOldKey();
-        TfrmProgramDevice dialog;
+        TfrmProgramDevice dialog(*Session, RunSettings);
         dialog.Controller = &Controller;
         // Lifted on the adapter thread right after the page, before the next one is written.
         std::atomic<bool> removed = false;
@@ -287,7 +282,7 @@ TEST_F(ProgramDeviceOnAdapterTest, BadCodesAndCardsAreRefusedBeforeAnythingIsWri
         SampleController(c.code);
         if (!c.badCard.isEmpty())
             AddZone(Controller.ConID, c.badCard, 2);
-        TfrmProgramDevice dialog;
+        TfrmProgramDevice dialog(*Session, RunSettings);
         dialog.Controller = &Controller;
         ASSERT_TRUE(Shown(1));
         // Stalled: no more polling, so the box does not come back every tenth of a second.
@@ -312,14 +307,14 @@ TEST_F(ProgramDeviceOnAdapterTest, MoreCardsThanAKeyHoldsAreRefusedWithTheirCoun
         MessageBoxes::ClearShown();
         const int32_t id = AddController("Hall " + QString::number(cards), "A1B2C3");
         {
-            TBulkWork bulk(DBConnection.get());
+            TBulkWork bulk(&Session->Database());
             for (int i = 0; i < cards; ++i)
                 AddZone(id, CardStartingWith("12AB", i), 1 + i % 2);
         }
         Controller = Record(id);
         Controller.ChangesMade = true;
         LayOldKey();
-        TfrmProgramDevice dialog;
+        TfrmProgramDevice dialog(*Session, RunSettings);
         dialog.Controller = &Controller;
         ASSERT_TRUE(Shown(1));
         if (cards == 251) {
@@ -340,27 +335,20 @@ TEST_F(ProgramDeviceOnAdapterTest, ADatabaseGoneInTheMiddleStopsBeforeWritingWit
     SampleController();
     LayOldKey();
     {
-        TfrmProgramDevice dialog;
+        TfrmProgramDevice dialog(*Session, RunSettings);
         dialog.Controller = &Controller;
-        DBConnection->Disconnect();
+        Session->Database().Disconnect();
         ASSERT_TRUE(Shown(1));
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         const QString shown = MessageBoxes::ShownTexts().first();
         EXPECT_THAT(shown.toStdString(), HasSubstr("could not be read from the database"));
-        EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
-        EXPECT_THAT(shown.toStdString(), HasSubstr(DBConnection->GetLastError().toStdString()));
+        EXPECT_FALSE(Session->Database().GetLastError().isEmpty());
+        EXPECT_THAT(shown.toStdString(),
+                    HasSubstr(Session->Database().GetLastError().toStdString()));
         EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
         EXPECT_TRUE(Controller.ChangesMade);
         EXPECT_FALSE(Polling(dialog));
     }
-    // One reader at a time: the first dialog is gone before the next one opens.
-    ReleaseDBConnection();
-    MessageBoxes::ClearShown();
-    TfrmProgramDevice again;
-    again.Controller = &Controller;
-    ASSERT_TRUE(Shown(1));
-    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"There is no database connection."});
-    EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
 }
 
 TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone) {
@@ -376,7 +364,7 @@ TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone)
         MessageBoxes::ClearShown();
         SampleController();
         LayOldKey();
-        TfrmProgramDevice dialog;
+        TfrmProgramDevice dialog(*Session, RunSettings);
         dialog.Controller = &Controller;
         dialog.show();
         TCardPoller* poller = PollerOf(dialog)->Poller();
@@ -413,7 +401,7 @@ TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheM
     LayOldKey();
     QSemaphore atPage3;
     QSemaphore dialogGone;
-    auto dialog = std::make_unique<TfrmProgramDevice>();
+    auto dialog = std::make_unique<TfrmProgramDevice>(*Session, RunSettings);
     dialog->Controller = &Controller;
     TCardPoller* poller = PollerOf(*dialog)->Poller();
     QObject::connect(
@@ -436,7 +424,7 @@ TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheM
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 
     // The adapter is free for the next dialog, which writes the key and takes the mark away.
-    TfrmProgramDevice again;
+    TfrmProgramDevice again(*Session, RunSettings);
     again.Controller = &Controller;
     ASSERT_TRUE(Shown(1));
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
@@ -452,7 +440,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhen
     const QString stopped =
         "The adapter stopped answering. Cards are read again as soon as it answers.";
     SampleController();
-    TfrmProgramDevice dialog;
+    TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     Settle();
     EXPECT_TRUE(Waiting(dialog));

@@ -55,22 +55,19 @@ class ReadKeyTest : public ControllerDbTest {
 protected:
     void SetUp() override {
         ControllerDbTest::SetUp();
-        ReaderName = "MaximReader";
-        AppSettings = TAppSettings();
         Adapter = std::make_unique<VirtualAdapter>();
         ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+        RunSettings = Adapter->Settings;
     }
     void TearDown() override {
         Window.reset();
         WaitForAdapterThread();
         Adapter.reset();
-        ControllerList.clear();
-        AppSettings = TAppSettings();
         ControllerDbTest::TearDown();
     }
 
     // The controller list as the main window holds it after a reload.
-    void LoadControllerList() { ControllerList = ReadControllers(DBConnection.get(), {}); }
+    void LoadControllerList() { Session->LoadControllers(); }
 
     // A site: Front door (A1B2C3) grants Anna in zone 1 and Dirk in the blue zone; Bert's card
     // begins like Anna's, and so does the card of Cas, whose holder was deleted.
@@ -102,7 +99,7 @@ protected:
     }
 
     void Open() {
-        Window = std::make_unique<TfrmReadKey>();
+        Window = std::make_unique<TfrmReadKey>(*Session, RunSettings);
         if (auto* poller = Window->findChild<TCardPollerLink*>("CardPoller"))
             poller->SetInterval(10);
         Window->show();
@@ -130,7 +127,7 @@ TEST_F(ReadKeyTest, AProgrammedKeyReadsAsUpToDateUntilACardChanges) {
     LayKey(QByteArray(KeyImageSize, char(0x5A)));
     {
         TStandController controller = Record(FrontDoor);
-        TfrmProgramDevice programming;
+        TfrmProgramDevice programming(*Session, RunSettings);
         programming.Controller = &controller;
         QTimer::singleShot(30000, &programming, &QDialog::reject); // a guard
         ASSERT_EQ(programming.exec(), QDialog::Accepted);
@@ -264,7 +261,7 @@ TEST_F(ReadKeyTest, KeysThatCannotBeShownAreToldAndNothingChanges) {
         if (!c.memory.isEmpty() && !c.liftedAfter) {
             EXPECT_EQ(Adapter->Memory(MemoryKey), c.memory);
         }
-        EXPECT_EQ(StoredMarks(DBConnection.get()), QSet<int32_t>{FrontDoor});
+        EXPECT_EQ(StoredMarks(&Session->Database()), QSet<int32_t>{FrontDoor});
         Window.reset();
         WaitForAdapterThread();
         Adapter->Remove(MemoryKey);
@@ -337,7 +334,8 @@ TEST_F(ReadKeyTest, TheWindowIsReadableAndWorksFromTheKeyboard) {
 
 TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
     Site();
-    TfrmMain main(Desktop);
+    TfrmMain main(Desktop, RunSettings);
+    main.OpenSession(TakeSession());
     main.ReloadControllers();
     auto* item = main.findChild<QAction*>("mnuReadKey");
     ASSERT_TRUE(item);
@@ -354,7 +352,7 @@ TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
 TEST_F(ReadKeyTest, TheControllerDialogListsTheCardsItsControllerAdmitsWithoutAccess) {
     Site();
     TStandController record = Record(FrontDoor);
-    TfrmController dialog;
+    TfrmController dialog(Session->Database());
     auto* part = dialog.findChild<QWidget*>("pnlAdmits");
     ASSERT_TRUE(part);
     EXPECT_FALSE(part->isVisibleTo(&dialog)); // a new controller has no cards yet

@@ -27,7 +27,7 @@ protected:
 
 TEST_F(CardIndexUpgradeTest, ANewDatabaseHasThemAndIsLeftAlone) {
     EXPECT_EQ(UniqueIndexes(), 2);
-    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(Session->Database());
     EXPECT_TRUE(upgrade.Ok);
     EXPECT_TRUE(upgrade.DuplicateCardNumbers.isEmpty());
     // One look at the schema and nothing else.
@@ -41,7 +41,7 @@ TEST_F(CardIndexUpgradeTest, AnOlderDatabaseGetsThemWhenNothingStandsInTheWay) {
     AddZone(1, "00000ABCDE", 1);
     AddZone(2, "00000abcde", 2);
 
-    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(Session->Database());
     EXPECT_TRUE(upgrade.Ok) << upgrade.Error.toStdString();
     EXPECT_EQ(UniqueIndexes(), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM sqlite_master WHERE name = \"CardHoldersByCardNumber\""),
@@ -94,7 +94,7 @@ TEST_F(CardIndexUpgradeTest, DuplicatesLeaveTheDatabaseAsItWasAndAreNamed) {
         const int holders = Count("SELECT COUNT(*) FROM CardHolders");
         const int zones = Count("SELECT COUNT(*) FROM CardZones");
 
-        const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+        const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(Session->Database());
         EXPECT_FALSE(upgrade.Ok);
         EXPECT_EQ(upgrade.DuplicateCardNumbers, c.named);
         EXPECT_EQ(Schema(), schemaBefore);
@@ -108,10 +108,10 @@ TEST_F(CardIndexUpgradeTest, DuplicatesLeaveTheDatabaseAsItWasAndAreNamed) {
 
 TEST_F(CardIndexUpgradeTest, AReadOnlyDatabaseIsLeftAsItIsWithTheReason) {
     MakeOlderDatabase();
-    DBConnection->Disconnect();
+    Session->Database().Disconnect();
     QFile::setPermissions(DatabaseFile, QFileDevice::ReadOwner);
-    ASSERT_TRUE(DBConnection->Connect());
-    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(*DBConnection);
+    ASSERT_TRUE(Session->Database().Connect());
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(Session->Database());
     EXPECT_FALSE(upgrade.Ok);
     EXPECT_TRUE(upgrade.DuplicateCardNumbers.isEmpty());
     EXPECT_FALSE(upgrade.Error.isEmpty());

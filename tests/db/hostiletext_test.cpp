@@ -22,17 +22,17 @@ protected:
     TEngine Engine() const override { return std::get<0>(GetParam()); }
 
     bool Run(const TMyStatement& statement) const {
-        const bool ok = DBConnection->ExecuteQuery(statement);
+        const bool ok = Session->Database().ExecuteQuery(statement);
         EXPECT_TRUE(ok) << ::testing::PrintToString(statement) << ": "
-                        << DBConnection->GetLastError().toStdString();
+                        << Session->Database().GetLastError().toStdString();
         return ok;
     }
 
     std::vector<QStringList> Read(const TMyStatement& statement) const {
         std::vector<QStringList> rows;
-        const std::unique_ptr<TMyResultSet> result = DBConnection->Query(statement);
+        const std::unique_ptr<TMyResultSet> result = Session->Database().Query(statement);
         EXPECT_TRUE(result) << ::testing::PrintToString(statement) << ": "
-                            << DBConnection->GetLastError().toStdString();
+                            << Session->Database().GetLastError().toStdString();
         if (result)
             for (result->First(); !result->Eof(); result->Next()) {
                 QStringList row;

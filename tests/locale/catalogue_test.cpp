@@ -20,6 +20,7 @@
 
 #include "modal.h"
 #include "pofile.h"
+#include "profiledb.h"
 #include "testenv.h"
 
 #include <QAbstractButton>
@@ -65,30 +66,37 @@ TEST(DutchCatalogue, CoversEveryMarkedTextOfTheSources) {
     EXPECT_EQ(UntranslatedEntries(marked).join("\n").toStdString(), "");
 }
 
-class WindowTextsTest : public HomeTest {};
-
 using TWindowList = std::vector<std::pair<const char*, std::function<QWidget*()>>>;
 
-// Every window of the program that speaks the operator's language, made with `desktop`.
-TWindowList TranslatedWindows(TDesktop& desktop) {
-    return {
-        {"main window", [&desktop] { return new TfrmMain(desktop); }},
-        {"profile selection", [&desktop] { return new TfrmLogin(desktop); }},
-        {"profile wizard", [&desktop] { return new TfrmProfileWizard(desktop); }},
-        {"profile management", [&desktop] { return new TfrmProfileManagement(desktop); }},
-        {"about box", [] { return new TfrmAbout; }},
-        {"options", [&desktop] { return new TfrmOptions(desktop); }},
-        {"controller", [] { return new TfrmController; }},
-        {"memory key programming", [] { return new TfrmProgramDevice; }},
-        {"key reading", [] { return new TfrmReadKey; }},
-        {"cardholder list", [&desktop] { return new TfrmCardHolders(desktop); }},
-        {"cardholder", [&desktop] { return new TfrmCardHolder(desktop); }},
-        {"card identification", [&desktop] { return new TfrmCardIdent(desktop); }},
-    };
-}
+// The windows are made on a profile session, with the run's settings and an empty profile list.
+class WindowTextsTest : public ProfileDbTest {
+protected:
+    // Every window of the program that speaks the operator's language.
+    TWindowList TranslatedWindows() {
+        TDesktop& desktop = Desktop;
+        TProfileSession& session = *Session;
+        return {
+            {"main window", [&] { return new TfrmMain(desktop, RunSettings); }},
+            {"profile selection", [&] { return new TfrmLogin(desktop, Profiles); }},
+            {"profile wizard", [&] { return new TfrmProfileWizard(desktop); }},
+            {"profile management", [&] { return new TfrmProfileManagement(desktop, Profiles); }},
+            {"about box", [] { return new TfrmAbout; }},
+            {"options", [&] { return new TfrmOptions(desktop); }},
+            {"controller", [&] { return new TfrmController(session.Database()); }},
+            {"memory key programming", [&] { return new TfrmProgramDevice(session, RunSettings); }},
+            {"key reading", [&] { return new TfrmReadKey(session, RunSettings); }},
+            {"cardholder list", [&] { return new TfrmCardHolders(desktop, session, RunSettings); }},
+            {"cardholder", [&] { return new TfrmCardHolder(desktop, session, RunSettings); }},
+            {"card identification",
+             [&] { return new TfrmCardIdent(desktop, session, RunSettings); }},
+        };
+    }
+
+    TProfileList Profiles;
+};
 
 TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
-    for (const auto& [name, create] : TranslatedWindows(Desktop)) {
+    for (const auto& [name, create] : TranslatedWindows()) {
         std::unique_ptr<QWidget> window(create());
         const QStringList ids = TranslateWindow(window.get());
         EXPECT_FALSE(ids.isEmpty()) << name;
@@ -97,7 +105,7 @@ TEST_F(WindowTextsTest, EveryWindowTextHasADutchTranslation) {
 }
 
 TEST_F(WindowTextsTest, TheAdapterDialogStaysEnglish) {
-    TfrmPickAdapter dialog;
+    TfrmPickAdapter dialog(RunSettings);
     EXPECT_EQ(TranslateWindow(&dialog), QStringList());
 }
 
@@ -203,8 +211,8 @@ void ExpectDistinctLetters(const QString& where, QWidget* window) {
 }
 
 TEST_F(WindowTextsTest, EveryMenuAndWindowGivesEachShortcutLetterOnePlace) {
-    TWindowList windows = TranslatedWindows(Desktop);
-    windows.emplace_back("adapter selection", [] { return new TfrmPickAdapter; });
+    TWindowList windows = TranslatedWindows();
+    windows.emplace_back("adapter selection", [this] { return new TfrmPickAdapter(RunSettings); });
     for (const char* language : {"en", "nl"}) {
         UseLanguage(language);
         for (const auto& [name, create] : windows) {

@@ -1,6 +1,7 @@
 #include "db/MyDBConnector.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
@@ -13,8 +14,10 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <unistd.h>
 
@@ -28,8 +31,7 @@ protected:
         QDir().mkpath(DataDirectory() + "/data");
     }
     void TearDown() override {
-        ReleaseDBConnection();
-        ProfileList.clear();
+        Profiles.clear();
         HomeTest::TearDown();
     }
     void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
@@ -43,23 +45,30 @@ protected:
     QString Database(const QString& stem) const {
         return DataDirectory() + "/data/" + stem + ".accdb";
     }
+    // The connector of the session the dialog holds, or nullptr.
+    static TMyDBConnector* Connected(const TfrmLogin& login) {
+        return login.Session() ? &login.Session()->Database() : nullptr;
+    }
     // Picks an item the way the operator does, which runs the selection change.
     static void Pick(TfrmLogin& login, int index) {
         login.cboProfile->setCurrentIndex(index);
         emit login.cboProfile->activated(index);
     }
+
+    TProfileList Profiles;
 };
 
 TEST_F(LoginTest, SelectsTheLastProfileByFileNameAndConnectsIt) {
     MakeProfile("a", "Same");
     MakeProfile("b", "Same");
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "b.ini");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     EXPECT_EQ(login.cboProfile->count(), 2);
     EXPECT_EQ(login.cboProfile->currentIndex(), 1);
-    ASSERT_TRUE(DBConnection);
-    EXPECT_TRUE(DBConnection->IsConnected());
+    ASSERT_TRUE(login.Session());
+    EXPECT_TRUE(login.Session()->IsConnected());
+    EXPECT_EQ(login.Session()->Profile().ProfileFileName, DataDirectory() + "/profiles/b.ini");
     EXPECT_EQ(QDir::currentPath(), DataDirectory());
 }
 
@@ -67,48 +76,53 @@ TEST_F(LoginTest, AnUnknownLastProfileSelectsTheFirst) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "A.ini");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     EXPECT_EQ(login.cboProfile->currentIndex(), 0);
 }
 
 TEST_F(LoginTest, OkRemembersTheChoice) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     Pick(login, 1);
     QTest::mouseClick(login.cmdOK, Qt::LeftButton);
     EXPECT_EQ(login.result(), QDialog::Accepted);
-    EXPECT_EQ(SelectedProfileIndex, 1);
+    const std::unique_ptr<TProfileSession> session = login.TakeSession();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->Profile().ProfileName, "Beta");
+    EXPECT_TRUE(session->Database().ConnectionString.contains("b.accdb"));
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", ""), "b.ini");
 }
 
 TEST_F(LoginTest, ChangingTheSelectionReplacesTheConnection) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
-    TMyDBConnector* first = DBConnection.get();
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    TMyDBConnector* first = Connected(login);
+    ASSERT_TRUE(first);
     bool firstDisconnected = false;
     first->OnStateDisconnected() = [&] { firstDisconnected = true; };
     Pick(login, 1);
     EXPECT_TRUE(firstDisconnected);
-    ASSERT_TRUE(DBConnection);
-    EXPECT_TRUE(DBConnection->ConnectionString.contains("b.accdb"));
-    EXPECT_TRUE(DBConnection->IsConnected());
+    ASSERT_TRUE(Connected(login));
+    EXPECT_TRUE(Connected(login)->ConnectionString.contains("b.accdb"));
+    EXPECT_TRUE(Connected(login)->IsConnected());
 }
 
 TEST_F(LoginTest, AReadOnlyDatabaseIsMadeWritableSilently) {
     MakeProfile("a", "Alpha");
     QFile::setPermissions(Database("a"), QFileDevice::ReadOwner);
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable).size(), 1);
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(QFile::permissions(Database("a")) & QFileDevice::WriteOwner);
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
-    EXPECT_TRUE(DBConnection->IsConnected());
+    ASSERT_TRUE(Connected(login));
+    EXPECT_TRUE(Connected(login)->IsConnected());
 }
 
 // A database that stays read-only would open and then fail on every save: it is refused, and the
@@ -117,12 +131,12 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
     MakeProfile("a", "Alpha");
     QFile::setPermissions(Database("a"), QFileDevice::ReadOwner);
     Desktop.WritableWorks = false;
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable).size(), 1);
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "browsing the list shows nothing";
-    EXPECT_FALSE(DBConnection->IsConnected());
+    EXPECT_FALSE(login.Session());
     login.cmdOKClick();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_EQ(MessageBoxes::ShownTexts(),
@@ -131,21 +145,22 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
                           "Make sure the database is writeable!"});
 }
 
-TEST_F(LoginTest, AMissingDatabaseLeavesAClosedConnectionWithItsReason) {
+TEST_F(LoginTest, AMissingDatabaseOpensNoSessionAndIsNotCreated) {
     MakeProfile("a", "Alpha", false);
-    LoadProfiles();
-    TfrmLogin login(Desktop);
-    ASSERT_TRUE(DBConnection);
-    EXPECT_FALSE(DBConnection->IsConnected());
-    EXPECT_FALSE(DBConnection->GetLastError().isEmpty());
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    EXPECT_FALSE(login.Session());
     EXPECT_FALSE(QFile::exists(Database("a"))) << "connecting must not create a database";
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    login.cmdOKClick();
+    EXPECT_NE(login.result(), QDialog::Accepted);
+    EXPECT_FALSE(QFile::exists(Database("a")));
 }
 
 TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
-    LoadProfiles();
-    TfrmLogin login(Desktop);
-    EXPECT_FALSE(DBConnection);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    EXPECT_FALSE(login.Session());
     EXPECT_FALSE(login.cmdOK->isEnabled());
     login.cmdOKClick();
     EXPECT_NE(login.result(), QDialog::Accepted);
@@ -154,8 +169,8 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
 
 TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
     MakeProfile("a", "Alpha");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     login.show();
     QString opened;
     WhenModal([&](QWidget* dialog) {
@@ -169,8 +184,8 @@ TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
 
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     MakeProfile("a", "Alpha");
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     login.show();
     WhenModal([this](QWidget* management) {
         MakeProfile("b", "Beta");
@@ -182,10 +197,34 @@ TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     EXPECT_EQ(login.cboProfile->currentIndex(), 0);
 }
 
-// A burst of selection changes (wheel, key repeat on a busy machine) is delivered while the dialog
-// is still connecting the previous choice. Each case delivers its keys one at a time from inside
-// the connection being made, the moment the pending events run. Whatever the sequence, the
-// database connected must be the one of the profile shown, and OK must open exactly that profile.
+// The main window's title names the profile as the session does: a rename made in profile
+// management before OK must reach the session that is already open.
+TEST_F(LoginTest, AProfileRenamedInManagementOpensUnderItsNewName) {
+    MakeProfile("a", "Alpha");
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    login.show();
+    const TProfileSession* open = login.Session();
+    ASSERT_TRUE(open);
+    WhenModal([](QWidget* management) {
+        auto* list = Child<QTreeWidget>(management, "VSTProfiles");
+        list->setCurrentItem(list->topLevelItem(0));
+        Child<QLineEdit>(management, "txtProfileName")->setText("Renamed");
+        Child<QPushButton>(management, "cmdSaveProfile")->click();
+        Child<QPushButton>(management, "cmdClose")->click();
+    });
+    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    EXPECT_EQ(login.cboProfile->itemText(0), "Renamed");
+    login.cmdOKClick();
+    EXPECT_EQ(login.result(), QDialog::Accepted);
+    ASSERT_EQ(login.Session(), open) << "the database stays open";
+    EXPECT_EQ(open->Profile().ProfileName, "Renamed");
+}
+
+// Selection changes and OK arrive while the dialog is still opening the previous choice: each case
+// delivers its keys one at a time from inside the opening, while the desktop is asked about the
+// database file. Whatever the sequence, the database connected must be the one of the profile
+// shown, and OK must open exactly that profile.
 TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
@@ -202,7 +241,7 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.keys);
         QFile::remove(SettingsFileName()); // OK of the case before remembered its profile
-        LoadProfiles();
+        LoadProfiles(Profiles);
         QByteArray pending(c.keys);
         TfrmLogin* dialog = nullptr;
         const auto deliverNext = [&] {
@@ -219,22 +258,21 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
             if (call.Service == TFakeDesktop::TService::Writable)
                 deliverNext();
         };
-        TfrmLogin login(Desktop);
+        TfrmLogin login(Desktop, Profiles);
         dialog = &login;
         deliverNext(); // the first key starts a connection, inside which the next one arrives
         EXPECT_TRUE(pending.isEmpty());
         EXPECT_EQ(login.cboProfile->currentIndex(), c.shown);
-        ASSERT_TRUE(DBConnection);
-        EXPECT_TRUE(DBConnection->IsConnected());
+        ASSERT_TRUE(Connected(login));
+        EXPECT_TRUE(Connected(login)->IsConnected());
         const QString shownFile = QString(QChar('a' + c.shown)) + ".accdb";
-        EXPECT_TRUE(DBConnection->ConnectionString.contains(shownFile))
-            << DBConnection->ConnectionString.toStdString();
+        EXPECT_TRUE(Connected(login)->ConnectionString.contains(shownFile))
+            << Connected(login)->ConnectionString.toStdString();
         EXPECT_EQ(login.result() == QDialog::Accepted, c.accepted);
         if (c.accepted) {
-            EXPECT_EQ(SelectedProfileIndex, c.shown);
+            EXPECT_EQ(login.Session()->Profile().ProfileName, login.cboProfile->itemText(c.shown));
         }
         Desktop.WhileAsked = nullptr;
-        ReleaseDBConnection();
     }
 }
 
@@ -274,8 +312,8 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         MakeProfile("a", "Alpha");
         MakeProfile("b", "Beta");
         c.spoil(Database("a"));
-        LoadProfiles();
-        TfrmLogin login(Desktop);
+        LoadProfiles(Profiles);
+        TfrmLogin login(Desktop, Profiles);
         EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
         login.cmdOKClick();
         EXPECT_NE(login.result(), QDialog::Accepted);
@@ -289,7 +327,8 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         login.cmdOKClick();
         EXPECT_EQ(login.result(), QDialog::Accepted);
         EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
-        ReleaseDBConnection();
+        ASSERT_TRUE(login.Session());
+        EXPECT_EQ(login.Session()->Profile().ProfileName, "Beta");
     }
 }
 
@@ -300,12 +339,13 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
     MakeProfile("b", "Beta");
     ASSERT_TRUE(WriteTextFile(SettingsFileName(), "[profiles]\nlastprofile=a.ini\n"));
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     Pick(login, 1);
     login.cmdOKClick();
     EXPECT_EQ(login.result(), QDialog::Accepted);
-    EXPECT_EQ(SelectedProfileIndex, 1);
+    ASSERT_TRUE(login.Session());
+    EXPECT_EQ(login.Session()->Profile().ProfileName, "Beta");
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
     EXPECT_TRUE(
@@ -314,8 +354,8 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
 }
 
 TEST_F(LoginTest, TheWindowHasAFixedSize) {
-    LoadProfiles();
-    TfrmLogin login(Desktop);
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
     EXPECT_EQ(login.minimumSize(), login.maximumSize());
 }
 

@@ -42,19 +42,20 @@ TEST_F(ProfileFilesTest, LoadProfilesTakesNamedFilesSortedByFileName) {
     Write("other.txt", "[profile]\nname=Not a profile file\n");
     Write("mid.ini", "[profile]\nname=Zeta\n");
 
-    LoadProfiles();
-    ASSERT_EQ(ProfileList.size(), 3u);
-    EXPECT_EQ(ProfileList[0]->ProfileName, "Alpha");
-    EXPECT_EQ(ProfileList[1]->ProfileName, "Zeta");
-    EXPECT_EQ(ProfileList[1]->ProfileFileName, Folder() + "/mid.ini");
-    EXPECT_EQ(ProfileList[2]->DBFileName, "data\\zeta.accdb");
-    ProfileList.clear();
+    TProfileList profiles;
+    LoadProfiles(profiles);
+    ASSERT_EQ(profiles.size(), 3u);
+    EXPECT_EQ(profiles[0]->ProfileName, "Alpha");
+    EXPECT_EQ(profiles[1]->ProfileName, "Zeta");
+    EXPECT_EQ(profiles[1]->ProfileFileName, Folder() + "/mid.ini");
+    EXPECT_EQ(profiles[2]->DBFileName, "data\\zeta.accdb");
 }
 
 TEST_F(ProfileFilesTest, AnEmptyFolderGivesAnEmptyList) {
     QDir().mkpath(Folder());
-    LoadProfiles();
-    EXPECT_TRUE(ProfileList.empty());
+    TProfileList profiles;
+    LoadProfiles(profiles);
+    EXPECT_TRUE(profiles.empty());
 }
 
 TEST_F(ProfileFilesTest, SaveWritesBothKeysAndKeepsTheRest) {

@@ -1,7 +1,9 @@
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profileconnection.h"
 #include "profiles/profilemanagement.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/ini.h"
@@ -40,11 +42,11 @@ protected:
         QDir().mkpath(DataDirectory() + "/data");
     }
     void TearDown() override {
-        ReleaseDBConnection();
-        ProfileList.clear();
-        SelectedProfileIndex = -1;
+        Profiles.clear();
         HomeTest::TearDown();
     }
+
+    TProfileList Profiles;
     void MakeProfile(const QString& stem, const QString& name, bool withDatabase = true) {
         if (withDatabase) {
             ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", Database(stem)));
@@ -73,8 +75,8 @@ protected:
 TEST_F(ProfileManagementTest, ListsTheProfilesAndShowsTheSelectedOne) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
-    LoadProfiles();
-    TfrmProfileManagement dialog(Desktop);
+    LoadProfiles(Profiles);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     EXPECT_EQ(dialog.windowTitle(), "Profile management");
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha", "Beta"}));
     EXPECT_FALSE(dialog.pnlProfile->isVisibleTo(&dialog));
@@ -91,7 +93,7 @@ TEST_F(ProfileManagementTest, ListsTheProfilesAndShowsTheSelectedOne) {
     EXPECT_EQ(dialog.txtProfileName->text(), "Beta");
     dialog.txtProfileName->setText("Gamma");
     dialog.cmdSaveProfileClick();
-    EXPECT_EQ(ProfileList[1]->ProfileName, "Beta");
+    EXPECT_EQ(Profiles[1]->ProfileName, "Beta");
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
 }
@@ -110,13 +112,13 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ProfileList.clear();
+        Profiles.clear();
         QFile::remove(ProfileFile("site"));
         MakeProfile("site", "Old", false);
-        LoadProfiles();
-        TVYRStandProfile* profile = ProfileList[0].get();
+        LoadProfiles(Profiles);
+        TVYRStandProfile* profile = Profiles[0].get();
         MessageBoxes::ClearShown();
-        TfrmProfileManagement dialog(Desktop);
+        TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 0);
         dialog.txtProfileName->clear();
         Type(dialog.txtProfileName, c.typed);
@@ -135,8 +137,8 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
 
 TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen) {
     MakeProfile("site", "Old", false);
-    LoadProfiles();
-    TfrmProfileManagement dialog(Desktop);
+    LoadProfiles(Profiles);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
@@ -152,9 +154,9 @@ TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen)
 // A blank name would make the profile vanish; a pasted two-line name would write extra lines.
 TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     MakeProfile("site", "Old", false);
-    LoadProfiles();
+    LoadProfiles(Profiles);
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
-    TfrmProfileManagement dialog(Desktop);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     Select(dialog, 0);
     for (const QString name : {"", "   ", "North\nSouth", "North\r\n[database]"}) {
         MessageBoxes::ClearShown();
@@ -162,7 +164,7 @@ TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
         dialog.cmdSaveProfileClick();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
-        EXPECT_EQ(ProfileList[0]->ProfileName, "Old");
+        EXPECT_EQ(Profiles[0]->ProfileName, "Old");
         EXPECT_EQ(Rows(dialog), QStringList({"Old"}));
         EXPECT_EQ(ReadWholeFile(ProfileFile("site")), before);
     }
@@ -172,10 +174,10 @@ TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
 // list keep the old name, and the field keeps the new one for another try.
 TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     MakeProfile("site", "Old", false);
-    LoadProfiles();
+    LoadProfiles(Profiles);
     const QByteArray before = ReadWholeFile(ProfileFile("site"));
     QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner);
-    TfrmProfileManagement dialog(Desktop);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     dialog.show();
     Select(dialog, 0);
     dialog.txtProfileName->setText("New");
@@ -183,7 +185,7 @@ TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << "no \"Profile saved!\"";
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
     EXPECT_EQ(MessageBoxes::ShownTexts()[0], "Unable to write to " + ProfileFile("site"));
-    EXPECT_EQ(ProfileList[0]->ProfileName, "Old");
+    EXPECT_EQ(Profiles[0]->ProfileName, "Old");
     EXPECT_EQ(Rows(dialog), QStringList({"Old"}));
     EXPECT_EQ(dialog.txtProfileName->text(), "New");
     EXPECT_TRUE(dialog.isVisible());
@@ -193,7 +195,7 @@ TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
-    EXPECT_EQ(ProfileList[0]->ProfileName, "New");
+    EXPECT_EQ(Profiles[0]->ProfileName, "New");
     EXPECT_EQ(Rows(dialog), QStringList({"New"}));
 }
 
@@ -201,11 +203,11 @@ TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
 // either language.
 TEST_F(ProfileManagementTest, TheWindowHasAFixedSizeThatHoldsTheNamePanel) {
     MakeProfile("site", "Site", false);
-    LoadProfiles();
+    LoadProfiles(Profiles);
     for (const char* language : {"en", "nl"}) {
         SCOPED_TRACE(language);
         UseLanguage(language);
-        TfrmProfileManagement dialog(Desktop);
+        TfrmProfileManagement dialog(Desktop, Profiles);
         dialog.show();
         EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
         EXPECT_TRUE(dialog.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
@@ -238,8 +240,8 @@ TEST_F(ProfileManagementTest, DeletingAProfileLeavesNoLockFile) {
         MakeProfile("b", "Beta");
         ASSERT_TRUE(WriteTextFile(DataDirectory() + "/profiles/.b.ini.lock", ""));
         ASSERT_TRUE(WriteTextFile(DataDirectory() + "/data/.b.accdb.lock", ""));
-        LoadProfiles();
-        TfrmProfileManagement dialog(Desktop);
+        LoadProfiles(Profiles);
+        TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 1);
         MessageBoxes::SetNextAnswer(true); // delete the profile
         if (!trashWorks)
@@ -255,8 +257,8 @@ TEST_F(ProfileManagementTest, DeletingAProfileLeavesNoLockFile) {
 TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
-    LoadProfiles();
-    TfrmProfileManagement dialog(Desktop);
+    LoadProfiles(Profiles);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     Select(dialog, 1);
 
     MessageBoxes::SetNextAnswer(false);
@@ -282,7 +284,7 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     ASSERT_FALSE(trashed.isEmpty()) << "the database can be restored from the trash";
     EXPECT_EQ(ReadWholeFile(trashed), ReadWholeFile(ProgramDirectory() + "/default.accdb"));
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
-    EXPECT_EQ(ProfileList.size(), 1u);
+    EXPECT_EQ(Profiles.size(), 1u);
     EXPECT_TRUE(QFile::exists(Database("a")));
     EXPECT_FALSE(dialog.mnuDelete->isEnabled());
 }
@@ -290,16 +292,16 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
 TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
     MakeProfile("a", "Same");
     MakeProfile("b", "Same");
-    LoadProfiles();
-    TfrmProfileManagement dialog(Desktop);
+    LoadProfiles(Profiles);
+    TfrmProfileManagement dialog(Desktop, Profiles);
     Select(dialog, 1);
     dialog.mnuDeleteClick();
     EXPECT_TRUE(QFile::exists(ProfileFile("a")));
     EXPECT_TRUE(QFile::exists(Database("a")));
     EXPECT_FALSE(QFile::exists(ProfileFile("b")));
     EXPECT_FALSE(QFile::exists(Database("b")));
-    ASSERT_EQ(ProfileList.size(), 1u);
-    EXPECT_EQ(ProfileList[0]->ProfileFileName, ProfileFile("a"));
+    ASSERT_EQ(Profiles.size(), 1u);
+    EXPECT_EQ(Profiles[0]->ProfileFileName, ProfileFile("a"));
 }
 
 TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
@@ -311,9 +313,9 @@ TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MakeProfile("b", "Beta");
-        LoadProfiles();
+        LoadProfiles(Profiles);
         MessageBoxes::ClearShown();
-        TfrmProfileManagement dialog(Desktop);
+        TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 0);
         MessageBoxes::SetNextAnswer(true); // delete the profile
         MessageBoxes::SetNextAnswer(c.deleteForGood);
@@ -330,10 +332,10 @@ TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
 TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     MakeProfile("a", "Alpha");
     MakeProfile("b", "Beta");
-    LoadProfiles();
+    LoadProfiles(Profiles);
     // Open in the main window: refused before anything is asked.
     {
-        TfrmProfileManagement dialog(Desktop, nullptr, ProfileFile("b"));
+        TfrmProfileManagement dialog(Desktop, Profiles, nullptr, ProfileFile("b"));
         Select(dialog, 1);
         dialog.mnuDeleteClick();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
@@ -344,7 +346,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     MessageBoxes::ClearShown();
     QFile::setPermissions(ProfileFile("b"), QFileDevice::ReadOwner);
     {
-        TfrmProfileManagement dialog(Desktop);
+        TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 1);
         dialog.mnuDeleteClick();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
@@ -354,7 +356,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     }
     EXPECT_TRUE(QFile::exists(ProfileFile("b")));
     EXPECT_TRUE(QFile::exists(Database("b")));
-    EXPECT_EQ(ProfileList.size(), 2u);
+    EXPECT_EQ(Profiles.size(), 2u);
 }
 
 TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
@@ -362,8 +364,8 @@ TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
     MakeProfile("a", "Alpha");
     IniFile(ProfileFile("copy")).WriteString("profile", "name", "Also Alpha");
     IniFile(ProfileFile("copy")).WriteString("database", "filename", Database("a"));
-    LoadProfiles(); // a, copy, gone
-    TfrmProfileManagement dialog(Desktop);
+    LoadProfiles(Profiles); // a, copy, gone
+    TfrmProfileManagement dialog(Desktop, Profiles);
 
     Select(dialog, 2);
     dialog.mnuDeleteClick();
@@ -383,14 +385,12 @@ TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
 
 TEST_F(ProfileManagementTest, AddShowsTheNewProfileAtOnceAndLeavesTheOpenDatabaseAlone) {
     MakeProfile("m", "Mid");
-    LoadProfiles();
-    SelectedProfileIndex = 0;
-    DBConnection = std::make_unique<TMySQLite>();
-    DBConnection->ConnectionString = JetConnectionString(Database("m"));
-    ASSERT_TRUE(DBConnection->Connect());
-    const TMyDBConnector* open = DBConnection.get();
+    LoadProfiles(Profiles);
+    const TSessionOpening opening = OpenProfileSession(*Profiles[0], Desktop);
+    ASSERT_TRUE(opening.Session) << opening.Problem.toStdString();
+    const TProfileSession& open = *opening.Session;
 
-    TfrmProfileManagement dialog(Desktop, nullptr, ProfileFile("m"));
+    TfrmProfileManagement dialog(Desktop, Profiles, nullptr, ProfileFile("m"));
     // Cancelled: nothing new.
     WhenModal([](QWidget* wizard) { Child<QPushButton>(wizard, "cmdCancel")->click(); });
     dialog.mnuAddClick();
@@ -406,11 +406,11 @@ TEST_F(ProfileManagementTest, AddShowsTheNewProfileAtOnceAndLeavesTheOpenDatabas
     EXPECT_EQ(Rows(dialog), QStringList({"Aardvark", "Mid"})) << "sorted by file name";
     EXPECT_EQ(dialog.txtProfileName->text(), "Aardvark") << "the new profile is selected";
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
-    EXPECT_EQ(DBConnection.get(), open);
-    EXPECT_TRUE(DBConnection->IsConnected());
-    // The open profile moved down a row; the main window still finds it.
-    EXPECT_EQ(SelectedProfileIndex, 1);
-    EXPECT_EQ(ProfileList[size_t(SelectedProfileIndex)]->ProfileFileName, ProfileFile("m"));
+    EXPECT_TRUE(open.IsConnected());
+    EXPECT_EQ(open.Database().ConnectionString, JetConnectionString(Database("m")));
+    // The open profile moved down a row; its session still knows it by its file.
+    ASSERT_EQ(Profiles.size(), 2u);
+    EXPECT_EQ(Profiles[1]->ProfileFileName, open.Profile().ProfileFileName);
 }
 
 } // namespace

@@ -26,18 +26,16 @@ protected:
     void SetUp() override {
         HomeTest::SetUp();
         CreateDataFolders();
-        Saved = AppSettings;
     }
     void TearDown() override {
-        AppSettings = Saved;
         UseLanguage("en");
         HomeTest::TearDown();
     }
 
     // The dialog as the main window opens it, on the given settings.
     std::unique_ptr<TfrmPickAdapter> Open(int32_t adapter, int32_t port) {
-        AppSettings = {"16", adapter, port};
-        auto dialog = std::make_unique<TfrmPickAdapter>();
+        RunSettings.Driver = {"16", adapter, port};
+        auto dialog = std::make_unique<TfrmPickAdapter>(RunSettings);
         dialog->show();
         return dialog;
     }
@@ -52,17 +50,17 @@ protected:
         QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
     }
 
-    static void ExpectStored(const QString& arc, int adapter, int port) {
+    void ExpectStored(const QString& arc, int adapter, int port) {
         const IniFile settings(SettingsFileName());
         EXPECT_EQ(settings.ReadString("driver", "arc", "missing"), arc);
         EXPECT_EQ(settings.ReadInteger("driver", "adapter", -99), adapter);
         EXPECT_EQ(settings.ReadInteger("driver", "port", -99), port);
-        EXPECT_EQ(AppSettings.DriverArc, arc);
-        EXPECT_EQ(AppSettings.DriverAdapter, adapter);
-        EXPECT_EQ(AppSettings.DriverPort, port);
+        EXPECT_EQ(RunSettings.Driver.DriverArc, arc);
+        EXPECT_EQ(RunSettings.Driver.DriverAdapter, adapter);
+        EXPECT_EQ(RunSettings.Driver.DriverPort, port);
     }
 
-    TAppSettings Saved;
+    TRunSettings RunSettings;
 };
 
 TEST_F(PickAdapterTest, ShowsItsFixedChoicesInEnglishInEveryLanguage) {
@@ -156,9 +154,9 @@ TEST_F(PickAdapterTest, CancelChangesNothing) {
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(ReadWholeFile(SettingsFileName()), before);
-    EXPECT_EQ(AppSettings.DriverArc, "16");
-    EXPECT_EQ(AppSettings.DriverAdapter, 5);
-    EXPECT_EQ(AppSettings.DriverPort, 3);
+    EXPECT_EQ(RunSettings.Driver.DriverArc, "16");
+    EXPECT_EQ(RunSettings.Driver.DriverAdapter, 5);
+    EXPECT_EQ(RunSettings.Driver.DriverPort, 3);
 }
 
 TEST_F(PickAdapterTest, AFailedWriteReportsAndKeepsTheSettings) {
@@ -176,9 +174,9 @@ TEST_F(PickAdapterTest, AFailedWriteReportsAndKeepsTheSettings) {
         message = error.Message();
     }
     EXPECT_EQ(message, Translate("Unable to write to %s").replace("%s", SettingsFileName()));
-    EXPECT_EQ(AppSettings.DriverArc, "16");
-    EXPECT_EQ(AppSettings.DriverAdapter, 5);
-    EXPECT_EQ(AppSettings.DriverPort, 3);
+    EXPECT_EQ(RunSettings.Driver.DriverArc, "16");
+    EXPECT_EQ(RunSettings.Driver.DriverAdapter, 5);
+    EXPECT_EQ(RunSettings.Driver.DriverPort, 3);
     EXPECT_TRUE(dialog->isVisible()) << "the dialog stays open for another try";
 }
 
@@ -194,9 +192,8 @@ TEST_F(PickAdapterTest, TheNextReaderOpensOnTheChosenAdapter) {
     Click(*dialog, "cmdOK");
 
     {
-        TReaderInterface reader(ReaderName, AppSettings.DriverArc, AppSettings.DriverAdapter,
-                                AppSettings.DriverPort);
-        EXPECT_TRUE(reader.ReaderLoaded);
+        const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader(RunSettings);
+        EXPECT_TRUE(reader->ReaderLoaded);
     }
     TMaximReader::SetLibraryName({});
     EXPECT_THAT(fake.Calls(), ::testing::Contains("TMExtendedStartSession 3 5 null"));

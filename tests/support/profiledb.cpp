@@ -86,7 +86,6 @@ QList<TMyStatement> TRecordingConnector::Sent(const QString& start) const {
 void ProfileDbTest::SetUp() {
     HomeTest::SetUp();
     CreateDataFolders();
-    ControllerList.clear();
     if (Engine() == TEngine::PostgreSQL) {
         TTestCluster& cluster = TTestCluster::Shared();
         ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
@@ -94,28 +93,42 @@ void ProfileDbTest::SetUp() {
         ASSERT_FALSE(ServerConnection.isEmpty()) << cluster.Error().toStdString();
         auto engine = std::make_unique<TMyPostgreSQL>();
         engine->ConnectionString = ServerConnection;
-        ASSERT_TRUE(engine->Connect()) << engine->GetLastError().toStdString();
-        DBConnection = std::make_unique<TRecordingConnector>(std::move(engine));
-        return;
+        engine->Connect();
+        OwnedSession = RecordedSession(std::move(engine), {});
+    } else {
+        DatabaseFile = DataDirectory() + "/data/site.accdb";
+        ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", DatabaseFile));
+        QFile::setPermissions(DatabaseFile, QFile::ReadOwner | QFile::WriteOwner);
+        OwnedSession = RecordedSession(DatabaseFile);
     }
-    DatabaseFile = DataDirectory() + "/data/site.accdb";
-    ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", DatabaseFile));
-    QFile::setPermissions(DatabaseFile, QFile::ReadOwner | QFile::WriteOwner);
-    auto engine = std::make_unique<TMySQLite>();
-    engine->ConnectionString = JetConnectionString(DatabaseFile);
-    ASSERT_TRUE(engine->Connect()) << engine->GetLastError().toStdString();
-    DBConnection = std::make_unique<TRecordingConnector>(std::move(engine));
-    ControllerList.clear();
+    Session = OwnedSession.get();
+    ASSERT_TRUE(Session->IsConnected()) << Session->Database().GetLastError().toStdString();
 }
 
 void ProfileDbTest::TearDown() {
-    ControllerList.clear();
-    ReleaseDBConnection();
+    OwnedSession.reset();
+    Session = nullptr;
     HomeTest::TearDown();
 }
 
 TRecordingConnector& ProfileDbTest::Database() const {
-    return static_cast<TRecordingConnector&>(*DBConnection);
+    return static_cast<TRecordingConnector&>(Session->Database());
+}
+
+std::unique_ptr<TProfileSession> RecordedSession(std::unique_ptr<TMyDBConnector> engine,
+                                                 const QString& databaseFile) {
+    TVYRStandProfile profile(DataDirectory() + "/profiles/site.ini");
+    profile.ProfileName = "Site";
+    profile.DBFileName = databaseFile;
+    return std::make_unique<TProfileSession>(
+        profile, std::make_unique<TRecordingConnector>(std::move(engine)));
+}
+
+std::unique_ptr<TProfileSession> RecordedSession(const QString& database) {
+    auto engine = std::make_unique<TMySQLite>();
+    engine->ConnectionString = JetConnectionString(database);
+    engine->Connect();
+    return RecordedSession(std::move(engine), database);
 }
 
 void ProfileDbTest::Exec(const TMyStatement& statement) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "shared/publictypes.h"
 
 #include "testenv.h"
@@ -67,11 +68,11 @@ std::string EngineCaseName(const ::testing::TestParamInfo<TEngine>& info);
 inline const TEngine BothEngines[] = {TEngine::SQLite, TEngine::PostgreSQL};
 
 // A profile database with rows in it: a fresh copy of the template database in the test's
-// private home, connected as the run's DBConnection behind a recorder, and an empty
-// ControllerList. On the server (Engine() says so), a new database of the binary's throwaway
-// cluster takes the file's place. The helpers write and read rows straight through the engine, as
-// other parts of the program (or another copy of it) would, so they are neither recorded nor made
-// to fail.
+// private home, opened as a profile session whose connector is a recorder in front of the engine,
+// with no controller records yet; and the run's reader settings, on no adapter. On the server
+// (Engine() says so), a new database of the binary's throwaway cluster takes the file's place. The
+// helpers write and read rows straight through the engine, as other parts of the program (or
+// another copy of it) would, so they are neither recorded nor made to fail.
 class ProfileDbTest : public HomeTest {
 protected:
     // Fixtures that run on both engines answer with their parameter.
@@ -80,6 +81,7 @@ protected:
     void TearDown() override;
 
     TRecordingConnector& Database() const;
+    TControllerRecords& Controllers() const { return Session->Controllers(); }
     // Sends a statement straight to the engine; fails the test when it affects no row.
     void Exec(const TMyStatement& statement) const;
     // Every row of a query as texts, or one row with the error.
@@ -108,9 +110,22 @@ protected:
     // still hold two rows for one card, which the program has to live with until it is cleaned up.
     void MakeOlderDatabase() const;
 
+    // Hands the session over to a window that takes it (the main window); Session stays usable
+    // for as long as that window lives.
+    std::unique_ptr<TProfileSession> TakeSession() { return std::move(OwnedSession); }
+
     QString DatabaseFile;     // on SQLite
     QString ServerConnection; // on the server
+    std::unique_ptr<TProfileSession> OwnedSession;
+    TProfileSession* Session = nullptr;
+    TRunSettings RunSettings;
 };
+
+// A session on a profile named "Site" whose database is the SQLite file `database`, behind a
+// recorder; or on a connected engine of any kind.
+std::unique_ptr<TProfileSession> RecordedSession(const QString& database);
+std::unique_ptr<TProfileSession> RecordedSession(std::unique_ptr<TMyDBConnector> engine,
+                                                 const QString& databaseFile);
 
 // A card number that begins with the given four characters (the part a key holds).
 QString CardStartingWith(const QString& firstFour, int serial = 0);

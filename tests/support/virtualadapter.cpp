@@ -53,9 +53,8 @@ VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
         return;
     }
     ini.close();
-    AppSettings = TAppSettings();
-    AppSettings.DriverAdapter = 5;
-    AppSettings.DriverPort = 1;
+    Settings.Driver.DriverAdapter = 5;
+    Settings.Driver.DriverPort = 1;
     FReady = true;
 }
 
@@ -66,9 +65,8 @@ VirtualAdapter::VirtualAdapter(Usb) {
         return;
     }
     FStateDir = folders.first();
-    AppSettings = TAppSettings();
-    AppSettings.DriverAdapter = 6;
-    AppSettings.DriverPort = 1;
+    Settings.Driver.DriverAdapter = 6;
+    Settings.Driver.DriverPort = 1;
     FReady = true;
 }
 

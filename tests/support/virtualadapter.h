@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/publictypes.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -11,16 +13,16 @@
 // The virtual 1-Wire adapter for end-to-end tests: `ibutton-sim serve` (from beside the test
 // executable) on a pseudo-terminal in a temporary folder, with its own state folder; or the USB
 // one the test runs under. Creating it
-// also points the program at it: $XDG_CONFIG_HOME/ibfs32.ini maps port 1 to the terminal and
-// AppSettings selects adapter 5, port 1. So create it after the test's private home is set up.
-// The simulator is stopped when the object goes.
+// also points the program at it: $XDG_CONFIG_HOME/ibfs32.ini maps port 1 to the terminal, and
+// Settings, the run settings to hand the windows, select adapter 5, port 1. So create it after the
+// test's private home is set up. The simulator is stopped when the object goes.
 //
 // Devices are given as 16 hexadecimal digits (family code first, CRC last); RomOf builds one.
 class VirtualAdapter {
 public:
     VirtualAdapter();
     // The virtual USB adapter (a DS9490) of a test that runs under `ibutton-sim serve-usb` (see
-    // RunsUnderVirtualUsb): its state folder, and AppSettings selecting adapter 6, port 1.
+    // RunsUnderVirtualUsb): its state folder, and Settings selecting adapter 6, port 1.
     struct Usb {};
     explicit VirtualAdapter(Usb);
     // libusb only sees the virtual USB adapter in a process started under the simulator. Under
@@ -36,6 +38,8 @@ public:
     QString Problem() const { return FProblem; }
     QString Link() const;
     QString StateDir() const;
+
+    TRunSettings Settings;
 
     // Lays a device on the adapter (a DS1993 gets a zero-filled memory file unless it has one).
     bool Put(const QString& rom);

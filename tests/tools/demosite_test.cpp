@@ -5,6 +5,7 @@
 #include "controllers/controllerstatements.h"
 #include "controllers/keyimage.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
@@ -31,11 +32,13 @@ namespace {
 
 class DemoSiteTest : public HomeTest {
 protected:
-    // The first rows of a query, each as one text of its fields joined by "|".
-    static QStringList Rows(const TMyStatement& statement) {
+    // The first rows of a query on the open profile's database, each as one text of its fields
+    // joined by "|".
+    QStringList Rows(const TMyStatement& statement) const {
         QStringList texts;
-        const std::unique_ptr<TMyResultSet> rows = DBConnection->Query(statement);
-        EXPECT_TRUE(rows) << DBConnection->GetLastError().toStdString();
+        TMyDBConnector& database = Main->Session()->Database();
+        const std::unique_ptr<TMyResultSet> rows = database.Query(statement);
+        EXPECT_TRUE(rows) << database.GetLastError().toStdString();
         if (!rows)
             return texts;
         for (rows->First(); !rows->Eof(); rows->Next()) {
@@ -46,6 +49,9 @@ protected:
         }
         return texts;
     }
+
+    TRunSettings RunSettings;
+    TfrmMain* Main = nullptr;
 };
 
 TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
@@ -67,14 +73,16 @@ TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
         offered = Child<QComboBox>(login, "cboProfile")->currentText();
         QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     });
-    TfrmMain frmMain(Desktop);
+    TfrmMain frmMain(Desktop, RunSettings);
+    Main = &frmMain;
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(offered, DemoProfileName);
     EXPECT_EQ(frmMain.lblTitle->text(), QString("Controllers for profile ") + DemoProfileName);
 
     QStringList listed;
     QStringList marked;
-    for (const auto& controller : ControllerList) {
+    const TControllerRecords& controllers = frmMain.Session()->Controllers();
+    for (const auto& controller : controllers) {
         listed << controller->ConName + " " + QString::number(controller->CardCount);
         if (controller->ChangesMade)
             marked << controller->ConName;
@@ -92,7 +100,7 @@ TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
               QStringList{QString::fromUtf8("C\u00e9line Moerbeek")});
 
     // Every controller's key can be written as it stands: "Load programmer" works on each.
-    for (const auto& controller : ControllerList) {
+    for (const auto& controller : controllers) {
         TKeyImageInput input;
         input.ConCode = controller->ConCode;
         input.ConByte1 = controller->ConByte1;

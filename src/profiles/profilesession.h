@@ -1,0 +1,57 @@
+#pragma once
+
+#include "controllers/controllerrecords.h"
+#include "profiles/VYRStandProfile.h"
+
+#include <QSet>
+
+#include <cstdint>
+#include <memory>
+
+class TMyDBConnector;
+
+// Everything that belongs to one open profile: the profile itself, the connector to its database,
+// the controller records read from it and their pending-change marks. Opening another profile
+// means a new session; nothing of the old one carries over.
+//
+// A mark is kept by ConID for as long as the session lives, also for a controller the last read
+// did not list (a failed query): reloading the records never forgets which keys must still be
+// written, and only a verified key write takes a mark away.
+class TProfileSession {
+public:
+    TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database);
+    ~TProfileSession();
+    TProfileSession(const TProfileSession&) = delete;
+    TProfileSession& operator=(const TProfileSession&) = delete;
+
+    const TVYRStandProfile& Profile() const { return FProfile; }
+    TMyDBConnector& Database() const { return *FDatabase; }
+    bool IsConnected() const;
+    // Profile management renamed the profile: the session goes by the new name from now on.
+    void ProfileRenamed(const QString& name) { FProfile.ProfileName = name; }
+
+    TControllerRecords& Controllers() { return FControllers; }
+    const TControllerRecords& Controllers() const { return FControllers; }
+
+    // Reads the records again; every mark stays, and those of `alsoMarked` are added.
+    void LoadControllers(const QSet<int32_t>& alsoMarked = {});
+    // Counts every record's cards again.
+    void CountCards();
+    // Drops the records (their marks stay for the next read).
+    void FreeControllers();
+    int ChangedControllerCount() const;
+    // The record at a position of the list, or nullptr.
+    TStandController* Controller(int index) const;
+
+    // The controller's key now holds what the database says: its mark goes, on the record and in
+    // the database. Should the database refuse, the stored mark comes back with the next read:
+    // one key write too many, never one too few.
+    void KeyWritten(TStandController& controller);
+
+private:
+    TVYRStandProfile FProfile;
+    std::unique_ptr<TMyDBConnector> FDatabase;
+    TControllerRecords FControllers;
+    // The marks as of the last read; a listed record's own flag is newer (a key write clears it).
+    QSet<int32_t> FMarks;
+};
