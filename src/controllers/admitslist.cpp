@@ -83,8 +83,8 @@ void ShowControllerAdmits(QWidget* part, TMyDBConnector* database, int32_t conId
     part->show();
 }
 
-void ShowAdmitNote(QStatusBar* status, TMyDBConnector& database,
-                   const TStandController& controller, const QString& cardNumber) {
+void ShowAdmitNote(QStatusBar* status, TMyDBConnector& database, const TStandController& controller,
+                   const QString& cardNumber) {
     const QString note = ZoneChangeNote(database, controller, cardNumber);
     // A label of its own beside the status line's others, which stay in sight.
     auto* label = status->findChild<QLabel*>("StatusAdmitNote");

@@ -33,5 +33,5 @@ class TStandController;
 // After a zone click changed a card at a controller: a note in the status line when the
 // controller now admits cards through it without access there, or still admits the card itself;
 // otherwise an earlier note goes.
-void ShowAdmitNote(QStatusBar* status, TMyDBConnector& database,
-                   const TStandController& controller, const QString& cardNumber);
+void ShowAdmitNote(QStatusBar* status, TMyDBConnector& database, const TStandController& controller,
+                   const QString& cardNumber);

@@ -5,10 +5,10 @@
 #include "controllers/keyreader.h"
 #include "controllers/keyreport.h"
 #include "db/MyDBConnector.h"
+#include "profiles/profilesession.h"
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
-#include "profiles/profilesession.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -85,8 +85,7 @@ QString ChangeText(const TKeyEntryChange& change) {
 } // namespace
 
 TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent)
-    : QDialog(parent), FSession(session), FSettings(settings),
-      FRead(std::make_shared<TKeyRead>()) {
+    : QDialog(parent), FSession(session), FSettings(settings), FRead(std::make_shared<TKeyRead>()) {
     setObjectName("frmReadKey");
     setWindowTitle(N_("Read key"));
     ShowOnlyCloseButton(this);
