@@ -15,6 +15,7 @@ class QTabWidget;
 class QWidget;
 class TCardPollerLink;
 class TDesktop;
+struct TSheetTexts;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
 // reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
@@ -32,15 +33,16 @@ public:
     TCardHolder ShownCardHolder() const;
 
     void FormActivate();
-    void cmdCustomNumberCheckClick();
-    void cmdReplaceCardClick();
-    void cmdReplaceCancelClick();
-    void cmdOKClick();
-    void cmdPrintListClick();
-    void cmdSavePDFClick();
 
     bool CardEdit = false;
     QString CardEditNumber;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    // The printed sheet shows what the dialog shows, captions included.
+    friend TSheetTexts SheetTextsOf(const TfrmCardHolder& dialog);
 
     QWidget* pnlTop;
     QLabel* lblTitle;
@@ -72,10 +74,13 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-protected:
-    bool event(QEvent* event) override;
+    void cmdCustomNumberCheckClick();
+    void cmdReplaceCardClick();
+    void cmdReplaceCancelClick();
+    void cmdOKClick();
+    void cmdPrintListClick();
+    void cmdSavePDFClick();
 
-private:
     void FormCreate();
     // A card the poller read; taken unless it is the number shown.
     void CardRead(const QString& number);

@@ -142,7 +142,7 @@ QHBoxLayout* TfrmCardHolders::BuildActionRow() {
 }
 
 QTreeView* TfrmCardHolders::BuildList() {
-    CardHolders = new TCardHolderModel(ControllerList, this);
+    CardHolders = Named(new TCardHolderModel(ControllerList, this), "CardHolders");
     VSTCardHolders = Named(new QTreeView(this), "VSTCardHolders");
     VSTCardHolders->setModel(CardHolders);
     VSTCardHolders->setItemDelegate(new TCardHolderDelegate(VSTCardHolders));

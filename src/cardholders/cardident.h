@@ -21,11 +21,9 @@ public:
     explicit TfrmCardIdent(TDesktop& desktop, QWidget* parent = nullptr);
     ~TfrmCardIdent() override;
 
-    void cmdIdentClick();
-    void cmdEditClick();
-
     bool CloseByEdit = false;
 
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -43,7 +41,9 @@ public:
     QPushButton* cmdEdit;
     QPushButton* cmdClose;
 
-private:
+    void cmdIdentClick();
+    void cmdEditClick();
+
     void FormCreate();
     // A card the poller read; looked up unless it is the number shown.
     void CardRead(const QString& number);

@@ -31,10 +31,13 @@ public:
     explicit TfrmProgramDevice(QWidget* parent = nullptr);
     ~TfrmProgramDevice() override;
 
-    void cmdCancelClick();
-
     PStandController Controller = nullptr;
 
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -44,11 +47,8 @@ public:
     QProgressBar* ProgressBar;
     QPushButton* cmdCancel;
 
-protected:
-    void reject() override;
-    void closeEvent(QCloseEvent* event) override;
+    void cmdCancelClick();
 
-private:
     void FormCreate();
     void CardRead(const TCardOnAdapter& card);
     void ProgramKey(const TCardOnAdapter& key);

@@ -17,6 +17,7 @@ class TfrmLogin : public QDialog {
 public:
     explicit TfrmLogin(TDesktop& desktop, QWidget* parent = nullptr);
 
+private:
     QLabel* Image1;
     QLabel* lblProfile;
     QComboBox* cboProfile;
@@ -29,7 +30,6 @@ public:
     void cmdOKClick();
     void cmdManageProfilesClick();
 
-private:
     QHBoxLayout* BuildProfilePicker();
     QHBoxLayout* BuildButtonRow();
     void FormCreate();

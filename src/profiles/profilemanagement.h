@@ -21,6 +21,12 @@ public:
     explicit TfrmProfileManagement(TDesktop& desktop, QWidget* parent = nullptr,
                                    const QString& profileInUse = QString());
 
+    static constexpr int ProfileNameLength = 20;
+
+    // The profile of the selected row when exactly one row is selected, else nullptr.
+    TVYRStandProfile* SelectedProfile() const;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -34,18 +40,12 @@ public:
     QAction* mnuDelete;
     QAction* mnuAdd;
 
-    static constexpr int ProfileNameLength = 20;
-
     void VSTProfilesChange();
     void cmdSaveProfileClick();
     void PopupMenuPopup();
     void mnuDeleteClick();
     void mnuAddClick();
 
-    // The profile of the selected row when exactly one row is selected, else nullptr.
-    TVYRStandProfile* SelectedProfile() const;
-
-private:
     void BuildProfileList();
     void BuildProfilePanel();
     void BuildPopupMenu();

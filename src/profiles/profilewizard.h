@@ -33,6 +33,13 @@ public:
     explicit TfrmProfileWizard(TDesktop& desktop, QWidget* parent = nullptr,
                                TLegacyImporter legacyImport = ImportLegacyFiles);
 
+    QList<QWidget*> Steps;
+    int CurrentStep = 0;
+
+    // Ignored while Finish works: the window must not close under a running import.
+    void reject() override;
+
+private:
     QLabel* lblTitle;
     QLabel* lblSubTitle;
     QPushButton* cmdCancel;
@@ -72,9 +79,6 @@ public:
     QLabel* Label10;
     QProgressBar* prgImport; // on the closing page, shown while the older software's files import
 
-    QList<QWidget*> Steps;
-    int CurrentStep = 0;
-
     void ShowStep(int n);
     void cmdNextClick();
     void cmdBackClick();
@@ -85,10 +89,6 @@ public:
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
 
-    // Ignored while Finish works: the window must not close under a running import.
-    void reject() override;
-
-private:
     void BuildPages();
     QWidget* BuildWelcomePage();
     QWidget* BuildDatabaseTypePage();

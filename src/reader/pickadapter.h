@@ -25,6 +25,7 @@ public:
 
     explicit TfrmPickAdapter(QWidget* owner = nullptr);
 
+private:
     // Shows the current settings: "Serial" for port type 5, "USB" for anything else (the default
     // port type 0 included), and the stored port, none when it lies outside 0 to 30.
     void FormCreate();
@@ -45,7 +46,6 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-private:
     void BuildHeader();
     QFormLayout* BuildFields();
     QHBoxLayout* BuildButtonRow();

@@ -5,6 +5,7 @@
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
 
+#include "modal.h"
 #include "pofile.h"
 
 #include <QLabel>
@@ -36,14 +37,14 @@ PollingWindow CardHolderDialog(TDesktop& desktop) {
     dialog->show();
     dialog->FormActivate();
     TfrmCardHolder* d = dialog.get();
-    return {std::move(dialog), [d] { return d->lblCardNumberVal->text(); }};
+    return {std::move(dialog), [d] { return Control<QLabel>(*d, "lblCardNumberVal").text(); }};
 }
 
 PollingWindow CardIdentDialog(TDesktop& desktop) {
     auto dialog = std::make_unique<TfrmCardIdent>(desktop);
     dialog->show();
     TfrmCardIdent* d = dialog.get();
-    return {std::move(dialog), [d] { return d->txtCardnum->text(); }};
+    return {std::move(dialog), [d] { return Control<QLineEdit>(*d, "txtCardnum").text(); }};
 }
 
 using AdapterFaultTest = CardReaderTest;

@@ -45,8 +45,8 @@ protected:
     }
     // Picks an item the way the operator does, which runs the selection change.
     static void Pick(TfrmLogin& login, int index) {
-        login.cboProfile->setCurrentIndex(index);
-        emit login.cboProfile->activated(index);
+        Control<QComboBox>(login, "cboProfile").setCurrentIndex(index);
+        emit Control<QComboBox>(login, "cboProfile").activated(index);
     }
 };
 
@@ -56,8 +56,8 @@ TEST_F(LoginTest, SelectsTheLastProfileByFileNameAndConnectsIt) {
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "b.ini");
     LoadProfiles();
     TfrmLogin login(Desktop);
-    EXPECT_EQ(login.cboProfile->count(), 2);
-    EXPECT_EQ(login.cboProfile->currentIndex(), 1);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 2);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 1);
     ASSERT_TRUE(DBConnection);
     EXPECT_TRUE(DBConnection->IsConnected());
     EXPECT_EQ(QDir::currentPath(), DataDirectory());
@@ -69,7 +69,7 @@ TEST_F(LoginTest, AnUnknownLastProfileSelectsTheFirst) {
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "A.ini");
     LoadProfiles();
     TfrmLogin login(Desktop);
-    EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 0);
 }
 
 TEST_F(LoginTest, OkRemembersTheChoice) {
@@ -78,7 +78,7 @@ TEST_F(LoginTest, OkRemembersTheChoice) {
     LoadProfiles();
     TfrmLogin login(Desktop);
     Pick(login, 1);
-    QTest::mouseClick(login.cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(login.result(), QDialog::Accepted);
     EXPECT_EQ(SelectedProfileIndex, 1);
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("profiles", "lastprofile", ""), "b.ini");
@@ -123,7 +123,7 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "browsing the list shows nothing";
     EXPECT_FALSE(DBConnection->IsConnected());
-    login.cmdOKClick();
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"The database of profile Alpha cannot be opened:\n\n"
@@ -146,8 +146,8 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
     LoadProfiles();
     TfrmLogin login(Desktop);
     EXPECT_FALSE(DBConnection);
-    EXPECT_FALSE(login.cmdOK->isEnabled());
-    login.cmdOKClick();
+    EXPECT_FALSE(Control<QPushButton>(login, "cmdOK").isEnabled());
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(SettingsFileName()));
 }
@@ -160,11 +160,11 @@ TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
     QString opened;
     WhenModal([&](QWidget* dialog) {
         opened = dialog->objectName();
-        Child<QPushButton>(dialog, "cmdClose")->click();
+        Control<QPushButton>(*dialog, "cmdClose").click();
     });
-    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdManageProfiles"), Qt::LeftButton);
     EXPECT_EQ(opened, "frmProfileManagement");
-    EXPECT_EQ(login.cboProfile->count(), 1);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 1);
 }
 
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
@@ -174,12 +174,12 @@ TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     login.show();
     WhenModal([this](QWidget* management) {
         MakeProfile("b", "Beta");
-        Child<QPushButton>(management, "cmdClose")->click();
+        Control<QPushButton>(*management, "cmdClose").click();
     });
-    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
-    EXPECT_EQ(login.cboProfile->count(), 2);
-    EXPECT_EQ(login.cboProfile->itemText(1), "Beta");
-    EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdManageProfiles"), Qt::LeftButton);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 2);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").itemText(1), "Beta");
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 0);
 }
 
 // A burst of selection changes (wheel, key repeat on a busy machine) is delivered while the dialog
@@ -211,9 +211,10 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
             const char key = pending.front();
             pending.remove(0, 1);
             if (key == 'o')
-                QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+                QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
             else
-                QTest::keyClick(dialog->cboProfile, key == 'd' ? Qt::Key_Down : Qt::Key_Up);
+                QTest::keyClick(&Control<QComboBox>(*dialog, "cboProfile"),
+                                key == 'd' ? Qt::Key_Down : Qt::Key_Up);
         };
         Desktop.WhileAsked = [&](const TFakeDesktop::TCall& call) {
             if (call.Service == TFakeDesktop::TService::Writable)
@@ -223,7 +224,7 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
         dialog = &login;
         deliverNext(); // the first key starts a connection, inside which the next one arrives
         EXPECT_TRUE(pending.isEmpty());
-        EXPECT_EQ(login.cboProfile->currentIndex(), c.shown);
+        EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), c.shown);
         ASSERT_TRUE(DBConnection);
         EXPECT_TRUE(DBConnection->IsConnected());
         const QString shownFile = QString(QChar('a' + c.shown)) + ".accdb";
@@ -277,7 +278,7 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         LoadProfiles();
         TfrmLogin login(Desktop);
         EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
-        login.cmdOKClick();
+        Control<QPushButton>(login, "cmdOK").click();
         EXPECT_NE(login.result(), QDialog::Accepted);
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         const QString shown = MessageBoxes::ShownTexts().first();
@@ -286,7 +287,7 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         EXPECT_FALSE(QFile::exists(SettingsFileName())) << "a refused profile is not remembered";
         // The other profile still opens.
         Pick(login, 1);
-        login.cmdOKClick();
+        Control<QPushButton>(login, "cmdOK").click();
         EXPECT_EQ(login.result(), QDialog::Accepted);
         EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
         ReleaseDBConnection();
@@ -303,7 +304,7 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
     LoadProfiles();
     TfrmLogin login(Desktop);
     Pick(login, 1);
-    login.cmdOKClick();
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_EQ(login.result(), QDialog::Accepted);
     EXPECT_EQ(SelectedProfileIndex, 1);
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
