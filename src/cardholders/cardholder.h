@@ -8,6 +8,8 @@
 #include <memory>
 
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -81,6 +83,12 @@ private:
     void cmdPrintListClick();
     void cmdSavePDFClick();
 
+    void BuildSheetButtons(QHBoxLayout* bandRow);
+    QTabWidget* BuildUserPage();
+    QGridLayout* BuildHolderFields();
+    QGridLayout* BuildCardGroup();
+    QHBoxLayout* BuildTypedNumberRow();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     // A card the poller read; taken unless it is the number shown.
     void CardRead(const QString& number);

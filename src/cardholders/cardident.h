@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -44,6 +45,10 @@ private:
     void cmdIdentClick();
     void cmdEditClick();
 
+    QHBoxLayout* BuildNumberRow();
+    QHBoxLayout* BuildDatabaseRow();
+    QGroupBox* BuildCardInfoGroup();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     // A card the poller read; looked up unless it is the number shown.
     void CardRead(const QString& number);

@@ -7,9 +7,11 @@
 
 #include <memory>
 
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 class TCardPollerLink;
 struct TCardOnAdapter;
 
@@ -49,6 +51,9 @@ private:
 
     void cmdCancelClick();
 
+    QHBoxLayout* BuildKeyRow();
+    QVBoxLayout* BuildProgress();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void CardRead(const TCardOnAdapter& card);
     void ProgramKey(const TCardOnAdapter& key);
