@@ -178,12 +178,13 @@ int main(int argc, char** argv) {
         clock.restart();
         TfrmCardHolders list(desktop, session, settings);
         opening.push_back(clock.nsecsElapsed() / 1e6);
+        auto* view = list.findChild<QTreeView*>("VSTCardHolders");
         list.show();
         QApplication::processEvents();
-        list.VSTCardHolders->viewport()->repaint();
+        view->viewport()->repaint();
         shown.push_back(clock.nsecsElapsed() / 1e6);
-        if (list.CardHolders->rowCount() != cardholders)
-            qFatal("loaded %d of %d", list.CardHolders->rowCount(), cardholders);
+        if (view->model()->rowCount() != cardholders)
+            qFatal("loaded %d of %d", view->model()->rowCount(), cardholders);
         if (run == 0)
             std::printf("after opening: peak %.1f MB, resident %.1f MB\n", PeakKilobytes() / 1024.0,
                         CurrentKilobytes() / 1024.0);
@@ -191,15 +192,15 @@ int main(int argc, char** argv) {
         // A click on "Name" (already the sort column) flips it; then "Cardnumber" twice.
         clock.restart();
         list.VSTCardHoldersHeaderClick(TCardHolderModel::CardHolderColumn);
-        list.VSTCardHolders->viewport()->repaint();
+        view->viewport()->repaint();
         byName.push_back(clock.nsecsElapsed() / 1e6);
         clock.restart();
         list.VSTCardHoldersHeaderClick(TCardHolderModel::CardNumberColumn);
-        list.VSTCardHolders->viewport()->repaint();
+        view->viewport()->repaint();
         byNumber.push_back(clock.nsecsElapsed() / 1e6);
         clock.restart();
         list.VSTCardHoldersHeaderClick(TCardHolderModel::CardNumberColumn);
-        list.VSTCardHolders->viewport()->repaint();
+        view->viewport()->repaint();
         byNumber.push_back(clock.nsecsElapsed() / 1e6);
     }
     std::printf("open (create and load): median %.0f ms, min %.0f ms over %d\n", Median(opening),

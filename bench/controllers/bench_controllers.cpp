@@ -112,10 +112,11 @@ void BenchReload(TfrmMain& main, int repetitions) {
     main.show();
     for (int i = 0; i < 10; ++i)
         QApplication::processEvents();
-    main.VSTControllers->setCurrentItem(main.VSTControllers->topLevelItem(3));
+    auto* list = main.findChild<QTreeWidget*>("VSTControllers");
+    list->setCurrentItem(list->topLevelItem(3));
     Print("reload and draw the shown window", Measure(repetitions, [&] {
               main.ReloadControllers();
-              main.VSTControllers->setCurrentItem(main.VSTControllers->topLevelItem(3));
+              list->setCurrentItem(list->topLevelItem(3));
               main.repaint();
           }));
     Print("close the window's list (FreeControllers)", Measure(1, [&] { main.FreeControllers(); }));

@@ -14,6 +14,7 @@ public:
     // `programFile` is the executable whose version block is shown; empty: the running program.
     explicit TfrmAbout(QWidget* parent = nullptr, const QString& programFile = QString());
 
+private:
     QFrame* Panel1;
     QLabel* ProgramIcon;
     QLabel* ProductName;
@@ -22,7 +23,6 @@ public:
     QLabel* Comments;
     QPushButton* OKButton;
 
-private:
     void BuildPanel();
     void BuildProgramIcon();
     QVBoxLayout* BuildVersionTexts();

@@ -65,9 +65,6 @@ public:
     QPushButton* RowButton(int row) const;
     // The record of the selected row when exactly one row is selected, or nullptr.
     TStandController* SelectedController() const;
-    QMenu* PopupMenu;
-    QAction* mnuDelete;
-    QAction* mnuProperties;
     QList<QIcon> ImageListExcla;
 
     void ApplyLanguage(bool FirstTime);
@@ -85,6 +82,12 @@ public:
     // The adapter test of start-up: true when a reader could set up its session.
     bool TestAdapter(QWidget* owner) const;
 
+    std::unique_ptr<TMyLogger> AppLog;
+
+protected:
+    void closeEvent(class QCloseEvent* event) override;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -103,13 +106,10 @@ public:
     QAction* mnuLanguageDutch;
     QMenu* mnuHelp;
     QAction* mnuHelpAbout;
+    QMenu* PopupMenu;
+    QAction* mnuDelete;
+    QAction* mnuProperties;
 
-    std::unique_ptr<TMyLogger> AppLog;
-
-protected:
-    void closeEvent(class QCloseEvent* event) override;
-
-private:
     QWidget* BuildTitleBand(QWidget* central);
     void BuildStatusBar();
     void BuildMenuBar();

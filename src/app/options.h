@@ -18,6 +18,7 @@ class TfrmOptions : public QDialog {
 public:
     explicit TfrmOptions(TDesktop& desktop, QWidget* parent = nullptr);
 
+private:
     QGroupBox* grpOptions;
     std::array<QLabel*, 4> lblCustom;
     std::array<QLineEdit*, 4> txtCustom;
@@ -31,7 +32,6 @@ public:
     void cmdOKClick();
     void cmdOpenDataDirClick();
 
-private:
     void BuildCaptionFields(QGridLayout* grid);
     void BuildDataDirRow(QGridLayout* grid);
     QHBoxLayout* BuildButtonRow();

@@ -27,6 +27,21 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// A picture button of the title band; its hint names it for screen readers too.
+QPushButton* BandButton(const char* objectName, const char* hint, const QIcon& picture,
+                        QWidget* band) {
+    QPushButton* button = NewButton(objectName, QString(), band);
+    button->setToolTip(hint);
+    button->setIcon(picture);
+    button->setIconSize(QSize(24, 24));
+    button->setFlat(true);
+    return button;
+}
+
+} // namespace
+
 TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, TProfileSession& session,
                                const TRunSettings& settings, QWidget* parent)
     : QDialog(parent), FDesktop(desktop), FSession(session), FSettings(settings) {
@@ -39,23 +54,44 @@ TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, TProfileSession& session,
     pnlTop = band.Panel;
     lblTitle = band.Title;
     lblSubTitle = band.SubTitle;
-    cmdPrintList = NewButton("cmdPrintList", QString(), pnlTop);
-    cmdPrintList->setToolTip(N_("Print"));
-    cmdPrintList->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
-    cmdPrintList->setIconSize(QSize(24, 24));
-    cmdPrintList->setFlat(true);
-    band.Row->addWidget(cmdPrintList, 0, Qt::AlignTop);
-    cmdSavePDF = NewButton("cmdSavePDF", QString(), pnlTop);
-    cmdSavePDF->setToolTip(N_("Save as PDF..."));
-    cmdSavePDF->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    cmdSavePDF->setIconSize(QSize(24, 24));
-    cmdSavePDF->setFlat(true);
-    band.Row->addWidget(cmdSavePDF, 0, Qt::AlignTop);
+    BuildSheetButtons(band.Row);
+    QTabWidget* pages = BuildUserPage();
+    QHBoxLayout* bottom = BuildTypedNumberRow();
+    bottom->addLayout(BuildButtonRow());
+    auto* body = new QVBoxLayout;
+    body->addWidget(pages, 1);
+    body->addLayout(bottom);
+    StackBelowBand(this, pnlTop, body);
 
+    FormCreate();
+    setFixedSize(sizeHint().expandedTo(QSize(618, 318)));
+}
+
+void TfrmCardHolder::BuildSheetButtons(QHBoxLayout* bandRow) {
+    cmdPrintList = BandButton("cmdPrintList", N_("Print"),
+                              style()->standardIcon(QStyle::SP_FileDialogContentsView), pnlTop);
+    bandRow->addWidget(cmdPrintList, 0, Qt::AlignTop);
+    cmdSavePDF = BandButton("cmdSavePDF", N_("Save as PDF..."),
+                            style()->standardIcon(QStyle::SP_DialogSaveButton), pnlTop);
+    bandRow->addWidget(cmdSavePDF, 0, Qt::AlignTop);
+    connect(cmdPrintList, &QPushButton::clicked, this, [this] { cmdPrintListClick(); });
+    connect(cmdSavePDF, &QPushButton::clicked, this, [this] { cmdSavePDFClick(); });
+}
+
+QTabWidget* TfrmCardHolder::BuildUserPage() {
     PageControl = Named(new QTabWidget(this), "PageControl");
     tabCard = Named(new QWidget, "tabCard");
     PageControl->addTab(tabCard, N_("User"));
+    QGridLayout* holder = BuildHolderFields();
+    QGridLayout* card = BuildCardGroup();
+    auto* page = new QHBoxLayout(tabCard);
+    page->addLayout(holder, 3);
+    page->addSpacing(16);
+    page->addLayout(card, 2);
+    return PageControl;
+}
 
+QGridLayout* TfrmCardHolder::BuildHolderFields() {
     lblCardHolderName = NewLabel("lblCardHolderName", N_("Name:"), tabCard);
     txtCardHolder = NewEdit("txtCardHolder", tabCard, CardTextLimit);
     // The captions come from the settings and are never translated.
@@ -69,28 +105,35 @@ TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, TProfileSession& session,
     txtCustom4 = NewEdit("txtCustom4", tabCard, CardTextLimit);
     for (QLineEdit* text : {txtCardHolder, txtCustom1, txtCustom2, txtCustom3, txtCustom4})
         MakeCardTextEdit(text);
-    lblCardNumber = NewLabel("lblCardNumber", N_("Card number:"), tabCard);
-    lblCardNumberVal = BoldLabel("lblCardNumberVal", QString(), tabCard);
-    lblCardStatus = NewLabel("lblCardStatus", N_("Card status:"), tabCard);
-    lblCardStatusVal = NewLabel("lblCardStatusVal", QString(), tabCard);
-    cmdReplaceCard = NewButton("cmdReplaceCard", N_("Replace..."), tabCard);
-    cmdReplaceCancel = NewButton("cmdReplaceCancel", N_("Cancel"), tabCard);
-    for (QLabel* data :
-         {lblCustom1, lblCustom2, lblCustom3, lblCustom4, lblCardNumberVal, lblCardStatusVal})
-        data->setProperty("vyrNoTranslate", true);
-    cmdReplaceCard->hide();
-    cmdReplaceCancel->hide();
 
     auto* fields = new QGridLayout;
     fields->addWidget(lblCardHolderName, 0, 0);
     fields->addWidget(txtCardHolder, 0, 1);
-    QLabel* customLabels[] = {lblCustom1, lblCustom2, lblCustom3, lblCustom4};
-    QLineEdit* customEdits[] = {txtCustom1, txtCustom2, txtCustom3, txtCustom4};
+    QLabel* captions[] = {lblCustom1, lblCustom2, lblCustom3, lblCustom4};
+    QLineEdit* texts[] = {txtCustom1, txtCustom2, txtCustom3, txtCustom4};
     for (int i = 0; i < 4; ++i) {
-        fields->addWidget(customLabels[i], i + 1, 0);
-        fields->addWidget(customEdits[i], i + 1, 1);
+        captions[i]->setProperty("vyrNoTranslate", true);
+        fields->addWidget(captions[i], i + 1, 0);
+        fields->addWidget(texts[i], i + 1, 1);
     }
     fields->setRowStretch(5, 1);
+    return fields;
+}
+
+QGridLayout* TfrmCardHolder::BuildCardGroup() {
+    lblCardNumber = NewLabel("lblCardNumber", N_("Card number:"), tabCard);
+    lblCardNumberVal = BoldLabel("lblCardNumberVal", QString(), tabCard);
+    lblCardStatus = NewLabel("lblCardStatus", N_("Card status:"), tabCard);
+    lblCardStatusVal = NewLabel("lblCardStatusVal", QString(), tabCard);
+    for (QLabel* data : {lblCardNumberVal, lblCardStatusVal})
+        data->setProperty("vyrNoTranslate", true);
+    cmdReplaceCard = NewButton("cmdReplaceCard", N_("Replace..."), tabCard);
+    cmdReplaceCancel = NewButton("cmdReplaceCancel", N_("Cancel"), tabCard);
+    cmdReplaceCard->hide();
+    cmdReplaceCancel->hide();
+    connect(cmdReplaceCard, &QPushButton::clicked, this, [this] { cmdReplaceCardClick(); });
+    connect(cmdReplaceCancel, &QPushButton::clicked, this, [this] { cmdReplaceCancelClick(); });
+
     auto* card = new QGridLayout;
     card->addWidget(lblCardNumber, 0, 0);
     card->addWidget(lblCardNumberVal, 0, 1);
@@ -101,45 +144,34 @@ TfrmCardHolder::TfrmCardHolder(TDesktop& desktop, TProfileSession& session,
     card->addWidget(cmdReplaceCancel, 2, 1, Qt::AlignLeft);
     card->setRowStretch(3, 1);
     card->setColumnMinimumWidth(1, 150);
-    auto* page = new QHBoxLayout(tabCard);
-    page->addLayout(fields, 3);
-    page->addSpacing(16);
-    page->addLayout(card, 2);
+    return card;
+}
 
+QHBoxLayout* TfrmCardHolder::BuildTypedNumberRow() {
     lblCustomCardNumber = NewLabel("lblCustomCardNumber", N_("Custom cardnumber:"), this);
     txtCustomCardNumber = NewEdit("txtCustomCardNumber", this, CardNumberLength);
     MakeCardNumberEdit(txtCustomCardNumber, FDesktop);
     txtCustomCardNumber->setFixedWidth(110);
     cmdCustomNumberCheck = NewButton("cmdCustomNumberCheck", N_("Check..."), this);
     chkReverse = Named(new QCheckBox(N_("Reverse"), this), "chkReverse");
+    connect(cmdCustomNumberCheck, &QPushButton::clicked, this,
+            [this] { cmdCustomNumberCheckClick(); });
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblCustomCardNumber);
+    row->addWidget(txtCustomCardNumber);
+    row->addWidget(cmdCustomNumberCheck);
+    row->addWidget(chkReverse);
+    return row;
+}
+
+QHBoxLayout* TfrmCardHolder::BuildButtonRow() {
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(lblCustomCardNumber);
-    bottom->addWidget(txtCustomCardNumber);
-    bottom->addWidget(cmdCustomNumberCheck);
-    bottom->addWidget(chkReverse);
-    bottom->addStretch();
-    bottom->addWidget(cmdOK);
-    bottom->addWidget(cmdCancel);
-
-    auto* body = new QVBoxLayout;
-    body->addWidget(PageControl, 1);
-    body->addLayout(bottom);
-    StackBelowBand(this, pnlTop, body);
-
-    connect(cmdCustomNumberCheck, &QPushButton::clicked, this,
-            [this] { cmdCustomNumberCheckClick(); });
-    connect(cmdReplaceCard, &QPushButton::clicked, this, [this] { cmdReplaceCardClick(); });
-    connect(cmdReplaceCancel, &QPushButton::clicked, this, [this] { cmdReplaceCancelClick(); });
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(cmdPrintList, &QPushButton::clicked, this, [this] { cmdPrintListClick(); });
-    connect(cmdSavePDF, &QPushButton::clicked, this, [this] { cmdSavePDFClick(); });
-
-    FormCreate();
-    setFixedSize(sizeHint().expandedTo(QSize(618, 318)));
+    return RightAlignedRow({cmdOK, cmdCancel});
 }
 
 TfrmCardHolder::~TfrmCardHolder() = default;

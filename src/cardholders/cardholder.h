@@ -8,6 +8,8 @@
 #include <memory>
 
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -16,6 +18,7 @@ class QWidget;
 class TCardPollerLink;
 class TDesktop;
 class TProfileSession;
+struct TSheetTexts;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
 // reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
@@ -34,15 +37,16 @@ public:
     TCardHolder ShownCardHolder() const;
 
     void FormActivate();
-    void cmdCustomNumberCheckClick();
-    void cmdReplaceCardClick();
-    void cmdReplaceCancelClick();
-    void cmdOKClick();
-    void cmdPrintListClick();
-    void cmdSavePDFClick();
 
     bool CardEdit = false;
     QString CardEditNumber;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    // The printed sheet shows what the dialog shows, captions included.
+    friend TSheetTexts SheetTextsOf(const TfrmCardHolder& dialog);
 
     QWidget* pnlTop;
     QLabel* lblTitle;
@@ -74,10 +78,19 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-protected:
-    bool event(QEvent* event) override;
+    void cmdCustomNumberCheckClick();
+    void cmdReplaceCardClick();
+    void cmdReplaceCancelClick();
+    void cmdOKClick();
+    void cmdPrintListClick();
+    void cmdSavePDFClick();
 
-private:
+    void BuildSheetButtons(QHBoxLayout* bandRow);
+    QTabWidget* BuildUserPage();
+    QGridLayout* BuildHolderFields();
+    QGridLayout* BuildCardGroup();
+    QHBoxLayout* BuildTypedNumberRow();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     // A card the poller read; taken unless it is the number shown.
     void CardRead(const QString& number);

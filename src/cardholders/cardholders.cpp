@@ -145,7 +145,7 @@ QHBoxLayout* TfrmCardHolders::BuildActionRow() {
 }
 
 QTreeView* TfrmCardHolders::BuildList() {
-    CardHolders = new TCardHolderModel(FSession.Controllers(), this);
+    CardHolders = Named(new TCardHolderModel(FSession.Controllers(), this), "CardHolders");
     VSTCardHolders = Named(new QTreeView(this), "VSTCardHolders");
     VSTCardHolders->setModel(CardHolders);
     VSTCardHolders->setItemDelegate(new TCardHolderDelegate(VSTCardHolders));

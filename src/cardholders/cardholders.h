@@ -26,19 +26,18 @@ public:
                     QWidget* parent = nullptr);
     ~TfrmCardHolders() override;
 
-    void LoadCardHolders();
-    void cmdFilterApplyClick();
-    void cmdFilterResetClick();
-    void cmdCardHoldersNewClick();
-    void cmdIdentifyClick();
-    void mnuDeleteClick();
-    void mnuPropertiesClick();
     void VSTCardHoldersHeaderClick(int column);
-    void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
 
     // The row the operator works on: the one selected row, or -1.
     int SelectedRow() const;
 
+    int SortColumn = 1;
+    Qt::SortOrder SortDirection = Qt::AscendingOrder;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -60,13 +59,15 @@ public:
     QAction* mnuDelete;
     QAction* mnuProperties;
 
-    int SortColumn = 1;
-    Qt::SortOrder SortDirection = Qt::AscendingOrder;
+    void LoadCardHolders();
+    void cmdFilterApplyClick();
+    void cmdFilterResetClick();
+    void cmdCardHoldersNewClick();
+    void cmdIdentifyClick();
+    void mnuDeleteClick();
+    void mnuPropertiesClick();
+    void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     QHBoxLayout* BuildFilterRow();
     QHBoxLayout* BuildActionRow();
     QTreeView* BuildList();

@@ -35,8 +35,25 @@ TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, TProfileSession& session,
     pnlTop = band.Panel;
     lblTitle = band.Title;
     lblSubTitle = band.SubTitle;
-
     Label1 = NewLabel("Label1", N_("Present a card or supply the cardnumber below:"), this);
+    QHBoxLayout* number = BuildNumberRow();
+    QHBoxLayout* database = BuildDatabaseRow();
+    QGroupBox* cardInfo = BuildCardInfoGroup();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* body = new QVBoxLayout;
+    body->addWidget(Label1);
+    body->addLayout(number);
+    body->addLayout(database);
+    body->addWidget(cardInfo);
+    body->addStretch();
+    body->addLayout(buttons);
+    StackBelowBand(this, pnlTop, body);
+
+    FormCreate();
+    resize(sizeHint().expandedTo(QSize(539, 215)));
+}
+
+QHBoxLayout* TfrmCardIdent::BuildNumberRow() {
     lblCardnum = NewLabel("lblCardnum", N_("Card number:"), this);
     txtCardnum = NewEdit("txtCardnum", this);
     MakeCardNumberEdit(txtCardnum, FDesktop);
@@ -44,10 +61,28 @@ TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, TProfileSession& session,
     cmdIdent = NewButton("cmdIdent", N_("Go"), this);
     cmdIdent->setDefault(true);
     chkReverse = Named(new QCheckBox(N_("Reverse"), this), "chkReverse");
+    connect(cmdIdent, &QPushButton::clicked, this, [this] { cmdIdentClick(); });
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblCardnum);
+    row->addWidget(txtCardnum);
+    row->addWidget(cmdIdent);
+    row->addWidget(chkReverse);
+    row->addStretch();
+    return row;
+}
+
+QHBoxLayout* TfrmCardIdent::BuildDatabaseRow() {
     lblDatabase = NewLabel("lblDatabase", N_("Database:"), this);
     lblDatabaseVal = BoldLabel("lblDatabaseVal", QString(), this);
     lblDatabaseVal->setProperty("vyrNoTranslate", true);
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblDatabase);
+    row->addWidget(lblDatabaseVal, 1);
+    return row;
+}
 
+QGroupBox* TfrmCardIdent::BuildCardInfoGroup() {
     grpCardInfo = Named(new QGroupBox(N_("Card information"), this), "grpCardInfo");
     Label2 = NewLabel("Label2", N_("Card:"), grpCardInfo);
     lblCard = NewLabel("lblCard", QString(), grpCardInfo);
@@ -61,36 +96,16 @@ TfrmCardIdent::TfrmCardIdent(TDesktop& desktop, TProfileSession& session,
     info->addWidget(lblName, 1, 0, 1, 2);
     info->setColumnStretch(1, 1);
     grpCardInfo->hide();
+    return grpCardInfo;
+}
 
+QHBoxLayout* TfrmCardIdent::BuildButtonRow() {
     cmdEdit = NewButton("cmdEdit", N_("Edit..."), this);
     cmdEdit->hide();
     cmdClose = NewButton("cmdClose", N_("Close window"), this);
-
-    auto* number = new QHBoxLayout;
-    number->addWidget(lblCardnum);
-    number->addWidget(txtCardnum);
-    number->addWidget(cmdIdent);
-    number->addWidget(chkReverse);
-    number->addStretch();
-    auto* database = new QHBoxLayout;
-    database->addWidget(lblDatabase);
-    database->addWidget(lblDatabaseVal, 1);
-    auto* buttons = RightAlignedRow({cmdEdit, cmdClose});
-    auto* body = new QVBoxLayout;
-    body->addWidget(Label1);
-    body->addLayout(number);
-    body->addLayout(database);
-    body->addWidget(grpCardInfo);
-    body->addStretch();
-    body->addLayout(buttons);
-    StackBelowBand(this, pnlTop, body);
-
-    connect(cmdIdent, &QPushButton::clicked, this, [this] { cmdIdentClick(); });
     connect(cmdEdit, &QPushButton::clicked, this, [this] { cmdEditClick(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
-
-    FormCreate();
-    resize(sizeHint().expandedTo(QSize(539, 215)));
+    return RightAlignedRow({cmdEdit, cmdClose});
 }
 
 TfrmCardIdent::~TfrmCardIdent() = default;

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,11 +25,9 @@ public:
                   QWidget* parent = nullptr);
     ~TfrmCardIdent() override;
 
-    void cmdIdentClick();
-    void cmdEditClick();
-
     bool CloseByEdit = false;
 
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -46,7 +45,13 @@ public:
     QPushButton* cmdEdit;
     QPushButton* cmdClose;
 
-private:
+    void cmdIdentClick();
+    void cmdEditClick();
+
+    QHBoxLayout* BuildNumberRow();
+    QHBoxLayout* BuildDatabaseRow();
+    QGroupBox* BuildCardInfoGroup();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     // A card the poller read; looked up unless it is the number shown.
     void CardRead(const QString& number);

@@ -25,14 +25,12 @@ public:
     // Edit mode for one record of the controller list; without it the dialog adds a controller.
     void ConEdit(PStandController AController);
 
-    void cmdOKClick();
-    void cmdCancelClick();
-
     bool ControllerEdit = false;
     PStandController Controller = nullptr;
     // What OK saved; the list marks Saved.ConID when its key is outdated.
     TControllerSaved Saved;
 
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -50,7 +48,9 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-private:
+    void cmdOKClick();
+    void cmdCancelClick();
+
     QFormLayout* BuildFields();
     QHBoxLayout* BuildButtonRow();
     void FormCreate();

@@ -34,52 +34,59 @@ TfrmProgramDevice::TfrmProgramDevice(TProfileSession& session, const TRunSetting
     pnlTop = band.Panel;
     lblTitle = band.Title;
     lblSubTitle = band.SubTitle;
+    QHBoxLayout* key = BuildKeyRow();
+    QVBoxLayout* progress = BuildProgress();
+    QHBoxLayout* buttons = BuildButtonRow();
+    auto* body = new QVBoxLayout;
+    body->addLayout(key);
+    body->addLayout(progress);
+    body->addStretch();
+    body->addLayout(buttons);
+    BandOverBody(this, pnlTop, body, {12, 8, 12, 0}, 8);
 
+    FormCreate();
+    // Sized for the translated texts.
+    setFixedSize(sizeHint().expandedTo(QSize(420, 260)));
+}
+
+QHBoxLayout* TfrmProgramDevice::BuildKeyRow() {
     // Both carry data read from the key; they are filled after the translation.
     lblFamily = Named(new QLabel(this), "lblFamily");
-    lblFamily->setProperty("vyrNoTranslate", true);
-    lblFamily->hide();
     lblROM = Named(new QLabel(this), "lblROM");
-    lblROM->setProperty("vyrNoTranslate", true);
-    lblROM->hide();
+    for (QLabel* label : {lblFamily, lblROM}) {
+        label->setProperty("vyrNoTranslate", true);
+        label->hide();
+        // A fixed border: the key's labels keep their place while hidden, so nothing jumps.
+        QSizePolicy policy = label->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        label->setSizePolicy(policy);
+    }
+    auto* labels = new QVBoxLayout;
+    labels->addWidget(lblFamily);
+    labels->addWidget(lblROM);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addLayout(labels, 1);
+    return row;
+}
+
+QVBoxLayout* TfrmProgramDevice::BuildProgress() {
     lblStatusText = BoldLabel("lblStatusText", SupplyKeyText, this, 1.4);
     lblStatusText->setAlignment(Qt::AlignCenter);
     ProgressBar = Named(new QProgressBar(this), "ProgressBar");
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
+    auto* progress = new QVBoxLayout;
+    progress->addWidget(lblStatusText);
+    progress->addWidget(ProgressBar);
+    return progress;
+}
+
+QHBoxLayout* TfrmProgramDevice::BuildButtonRow() {
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
-
-    auto* keyLabels = new QVBoxLayout;
-    keyLabels->addWidget(lblFamily);
-    keyLabels->addWidget(lblROM);
-    auto* keyRow = new QHBoxLayout;
-    keyRow->addStretch(1);
-    keyRow->addLayout(keyLabels, 1);
-    auto* buttons = RightAlignedRow({cmdCancel});
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(12, 8, 12, 0);
-    body->addLayout(keyRow);
-    body->addWidget(lblStatusText);
-    body->addWidget(ProgressBar);
-    body->addStretch();
-    body->addLayout(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(pnlTop);
-    layout->addLayout(body, 1);
-    // A fixed border: the key's labels keep their place while hidden, so nothing jumps.
-    for (QLabel* label : {lblFamily, lblROM}) {
-        QSizePolicy policy = label->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        label->setSizePolicy(policy);
-    }
-
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-
-    FormCreate();
-    // Sized for the translated texts.
-    setFixedSize(sizeHint().expandedTo(QSize(420, 260)));
+    return RightAlignedRow({cmdCancel});
 }
 
 TfrmProgramDevice::~TfrmProgramDevice() = default;

@@ -7,9 +7,11 @@
 
 #include <memory>
 
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 class TCardPollerLink;
 class TProfileSession;
 struct TCardOnAdapter;
@@ -33,10 +35,13 @@ public:
                       QWidget* parent = nullptr);
     ~TfrmProgramDevice() override;
 
-    void cmdCancelClick();
-
     PStandController Controller = nullptr;
 
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -46,11 +51,11 @@ public:
     QProgressBar* ProgressBar;
     QPushButton* cmdCancel;
 
-protected:
-    void reject() override;
-    void closeEvent(QCloseEvent* event) override;
+    void cmdCancelClick();
 
-private:
+    QHBoxLayout* BuildKeyRow();
+    QVBoxLayout* BuildProgress();
+    QHBoxLayout* BuildButtonRow();
     void FormCreate();
     void CardRead(const TCardOnAdapter& card);
     void ProgramKey(const TCardOnAdapter& key);

@@ -24,6 +24,13 @@ public:
     TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent = nullptr);
     ~TfrmLogin() override;
 
+    // The session of the profile shown (accepted, once OK went through); none while its database
+    // cannot be opened.
+    TProfileSession* Session() const { return FSession.get(); }
+    // Hands the session over to the window that works with the profile.
+    std::unique_ptr<TProfileSession> TakeSession();
+
+private:
     QLabel* Image1;
     QLabel* lblProfile;
     QComboBox* cboProfile;
@@ -36,13 +43,6 @@ public:
     void cmdOKClick();
     void cmdManageProfilesClick();
 
-    // The session of the profile shown (accepted, once OK went through); none while its database
-    // cannot be opened.
-    TProfileSession* Session() const { return FSession.get(); }
-    // Hands the session over to the window that works with the profile.
-    std::unique_ptr<TProfileSession> TakeSession();
-
-private:
     QHBoxLayout* BuildProfilePicker();
     QHBoxLayout* BuildButtonRow();
     void FormCreate();

@@ -22,6 +22,12 @@ public:
     TfrmProfileManagement(TDesktop& desktop, TProfileList& profiles, QWidget* parent = nullptr,
                           const QString& profileInUse = QString());
 
+    static constexpr int ProfileNameLength = 20;
+
+    // The profile of the selected row when exactly one row is selected, else nullptr.
+    TVYRStandProfile* SelectedProfile() const;
+
+private:
     QWidget* pnlTop;
     QLabel* lblTitle;
     QLabel* lblSubTitle;
@@ -35,18 +41,12 @@ public:
     QAction* mnuDelete;
     QAction* mnuAdd;
 
-    static constexpr int ProfileNameLength = 20;
-
     void VSTProfilesChange();
     void cmdSaveProfileClick();
     void PopupMenuPopup();
     void mnuDeleteClick();
     void mnuAddClick();
 
-    // The profile of the selected row when exactly one row is selected, else nullptr.
-    TVYRStandProfile* SelectedProfile() const;
-
-private:
     void BuildProfileList();
     void BuildProfilePanel();
     void BuildPopupMenu();

@@ -25,6 +25,13 @@ public:
     explicit TfrmProfileWizard(TDesktop& desktop, QWidget* parent = nullptr,
                                TLegacyImporter legacyImport = ImportLegacyFiles);
 
+    QList<QWidget*> Steps;
+    int CurrentStep = 0;
+
+    // Ignored while Finish works: the window must not close under a running import.
+    void reject() override;
+
+private:
     QLabel* lblTitle;
     QLabel* lblSubTitle;
     QPushButton* cmdCancel;
@@ -64,9 +71,6 @@ public:
     QLabel* Label10;
     QProgressBar* prgImport; // on the closing page, shown while the older software's files import
 
-    QList<QWidget*> Steps;
-    int CurrentStep = 0;
-
     void ShowStep(int n);
     void cmdNextClick();
     void cmdBackClick();
@@ -77,10 +81,6 @@ public:
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
 
-    // Refused while the profile is being made: the window closes on the outcome.
-    void reject() override;
-
-private:
     void BuildPages();
     QWidget* BuildWelcomePage();
     QWidget* BuildDatabaseTypePage();

@@ -26,6 +26,7 @@ public:
 
     explicit TfrmPickAdapter(TRunSettings& settings, QWidget* owner = nullptr);
 
+private:
     // Shows the current settings: "Serial" for port type 5, "USB" for anything else (the default
     // port type 0 included), and the stored port, none when it lies outside 0 to 30.
     void FormCreate();
@@ -46,7 +47,6 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
-private:
     void BuildHeader();
     QFormLayout* BuildFields();
     QHBoxLayout* BuildButtonRow();

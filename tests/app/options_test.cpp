@@ -26,10 +26,14 @@ protected:
         HomeTest::SetUp();
         CreateDataFolders();
     }
+    static QLineEdit& Custom(const TfrmOptions& dialog, int field) {
+        const QByteArray name = "txtCustom" + QByteArray::number(field);
+        return Control<QLineEdit>(dialog, name.constData());
+    }
     static QStringList Shown(const TfrmOptions& dialog) {
         QStringList texts;
-        for (const QLineEdit* edit : dialog.txtCustom)
-            texts << edit->text();
+        for (int field = 1; field <= 4; ++field)
+            texts << Custom(dialog, field).text();
         return texts;
     }
     static QStringList Stored() {
@@ -45,16 +49,18 @@ TEST_F(OptionsTest, WithoutSettingsShowsTheDefaultsAndOkWritesAllFour) {
     TfrmOptions dialog(Desktop);
     EXPECT_EQ(dialog.windowTitle(), "Options");
     EXPECT_EQ(Shown(dialog), QStringList({"Custom 1", "Custom 2", "Custom 3", "Custom 4"}));
-    EXPECT_EQ(dialog.txtDataDir->text(), DataDirectory());
-    EXPECT_FALSE(dialog.txtDataDir->isEnabled());
-    EXPECT_EQ(dialog.lblCustom[3]->text(), "Custom field 4:");
-    EXPECT_EQ(dialog.lblCustom[3]->buddy(), dialog.txtCustom[3]);
+    const QLineEdit& dataDir = Control<QLineEdit>(dialog, "txtDataDir");
+    EXPECT_EQ(dataDir.text(), DataDirectory());
+    EXPECT_FALSE(dataDir.isEnabled());
+    const QLabel& caption = Control<QLabel>(dialog, "lblCustom4");
+    EXPECT_EQ(caption.text(), "Custom field 4:");
+    EXPECT_EQ(caption.buddy(), &Custom(dialog, 4));
     EXPECT_FALSE(QFile::exists(SettingsFileName())) << "opening writes nothing";
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
 
     dialog.show();
-    dialog.txtCustom[1]->setText(QString::fromUtf8("Afdeling \"Noord\" [2]"));
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    Custom(dialog, 2).setText(QString::fromUtf8("Afdeling \"Noord\" [2]"));
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(Stored(), QStringList({"Custom 1", QString::fromUtf8("Afdeling \"Noord\" [2]"),
                                      "Custom 3", "Custom 4"}));
@@ -66,8 +72,8 @@ TEST_F(OptionsTest, AnEmptyCaptionStaysEmpty) {
     IniFile(SettingsFileName()).WriteString("settings", "custom3", "");
     TfrmOptions dialog(Desktop);
     EXPECT_EQ(Shown(dialog), QStringList({"Custom 1", "Custom 2", "", "Custom 4"}));
-    dialog.txtCustom[0]->clear();
-    dialog.cmdOKClick();
+    Custom(dialog, 1).clear();
+    Control<QPushButton>(dialog, "cmdOK").click();
     EXPECT_EQ(Stored(), QStringList({"", "Custom 2", "", "Custom 4"}));
     TfrmOptions again(Desktop);
     EXPECT_EQ(Shown(again), QStringList({"", "Custom 2", "", "Custom 4"}));
@@ -75,14 +81,17 @@ TEST_F(OptionsTest, AnEmptyCaptionStaysEmpty) {
 
 TEST_F(OptionsTest, CancelAndTheCloseBoxWriteNothing) {
     const std::vector<std::pair<const char*, std::function<void(TfrmOptions&)>>> ways = {
-        {"Cancel", [](TfrmOptions& d) { QTest::mouseClick(d.cmdCancel, Qt::LeftButton); }},
+        {"Cancel",
+         [](TfrmOptions& d) {
+             QTest::mouseClick(&Control<QPushButton>(d, "cmdCancel"), Qt::LeftButton);
+         }},
         {"Escape", [](TfrmOptions& d) { QTest::keyClick(&d, Qt::Key_Escape); }},
         {"close box", [](TfrmOptions& d) { d.close(); }},
     };
     for (const auto& [what, leave] : ways) {
         TfrmOptions dialog(Desktop);
         dialog.show();
-        dialog.txtCustom[0]->setText("Changed");
+        Custom(dialog, 1).setText("Changed");
         leave(dialog);
         EXPECT_NE(dialog.result(), QDialog::Accepted) << what;
         EXPECT_FALSE(QFile::exists(SettingsFileName())) << what;
@@ -95,10 +104,10 @@ TEST_F(OptionsTest, AFailedWriteIsReportedKeepsTheDialogOpenAndWritesNoKey) {
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
     TfrmOptions dialog(Desktop);
     dialog.show();
-    for (QLineEdit* edit : dialog.txtCustom)
-        edit->setText("New");
+    for (int field = 1; field <= 4; ++field)
+        Custom(dialog, field).setText("New");
     // Through the button, so the application's error report shows what the operator sees.
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
     EXPECT_EQ(MessageBoxes::ShownTexts()[0], "Unable to write to " + SettingsFileName());
@@ -111,7 +120,7 @@ TEST_F(OptionsTest, AFailedWriteIsReportedKeepsTheDialogOpenAndWritesNoKey) {
 TEST_F(OptionsTest, OpenHandsTheDataDirectoryToTheDesktop) {
     TfrmOptions dialog(Desktop);
     dialog.show();
-    QTest::mouseClick(dialog.cmdOpenDataDir, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOpenDataDir"), Qt::LeftButton);
     ASSERT_EQ(Desktop.Calls().size(), 1);
     EXPECT_EQ(Desktop.Calls()[0].Service, TFakeDesktop::TService::Folder);
     EXPECT_EQ(Desktop.Calls()[0].Path, DataDirectory());
@@ -121,16 +130,15 @@ TEST_F(OptionsTest, OpenHandsTheDataDirectoryToTheDesktop) {
 TEST_F(OptionsTest, TheFileMenuOpensItAndEnterConfirms) {
     TRunSettings settings;
     TfrmMain main(Desktop, settings);
-    QAction* options = main.findChild<QAction*>("mnuFileOptions");
-    ASSERT_NE(options, nullptr);
+    QAction& options = Control<QAction>(main, "mnuFileOptions");
     bool opened = false;
     WhenModal([&](QWidget* dialog) {
         opened = dialog->objectName() == "frmOptions";
-        auto* first = Child<QLineEdit>(dialog, "txtCustom1");
-        first->setText("Badge");
-        QTest::keyClick(first, Qt::Key_Return);
+        QLineEdit& first = Control<QLineEdit>(*dialog, "txtCustom1");
+        first.setText("Badge");
+        QTest::keyClick(&first, Qt::Key_Return);
     });
-    options->trigger();
+    options.trigger();
     EXPECT_TRUE(opened);
     EXPECT_EQ(Stored()[0], "Badge");
 }

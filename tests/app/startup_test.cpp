@@ -6,7 +6,6 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilesession.h"
 #include "shared/datadir.h"
-#include "shared/errors.h"
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -55,7 +54,7 @@ protected:
         ini.WriteString("database", "filename", "data\\" + stem + ".accdb");
     }
     static void Click(QWidget* dialog, const char* button) {
-        QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*dialog, button), Qt::LeftButton);
     }
     static void AcceptLogin() {
         WhenModal([](QWidget* login) { Click(login, "cmdOK"); });
@@ -69,7 +68,7 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     WhenModal([](QWidget* wizard) {
         for (int page = 0; page < 4; ++page)
             Click(wizard, "cmdNext");
-        Child<QLineEdit>(wizard, "txtProfileName")->setText("Site 1");
+        Control<QLineEdit>(*wizard, "txtProfileName").setText("Site 1");
         AcceptLogin(); // armed before Finish: the selection opens right after the wizard
         Click(wizard, "cmdNext");
     });
@@ -77,8 +76,8 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     ASSERT_TRUE(frmMain.FormCreate());
 
     EXPECT_EQ(frmMain.windowTitle(), "VYR Standalone Software V0.9");
-    EXPECT_EQ(frmMain.lblTitle->text(), "Controllers for profile Site 1");
-    EXPECT_EQ(frmMain.lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_EQ(Control<QLabel>(frmMain, "lblTitle").text(), "Controllers for profile Site 1");
+    EXPECT_EQ(Control<QLabel>(frmMain, "lblSubTitle").text(), "Currently listing 0 controllers");
     EXPECT_TRUE(QFile::exists(Data() + "/data/site1.accdb"));
     const IniFile profile(Data() + "/profiles/site1.ini");
     EXPECT_EQ(profile.ReadString("profile", "name", ""), "Site 1");
@@ -87,10 +86,10 @@ TEST_F(StartupTest, FromAnEmptyDataDirectoryThroughWizardAndSelectionToTheMainWi
     ASSERT_TRUE(frmMain.Session());
     EXPECT_TRUE(frmMain.Session()->IsConnected());
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Adapter not loaded"});
-    EXPECT_EQ(frmMain.StatusBar->findChildren<QLabel*>().size(), 3);
-    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked());
-    EXPECT_FALSE(frmMain.mnuLanguageDutch->isChecked());
-    EXPECT_EQ(frmMain.mnuFileProfiles->text(), "&Profiles...");
+    EXPECT_EQ(Control<QStatusBar>(frmMain, "StatusBar").findChildren<QLabel*>().size(), 3);
+    EXPECT_TRUE(Control<QAction>(frmMain, "mnuLanguageEnglish").isChecked());
+    EXPECT_FALSE(Control<QAction>(frmMain, "mnuLanguageDutch").isChecked());
+    EXPECT_EQ(Control<QAction>(frmMain, "mnuFileProfiles").text(), "&Profiles...");
     EXPECT_TRUE(ReadWholeFile(Data() + "/applog.log").endsWith(": Application start - V0.9\r\n"));
     EXPECT_EQ(QFile::permissions(Data()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0)
         << "the data directory holds personal data";
@@ -106,15 +105,15 @@ TEST_F(StartupTest, ProfileManagementFromTheMenuKeepsTheOpenProfile) {
     MessageBoxes::ClearShown();
     WhenModal([](QWidget* dialog) {
         EXPECT_EQ(dialog->objectName(), "frmProfileManagement");
-        auto* list = Child<QTreeWidget>(dialog, "VSTProfiles");
-        auto* remove = dialog->findChild<QAction*>("mnuDelete");
+        QTreeWidget& list = Control<QTreeWidget>(*dialog, "VSTProfiles");
+        QAction& remove = Control<QAction>(*dialog, "mnuDelete");
         for (int row : {0, 1}) {
-            list->setCurrentItem(list->topLevelItem(row));
-            remove->trigger();
+            list.setCurrentItem(list.topLevelItem(row));
+            remove.trigger();
         }
         Click(dialog, "cmdClose");
     });
-    frmMain.mnuFileProfiles->trigger();
+    Control<QAction>(frmMain, "mnuFileProfiles").trigger();
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning) << "North is open";
     EXPECT_TRUE(QFile::exists(Data() + "/profiles/north.ini"));
@@ -209,8 +208,9 @@ TEST_F(StartupTest, OddSettingsFallBackToTheDefaults) {
     EXPECT_EQ(RunSettings.Driver.DriverAdapter, 0);
     EXPECT_EQ(RunSettings.Driver.DriverPort, 0);
     EXPECT_EQ(RunSettings.Driver.DriverArc, "32");
-    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked()) << "only exactly \"nl\" is Dutch";
-    EXPECT_EQ(frmMain.mnuFileExit->text(), "&Exit");
+    EXPECT_TRUE(Control<QAction>(frmMain, "mnuLanguageEnglish").isChecked())
+        << "only exactly \"nl\" is Dutch";
+    EXPECT_EQ(Control<QAction>(frmMain, "mnuFileExit").text(), "&Exit");
 }
 
 TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
@@ -219,25 +219,25 @@ TEST_F(StartupTest, SwitchingLanguageRetranslatesAtOnceAndIsRemembered) {
     {
         TfrmMain frmMain(Desktop, RunSettings);
         ASSERT_TRUE(frmMain.FormCreate());
-        const QString englishTitle = frmMain.lblTitle->text();
-        frmMain.mnuLanguageDutch->trigger();
-        EXPECT_TRUE(frmMain.mnuLanguageDutch->isChecked());
-        EXPECT_FALSE(frmMain.mnuLanguageEnglish->isChecked());
+        const QString englishTitle = Control<QLabel>(frmMain, "lblTitle").text();
+        Control<QAction>(frmMain, "mnuLanguageDutch").trigger();
+        EXPECT_TRUE(Control<QAction>(frmMain, "mnuLanguageDutch").isChecked());
+        EXPECT_FALSE(Control<QAction>(frmMain, "mnuLanguageEnglish").isChecked());
         EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", ""), "nl");
-        EXPECT_NE(frmMain.mnuLanguage->title(), "&Language");
-        EXPECT_NE(frmMain.lblTitle->text(), englishTitle);
-        EXPECT_TRUE(frmMain.lblTitle->text().contains("North"));
-        frmMain.mnuLanguageEnglish->trigger();
-        EXPECT_EQ(frmMain.mnuLanguage->title(), "&Language");
-        EXPECT_EQ(frmMain.lblTitle->text(), englishTitle);
-        frmMain.mnuLanguageDutch->trigger();
+        EXPECT_NE(Control<QMenu>(frmMain, "mnuLanguage").title(), "&Language");
+        EXPECT_NE(Control<QLabel>(frmMain, "lblTitle").text(), englishTitle);
+        EXPECT_TRUE(Control<QLabel>(frmMain, "lblTitle").text().contains("North"));
+        Control<QAction>(frmMain, "mnuLanguageEnglish").trigger();
+        EXPECT_EQ(Control<QMenu>(frmMain, "mnuLanguage").title(), "&Language");
+        EXPECT_EQ(Control<QLabel>(frmMain, "lblTitle").text(), englishTitle);
+        Control<QAction>(frmMain, "mnuLanguageDutch").trigger();
     }
     AcceptLogin();
     TfrmMain next(Desktop, RunSettings);
     ASSERT_TRUE(next.FormCreate());
-    EXPECT_TRUE(next.mnuLanguageDutch->isChecked());
-    EXPECT_EQ(next.mnuLanguage->title(), Translate("&Language"));
-    EXPECT_NE(next.mnuLanguage->title(), "&Language");
+    EXPECT_TRUE(Control<QAction>(next, "mnuLanguageDutch").isChecked());
+    EXPECT_EQ(Control<QMenu>(next, "mnuLanguage").title(), Translate("&Language"));
+    EXPECT_NE(Control<QMenu>(next, "mnuLanguage").title(), "&Language");
 }
 
 TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
@@ -246,9 +246,13 @@ TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
     TfrmMain frmMain(Desktop, RunSettings);
     ASSERT_TRUE(frmMain.FormCreate());
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
-    EXPECT_THROW(frmMain.mnuLanguageDutchClick(), VyrError);
-    EXPECT_TRUE(frmMain.mnuLanguageEnglish->isChecked());
-    EXPECT_EQ(frmMain.mnuLanguage->title(), "&Language");
+    MessageBoxes::ClearShown();
+    Control<QAction>(frmMain, "mnuLanguageDutch").trigger();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_EQ(MessageBoxes::ShownTexts()[0], "Unable to write to " + SettingsFileName());
+    EXPECT_TRUE(Control<QAction>(frmMain, "mnuLanguageEnglish").isChecked());
+    EXPECT_EQ(Control<QMenu>(frmMain, "mnuLanguage").title(), "&Language");
     EXPECT_EQ(IniFile(SettingsFileName()).ReadString("settings", "language", "en"), "en");
 }
 
@@ -297,7 +301,7 @@ bool OpenOlderProfile(TDesktop& desktop, const QString& duplicate) {
                  {duplicate.isEmpty() ? QString(name) + "0000000" : duplicate, QString(name)}}));
     }
     WhenModal([](QWidget* login) {
-        QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*login, "cmdOK"), Qt::LeftButton);
     });
     TRunSettings settings;
     TfrmMain frmMain(desktop, settings);

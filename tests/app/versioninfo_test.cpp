@@ -173,29 +173,28 @@ class AboutBoxTest : public HomeTest {};
 TEST_F(AboutBoxTest, ShowsTheVersionReadFromTheExecutableAndEmptiesTheRest) {
     TfrmAbout about(nullptr, OwnExecutable);
     EXPECT_EQ(about.windowTitle(), "About");
-    EXPECT_EQ(Child<QLabel>(&about, "Version")->text(), "1.0.0.0");
+    EXPECT_EQ(Control<QLabel>(about, "Version").text(), "1.0.0.0");
     for (const char* name : {"ProductName", "Copyright", "Comments"})
-        EXPECT_EQ(Child<QLabel>(&about, name)->text(), "") << name;
-    const QLabel* icon = Child<QLabel>(&about, "ProgramIcon");
-    EXPECT_EQ(icon->size(), QSize(64, 64));
-    EXPECT_FALSE(icon->pixmap().isNull());
-    QPushButton* ok = Child<QPushButton>(&about, "OKButton");
-    EXPECT_TRUE(ok->isDefault());
-    EXPECT_EQ(ok->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+        EXPECT_EQ(Control<QLabel>(about, name).text(), "") << name;
+    const QLabel& icon = Control<QLabel>(about, "ProgramIcon");
+    EXPECT_EQ(icon.size(), QSize(64, 64));
+    EXPECT_FALSE(icon.pixmap().isNull());
+    const QPushButton& ok = Control<QPushButton>(about, "OKButton");
+    EXPECT_TRUE(ok.isDefault());
+    EXPECT_EQ(ok.focusPolicy() & Qt::TabFocus, Qt::TabFocus);
 }
 
 TEST_F(AboutBoxTest, TheHelpMenuOpensItAndEnterClosesIt) {
     TRunSettings settings;
     TfrmMain main(Desktop, settings);
-    QAction* about = main.findChild<QAction*>("mnuHelpAbout");
-    ASSERT_NE(about, nullptr);
-    EXPECT_EQ(about->text(), "&About");
+    QAction& about = Control<QAction>(main, "mnuHelpAbout");
+    EXPECT_EQ(about.text(), "&About");
     bool opened = false;
     WhenModal([&](QWidget* box) {
         opened = box->objectName() == "frmAbout";
         QTest::keyClick(box, Qt::Key_Return);
     });
-    about->trigger();
+    about.trigger();
     EXPECT_TRUE(opened);
 }
 

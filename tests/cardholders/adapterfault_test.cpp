@@ -5,6 +5,7 @@
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
 
+#include "modal.h"
 #include "pofile.h"
 
 #include <QLabel>
@@ -37,7 +38,7 @@ PollingWindow CardHolderDialog(TDesktop& desktop, TProfileSession& session,
     dialog->show();
     dialog->FormActivate();
     TfrmCardHolder* d = dialog.get();
-    return {std::move(dialog), [d] { return d->lblCardNumberVal->text(); }};
+    return {std::move(dialog), [d] { return Control<QLabel>(*d, "lblCardNumberVal").text(); }};
 }
 
 PollingWindow CardIdentDialog(TDesktop& desktop, TProfileSession& session,
@@ -45,7 +46,7 @@ PollingWindow CardIdentDialog(TDesktop& desktop, TProfileSession& session,
     auto dialog = std::make_unique<TfrmCardIdent>(desktop, session, settings);
     dialog->show();
     TfrmCardIdent* d = dialog.get();
-    return {std::move(dialog), [d] { return d->txtCardnum->text(); }};
+    return {std::move(dialog), [d] { return Control<QLineEdit>(*d, "txtCardnum").text(); }};
 }
 
 using AdapterFaultTest = CardReaderTest;

@@ -10,6 +10,7 @@
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 
+#include "modal.h"
 #include "pofile.h"
 
 #include <QApplication>
@@ -51,9 +52,9 @@ protected:
         return PollerOf(&dialog) && PollerOf(&dialog)->Polling();
     }
     static void Check(TfrmCardHolder& dialog, const QString& typed, bool reverse) {
-        dialog.txtCustomCardNumber->setText(typed);
-        dialog.chkReverse->setChecked(reverse);
-        QTest::mouseClick(dialog.cmdCustomNumberCheck, Qt::LeftButton);
+        Control<QLineEdit>(dialog, "txtCustomCardNumber").setText(typed);
+        Control<QCheckBox>(dialog, "chkReverse").setChecked(reverse);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCustomNumberCheck"), Qt::LeftButton);
     }
     static bool StoredReverse() {
         return IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", false);
@@ -71,15 +72,15 @@ TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
         EXPECT_EQ(PollerOf(&unchanged)->Interval(), 100);
     }
     auto dialog = Open();
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "");
-    EXPECT_FALSE(dialog->cmdOK->isEnabled());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "Waiting for card");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "");
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
     EXPECT_TRUE(Polling(*dialog));
-    EXPECT_TRUE(dialog->txtCustomCardNumber->isVisible());
-    EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
-    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
-    EXPECT_EQ(dialog->lblCustom1->text(), "Custom 1:");
-    EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+    EXPECT_TRUE(Control<QLineEdit>(*dialog, "txtCustomCardNumber").isVisible());
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCard").isVisible());
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCustom1").text(), "Custom 1:");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCustom2").text(), "Badge \"no\":");
     EXPECT_THAT(UntranslatedWindowTexts(dialog.get()), IsEmpty());
     EXPECT_THAT(
         UntranslatedTexts({"Waiting for card", "Checking status...", "Card already in database",
@@ -89,18 +90,18 @@ TEST_F(CardHolderDialogTest, ANewDialogWaitsForACardWithOKUnavailable) {
                            "this one?"}),
         IsEmpty());
     // Translating again (the test above does) leaves the captions from the settings alone.
-    EXPECT_EQ(dialog->lblCustom2->text(), "Badge \"no\":");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCustom2").text(), "Badge \"no\":");
 }
 
 TEST_F(CardHolderDialogTest, CaptionsSetInTheOptionsShowInTheNextDialog) {
-    EXPECT_EQ(Open()->lblCustom3->text(), "Custom 3:");
+    EXPECT_EQ(Control<QLabel>(*Open(), "lblCustom3").text(), "Custom 3:");
     TfrmOptions options(Desktop);
-    options.txtCustom[2]->setText("Kenteken");
-    options.txtCustom[3]->clear();
-    options.cmdOKClick();
+    Control<QLineEdit>(options, "txtCustom3").setText("Kenteken");
+    Control<QLineEdit>(options, "txtCustom4").clear();
+    Control<QPushButton>(options, "cmdOK").click();
     auto dialog = Open();
-    EXPECT_EQ(dialog->lblCustom3->text(), "Kenteken:");
-    EXPECT_EQ(dialog->lblCustom4->text(), ":");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCustom3").text(), "Kenteken:");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCustom4").text(), ":");
 }
 
 TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
@@ -112,9 +113,9 @@ TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
     Present(&CardA);
     Ticks(*dialog, 5);
     EXPECT_EQ(Desktop.Beeps(), 1);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
-    EXPECT_TRUE(dialog->cmdOK->isEnabled());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
 
     // Lifted and laid down again while it is still the number shown: not taken again.
     Present(nullptr);
@@ -126,41 +127,41 @@ TEST_F(CardHolderDialogTest, ACardLyingOnTheReaderIsTakenAndBeepedForOnce) {
     Present(&CardB);
     Ticks(*dialog, 4);
     EXPECT_EQ(Desktop.Beeps(), 2);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "Card already in database");
 }
 
 TEST_F(CardHolderDialogTest, ATypedNumberIsCheckedAsTypedOrReversed) {
     AddCardHolder("4E3D2C1B0A", "Reversed");
     auto dialog = Open();
     Check(*dialog, "0a1b2c3d4", false);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
-    EXPECT_FALSE(dialog->cmdOK->isEnabled());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "Waiting for card");
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
     EXPECT_FALSE(ReverseStored());
 
     Check(*dialog, "0a1b2c3d4e", false);
-    EXPECT_EQ(dialog->txtCustomCardNumber->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustomCardNumber").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
     EXPECT_TRUE(ReverseStored());
     EXPECT_FALSE(StoredReverse());
-    EXPECT_TRUE(dialog->cmdOK->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
 
     Check(*dialog, "0a1b2c3d4e", true);
-    EXPECT_EQ(dialog->txtCustomCardNumber->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "4E3D2C1B0A");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustomCardNumber").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "4E3D2C1B0A");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "Card already in database");
     EXPECT_TRUE(StoredReverse());
     EXPECT_EQ(Desktop.Beeps(), 0);
 
     // The next dialog opens with the option as last submitted.
     TfrmCardHolder next(Desktop, *Session, RunSettings);
-    EXPECT_TRUE(next.chkReverse->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>(next, "chkReverse").isChecked());
 
     // A card on the reader replaces a typed number on the next tick.
     Present(&CardA);
     Ticks(*dialog, 1);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
 }
 
 // The Reverse box's setting cannot be stored: the operator is told at the button, and the typed
@@ -176,9 +177,9 @@ TEST_F(CardHolderDialogTest, AReverseSettingThatCannotBeStoredIsToldAndTheNumber
                 ElementsAre("The Reverse choice could not be saved: Unable to write to " +
                             SettingsFileName()));
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "4E3D2C1B0A");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
-    EXPECT_TRUE(dialog->chkReverse->isChecked());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "4E3D2C1B0A");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "Card already in database");
+    EXPECT_TRUE(Control<QCheckBox>(*dialog, "chkReverse").isChecked());
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(ReadWholeFile(SettingsFileName()), before);
     EXPECT_THAT(UntranslatedTexts({"The Reverse choice could not be saved: %s"}), IsEmpty());
@@ -186,7 +187,7 @@ TEST_F(CardHolderDialogTest, AReverseSettingThatCannotBeStoredIsToldAndTheNumber
 
 TEST_F(CardHolderDialogTest, TheNumberFieldTakesHexadecimalDigitsOnlyAndBeepsAtTheRest) {
     auto dialog = Open();
-    QLineEdit* field = dialog->txtCustomCardNumber;
+    QLineEdit* field = &Control<QLineEdit>(*dialog, "txtCustomCardNumber");
     field->setFocus();
     QTest::keyClicks(field, "0g a;F");
     EXPECT_EQ(field->text(), "0aF");
@@ -212,12 +213,13 @@ TEST_F(CardHolderDialogTest, SavingANewCardholderReplacesWhoeverHadTheNumber) {
     auto dialog = Open();
     Present(&CardA);
     Ticks(*dialog, 1);
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK"); // the old holder was deleted
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(),
+              "OK"); // the old holder was deleted
     const QString name = QString(25, 'x') + "O\"Brien \"Ünïcødé\" 中文 %_'" + QString(30, 'y');
-    dialog->txtCardHolder->setText(name);
-    dialog->txtCustom1->setText("a\"b");
-    dialog->txtCustom4->setText("Zoë");
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(*dialog, "txtCardHolder").setText(name);
+    Control<QLineEdit>(*dialog, "txtCustom1").setText("a\"b");
+    Control<QLineEdit>(*dialog, "txtCustom4").setText("Zoë");
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
 
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
@@ -240,15 +242,15 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
 
     auto dialog = Open("0A1B2C3D4E");
     EXPECT_TRUE(dialog->CardEdit);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
-    EXPECT_EQ(dialog->txtCustom2->text(), "two");
-    EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
-    EXPECT_FALSE(dialog->txtCustomCardNumber->isVisible());
-    EXPECT_FALSE(dialog->chkReverse->isVisible());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustom2").text(), "two");
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdReplaceCard").isVisible());
+    EXPECT_FALSE(Control<QLineEdit>(*dialog, "txtCustomCardNumber").isVisible());
+    EXPECT_FALSE(Control<QCheckBox>(*dialog, "chkReverse").isVisible());
     EXPECT_FALSE(Polling(*dialog));
-    dialog->txtCardHolder->setText("Anna B.");
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre("Anna B."));
     EXPECT_THAT(Zones(front, "0A1B2C3D4E"), ElementsAre("2"));
@@ -258,17 +260,17 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     Present(&CardA);
     Ticks(*dialog, 2);
     EXPECT_EQ(Desktop.Beeps(), 0); // no polling before "Replace..."
-    QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Waiting for card");
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCard"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "Waiting for card");
     EXPECT_TRUE(Polling(*dialog));
-    EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
-    EXPECT_FALSE(dialog->cmdReplaceCard->isVisible());
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCard").isVisible());
     Ticks(*dialog, 2);
     EXPECT_EQ(Desktop.Beeps(), 1);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
-    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
                 ElementsAre("A1B2C3D4E5 Anna B."));
@@ -292,11 +294,11 @@ TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilRe
 
         auto dialog = Open(imported);
         ASSERT_TRUE(dialog->CardEdit);
-        EXPECT_EQ(dialog->lblCardNumberVal->text(), imported);
-        EXPECT_TRUE(dialog->cmdOK->isEnabled());
-        dialog->txtCardHolder->setText("Anna B.");
-        dialog->txtCustom1->setText("two");
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), imported);
+        EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
+        Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
+        Control<QLineEdit>(*dialog, "txtCustom1").setText("two");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
         EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || CardCustom1 "
@@ -307,12 +309,12 @@ TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilRe
 
         // A card read in its place is a card number like any other.
         dialog = Open(imported);
-        QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCard"), Qt::LeftButton);
         Present(&CardA);
         Ticks(*dialog, 1);
-        EXPECT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
-        EXPECT_TRUE(dialog->cmdOK->isEnabled());
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
+        EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
                     ElementsAre("A1B2C3D4E5 Anna B."));
@@ -359,17 +361,17 @@ TEST_F(CardHolderDialogTest, CancelBesideReplaceGoesBackToTheLoadedCard) {
     AddCardHolder("0A1B2C3D4E", "Anna");
     AddCardHolder("A1B2C3D4E5", "Bert");
     auto dialog = Open("0A1B2C3D4E");
-    QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCard"), Qt::LeftButton);
     Present(&CardA);
     Ticks(*dialog, 1);
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
-    EXPECT_TRUE(dialog->cmdReplaceCancel->isVisible());
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "Card already in database");
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
 
-    QTest::mouseClick(dialog->cmdReplaceCancel, Qt::LeftButton);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
-    EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
-    EXPECT_FALSE(dialog->cmdReplaceCancel->isVisible());
-    EXPECT_TRUE(dialog->cmdReplaceCard->isVisible());
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCancel"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdReplaceCard").isVisible());
     EXPECT_FALSE(Polling(*dialog));
     dialog->FormActivate();
     EXPECT_FALSE(Polling(*dialog));
@@ -380,10 +382,10 @@ TEST_F(CardHolderDialogTest, AFailedUpdateSaysSoAndKeepsTheDialogOpen) {
     auto dialog = Open("0A1B2C3D4E");
     Exec("UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = \"0A1B2C3D4E\"");
     Database().FailWhenContaining = "UPDATE CardHolders";
-    dialog->txtCardHolder->setText("Anna B.");
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->txtCardHolder->text(), "Anna B.");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCardHolder").text(), "Anna B.");
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].text,
@@ -395,7 +397,7 @@ TEST_F(CardHolderDialogTest, AFailedInsertSaysSoOnce) {
     auto dialog = Open();
     Check(*dialog, "0A1B2C3D4E", false);
     Database().FailWhenContaining = "INSERT INTO CardHolders";
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Got an error while adding the card to the database!"));
@@ -406,10 +408,10 @@ TEST_F(CardHolderDialogTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNot
     auto dialog = Open();
     EXPECT_THAT(MessageBoxes::ShownTexts(), ElementsAre("Unable not load TMEX library"));
     EXPECT_EQ(PollerOf(dialog.get()), nullptr);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "Waiting for card");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "Waiting for card");
     Check(*dialog, "0a1b2c3d4e", false);
-    EXPECT_EQ(dialog->lblCardNumberVal->text(), "0A1B2C3D4E");
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
 }
@@ -532,20 +534,21 @@ TEST_F(CardHolderDialogTest, ANumberThatSomeoneElseHasOrHadIsNeverShared) {
         Present(nullptr);
         auto dialog = Open(c.mode == Replace ? QString("0A1B2C3D4E") : QString());
         if (c.mode == Replace) {
-            QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+            QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCard"), Qt::LeftButton);
             Present(&CardA);
             Ticks(*dialog, 1);
         } else {
             Check(*dialog, "A1B2C3D4E5", false);
-            dialog->txtCardHolder->setText("New");
+            Control<QLineEdit>(*dialog, "txtCardHolder").setText("New");
         }
-        ASSERT_EQ(dialog->lblCardNumberVal->text(), "A1B2C3D4E5");
-        EXPECT_EQ(dialog->cmdOK->isEnabled(), c.okAvailable);
+        ASSERT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
+        EXPECT_EQ(Control<QPushButton>(*dialog, "cmdOK").isEnabled(), c.okAvailable);
         if (c.meanwhile)
             c.meanwhile();
         if (c.answer)
             MessageBoxes::SetNextAnswer(*c.answer);
-        dialog->cmdOKClick(); // as Enter would, whether the button is available or not
+        // Pressed whether it is available or not: an unavailable OK must do nothing.
+        Control<QPushButton>(*dialog, "cmdOK").click();
         EXPECT_EQ(dialog->result() == QDialog::Accepted, c.accepted);
         EXPECT_EQ(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || Deleted FROM "
                          "CardHolders ORDER BY CardHolder ASC"),
@@ -556,10 +559,11 @@ TEST_F(CardHolderDialogTest, ANumberThatSomeoneElseHasOrHadIsNeverShared) {
         EXPECT_EQ(MessageBoxes::ShownTexts(), c.shown);
         if (!c.accepted && c.mode == Replace) {
             // The operator can see why and go back to the holder's own card.
-            EXPECT_EQ(dialog->lblCardStatusVal->text(), "Card already in database");
-            EXPECT_FALSE(dialog->cmdOK->isEnabled());
-            QTest::mouseClick(dialog->cmdReplaceCancel, Qt::LeftButton);
-            EXPECT_TRUE(dialog->cmdOK->isEnabled());
+            EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(),
+                      "Card already in database");
+            EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
+            QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCancel"), Qt::LeftButton);
+            EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
         }
     }
 }
@@ -579,7 +583,9 @@ TEST_F(CardHolderDialogTest, NamesAndCustomTextsTakeFiftyCharactersAsTheyAreSeen
     auto dialog = Open();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
-        for (QLineEdit* edit : {dialog->txtCardHolder, dialog->txtCustom1, dialog->txtCustom4}) {
+        for (QLineEdit* edit : {&Control<QLineEdit>(*dialog, "txtCardHolder"),
+                                &Control<QLineEdit>(*dialog, "txtCustom1"),
+                                &Control<QLineEdit>(*dialog, "txtCustom4")}) {
             edit->clear();
             // Typed a character at a time (an emoji comes as one key event with two units).
             for (const uint codePoint : c.typed.toUcs4()) {
@@ -591,14 +597,15 @@ TEST_F(CardHolderDialogTest, NamesAndCustomTextsTakeFiftyCharactersAsTheyAreSeen
             EXPECT_EQ(edit->text(), c.kept);
         }
         // A paste into the middle is cut where it went in, never splitting a character.
-        dialog->txtCustom2->setText(QString(48, 'x'));
-        dialog->txtCustom2->setCursorPosition(10);
-        dialog->txtCustom2->insert(key + key + key);
-        EXPECT_EQ(dialog->txtCustom2->text(), QString(10, 'x') + key + key + QString(38, 'x'));
+        Control<QLineEdit>(*dialog, "txtCustom2").setText(QString(48, 'x'));
+        Control<QLineEdit>(*dialog, "txtCustom2").setCursorPosition(10);
+        Control<QLineEdit>(*dialog, "txtCustom2").insert(key + key + key);
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustom2").text(),
+                  QString(10, 'x') + key + key + QString(38, 'x'));
     }
     Check(*dialog, "0A1B2C3D4E", false);
-    dialog->txtCardHolder->setText(key.repeated(50));
-    QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(*dialog, "txtCardHolder").setText(key.repeated(50));
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre(key.repeated(50)));
 }
 

@@ -43,8 +43,8 @@ protected:
         List->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));
     }
-    QTreeView* View() const { return List->VSTCardHolders; }
-    TCardHolderModel* Model() const { return List->CardHolders; }
+    QTreeView* View() const { return &Control<QTreeView>(*List, "VSTCardHolders"); }
+    TCardHolderModel* Model() const { return &Control<TCardHolderModel>(*List, "CardHolders"); }
     QString Text(int row, int column) const {
         return Model()->index(row, column).data().toString();
     }
@@ -91,7 +91,7 @@ protected:
         View()->setCurrentIndex(Model()->index(row, 1));
         ASSERT_EQ(List->SelectedRow(), row);
     }
-    QString Status() const { return List->StatusPanel->text(); }
+    QString Status() const { return Control<QLabel>(*List, "StatusPanel").text(); }
     QList<TMyStatement> LoadsSent() const {
         return Database().Sent("SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, "
                                "CardCustom3, CardCustom4, CardInactive");
@@ -115,8 +115,8 @@ TEST_F(CardHolderListTest, OpensWithAZoneColumnPerControllerAndTheCardholdersByN
     EXPECT_EQ(List->windowTitle(), "Cardholders");
     EXPECT_THAT(Headers(), ElementsAre("Cardnumber", "Name", "Department", "Custom 2", "Gate",
                                        "Hall", "Shed"));
-    EXPECT_EQ(List->lblFilterCustom1->text(), "Department:");
-    EXPECT_EQ(List->lblFilterCustom2->text(), "Custom 2:");
+    EXPECT_EQ(Control<QLabel>(*List, "lblFilterCustom1").text(), "Department:");
+    EXPECT_EQ(Control<QLabel>(*List, "lblFilterCustom2").text(), "Custom 2:");
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna", "bert"));
     EXPECT_THAT(ColumnTexts(2), ElementsAre("Office", "Sales"));
     EXPECT_EQ(Status(), "Loaded 2 cardholders");
@@ -134,7 +134,7 @@ TEST_F(CardHolderListTest, OpensWithAZoneColumnPerControllerAndTheCardholdersByN
                                    "Got an error while deleting the card!",
                                    "The zone could not be changed: %s"}),
                 IsEmpty());
-    EXPECT_EQ(List->lblFilterCustom1->text(), "Department:");
+    EXPECT_EQ(Control<QLabel>(*List, "lblFilterCustom1").text(), "Department:");
 }
 
 TEST_F(CardHolderListTest, ThreeClicksOnACellWriteZonesOneTwoAndZeroAndMarkTheController) {
@@ -218,9 +218,10 @@ TEST_F(CardHolderListTest, ARightClickChangesTheZoneSelectsTheRowAndOpensTheMenu
     ClickCell(1, 4, Qt::RightButton);
     EXPECT_THAT(Zones(gate, "2222222222"), ElementsAre("1"));
     EXPECT_EQ(List->SelectedRow(), 1);
-    EXPECT_TRUE(List->PopupMenu->isVisible());
-    EXPECT_EQ(List->PopupMenu->defaultAction(), List->mnuProperties);
-    List->PopupMenu->hide();
+    EXPECT_TRUE(Control<QMenu>(*List, "PopupMenu").isVisible());
+    EXPECT_EQ(Control<QMenu>(*List, "PopupMenu").defaultAction(),
+              &Control<QAction>(*List, "mnuProperties"));
+    Control<QMenu>(*List, "PopupMenu").hide();
 
     // The middle button changes zones too.
     ClickCell(0, 4, Qt::MiddleButton);
@@ -283,13 +284,13 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
     Select(0);
 
     MessageBoxes::SetNextAnswer(false);
-    List->mnuDelete->trigger();
+    Control<QAction>(*List, "mnuDelete").trigger();
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Anna)"));
     EXPECT_EQ(Model()->rowCount(), 2);
 
     MessageBoxes::SetNextAnswer(true);
-    List->mnuDelete->trigger();
+    Control<QAction>(*List, "mnuDelete").trigger();
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Bert"));
     EXPECT_EQ(Status(), "Loaded 1 cardholder");
     EXPECT_THAT(MarkedControllers(), ElementsAre("Gate", "Hall"));
@@ -299,7 +300,7 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
     Exec("DELETE * FROM CardHolders WHERE CardNumber = \"2222222222\"");
     MessageBoxes::ClearShown();
     Select(0);
-    List->mnuDelete->trigger();
+    Control<QAction>(*List, "mnuDelete").trigger();
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Bert)",
                             "Got an error while deleting the card!"));
@@ -356,7 +357,7 @@ TEST_F(CardHolderListTest, DeletingAHolderWhoseNumberHasADeletedTwinTakesAllItsA
     Open();
     Select(RowOf("1111111111"));
     MessageBoxes::SetNextAnswer(true);
-    List->mnuDelete->trigger();
+    Control<QAction>(*List, "mnuDelete").trigger();
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Anna)"));
     EXPECT_EQ(Model()->rowCount(), 0);
@@ -371,20 +372,21 @@ TEST_F(CardHolderListTest, FiltersHoldingQuotesAndPercentSignsMatchThemselves) {
     AddCardHolder("2222222222", "Annabel", "500 full");
     AddCardHolder("3333333333", "Bert", "50% part-time");
     Open();
-    List->txtFilterCardHolder->setText("\"the boss\"");
-    QTest::keyClick(List->txtFilterCardHolder, Qt::Key_Return); // the default button applies
+    Control<QLineEdit>(*List, "txtFilterCardHolder").setText("\"the boss\"");
+    // The default button applies.
+    QTest::keyClick(&Control<QLineEdit>(*List, "txtFilterCardHolder"), Qt::Key_Return);
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Ann \"The Boss\" Smith"));
     EXPECT_EQ(Status(), "Loaded 1 cardholder");
 
-    List->txtFilterCardHolder->setText("ann");
-    List->txtFilterCustom1->setText("50%");
-    QTest::mouseClick(List->cmdFilterApply, Qt::LeftButton);
+    Control<QLineEdit>(*List, "txtFilterCardHolder").setText("ann");
+    Control<QLineEdit>(*List, "txtFilterCustom1").setText("50%");
+    QTest::mouseClick(&Control<QPushButton>(*List, "cmdFilterApply"), Qt::LeftButton);
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Ann \"The Boss\" Smith"));
 
-    QTest::mouseClick(List->cmdFilterReset, Qt::LeftButton);
-    EXPECT_EQ(List->txtFilterCustom1->text(), "");
+    QTest::mouseClick(&Control<QPushButton>(*List, "cmdFilterReset"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLineEdit>(*List, "txtFilterCustom1").text(), "");
     EXPECT_EQ(Model()->rowCount(), 3);
-    EXPECT_TRUE(List->cmdFilterApply->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*List, "cmdFilterApply").isEnabled());
 }
 
 // A reload is whole: what is queued for the window while it loads (here a look at the list and a
@@ -406,12 +408,12 @@ TEST_F(CardHolderListTest, WhatIsQueuedDuringAReloadRunsAfterItOnTheLoadedList) 
     };
     QTimer::singleShot(0, List.get(), look);
     QTimer::singleShot(0, List.get(), [&] {
-        List->txtFilterCardHolder->setText("anna");
-        List->cmdFilterApply->click();
+        Control<QLineEdit>(*List, "txtFilterCardHolder").setText("anna");
+        Control<QPushButton>(*List, "cmdFilterApply").click();
         look();
     });
-    List->txtFilterCardHolder->setText("bert");
-    List->cmdFilterApply->click();
+    Control<QLineEdit>(*List, "txtFilterCardHolder").setText("bert");
+    Control<QPushButton>(*List, "cmdFilterApply").click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 10000));
     EXPECT_EQ(seen[0].names, QStringList{"Bert"});
     EXPECT_EQ(seen[0].status, "Loaded 1 cardholder");
@@ -420,7 +422,7 @@ TEST_F(CardHolderListTest, WhatIsQueuedDuringAReloadRunsAfterItOnTheLoadedList) 
     EXPECT_FALSE(seen[1].hourglass);
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna"));
     EXPECT_EQ(View()->header()->sortIndicatorSection(), TCardHolderModel::CardHolderColumn);
-    EXPECT_TRUE(List->cmdFilterApply->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*List, "cmdFilterApply").isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -440,12 +442,12 @@ TEST_F(CardHolderListTest, AnAddedCardholderIsListedAfterTheReload) {
     WhenModal([](QWidget* modal) {
         auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
         ASSERT_TRUE(dialog);
-        dialog->txtCustomCardNumber->setText("0a1b2c3d4e");
-        QTest::mouseClick(dialog->cmdCustomNumberCheck, Qt::LeftButton);
-        dialog->txtCardHolder->setText("Anna");
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        Control<QLineEdit>(*dialog, "txtCustomCardNumber").setText("0a1b2c3d4e");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdCustomNumberCheck"), Qt::LeftButton);
+        Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     });
-    QTest::mouseClick(List->cmdCardHoldersNew, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*List, "cmdCardHoldersNew"), Qt::LeftButton);
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna", "Bert"));
     EXPECT_THAT(ColumnTexts(0), ElementsAre("0A1B2C3D4E", "1111111111"));
     EXPECT_EQ(Status(), "Loaded 2 cardholders");
@@ -453,7 +455,7 @@ TEST_F(CardHolderListTest, AnAddedCardholderIsListedAfterTheReload) {
     // Cancelled: nothing is loaded again.
     const qsizetype loads = LoadsSent().size();
     WhenModal([](QWidget* modal) { modal->close(); });
-    QTest::mouseClick(List->cmdCardHoldersNew, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*List, "cmdCardHoldersNew"), Qt::LeftButton);
     EXPECT_EQ(LoadsSent().size(), loads);
 }
 
@@ -468,14 +470,17 @@ TEST_F(CardHolderListTest, PropertiesTakeOverWhatWasSavedAndAReplacedCardLosesIt
     WhenModal([this](QWidget* modal) {
         auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
         ASSERT_TRUE(dialog);
-        EXPECT_EQ(dialog->lblCardNumberVal->text(), "1111111111");
-        dialog->txtCardHolder->setText("Anna B.");
-        QTest::mouseClick(dialog->cmdReplaceCard, Qt::LeftButton);
+        EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "1111111111");
+        Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdReplaceCard"), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor(
-            [dialog] { return dialog->lblCardNumberVal->text() == "A1B2C3D4E5"; }, 10000));
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            [dialog] {
+                return Control<QLabel>(*dialog, "lblCardNumberVal").text() == "A1B2C3D4E5";
+            },
+            10000));
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     });
-    List->mnuProperties->trigger();
+    Control<QAction>(*List, "mnuProperties").trigger();
     EXPECT_EQ(Text(0, 0), "A1B2C3D4E5");
     EXPECT_EQ(Text(0, 1), "Anna B.");
     EXPECT_EQ(Model()->Record(0)->CardZones, QVector<int32_t>{0});
@@ -487,7 +492,7 @@ TEST_F(CardHolderListTest, PropertiesTakeOverWhatWasSavedAndAReplacedCardLosesIt
     WhenModal([](QWidget* modal) {
         auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
         ASSERT_TRUE(dialog);
-        EXPECT_EQ(dialog->txtCardHolder->text(), "Bert");
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCardHolder").text(), "Bert");
         modal->close();
     });
     QTest::mouseClick(View()->viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
@@ -503,7 +508,7 @@ TEST_F(CardHolderListTest, IdentifyOpensTheIdentificationAndLeavesTheListAsItWas
         opened = qobject_cast<TfrmCardIdent*>(modal) != nullptr;
         modal->close();
     });
-    QTest::mouseClick(List->cmdIdentify, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*List, "cmdIdentify"), Qt::LeftButton);
     EXPECT_TRUE(opened);
     EXPECT_EQ(LoadsSent().size(), 1);
 }

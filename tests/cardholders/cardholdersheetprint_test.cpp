@@ -6,6 +6,7 @@
 #include "shared/ini.h"
 #include "shared/messagebox.h"
 
+#include "modal.h"
 #include "pofile.h"
 
 #include <QDir>
@@ -190,11 +191,11 @@ TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
     IniFile(SettingsFileName()).WriteString("settings", "custom1", "Dept");
     TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     dialog.show();
-    dialog.txtCardHolder->setText("Piet Jansen");
-    dialog.txtCustom1->setText("Finance");
+    Control<QLineEdit>(dialog, "txtCardHolder").setText("Piet Jansen");
+    Control<QLineEdit>(dialog, "txtCustom1").setText("Finance");
     const QString pdf = Output.filePath("saved.pdf");
     Desktop.AnswerFile(pdf);
-    QTest::mouseClick(dialog.cmdSavePDF, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdSavePDF"), Qt::LeftButton);
     ASSERT_EQ(Desktop.Calls().size(), 1);
     EXPECT_EQ(Desktop.Calls()[0].Service, TFakeDesktop::TService::SaveFile);
     EXPECT_EQ(Desktop.Calls()[0].Title, "Save as PDF...");
@@ -228,7 +229,7 @@ TEST_F(SheetPrintTest, SavesWhatTheDialogShowsAsPdfAt1200Dpi) {
 TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
     TfrmCardHolder dialog(Desktop, *Session, RunSettings);
     dialog.show();
-    dialog.txtCardHolder->setText("Piet Jansen");
+    Control<QLineEdit>(dialog, "txtCardHolder").setText("Piet Jansen");
     const QString pdf = Output.filePath("printed.pdf");
     for (const bool chosen : {false, true}) {
         Desktop.AnswerPrinter([&, chosen](QPrinter& printer) {
@@ -238,7 +239,7 @@ TEST_F(SheetPrintTest, ThePrintButtonPrintsOnlyWhenAPrinterIsChosen) {
             printer.setDocName("something else");
             return chosen;
         });
-        QTest::mouseClick(dialog.cmdPrintList, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdPrintList"), Qt::LeftButton);
         EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Printer).last().Owner, &dialog);
         EXPECT_EQ(QFile::exists(pdf), chosen);
     }
@@ -269,7 +270,7 @@ TEST_F(SheetPrintTest, ThePdfNameGetsItsSuffixAndACancelWritesNothing) {
         QDir().mkpath(Output.path());
         if (!c.answer.isEmpty())
             Desktop.AnswerFile(Output.filePath(c.answer));
-        dialog.cmdSavePDFClick();
+        Control<QPushButton>(dialog, "cmdSavePDF").click();
         EXPECT_EQ(QDir(Output.path()).entryList(QDir::Files), c.written);
     }
     EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
@@ -277,9 +278,10 @@ TEST_F(SheetPrintTest, ThePdfNameGetsItsSuffixAndACancelWritesNothing) {
 
 TEST_F(SheetPrintTest, ThePictureButtonsAreNamedByTheirTranslatedHints) {
     TfrmCardHolder dialog(Desktop, *Session, RunSettings);
-    EXPECT_EQ(dialog.cmdSavePDF->accessibleName(), "Save as PDF...");
-    EXPECT_EQ(dialog.cmdPrintList->accessibleName(), "Print");
-    EXPECT_EQ(dialog.cmdSavePDF->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+    EXPECT_EQ(Control<QPushButton>(dialog, "cmdSavePDF").accessibleName(), "Save as PDF...");
+    EXPECT_EQ(Control<QPushButton>(dialog, "cmdPrintList").accessibleName(), "Print");
+    EXPECT_EQ(Control<QPushButton>(dialog, "cmdSavePDF").focusPolicy() & Qt::TabFocus,
+              Qt::TabFocus);
     EXPECT_THAT(UntranslatedTexts({"Save as PDF...", "PDF files (*.pdf)",
                                    "Date:", "Signature:", "The sheet could not be printed."}),
                 IsEmpty());

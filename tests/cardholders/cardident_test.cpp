@@ -37,12 +37,13 @@ protected:
     // What the polling does meanwhile.
     void Ticks(TfrmCardIdent& dialog, int count) { Looks(&dialog, count); }
     static void Go(TfrmCardIdent& dialog, const QString& typed, bool reverse) {
-        dialog.txtCardnum->setText(typed);
-        dialog.chkReverse->setChecked(reverse);
-        QTest::keyClick(dialog.txtCardnum, Qt::Key_Return);
+        Control<QLineEdit>(dialog, "txtCardnum").setText(typed);
+        Control<QCheckBox>(dialog, "chkReverse").setChecked(reverse);
+        QTest::keyClick(&Control<QLineEdit>(dialog, "txtCardnum"), Qt::Key_Return);
     }
     static bool Found(const TfrmCardIdent& dialog) {
-        return dialog.grpCardInfo->isVisible() && dialog.cmdEdit->isVisible();
+        return Control<QGroupBox>(dialog, "grpCardInfo").isVisible() &&
+               Control<QPushButton>(dialog, "cmdEdit").isVisible();
     }
 };
 
@@ -51,24 +52,24 @@ TEST_F(CardIdentTest, APresentedCardIsLookedUpOnceAndAnotherCardReplacesIt) {
     auto dialog = Open();
     ASSERT_TRUE(PollerOf(dialog.get()));
     EXPECT_TRUE(PollerOf(dialog.get())->Polling());
-    EXPECT_FALSE(dialog->grpCardInfo->isVisible());
-    EXPECT_FALSE(dialog->cmdEdit->isVisible());
+    EXPECT_FALSE(Control<QGroupBox>(*dialog, "grpCardInfo").isVisible());
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdEdit").isVisible());
 
     Present(&CardA);
     Ticks(*dialog, 4);
     EXPECT_EQ(Desktop.Beeps(), 1);
-    EXPECT_EQ(dialog->txtCardnum->text(), "A1B2C3D4E5");
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Found!");
-    EXPECT_EQ(dialog->lblCard->text(), "A1B2C3D4E5");
-    EXPECT_EQ(dialog->lblName->text(), "Name: Anna \"A\" Smith");
+    EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCardnum").text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCard").text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblName").text(), "Name: Anna \"A\" Smith");
     EXPECT_TRUE(Found(*dialog));
     EXPECT_EQ(Database().Sent("SELECT CardHolder").size(), 1);
 
     Present(&CardB);
     Ticks(*dialog, 2);
     EXPECT_EQ(Desktop.Beeps(), 2);
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Not found!");
-    EXPECT_EQ(dialog->lblCard->text(), "0A1B2C3D4E");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Not found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCard").text(), "0A1B2C3D4E");
     EXPECT_FALSE(Found(*dialog));
 
     EXPECT_THAT(UntranslatedWindowTexts(dialog.get()), IsEmpty());
@@ -88,9 +89,9 @@ TEST_F(CardIdentTest, ATypedNumberIsLookedUpAsTypedOrReversed) {
     } cases[] = {{false, "0A1B2C3D4E", "Name: Straight"}, {true, "4E3D2C1B0A", "Name: Reversed"}};
     for (const auto& c : cases) {
         Go(*dialog, "0a1b2c3d4e", c.reverse);
-        EXPECT_EQ(dialog->txtCardnum->text(), "0A1B2C3D4E");
-        EXPECT_EQ(dialog->lblCard->text(), c.card);
-        EXPECT_EQ(dialog->lblName->text(), c.name);
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCardnum").text(), "0A1B2C3D4E");
+        EXPECT_EQ(Control<QLabel>(*dialog, "lblCard").text(), c.card);
+        EXPECT_EQ(Control<QLabel>(*dialog, "lblName").text(), c.name);
         EXPECT_TRUE(Found(*dialog));
         EXPECT_EQ(
             IniFile(SettingsFileName()).ReadBool("cardnumbers", "reverseuserinput", !c.reverse),
@@ -107,14 +108,14 @@ TEST_F(CardIdentTest, AReverseSettingThatCannotBeStoredIsToldAndTheNumberStillLo
     const QByteArray before = ReadWholeFile(SettingsFileName());
     QFile::setPermissions(SettingsFileName(), QFileDevice::ReadOwner);
     auto dialog = Open();
-    dialog->txtCardnum->setText("0a1b2c3d4e");
-    dialog->chkReverse->setChecked(true);
-    QTest::mouseClick(dialog->cmdIdent, Qt::LeftButton);
+    Control<QLineEdit>(*dialog, "txtCardnum").setText("0a1b2c3d4e");
+    Control<QCheckBox>(*dialog, "chkReverse").setChecked(true);
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdIdent"), Qt::LeftButton);
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("The Reverse choice could not be saved: Unable to write to " +
                             SettingsFileName()));
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
-    EXPECT_EQ(dialog->lblName->text(), "Name: Reversed");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblName").text(), "Name: Reversed");
     EXPECT_TRUE(Found(*dialog));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(ReadWholeFile(SettingsFileName()), before);
@@ -124,11 +125,11 @@ TEST_F(CardIdentTest, ACardFromTheReaderIsNeverReversed) {
     AddCardHolder("A1B2C3D4E5", "Anna");
     IniFile(SettingsFileName()).WriteBool("cardnumbers", "reverseuserinput", true);
     auto dialog = Open();
-    EXPECT_TRUE(dialog->chkReverse->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>(*dialog, "chkReverse").isChecked());
     Present(&CardA);
     Ticks(*dialog, 1);
-    EXPECT_EQ(dialog->lblCard->text(), "A1B2C3D4E5");
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblCard").text(), "A1B2C3D4E5");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Found!");
 }
 
 TEST_F(CardIdentTest, ANumberOfNineCharactersIsRefusedAndASoftDeletedCardIsNotFound) {
@@ -138,16 +139,16 @@ TEST_F(CardIdentTest, ANumberOfNineCharactersIsRefusedAndASoftDeletedCardIsNotFo
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("A valid card number consists of 10 characters"));
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Information);
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "");
     EXPECT_FALSE(IniFile(SettingsFileName()).ValueExists("cardnumbers", "reverseuserinput"));
 
     Go(*dialog, "0a1b2c3d4e", false);
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Not found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Not found!");
     EXPECT_FALSE(Found(*dialog));
 
     Database().FailWhenContaining = "FROM CardHolders";
     Go(*dialog, "0a1b2c3d4e", false);
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Not found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Not found!");
     EXPECT_EQ(MessageBoxes::ShownTexts().size(), 1);
 }
 
@@ -165,12 +166,12 @@ TEST_F(CardIdentTest, EditHandsTheReaderToTheCardholderDialogAndClosesTheIdentif
         // One reader at a time: the identification let go of its own first.
         handedOver = !PollerOf(ident) && PollerOf(holder);
         EXPECT_TRUE(holder->CardEdit);
-        EXPECT_EQ(holder->lblCardNumberVal->text(), "A1B2C3D4E5");
-        EXPECT_EQ(holder->txtCardHolder->text(), "Anna");
-        holder->txtCardHolder->setText("Anna B.");
-        QTest::mouseClick(holder->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(Control<QLabel>(*holder, "lblCardNumberVal").text(), "A1B2C3D4E5");
+        EXPECT_EQ(Control<QLineEdit>(*holder, "txtCardHolder").text(), "Anna");
+        Control<QLineEdit>(*holder, "txtCardHolder").setText("Anna B.");
+        QTest::mouseClick(&Control<QPushButton>(*holder, "cmdOK"), Qt::LeftButton);
     });
-    QTest::mouseClick(dialog->cmdEdit, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdEdit"), Qt::LeftButton);
     EXPECT_TRUE(handedOver);
     EXPECT_TRUE(dialog->CloseByEdit);
     EXPECT_FALSE(dialog->isVisible());
@@ -184,7 +185,7 @@ TEST_F(CardIdentTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNothingPol
     EXPECT_THAT(MessageBoxes::ShownTexts(), ElementsAre("Unable not load TMEX library"));
     EXPECT_EQ(PollerOf(dialog.get()), nullptr);
     Go(*dialog, "0a1b2c3d4e", false);
-    EXPECT_EQ(dialog->lblDatabaseVal->text(), "Found!");
+    EXPECT_EQ(Control<QLabel>(*dialog, "lblDatabaseVal").text(), "Found!");
 }
 
 } // namespace

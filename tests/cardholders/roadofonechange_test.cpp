@@ -94,37 +94,39 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
             auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
             ASSERT_TRUE(dialog);
             // The dialog's card poller finds the card.
-            added =
-                QTest::qWaitFor([&] { return dialog->lblCardNumberVal->text() == number; }, 15000);
-            EXPECT_EQ(dialog->lblCardStatusVal->text(), "OK");
+            added = QTest::qWaitFor(
+                [&] { return Control<QLabel>(*dialog, "lblCardNumberVal").text() == number; },
+                15000);
+            EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
             // Lying on for several more looks, the card is not taken again.
             QTest::qWait(450);
             EXPECT_EQ(Desktop.Beeps(), 1);
-            dialog->txtCardHolder->setText("Road Tester");
-            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            Control<QLineEdit>(*dialog, "txtCardHolder").setText("Road Tester");
+            QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
             if (dialog->isVisible())
                 dialog->reject();
         });
-        QTest::mouseClick(list->cmdCardHoldersNew, Qt::LeftButton);
-        TCardHolderModel* model = list->CardHolders;
+        QTest::mouseClick(&Control<QPushButton>(*list, "cmdCardHoldersNew"), Qt::LeftButton);
+        TCardHolderModel* model = &Control<TCardHolderModel>(*list, "CardHolders");
         for (int row = 0; row < model->rowCount(); ++row)
             if (model->Record(row)->CardNumber == number) {
                 const QModelIndex cell =
                     model->index(row, TCardHolderModel::FirstZoneColumn + front);
-                QTest::mouseClick(list->VSTCardHolders->viewport(), Qt::LeftButton, {},
-                                  list->VSTCardHolders->visualRect(cell).center());
+                const QTreeView& view = Control<QTreeView>(*list, "VSTCardHolders");
+                QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                                  view.visualRect(cell).center());
                 zoned = model->Record(row)->CardZones.value(front) == 1;
             }
         list->close();
     });
-    QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*Main, "cmdCardholders"), Qt::LeftButton);
     ASSERT_TRUE(added);
     ASSERT_TRUE(zoned);
     EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders WHERE CardNumber = \"" + number + "\""),
               QStringList{"Road Tester"});
     EXPECT_TRUE(Controllers()[size_t(front)]->ChangesMade);
     EXPECT_FALSE(Controllers()[size_t(1 - front)]->ChangesMade);
-    EXPECT_EQ(Main->VSTControllers->topLevelItem(front)->text(3), "1");
+    EXPECT_EQ(Control<QTreeWidget>(*Main, "VSTControllers").topLevelItem(front)->text(3), "1");
     // The program closed now would still find the key to write when it opens the profile again.
     EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {})), ElementsAre("Front door"));
 
@@ -133,7 +135,8 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0102030405A6"));
     ASSERT_TRUE(Adapter->SetMemory(key, QByteArray(512, char(0x5A))));
     ASSERT_TRUE(Adapter->Put(key));
-    Main->VSTControllers->setCurrentItem(Main->VSTControllers->topLevelItem(front));
+    QTreeWidget& controllers = Control<QTreeWidget>(*Main, "VSTControllers");
+    controllers.setCurrentItem(controllers.topLevelItem(front));
     QTest::qWait(30);
     bool programmed = false;
     WhenModal([&](QWidget* modal) {

@@ -26,9 +26,9 @@ protected:
     // The stored (ConByte1, ConByte2) after saving a new controller the operator set up so.
     std::pair<int, int> SavedBytes(const std::function<void(Dialog&)>& operatorInput) {
         Dialog dialog(Session->Database());
-        dialog.txtConName->setText("Door");
+        Control<QLineEdit>(dialog, "txtConName").setText("Door");
         operatorInput(dialog);
-        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         const std::vector<QStringList> rows =
             Rows("SELECT ConByte1, ConByte2 FROM Controllers WHERE ConName = \"Door\"");
@@ -43,23 +43,23 @@ TEST_F(ControllerDialogTest, ANewControllerStartsWithTheDefaults) {
     Dialog dialog(Session->Database());
     EXPECT_FALSE(dialog.ControllerEdit);
     EXPECT_EQ(dialog.windowTitle(), "Standalone controller");
-    EXPECT_EQ(dialog.txtConName->text(), "");
-    EXPECT_EQ(dialog.txtConCode->text(), "000000");
-    ASSERT_EQ(dialog.cboRelaisTime->count(), 255);
-    EXPECT_EQ(dialog.cboRelaisTime->itemText(0), "0.25");
-    EXPECT_EQ(dialog.cboRelaisTime->itemText(254), "63.75");
-    EXPECT_EQ(dialog.cboRelaisTime->currentText(), "1.00");
-    EXPECT_TRUE(dialog.chkEnableRelais->isChecked());
-    EXPECT_FALSE(dialog.chkLEDExtern->isChecked());
-    EXPECT_FALSE(dialog.chkInvert->isChecked());
-    ASSERT_EQ(dialog.cboAccess->count(), 3);
-    EXPECT_EQ(dialog.cboAccess->itemText(1), "Grant access to all");
-    EXPECT_EQ(dialog.cboAccess->currentText(), "no changes");
-    EXPECT_FALSE(dialog.cboAccess->isHidden());
-    EXPECT_TRUE(dialog.cmdOK->isDefault());
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtConName").text(), "");
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtConCode").text(), "000000");
+    ASSERT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").count(), 255);
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(0), "0.25");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(254), "63.75");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").currentText(), "1.00");
+    EXPECT_TRUE(Control<QCheckBox>(dialog, "chkEnableRelais").isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(dialog, "chkLEDExtern").isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(dialog, "chkInvert").isChecked());
+    ASSERT_EQ(Control<QComboBox>(dialog, "cboAccess").count(), 3);
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboAccess").itemText(1), "Grant access to all");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboAccess").currentText(), "no changes");
+    EXPECT_FALSE(Control<QComboBox>(dialog, "cboAccess").isHidden());
+    EXPECT_TRUE(Control<QPushButton>(dialog, "cmdOK").isDefault());
 
-    dialog.txtConName->setText("Front door");
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtConName").setText("Front door");
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     const std::vector<QStringList> rows =
         Rows("SELECT ConType, ConName, ConCode, ConByte1, ConByte2 FROM Controllers");
     ASSERT_EQ(rows.size(), 1u);
@@ -76,14 +76,17 @@ TEST_F(ControllerDialogTest, OptionBytesFollowTheOperatorsChoices) {
         {"defaults", [](Dialog&) {}, 2, 4},
         {"relay time off, LED and invert",
          [](Dialog& d) {
-             d.chkEnableRelais->setChecked(false);
-             d.chkLEDExtern->setChecked(true);
-             d.chkInvert->setChecked(true);
+             Control<QCheckBox>(d, "chkEnableRelais").setChecked(false);
+             Control<QCheckBox>(d, "chkLEDExtern").setChecked(true);
+             Control<QCheckBox>(d, "chkInvert").setChecked(true);
          },
          30, 4},
-        {"LED only", [](Dialog& d) { d.chkLEDExtern->setChecked(true); }, 10, 4},
-        {"last relay item", [](Dialog& d) { d.cboRelaisTime->setCurrentIndex(254); }, 2, 255},
-        {"first relay item", [](Dialog& d) { d.cboRelaisTime->setCurrentIndex(0); }, 2, 1},
+        {"LED only", [](Dialog& d) { Control<QCheckBox>(d, "chkLEDExtern").setChecked(true); }, 10,
+         4},
+        {"last relay item",
+         [](Dialog& d) { Control<QComboBox>(d, "cboRelaisTime").setCurrentIndex(254); }, 2, 255},
+        {"first relay item",
+         [](Dialog& d) { Control<QComboBox>(d, "cboRelaisTime").setCurrentIndex(0); }, 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -110,11 +113,11 @@ TEST_F(ControllerDialogTest, EditingShowsTheStoredBytesAndSavesOnlyMeaningfulBit
         Dialog dialog(Session->Database());
         dialog.ConEdit(&record);
         EXPECT_TRUE(dialog.ControllerEdit);
-        EXPECT_EQ(dialog.chkEnableRelais->isChecked(), c.enableRelais);
-        EXPECT_EQ(dialog.chkLEDExtern->isChecked(), c.ledExtern);
-        EXPECT_EQ(dialog.chkInvert->isChecked(), c.invert);
-        EXPECT_EQ(dialog.cboRelaisTime->currentIndex(), c.relaisIndex);
-        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        EXPECT_EQ(Control<QCheckBox>(dialog, "chkEnableRelais").isChecked(), c.enableRelais);
+        EXPECT_EQ(Control<QCheckBox>(dialog, "chkLEDExtern").isChecked(), c.ledExtern);
+        EXPECT_EQ(Control<QCheckBox>(dialog, "chkInvert").isChecked(), c.invert);
+        EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").currentIndex(), c.relaisIndex);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
         const TStandController saved = Record(id);
         EXPECT_EQ(saved.ConByte1, c.savedByte1);
         EXPECT_EQ(saved.ConByte2, c.savedByte2);
@@ -129,13 +132,13 @@ TEST_F(ControllerDialogTest, EditModeChangesOnlyThatControllerAndOffersNoGrant) 
     TStandController record = Record(id);
     Dialog dialog(Session->Database());
     dialog.ConEdit(&record);
-    EXPECT_TRUE(dialog.lblAccess->isHidden());
-    EXPECT_TRUE(dialog.cboAccess->isHidden());
-    EXPECT_EQ(dialog.txtConName->text(), "Gate");
-    EXPECT_EQ(dialog.txtConCode->text(), "A1B2C3");
-    dialog.txtConName->setText("Back gate");
-    dialog.txtConCode->setText("C0FFEE");
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    EXPECT_TRUE(Control<QLabel>(dialog, "lblAccess").isHidden());
+    EXPECT_TRUE(Control<QComboBox>(dialog, "cboAccess").isHidden());
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtConName").text(), "Gate");
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtConCode").text(), "A1B2C3");
+    Control<QLineEdit>(dialog, "txtConName").setText("Back gate");
+    Control<QLineEdit>(dialog, "txtConCode").setText("C0FFEE");
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(Record(id).ConName, "Back gate");
     EXPECT_EQ(Record(id).ConCode, "C0FFEE");
     EXPECT_EQ(Record(other).ConName, "Other");
@@ -149,8 +152,8 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     Database().FailWhenContaining = "INSERT INTO PendingChanges";
     Dialog dialog(Session->Database());
     dialog.ConEdit(&record);
-    dialog.txtConCode->setText("C0FFEE");
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtConCode").setText("C0FFEE");
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_FALSE(dialog.Saved.Saved);
     EXPECT_FALSE(record.ChangesMade);
     EXPECT_EQ(Record(id).ConCode, "A1B2C3");
@@ -159,8 +162,8 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     Database().FailWhenContaining.clear();
     Dialog again(Session->Database());
     again.ConEdit(&record);
-    again.txtConCode->setText("C0FFEE");
-    QTest::mouseClick(again.cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(again, "txtConCode").setText("C0FFEE");
+    QTest::mouseClick(&Control<QPushButton>(again, "cmdOK"), Qt::LeftButton);
     EXPECT_TRUE(again.Saved.KeyOutdated);
     EXPECT_TRUE(record.ChangesMade);
     EXPECT_EQ(Record(id).ConCode, "C0FFEE");
@@ -182,9 +185,9 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
     for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{2, 2}}) {
         SCOPED_TRACE(c.access);
         Dialog dialog(Session->Database());
-        dialog.txtConName->setText("New " + QString::number(c.access));
-        dialog.cboAccess->setCurrentIndex(c.access);
-        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+        Control<QLineEdit>(dialog, "txtConName").setText("New " + QString::number(c.access));
+        Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(c.access);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
         const int32_t id = Count("SELECT MAX(ConID) FROM Controllers");
         const std::vector<QStringList> zones =
             Rows("SELECT CardNumber, ZoneID FROM CardZones WHERE ConID = " + QString::number(id) +
@@ -205,11 +208,11 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     const QString name = "Door \"A\" ('main'); DROP TABLE Controllers";
     const QString code = "12\"4'6";
     Dialog dialog(Session->Database());
-    dialog.txtConName->setText(name);
-    dialog.txtConCode->setText(code);
-    dialog.cboAccess->setCurrentIndex(1);
+    Control<QLineEdit>(dialog, "txtConName").setText(name);
+    Control<QLineEdit>(dialog, "txtConCode").setText(code);
+    Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
     AddCardHolder("12AB000001", "Ann");
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     const std::vector<QStringList> rows = Rows("SELECT ConID, ConName, ConCode FROM Controllers");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][1], name);
@@ -219,17 +222,17 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     TStandController record = Record(rows[0][0].toInt());
     Dialog edit(Session->Database());
     edit.ConEdit(&record);
-    edit.txtConName->setText(name + "\"");
-    QTest::mouseClick(edit.cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(edit, "txtConName").setText(name + "\"");
+    QTest::mouseClick(&Control<QPushButton>(edit, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(Record(record.ConID).ConName, name + "\"");
 }
 
 TEST_F(ControllerDialogTest, CancelLeavesTheDatabaseAlone) {
     AddCardHolder("12AB000001", "Ann");
     Dialog dialog(Session->Database());
-    dialog.txtConName->setText("Door");
-    dialog.cboAccess->setCurrentIndex(2);
-    QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtConName").setText("Door");
+    Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(2);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
@@ -242,9 +245,9 @@ TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
     Session->Database().ExecuteQuery("DROP TABLE Controllers");
     ASSERT_TRUE(Rows("SELECT COUNT(*) FROM Controllers")[0][0].startsWith("error"));
     Dialog dialog(Session->Database());
-    dialog.txtConName->setText("Door");
-    dialog.cboAccess->setCurrentIndex(1);
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtConName").setText("Door");
+    Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(earlier)), 0);
 }
 
@@ -253,18 +256,18 @@ TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
     QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
     Dialog dialog(Session->Database());
     QLocale::setDefault(before);
-    EXPECT_EQ(dialog.cboRelaisTime->itemText(0), "0,25");
-    EXPECT_EQ(dialog.cboRelaisTime->itemText(3), "1,00");
-    EXPECT_EQ(dialog.cboRelaisTime->itemText(254), "63,75");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(0), "0,25");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(3), "1,00");
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(254), "63,75");
 }
 
 TEST_F(ControllerDialogTest, ADatabaseGoneInTheMiddleDoesNotBringTheDialogDown) {
     AddCardHolder("12AB000001", "Ann");
     Dialog dialog(Session->Database());
-    dialog.txtConName->setText("Door");
-    dialog.cboAccess->setCurrentIndex(1);
+    Control<QLineEdit>(dialog, "txtConName").setText("Door");
+    Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
     Session->Database().Disconnect();
-    QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 

@@ -47,7 +47,8 @@ protected:
         ControllerDbTest::TearDown();
     }
 
-    QTreeWidget* View() const { return Main->VSTControllers; }
+    QTreeWidget* View() const { return &Control<QTreeWidget>(*Main, "VSTControllers"); }
+    QString SubTitle() const { return Control<QLabel>(*Main, "lblSubTitle").text(); }
     QStringList RowTexts(int row) const {
         QStringList texts;
         for (int column = 0; column < 4; ++column)
@@ -108,7 +109,7 @@ TEST_F(ControllerListTest, TheListShowsEveryControllerByNameWithItsCards) {
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "0"}));
     EXPECT_EQ(RowTexts(1), (QStringList{"2", "Beta", "VYR292", "2"}));
     EXPECT_EQ(RowTexts(2), (QStringList{"3", "Gamma", "VYR292", "1"}));
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 3 controllers");
+    EXPECT_EQ(SubTitle(), "Currently listing 3 controllers");
     EXPECT_EQ(Controllers().size(), 3u);
     EXPECT_EQ(RowButtons().size(), 3);
     for (int row = 0; row < 3; ++row)
@@ -127,7 +128,7 @@ TEST_F(ControllerListTest, TheListShowsEveryControllerByNameWithItsCards) {
 TEST_F(ControllerListTest, AnEmptyDatabaseListsNothingAndClosesWithoutAQuestion) {
     Main->ReloadControllers();
     EXPECT_EQ(View()->topLevelItemCount(), 0);
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_EQ(SubTitle(), "Currently listing 0 controllers");
     EXPECT_TRUE(Main->FormCloseQuery());
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 }
@@ -156,19 +157,19 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
     ThreeControllers();
     Controllers()[2]->ChangesMade = true;
 
-    Main->mnuDeleteClick(); // nothing selected: nothing asked
+    Control<QAction>(*Main, "mnuDelete").trigger(); // nothing selected: nothing asked
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 
     Select(1);
     MessageBoxes::SetNextAnswer(false);
-    Main->mnuDelete->trigger();
+    Control<QAction>(*Main, "mnuDelete").trigger();
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"Are you sure you want to delete this controller (Beta)?"});
     EXPECT_EQ(View()->topLevelItemCount(), 3);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 3);
 
     MessageBoxes::SetNextAnswer(true);
-    Main->mnuDelete->trigger();
+    Control<QAction>(*Main, "mnuDelete").trigger();
     EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConID = " + QString::number(Beta)), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Gamma)), 1);
@@ -176,7 +177,7 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "0"}));
     EXPECT_EQ(RowTexts(1), (QStringList{"2", "Gamma", "VYR292", "1"}));
     EXPECT_THAT(MarkedNames(), ElementsAre("Gamma"));
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 2 controllers");
+    EXPECT_EQ(SubTitle(), "Currently listing 2 controllers");
 }
 
 TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
@@ -203,7 +204,7 @@ TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
 TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) {
     AddController("Front door");
     Main->ReloadControllers();
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 1 controller");
+    EXPECT_EQ(SubTitle(), "Currently listing 1 controller");
     Controllers()[0]->ChangesMade = true;
     MessageBoxes::SetNextAnswer(false);
     EXPECT_FALSE(Main->close());
@@ -211,10 +212,10 @@ TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) 
               QStringList{"There is a controller (1) that needs to be updated, are you sure you "
                           "want to close the application?"});
 
-    Main->mnuLanguageDutch->trigger();
-    EXPECT_EQ(Main->lblSubTitle->text(), "Er wordt 1 controller getoond");
-    Main->mnuLanguageEnglish->trigger();
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 1 controller");
+    Control<QAction>(*Main, "mnuLanguageDutch").trigger();
+    EXPECT_EQ(SubTitle(), "Er wordt 1 controller getoond");
+    Control<QAction>(*Main, "mnuLanguageEnglish").trigger();
+    EXPECT_EQ(SubTitle(), "Currently listing 1 controller");
 }
 
 TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed) {
@@ -228,7 +229,7 @@ TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed)
         Controllers()[0]->ChangesMade = true;
         list->close();
     });
-    QTest::mouseClick(Main->cmdCardholders, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*Main, "cmdCardholders"), Qt::LeftButton);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(RowTexts(0), (QStringList{"1", "alpha", "VYR292", "1"}));
     EXPECT_TRUE(Marked(0));
@@ -269,26 +270,27 @@ TEST_F(ControllerListTest, ARightClickSelectsTheRowUnderTheMouse) {
     const QPoint onRow = View()->visualRect(View()->model()->index(2, 1)).center();
     QTest::mousePress(View()->viewport(), Qt::RightButton, {}, onRow);
     QTest::mouseRelease(View()->viewport(), Qt::RightButton, {}, onRow);
-    Main->PopupMenu->hide();
+    Control<QMenu>(*Main, "PopupMenu").hide();
     EXPECT_EQ(Main->SelectedController(), Controllers()[2].get());
 
-    const QList<QAction*> items = Main->PopupMenu->actions();
+    const QList<QAction*> items = Control<QMenu>(*Main, "PopupMenu").actions();
     ASSERT_EQ(items.size(), 5);
-    EXPECT_EQ(items[0], Main->mnuDelete);
+    EXPECT_EQ(items[0], &Control<QAction>(*Main, "mnuDelete"));
     EXPECT_TRUE(items[1]->isSeparator());
-    EXPECT_EQ(items[2], Main->mnuProperties);
+    EXPECT_EQ(items[2], &Control<QAction>(*Main, "mnuProperties"));
     EXPECT_TRUE(items[3]->isSeparator());
-    EXPECT_EQ(items[4]->objectName(), "mnuReadKey");
+    EXPECT_EQ(items[4], &Control<QAction>(*Main, "mnuReadKey"));
     EXPECT_EQ(items[4]->text(), "&Read key...");
-    EXPECT_EQ(Main->PopupMenu->defaultAction(), Main->mnuProperties);
-    EXPECT_EQ(Main->mnuDelete->text(), "&Delete");
-    EXPECT_EQ(Main->mnuProperties->text(), "&Properties...");
+    EXPECT_EQ(Control<QMenu>(*Main, "PopupMenu").defaultAction(),
+              &Control<QAction>(*Main, "mnuProperties"));
+    EXPECT_EQ(Control<QAction>(*Main, "mnuDelete").text(), "&Delete");
+    EXPECT_EQ(Control<QAction>(*Main, "mnuProperties").text(), "&Properties...");
 }
 
 TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
     ThreeControllers();
     ShowWindow();
-    Main->mnuPropertiesClick(); // nothing selected: no dialog
+    Control<QAction>(*Main, "mnuProperties").trigger(); // nothing selected: no dialog
     Select(2);
 
     TStandController* seen = nullptr;
@@ -297,9 +299,9 @@ TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
         ASSERT_TRUE(dialog);
         seen = dialog->Controller;
         EXPECT_TRUE(dialog->ControllerEdit);
-        EXPECT_EQ(dialog->txtConName->text(), "Gamma");
-        dialog->txtConName->setText("Gamma 2");
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtConName").text(), "Gamma");
+        Control<QLineEdit>(*dialog, "txtConName").setText("Gamma 2");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     });
     const QPoint onRow = View()->visualRect(View()->model()->index(2, 1)).center();
     QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, onRow);
@@ -310,9 +312,9 @@ TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
     Select(0);
     const TStandController* before = Controllers()[0].get();
     WhenModal([](QWidget* modal) {
-        QTest::mouseClick(Child<QPushButton>(modal, "cmdCancel"), Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*modal, "cmdCancel"), Qt::LeftButton);
     });
-    Main->mnuProperties->trigger();
+    Control<QAction>(*Main, "mnuProperties").trigger();
     EXPECT_EQ(Controllers()[0].get(), before);
 }
 
@@ -322,13 +324,13 @@ TEST_F(ControllerListTest, AddingAControllerReloadsTheList) {
         auto* dialog = qobject_cast<TfrmController*>(modal);
         ASSERT_TRUE(dialog);
         EXPECT_FALSE(dialog->ControllerEdit);
-        dialog->txtConName->setText("Delta");
-        QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+        Control<QLineEdit>(*dialog, "txtConName").setText("Delta");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
     });
-    QTest::mouseClick(Main->cmdAddController, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*Main, "cmdAddController"), Qt::LeftButton);
     ASSERT_EQ(View()->topLevelItemCount(), 4);
     EXPECT_EQ(RowTexts(2), (QStringList{"3", "Delta", "VYR292", "0"}));
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 4 controllers");
+    EXPECT_EQ(SubTitle(), "Currently listing 4 controllers");
 }
 
 TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
@@ -341,7 +343,7 @@ TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
         auto* dialog = qobject_cast<TfrmProgramDevice*>(modal);
         ASSERT_TRUE(dialog);
         programmed = dialog->Controller;
-        QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdCancel"), Qt::LeftButton);
     });
     QTest::mouseClick(Main->RowButton(1), Qt::LeftButton);
     EXPECT_EQ(programmed, Controllers()[1].get());
@@ -387,11 +389,11 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
         WhenModal([access](QWidget* modal) {
             auto* dialog = qobject_cast<TfrmController*>(modal);
             ASSERT_TRUE(dialog);
-            dialog->txtConName->setText("Delta");
-            dialog->cboAccess->setCurrentIndex(access);
-            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            Control<QLineEdit>(*dialog, "txtConName").setText("Delta");
+            Control<QComboBox>(*dialog, "cboAccess").setCurrentIndex(access);
+            QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
         });
-        QTest::mouseClick(Main->cmdAddController, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*Main, "cmdAddController"), Qt::LeftButton);
     };
     auto editGamma = [this](const std::function<void(TfrmController&)>& change) {
         Select(2);
@@ -399,9 +401,9 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
             auto* dialog = qobject_cast<TfrmController*>(modal);
             ASSERT_TRUE(dialog);
             change(*dialog);
-            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
         });
-        Main->mnuProperties->trigger();
+        Control<QAction>(*Main, "mnuProperties").trigger();
     };
     const Case cases[] = {
         {"a controller added without a grant", [&] { addController(0); }, {"Beta"}},
@@ -409,25 +411,41 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
          [&] { addController(1); },
          {"Beta", "Delta"}},
         {"a controller renamed",
-         [&] { editGamma([](TfrmController& d) { d.txtConName->setText("Gamma 2"); }); },
+         [&] {
+             editGamma(
+                 [](TfrmController& d) { Control<QLineEdit>(d, "txtConName").setText("Gamma 2"); });
+         },
          {"Beta"}},
         {"the same code in other letters",
-         [&] { editGamma([](TfrmController& d) { d.txtConCode->setText("a1b2c3"); }); },
+         [&] {
+             editGamma(
+                 [](TfrmController& d) { Control<QLineEdit>(d, "txtConCode").setText("a1b2c3"); });
+         },
          {"Beta"}},
         {"a new code",
-         [&] { editGamma([](TfrmController& d) { d.txtConCode->setText("C0FFEE"); }); },
+         [&] {
+             editGamma(
+                 [](TfrmController& d) { Control<QLineEdit>(d, "txtConCode").setText("C0FFEE"); });
+         },
          {"Beta", "Gamma"}},
         {"another relay time",
-         [&] { editGamma([](TfrmController& d) { d.cboRelaisTime->setCurrentIndex(9); }); },
+         [&] {
+             editGamma([](TfrmController& d) {
+                 Control<QComboBox>(d, "cboRelaisTime").setCurrentIndex(9);
+             });
+         },
          {"Beta", "Gamma"}},
         {"an option",
-         [&] { editGamma([](TfrmController& d) { d.chkInvert->setChecked(true); }); },
+         [&] {
+             editGamma(
+                 [](TfrmController& d) { Control<QCheckBox>(d, "chkInvert").setChecked(true); });
+         },
          {"Beta", "Gamma"}},
         {"another controller deleted",
          [&] {
              Select(0);
              MessageBoxes::SetNextAnswer(true);
-             Main->mnuDelete->trigger();
+             Control<QAction>(*Main, "mnuDelete").trigger();
          },
          {"Beta"}},
         {"the list read again while the database was away",
@@ -504,7 +522,7 @@ TEST_F(ControllerListTest, LoadProgrammerIsAButtonTheKeyboardAndAScreenReaderRea
         auto* dialog = qobject_cast<TfrmProgramDevice*>(modal);
         ASSERT_TRUE(dialog);
         programmed = dialog->Controller;
-        QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdCancel"), Qt::LeftButton);
     });
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     EXPECT_EQ(programmed, Controllers()[1].get());
@@ -515,10 +533,10 @@ TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {
     Session->Database().Disconnect();
     Main->ReloadControllers();
     EXPECT_EQ(View()->topLevelItemCount(), 0);
-    EXPECT_EQ(Main->lblSubTitle->text(), "Currently listing 0 controllers");
+    EXPECT_EQ(SubTitle(), "Currently listing 0 controllers");
     Main->OpenSession(nullptr);
     Main->ReloadControllers();
-    Main->mnuDeleteClick();
+    Control<QAction>(*Main, "mnuDelete").trigger();
     EXPECT_EQ(View()->topLevelItemCount(), 0);
 }
 

@@ -8,6 +8,7 @@
 #include "shared/publictypes.h"
 
 #include "controllerdb.h"
+#include "modal.h"
 #include "pofile.h"
 #include "virtualadapter.h"
 
@@ -79,9 +80,10 @@ protected:
         return PollerOf(dialog) && PollerOf(dialog)->Polling();
     }
     static bool Waiting(const TfrmProgramDevice& dialog) {
-        return Polling(dialog) && dialog.lblStatusText->text() == SupplyKey &&
-               dialog.lblFamily->isHidden() && dialog.lblROM->isHidden() &&
-               dialog.ProgressBar->value() == 0;
+        return Polling(dialog) && Control<QLabel>(dialog, "lblStatusText").text() == SupplyKey &&
+               Control<QLabel>(dialog, "lblFamily").isHidden() &&
+               Control<QLabel>(dialog, "lblROM").isHidden() &&
+               Control<QProgressBar>(dialog, "ProgressBar").value() == 0;
     }
     // Waits until the operator has been shown `count` boxes in all.
     static bool Shown(qsizetype count) {
@@ -138,9 +140,9 @@ TEST_F(ProgramDeviceTest, WithoutAReaderOnlyCancelIsLeft) {
     TfrmProgramDevice dialog(*Session, RunSettings);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"No valid reader"});
     EXPECT_EQ(PollerOf(dialog), nullptr);
-    EXPECT_EQ(dialog.lblStatusText->text(), SupplyKey);
+    EXPECT_EQ(Control<QLabel>(dialog, "lblStatusText").text(), SupplyKey);
     dialog.show();
-    QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
     EXPECT_FALSE(dialog.isVisible());
 }
 
@@ -178,10 +180,12 @@ TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
     EXPECT_FALSE(MarkStored());
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
     EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Information);
-    EXPECT_EQ(dialog.lblStatusText->text(), "Operation finished");
-    EXPECT_EQ(dialog.lblFamily->text(), "Family: DS1993");
-    EXPECT_EQ(dialog.lblROM->text(), "ROM code: " + VirtualAdapter::CardNumberOf(MemoryKey));
-    EXPECT_EQ(dialog.ProgressBar->value(), dialog.ProgressBar->maximum());
+    EXPECT_EQ(Control<QLabel>(dialog, "lblStatusText").text(), "Operation finished");
+    EXPECT_EQ(Control<QLabel>(dialog, "lblFamily").text(), "Family: DS1993");
+    EXPECT_EQ(Control<QLabel>(dialog, "lblROM").text(),
+              "ROM code: " + VirtualAdapter::CardNumberOf(MemoryKey));
+    EXPECT_EQ(Control<QProgressBar>(dialog, "ProgressBar").value(),
+              Control<QProgressBar>(dialog, "ProgressBar").maximum());
 }
 
 // The same over the USB adapter: the test runs again under the virtual DS9490.
@@ -294,9 +298,9 @@ TEST_F(ProgramDeviceOnAdapterTest, BadCodesAndCardsAreRefusedBeforeAnythingIsWri
                     HasSubstr(c.named.toStdString()));
         EXPECT_EQ(Adapter->Memory(MemoryKey), OldKeyContent());
         EXPECT_TRUE(Controller.ChangesMade);
-        EXPECT_EQ(dialog.lblStatusText->text(), "Please hold...");
+        EXPECT_EQ(Control<QLabel>(dialog, "lblStatusText").text(), "Please hold...");
         dialog.show();
-        QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
         EXPECT_FALSE(dialog.isVisible());
     }
 }
@@ -376,12 +380,14 @@ TEST_F(ProgramDeviceOnAdapterTest, CancelWhileWritingClosesOnlyWhenTheKeyIsDone)
             },
             Qt::DirectConnection);
         bool stillOpenAfterCancel = false;
-        QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
-            if (value == 3) {
-                QTest::mouseClick(dialog.cmdCancel, Qt::LeftButton);
-                stillOpenAfterCancel = dialog.isVisible();
-            }
-        });
+        QPushButton& cancel = Control<QPushButton>(dialog, "cmdCancel");
+        QObject::connect(&Control<QProgressBar>(dialog, "ProgressBar"), &QProgressBar::valueChanged,
+                         [&](int value) {
+                             if (value == 3) {
+                                 QTest::mouseClick(&cancel, Qt::LeftButton);
+                                 stillOpenAfterCancel = dialog.isVisible();
+                             }
+                         });
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 30000));
         EXPECT_TRUE(stillOpenAfterCancel);
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{c.told});

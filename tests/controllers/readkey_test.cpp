@@ -104,7 +104,7 @@ protected:
             poller->SetInterval(10);
         Window->show();
     }
-    template <typename T> T* Part(const char* name) const { return Child<T>(Window.get(), name); }
+    template <typename T> T* Part(const char* name) const { return &Control<T>(*Window, name); }
     QString Text(const char* label) const { return Part<QLabel>(label)->text(); }
     // Waits until the window has read a key or told why it could not.
     bool Done() const {
@@ -337,9 +337,8 @@ TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
     TfrmMain main(Desktop, RunSettings);
     main.OpenSession(TakeSession());
     main.ReloadControllers();
-    auto* item = main.findChild<QAction*>("mnuReadKey");
-    ASSERT_TRUE(item);
-    EXPECT_TRUE(main.PopupMenu->actions().contains(item));
+    QAction* item = &Control<QAction>(main, "mnuReadKey");
+    EXPECT_TRUE(Control<QMenu>(main, "PopupMenu").actions().contains(item));
     QString opened;
     WhenModal([&](QWidget* window) {
         opened = window->objectName();

@@ -51,8 +51,8 @@ protected:
     }
     // Picks an item the way the operator does, which runs the selection change.
     static void Pick(TfrmLogin& login, int index) {
-        login.cboProfile->setCurrentIndex(index);
-        emit login.cboProfile->activated(index);
+        Control<QComboBox>(login, "cboProfile").setCurrentIndex(index);
+        emit Control<QComboBox>(login, "cboProfile").activated(index);
     }
 
     TProfileList Profiles;
@@ -64,8 +64,8 @@ TEST_F(LoginTest, SelectsTheLastProfileByFileNameAndConnectsIt) {
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "b.ini");
     LoadProfiles(Profiles);
     TfrmLogin login(Desktop, Profiles);
-    EXPECT_EQ(login.cboProfile->count(), 2);
-    EXPECT_EQ(login.cboProfile->currentIndex(), 1);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 2);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 1);
     ASSERT_TRUE(login.Session());
     EXPECT_TRUE(login.Session()->IsConnected());
     EXPECT_EQ(login.Session()->Profile().ProfileFileName, DataDirectory() + "/profiles/b.ini");
@@ -78,7 +78,7 @@ TEST_F(LoginTest, AnUnknownLastProfileSelectsTheFirst) {
     IniFile(SettingsFileName()).WriteString("profiles", "lastprofile", "A.ini");
     LoadProfiles(Profiles);
     TfrmLogin login(Desktop, Profiles);
-    EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 0);
 }
 
 TEST_F(LoginTest, OkRemembersTheChoice) {
@@ -87,7 +87,7 @@ TEST_F(LoginTest, OkRemembersTheChoice) {
     LoadProfiles(Profiles);
     TfrmLogin login(Desktop, Profiles);
     Pick(login, 1);
-    QTest::mouseClick(login.cmdOK, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(login.result(), QDialog::Accepted);
     const std::unique_ptr<TProfileSession> session = login.TakeSession();
     ASSERT_TRUE(session);
@@ -137,7 +137,7 @@ TEST_F(LoginTest, ADatabaseThatStaysReadOnlyIsRefusedWithTheReasonOnOk) {
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::Writable)[0].Path, Database("a"));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty()) << "browsing the list shows nothing";
     EXPECT_FALSE(login.Session());
-    login.cmdOKClick();
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"The database of profile Alpha cannot be opened:\n\n"
@@ -152,7 +152,7 @@ TEST_F(LoginTest, AMissingDatabaseOpensNoSessionAndIsNotCreated) {
     EXPECT_FALSE(login.Session());
     EXPECT_FALSE(QFile::exists(Database("a"))) << "connecting must not create a database";
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
-    login.cmdOKClick();
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(Database("a")));
 }
@@ -161,8 +161,8 @@ TEST_F(LoginTest, WithoutProfilesNothingConnectsAndOkIsRefused) {
     LoadProfiles(Profiles);
     TfrmLogin login(Desktop, Profiles);
     EXPECT_FALSE(login.Session());
-    EXPECT_FALSE(login.cmdOK->isEnabled());
-    login.cmdOKClick();
+    EXPECT_FALSE(Control<QPushButton>(login, "cmdOK").isEnabled());
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_NE(login.result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(SettingsFileName()));
 }
@@ -175,11 +175,11 @@ TEST_F(LoginTest, TheEllipsisOpensProfileManagement) {
     QString opened;
     WhenModal([&](QWidget* dialog) {
         opened = dialog->objectName();
-        Child<QPushButton>(dialog, "cmdClose")->click();
+        Control<QPushButton>(*dialog, "cmdClose").click();
     });
-    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdManageProfiles"), Qt::LeftButton);
     EXPECT_EQ(opened, "frmProfileManagement");
-    EXPECT_EQ(login.cboProfile->count(), 1);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 1);
 }
 
 TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
@@ -189,12 +189,12 @@ TEST_F(LoginTest, ManagingProfilesReloadsTheList) {
     login.show();
     WhenModal([this](QWidget* management) {
         MakeProfile("b", "Beta");
-        Child<QPushButton>(management, "cmdClose")->click();
+        Control<QPushButton>(*management, "cmdClose").click();
     });
-    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
-    EXPECT_EQ(login.cboProfile->count(), 2);
-    EXPECT_EQ(login.cboProfile->itemText(1), "Beta");
-    EXPECT_EQ(login.cboProfile->currentIndex(), 0);
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdManageProfiles"), Qt::LeftButton);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").count(), 2);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").itemText(1), "Beta");
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), 0);
 }
 
 // The main window's title names the profile as the session does: a rename made in profile
@@ -207,15 +207,15 @@ TEST_F(LoginTest, AProfileRenamedInManagementOpensUnderItsNewName) {
     const TProfileSession* open = login.Session();
     ASSERT_TRUE(open);
     WhenModal([](QWidget* management) {
-        auto* list = Child<QTreeWidget>(management, "VSTProfiles");
-        list->setCurrentItem(list->topLevelItem(0));
-        Child<QLineEdit>(management, "txtProfileName")->setText("Renamed");
-        Child<QPushButton>(management, "cmdSaveProfile")->click();
-        Child<QPushButton>(management, "cmdClose")->click();
+        auto& list = Control<QTreeWidget>(*management, "VSTProfiles");
+        list.setCurrentItem(list.topLevelItem(0));
+        Control<QLineEdit>(*management, "txtProfileName").setText("Renamed");
+        Control<QPushButton>(*management, "cmdSaveProfile").click();
+        Control<QPushButton>(*management, "cmdClose").click();
     });
-    QTest::mouseClick(login.cmdManageProfiles, Qt::LeftButton);
-    EXPECT_EQ(login.cboProfile->itemText(0), "Renamed");
-    login.cmdOKClick();
+    QTest::mouseClick(&Control<QPushButton>(login, "cmdManageProfiles"), Qt::LeftButton);
+    EXPECT_EQ(Control<QComboBox>(login, "cboProfile").itemText(0), "Renamed");
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_EQ(login.result(), QDialog::Accepted);
     ASSERT_EQ(login.Session(), open) << "the database stays open";
     EXPECT_EQ(open->Profile().ProfileName, "Renamed");
@@ -250,9 +250,10 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
             const char key = pending.front();
             pending.remove(0, 1);
             if (key == 'o')
-                QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+                QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
             else
-                QTest::keyClick(dialog->cboProfile, key == 'd' ? Qt::Key_Down : Qt::Key_Up);
+                QTest::keyClick(&Control<QComboBox>(*dialog, "cboProfile"),
+                                key == 'd' ? Qt::Key_Down : Qt::Key_Up);
         };
         Desktop.WhileAsked = [&](const TFakeDesktop::TCall& call) {
             if (call.Service == TFakeDesktop::TService::Writable)
@@ -262,7 +263,7 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
         dialog = &login;
         deliverNext(); // the first key starts a connection, inside which the next one arrives
         EXPECT_TRUE(pending.isEmpty());
-        EXPECT_EQ(login.cboProfile->currentIndex(), c.shown);
+        EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), c.shown);
         ASSERT_TRUE(Connected(login));
         EXPECT_TRUE(Connected(login)->IsConnected());
         const QString shownFile = QString(QChar('a' + c.shown)) + ".accdb";
@@ -270,7 +271,8 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
             << Connected(login)->ConnectionString.toStdString();
         EXPECT_EQ(login.result() == QDialog::Accepted, c.accepted);
         if (c.accepted) {
-            EXPECT_EQ(login.Session()->Profile().ProfileName, login.cboProfile->itemText(c.shown));
+            EXPECT_EQ(login.Session()->Profile().ProfileName,
+                      Control<QComboBox>(login, "cboProfile").itemText(c.shown));
         }
         Desktop.WhileAsked = nullptr;
     }
@@ -315,7 +317,7 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         LoadProfiles(Profiles);
         TfrmLogin login(Desktop, Profiles);
         EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
-        login.cmdOKClick();
+        Control<QPushButton>(login, "cmdOK").click();
         EXPECT_NE(login.result(), QDialog::Accepted);
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         const QString shown = MessageBoxes::ShownTexts().first();
@@ -324,7 +326,7 @@ TEST_F(LoginTest, AnUnopenableDatabaseIsExplainedOnceOnOk) {
         EXPECT_FALSE(QFile::exists(SettingsFileName())) << "a refused profile is not remembered";
         // The other profile still opens.
         Pick(login, 1);
-        login.cmdOKClick();
+        Control<QPushButton>(login, "cmdOK").click();
         EXPECT_EQ(login.result(), QDialog::Accepted);
         EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
         ASSERT_TRUE(login.Session());
@@ -342,7 +344,7 @@ TEST_F(LoginTest, AReadOnlySettingsFileStillOpensTheProfile) {
     LoadProfiles(Profiles);
     TfrmLogin login(Desktop, Profiles);
     Pick(login, 1);
-    login.cmdOKClick();
+    Control<QPushButton>(login, "cmdOK").click();
     EXPECT_EQ(login.result(), QDialog::Accepted);
     ASSERT_TRUE(login.Session());
     EXPECT_EQ(login.Session()->Profile().ProfileName, "Beta");

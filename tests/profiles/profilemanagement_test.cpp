@@ -61,14 +61,17 @@ protected:
     static QString Database(const QString& stem) {
         return DataDirectory() + "/data/" + stem + ".accdb";
     }
+    static QTreeWidget& List(const TfrmProfileManagement& dialog) {
+        return Control<QTreeWidget>(dialog, "VSTProfiles");
+    }
     static QStringList Rows(const TfrmProfileManagement& dialog) {
         QStringList rows;
-        for (int i = 0; i < dialog.VSTProfiles->topLevelItemCount(); ++i)
-            rows << dialog.VSTProfiles->topLevelItem(i)->text(0);
+        for (int i = 0; i < List(dialog).topLevelItemCount(); ++i)
+            rows << List(dialog).topLevelItem(i)->text(0);
         return rows;
     }
     static void Select(TfrmProfileManagement& dialog, int row) {
-        dialog.VSTProfiles->setCurrentItem(dialog.VSTProfiles->topLevelItem(row));
+        List(dialog).setCurrentItem(List(dialog).topLevelItem(row));
     }
 };
 
@@ -79,20 +82,20 @@ TEST_F(ProfileManagementTest, ListsTheProfilesAndShowsTheSelectedOne) {
     TfrmProfileManagement dialog(Desktop, Profiles);
     EXPECT_EQ(dialog.windowTitle(), "Profile management");
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha", "Beta"}));
-    EXPECT_FALSE(dialog.pnlProfile->isVisibleTo(&dialog));
-    EXPECT_FALSE(dialog.mnuDelete->isEnabled());
-    EXPECT_TRUE(dialog.mnuAdd->isEnabled());
-    EXPECT_EQ(dialog.VSTProfiles->columnWidth(0), 130);
+    EXPECT_FALSE(Control<QWidget>(dialog, "pnlProfile").isVisibleTo(&dialog));
+    EXPECT_FALSE(Control<QAction>(dialog, "mnuDelete").isEnabled());
+    EXPECT_TRUE(Control<QAction>(dialog, "mnuAdd").isEnabled());
+    EXPECT_EQ(List(dialog).columnWidth(0), 130);
 
     Select(dialog, 1);
-    EXPECT_TRUE(dialog.pnlProfile->isVisibleTo(&dialog));
-    EXPECT_EQ(dialog.txtProfileName->text(), "Beta");
-    EXPECT_TRUE(dialog.mnuDelete->isEnabled());
+    EXPECT_TRUE(Control<QWidget>(dialog, "pnlProfile").isVisibleTo(&dialog));
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtProfileName").text(), "Beta");
+    EXPECT_TRUE(Control<QAction>(dialog, "mnuDelete").isEnabled());
     // Losing the selection leaves the panel with the last name; saving then does nothing.
-    dialog.VSTProfiles->clearSelection();
-    EXPECT_EQ(dialog.txtProfileName->text(), "Beta");
-    dialog.txtProfileName->setText("Gamma");
-    dialog.cmdSaveProfileClick();
+    List(dialog).clearSelection();
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtProfileName").text(), "Beta");
+    Control<QLineEdit>(dialog, "txtProfileName").setText("Gamma");
+    Control<QPushButton>(dialog, "cmdSaveProfile").click();
     EXPECT_EQ(Profiles[1]->ProfileName, "Beta");
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
@@ -120,10 +123,10 @@ TEST_F(ProfileManagementTest, RenameRewritesTheProfileFileInPlace) {
         MessageBoxes::ClearShown();
         TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 0);
-        dialog.txtProfileName->clear();
-        Type(dialog.txtProfileName, c.typed);
-        EXPECT_EQ(dialog.txtProfileName->text(), c.stored);
-        QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+        Control<QLineEdit>(dialog, "txtProfileName").clear();
+        Type(&Control<QLineEdit>(dialog, "txtProfileName"), c.typed);
+        EXPECT_EQ(Control<QLineEdit>(dialog, "txtProfileName").text(), c.stored);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdSaveProfile"), Qt::LeftButton);
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
         EXPECT_EQ(profile->ProfileName, c.stored) << "the object the program uses is renamed";
         EXPECT_EQ(Rows(dialog), QStringList({c.stored}));
@@ -143,9 +146,9 @@ TEST_F(ProfileManagementTest, EnterInTheNameFieldSavesOnceAndKeepsTheDialogOpen)
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     Select(dialog, 0);
-    dialog.txtProfileName->setFocus();
-    dialog.txtProfileName->setText("New");
-    QTest::keyClick(dialog.txtProfileName, Qt::Key_Return);
+    Control<QLineEdit>(dialog, "txtProfileName").setFocus();
+    Control<QLineEdit>(dialog, "txtProfileName").setText("New");
+    QTest::keyClick(&Control<QLineEdit>(dialog, "txtProfileName"), Qt::Key_Return);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
     EXPECT_EQ(IniFile(ProfileFile("site")).ReadString("profile", "name", ""), "New");
     EXPECT_TRUE(dialog.isVisible());
@@ -160,8 +163,8 @@ TEST_F(ProfileManagementTest, ABlankOrTwoLineNameIsRefusedAndNothingChanges) {
     Select(dialog, 0);
     for (const QString name : {"", "   ", "North\nSouth", "North\r\n[database]"}) {
         MessageBoxes::ClearShown();
-        dialog.txtProfileName->setText(name);
-        dialog.cmdSaveProfileClick();
+        Control<QLineEdit>(dialog, "txtProfileName").setText(name);
+        Control<QPushButton>(dialog, "cmdSaveProfile").click();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
         EXPECT_EQ(Profiles[0]->ProfileName, "Old");
@@ -180,20 +183,20 @@ TEST_F(ProfileManagementTest, AReadOnlyProfileFileIsReportedAndKeptAsItWas) {
     TfrmProfileManagement dialog(Desktop, Profiles);
     dialog.show();
     Select(dialog, 0);
-    dialog.txtProfileName->setText("New");
-    QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtProfileName").setText("New");
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdSaveProfile"), Qt::LeftButton);
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << "no \"Profile saved!\"";
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
     EXPECT_EQ(MessageBoxes::ShownTexts()[0], "Unable to write to " + ProfileFile("site"));
     EXPECT_EQ(Profiles[0]->ProfileName, "Old");
     EXPECT_EQ(Rows(dialog), QStringList({"Old"}));
-    EXPECT_EQ(dialog.txtProfileName->text(), "New");
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtProfileName").text(), "New");
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(ReadWholeFile(ProfileFile("site")), before);
 
     MessageBoxes::ClearShown();
     QFile::setPermissions(ProfileFile("site"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QTest::mouseClick(dialog.cmdSaveProfile, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdSaveProfile"), Qt::LeftButton);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList({"Profile saved!"}));
     EXPECT_EQ(Profiles[0]->ProfileName, "New");
     EXPECT_EQ(Rows(dialog), QStringList({"New"}));
@@ -216,7 +219,9 @@ TEST_F(ProfileManagementTest, TheWindowHasAFixedSizeThatHoldsTheNamePanel) {
         QApplication::processEvents();
         EXPECT_EQ(dialog.size(), size);
         for (const QWidget* control : std::initializer_list<const QWidget*>{
-                 dialog.Label1, dialog.txtProfileName, dialog.cmdSaveProfile, dialog.cmdClose}) {
+                 &Control<QLabel>(dialog, "Label1"), &Control<QLineEdit>(dialog, "txtProfileName"),
+                 &Control<QPushButton>(dialog, "cmdSaveProfile"),
+                 &Control<QPushButton>(dialog, "cmdClose")}) {
             EXPECT_TRUE(dialog.rect().contains(
                 QRect(control->mapTo(&dialog, QPoint(0, 0)), control->size())))
                 << control->objectName().toStdString();
@@ -246,7 +251,7 @@ TEST_F(ProfileManagementTest, DeletingAProfileLeavesNoLockFile) {
         MessageBoxes::SetNextAnswer(true); // delete the profile
         if (!trashWorks)
             MessageBoxes::SetNextAnswer(false); // keep the database the trash refused
-        dialog.mnuDeleteClick();
+        Control<QAction>(dialog, "mnuDelete").trigger();
         QStringList left = {"data/a.accdb", "profiles/a.ini"};
         if (!trashWorks)
             left.insert(1, "data/b.accdb");
@@ -262,7 +267,7 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     Select(dialog, 1);
 
     MessageBoxes::SetNextAnswer(false);
-    dialog.mnuDeleteClick();
+    Control<QAction>(dialog, "mnuDelete").trigger();
     EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_TRUE(MessageBoxes::ShownTexts()[0].contains("\"Beta\""));
     EXPECT_TRUE(QFile::exists(ProfileFile("b")));
@@ -274,8 +279,8 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    dialog.VSTProfiles->setFocus();
-    QTest::keyClick(dialog.VSTProfiles, Qt::Key_Delete);
+    List(dialog).setFocus();
+    QTest::keyClick(&List(dialog), Qt::Key_Delete);
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Confirmation);
     EXPECT_FALSE(QFile::exists(ProfileFile("b")));
@@ -286,7 +291,7 @@ TEST_F(ProfileManagementTest, DeleteRemovesTheProfileAndTrashesItsDatabase) {
     EXPECT_EQ(Rows(dialog), QStringList({"Alpha"}));
     EXPECT_EQ(Profiles.size(), 1u);
     EXPECT_TRUE(QFile::exists(Database("a")));
-    EXPECT_FALSE(dialog.mnuDelete->isEnabled());
+    EXPECT_FALSE(Control<QAction>(dialog, "mnuDelete").isEnabled());
 }
 
 TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
@@ -295,7 +300,7 @@ TEST_F(ProfileManagementTest, TwoProfilesOfOneNameDeleteTheSelectedFile) {
     LoadProfiles(Profiles);
     TfrmProfileManagement dialog(Desktop, Profiles);
     Select(dialog, 1);
-    dialog.mnuDeleteClick();
+    Control<QAction>(dialog, "mnuDelete").trigger();
     EXPECT_TRUE(QFile::exists(ProfileFile("a")));
     EXPECT_TRUE(QFile::exists(Database("a")));
     EXPECT_FALSE(QFile::exists(ProfileFile("b")));
@@ -319,7 +324,7 @@ TEST_F(ProfileManagementTest, DeleteWhereTheDatabaseCannotGoToTheTrash) {
         Select(dialog, 0);
         MessageBoxes::SetNextAnswer(true); // delete the profile
         MessageBoxes::SetNextAnswer(c.deleteForGood);
-        dialog.mnuDeleteClick();
+        Control<QAction>(dialog, "mnuDelete").trigger();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
         EXPECT_TRUE(MessageBoxes::ShownTexts()[1].contains(Database("b")));
         EXPECT_FALSE(QFile::exists(ProfileFile("b")));
@@ -337,7 +342,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     {
         TfrmProfileManagement dialog(Desktop, Profiles, nullptr, ProfileFile("b"));
         Select(dialog, 1);
-        dialog.mnuDeleteClick();
+        Control<QAction>(dialog, "mnuDelete").trigger();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
         EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
         EXPECT_TRUE(MessageBoxes::ShownTexts()[0].contains("\"Beta\""));
@@ -348,7 +353,7 @@ TEST_F(ProfileManagementTest, DeleteRefusesWhatMustStay) {
     {
         TfrmProfileManagement dialog(Desktop, Profiles);
         Select(dialog, 1);
-        dialog.mnuDeleteClick();
+        Control<QAction>(dialog, "mnuDelete").trigger();
         ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
         EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Error);
         EXPECT_TRUE(MessageBoxes::ShownTexts()[1].contains(ProfileFile("b")));
@@ -368,13 +373,13 @@ TEST_F(ProfileManagementTest, ADatabaseThatIsGoneOrSharedIsLeftAlone) {
     TfrmProfileManagement dialog(Desktop, Profiles);
 
     Select(dialog, 2);
-    dialog.mnuDeleteClick();
+    Control<QAction>(dialog, "mnuDelete").trigger();
     EXPECT_EQ(MessageBoxes::ShownMessages().size(), 1) << "only the question: nothing failed";
     EXPECT_FALSE(QFile::exists(ProfileFile("gone")));
 
     MessageBoxes::ClearShown();
     Select(dialog, 1);
-    dialog.mnuDeleteClick();
+    Control<QAction>(dialog, "mnuDelete").trigger();
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
     EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Information);
     EXPECT_FALSE(QFile::exists(ProfileFile("copy")));
@@ -392,19 +397,20 @@ TEST_F(ProfileManagementTest, AddShowsTheNewProfileAtOnceAndLeavesTheOpenDatabas
 
     TfrmProfileManagement dialog(Desktop, Profiles, nullptr, ProfileFile("m"));
     // Cancelled: nothing new.
-    WhenModal([](QWidget* wizard) { Child<QPushButton>(wizard, "cmdCancel")->click(); });
-    dialog.mnuAddClick();
+    WhenModal([](QWidget* wizard) { Control<QPushButton>(*wizard, "cmdCancel").click(); });
+    Control<QAction>(dialog, "mnuAdd").trigger();
     EXPECT_EQ(Rows(dialog), QStringList({"Mid"}));
 
     WhenModal([](QWidget* wizard) {
         for (int page = 0; page < 4; ++page)
-            Child<QPushButton>(wizard, "cmdNext")->click();
-        Child<QLineEdit>(wizard, "txtProfileName")->setText("Aardvark");
-        Child<QPushButton>(wizard, "cmdNext")->click();
+            Control<QPushButton>(*wizard, "cmdNext").click();
+        Control<QLineEdit>(*wizard, "txtProfileName").setText("Aardvark");
+        Control<QPushButton>(*wizard, "cmdNext").click();
     });
-    dialog.mnuAddClick();
+    Control<QAction>(dialog, "mnuAdd").trigger();
     EXPECT_EQ(Rows(dialog), QStringList({"Aardvark", "Mid"})) << "sorted by file name";
-    EXPECT_EQ(dialog.txtProfileName->text(), "Aardvark") << "the new profile is selected";
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtProfileName").text(), "Aardvark")
+        << "the new profile is selected";
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
     EXPECT_TRUE(open.IsConnected());
     EXPECT_EQ(open.Database().ConnectionString, JetConnectionString(Database("m")));

@@ -52,19 +52,21 @@ protected:
     // once the outcome is in.
     void Next(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+            QPushButton& next = Control<QPushButton>(*Wizard, "cmdNext");
+            QTest::mouseClick(&next, Qt::LeftButton);
             EXPECT_TRUE(QTest::qWaitFor(
-                [this] { return !Wizard->isVisible() || Wizard->cmdNext->isEnabled(); }, 30000))
+                [this, &next] { return !Wizard->isVisible() || next.isEnabled(); }, 30000))
                 << "Finish never ended";
         }
     }
-    void Back() { QTest::mouseClick(Wizard->cmdBack, Qt::LeftButton); }
+    void Back() { QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBack"), Qt::LeftButton); }
     void ToNamePage(const QString& name) {
         Next(4);
-        Wizard->txtProfileName->setText(name);
+        Control<QLineEdit>(*Wizard, "txtProfileName").setText(name);
     }
     bool NameIsRed() const {
-        return Wizard->txtProfileName->palette().color(QPalette::Base) == QColor(255, 0, 0);
+        return Control<QLineEdit>(*Wizard, "txtProfileName").palette().color(QPalette::Base) ==
+               QColor(255, 0, 0);
     }
     QString Profiles() const { return DataDirectory() + "/profiles/"; }
     QString Databases() const { return DataDirectory() + "/data/"; }
@@ -75,20 +77,20 @@ protected:
 
 TEST_F(WizardTest, PagesStepForwardAndBackWithTheirCaptions) {
     EXPECT_EQ(Wizard->CurrentStep, 0);
-    EXPECT_FALSE(Wizard->cmdBack->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(*Wizard, "cmdBack").isEnabled());
     Next(3);
     EXPECT_EQ(Wizard->CurrentStep, 3);
-    EXPECT_EQ(Wizard->lblDBLocation->text(), Databases());
-    EXPECT_EQ(Wizard->cmdNext->text(), "Next >>");
+    EXPECT_EQ(Control<QLabel>(*Wizard, "lblDBLocation").text(), Databases());
+    EXPECT_EQ(Control<QPushButton>(*Wizard, "cmdNext").text(), "Next >>");
     Next();
     EXPECT_EQ(Wizard->CurrentStep, 4);
-    EXPECT_EQ(Wizard->cmdNext->text(), "Finish!");
-    EXPECT_EQ(Wizard->lblProfileLocation->text(), Profiles() + "newprofile.ini");
+    EXPECT_EQ(Control<QPushButton>(*Wizard, "cmdNext").text(), "Finish!");
+    EXPECT_EQ(Control<QLabel>(*Wizard, "lblProfileLocation").text(), Profiles() + "newprofile.ini");
     Back();
     EXPECT_EQ(Wizard->CurrentStep, 3);
-    EXPECT_EQ(Wizard->cmdNext->text(), "Next >>");
+    EXPECT_EQ(Control<QPushButton>(*Wizard, "cmdNext").text(), "Next >>");
     Next();
-    EXPECT_EQ(Wizard->cmdNext->text(), "Finish!");
+    EXPECT_EQ(Control<QPushButton>(*Wizard, "cmdNext").text(), "Finish!");
 }
 
 TEST_F(WizardTest, EnterGoesForwardAndNeverCancels) {
@@ -100,34 +102,35 @@ TEST_F(WizardTest, EnterGoesForwardAndNeverCancels) {
         EXPECT_EQ(Wizard->CurrentStep, page);
     }
     EXPECT_TRUE(Wizard->isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), Wizard->txtProfileName) << "the name is typed at once";
+    EXPECT_EQ(QApplication::focusWidget(), &Control<QLineEdit>(*Wizard, "txtProfileName"))
+        << "the name is typed at once";
 }
 
 TEST_F(WizardTest, SourceChoiceEnablesOnlyItsBrowseButton) {
     Next(2);
-    Wizard->dbExisting->click();
-    EXPECT_TRUE(Wizard->cmdBrowseExistingDB->isEnabled());
-    EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
-    Wizard->dbBSTFiles->click();
-    EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
-    EXPECT_TRUE(Wizard->cmdBrowseBSTFiles->isEnabled());
-    Wizard->dbNew->click();
-    EXPECT_FALSE(Wizard->cmdBrowseExistingDB->isEnabled());
-    EXPECT_FALSE(Wizard->cmdBrowseBSTFiles->isEnabled());
-    EXPECT_FALSE(Wizard->txtExistingDB->isEnabled());
-    EXPECT_FALSE(Wizard->dbTypeMySQL->isEnabled());
+    Control<QRadioButton>(*Wizard, "dbExisting").click();
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdBrowseExistingDB").isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles").isEnabled());
+    Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+    EXPECT_FALSE(Control<QPushButton>(*Wizard, "cmdBrowseExistingDB").isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles").isEnabled());
+    Control<QRadioButton>(*Wizard, "dbNew").click();
+    EXPECT_FALSE(Control<QPushButton>(*Wizard, "cmdBrowseExistingDB").isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles").isEnabled());
+    EXPECT_FALSE(Control<QLineEdit>(*Wizard, "txtExistingDB").isEnabled());
+    EXPECT_FALSE(Control<QRadioButton>(*Wizard, "dbTypeMySQL").isEnabled());
 }
 
 TEST_F(WizardTest, NameFieldTurnsRedWhenEmptyOrTaken) {
     ASSERT_TRUE(WriteTextFile(Profiles() + "site1.ini", "[profile]\nname=Site 1\n"));
     ToNamePage("Fresh");
     EXPECT_FALSE(NameIsRed());
-    Wizard->txtProfileName->setText("SITE-1");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("SITE-1");
     EXPECT_TRUE(NameIsRed());
-    EXPECT_EQ(Wizard->lblProfileLocation->text(), Profiles() + "site1.ini");
-    Wizard->txtProfileName->setText("");
+    EXPECT_EQ(Control<QLabel>(*Wizard, "lblProfileLocation").text(), Profiles() + "site1.ini");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("");
     EXPECT_TRUE(NameIsRed());
-    EXPECT_EQ(Wizard->lblProfileLocation->text(), "");
+    EXPECT_EQ(Control<QLabel>(*Wizard, "lblProfileLocation").text(), "");
 }
 
 TEST_F(WizardTest, FinishCreatesDatabaseFromTemplateAndProfileFile) {
@@ -153,14 +156,14 @@ TEST_F(WizardTest, FinishCopiesAChosenDatabase) {
     ASSERT_TRUE(QFile::copy(ProgramDirectory() + "/default.accdb", chosen));
     Desktop.AnswerFile(chosen);
     Next(2);
-    Wizard->dbExisting->click();
-    QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
+    Control<QRadioButton>(*Wizard, "dbExisting").click();
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseExistingDB"), Qt::LeftButton);
     ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile).size(), 1);
     EXPECT_TRUE(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Filter.contains("*.mdb"));
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Owner, Wizard.get());
-    EXPECT_EQ(Wizard->txtExistingDB->text(), chosen);
+    EXPECT_EQ(Control<QLineEdit>(*Wizard, "txtExistingDB").text(), chosen);
     Next(2);
-    Wizard->txtProfileName->setText("Copy");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("Copy");
     Next();
     EXPECT_EQ(ReadWholeFile(Databases() + "copy.accdb"), ReadWholeFile(chosen));
     EXPECT_EQ(QFile::permissions(Databases() + "copy.accdb") &
@@ -196,7 +199,7 @@ TEST_P(WizardRefusalTest, FinishRefusesAndOverwritesNothing) {
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1) << c.what;
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Warning);
     EXPECT_EQ(Wizard->CurrentStep, 4);
-    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdNext").isEnabled());
     EXPECT_NE(Wizard->result(), QDialog::Accepted);
     if (!c.existingProfile.isEmpty()) {
         EXPECT_EQ(ReadWholeFile(Profiles() + c.existingProfile), "[profile]\nname=Mine\n");
@@ -223,9 +226,9 @@ INSTANTIATE_TEST_SUITE_P(Names, WizardRefusalTest,
 
 TEST_F(WizardTest, ACopyThatFailsIsReportedAndWritesNoProfile) {
     Next(2);
-    Wizard->dbExisting->click(); // and no file chosen
+    Control<QRadioButton>(*Wizard, "dbExisting").click(); // and no file chosen
     Next(2);
-    Wizard->txtProfileName->setText("Nothing");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("Nothing");
     Next();
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
@@ -237,13 +240,13 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
     QString importedFrom, importedInto;
     Desktop.AnswerFile("/old/autonoom.bst");
     Next(2);
-    Wizard->dbBSTFiles->click();
-    QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+    Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles"), Qt::LeftButton);
     ASSERT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile).size(), 1);
     EXPECT_EQ(Desktop.Calls(TFakeDesktop::TService::OpenFile)[0].Filter,
               "autonoom.bst (autonoom.bst)");
     Next(2);
-    Wizard->txtProfileName->setText("Legacy");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("Legacy");
     bool profileDuringImport = true;
     bool finalNameDuringImport = true;
     QByteArray databaseDuringImport;
@@ -261,16 +264,16 @@ TEST_F(WizardTest, LegacyFilesStartFromTheTemplateAndReachTheImport) {
         while (!resume.tryAcquire(1, 10));
         return TLegacyImportSummary{};
     };
-    QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdNext"), Qt::LeftButton);
     // The window stays on its closing page with a moving bar, answers, and cannot be closed or
     // cancelled halfway.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Wizard->prgImport->value() == 50; }, 30000));
-    EXPECT_TRUE(Wizard->prgImport->isVisible());
-    EXPECT_EQ(Wizard->prgImport->maximum(), 200);
-    EXPECT_TRUE(Wizard->pnlFinish->isVisible());
-    EXPECT_FALSE(Wizard->cmdCancel->isEnabled());
-    EXPECT_FALSE(Wizard->cmdNext->isEnabled());
-    EXPECT_FALSE(Wizard->cmdBack->isEnabled());
+    const QProgressBar& bar = Control<QProgressBar>(*Wizard, "prgImport");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar.value() == 50; }, 30000));
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.maximum(), 200);
+    EXPECT_TRUE(Control<QWidget>(*Wizard, "pnlFinish").isVisible());
+    for (const char* button : {"cmdCancel", "cmdNext", "cmdBack"})
+        EXPECT_FALSE(Control<QPushButton>(*Wizard, button).isEnabled()) << button;
     QTest::keyClick(Wizard.get(), Qt::Key_Escape);
     Wizard->reject();
     Wizard->close();
@@ -325,22 +328,22 @@ TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
          "is not a regular file"},
     };
     Next(2);
-    Wizard->dbExisting->click();
+    Control<QRadioButton>(*Wizard, "dbExisting").click();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QDir(chosen).removeRecursively();
         c.make();
         MessageBoxes::ClearShown();
         Desktop.AnswerFile(chosen);
-        QTest::mouseClick(Wizard->cmdBrowseExistingDB, Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseExistingDB"), Qt::LeftButton);
         ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
         EXPECT_TRUE(MessageBoxes::ShownTexts().first().contains(c.reason))
             << MessageBoxes::ShownTexts().first().toStdString();
-        EXPECT_EQ(Wizard->txtExistingDB->text(), "");
+        EXPECT_EQ(Control<QLineEdit>(*Wizard, "txtExistingDB").text(), "");
         // Finish checks again: the file may have changed since it was chosen.
-        Wizard->txtExistingDB->setText(chosen);
+        Control<QLineEdit>(*Wizard, "txtExistingDB").setText(chosen);
         Next(2);
-        Wizard->txtProfileName->setText("Chosen");
+        Control<QLineEdit>(*Wizard, "txtProfileName").setText("Chosen");
         MessageBoxes::ClearShown();
         Next();
         ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
@@ -348,7 +351,7 @@ TEST_F(WizardTest, AChosenFileThatIsNoDatabaseOfOursIsRefusedWithTheReason) {
         EXPECT_EQ(Wizard->CurrentStep, 4);
         EXPECT_NE(Wizard->result(), QDialog::Accepted);
         EXPECT_EQ(DataFolderFiles(), QStringList());
-        Wizard->txtExistingDB->clear();
+        Control<QLineEdit>(*Wizard, "txtExistingDB").clear();
         Back();
         Back();
     }
@@ -475,12 +478,14 @@ TEST_F(WizardTest, ALeftoverDatabaseNeverDropsTheChosenSourceUnsaid) {
         Desktop.AnswerFile(c.import ? legacy + "/autonoom.bst" : chosen);
         NewWizard();
         Next(2);
-        QRadioButton* source = c.import ? Wizard->dbBSTFiles : Wizard->dbExisting;
-        QPushButton* browse = c.import ? Wizard->cmdBrowseBSTFiles : Wizard->cmdBrowseExistingDB;
+        QRadioButton* source = c.import ? &Control<QRadioButton>(*Wizard, "dbBSTFiles")
+                                        : &Control<QRadioButton>(*Wizard, "dbExisting");
+        QPushButton* browse = c.import ? &Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles")
+                                       : &Control<QPushButton>(*Wizard, "cmdBrowseExistingDB");
         source->click();
         QTest::mouseClick(browse, Qt::LeftButton);
         Next(2);
-        Wizard->txtProfileName->setText("Site 1");
+        Control<QLineEdit>(*Wizard, "txtProfileName").setText("Site 1");
         MessageBoxes::ClearShown();
         for (const bool answer : c.answers)
             MessageBoxes::SetNextAnswer(answer);
@@ -549,8 +554,8 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
                  throw std::runtime_error("out of memory");
              };
              Next(2);
-             Wizard->dbBSTFiles->click();
-             QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+             Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+             QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles"), Qt::LeftButton);
              Back();
              Back();
          },
@@ -575,10 +580,10 @@ TEST_F(WizardTest, AFailedReplaceIsReportedAndPutsTheOldDatabaseBack) {
         EXPECT_EQ(MessageBoxes::ShownMessages()[2].kind, MessageBoxes::Error);
         EXPECT_EQ(MessageBoxes::ShownTexts()[2], c.message);
         EXPECT_EQ(Wizard->CurrentStep, 4);
-        EXPECT_TRUE(Wizard->pnlStep4->isVisible());
-        EXPECT_TRUE(Wizard->cmdNext->isEnabled());
-        EXPECT_TRUE(Wizard->cmdBack->isEnabled());
-        EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+        EXPECT_TRUE(Control<QWidget>(*Wizard, "pnlStep4").isVisible());
+        EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdNext").isEnabled());
+        EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdBack").isEnabled());
+        EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdCancel").isEnabled());
         EXPECT_TRUE(Wizard->isVisible());
         EXPECT_EQ(ReadWholeFile(leftover), before);
         EXPECT_EQ(Desktop.Trashed(), QStringList());
@@ -596,18 +601,18 @@ TEST_F(WizardTest, AFailedImportLeavesNothingBehind) {
         throw VyrError("Error reading /old/autonoom.bst");
     };
     Next(2);
-    Wizard->dbBSTFiles->click();
-    QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+    Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles"), Qt::LeftButton);
     Next(2);
-    Wizard->txtProfileName->setText("Legacy");
+    Control<QLineEdit>(*Wizard, "txtProfileName").setText("Legacy");
     Next();
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"The files of the older software could not be imported: Error reading "
                           "/old/autonoom.bst\n\nNo profile was created."});
     EXPECT_EQ(DataFolderFiles(), QStringList());
     EXPECT_EQ(Wizard->CurrentStep, 4);
-    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
-    EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdNext").isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdCancel").isEnabled());
 }
 
 TEST_F(WizardTest, TheWindowHasAFixedSize) {
@@ -627,10 +632,10 @@ protected:
                                                           ControllerRecord("B1B2C3", "Back door")));
         Desktop.AnswerFile(Legacy + "/autonoom.bst");
         Next(2);
-        Wizard->dbBSTFiles->click();
-        QTest::mouseClick(Wizard->cmdBrowseBSTFiles, Qt::LeftButton);
+        Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+        QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles"), Qt::LeftButton);
         Next(2);
-        Wizard->txtProfileName->setText("Old site");
+        Control<QLineEdit>(*Wizard, "txtProfileName").setText("Old site");
     }
 
     QString Legacy;
@@ -655,7 +660,7 @@ TEST_F(WizardImportTest, ASuccessfulImportWritesTheProfileAndShowsTheSummary) {
           "Cardholders imported: 600", "Card record skipped (no card number): 1",
           "Zone rows written: 1200"})
         EXPECT_TRUE(summary.contains(line)) << line << " in " << summary.toStdString();
-    EXPECT_EQ(Wizard->prgImport->value(), 601);
+    EXPECT_EQ(Control<QProgressBar>(*Wizard, "prgImport").value(), 601);
 
     TMySQLite db;
     db.ConnectionString = JetConnectionString(Databases() + "oldsite.accdb");
@@ -691,7 +696,7 @@ TEST_F(WizardImportTest, AWizardGoneDuringTheImportLeavesNoProfileAndNoDatabase)
             while (!never.tryAcquire(1, 10) && !deadline.hasExpired());
         });
     };
-    QTest::mouseClick(Wizard->cmdNext, Qt::LeftButton);
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdNext"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return halfway.available() > 0; }, 30000));
     Wizard.reset();
     EXPECT_EQ(DataFolderFiles(), QStringList());
@@ -709,10 +714,10 @@ TEST_F(WizardImportTest, AFailedImportLeavesNothingAndTheSameNameWorksAgain) {
     EXPECT_FALSE(QFile::exists(Databases() + "oldsite.accdb"));
     EXPECT_EQ(DataFolderFiles(), QStringList());
     EXPECT_EQ(Wizard->CurrentStep, 4);
-    EXPECT_TRUE(Wizard->pnlStep4->isVisible());
-    EXPECT_FALSE(Wizard->prgImport->isVisible());
-    EXPECT_TRUE(Wizard->cmdNext->isEnabled());
-    EXPECT_TRUE(Wizard->cmdCancel->isEnabled());
+    EXPECT_TRUE(Control<QWidget>(*Wizard, "pnlStep4").isVisible());
+    EXPECT_FALSE(Control<QProgressBar>(*Wizard, "prgImport").isVisible());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdNext").isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdCancel").isEnabled());
     EXPECT_TRUE(Wizard->isVisible());
 
     MessageBoxes::ClearShown();

@@ -1,11 +1,12 @@
 #include "faketmexcontrol.h"
+#include "modal.h"
 #include "testenv.h"
 
 #include "reader/CodeReaderInterface.h"
 #include "reader/pickadapter.h"
 #include "shared/datadir.h"
-#include "shared/errors.h"
 #include "shared/ini.h"
+#include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 #include "shared/windowtranslation.h"
@@ -41,13 +42,13 @@ protected:
     }
 
     static QComboBox* Type(TfrmPickAdapter& dialog) {
-        return dialog.findChild<QComboBox*>("cboAdapterType");
+        return &Control<QComboBox>(dialog, "cboAdapterType");
     }
     static QComboBox* Port(TfrmPickAdapter& dialog) {
-        return dialog.findChild<QComboBox*>("cboAdapterPort");
+        return &Control<QComboBox>(dialog, "cboAdapterPort");
     }
     static void Click(TfrmPickAdapter& dialog, const char* button) {
-        QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+        QTest::mouseClick(&Control<QPushButton>(dialog, button), Qt::LeftButton);
     }
 
     void ExpectStored(const QString& arc, int adapter, int port) {
@@ -76,8 +77,8 @@ TEST_F(PickAdapterTest, ShowsItsFixedChoicesInEnglishInEveryLanguage) {
     ASSERT_EQ(ports.size(), 31);
     for (int i = 0; i < ports.size(); ++i)
         EXPECT_EQ(ports[i], QString::number(i));
-    EXPECT_TRUE(dialog->findChild<QPushButton*>("cmdOK")->isDefault());
-    ASSERT_NE(dialog->findChild<QPushButton*>("cmdCancel"), nullptr);
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isDefault());
+    Control<QPushButton>(*dialog, "cmdCancel"); // fails the test when missing
     EXPECT_TRUE(TranslateWindow(dialog.get()).isEmpty()) << "the translator must pass it over";
 }
 
@@ -167,13 +168,11 @@ TEST_F(PickAdapterTest, AFailedWriteReportsAndKeepsTheSettings) {
 
     auto dialog = Open(5, 3);
     Type(*dialog)->setCurrentText("USB");
-    QString message;
-    try {
-        dialog->cmdOKClick();
-    } catch (const VyrError& error) {
-        message = error.Message();
-    }
-    EXPECT_EQ(message, Translate("Unable to write to %s").replace("%s", SettingsFileName()));
+    Click(*dialog, "cmdOK");
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_EQ(MessageBoxes::ShownTexts()[0],
+              Translate("Unable to write to %s").replace("%s", SettingsFileName()));
     EXPECT_EQ(RunSettings.Driver.DriverArc, "16");
     EXPECT_EQ(RunSettings.Driver.DriverAdapter, 5);
     EXPECT_EQ(RunSettings.Driver.DriverPort, 3);

@@ -1,6 +1,7 @@
 #include "modal.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
@@ -19,7 +20,15 @@ void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {
         if (modal && modal != before) {
             timer->stop();
             timer->deleteLater();
-            action(modal);
+            try {
+                action(modal);
+            } catch (const TMissingControl&) {
+                // Already a failure; closing the window lets the test that opened it end.
+                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                    dialog->reject();
+                else
+                    modal->close();
+            }
         } else if (clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
@@ -30,4 +39,19 @@ void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {
         }
     });
     timer->start();
+}
+
+void ControlMissing(const QObject& window, const char* objectName, const char* wantedClass,
+                    const QList<QObject*>& named) {
+    std::string problem = std::string(window.metaObject()->className()) + " \"" +
+                          window.objectName().toStdString() + "\" ";
+    if (named.isEmpty())
+        problem += "has no control \"" + std::string(objectName) + "\"";
+    else if (named.size() > 1)
+        problem += "has " + std::to_string(named.size()) + " controls named \"" + objectName + "\"";
+    else
+        problem += "has \"" + std::string(objectName) + "\" as a " +
+                   named.front()->metaObject()->className() + ", not a " + wantedClass;
+    ADD_FAILURE() << problem;
+    throw TMissingControl(problem);
 }

@@ -70,14 +70,15 @@ TEST_F(DemoSiteTest, TheProgramOpensOnTheDemoSiteWithOneKeyToWrite) {
 
     QString offered;
     WhenModal([&](QWidget* login) {
-        offered = Child<QComboBox>(login, "cboProfile")->currentText();
-        QTest::mouseClick(Child<QPushButton>(login, "cmdOK"), Qt::LeftButton);
+        offered = Control<QComboBox>(*login, "cboProfile").currentText();
+        QTest::mouseClick(&Control<QPushButton>(*login, "cmdOK"), Qt::LeftButton);
     });
     TfrmMain frmMain(Desktop, RunSettings);
     Main = &frmMain;
     ASSERT_TRUE(frmMain.FormCreate());
     EXPECT_EQ(offered, DemoProfileName);
-    EXPECT_EQ(frmMain.lblTitle->text(), QString("Controllers for profile ") + DemoProfileName);
+    EXPECT_EQ(Control<QLabel>(frmMain, "lblTitle").text(),
+              QString("Controllers for profile ") + DemoProfileName);
 
     QStringList listed;
     QStringList marked;
