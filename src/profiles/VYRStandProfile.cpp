@@ -17,13 +17,19 @@ bool TVYRStandProfile::LoadINI() {
     if (ProfileName.isEmpty())
         return false;
     DBFileName = ini.ReadString("database", "filename", QString());
+    ServerConnection = ini.ReadString("database", "connection", QString());
     return true;
 }
 
 void TVYRStandProfile::SaveToINI(const QString& FileName) const {
     // One replacement: a crash must never pair the new name with the old database or the reverse.
-    IniFile(FileName).WriteStrings(
-        {{"profile", "name", ProfileName}, {"database", "filename", DBFileName}});
+    // A profile on a file keeps the files of older versions, which know no connection key.
+    const IniFile ini(FileName);
+    QList<TIniEntry> entries{{"profile", "name", ProfileName},
+                             {"database", "filename", DBFileName}};
+    if (!ServerConnection.isEmpty() || ini.ValueExists("database", "connection"))
+        entries.append({"database", "connection", ServerConnection});
+    ini.WriteStrings(entries);
 }
 
 QString ProfileFileStem(const QString& name) {

@@ -13,8 +13,9 @@ public:
     explicit TVYRStandProfile(const QString& FileName);
 
     QString ProfileName;
-    QString ProfileFileName; // full path of the profile's INI file
-    QString DBFileName;      // as stored: absolute, or relative to the data directory
+    QString ProfileFileName;  // full path of the profile's INI file
+    QString DBFileName;       // as stored: absolute, or relative to the data directory
+    QString ServerConnection; // a database on a server instead: libpq's connection text
 
     // False for a file without a name: such a file is not a profile. Throws VyrError for a file
     // that cannot be read safely.

@@ -74,6 +74,33 @@ TEST_F(ProfileFilesTest, SaveWritesBothKeysAndKeepsTheRest) {
     EXPECT_TRUE(ReadWholeFile(Folder() + "/site.ini").startsWith("; made by hand"));
 }
 
+// A profile moved to a server names the server and no longer its file; one moved back names its
+// file again. A profile on a file is written as before, without a connection key.
+TEST_F(ProfileFilesTest, TheDatabaseIsAFileOrAServerAndSavingSwitchesBetweenThem) {
+    QDir().mkpath(Folder());
+    TVYRStandProfile profile(Folder() + "/site.ini");
+    profile.ProfileName = "Site";
+    profile.DBFileName = "data/site.accdb";
+    profile.SaveToINI(profile.ProfileFileName);
+    EXPECT_FALSE(ReadWholeFile(profile.ProfileFileName).contains("connection"));
+
+    profile.DBFileName.clear();
+    profile.ServerConnection = "service=site";
+    profile.SaveToINI(profile.ProfileFileName);
+    TVYRStandProfile onServer(profile.ProfileFileName);
+    ASSERT_TRUE(onServer.LoadINI());
+    EXPECT_EQ(onServer.DBFileName, "");
+    EXPECT_EQ(onServer.ServerConnection, "service=site");
+
+    onServer.ServerConnection.clear();
+    onServer.DBFileName = "data/site.accdb";
+    onServer.SaveToINI(onServer.ProfileFileName);
+    TVYRStandProfile back(profile.ProfileFileName);
+    ASSERT_TRUE(back.LoadINI());
+    EXPECT_EQ(back.DBFileName, "data/site.accdb");
+    EXPECT_EQ(back.ServerConnection, "");
+}
+
 TEST_F(ProfileFilesTest, DatabaseNamesResolveAgainstTheDataDirectory) {
     const QString data = DataDirectory();
     EXPECT_EQ(ResolveDatabasePath("data\\site1.accdb"), data + "/data/site1.accdb");
