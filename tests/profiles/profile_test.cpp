@@ -78,27 +78,26 @@ TEST_F(ProfileFilesTest, SaveWritesBothKeysAndKeepsTheRest) {
 // file again. A profile on a file is written as before, without a connection key.
 TEST_F(ProfileFilesTest, TheDatabaseIsAFileOrAServerAndSavingSwitchesBetweenThem) {
     QDir().mkpath(Folder());
-    TVYRStandProfile profile(Folder() + "/site.ini");
-    profile.ProfileName = "Site";
-    profile.DBFileName = "data/site.accdb";
-    profile.SaveToINI(profile.ProfileFileName);
-    EXPECT_FALSE(ReadWholeFile(profile.ProfileFileName).contains("connection"));
-
-    profile.DBFileName.clear();
-    profile.ServerConnection = "service=site";
-    profile.SaveToINI(profile.ProfileFileName);
-    TVYRStandProfile onServer(profile.ProfileFileName);
-    ASSERT_TRUE(onServer.LoadINI());
-    EXPECT_EQ(onServer.DBFileName, "");
-    EXPECT_EQ(onServer.ServerConnection, "service=site");
-
-    onServer.ServerConnection.clear();
-    onServer.DBFileName = "data/site.accdb";
-    onServer.SaveToINI(onServer.ProfileFileName);
-    TVYRStandProfile back(profile.ProfileFileName);
-    ASSERT_TRUE(back.LoadINI());
-    EXPECT_EQ(back.DBFileName, "data/site.accdb");
-    EXPECT_EQ(back.ServerConnection, "");
+    const QString file = Folder() + "/site.ini";
+    const struct {
+        const char* fileName;
+        const char* connection;
+    } steps[] = {{"data/site.accdb", ""}, {"", "service=site"}, {"data/site.accdb", ""}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.fileName) + step.connection);
+        TVYRStandProfile profile(file);
+        profile.ProfileName = "Site";
+        profile.DBFileName = step.fileName;
+        profile.ServerConnection = step.connection;
+        profile.SaveToINI(file);
+        TVYRStandProfile again(file);
+        ASSERT_TRUE(again.LoadINI());
+        EXPECT_EQ(again.DBFileName, step.fileName);
+        EXPECT_EQ(again.ServerConnection, step.connection);
+        if (&step == &steps[0]) {
+            EXPECT_FALSE(ReadWholeFile(file).contains("connection"));
+        }
+    }
 }
 
 TEST_F(ProfileFilesTest, DatabaseNamesResolveAgainstTheDataDirectory) {
