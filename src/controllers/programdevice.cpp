@@ -2,6 +2,7 @@
 
 #include "controllers/controllerrecords.h"
 #include "controllers/keywriter.h"
+#include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
 #include "profiles/profilesession.h"
 #include "reader/adapternews.h"
@@ -84,15 +85,23 @@ QVBoxLayout* TfrmProgramDevice::BuildProgress() {
 }
 
 QHBoxLayout* TfrmProgramDevice::BuildButtonRow() {
+    cmdReadKey = NewButton("cmdReadKey", N_("&Read key..."), this);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    connect(cmdReadKey, &QPushButton::clicked, this, [this] { cmdReadKeyClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-    return RightAlignedRow({cmdCancel});
+    return RightAlignedRow({cmdReadKey, cmdCancel});
 }
 
 TfrmProgramDevice::~TfrmProgramDevice() = default;
 
 void TfrmProgramDevice::FormCreate() {
     TranslateWindow(this);
+    OpenPoller();
+    if (FPoller)
+        FPoller->Start();
+}
+
+void TfrmProgramDevice::OpenPoller() {
     // Without a reader there is nothing to wait for: the dialog only offers Cancel.
     FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
@@ -101,11 +110,41 @@ void TfrmProgramDevice::FormCreate() {
     connect(FPoller, &TCardPollerLink::ReaderFailed, this, &TfrmProgramDevice::ReaderFailed);
     connect(FPoller, &TCardPollerLink::JobStep, ProgressBar, &QProgressBar::setValue);
     connect(FPoller, &TCardPollerLink::JobDone, this, &TfrmProgramDevice::KeyWritten);
-    FPoller->Start();
 }
 
 bool TfrmProgramDevice::Writing() const {
     return FPoller && FPoller->JobRunning();
+}
+
+void TfrmProgramDevice::cmdReadKeyClick() {
+    // A key half written reads as neither the old list nor the new one.
+    if (Writing())
+        return;
+    // The adapter takes one session at a time, so the read window gets it: this dialog lets its
+    // poller go, and with it any chance of writing the key laid on for reading.
+    FPollAfterReading = FPoller && FPoller->Polling();
+    delete FPoller;
+    FPoller = nullptr;
+    auto* window = new TfrmReadKey(FSession, FSettings, this);
+    connect(window, &QDialog::finished, this, [this, window] {
+        // Deleted once its closing is over; its poller lets go of the adapter before this
+        // dialog's new one asks for it, as the adapter thread takes them in turn.
+        QMetaObject::invokeMethod(
+            this,
+            [this, window] {
+                delete window;
+                ReadKeyClosed();
+            },
+            Qt::QueuedConnection);
+    });
+    window->open();
+}
+
+void TfrmProgramDevice::ReadKeyClosed() {
+    OpenPoller();
+    if (FPoller && FPollAfterReading)
+        FPoller->Start();
+    FPollAfterReading = false;
 }
 
 void TfrmProgramDevice::cmdCancelClick() {
@@ -144,6 +183,7 @@ void TfrmProgramDevice::CardRead(const TCardOnAdapter& card) {
 void TfrmProgramDevice::ReaderFailed() {
     // Stalled: the adapter itself is in trouble, and the poller does not look again. The error
     // was shown; a close asked for meanwhile happens now.
+    cmdReadKey->setEnabled(true);
     if (FCloseWhenDone && isVisible())
         QDialog::reject();
 }
@@ -176,10 +216,12 @@ void TfrmProgramDevice::ProgramKey(const TCardOnAdapter& key) {
 
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
+    cmdReadKey->setEnabled(false);
     FPoller->RunJob(KeyWriteJob(BuildKeyImage(input), key.Number));
 }
 
 void TfrmProgramDevice::KeyWritten(int result) {
+    cmdReadKey->setEnabled(true);
     if (static_cast<TKeyWriteResult>(result) != TKeyWriteResult::Written) {
         MessageBoxes::ShowError(this, _("Write operation failed!"));
         BackToWaiting();

@@ -16,9 +16,12 @@
 #include "pofile.h"
 #include "virtualadapter.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -114,6 +117,36 @@ protected:
                        !MessageBoxes::ShownMessages().isEmpty();
             },
             30000);
+    }
+
+    // The programming dialog for Front door, looking at the adapter as it does for the operator.
+    std::unique_ptr<TfrmProgramDevice> Programming(TStandController& controller) {
+        auto dialog = std::make_unique<TfrmProgramDevice>(*Session, RunSettings);
+        dialog->Controller = &controller;
+        if (TCardPollerLink* poller = ProgrammingPoller(*dialog))
+            poller->SetInterval(10);
+        return dialog;
+    }
+    static TCardPollerLink* ProgrammingPoller(const TfrmProgramDevice& dialog) {
+        return dialog.findChild<TCardPollerLink*>("CardPoller", Qt::FindDirectChildrenOnly);
+    }
+    // The read window the programming dialog opened over itself, once it is shown.
+    static TfrmReadKey* ReadWindowOver(const TfrmProgramDevice& dialog) {
+        TfrmReadKey* window = nullptr;
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                window = dialog.findChild<TfrmReadKey*>("frmReadKey");
+                return window && window->isVisible();
+            },
+            10000);
+        if (!shown)
+            return nullptr;
+        if (auto* poller = window->findChild<TCardPollerLink*>("CardPoller"))
+            poller->SetInterval(10);
+        return window;
+    }
+    static QString StatusOf(const TfrmReadKey& window) {
+        return Control<QLabel>(window, "lblStatusText").text();
     }
 
     std::unique_ptr<VirtualAdapter> Adapter;
@@ -330,6 +363,105 @@ TEST_F(ReadKeyTest, TheWindowIsReadableAndWorksFromTheKeyboard) {
 
     QTest::keyClick(Window.get(), Qt::Key_Escape);
     EXPECT_FALSE(Window->isVisible());
+}
+
+// From the programming dialog: the key laid on while the read window is open over it is read and
+// left as it is; once the window is closed the dialog writes the key as it always does.
+TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAfterwards) {
+    Site();
+    const QByteArray programmedBefore = Bytes(ImageNow(FrontDoor));
+    AddZone(FrontDoor, "56EF000001", 1); // the card changed after the key was programmed
+    LoadControllerList();
+    TStandController controller = Record(FrontDoor);
+    const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+    programming->show();
+    programming->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(programming.get()));
+    QPushButton& readKey = Control<QPushButton>(*programming, "cmdReadKey");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&readKey)->text(QAccessible::Name),
+              "Read key...");
+    EXPECT_NE(readKey.focusPolicy(), Qt::NoFocus);
+    ASSERT_TRUE(ProgrammingPoller(*programming)->Polling());
+
+    // Its letter opens the window, which gets the adapter: the dialog lets go of it meanwhile.
+    QTest::keyClick(programming.get(), Qt::Key_R, Qt::AltModifier);
+    TfrmReadKey* window = ReadWindowOver(*programming);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isModal());
+    EXPECT_EQ(ProgrammingPoller(*programming), nullptr);
+    LayKey(programmedBefore);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(*window) == "Key read"; }, 30000))
+        << StatusOf(*window).toStdString() << MessageBoxes::ShownTexts().join("/").toStdString();
+    EXPECT_EQ(Control<QLabel>(*window, "lblMatch").text(),
+              "The key is out of date: the database gives this controller another list now.");
+    EXPECT_EQ(ListRows(&Control<QTreeWidget>(*window, "lstDifferences")),
+              QStringList{"56EF added in zone 1 | 56EF000001 Eva"});
+    WaitForAdapterThread();
+    EXPECT_EQ(ProgrammingPoller(*programming), nullptr);
+    EXPECT_EQ(Adapter->Memory(MemoryKey), programmedBefore);
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+
+    // Closed, the dialog looks again and programs the key still lying there.
+    QTest::mouseClick(&Control<QPushButton>(*window, "cmdClose"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->isVisible(); }, 30000));
+    EXPECT_EQ(programming->result(), QDialog::Accepted);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+    EXPECT_EQ(programming->findChild<TfrmReadKey*>(), nullptr);
+}
+
+// "Read key..." waits while a key is written: a key half written reads as nothing useful. And a
+// dialog that stopped over a controller it cannot program stays stopped after a reading.
+TEST_F(ReadKeyTest, TheProgrammingDialogOffersNoReadingWhileWritingAndStaysStalledAfterOne) {
+    Site();
+    {
+        TStandController controller = Record(FrontDoor);
+        const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+        programming->show();
+        QPushButton& readKey = Control<QPushButton>(*programming, "cmdReadKey");
+        bool enabledWhileWriting = true;
+        bool openedWhileWriting = false;
+        QObject::connect(&Control<QProgressBar>(*programming, "ProgressBar"),
+                         &QProgressBar::valueChanged, [&](int value) {
+                             if (value != 3)
+                                 return;
+                             enabledWhileWriting = readKey.isEnabled();
+                             readKey.click(); // as a queued press would arrive
+                             openedWhileWriting = programming->findChild<TfrmReadKey*>() != nullptr;
+                         });
+        LayKey(QByteArray(KeyImageSize, char(0x5A)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->isVisible(); }, 30000));
+        EXPECT_EQ(programming->result(), QDialog::Accepted);
+        EXPECT_FALSE(enabledWhileWriting);
+        EXPECT_FALSE(openedWhileWriting);
+        EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+    }
+    WaitForAdapterThread();
+    MessageBoxes::ClearShown();
+
+    // A code no key can carry: the dialog tells it and stops looking until Cancel.
+    Exec(TMyStatement("UPDATE Controllers SET ConCode = ? WHERE ConID = ?", {"XYZ", FrontDoor}));
+    TStandController controller = Record(FrontDoor);
+    const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+    programming->show();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !MessageBoxes::ShownMessages().isEmpty(); }, 30000));
+    EXPECT_FALSE(ProgrammingPoller(*programming)->Polling());
+    const QByteArray written = Adapter->Memory(MemoryKey);
+    QTest::mouseClick(&Control<QPushButton>(*programming, "cmdReadKey"), Qt::LeftButton);
+    TfrmReadKey* window = ReadWindowOver(*programming);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(*window) == "Key read"; }, 30000))
+        << StatusOf(*window).toStdString() << MessageBoxes::ShownTexts().join("/").toStdString();
+    EXPECT_EQ(Control<QLabel>(*window, "lblController").text(),
+              "This key is for the controller Front door.");
+    QTest::keyClick(window, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->findChild<TfrmReadKey*>(); }, 10000));
+    WaitForAdapterThread();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_TRUE(ProgrammingPoller(*programming));
+    EXPECT_FALSE(ProgrammingPoller(*programming)->Polling());
+    EXPECT_TRUE(Control<QPushButton>(*programming, "cmdReadKey").isEnabled());
+    EXPECT_EQ(Adapter->Memory(MemoryKey), written);
 }
 
 TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
