@@ -177,7 +177,7 @@ void TfrmReadKey::CardRead(const TCardOnAdapter& card) {
         return;
     }
     lblStatusText->setText(_("Reading the key..."));
-    FPoller->RunJob(KeyReadJob(FRead));
+    FPoller->RunJob(KeyReadJob(FRead, card));
 }
 
 void TfrmReadKey::ReaderFailed() {
@@ -199,7 +199,6 @@ void TfrmReadKey::NothingShown(const QString& status) {
 void TfrmReadKey::KeyRead(int result) {
     const TKeyRead read = *FRead;
     switch (static_cast<TKeyReadResult>(result)) {
-    case TKeyReadResult::NoKey:
     case TKeyReadResult::Lifted:
         NothingShown(_("The key was taken away while it was read. Lay it on again and read it "
                        "again."));

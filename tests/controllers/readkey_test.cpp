@@ -209,6 +209,53 @@ TEST_F(ReadKeyTest, AProgrammedKeyReadsAsUpToDateUntilACardChanges) {
     EXPECT_EQ(Adapter->Memory(MemoryKey), memory);
 }
 
+// The end-to-end check on the USB adapter: the test runs again under the virtual DS9490.
+TEST_F(ReadKeyTest, OnTheUsbAdapterAChangedCardAForeignKeyAndADeletedHoldersCardAreShown) {
+    if (!VirtualAdapter::RunsUnderVirtualUsb())
+        return;
+    Adapter.reset();
+    Adapter = std::make_unique<VirtualAdapter>(VirtualAdapter::Usb{});
+    ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+    RunSettings = Adapter->Settings;
+    Site();
+    LayKey(QByteArray(KeyImageSize, char(0x5A)));
+    {
+        TStandController controller = Record(FrontDoor);
+        TfrmProgramDevice programming(*Session, RunSettings);
+        programming.Controller = &controller;
+        QTimer::singleShot(30000, &programming, &QDialog::reject); // a guard
+        ASSERT_EQ(programming.exec(), QDialog::Accepted);
+    }
+    WaitForAdapterThread();
+    MessageBoxes::ClearShown();
+    Exec(TMyStatement("UPDATE CardZones SET ZoneID = 1 WHERE CardNumber = ?", {"34CD000001"}));
+    LoadControllerList();
+
+    Open();
+    ASSERT_TRUE(Done());
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_EQ(Text("lblMatch"),
+              "The key is out of date: the database gives this controller another list now.");
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstDifferences")),
+              QStringList{"34CD moved from zone 2 to zone 1 | 34CD000001 Dirk"});
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstAdmits")),
+              (QStringList{"12AB000002 | Bert | 1", "12ab000003 | Cas (deleted) | 1"}));
+
+    TKeyImageInput foreign;
+    foreign.ConCode = "FFEEDD";
+    foreign.ConByte1 = 6;
+    foreign.ConByte2 = 4;
+    foreign.Zone1Cards = {"77770000AA"};
+    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, Bytes(BuildKeyImage(foreign))));
+    QTest::mouseClick(Part<QPushButton>("cmdReadAgain"), Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return Text("lblController").contains("FFEEDD"); }, 30000));
+    EXPECT_EQ(Text("lblController"),
+              "The code FFEEDD is none of this site's controllers: this key is for another site.");
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstEntries")),
+              QStringList{"1 | 7777 | no card of this site"});
+}
+
 TEST_F(ReadKeyTest, AKeyOfAnotherSiteIsRecognisedAndItsEntriesMatchedToThisSitesCards) {
     Site();
     TKeyImageInput foreign;
