@@ -104,6 +104,10 @@ void TfrmProgramDevice::FormCreate() {
 void TfrmProgramDevice::OpenPoller() {
     // Without a reader there is nothing to wait for: the dialog only offers Cancel.
     FPoller = OpenCardPoller(this, FSettings);
+    ListenToPoller();
+}
+
+void TfrmProgramDevice::ListenToPoller() {
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmProgramDevice::CardRead);
@@ -120,31 +124,40 @@ void TfrmProgramDevice::cmdReadKeyClick() {
     // A key half written reads as neither the old list nor the new one.
     if (Writing())
         return;
-    // The adapter takes one session at a time, so the read window gets it: this dialog lets its
-    // poller go, and with it any chance of writing the key laid on for reading.
-    FPollAfterReading = FPoller && FPoller->Polling();
-    delete FPoller;
-    FPoller = nullptr;
-    auto* window = new TfrmReadKey(FSession, FSettings, this);
-    connect(window, &QDialog::finished, this, [this, window] {
-        // Deleted once its closing is over; its poller lets go of the adapter before this
-        // dialog's new one asks for it, as the adapter thread takes them in turn.
-        QMetaObject::invokeMethod(
-            this,
-            [this, window] {
-                delete window;
-                ReadKeyClosed();
-            },
-            Qt::QueuedConnection);
+    // The read window reads through this dialog's own link, so the adapter's session stays as
+    // it is; until the window closes this dialog hears nothing of it, and so cannot write the
+    // key laid on for reading.
+    const bool wasPolling = FPoller && FPoller->Polling();
+    if (FPoller) {
+        FPoller->Stop();
+        disconnect(FPoller, nullptr, this, nullptr);
+        disconnect(FPoller, nullptr, ProgressBar, nullptr);
+    }
+    auto* window = new TfrmReadKey(FSession, FSettings, FPoller, this);
+    connect(window, &QDialog::finished, this, [this, window, wasPolling] {
+        if (FPoller) {
+            FPoller->Stop();
+            disconnect(FPoller, nullptr, window, nullptr);
+        }
+        window->deleteLater();
+        // A read still under way finishes first: its outcome is not a write's.
+        if (FPoller && FPoller->JobRunning()) {
+            auto* once = new QObject(this);
+            connect(FPoller, &TCardPollerLink::JobDone, once, [this, once, wasPolling] {
+                delete once;
+                ReadKeyClosed(wasPolling);
+            });
+            return;
+        }
+        ReadKeyClosed(wasPolling);
     });
     window->open();
 }
 
-void TfrmProgramDevice::ReadKeyClosed() {
-    OpenPoller();
-    if (FPoller && FPollAfterReading)
+void TfrmProgramDevice::ReadKeyClosed(bool resumePolling) {
+    ListenToPoller();
+    if (FPoller && resumePolling)
         FPoller->Start();
-    FPollAfterReading = false;
 }
 
 void TfrmProgramDevice::cmdCancelClick() {

@@ -72,7 +72,8 @@ private:
     bool ReadZoneCards(int zone, QStringList& cards);
     void BackToWaiting();
     bool Writing() const;
-    void ReadKeyClosed();
+    void ReadKeyClosed(bool resumePolling);
+    void ListenToPoller();
 
     TProfileSession& FSession;
     const TRunSettings& FSettings;
@@ -82,5 +83,4 @@ private:
     bool FCloseWhenDone = false;
     // The dialog looked at the adapter when the read window opened over it, and does so again
     // once the window is closed; a stalled dialog stays stalled.
-    bool FPollAfterReading = false;
 };

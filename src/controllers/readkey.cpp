@@ -84,8 +84,10 @@ QString ChangeText(const TKeyEntryChange& change) {
 
 } // namespace
 
-TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent)
-    : QDialog(parent), FSession(session), FSettings(settings), FRead(std::make_shared<TKeyRead>()) {
+TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings,
+                         TCardPollerLink* borrowedPoller, QWidget* parent)
+    : QDialog(parent), FSession(session), FSettings(settings), FPoller(borrowedPoller),
+      FRead(std::make_shared<TKeyRead>()) {
     setObjectName("frmReadKey");
     setWindowTitle(N_("Read key"));
     ShowOnlyCloseButton(this);
@@ -152,7 +154,8 @@ void TfrmReadKey::FormCreate() {
                                {lblAdmits, lstAdmits}})
         list->setAccessibleName(QString(label->text()).remove(u'&'));
     lblStatusText->setText(_(LayKeyText));
-    FPoller = OpenCardPoller(this, FSettings);
+    if (!FPoller)
+        FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmReadKey::CardRead);

@@ -428,14 +428,16 @@ TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAf
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&readKey)->text(QAccessible::Name),
               "Read key...");
     EXPECT_NE(readKey.focusPolicy(), Qt::NoFocus);
-    ASSERT_TRUE(ProgrammingPoller(*programming)->Polling());
+    TCardPollerLink* link = ProgrammingPoller(*programming);
+    ASSERT_TRUE(link->Polling());
 
-    // Its letter opens the window, which gets the adapter: the dialog lets go of it meanwhile.
+    // Its letter opens the window, which reads through the dialog's link: the adapter's session
+    // stays open, and the dialog hears nothing of the key meanwhile.
     QTest::keyClick(programming.get(), Qt::Key_R, Qt::AltModifier);
     TfrmReadKey* window = ReadWindowOver(*programming);
     ASSERT_TRUE(window);
     EXPECT_TRUE(window->isModal());
-    EXPECT_EQ(ProgrammingPoller(*programming), nullptr);
+    EXPECT_EQ(window->findChild<TCardPollerLink*>(), nullptr);
     LayKey(programmedBefore);
     ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(*window) == "Key read"; }, 30000))
         << StatusOf(*window).toStdString() << MessageBoxes::ShownTexts().join("/").toStdString();
@@ -444,7 +446,7 @@ TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAf
     EXPECT_EQ(ListRows(&Control<QTreeWidget>(*window, "lstDifferences")),
               QStringList{"56EF added in zone 1 | 56EF000001 Eva"});
     WaitForAdapterThread();
-    EXPECT_EQ(ProgrammingPoller(*programming), nullptr);
+    EXPECT_EQ(ProgrammingPoller(*programming), link);
     EXPECT_EQ(Adapter->Memory(MemoryKey), programmedBefore);
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 
