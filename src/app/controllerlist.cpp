@@ -170,7 +170,7 @@ void TfrmMain::BuildPopupMenu() {
     connect(mnuReadKey, &QAction::triggered, this, [this] {
         if (!FSession)
             return;
-        TfrmReadKey window(*FSession, FSettings, this);
+        TfrmReadKey window(*FSession, FSettings, nullptr, this);
         window.exec();
     });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });

@@ -23,22 +23,17 @@ TKeyReadResult ReadKeyImage(TKeyPageDevice& device, TKeyImage& image,
     return device.KeyStillPresent() ? TKeyReadResult::Read : TKeyReadResult::Lifted;
 }
 
-TAdapterJob KeyReadJob(std::shared_ptr<TKeyRead> read) {
-    return [read](TReaderInterface& reader, const std::function<void(int)>& step) {
+TAdapterJob KeyReadJob(std::shared_ptr<TKeyRead> read, const TCardOnAdapter& key) {
+    return [read, key](TReaderInterface& reader, const std::function<void(int)>& step) {
         *read = TKeyRead();
-        QString number;
-        if (!reader.ReadRom(number, false)) {
-            read->Result = TKeyReadResult::NoKey;
+        read->Number = key.Number;
+        read->FamilyType = key.FamilyType;
+        if (key.FamilyCode != MemoryKeyFamily) {
+            read->Result = TKeyReadResult::OtherFamily;
         } else {
-            read->Number = number;
-            read->FamilyType = reader.FamilyType;
-            if (reader.FamilyCode != MemoryKeyFamily) {
-                read->Result = TKeyReadResult::OtherFamily;
-            } else {
-                TReaderKeyDevice key(reader, number);
-                int pages = 0;
-                read->Result = ReadKeyImage(key, read->Image, [&] { step(++pages); });
-            }
+            TReaderKeyDevice device(reader, key.Number);
+            int pages = 0;
+            read->Result = ReadKeyImage(device, read->Image, [&] { step(++pages); });
         }
         return static_cast<int>(read->Result);
     };

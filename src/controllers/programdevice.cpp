@@ -2,6 +2,7 @@
 
 #include "controllers/controllerrecords.h"
 #include "controllers/keywriter.h"
+#include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
 #include "profiles/profilesession.h"
 #include "reader/adapternews.h"
@@ -84,28 +85,79 @@ QVBoxLayout* TfrmProgramDevice::BuildProgress() {
 }
 
 QHBoxLayout* TfrmProgramDevice::BuildButtonRow() {
+    cmdReadKey = NewButton("cmdReadKey", N_("&Read key..."), this);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
+    connect(cmdReadKey, &QPushButton::clicked, this, [this] { cmdReadKeyClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-    return RightAlignedRow({cmdCancel});
+    return RightAlignedRow({cmdReadKey, cmdCancel});
 }
 
 TfrmProgramDevice::~TfrmProgramDevice() = default;
 
 void TfrmProgramDevice::FormCreate() {
     TranslateWindow(this);
+    OpenPoller();
+    if (FPoller)
+        FPoller->Start();
+}
+
+void TfrmProgramDevice::OpenPoller() {
     // Without a reader there is nothing to wait for: the dialog only offers Cancel.
     FPoller = OpenCardPoller(this, FSettings);
+    ListenToPoller();
+}
+
+void TfrmProgramDevice::ListenToPoller() {
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmProgramDevice::CardRead);
     connect(FPoller, &TCardPollerLink::ReaderFailed, this, &TfrmProgramDevice::ReaderFailed);
     connect(FPoller, &TCardPollerLink::JobStep, ProgressBar, &QProgressBar::setValue);
     connect(FPoller, &TCardPollerLink::JobDone, this, &TfrmProgramDevice::KeyWritten);
-    FPoller->Start();
 }
 
 bool TfrmProgramDevice::Writing() const {
     return FPoller && FPoller->JobRunning();
+}
+
+void TfrmProgramDevice::cmdReadKeyClick() {
+    // A key half written reads as neither the old list nor the new one.
+    if (Writing())
+        return;
+    // The read window reads through this dialog's own link, so the adapter's session stays as
+    // it is; until the window closes this dialog hears nothing of it, and so cannot write the
+    // key laid on for reading.
+    const bool wasPolling = FPoller && FPoller->Polling();
+    if (FPoller) {
+        FPoller->Stop();
+        disconnect(FPoller, nullptr, this, nullptr);
+        disconnect(FPoller, nullptr, ProgressBar, nullptr);
+    }
+    auto* window = new TfrmReadKey(FSession, FSettings, FPoller, this);
+    connect(window, &QDialog::finished, this, [this, window, wasPolling] {
+        if (FPoller) {
+            FPoller->Stop();
+            disconnect(FPoller, nullptr, window, nullptr);
+        }
+        window->deleteLater();
+        // A read still under way finishes first: its outcome is not a write's.
+        if (FPoller && FPoller->JobRunning()) {
+            auto* once = new QObject(this);
+            connect(FPoller, &TCardPollerLink::JobDone, once, [this, once, wasPolling] {
+                delete once;
+                ReadKeyClosed(wasPolling);
+            });
+            return;
+        }
+        ReadKeyClosed(wasPolling);
+    });
+    window->open();
+}
+
+void TfrmProgramDevice::ReadKeyClosed(bool resumePolling) {
+    ListenToPoller();
+    if (FPoller && resumePolling)
+        FPoller->Start();
 }
 
 void TfrmProgramDevice::cmdCancelClick() {
@@ -144,6 +196,7 @@ void TfrmProgramDevice::CardRead(const TCardOnAdapter& card) {
 void TfrmProgramDevice::ReaderFailed() {
     // Stalled: the adapter itself is in trouble, and the poller does not look again. The error
     // was shown; a close asked for meanwhile happens now.
+    cmdReadKey->setEnabled(true);
     if (FCloseWhenDone && isVisible())
         QDialog::reject();
 }
@@ -176,10 +229,12 @@ void TfrmProgramDevice::ProgramKey(const TCardOnAdapter& key) {
 
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
+    cmdReadKey->setEnabled(false);
     FPoller->RunJob(KeyWriteJob(BuildKeyImage(input), key.Number));
 }
 
 void TfrmProgramDevice::KeyWritten(int result) {
+    cmdReadKey->setEnabled(true);
     if (static_cast<TKeyWriteResult>(result) != TKeyWriteResult::Written) {
         MessageBoxes::ShowError(this, _("Write operation failed!"));
         BackToWaiting();

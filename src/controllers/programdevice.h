@@ -28,6 +28,10 @@ struct TCardOnAdapter;
 //
 // The card poller (object name "CardPoller") does the adapter's work on the adapter thread;
 // the dialog only shows what it reports.
+//
+// "Read key..." (not while writing) shows what the key holds in the read window over the dialog;
+// the dialog does not look at the adapter while that window is open, so a key laid on to be read
+// is not written, and it goes on as before once the window is closed.
 class TfrmProgramDevice : public QDialog {
     Q_OBJECT
 public:
@@ -49,14 +53,17 @@ private:
     QLabel* lblROM;
     QLabel* lblStatusText;
     QProgressBar* ProgressBar;
+    QPushButton* cmdReadKey;
     QPushButton* cmdCancel;
 
+    void cmdReadKeyClick();
     void cmdCancelClick();
 
     QHBoxLayout* BuildKeyRow();
     QVBoxLayout* BuildProgress();
     QHBoxLayout* BuildButtonRow();
     void FormCreate();
+    void OpenPoller();
     void CardRead(const TCardOnAdapter& card);
     void ProgramKey(const TCardOnAdapter& key);
     void KeyWritten(int result);
@@ -65,10 +72,15 @@ private:
     bool ReadZoneCards(int zone, QStringList& cards);
     void BackToWaiting();
     bool Writing() const;
+    void ReadKeyClosed(bool resumePolling);
+    void ListenToPoller();
 
     TProfileSession& FSession;
     const TRunSettings& FSettings;
-    TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
+    // None when the reader could not be made, nor while the read window has the adapter.
+    TCardPollerLink* FPoller = nullptr;
     // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;
+    // The dialog looked at the adapter when the read window opened over it, and does so again
+    // once the window is closed; a stalled dialog stays stalled.
 };

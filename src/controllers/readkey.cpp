@@ -84,8 +84,10 @@ QString ChangeText(const TKeyEntryChange& change) {
 
 } // namespace
 
-TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent)
-    : QDialog(parent), FSession(session), FSettings(settings), FRead(std::make_shared<TKeyRead>()) {
+TfrmReadKey::TfrmReadKey(TProfileSession& session, const TRunSettings& settings,
+                         TCardPollerLink* borrowedPoller, QWidget* parent)
+    : QDialog(parent), FSession(session), FSettings(settings), FPoller(borrowedPoller),
+      FRead(std::make_shared<TKeyRead>()) {
     setObjectName("frmReadKey");
     setWindowTitle(N_("Read key"));
     ShowOnlyCloseButton(this);
@@ -152,7 +154,8 @@ void TfrmReadKey::FormCreate() {
                                {lblAdmits, lstAdmits}})
         list->setAccessibleName(QString(label->text()).remove(u'&'));
     lblStatusText->setText(_(LayKeyText));
-    FPoller = OpenCardPoller(this, FSettings);
+    if (!FPoller)
+        FPoller = OpenCardPoller(this, FSettings);
     if (!FPoller)
         return;
     connect(FPoller, &TCardPollerLink::CardRead, this, &TfrmReadKey::CardRead);
@@ -177,7 +180,7 @@ void TfrmReadKey::CardRead(const TCardOnAdapter& card) {
         return;
     }
     lblStatusText->setText(_("Reading the key..."));
-    FPoller->RunJob(KeyReadJob(FRead));
+    FPoller->RunJob(KeyReadJob(FRead, card));
 }
 
 void TfrmReadKey::ReaderFailed() {
@@ -199,7 +202,6 @@ void TfrmReadKey::NothingShown(const QString& status) {
 void TfrmReadKey::KeyRead(int result) {
     const TKeyRead read = *FRead;
     switch (static_cast<TKeyReadResult>(result)) {
-    case TKeyReadResult::NoKey:
     case TKeyReadResult::Lifted:
         NothingShown(_("The key was taken away while it was read. Lay it on again and read it "
                        "again."));

@@ -30,7 +30,10 @@ struct TKeyReport;
 class TfrmReadKey : public QDialog {
     Q_OBJECT
 public:
-    TfrmReadKey(TProfileSession& session, const TRunSettings& settings, QWidget* parent = nullptr);
+    // With `borrowedPoller` the window reads through a window's link that is already open on the
+    // adapter (and leaves it open); without, it opens a link of its own.
+    TfrmReadKey(TProfileSession& session, const TRunSettings& settings,
+                TCardPollerLink* borrowedPoller = nullptr, QWidget* parent = nullptr);
     ~TfrmReadKey() override;
 
 private:

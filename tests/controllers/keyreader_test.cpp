@@ -73,7 +73,8 @@ TEST(KeyReader, ReadsSixteenPagesAndTellsALiftedKey) {
     }
 }
 
-// The job as the card poller runs it, with the real library against the virtual adapter.
+// The job as the card poller runs it, with the real library against the virtual adapter: after a
+// look at the adapter, as the poller hands the job the device it found.
 class KeyReadJobTest : public HomeTest {
 protected:
     void SetUp() override {
@@ -88,10 +89,19 @@ protected:
         Adapter.reset();
         HomeTest::TearDown();
     }
+    // The card poller's look: what lies on the adapter now.
+    TCardOnAdapter Look() {
+        TCardOnAdapter card;
+        EXPECT_TRUE(Reader->ReadRom(card.Number, false));
+        card.FamilyCode = Reader->FamilyCode;
+        card.FamilyType = Reader->FamilyType;
+        return card;
+    }
     TKeyReadResult Run(
-        TKeyRead& read, const std::function<void(int)>& step = [](int) {}) {
+        const TCardOnAdapter& looked, TKeyRead& read,
+        const std::function<void(int)>& step = [](int) {}) {
         auto shared = std::make_shared<TKeyRead>();
-        const int result = KeyReadJob(shared)(*Reader, step);
+        const int result = KeyReadJob(shared, looked)(*Reader, step);
         read = *shared;
         return static_cast<TKeyReadResult>(result);
     }
@@ -101,38 +111,71 @@ protected:
 };
 
 const QString MemoryKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
+const QString OtherKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("112233445566"));
 const QString PlainCard = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("A1B2C3D4E5F6"));
 
 QByteArray Bytes(const TKeyImage& image) {
     return QByteArray(reinterpret_cast<const char*>(image.data()), KeyImageSize);
 }
 
-TEST_F(KeyReadJobTest, ReadsTheKeyOnTheAdapterOrSaysWhyNot) {
-    TKeyRead read;
-    EXPECT_EQ(Run(read), TKeyReadResult::NoKey);
-
-    ASSERT_TRUE(Adapter->Put(PlainCard));
-    EXPECT_EQ(Run(read), TKeyReadResult::OtherFamily);
-    EXPECT_EQ(read.FamilyType, "DS1990");
-    ASSERT_TRUE(Adapter->Remove(PlainCard));
-
+TEST_F(KeyReadJobTest, ReadsTheLookedKeyAndTellsAKeyGoneOrSwappedSinceTheLook) {
+    // Both keys hold the same valid image, so only the check of the key itself tells them apart.
     ASSERT_TRUE(Adapter->SetMemory(MemoryKey, Bytes(SampleImage())));
-    ASSERT_TRUE(Adapter->Put(MemoryKey));
-    std::vector<int> steps;
-    EXPECT_EQ(Run(read, [&](int step) { steps.push_back(step); }), TKeyReadResult::Read);
-    EXPECT_EQ(Bytes(read.Image).toHex(), Bytes(SampleImage()).toHex());
-    EXPECT_EQ(read.Number, VirtualAdapter::CardNumberOf(MemoryKey));
-    EXPECT_EQ(read.FamilyType, "DS1993");
-    EXPECT_EQ(steps.size(), 16u);
-    EXPECT_EQ(steps.back(), 16);
+    ASSERT_TRUE(Adapter->SetMemory(OtherKey, Bytes(SampleImage())));
+    const struct {
+        const char* name;
+        int changedAt;  // -1: never; 0: between the look and the job; n: after page n
+        bool laidOther; // the other key lies there after the change
+        TKeyReadResult result;
+    } cases[] = {
+        {"the key stays", -1, false, TKeyReadResult::Read},
+        {"taken away before the job", 0, false, TKeyReadResult::Lifted},
+        {"swapped before the job", 0, true, TKeyReadResult::Lifted},
+        {"taken away after page 8", 8, false, TKeyReadResult::Lifted},
+        {"swapped after page 8", 8, true, TKeyReadResult::Lifted},
+        {"swapped after the last page", 16, true, TKeyReadResult::Lifted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Adapter->Put(MemoryKey));
+        const TCardOnAdapter looked = Look();
+        const auto change = [&] {
+            Adapter->Remove(MemoryKey);
+            if (c.laidOther)
+                Adapter->Put(OtherKey);
+        };
+        if (c.changedAt == 0)
+            change();
+        TKeyRead read;
+        std::vector<int> steps;
+        EXPECT_EQ(Run(looked, read,
+                      [&](int step) {
+                          steps.push_back(step);
+                          if (step == c.changedAt)
+                              change();
+                      }),
+                  c.result);
+        EXPECT_EQ(steps.size(), 16u);
+        EXPECT_EQ(read.Number, VirtualAdapter::CardNumberOf(MemoryKey));
+        EXPECT_EQ(read.FamilyType, "DS1993");
+        if (c.result == TKeyReadResult::Read) {
+            EXPECT_EQ(Bytes(read.Image).toHex(), Bytes(SampleImage()).toHex());
+        }
+        Adapter->Remove(MemoryKey);
+        Adapter->Remove(OtherKey);
+    }
+}
 
-    // Lifted in the middle: the pages after it read as ones, and the job says so.
-    EXPECT_EQ(Run(read,
-                  [&](int step) {
-                      if (step == 8)
-                          Adapter->Remove(MemoryKey);
-                  }),
-              TKeyReadResult::Lifted);
+TEST_F(KeyReadJobTest, ADeviceOfAnotherFamilyIsNotRead) {
+    ASSERT_TRUE(Adapter->Put(PlainCard));
+    const TCardOnAdapter looked = Look();
+    const VirtualAdapter::Traffic before = Adapter->Counters();
+    TKeyRead read;
+    int steps = 0;
+    EXPECT_EQ(Run(looked, read, [&](int) { ++steps; }), TKeyReadResult::OtherFamily);
+    EXPECT_EQ(read.FamilyType, "DS1990");
+    EXPECT_EQ(steps, 0);
+    EXPECT_EQ(Adapter->Counters().RoundTrips, before.RoundTrips);
 }
 
 } // namespace
@@ -148,14 +191,29 @@ TEST_F(KeyReadJobUsbTest, ReadsTheKeyOnTheUsbAdapter) {
     VirtualAdapter adapter{VirtualAdapter::Usb{}};
     ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
     ASSERT_TRUE(adapter.SetMemory(MemoryKey, Bytes(SampleImage())));
+    ASSERT_TRUE(adapter.SetMemory(OtherKey, Bytes(SampleImage())));
     ASSERT_TRUE(adapter.Put(MemoryKey));
     {
         const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader(adapter.Settings);
         ASSERT_TRUE(reader->ReaderLoaded);
+        TCardOnAdapter looked;
+        ASSERT_TRUE(reader->ReadRom(looked.Number, false));
+        looked.FamilyCode = reader->FamilyCode;
+        looked.FamilyType = reader->FamilyType;
         auto read = std::make_shared<TKeyRead>();
-        EXPECT_EQ(static_cast<TKeyReadResult>(KeyReadJob(read)(*reader, [](int) {})),
+        EXPECT_EQ(static_cast<TKeyReadResult>(KeyReadJob(read, looked)(*reader, [](int) {})),
                   TKeyReadResult::Read);
         EXPECT_EQ(Bytes(read->Image).toHex(), Bytes(SampleImage()).toHex());
+        // A key swapped in the middle is told, not read as the one looked at.
+        EXPECT_EQ(
+            static_cast<TKeyReadResult>(KeyReadJob(read, looked)(*reader,
+                                                                 [&](int step) {
+                                                                     if (step == 8) {
+                                                                         adapter.Remove(MemoryKey);
+                                                                         adapter.Put(OtherKey);
+                                                                     }
+                                                                 })),
+            TKeyReadResult::Lifted);
     }
 }
 

@@ -16,9 +16,12 @@
 #include "pofile.h"
 #include "virtualadapter.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -116,6 +119,36 @@ protected:
             30000);
     }
 
+    // The programming dialog for Front door, looking at the adapter at its own pace: the virtual
+    // serial adapter now and then misses a session opened right behind the last exchange of one
+    // that looked every 10 ms, which the read window's session would be here.
+    std::unique_ptr<TfrmProgramDevice> Programming(TStandController& controller) {
+        auto dialog = std::make_unique<TfrmProgramDevice>(*Session, RunSettings);
+        dialog->Controller = &controller;
+        return dialog;
+    }
+    static TCardPollerLink* ProgrammingPoller(const TfrmProgramDevice& dialog) {
+        return dialog.findChild<TCardPollerLink*>("CardPoller", Qt::FindDirectChildrenOnly);
+    }
+    // The read window the programming dialog opened over itself, once it is shown.
+    static TfrmReadKey* ReadWindowOver(const TfrmProgramDevice& dialog) {
+        TfrmReadKey* window = nullptr;
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                window = dialog.findChild<TfrmReadKey*>("frmReadKey");
+                return window && window->isVisible();
+            },
+            10000);
+        if (!shown)
+            return nullptr;
+        if (auto* poller = window->findChild<TCardPollerLink*>("CardPoller"))
+            poller->SetInterval(10);
+        return window;
+    }
+    static QString StatusOf(const TfrmReadKey& window) {
+        return Control<QLabel>(window, "lblStatusText").text();
+    }
+
     std::unique_ptr<VirtualAdapter> Adapter;
     std::unique_ptr<TfrmReadKey> Window;
     int32_t FrontDoor = 0;
@@ -174,6 +207,53 @@ TEST_F(ReadKeyTest, AProgrammedKeyReadsAsUpToDateUntilACardChanges) {
     EXPECT_EQ(Text("lblMatch"), "The key matches what the database gives this controller now.");
     EXPECT_TRUE(ListRows(Part<QTreeWidget>("lstDifferences")).isEmpty());
     EXPECT_EQ(Adapter->Memory(MemoryKey), memory);
+}
+
+// The end-to-end check on the USB adapter: the test runs again under the virtual DS9490.
+TEST_F(ReadKeyTest, OnTheUsbAdapterAChangedCardAForeignKeyAndADeletedHoldersCardAreShown) {
+    if (!VirtualAdapter::RunsUnderVirtualUsb())
+        return;
+    Adapter.reset();
+    Adapter = std::make_unique<VirtualAdapter>(VirtualAdapter::Usb{});
+    ASSERT_TRUE(Adapter->Ready()) << Adapter->Problem().toStdString();
+    RunSettings = Adapter->Settings;
+    Site();
+    LayKey(QByteArray(KeyImageSize, char(0x5A)));
+    {
+        TStandController controller = Record(FrontDoor);
+        TfrmProgramDevice programming(*Session, RunSettings);
+        programming.Controller = &controller;
+        QTimer::singleShot(30000, &programming, &QDialog::reject); // a guard
+        ASSERT_EQ(programming.exec(), QDialog::Accepted);
+    }
+    WaitForAdapterThread();
+    MessageBoxes::ClearShown();
+    Exec(TMyStatement("UPDATE CardZones SET ZoneID = 1 WHERE CardNumber = ?", {"34CD000001"}));
+    LoadControllerList();
+
+    Open();
+    ASSERT_TRUE(Done());
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_EQ(Text("lblMatch"),
+              "The key is out of date: the database gives this controller another list now.");
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstDifferences")),
+              QStringList{"34CD moved from zone 2 to zone 1 | 34CD000001 Dirk"});
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstAdmits")),
+              (QStringList{"12AB000002 | Bert | 1", "12ab000003 | Cas (deleted) | 1"}));
+
+    TKeyImageInput foreign;
+    foreign.ConCode = "FFEEDD";
+    foreign.ConByte1 = 6;
+    foreign.ConByte2 = 4;
+    foreign.Zone1Cards = {"77770000AA"};
+    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, Bytes(BuildKeyImage(foreign))));
+    QTest::mouseClick(Part<QPushButton>("cmdReadAgain"), Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return Text("lblController").contains("FFEEDD"); }, 30000));
+    EXPECT_EQ(Text("lblController"),
+              "The code FFEEDD is none of this site's controllers: this key is for another site.");
+    EXPECT_EQ(ListRows(Part<QTreeWidget>("lstEntries")),
+              QStringList{"1 | 7777 | no card of this site"});
 }
 
 TEST_F(ReadKeyTest, AKeyOfAnotherSiteIsRecognisedAndItsEntriesMatchedToThisSitesCards) {
@@ -330,6 +410,107 @@ TEST_F(ReadKeyTest, TheWindowIsReadableAndWorksFromTheKeyboard) {
 
     QTest::keyClick(Window.get(), Qt::Key_Escape);
     EXPECT_FALSE(Window->isVisible());
+}
+
+// From the programming dialog: the key laid on while the read window is open over it is read and
+// left as it is; once the window is closed the dialog writes the key as it always does.
+TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAfterwards) {
+    Site();
+    const QByteArray programmedBefore = Bytes(ImageNow(FrontDoor));
+    AddZone(FrontDoor, "56EF000001", 1); // the card changed after the key was programmed
+    LoadControllerList();
+    TStandController controller = Record(FrontDoor);
+    const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+    programming->show();
+    programming->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(programming.get()));
+    QPushButton& readKey = Control<QPushButton>(*programming, "cmdReadKey");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&readKey)->text(QAccessible::Name),
+              "Read key...");
+    EXPECT_NE(readKey.focusPolicy(), Qt::NoFocus);
+    TCardPollerLink* link = ProgrammingPoller(*programming);
+    ASSERT_TRUE(link->Polling());
+
+    // Its letter opens the window, which reads through the dialog's link: the adapter's session
+    // stays open, and the dialog hears nothing of the key meanwhile.
+    QTest::keyClick(programming.get(), Qt::Key_R, Qt::AltModifier);
+    TfrmReadKey* window = ReadWindowOver(*programming);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isModal());
+    EXPECT_EQ(window->findChild<TCardPollerLink*>(), nullptr);
+    LayKey(programmedBefore);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(*window) == "Key read"; }, 30000))
+        << StatusOf(*window).toStdString() << MessageBoxes::ShownTexts().join("/").toStdString();
+    EXPECT_EQ(Control<QLabel>(*window, "lblMatch").text(),
+              "The key is out of date: the database gives this controller another list now.");
+    EXPECT_EQ(ListRows(&Control<QTreeWidget>(*window, "lstDifferences")),
+              QStringList{"56EF added in zone 1 | 56EF000001 Eva"});
+    WaitForAdapterThread();
+    EXPECT_EQ(ProgrammingPoller(*programming), link);
+    EXPECT_EQ(Adapter->Memory(MemoryKey), programmedBefore);
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+
+    // Closed, the dialog looks again and programs the key still lying there.
+    QTest::mouseClick(&Control<QPushButton>(*window, "cmdClose"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->isVisible(); }, 30000));
+    EXPECT_EQ(programming->result(), QDialog::Accepted);
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+    EXPECT_EQ(programming->findChild<TfrmReadKey*>(), nullptr);
+}
+
+// "Read key..." waits while a key is written: a key half written reads as nothing useful. And a
+// dialog that stopped over a controller it cannot program stays stopped after a reading.
+TEST_F(ReadKeyTest, TheProgrammingDialogOffersNoReadingWhileWritingAndStaysStalledAfterOne) {
+    Site();
+    {
+        TStandController controller = Record(FrontDoor);
+        const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+        programming->show();
+        QPushButton& readKey = Control<QPushButton>(*programming, "cmdReadKey");
+        bool enabledWhileWriting = true;
+        bool openedWhileWriting = false;
+        QObject::connect(&Control<QProgressBar>(*programming, "ProgressBar"),
+                         &QProgressBar::valueChanged, [&](int value) {
+                             if (value != 3)
+                                 return;
+                             enabledWhileWriting = readKey.isEnabled();
+                             readKey.click(); // as a queued press would arrive
+                             openedWhileWriting = programming->findChild<TfrmReadKey*>() != nullptr;
+                         });
+        LayKey(QByteArray(KeyImageSize, char(0x5A)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->isVisible(); }, 30000));
+        EXPECT_EQ(programming->result(), QDialog::Accepted);
+        EXPECT_FALSE(enabledWhileWriting);
+        EXPECT_FALSE(openedWhileWriting);
+        EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+    }
+    WaitForAdapterThread();
+    MessageBoxes::ClearShown();
+
+    // A code no key can carry: the dialog tells it and stops looking until Cancel.
+    Exec(TMyStatement("UPDATE Controllers SET ConCode = ? WHERE ConID = ?", {"XYZ", FrontDoor}));
+    TStandController controller = Record(FrontDoor);
+    const std::unique_ptr<TfrmProgramDevice> programming = Programming(controller);
+    programming->show();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !MessageBoxes::ShownMessages().isEmpty(); }, 30000));
+    EXPECT_FALSE(ProgrammingPoller(*programming)->Polling());
+    const QByteArray written = Adapter->Memory(MemoryKey);
+    QTest::mouseClick(&Control<QPushButton>(*programming, "cmdReadKey"), Qt::LeftButton);
+    TfrmReadKey* window = ReadWindowOver(*programming);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(*window) == "Key read"; }, 30000))
+        << StatusOf(*window).toStdString() << MessageBoxes::ShownTexts().join("/").toStdString();
+    EXPECT_EQ(Control<QLabel>(*window, "lblController").text(),
+              "This key is for the controller Front door.");
+    QTest::keyClick(window, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->findChild<TfrmReadKey*>(); }, 10000));
+    WaitForAdapterThread();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_TRUE(ProgrammingPoller(*programming));
+    EXPECT_FALSE(ProgrammingPoller(*programming)->Polling());
+    EXPECT_TRUE(Control<QPushButton>(*programming, "cmdReadKey").isEnabled());
+    EXPECT_EQ(Adapter->Memory(MemoryKey), written);
 }
 
 TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
