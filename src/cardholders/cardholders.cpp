@@ -299,8 +299,12 @@ void TfrmCardHolders::StartRefresh() {
     FRefreshWanted = false;
     FRefreshBase = FLoads;
     QVector<int32_t> conIds;
+    // The zone columns as the window made them; the main window leaves the records alone while
+    // the list is open.
     for (int i = 0; i < CardHolders->ControllerCount(); ++i)
-        conIds << FSession.Controllers()[size_t(i)]->ConID;
+        conIds << (size_t(i) < FSession.Controllers().size()
+                       ? FSession.Controllers()[size_t(i)]->ConID
+                       : -1);
     FReload->Load(FAppliedFilter, conIds);
 }
 

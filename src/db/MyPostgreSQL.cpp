@@ -46,9 +46,16 @@ QString StatementVerb(const QString& sql) {
     return {};
 }
 
-// The channel every workstation of a site listens on. Notices stay within their database, so one
-// name serves every site on a server.
-const char* const ChangeChannel = "vyr_site_changed";
+// The channel the workstations of a site listen on. Notices stay within their database, but a
+// database can hold several sites, one per schema: the channel carries the schema's name. Empty
+// when the connection cannot say.
+QByteArray SiteChannel(PGconn* connection) {
+    const TResult result(PQexec(connection, "SELECT current_schema()"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
+        return {};
+    // The server cuts identifiers to 63 bytes, and pg_notify refuses longer names.
+    return QByteArray("vyr_site_").append(PQgetvalue(result.get(), 0, 0)).left(63);
+}
 
 // The table a statement that changes rows writes to, in lower case; empty for any other.
 QString ChangedTable(const QString& sql) {
@@ -173,10 +180,14 @@ public:
 
     void Listen() {
         FConnection = Open(FConnectionText);
+        const QByteArray channel =
+            PQstatus(FConnection) == CONNECTION_OK ? SiteChannel(FConnection) : QByteArray();
+        char* name = channel.isEmpty()
+                         ? nullptr
+                         : PQescapeIdentifier(FConnection, channel.constData(), channel.size());
         const TResult listening(
-            PQstatus(FConnection) == CONNECTION_OK
-                ? PQexec(FConnection, QByteArray("LISTEN ").append(ChangeChannel).constData())
-                : nullptr);
+            name ? PQexec(FConnection, QByteArray("LISTEN ").append(name).constData()) : nullptr);
+        PQfreemem(name);
         if (PQresultStatus(listening.get()) != PGRES_COMMAND_OK) {
             Lost();
             return;
@@ -373,6 +384,7 @@ void TMyPostgreSQL::Disconnect() {
     FBulkDepth = 0;
     FBulkTransaction = false;
     FChangedTables.clear();
+    FChannel.clear();
     NotifyDisconnected();
 }
 
@@ -445,7 +457,9 @@ bool TMyPostgreSQL::Announce() {
     tables.sort();
     FChangedTables.clear();
     const QByteArray payload = tables.join(u',').toUtf8();
-    const char* values[] = {ChangeChannel, payload.constData()};
+    if (FChannel.isEmpty())
+        FChannel = SiteChannel(FConnection);
+    const char* values[] = {FChannel.constData(), payload.constData()};
     const TResult result(PQexecParams(FConnection, "SELECT pg_notify($1, $2)", 2, nullptr, values,
                                       nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) == PGRES_TUPLES_OK)

@@ -100,6 +100,8 @@ private:
     // The tables the open transaction (or bulk work) changed; told to the other workstations in
     // that transaction, just before it commits, so that a rollback tells no one.
     QSet<QString> FChangedTables;
+    // The channel of the site's notices, learnt with the first one.
+    QByteArray FChannel;
 };
 
 // How a database on a server looks before it becomes a profile's database.
