@@ -1,4 +1,5 @@
 #include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
 #include "db/changewatch.h"
 
 #include "profiledb.h"
@@ -8,7 +9,11 @@
 
 #include <gmock/gmock.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <functional>
+#include <thread>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -92,6 +97,32 @@ TEST_P(ChangeWatch, ABurstOfCommitsIsToldOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ChangeWatch, ::testing::ValuesIn(BothEngines), EngineCaseName);
+
+// The file's watch looks on the window's thread. Another copy of the program holding the file for
+// its commit makes a look give up at once: one that waited for the lock would get it when the
+// other copy lets go, a while later.
+TEST_F(ProfileDbTest, ALookAtTheFileWhileAnotherCopyCommitsGivesUpInsteadOfWaiting) {
+    auto& file = dynamic_cast<TMySQLite&>(*Database().Inner);
+    qint64 before = 0;
+    ASSERT_TRUE(file.DataVersion(before));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(DatabaseFile.toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO PendingChanges (ConID) VALUES (99)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::thread commit([other] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    qint64 during = 0;
+    const bool looked = file.DataVersion(during);
+    commit.join();
+    sqlite3_close(other);
+    EXPECT_FALSE(looked);
+    qint64 after = 0;
+    ASSERT_TRUE(file.DataVersion(after));
+    EXPECT_NE(after, before);
+}
 
 // On the server the notice is part of the changing transaction: what is rolled back tells no one,
 // and what commits names the tables it changed. Each case ends with a mark stored by a lone
