@@ -8,12 +8,14 @@
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
+#include "db/changewatch.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -122,6 +125,10 @@ void TfrmMain::BuildControllerList() {
     BuildPopupMenu();
     VSTControllers->viewport()->installEventFilter(new TDoubleClickFilter(this, VSTControllers));
     FollowListScrolling();
+    FRefreshRetry = new QTimer(this);
+    FRefreshRetry->setSingleShot(true);
+    FRefreshRetry->setInterval(250);
+    connect(FRefreshRetry, &QTimer::timeout, this, [this] { RefreshControllers(); });
 }
 
 void TfrmMain::BuildListColumns() {
@@ -205,6 +212,61 @@ void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
     if (FSession)
         FSession->LoadControllers(alsoMarked);
     RefreshTitles();
+}
+
+void TfrmMain::SiteChanged(const QStringList& tables) {
+    // The list shows the controllers, their card counts and their marks.
+    if (!TChangeWatch::Touches(tables,
+                               {QStringLiteral("controllers"), QStringLiteral("cardzones"),
+                                QStringLiteral("cardholders"), QStringLiteral("pendingchanges")}))
+        return;
+    FControllersStale = true;
+    RefreshControllers();
+}
+
+void TfrmMain::RefreshControllers() {
+    if (!FControllersStale || !FSession)
+        return;
+    // A dialog over the window holds one of the records the reload would replace (the controller
+    // being edited or programmed, the cardholder list's zone columns); a menu acts on the selected
+    // row. The list catches up once they are gone.
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+        FRefreshRetry->start();
+        return;
+    }
+    FControllersStale = false;
+    const auto conIdOf = [this](QTreeWidgetItem* item) {
+        const TStandController* controller =
+            item ? RowController(VSTControllers->indexOfTopLevelItem(item)) : nullptr;
+        return controller ? controller->ConID : -1;
+    };
+    const TStandController* selected = SelectedController();
+    const int32_t selectedId = selected ? selected->ConID : -1;
+    const int32_t topId = conIdOf(VSTControllers->itemAt(1, 1));
+    const int topRow = qMax(0, VSTControllers->indexOfTopLevelItem(VSTControllers->itemAt(1, 1)));
+    const int across = VSTControllers->horizontalScrollBar()->value();
+    const bool buttonFocused = FRowButtons.values().contains(focusWidget());
+
+    ReloadControllers();
+
+    QTreeWidgetItem* top = nullptr;
+    for (int row = 0; row < VSTControllers->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = VSTControllers->topLevelItem(row);
+        const int32_t id = conIdOf(item);
+        if (id == selectedId && selectedId >= 0)
+            VSTControllers->setCurrentItem(item);
+        if (id == topId && topId >= 0)
+            top = item;
+    }
+    if (!top && VSTControllers->topLevelItemCount() > 0)
+        top = VSTControllers->topLevelItem(qMin(topRow, VSTControllers->topLevelItemCount() - 1));
+    if (top)
+        VSTControllers->scrollToItem(top, QAbstractItemView::PositionAtTop);
+    VSTControllers->horizontalScrollBar()->setValue(across);
+    // The focused row button went with its row; the focus stays in the list rather than moving
+    // on to whatever comes next in the window.
+    if (buttonFocused)
+        VSTControllers->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmMain::ShowControllers() {

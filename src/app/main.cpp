@@ -6,6 +6,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/cardindexes.h"
+#include "db/changewatch.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
@@ -185,6 +186,10 @@ void TfrmMain::OpenSession(std::unique_ptr<TProfileSession> session) {
     // The rows and their buttons stand for the old session's records: they go first.
     FreeControllers();
     FSession = std::move(session);
+    FControllersStale = false;
+    if (FSession)
+        connect(&FSession->Changes(), &TChangeWatch::Changed, this,
+                [this](const QStringList& tables) { SiteChanged(tables); });
     RefreshTitles();
     AddCardIndexes();
     // A database made before stored marks gets their table before anything could mark.

@@ -17,6 +17,7 @@ class QModelIndex;
 class QPushButton;
 class QRect;
 class QStatusBar;
+class QTimer;
 class QTreeWidget;
 class QWidget;
 class TDesktop;
@@ -52,6 +53,10 @@ public:
     int ChangedControllerCount() const;
     // LoadControllers, ShowControllers, CountCards
     void ReloadControllers(const QSet<int32_t>& alsoMarked = {});
+    // Shows what another workstation changed once the operator is free: not while a dialog of
+    // the list is open (it works on one of the records), and with the selected controller, the
+    // scroll position and the focus as they were.
+    void RefreshControllers();
     void ProgrammerButtonClick(QPushButton* Sender);
     QString VSTControllersGetText(int row, int column) const;
     int VSTControllersGetImageIndex(int row, int column) const; // -1: no image
@@ -125,10 +130,15 @@ private:
     void RefreshTitles();
     void FormDestroy();
     void FreeRowButtons();
+    void SiteChanged(const QStringList& tables);
     TDesktop& FDesktop;
     TRunSettings& FSettings;
     TProfileList FProfiles; // as profile management shows them
     std::unique_ptr<TProfileSession> FSession;
     // The "Load programmer" button of each row, by row; they lie over the list's cells.
     QHash<int, QPushButton*> FRowButtons;
+    // Another workstation changed the site and the list does not show it yet.
+    bool FControllersStale = false;
+    // Tries the refresh again while a dialog is in the way.
+    QTimer* FRefreshRetry = nullptr;
 };

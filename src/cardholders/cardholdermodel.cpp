@@ -154,10 +154,21 @@ void TCardHolderModel::SetHeaders(const QStringList& titles) {
 bool TCardHolderModel::Load(TMyDBConnector* database, const TCardHolderFilter& filter) {
     std::vector<std::unique_ptr<TCardHolder>> records;
     const bool loaded = database && ReadCardHolders(*database, filter, FControllers, records);
+    Replace(std::move(records));
+    return loaded;
+}
+
+void TCardHolderModel::Replace(std::vector<std::unique_ptr<TCardHolder>> records) {
     beginResetModel();
     FRecords = std::move(records);
     endResetModel();
-    return loaded;
+}
+
+int TCardHolderModel::RowOf(const QString& cardNumber) const {
+    for (size_t row = 0; row < FRecords.size(); ++row)
+        if (FRecords[row]->CardNumber == cardNumber)
+            return int(row);
+    return -1;
 }
 
 void TCardHolderModel::Clear() {

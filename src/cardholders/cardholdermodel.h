@@ -52,7 +52,11 @@ public:
 
     // Replaces all rows; false (and no rows) when the cardholder query failed.
     bool Load(TMyDBConnector* database, const TCardHolderFilter& filter);
+    // Replaces all rows with records read elsewhere (each with a zone per controller column).
+    void Replace(std::vector<std::unique_ptr<TCardHolder>> records);
     void Clear();
+    // The row of the card with exactly this number, or -1.
+    int RowOf(const QString& cardNumber) const;
 
     TCardHolder* Record(int row) const;
     int ControllerCount() const { return FControllerCount; }

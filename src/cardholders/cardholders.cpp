@@ -2,10 +2,12 @@
 
 #include "cardholders/cardholder.h"
 #include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholderreload.h"
 #include "cardholders/cardident.h"
 #include "cardholders/cardnumber.h"
 #include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
+#include "db/changewatch.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -25,9 +27,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -100,6 +104,13 @@ TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
     BuildPopupMenu();
     QStatusBar* status = BuildStatusBar();
     StackBelowBand(this, pnlTop, body)->addWidget(status);
+
+    FRefreshRetry = new QTimer(this);
+    FRefreshRetry->setSingleShot(true);
+    FRefreshRetry->setInterval(250);
+    connect(FRefreshRetry, &QTimer::timeout, this, [this] { StartRefresh(); });
+    connect(&FSession.Changes(), &TChangeWatch::Changed, this,
+            [this](const QStringList& tables) { SiteChanged(tables); });
 
     FormCreate();
 }
@@ -231,9 +242,11 @@ void TfrmCardHolders::LoadCardHolders() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     repaint();
     CardHolders->Clear();
+    ++FLoads;
     if (FSession.IsConnected()) {
         const TCardHolderFilter filter{txtFilterCardHolder->text(), txtFilterCustom1->text(),
                                        txtFilterCustom2->text()};
+        FAppliedFilter = filter;
         if (CardHolders->Load(&FSession.Database(), filter))
             ShowCount();
         // The rows come ordered by name; the header only says so.
@@ -242,6 +255,89 @@ void TfrmCardHolders::LoadCardHolders() {
         ShowSortMark();
     }
     QApplication::restoreOverrideCursor();
+}
+
+void TfrmCardHolders::SiteChanged(const QStringList& tables) {
+    if (!TChangeWatch::Touches(tables,
+                               {QStringLiteral("cardholders"), QStringLiteral("cardzones")}))
+        return;
+    FRefreshWanted = true;
+    StartRefresh();
+}
+
+bool TfrmCardHolders::FreeToRefresh() const {
+    // A dialog of the list (the properties, a question before a delete) holds a row by its
+    // position, and an open menu acts on the selected row: the rows stay as they are until it is
+    // gone. The list's own window is modal too when the main window opened it.
+    const QWidget* modal = QApplication::activeModalWidget();
+    return (!modal || modal == this) && !QApplication::activePopupWidget();
+}
+
+void TfrmCardHolders::StartRefresh() {
+    if (!FRefreshWanted || !FSession.IsConnected())
+        return;
+    if (!FReload) {
+        FReload = std::make_unique<TCardHolderReload>(FSession.Database().GetDBTypeName(),
+                                                      FSession.Database().ConnectionString);
+        connect(FReload.get(), &TCardHolderReload::Loaded, this,
+                [this](const std::shared_ptr<TCardHolderRows>& rows) {
+                    if (rows && rows->Ok && FRefreshBase == FLoads && FreeToRefresh())
+                        ShowRefresh(*rows);
+                    else if (rows && rows->Ok && FRefreshBase == FLoads)
+                        FRefreshWanted = true; // read again once the dialog is gone
+                    // A load of the list's own came meanwhile and shows newer rows; changes that
+                    // came during the read are read next.
+                    StartRefresh();
+                });
+    }
+    if (FReload->Busy())
+        return; // what came meanwhile is read when this read is shown
+    if (!FreeToRefresh()) {
+        FRefreshRetry->start();
+        return;
+    }
+    FRefreshWanted = false;
+    FRefreshBase = FLoads;
+    QVector<int32_t> conIds;
+    // The zone columns as the window made them; the main window leaves the records alone while
+    // the list is open.
+    for (int i = 0; i < CardHolders->ControllerCount(); ++i)
+        conIds << (size_t(i) < FSession.Controllers().size()
+                       ? FSession.Controllers()[size_t(i)]->ConID
+                       : -1);
+    FReload->Load(FAppliedFilter, conIds);
+}
+
+void TfrmCardHolders::ShowRefresh(TCardHolderRows& rows) {
+    const TCardHolder* selected = CardHolders->Record(SelectedRow());
+    const QString selectedNumber = selected ? selected->CardNumber : QString();
+    const int currentColumn = qMax(0, VSTCardHolders->currentIndex().column());
+    const QModelIndex topIndex = VSTCardHolders->indexAt(QPoint(1, 1));
+    const TCardHolder* top = CardHolders->Record(topIndex.row());
+    const QString topNumber = top ? top->CardNumber : QString();
+    const int topRow = qMax(0, topIndex.row());
+    const int across = VSTCardHolders->horizontalScrollBar()->value();
+
+    CardHolders->Replace(std::move(rows.Records));
+    // The rows come by name; the operator's own sort stays.
+    if (SortColumn != TCardHolderModel::CardHolderColumn || SortDirection != Qt::AscendingOrder)
+        CardHolders->Sort(SortColumn, SortDirection);
+
+    const int count = CardHolders->rowCount();
+    if (count > 0) {
+        // Selecting does not scroll: the scroll position is set after it.
+        const int row = CardHolders->RowOf(selectedNumber);
+        if (row >= 0 && !selectedNumber.isEmpty())
+            VSTCardHolders->selectionModel()->setCurrentIndex(
+                CardHolders->index(row, currentColumn),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const int anchor = topNumber.isEmpty() ? -1 : CardHolders->RowOf(topNumber);
+        VSTCardHolders->scrollTo(CardHolders->index(anchor >= 0 ? anchor : qMin(topRow, count - 1),
+                                                    TCardHolderModel::CardNumberColumn),
+                                 QAbstractItemView::PositionAtTop);
+    }
+    VSTCardHolders->horizontalScrollBar()->setValue(across);
+    ShowCount();
 }
 
 void TfrmCardHolders::ShowSortMark() {

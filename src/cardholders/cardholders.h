@@ -1,7 +1,11 @@
 #pragma once
 
+#include "cardholders/cardholdermodel.h"
+
 #include <QColor>
 #include <QDialog>
+
+#include <memory>
 
 class QAction;
 class QHBoxLayout;
@@ -11,7 +15,9 @@ class QMenu;
 class QPushButton;
 class QStatusBar;
 class QTreeView;
-class TCardHolderModel;
+class QTimer;
+class TCardHolderReload;
+struct TCardHolderRows;
 class TDesktop;
 class TProfileSession;
 struct TRunSettings;
@@ -60,6 +66,13 @@ private:
     QAction* mnuProperties;
 
     void LoadCardHolders();
+    // Another workstation changed the cardholders or their zones: the list reads them again on
+    // the reload's thread and shows them once the operator is free, keeping the filter as last
+    // applied, the selected card, the sort and the scroll position.
+    void SiteChanged(const QStringList& tables);
+    void StartRefresh();
+    void ShowRefresh(TCardHolderRows& rows);
+    bool FreeToRefresh() const;
     void cmdFilterApplyClick();
     void cmdFilterResetClick();
     void cmdCardHoldersNewClick();
@@ -81,6 +94,14 @@ private:
     TDesktop& FDesktop;
     TProfileSession& FSession;
     const TRunSettings& FSettings;
+    // What the list shows: the filter as applied, not as typed since.
+    TCardHolderFilter FAppliedFilter;
+    std::unique_ptr<TCardHolderReload> FReload;
+    QTimer* FRefreshRetry;
+    bool FRefreshWanted = false;
+    // Counts the list's own loads: a refresh read before the latest of them is out of date.
+    int FLoads = 0;
+    int FRefreshBase = 0;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).

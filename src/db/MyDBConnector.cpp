@@ -1,5 +1,8 @@
 #include "db/MyDBConnector.h"
 
+#include "db/MyPostgreSQL.h"
+#include "db/MySQLite.h"
+#include "db/changewatch.h"
 #include "shared/errors.h"
 
 #include <QDir>
@@ -168,6 +171,22 @@ int TMyResultSet::FieldIndex(const QString& name) const {
 }
 
 TMyDBConnector::~TMyDBConnector() = default;
+
+std::unique_ptr<TChangeWatch> TMyDBConnector::WatchChanges() {
+    return std::make_unique<TChangeWatch>();
+}
+
+std::unique_ptr<TMyDBConnector> NewConnectorOfKind(const QString& typeName,
+                                                   const QString& connectionString) {
+    std::unique_ptr<TMyDBConnector> connector;
+    if (typeName == QLatin1String("sqlite"))
+        connector = std::make_unique<TMySQLite>();
+    else if (typeName == QLatin1String("postgresql"))
+        connector = std::make_unique<TMyPostgreSQL>();
+    if (connector)
+        connector->ConnectionString = connectionString;
+    return connector;
+}
 
 QString TMyDBConnector::GetDBTypeName() const {
     return QStringLiteral("none");

@@ -74,6 +74,8 @@ using TMyDBStateNotify = std::function<void()>;
 // The program's one door to its database: statements go in as Access-dialect text with their
 // values apart (see TMyStatement), errors never come out as exceptions but as a false or empty
 // result and the engine's message in GetLastError.
+class TChangeWatch;
+
 class TMyDBConnector {
 public:
     virtual ~TMyDBConnector();
@@ -105,6 +107,10 @@ public:
     virtual bool StartTransaction();
     virtual bool CommitTransaction();
     virtual void RollbackTransaction();
+
+    // A watch that tells of changes other connections make to this database, made on the thread
+    // that receives its news; it must not outlive the connector. The default watches nothing.
+    virtual std::unique_ptr<TChangeWatch> WatchChanges();
 
     QString ConnectionString;
 
@@ -159,6 +165,12 @@ private:
     TMyDBConnector& FConnector;
     bool FOpen = false;
 };
+
+// A new connector of the kind `typeName` (as GetDBTypeName gives it) on `connectionString`, not
+// yet connected; null for a kind the program does not know. Work on another thread makes its own
+// connector this way, on that thread: a connection belongs to the thread that made it.
+std::unique_ptr<TMyDBConnector> NewConnectorOfKind(const QString& typeName,
+                                                   const QString& connectionString);
 
 // The fixed password every profile database carries in its connection string.
 inline constexpr char DatabasePassword[] = "kmr4816";

@@ -1,12 +1,18 @@
 #include "db/MyPostgreSQL.h"
 
 #include "db/accessdialect.h"
+#include "db/changewatch.h"
 #include "db/serverschema.h"
 #include "db/sitetables.h"
 #include "shared/translation.h"
 
 #include <QHash>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <libpq-fe.h>
 
@@ -38,6 +44,29 @@ QString StatementVerb(const QString& sql) {
             return text.section(u' ', 0, 0).toUpper();
     }
     return {};
+}
+
+// The channel the workstations of a site listen on. Notices stay within their database, but a
+// database can hold several sites, one per schema: the channel carries the schema's name. Empty
+// when the connection cannot say.
+QByteArray SiteChannel(PGconn* connection) {
+    const TResult result(PQexec(connection, "SELECT current_schema()"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
+        return {};
+    // The server cuts identifiers to 63 bytes, and pg_notify refuses longer names.
+    return QByteArray("vyr_site_").append(PQgetvalue(result.get(), 0, 0)).left(63);
+}
+
+// The table a statement that changes rows writes to, in lower case; empty for any other.
+QString ChangedTable(const QString& sql) {
+    const QStringList words = QString(sql).replace(u'(', u' ').simplified().split(u' ');
+    const QString verb = words.value(0).toUpper();
+    qsizetype at = -1;
+    if (verb == QLatin1String("UPDATE"))
+        at = 1;
+    else if (verb == QLatin1String("INSERT") || verb == QLatin1String("DELETE"))
+        at = words.indexOf(QRegularExpression(QStringLiteral("^(?i)(INTO|FROM)$"))) + 1;
+    return at > 0 ? words.value(at).remove(u'"').toLower() : QString();
 }
 
 // The server's own words, and for a missing right what the program needs to go on: the right is
@@ -125,6 +154,149 @@ PGconn* Open(const QString& connection) {
     return handle;
 }
 
+// One notice as the server delivered it: who sent it and what it says.
+struct TNotice {
+    int Sender = 0;
+    QString Tables;
+};
+
+// Listens for the site's notices on a connection of its own, on a thread of its own: the
+// connection waits on its socket there, so nothing of it can hold the window up. Until it listens,
+// and while its connection is broken (it is opened again a second later), notices pass unheard; so
+// the first news once it listens says that anything may have changed.
+class TNoticeListener : public QObject {
+public:
+    // Notices, or with `listening` the news that the listener (again) hears everything from now.
+    using TDeliver = std::function<void(const QList<TNotice>& notices, bool listening)>;
+
+    TNoticeListener(QString connection, TDeliver deliver)
+        : FConnectionText(std::move(connection)), FDeliver(std::move(deliver)),
+          FRetry(new QTimer(this)) {
+        FRetry->setSingleShot(true);
+        FRetry->setInterval(1000);
+        connect(FRetry, &QTimer::timeout, this, [this] { Listen(); });
+    }
+    ~TNoticeListener() override { Close(); }
+
+    void Listen() {
+        FConnection = Open(FConnectionText);
+        const QByteArray channel =
+            PQstatus(FConnection) == CONNECTION_OK ? SiteChannel(FConnection) : QByteArray();
+        char* name = channel.isEmpty()
+                         ? nullptr
+                         : PQescapeIdentifier(FConnection, channel.constData(), channel.size());
+        const TResult listening(
+            name ? PQexec(FConnection, QByteArray("LISTEN ").append(name).constData()) : nullptr);
+        PQfreemem(name);
+        if (PQresultStatus(listening.get()) != PGRES_COMMAND_OK) {
+            Lost();
+            return;
+        }
+        FNotifier = new QSocketNotifier(PQsocket(FConnection), QSocketNotifier::Read, this);
+        connect(FNotifier, &QSocketNotifier::activated, this, [this] { Read(); });
+        FDeliver({}, true);
+        Read(); // what came with the answer to LISTEN
+    }
+
+private:
+    void Read() {
+        if (!PQconsumeInput(FConnection) || PQstatus(FConnection) != CONNECTION_OK) {
+            Lost();
+            return;
+        }
+        QList<TNotice> notices;
+        while (PGnotify* notice = PQnotifies(FConnection)) {
+            notices.append({notice->be_pid, QString::fromUtf8(notice->extra)});
+            PQfreemem(notice);
+        }
+        if (!notices.isEmpty())
+            FDeliver(notices, false);
+    }
+
+    void Lost() {
+        Close();
+        FRetry->start();
+    }
+
+    void Close() {
+        delete FNotifier;
+        FNotifier = nullptr;
+        if (FConnection)
+            PQfinish(FConnection);
+        FConnection = nullptr;
+    }
+
+    const QString FConnectionText;
+    const TDeliver FDeliver;
+    QTimer* FRetry;
+    PGconn* FConnection = nullptr;
+    QSocketNotifier* FNotifier = nullptr;
+};
+
+// Passes the listener's news on to the window's thread, less what the program's own connection
+// sent: the window that saved has shown its change already.
+class TPostgreSQLChangeWatch : public TChangeWatch {
+public:
+    explicit TPostgreSQLChangeWatch(const TMyPostgreSQL& own) : FOwn(own) {
+        // Long enough to gather what one save of another workstation sends in separate
+        // transactions, short beside the time a list takes to show it.
+        SetSettleTime(50);
+        QPointer<TPostgreSQLChangeWatch> self(this);
+        auto* listener = new TNoticeListener(own.ConnectionString,
+                                             [self](const QList<TNotice>& notices, bool listening) {
+                                                 // Called on the listener's thread; the watch takes
+                                                 // the news on its own.
+                                                 QMetaObject::invokeMethod(
+                                                     self.data(),
+                                                     [self, notices, listening] {
+                                                         if (self)
+                                                             self->Receive(notices, listening);
+                                                     },
+                                                     Qt::QueuedConnection);
+                                             });
+        listener->moveToThread(&FThread);
+        connect(&FThread, &QThread::started, listener, [listener] { listener->Listen(); });
+        // The listener's connection and socket belong to its thread: they end there too.
+        connect(
+            &FThread, &QThread::finished, listener, [listener] { delete listener; },
+            Qt::DirectConnection);
+        FThread.start();
+    }
+
+    ~TPostgreSQLChangeWatch() override {
+        FThread.quit();
+        FThread.wait();
+    }
+
+    bool Listening() const override { return FListening; }
+
+private:
+    void Receive(const QList<TNotice>& notices, bool listening) {
+        // What was sent before the listener listened went unheard: anything may have changed.
+        if (listening)
+            FListening = true;
+        const int own = FOwn.ServerProcessId();
+        QStringList tables;
+        bool news = listening;
+        // A notice without tables may stand for anything too.
+        bool anyTable = listening;
+        for (const TNotice& notice : notices) {
+            if (notice.Sender == own)
+                continue;
+            news = true;
+            const QStringList named = notice.Tables.split(u',', Qt::SkipEmptyParts);
+            anyTable = anyTable || named.isEmpty();
+            tables << named;
+        }
+        if (news)
+            Noticed(anyTable ? QStringList() : tables);
+    }
+
+    const TMyPostgreSQL& FOwn;
+    QThread FThread;
+    bool FListening = false;
+};
+
 } // namespace
 
 TMyPostgreSQL::TMyPostgreSQL() = default;
@@ -201,7 +373,7 @@ void TMyPostgreSQL::Disconnect() {
         // The outcome of bulk work is what was done; commit it rather than lose it with the
         // connection.
         if (FBulkTransaction && !FTransactionLost &&
-            PQtransactionStatus(FConnection) == PQTRANS_INTRANS)
+            PQtransactionStatus(FConnection) == PQTRANS_INTRANS && Announce())
             Run("COMMIT");
         PQfinish(FConnection);
         FConnection = nullptr;
@@ -211,6 +383,8 @@ void TMyPostgreSQL::Disconnect() {
     FConnectionLost = false;
     FBulkDepth = 0;
     FBulkTransaction = false;
+    FChangedTables.clear();
+    FChannel.clear();
     NotifyDisconnected();
 }
 
@@ -242,7 +416,55 @@ qint64 TMyPostgreSQL::ExecuteCounted(const TMyStatement& statement) {
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
         return 0; // rows returned: none affected
     const char* affected = PQcmdTuples(result.get());
-    return affected && *affected ? QByteArray(affected).toLongLong() : 0;
+    const qint64 count = affected && *affected ? QByteArray(affected).toLongLong() : 0;
+    if (count > 0)
+        NoteChange(statement.Sql);
+    return count;
+}
+
+std::unique_ptr<TChangeWatch> TMyPostgreSQL::WatchChanges() {
+    return std::make_unique<TPostgreSQLChangeWatch>(*this);
+}
+
+int TMyPostgreSQL::ServerProcessId() const {
+    return FConnection ? PQbackendPID(FConnection) : 0;
+}
+
+// The connector sends the notices, not each save and not triggers in the schema: every path that
+// changes the site goes through here, a forgotten path cannot forget to tell, and a site made by
+// hand for an operator role without the right to create triggers works alike.
+bool TMyPostgreSQL::NoteChange(const QString& sql) {
+    const QString table = ChangedTable(sql);
+    if (table.isEmpty())
+        return true;
+    FChangedTables.insert(table);
+    if (!FTransactions.isEmpty() || FBulkTransaction)
+        return true;
+    // A lone statement has committed already; its notice follows it. Should the notice fail, the
+    // change stands all the same, and the others see it with their next change or reopening.
+    const QString reason = LastError;
+    const QString state = FLastSqlState;
+    const bool told = Announce();
+    LastError = reason;
+    FLastSqlState = state;
+    return told;
+}
+
+bool TMyPostgreSQL::Announce() {
+    if (FChangedTables.isEmpty())
+        return true;
+    QStringList tables = FChangedTables.values();
+    tables.sort();
+    FChangedTables.clear();
+    const QByteArray payload = tables.join(u',').toUtf8();
+    if (FChannel.isEmpty())
+        FChannel = SiteChannel(FConnection);
+    const char* values[] = {FChannel.constData(), payload.constData()};
+    const TResult result(PQexecParams(FConnection, "SELECT pg_notify($1, $2)", 2, nullptr, values,
+                                      nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) == PGRES_TUPLES_OK)
+        return true;
+    return FailWith(result.get(), "SELECT");
 }
 
 std::unique_ptr<TMyResultSet> TMyPostgreSQL::Query(const TMyStatement& statement) {
@@ -319,6 +541,7 @@ void TMyPostgreSQL::BeginBulkWork() {
     if (FBulkDepth++ > 0 || !FTransactions.isEmpty() || !Usable())
         return;
     FBulkTransaction = Run("BEGIN");
+    FChangedTables.clear();
 }
 
 void TMyPostgreSQL::EndBulkWork() {
@@ -333,12 +556,15 @@ void TMyPostgreSQL::EndBulkWork() {
     // a rollback, which keeps the error of that statement as the one to report.
     const QString reason = LastError;
     if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
+        FChangedTables.clear();
         Run("ROLLBACK");
         LastError = reason;
         return;
     }
-    if (!Run("COMMIT"))
+    if (!Announce() || !Run("COMMIT")) {
+        FChangedTables.clear();
         Run("ROLLBACK");
+    }
 }
 
 bool TMyPostgreSQL::StartTransaction() {
@@ -355,6 +581,7 @@ bool TMyPostgreSQL::StartTransaction() {
         return false;
     if (!Run("BEGIN"))
         return false;
+    FChangedTables.clear();
     FTransactions.append(true);
     return true;
 }
@@ -378,11 +605,14 @@ bool TMyPostgreSQL::CommitTransaction() {
     }
     FTransactions.removeLast();
     if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
+        FChangedTables.clear();
         const QString reason = LastError;
         Run("ROLLBACK");
         return Fail(reason, FLastSqlState);
     }
-    if (Run("COMMIT"))
+    // The notice is the transaction's last statement: the change and the news of it commit
+    // together or not at all.
+    if (Announce() && Run("COMMIT"))
         return true;
     const QString reason = LastError;
     const QString state = FLastSqlState;
@@ -403,10 +633,12 @@ void TMyPostgreSQL::RollbackTransaction() {
         if (FTransactions.isEmpty() && !FBulkTransaction)
             FTransactionLost = false;
     } else if (FConnection) {
-        if (outermost)
+        if (outermost) {
+            FChangedTables.clear();
             Run("ROLLBACK");
-        else if (Run("ROLLBACK TO SAVEPOINT vyr_work"))
+        } else if (Run("ROLLBACK TO SAVEPOINT vyr_work"))
             Run("RELEASE SAVEPOINT vyr_work");
+        // A savepoint's tables stay noted: one table too many costs the others a reload, no more.
     }
     LastError = reason;
     FLastSqlState = state;
@@ -431,6 +663,7 @@ bool TMyPostgreSQL::LostConnection() {
     const QString detail = ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0);
     if (!FTransactions.isEmpty() || FBulkTransaction)
         FTransactionLost = true;
+    FChangedTables.clear(); // the server undid the open transaction's changes
     return Fail(FormatText(_("The connection to the database server was lost; the change was not "
                              "saved. (%s)"),
                            {detail}),

@@ -3,6 +3,7 @@
 #include "db/MyDBConnector.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +51,12 @@ public:
 
     qint64 ExecuteCounted(const TMyStatement& statement) override;
 
+    // Listens on a connection of its own for the notices that every change to the site sends.
+    std::unique_ptr<TChangeWatch> WatchChanges() override;
+    // The server process this connection talks to, which the server names as the sender of the
+    // connection's notices; 0 when not connected.
+    int ServerProcessId() const;
+
     // The SQLSTATE of the most recent error ("" when it did not come from the server).
     QString GetLastSqlState() const { return FLastSqlState; }
     // The server's version as it reports it ("15.4"); empty when not connected.
@@ -73,6 +80,11 @@ private:
                        const QList<bool>& nulls);
     bool Run(const char* sql);
     bool LostConnection();
+    // Remembers the table a statement that changed rows wrote to, for the notice of its
+    // transaction; outside a transaction the notice goes at once.
+    bool NoteChange(const QString& sql);
+    // Sends the notice of the tables changed so far; part of the open transaction, if any.
+    bool Announce();
 
     QString LastError;
     QString FLastSqlState;
@@ -85,6 +97,11 @@ private:
     bool FConnectionLost = false;
     int FBulkDepth = 0;
     bool FBulkTransaction = false;
+    // The tables the open transaction (or bulk work) changed; told to the other workstations in
+    // that transaction, just before it commits, so that a rollback tells no one.
+    QSet<QString> FChangedTables;
+    // The channel of the site's notices, learnt with the first one.
+    QByteArray FChannel;
 };
 
 // How a database on a server looks before it becomes a profile's database.

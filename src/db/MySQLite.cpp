@@ -1,6 +1,7 @@
 #include "db/MySQLite.h"
 
 #include "db/accessdialect.h"
+#include "db/changewatch.h"
 #include "db/sqlitetext.h"
 
 #include <QAtomicInteger>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstring>
@@ -17,6 +19,42 @@
 namespace {
 
 const char* const NotConnected = "The database is not connected";
+
+// How long a statement waits for another copy of the program's lock before it gives up.
+constexpr int BusyTimeout = 5000;
+// How often a watch looks at the data version: well within a second, and the look costs next to
+// nothing.
+constexpr int WatchInterval = 250;
+
+// Looks at the data version of the connection the program works on, on the window's thread: the
+// look never waits for a lock (see DataVersion), so it never holds the window up, and a commit of
+// the program's own leaves the version alone, so no window reloads for what it just saved.
+class TSQLiteChangeWatch : public TChangeWatch {
+public:
+    explicit TSQLiteChangeWatch(TMySQLite& connector) : FConnector(connector) {
+        FKnown = FConnector.DataVersion(FVersion);
+        FPoll.setInterval(WatchInterval);
+        connect(&FPoll, &QTimer::timeout, this, [this] { Look(); });
+        FPoll.start();
+    }
+
+private:
+    void Look() {
+        qint64 version = 0;
+        if (!FConnector.DataVersion(version))
+            return; // locked for a moment: the next look sees it
+        const bool moved = FKnown && version != FVersion;
+        FVersion = version;
+        FKnown = true;
+        if (moved)
+            Noticed({}); // the file does not say which tables
+    }
+
+    TMySQLite& FConnector;
+    QTimer FPoll;
+    qint64 FVersion = 0;
+    bool FKnown = false;
+};
 
 QString ErrorText(const QSqlError& error) {
     // The engine's own words say what went wrong; Qt's driver text only says which step failed.
@@ -104,7 +142,7 @@ bool TMySQLite::OpenFile(const QString& fileName) {
                         (readOnly ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw"));
     SQLiteConnection.setDatabaseName(uri);
     SQLiteConnection.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000") +
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") + QString::number(BusyTimeout) +
         (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!SQLiteConnection.open())
         return Fail(ErrorText(SQLiteConnection.lastError()));
@@ -119,6 +157,28 @@ bool TMySQLite::OpenFile(const QString& fileName) {
 
     // SQLite reads the file only now: a damaged file fails here, not at the first real statement.
     return Run("SELECT count(*) FROM sqlite_master") && Run("PRAGMA synchronous = FULL");
+}
+
+std::unique_ptr<TChangeWatch> TMySQLite::WatchChanges() {
+    return std::make_unique<TSQLiteChangeWatch>(*this);
+}
+
+bool TMySQLite::DataVersion(qint64& version) {
+    if (!FHandle || !FTransactions.isEmpty() || FBulkTransaction)
+        return false;
+    // The pragma takes a shared lock; while another copy commits that lock is not to be had, and
+    // waiting for it is what the window must never do.
+    sqlite3_busy_timeout(FHandle, 0);
+    TStatement statement;
+    bool read = false;
+    if (sqlite3_prepare_v2(FHandle, "PRAGMA data_version", -1, &statement.Handle, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement.Handle) == SQLITE_ROW) {
+        version = sqlite3_column_int64(statement.Handle, 0);
+        read = true;
+    }
+    sqlite3_busy_timeout(FHandle, BusyTimeout);
+    return read;
 }
 
 void TMySQLite::Disconnect() {

@@ -42,6 +42,13 @@ public:
 
     qint64 ExecuteCounted(const TMyStatement& statement) override;
 
+    // Polls the file's data version: it moves when another connection commits, never for this
+    // one's own commits.
+    std::unique_ptr<TChangeWatch> WatchChanges() override;
+    // The file's data version as this connection sees it. Read without waiting: false while
+    // another copy holds the file locked for its commit, or inside a transaction of ours.
+    bool DataVersion(qint64& version);
+
     // The Qt SQL connection, created with the connector under a name of its own.
     QSqlDatabase SQLiteConnection;
 

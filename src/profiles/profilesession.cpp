@@ -2,14 +2,22 @@
 
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
+#include "db/changewatch.h"
 
 TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database)
     : FProfile(std::move(profile)), FDatabase(std::move(database)) {}
 
 TProfileSession::~TProfileSession() {
+    FChanges.reset();
     FControllers.clear();
     if (FDatabase)
         FDatabase->Disconnect();
+}
+
+TChangeWatch& TProfileSession::Changes() {
+    if (!FChanges)
+        FChanges = FDatabase->WatchChanges();
+    return *FChanges;
 }
 
 bool TProfileSession::IsConnected() const {

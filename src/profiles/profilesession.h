@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+class TChangeWatch;
 class TMyDBConnector;
 
 // Everything that belongs to one open profile: the profile itself, the connector to its database,
@@ -30,6 +31,10 @@ public:
     // Profile management renamed the profile: the session goes by the new name from now on.
     void ProfileRenamed(const QString& name) { FProfile.ProfileName = name; }
 
+    // Tells the session's windows of changes other workstations make to the site. Made with its
+    // first use, on the window's thread; it lives as long as the session.
+    TChangeWatch& Changes();
+
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
 
@@ -51,6 +56,8 @@ public:
 private:
     TVYRStandProfile FProfile;
     std::unique_ptr<TMyDBConnector> FDatabase;
+    // Declared after the connector, so it ends before it: a watch may look through it.
+    std::unique_ptr<TChangeWatch> FChanges;
     TControllerRecords FControllers;
     // The marks as of the last read; a listed record's own flag is newer (a key write clears it).
     QSet<int32_t> FMarks;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/MyDBConnector.h"
+#include "db/changewatch.h"
 #include "profiles/profilesession.h"
 #include "shared/publictypes.h"
 
@@ -25,7 +26,12 @@ void PrintTo(const TMyStatement& statement, std::ostream* out);
 // to fail those that contain a piece of text, as an engine error would.
 class TRecordingConnector : public TMyDBConnector {
 public:
-    explicit TRecordingConnector(std::unique_ptr<TMyDBConnector> inner) : Inner(std::move(inner)) {}
+    explicit TRecordingConnector(std::unique_ptr<TMyDBConnector> inner) : Inner(std::move(inner)) {
+        ConnectionString = Inner->ConnectionString;
+    }
+
+    QString GetDBTypeName() const override { return Inner->GetDBTypeName(); }
+    std::unique_ptr<TChangeWatch> WatchChanges() override { return Inner->WatchChanges(); }
 
     bool Connect() override { return Inner->Connect(); }
     void Disconnect() override { Inner->Disconnect(); }

@@ -1,0 +1,76 @@
+#include "cardholders/cardholderreload.h"
+
+#include "db/MyDBConnector.h"
+
+#include <QPointer>
+
+// Lives on the reload's thread, where its connection is made, used and closed.
+class TCardHolderReload::TReader : public QObject {
+public:
+    TReader(QString typeName, QString connectionString)
+        : FTypeName(std::move(typeName)), FConnectionString(std::move(connectionString)) {}
+    ~TReader() override {
+        if (FDatabase)
+            FDatabase->Disconnect();
+    }
+
+    std::shared_ptr<TCardHolderRows> Read(const TCardHolderFilter& filter,
+                                          const QVector<int32_t>& conIds) {
+        auto rows = std::make_shared<TCardHolderRows>();
+        if (!FDatabase)
+            FDatabase = NewConnectorOfKind(FTypeName, FConnectionString);
+        if (!FDatabase || (!FDatabase->IsConnected() && !FDatabase->Connect()))
+            return rows;
+        // The zone join needs only the controllers' IDs; the window's records stay on its thread.
+        std::vector<std::unique_ptr<TStandController>> controllers;
+        for (const int32_t conId : conIds) {
+            controllers.push_back(std::make_unique<TStandController>());
+            controllers.back()->ConID = conId;
+        }
+        rows->Ok = ReadCardHolders(*FDatabase, filter, controllers, rows->Records);
+        return rows;
+    }
+
+private:
+    const QString FTypeName;
+    const QString FConnectionString;
+    std::unique_ptr<TMyDBConnector> FDatabase;
+};
+
+TCardHolderReload::TCardHolderReload(QString typeName, QString connectionString, QObject* parent)
+    : QObject(parent), FReader(new TReader(std::move(typeName), std::move(connectionString))) {
+    FReader->moveToThread(&FThread);
+    TReader* reader = FReader;
+    connect(
+        &FThread, &QThread::finished, reader, [reader] { delete reader; }, Qt::DirectConnection);
+    FThread.start();
+}
+
+TCardHolderReload::~TCardHolderReload() {
+    FThread.quit();
+    FThread.wait();
+}
+
+void TCardHolderReload::Load(const TCardHolderFilter& filter, const QVector<int32_t>& conIds) {
+    if (FBusy)
+        return;
+    FBusy = true;
+    QPointer<TCardHolderReload> self(this);
+    TReader* reader = FReader;
+    QMetaObject::invokeMethod(
+        FReader,
+        [self, reader, filter, conIds] {
+            std::shared_ptr<TCardHolderRows> rows = reader->Read(filter, conIds);
+            // Back on the window's thread; dropped when the window went meanwhile.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, rows] {
+                    if (!self)
+                        return;
+                    self->FBusy = false;
+                    emit self->Loaded(rows);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "cardholders/cardholdermodel.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QVector>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// What a reload read: the rows in the database's order by name, or Ok false when the cardholder
+// query failed.
+struct TCardHolderRows {
+    bool Ok = false;
+    std::vector<std::unique_ptr<TCardHolder>> Records;
+};
+
+// Reads the cardholder list on a thread of its own, with a connection of its own to the site, so
+// that a list of tens of thousands refreshes while the window goes on answering. The connection is
+// opened with the first read and kept for the next.
+class TCardHolderReload : public QObject {
+    Q_OBJECT
+public:
+    // `typeName` and `connectionString` name the site as its connector does.
+    TCardHolderReload(QString typeName, QString connectionString, QObject* parent = nullptr);
+    // Returns once a read under way has ended.
+    ~TCardHolderReload() override;
+    TCardHolderReload(const TCardHolderReload&) = delete;
+    TCardHolderReload& operator=(const TCardHolderReload&) = delete;
+
+    // Reads the cardholders that `filter` lets through, with their zones at the controllers of
+    // `conIds` (in list order); Loaded follows. One read at a time: not while Busy.
+    void Load(const TCardHolderFilter& filter, const QVector<int32_t>& conIds);
+    bool Busy() const { return FBusy; }
+
+signals:
+    void Loaded(const std::shared_ptr<TCardHolderRows>& rows);
+
+private:
+    class TReader;
+    QThread FThread;
+    TReader* FReader;
+    bool FBusy = false;
+};

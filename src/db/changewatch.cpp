@@ -1,0 +1,40 @@
+#include "db/changewatch.h"
+
+TChangeWatch::TChangeWatch(QObject* parent) : QObject(parent) {
+    FSettle.setSingleShot(true);
+    FSettle.setInterval(0);
+    connect(&FSettle, &QTimer::timeout, this, &TChangeWatch::Tell);
+}
+
+TChangeWatch::~TChangeWatch() = default;
+
+bool TChangeWatch::Touches(const QStringList& tables, const QStringList& wanted) {
+    if (tables.isEmpty())
+        return true;
+    for (const QString& table : wanted)
+        if (tables.contains(table))
+            return true;
+    return false;
+}
+
+void TChangeWatch::Noticed(const QStringList& tables) {
+    if (tables.isEmpty())
+        FAnyTable = true;
+    for (const QString& table : tables)
+        FTables.insert(table.toLower());
+    // The first news of a burst starts the wait; what follows joins it rather than pushing the
+    // news further away, so a steady stream of changes is still told at the settle rate.
+    if (!FSettle.isActive())
+        FSettle.start();
+}
+
+void TChangeWatch::Tell() {
+    QStringList tables;
+    if (!FAnyTable) {
+        tables = FTables.values();
+        tables.sort();
+    }
+    FTables.clear();
+    FAnyTable = false;
+    emit Changed(tables);
+}

@@ -1,0 +1,286 @@
+#include "app/main.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholders.h"
+#include "controllers/pendingchanges.h"
+#include "db/MyDBConnector.h"
+#include "db/changewatch.h"
+
+#include "modal.h"
+#include "profiledb.h"
+
+#include <QDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gmock/gmock.h>
+
+#include <functional>
+
+namespace {
+
+QString Number(int i) {
+    return QStringLiteral("10000000%1").arg(i, 2, 10, QChar(u'0'));
+}
+
+QString Name(int i) {
+    return QStringLiteral("Holder %1").arg(i, 2, 10, QChar(u'0'));
+}
+
+// Both lists open on a site, and a second connection to it that makes the changes another
+// workstation (or another copy of the program on the same file) would make.
+class LiveLists : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+protected:
+    TEngine Engine() const override { return GetParam(); }
+
+    void SetUp() override {
+        ProfileDbTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        Other = NewConnectorOfKind(Database().GetDBTypeName(), Database().ConnectionString);
+        ASSERT_TRUE(Other && Other->Connect()) << Other->GetLastError().toStdString();
+    }
+    void TearDown() override {
+        List.reset();
+        Main.reset();
+        Other.reset();
+        ProfileDbTest::TearDown();
+    }
+
+    // The change watch is made with the first window; one that listens on a connection of its
+    // own first tells that anything may have changed, which the lists show at once. The cases
+    // start once that has passed.
+    void Settle() const {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Session->Changes().Listening(); }, 5000));
+        QTest::qWait(400);
+    }
+
+public:
+    void OtherRuns(const TMyStatement& statement) const {
+        EXPECT_TRUE(Other->ExecuteQuery(statement))
+            << ::testing::PrintToString(statement) << ": " << Other->GetLastError().toStdString();
+    }
+    void OtherAddsCardHolder(const QString& number, const QString& name) const {
+        OtherRuns({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, "
+                   "CardCustom3, CardCustom4, CardAdded, CardLastEdit, Deleted) VALUES(?, ?, \"\", "
+                   "\"\", \"\", \"\", NOW(), NOW(), ?)",
+                   {number, name, false}});
+    }
+    void OtherRenamesCardHolder(const QString& number, const QString& name) const {
+        OtherRuns({"UPDATE CardHolders SET CardHolder = ? WHERE CardNumber = ?", {name, number}});
+    }
+
+    // The cardholder list, over sixty holders at one controller.
+    void OpenCardHolders() {
+        Door = AddController("Door");
+        for (int i = 0; i < 60; ++i)
+            AddCardHolder(Number(i), Name(i));
+        Session->LoadControllers();
+        List = std::make_unique<TfrmCardHolders>(Desktop, *Session, RunSettings);
+        List->resize(900, 400);
+        List->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(List.get()));
+        Settle();
+    }
+    QTreeView* HolderView() const { return &Control<QTreeView>(*List, "VSTCardHolders"); }
+    TCardHolderModel* Holders() const { return &Control<TCardHolderModel>(*List, "CardHolders"); }
+    QString HolderText(int row, int column) const {
+        return Holders()->index(row, column).data().toString();
+    }
+    int HolderRow(const QString& number) const { return Holders()->RowOf(number); }
+    QString HolderName(const QString& number) const {
+        const int row = HolderRow(number);
+        return row < 0 ? QString() : HolderText(row, TCardHolderModel::CardHolderColumn);
+    }
+    QString SelectedHolder() const {
+        const TCardHolder* record = Holders()->Record(List->SelectedRow());
+        return record ? record->CardNumber : QString();
+    }
+    QString TopHolder() const {
+        return HolderText(HolderView()->indexAt(QPoint(1, 1)).row(),
+                          TCardHolderModel::CardNumberColumn);
+    }
+
+    // The controller list in the main window, over forty controllers.
+    void OpenControllers() {
+        for (int i = 0; i < 40; ++i)
+            ConIDs << AddController(QStringLiteral("Door %1").arg(i, 2, 10, QChar(u'0')));
+        Main = std::make_unique<TfrmMain>(Desktop, RunSettings);
+        Main->OpenSession(TakeSession());
+        Main->resize(689, 447);
+        Main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Main.get()));
+        Settle();
+    }
+    QTreeWidget* ControllerView() const { return &Control<QTreeWidget>(*Main, "VSTControllers"); }
+    int ControllerRow(int32_t conId) const {
+        for (int row = 0; row < ControllerView()->topLevelItemCount(); ++row)
+            if (const TStandController* controller = Main->RowController(row);
+                controller && controller->ConID == conId)
+                return row;
+        return -1;
+    }
+    QString ControllerText(int32_t conId, int column) const {
+        const int row = ControllerRow(conId);
+        return row < 0 ? QString() : ControllerView()->topLevelItem(row)->text(column);
+    }
+    bool ControllerMarked(int32_t conId) const {
+        const int row = ControllerRow(conId);
+        return row >= 0 &&
+               !ControllerView()->topLevelItem(row)->data(4, Qt::DecorationRole).isNull();
+    }
+    int32_t TopController() const {
+        const TStandController* controller = Main->RowController(
+            ControllerView()->indexOfTopLevelItem(ControllerView()->itemAt(1, 1)));
+        return controller ? controller->ConID : -1;
+    }
+
+    std::unique_ptr<TMyDBConnector> Other;
+    std::unique_ptr<TfrmCardHolders> List;
+    std::unique_ptr<TfrmMain> Main;
+    int32_t Door = 0;
+    QList<int32_t> ConIDs;
+};
+
+TEST_P(LiveLists, TheCardholderListShowsAnotherWorkstationsChangesWhereTheOperatorLeftIt) {
+    ASSERT_NO_FATAL_FAILURE(OpenCardHolders());
+    HolderView()->setCurrentIndex(Holders()->index(HolderRow(Number(40)), 1));
+    HolderView()->scrollTo(Holders()->index(HolderRow(Number(30)), 0),
+                           QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(TopHolder(), Number(30));
+    // A filter being typed, not yet applied, and the focus where the typing goes on.
+    auto& filter = Control<QLineEdit>(*List, "txtFilterCardHolder");
+    filter.setFocus();
+    QTest::keyClicks(&filter, "Hold");
+
+    // One holder comes in above the top row, one below it; one is renamed, one gets a zone.
+    OtherAddsCardHolder("1000000105", "Holder 05b");
+    OtherAddsCardHolder("1000000135", "Holder 35b");
+    OtherRenamesCardHolder(Number(45), "Holder 45 renamed");
+    OtherRuns({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+               {Door, Number(40), 2}});
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Holders()->rowCount() == 62 && HolderName(Number(45)) == "Holder 45 renamed" &&
+                   Holders()
+                           ->index(HolderRow(Number(40)), TCardHolderModel::FirstZoneColumn)
+                           .data(TCardHolderModel::ZoneRole)
+                           .toInt() == 2;
+        },
+        5000));
+    EXPECT_EQ(HolderName("1000000135"), "Holder 35b");
+    EXPECT_EQ(HolderRow("1000000105"), HolderRow(Number(5)) + 1) << "in name order";
+    EXPECT_EQ(SelectedHolder(), Number(40));
+    EXPECT_EQ(TopHolder(), Number(30));
+    EXPECT_EQ(filter.text(), "Hold");
+    EXPECT_EQ(QApplication::focusWidget(), &filter);
+    EXPECT_EQ(Control<QLabel>(*List, "StatusPanel").text(), "Loaded 62 cardholders");
+}
+
+TEST_P(LiveLists, TheCardholderListKeepsTheAppliedFilterAndTheSortOfTheOperator) {
+    ASSERT_NO_FATAL_FAILURE(OpenCardHolders());
+    Control<QLineEdit>(*List, "txtFilterCardHolder").setText("Holder 1");
+    Control<QPushButton>(*List, "cmdFilterApply").click();
+    ASSERT_EQ(Holders()->rowCount(), 10);
+    // Descending by name.
+    List->VSTCardHoldersHeaderClick(TCardHolderModel::CardHolderColumn);
+    ASSERT_EQ(HolderText(0, TCardHolderModel::CardHolderColumn), Name(19));
+    // Typed since, not applied: the list stays with what it shows.
+    Control<QLineEdit>(*List, "txtFilterCardHolder").setText("Holder 2");
+
+    OtherAddsCardHolder("1000000115", "Holder 15b");
+    OtherAddsCardHolder("1000000125", "Holder 25b");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return HolderRow("1000000115") >= 0; }, 5000));
+    EXPECT_EQ(Holders()->rowCount(), 11);
+    EXPECT_EQ(HolderRow("1000000125"), -1);
+    EXPECT_EQ(HolderText(0, TCardHolderModel::CardHolderColumn), Name(19));
+    EXPECT_EQ(HolderRow("1000000115"), HolderRow(Number(15)) - 1) << "descending";
+    EXPECT_EQ(HolderView()->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+TEST_P(LiveLists, TheControllerListShowsNamesCountsAndMarksOfAnotherWorkstation) {
+    ASSERT_NO_FATAL_FAILURE(OpenControllers());
+    const int32_t selected = ConIDs[25];
+    ControllerView()->setCurrentItem(ControllerView()->topLevelItem(ControllerRow(selected)));
+    ControllerView()->scrollToItem(ControllerView()->topLevelItem(ControllerRow(ConIDs[20])),
+                                   QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(TopController(), ConIDs[20]);
+    ASSERT_FALSE(ControllerMarked(ConIDs[22]));
+
+    OtherRuns({"UPDATE Controllers SET ConName = ? WHERE ConID = ?",
+               {QStringLiteral("Back gate"), ConIDs[30]}});
+    OtherAddsCardHolder(Number(1), Name(1));
+    OtherRuns({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+               {selected, Number(1), 1}});
+    ASSERT_TRUE(StoreMarks(*Other, {ConIDs[22]}));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return ControllerText(ConIDs[30], 1) == "Back gate" &&
+                   ControllerText(selected, 3) == "1" && ControllerMarked(ConIDs[22]);
+        },
+        5000));
+    EXPECT_EQ(Main->SelectedController() ? Main->SelectedController()->ConID : -1, selected);
+    EXPECT_EQ(TopController(), ConIDs[20]);
+}
+
+// A dialog over a list works on its rows by position: the rows stay as they are while it is
+// open, and show the change once it is closed.
+TEST_P(LiveLists, ADialogOverAListHoldsItsRefreshUntilItCloses) {
+    struct TCase {
+        const char* Name;
+        std::function<void(LiveLists&)> Open;
+        std::function<void(LiveLists&)> Change;
+        std::function<bool(const LiveLists&)> Shown;
+    };
+    const TCase cases[] = {
+        {"cardholders", [](LiveLists& test) { test.OpenCardHolders(); },
+         [](LiveLists& test) { test.OtherRenamesCardHolder(Number(3), "Renamed"); },
+         [](const LiveLists& test) { return test.HolderName(Number(3)) == "Renamed"; }},
+        {"controllers", [](LiveLists& test) { test.OpenControllers(); },
+         [](LiveLists& test) {
+             test.OtherRuns({"UPDATE Controllers SET ConName = ? WHERE ConID = ?",
+                             {QStringLiteral("Renamed"), test.ConIDs[3]}});
+         },
+         [](const LiveLists& test) { return test.ControllerText(test.ConIDs[3], 1) == "Renamed"; }},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        ASSERT_NO_FATAL_FAILURE(test.Open(*this));
+        QWidget* owner = List ? static_cast<QWidget*>(List.get()) : Main.get();
+        QDialog dialog(owner);
+        dialog.setModal(true);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QSignalSpy told(&Session->Changes(), &TChangeWatch::Changed);
+        test.Change(*this);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !told.isEmpty(); }, 5000));
+        // Several tries of the list pass while the dialog is open.
+        QTest::qWait(750);
+        EXPECT_FALSE(test.Shown(*this));
+        dialog.close();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return test.Shown(*this); }, 5000));
+    }
+}
+
+TEST_P(LiveLists, ABurstOfChangesRefreshesTheCardholderListOnce) {
+    ASSERT_NO_FATAL_FAILURE(OpenCardHolders());
+    QSignalSpy resets(Holders(), &QAbstractItemModel::modelReset);
+    for (int i = 0; i < 20; ++i)
+        OtherRenamesCardHolder(Number(i), Name(i) + " renamed");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return HolderName(Number(19)) == Name(19) + " renamed"; }, 5000));
+    QTest::qWait(500);
+    EXPECT_EQ(resets.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, LiveLists, ::testing::ValuesIn(BothEngines), EngineCaseName);
+
+} // namespace

@@ -1,0 +1,208 @@
+#include "db/MyDBConnector.h"
+#include "db/MySQLite.h"
+#include "db/changewatch.h"
+
+#include "profiledb.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gmock/gmock.h>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+// A watch on the session's connection and a second connection to the same site, as another
+// workstation (or another copy of the program on the same file) would have.
+class ChangeWatch : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+protected:
+    TEngine Engine() const override { return GetParam(); }
+
+    void SetUp() override {
+        ProfileDbTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ConID = AddController("Door");
+        Other = NewConnectorOfKind(Database().GetDBTypeName(), Database().ConnectionString);
+        ASSERT_TRUE(Other);
+        ASSERT_TRUE(Other->Connect()) << Other->GetLastError().toStdString();
+        TChangeWatch& watch = Session->Changes();
+        Told = std::make_unique<QSignalSpy>(&watch, &TChangeWatch::Changed);
+        // A watch that listens on a connection of its own tells "anything may have changed" once
+        // it listens; the cases start after that.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return watch.Listening(); }, 5000));
+        QTest::qWait(200);
+        Told->clear();
+    }
+    void TearDown() override {
+        Told.reset();
+        Other.reset();
+        ProfileDbTest::TearDown();
+    }
+
+public:
+    void OtherRuns(const TMyStatement& statement) const {
+        EXPECT_TRUE(Other->ExecuteQuery(statement))
+            << ::testing::PrintToString(statement) << ": " << Other->GetLastError().toStdString();
+    }
+    void OtherAddsCardHolder(const QString& number) const {
+        OtherRuns({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, "
+                   "CardCustom3, CardCustom4, CardAdded, CardLastEdit, Deleted) VALUES(?, ?, \"\", "
+                   "\"\", \"\", \"\", NOW(), NOW(), ?)",
+                   {number, QStringLiteral("Holder ") + number, false}});
+    }
+    bool WaitForNews() const {
+        return QTest::qWaitFor([this] { return !Told->isEmpty(); }, 5000);
+    }
+    QStringList TablesTold(int index) const { return Told->at(index).at(0).toStringList(); }
+
+    int32_t ConID = 0;
+    std::unique_ptr<TMyDBConnector> Other;
+    std::unique_ptr<QSignalSpy> Told;
+};
+
+TEST_P(ChangeWatch, AnotherConnectionsChangeIsToldAndTheSessionsOwnIsNot) {
+    // The session's own save: the window that made it shows it already.
+    ASSERT_TRUE(Session->Database().ExecuteQuery(
+        {"UPDATE Controllers SET ConName = ? WHERE ConID = ?", {QStringLiteral("Gate"), ConID}}));
+    // Several looks of the watch pass; none of them may report the session's own commit.
+    QTest::qWait(750);
+    EXPECT_THAT(*Told, IsEmpty());
+
+    OtherAddsCardHolder("1111111111");
+    ASSERT_TRUE(WaitForNews());
+    QTest::qWait(300);
+    ASSERT_EQ(Told->size(), 1);
+    // The server names the table; a file only says that something changed.
+    if (Engine() == TEngine::PostgreSQL)
+        EXPECT_THAT(TablesTold(0), ElementsAre("cardholders"));
+    else
+        EXPECT_THAT(TablesTold(0), IsEmpty());
+}
+
+TEST_P(ChangeWatch, ABurstOfCommitsIsToldOnce) {
+    for (int i = 0; i < 20; ++i)
+        OtherAddsCardHolder(QStringLiteral("20000000%1").arg(i, 2, 10, QChar(u'0')));
+    ASSERT_TRUE(WaitForNews());
+    QTest::qWait(300);
+    EXPECT_EQ(Told->size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ChangeWatch, ::testing::ValuesIn(BothEngines), EngineCaseName);
+
+// The file's watch looks on the window's thread. Another copy of the program holding the file for
+// its commit makes a look give up at once: one that waited for the lock would get it when the
+// other copy lets go, a while later.
+TEST_F(ProfileDbTest, ALookAtTheFileWhileAnotherCopyCommitsGivesUpInsteadOfWaiting) {
+    auto& file = dynamic_cast<TMySQLite&>(*Database().Inner);
+    qint64 before = 0;
+    ASSERT_TRUE(file.DataVersion(before));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(DatabaseFile.toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO PendingChanges (ConID) VALUES (99)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::thread commit([other] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    qint64 during = 0;
+    const bool looked = file.DataVersion(during);
+    commit.join();
+    sqlite3_close(other);
+    EXPECT_FALSE(looked);
+    qint64 after = 0;
+    ASSERT_TRUE(file.DataVersion(after));
+    EXPECT_NE(after, before);
+}
+
+// On the server the notice is part of the changing transaction: what is rolled back tells no one,
+// and what commits names the tables it changed. Each case ends with a mark stored by a lone
+// statement; the notices of one connection arrive in the order of its commits, so once the mark's
+// table was told, everything before it was told too.
+class ServerNotices : public ChangeWatch {
+public:
+    void AddZone(int zone) const {
+        OtherRuns({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                   {ConID, QStringLiteral("3333333333"), zone}});
+    }
+    void Rename(const QString& name) const {
+        OtherRuns({"UPDATE Controllers SET ConName = ? WHERE ConID = ?", {name, ConID}});
+    }
+};
+
+struct TNoticeCase {
+    const char* Name;
+    std::function<void(const ServerNotices&, TMyDBConnector&)> Change;
+    QStringList Tables; // told besides the mark's table, in order
+};
+
+TEST_P(ServerNotices, NameTheTablesOfCommittedChangesOnly) {
+    const TNoticeCase cases[] = {
+        {"a lone statement",
+         [](const ServerNotices& test, TMyDBConnector&) { test.OtherAddsCardHolder("1000000001"); },
+         {"cardholders"}},
+        {"a transaction over two tables",
+         [](const ServerNotices& test, TMyDBConnector& other) {
+             TTransaction transaction(other);
+             test.AddZone(1);
+             test.Rename("Gate");
+             EXPECT_TRUE(transaction.Commit());
+         },
+         {"cardzones", "controllers"}},
+        {"a rolled-back transaction",
+         [](const ServerNotices& test, TMyDBConnector& other) {
+             TTransaction transaction(other);
+             test.OtherAddsCardHolder("1000000002");
+             test.Rename("Yard");
+         },
+         {}},
+        {"a statement that changed no row",
+         [](const ServerNotices&, TMyDBConnector& other) {
+             EXPECT_EQ(other.ExecuteCounted({"UPDATE Controllers SET ConName = ? WHERE ConID = ?",
+                                             {QStringLiteral("None"), -1}}),
+                       0);
+         },
+         {}},
+        {"bulk work",
+         [](const ServerNotices& test, TMyDBConnector& other) {
+             TBulkWork bulk(&other);
+             for (int i = 0; i < 5; ++i)
+                 test.OtherAddsCardHolder(QStringLiteral("100000010%1").arg(i));
+         },
+         {"cardholders"}},
+    };
+    int mark = 1000;
+    for (const TNoticeCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        Told->clear();
+        test.Change(*this, *Other);
+        OtherRuns({"INSERT INTO PendingChanges (ConID) VALUES(?)", {++mark}});
+        QStringList told;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant>& news : std::as_const(*Told))
+                    told << news.at(0).toStringList();
+                Told->clear();
+                return told.contains("pendingchanges");
+            },
+            5000));
+        told.removeAll("pendingchanges");
+        told.removeDuplicates();
+        told.sort();
+        EXPECT_EQ(told, test.Tables);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerNotices, ::testing::Values(TEngine::PostgreSQL),
+                         EngineCaseName);
+
+} // namespace
