@@ -203,6 +203,11 @@ void TfrmLogin::Confirm() {
     accept();
 }
 
+void TfrmLogin::done(int result) {
+    FConfirmWhenOpened = false;
+    QDialog::done(result);
+}
+
 std::unique_ptr<TProfileSession> TfrmLogin::TakeSession() {
     return std::move(FSession);
 }

@@ -35,6 +35,8 @@ public:
     TProfileSession* Session() const { return FSession.get(); }
     // Hands the session over to the window that works with the profile.
     std::unique_ptr<TProfileSession> TakeSession();
+    // Closing the dialog drops an OK that still waits for its opening.
+    void done(int result) override;
     // Whether the shown profile's database is still being opened.
     bool Opening() const { return FOpening != nullptr; }
 

@@ -573,6 +573,29 @@ TEST_F(LoginTest, TheWindowAnswersWhileAServerKeepsItWaiting) {
                                                       "opened:"));
 }
 
+// Cancel pressed while OK still waits for a server: the dialog is closed, and the opening that
+// ends afterwards neither opens the profile nor says anything.
+TEST_F(LoginTest, CancelDropsAnOkThatWaitsForItsServer) {
+    TSilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    MakeServerProfile("a", "Alpha",
+                      QString("host=127.0.0.1 port=%1 dbname=site sslmode=disable "
+                              "gssencmode=disable")
+                          .arg(silent.Port()));
+    LoadProfiles(Profiles);
+    TfrmLogin login(Desktop, Profiles);
+    login.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.Accepted() == 1; }, 120000));
+    Control<QPushButton>(login, "cmdOK").click();
+    Control<QPushButton>(login, "cmdCancel").click();
+    EXPECT_EQ(login.result(), QDialog::Rejected);
+    silent.Close();
+    Settle(login);
+    EXPECT_EQ(login.result(), QDialog::Rejected);
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+    EXPECT_FALSE(QFile::exists(SettingsFileName()));
+}
+
 // A site file on a network file system opens, and OK says once, before the main window gets the
 // session, that the file must not be shared there; a local file or a server says nothing. The
 // file system's type is the one statfs would report.

@@ -196,8 +196,8 @@ connection=$(echo "$profile" | sed -n 's/^connection=//p')
     -c "SELECT 'zones: ' || COUNT(*) FROM CardZones WHERE ZoneID > 0" \
     -c "SELECT 'marked: ' || ConName FROM Controllers JOIN PendingChanges USING (ConID)" \
     -c "SELECT 'demo card: ' || CardHolder FROM CardHolders WHERE CardNumber = 'A1B2C3D4E5'" 2>&1
-} >"$bin/site.txt"
-echo "$connection" >"$bin/connection.txt"
+} >"$bin/site.tmp"
+mv "$bin/site.tmp" "$bin/site.txt" # whole, for the test that waits for it
 [ -n "$WAIT" ] && exec sleep 300
 exit 0
 STUB
