@@ -1,6 +1,7 @@
 #include "db/MyDBConnector.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
+#include "profiles/profileconnection.h"
 #include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
@@ -100,6 +101,12 @@ protected:
     // database is connected on a thread of its own.
     static void Settle(const TfrmLogin& login) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !login.Opening(); }, 120000));
+    }
+    // Waits for every opening the dialog started to end, those of profiles no longer shown too,
+    // so that none outlives the test.
+    static void Drain(const TfrmLogin& login) {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return login.findChildren<TProfileOpeningJob*>().isEmpty(); }, 120000));
     }
     // Picks an item the way the operator does, which runs the selection change.
     static void Pick(TfrmLogin& login, int index) {
@@ -348,6 +355,7 @@ TEST_F(LoginTest, QueuedSelectionChangesEndOnTheProfileShown) {
         deliverNext(); // the first key starts a connection, inside which the next one arrives
         EXPECT_TRUE(pending.isEmpty());
         Settle(login);
+        Drain(login);
         EXPECT_EQ(Control<QComboBox>(login, "cboProfile").currentIndex(), c.shown);
         ASSERT_TRUE(Connected(login));
         EXPECT_TRUE(Connected(login)->IsConnected());
@@ -566,6 +574,7 @@ TEST_F(LoginTest, TheWindowAnswersWhileAServerKeepsItWaiting) {
     EXPECT_TRUE(login.Opening());
     silent.Close();
     Settle(login);
+    Drain(login);
     EXPECT_NE(login.result(), QDialog::Accepted);
     ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
     EXPECT_TRUE(
