@@ -5,15 +5,20 @@
 # instead and leaves it empty, so the program opens on its wizard as a first-time user meets it.
 # The demo's 1-Wire adapter is the virtual one (ibutton-sim): a serial DS9097U, or with --usb a USB
 # DS9490 (the program then runs under the simulator).
+# With --server the demo site lives on a PostgreSQL server instead: a throwaway cluster in
+# demo/server/ that listens only on a Unix socket in its folder, made afresh for the run (with the
+# demo site and a profile naming it) and stopped and removed when the script ends.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 usb=0
 fresh=0
+server=0
 for argument in "$@"; do
   case "$argument" in
     --usb) usb=1 ;;
     --fresh) fresh=1 ;;
-    *) echo "usage: $0 [--usb] [--fresh]" >&2; exit 2 ;;
+    --server) server=1 ;;
+    *) echo "usage: $0 [--usb] [--fresh] [--server]" >&2; exit 2 ;;
   esac
 done
 root="$(pwd)"
@@ -27,18 +32,26 @@ demo="$root/demo"
 if ((fresh)); then
   rm -rf "$demo"
 fi
-mkdir -p "$demo/data" "$demo/config"
-export XDG_DATA_HOME="$demo/data"
-export XDG_CONFIG_HOME="$demo/config"
-if ((!fresh)) && ! compgen -G "$XDG_DATA_HOME/Tessaloom/VYR/Standalone/profiles/*.ini" >/dev/null; then
-  "$bin/vyr-demosite"
+home="$demo"
+if ((server)); then
+  # A home of its own: its profile names a cluster that lives only as long as this run.
+  home="$demo/server"
+  # A server left by a run that could not clean up (kill -9) goes first.
+  if [[ -d "$home/cluster" ]]; then
+    bash "$root/tests/support/pgcluster.sh" stop "$(readlink -f "$home/cluster")"
+  fi
+  rm -rf "$home"
 fi
+mkdir -p "$home/data" "$home/config"
+export XDG_DATA_HOME="$home/data"
+export XDG_CONFIG_HOME="$home/config"
 
 # Ctrl+C or a kill of this script ends the program and the virtual adapter with it. Both run as
 # background jobs, which a script's Ctrl+C never reaches (they ignore SIGINT), so the script stops
 # them itself; waiting on a background job also lets the script react to a signal at once instead
-# of after the program has ended.
+# of after the program has ended. The demo's server goes last, once nothing uses it any more.
 children=()
+cluster=""
 stop_children() {
   for pid in "${children[@]}"; do
     kill "$pid" 2>/dev/null || true
@@ -46,11 +59,34 @@ stop_children() {
   for pid in "${children[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
+  if [[ -n "$cluster" ]]; then
+    bash "$root/tests/support/pgcluster.sh" stop "$cluster" || true
+    rm -f "$home/cluster"
+  fi
 }
 trap stop_children EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
+
+if ((server)); then
+  cluster="$home/cluster"
+  if [[ $(id -u) -eq 0 ]] && ! runuser -u postgres -- test -x "$home"; then
+    # Under root the server runs as the postgres user, who may not enter this checkout (one under
+    # /root): its folder goes to /tmp then, and demo/server/cluster leads there.
+    place=$(mktemp -d /tmp/vyr-demo-server.XXXXXX)
+    ln -s "$place" "$cluster"
+    cluster="$place"
+  fi
+  echo "Starting the demo's PostgreSQL server in $cluster ..."
+  # With this script's process id: should the script die without its trap, the server follows.
+  bash "$root/tests/support/pgcluster.sh" start "$cluster" $$
+  connection="host=$cluster port=5432 dbname=postgres user=postgres"
+  "$bin/vyr-demosite" --server "$connection"
+  echo "The demo site is on the server: psql \"$connection\""
+elif ((!fresh)) && ! compgen -G "$XDG_DATA_HOME/Tessaloom/VYR/Standalone/profiles/*.ini" >/dev/null; then
+  "$bin/vyr-demosite"
+fi
 
 program_command=("$bin/vyrstandalone")
 if [[ -x "$bin/ibutton-sim" ]]; then

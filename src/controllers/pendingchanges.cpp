@@ -15,7 +15,14 @@ bool RunAnyCount(TMyDBConnector& database, const TMyStatement& statement) {
 }
 
 bool HasPendingChangesTable(TMyDBConnector& database) {
-    const std::unique_ptr<TMyResultSet> rows = database.Query(PendingChangesTableStatement());
+    // A server has its own catalogue, and keeps the table's name as it folded it, in lower case.
+    const TMyStatement statement =
+        database.GetDBTypeName() == QLatin1String("postgresql")
+            ? TMyStatement{QStringLiteral("SELECT COUNT(*) FROM pg_tables WHERE (schemaname = "
+                                          "current_schema()) AND (tablename = ?)"),
+                           {QStringLiteral("pendingchanges")}}
+            : PendingChangesTableStatement();
+    const std::unique_ptr<TMyResultSet> rows = database.Query(statement);
     return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
 }
 

@@ -62,6 +62,8 @@ QString NetworkFileSystemWarning(const QString& path, const TFileSystemVerdict& 
     return FormatText(_("The site database %s lies on a network file system (%s). Two "
                         "workstations must never use this file at the same time: its locks do "
                         "not reach the other workstation there, and the database can be "
-                        "damaged. To share a site, put it on a database server."),
+                        "damaged. To share a site, put it on a database server: \"A database on a "
+                        "server\" in the profile wizard, or \"Move to server...\" in profile "
+                        "management."),
                       {QDir::toNativeSeparators(path), verdict.TypeName});
 }

@@ -23,8 +23,12 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-TfrmLogin::TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent)
-    : QDialog(parent), FDesktop(desktop), FProfiles(profiles) {
+#include <utility>
+
+TfrmLogin::TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent,
+                     TFileSystemTypeProbe fileSystemType)
+    : QDialog(parent), FDesktop(desktop), FProfiles(profiles),
+      FFileSystemType(std::move(fileSystemType)) {
     setObjectName("frmLogin");
     setWindowTitle(N_("Select profile"));
     FillWhite(this);
@@ -40,7 +44,13 @@ TfrmLogin::TfrmLogin(TDesktop& desktop, TProfileList& profiles, QWidget* parent)
     FormCreate();
 }
 
-TfrmLogin::~TfrmLogin() = default;
+TfrmLogin::~TfrmLogin() {
+    // An opening still under way may be a server that does not answer: the window does not wait
+    // for it.
+    for (TProfileOpeningJob* job : findChildren<TProfileOpeningJob*>(Qt::FindDirectChildrenOnly))
+        if (job->Running())
+            job->DeleteWhenFinished();
+}
 
 QHBoxLayout* TfrmLogin::BuildProfilePicker() {
     Image1 = Named(new QLabel(this), "Image1");
@@ -124,23 +134,50 @@ void TfrmLogin::ConnectShownProfile() {
         FSession->ProfileRenamed(shown->ProfileName);
         return;
     }
+    if (FOpening && shown && FOpening->ProfileFileName() == shown->ProfileFileName)
+        return; // under way already
     FSession.reset();
     FConnectProblem.clear();
+    FWarning.clear();
+    FOpening = nullptr;
     if (!shown)
         return;
     const QString file = shown->ProfileFileName;
-    TSessionOpening opening = OpenProfileSession(*shown, FDesktop);
+    auto opening = std::make_unique<TProfileOpening>(*shown, FDesktop, FFileSystemType);
     // The desktop was asked about the file meanwhile, and whatever it ran may have shown another
-    // profile and opened that one: then this opening is out of date and goes.
+    // profile and started opening that one: then this opening is out of date and goes.
     shown = ShownProfile();
-    if (!shown || shown->ProfileFileName != file || FSession)
+    if (!shown || shown->ProfileFileName != file || FSession || FOpening)
         return;
+    auto* job = new TProfileOpeningJob(std::move(opening), this);
+    connect(job, &TProfileOpeningJob::Finished, this, [this, job] { OpeningFinished(job); });
+    FOpening = job;
+    job->Start();
+}
+
+void TfrmLogin::OpeningFinished(TProfileOpeningJob* job) {
+    job->deleteLater();
+    if (job != FOpening)
+        return; // a profile no longer shown
+    FOpening = nullptr;
+    TSessionOpening opening = job->TakeOutcome();
     FSession = std::move(opening.Session);
     FConnectProblem = opening.Problem;
+    FWarning = opening.Warning;
+    if (std::exchange(FConfirmWhenOpened, false))
+        MessageBoxes::ReportErrors(this, [this] { Confirm(); });
 }
 
 void TfrmLogin::cmdOKClick() {
     ConnectShownProfile(); // the profile shown, if anything moved the selection meanwhile
+    if (FOpening) {
+        FConfirmWhenOpened = true;
+        return;
+    }
+    Confirm();
+}
+
+void TfrmLogin::Confirm() {
     const TVYRStandProfile* profile = ShownProfile();
     if (!profile || result() == QDialog::Accepted)
         return;
@@ -151,6 +188,9 @@ void TfrmLogin::cmdOKClick() {
                                            {profile->ProfileName, FConnectProblem}));
         return; // the next OK tries again: the operator may have fixed the file
     }
+    // Once per opening: the main window gets the session only after the operator has read this.
+    if (!FWarning.isEmpty())
+        MessageBoxes::ShowWarning(this, std::exchange(FWarning, QString()));
     try {
         Settings::SetLastProfile(QFileInfo(profile->ProfileFileName).fileName());
     } catch (const VyrError& error) {
@@ -161,6 +201,11 @@ void TfrmLogin::cmdOKClick() {
                 _("The profile opens all the same, but it will not be preselected next time."));
     }
     accept();
+}
+
+void TfrmLogin::done(int result) {
+    FConfirmWhenOpened = false;
+    QDialog::done(result);
 }
 
 std::unique_ptr<TProfileSession> TfrmLogin::TakeSession() {

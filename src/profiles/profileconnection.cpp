@@ -1,43 +1,105 @@
 #include "profiles/profileconnection.h"
 
 #include "db/MyDBConnector.h"
+#include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilesession.h"
+#include "profiles/serverconnection.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
 #include "shared/translation.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 namespace {
 
-QString ConnectDatabase(TMyDBConnector& connector, const QString& database, TDesktop& desktop) {
-    // A missing file is the connector's to explain; one that exists must be ours to write.
-    if (QFileInfo::exists(database)) {
-        if (!desktop.MakeWritable(database))
-            return _("The database file is read-only and changing the attributes failed!") +
-                   "\n\n" + _("Make sure the database is writeable!");
-        if (const QString problem = DatabaseFileProblem(database); !problem.isEmpty())
-            return problem;
-    }
-    if (!connector.Connect())
-        return connector.GetLastError();
-    return QString();
+// A missing file is the connector's to explain; one that exists must be ours to write.
+QString PrepareFile(const QString& database, TDesktop& desktop) {
+    if (!QFileInfo::exists(database))
+        return QString();
+    if (!desktop.MakeWritable(database))
+        return _("The database file is read-only and changing the attributes failed!") + "\n\n" +
+               _("Make sure the database is writeable!");
+    return DatabaseFileProblem(database);
 }
 
 } // namespace
 
-TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop) {
+TProfileOpening::TProfileOpening(const TVYRStandProfile& profile, TDesktop& desktop,
+                                 TFileSystemTypeProbe probe)
+    : FProfile(profile), FProbe(std::move(probe)) {
     QDir::setCurrent(DataDirectory());
-    const QString database = ResolveDatabasePath(profile.DBFileName);
-    auto connector = std::make_unique<TMySQLite>();
-    connector->ConnectionString = JetConnectionString(database);
+    const TProfileDatabaseRef ref =
+        ProfileDatabaseRef(profile.DBFileName, profile.ServerConnection);
+    if (!ref.Problem.isEmpty()) {
+        FProblem = ref.Problem;
+        return;
+    }
+    if (ref.Kind == TProfileDatabaseRef::Server) {
+        FConnector = std::make_unique<TMyPostgreSQL>();
+        FConnector->ConnectionString = ref.Value;
+        return;
+    }
+    FFile = ResolveDatabasePath(ref.Value);
+    FConnector = std::make_unique<TMySQLite>();
+    FConnector->ConnectionString = JetConnectionString(FFile);
+    FProblem = PrepareFile(FFile, desktop);
+}
+
+TProfileOpening::~TProfileOpening() = default;
+
+TSessionOpening TProfileOpening::Connect() {
     TSessionOpening opening;
-    opening.Problem = ConnectDatabase(*connector, database, desktop);
-    if (opening.Problem.isEmpty())
-        opening.Session = std::make_unique<TProfileSession>(profile, std::move(connector));
+    opening.Problem = FProblem;
+    if (!FConnector || !opening.Problem.isEmpty())
+        return opening;
+    if (!FConnector->Connect()) {
+        opening.Problem = FConnector->GetLastError();
+        return opening;
+    }
+    if (!FFile.isEmpty())
+        opening.Warning = NetworkFileSystemWarning(FFile, SQLiteLocksVerdict(FFile, FProbe));
+    opening.Session = std::make_unique<TProfileSession>(FProfile, std::move(FConnector));
     return opening;
+}
+
+TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop,
+                                   TFileSystemTypeProbe probe) {
+    return TProfileOpening(profile, desktop, std::move(probe)).Connect();
+}
+
+TProfileOpeningJob::TProfileOpeningJob(std::unique_ptr<TProfileOpening> opening, QObject* parent)
+    : QObject(parent), FOpening(std::move(opening)),
+      FProfileFileName(FOpening->Profile().ProfileFileName) {}
+
+TProfileOpeningJob::~TProfileOpeningJob() {
+    if (FThread)
+        FThread->wait();
+}
+
+void TProfileOpeningJob::Start() {
+    if (FThread)
+        return;
+    FThread.reset(QThread::create([this] { FOutcome = FOpening->Connect(); }));
+    FThread->setObjectName("profile opening");
+    // Told once the thread is over: from then on the connector is the receiver's alone.
+    connect(FThread.get(), &QThread::finished, this, [this] {
+        FRunning = false;
+        emit Finished();
+    });
+    FRunning = true;
+    FThread->start();
+}
+
+void TProfileOpeningJob::DeleteWhenFinished() {
+    setParent(nullptr);
+    if (!FRunning) {
+        deleteLater();
+        return;
+    }
+    connect(this, &TProfileOpeningJob::Finished, this, &QObject::deleteLater);
 }

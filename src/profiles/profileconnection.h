@@ -1,19 +1,92 @@
 #pragma once
 
+#include "profiles/VYRStandProfile.h"
+#include "profiles/filesystemkind.h"
+#include "profiles/profilesession.h"
+
+#include <QObject>
 #include <QString>
 
 #include <memory>
 
+class QThread;
 class TDesktop;
-class TProfileSession;
-class TVYRStandProfile;
+class TMyDBConnector;
 
 struct TSessionOpening {
     std::unique_ptr<TProfileSession> Session; // none when the database cannot be used
     QString Problem;                          // why not
+    // Said to the operator once the session is taken: a site file where its locks cannot be
+    // trusted. "" when there is nothing to say.
+    QString Warning;
 };
 
-// Opens a session on a profile's database. A read-only database is first made writable through
-// the desktop. The problem is the reason the database cannot be used: the file checks' or the
-// connector's own error.
-TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop);
+// One opening of a profile's database, in two steps. Making it does what needs the window thread:
+// it settles which database the profile names (a file or a server; a profile naming both,
+// neither, or a connection text with a password is refused here), makes a read-only file writable
+// through the desktop and makes the connector. Connect does the slow part, the connecting itself
+// (a server may take seconds to answer or not answer at all, a file system may be far away), and
+// may run on any thread: the connector is used by one thread at a time, first the one that
+// connects, then the one that takes the session. Both engines allow that: SQLite's connections
+// are not bound to a thread (the library is built thread-safe), and a libpq connection belongs to
+// whoever holds it. The connector is made and destroyed on the window thread, where Qt registers
+// its SQLite connections.
+class TProfileOpening {
+public:
+    // Runs on the window thread; changes the current directory to the data directory, against
+    // which profiles name their files.
+    TProfileOpening(const TVYRStandProfile& profile, TDesktop& desktop,
+                    TFileSystemTypeProbe probe = {});
+    ~TProfileOpening();
+    TProfileOpening(const TProfileOpening&) = delete;
+    TProfileOpening& operator=(const TProfileOpening&) = delete;
+
+    const TVYRStandProfile& Profile() const { return FProfile; }
+    // Once, on any thread.
+    TSessionOpening Connect();
+
+private:
+    TVYRStandProfile FProfile;
+    std::unique_ptr<TMyDBConnector> FConnector;
+    QString FFile; // a site file's path; "" for a server
+    QString FProblem;
+    TFileSystemTypeProbe FProbe;
+};
+
+// Both steps at once, on the calling thread.
+TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop,
+                                   TFileSystemTypeProbe probe = {});
+
+// An opening's Connect on a thread of its own, so that the window goes on answering while a
+// server is reached. Finished arrives on the thread that made the job, once the job's thread has
+// ended; the outcome is then the job's to hand over.
+class TProfileOpeningJob : public QObject {
+    Q_OBJECT
+public:
+    TProfileOpeningJob(std::unique_ptr<TProfileOpening> opening, QObject* parent = nullptr);
+    // A connect under way cannot be called off: this waits for it. Whoever may not wait lets the
+    // job delete itself when finished (DeleteWhenFinished).
+    ~TProfileOpeningJob() override;
+    TProfileOpeningJob(const TProfileOpeningJob&) = delete;
+    TProfileOpeningJob& operator=(const TProfileOpeningJob&) = delete;
+
+    const QString& ProfileFileName() const { return FProfileFileName; }
+    void Start();
+    // True from Start until Finished was sent.
+    bool Running() const { return FRunning; }
+    // After Finished, once.
+    TSessionOpening TakeOutcome() { return std::move(FOutcome); }
+    // Nobody waits for this outcome any more: the job ends on its own, outcome and all.
+    void DeleteWhenFinished();
+
+signals:
+    void Finished();
+
+private:
+    std::unique_ptr<TProfileOpening> FOpening;
+    QString FProfileFileName;
+    std::unique_ptr<QThread> FThread;
+    bool FRunning = false;
+    // Written on the job's thread, read after it ended.
+    TSessionOpening FOutcome;
+};

@@ -1,9 +1,11 @@
 #include "app/main.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
+#include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/login.h"
 #include "profiles/profilesession.h"
 #include "shared/datadir.h"
 #include "shared/ini.h"
@@ -12,6 +14,7 @@
 #include "shared/translation.h"
 
 #include "modal.h"
+#include "pgcluster.h"
 #include "pofile.h"
 #include "testenv.h"
 
@@ -26,6 +29,8 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <functional>
 
 namespace {
 
@@ -257,25 +262,57 @@ TEST_F(StartupTest, ALanguageSwitchThatCannotBeSavedChangesNothing) {
 }
 
 // A database that cannot be opened is not a site without controllers: the selection says why,
-// once, with the connector's reason, and no main window comes up on it.
+// once, with the connector's reason, and no main window comes up on it. The same for a file that
+// holds no database and for a server that does not answer (no server listens on that port).
 TEST_F(StartupTest, AProfileWhoseDatabaseCannotBeOpenedIsExplainedInsteadOfAnEmptyMainWindow) {
-    MakeProfile("north", "North");
-    ASSERT_TRUE(QFile::remove(Data() + "/data/north.accdb"));
-    ASSERT_TRUE(WriteTextFile(Data() + "/data/north.accdb", "this is no database"));
-    QStringList shownAfterOk;
-    WhenModal([&](QWidget* login) {
-        MessageBoxes::ClearShown(); // start-up's own notes (no adapter here) are not the subject
-        Click(login, "cmdOK");
-        shownAfterOk = MessageBoxes::ShownTexts();
-        Click(login, "cmdCancel");
-    });
-    TfrmMain frmMain(Desktop, RunSettings);
-    EXPECT_FALSE(frmMain.FormCreate());
-    ASSERT_EQ(shownAfterOk.size(), 1) << shownAfterOk.join("|").toStdString();
-    EXPECT_TRUE(shownAfterOk.first().startsWith("The database of profile North cannot be opened:"));
-    EXPECT_TRUE(shownAfterOk.first().contains("is not a database this program can open"))
-        << shownAfterOk.first().toStdString();
-    EXPECT_EQ(MessageBoxes::ShownTexts(), shownAfterOk) << "said once";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"file",
+         [this] {
+             MakeProfile("north", "North");
+             ASSERT_TRUE(QFile::remove(Data() + "/data/north.accdb"));
+             ASSERT_TRUE(WriteTextFile(Data() + "/data/north.accdb", "this is no database"));
+         },
+         "is not a database this program can open"},
+        {"server",
+         [this] {
+             QDir().mkpath(Data() + "/profiles");
+             IniFile ini(Data() + "/profiles/north.ini");
+             ini.WriteString("profile", "name", "North");
+             ini.WriteString(
+                 "database", "connection",
+                 TTestCluster::Shared().Connection("postgres").replace("port=5432", "port=5433"));
+         },
+         ".s.PGSQL.5433"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(Data() + "/profiles").removeRecursively();
+        QDir(Data() + "/data").removeRecursively();
+        MessageBoxes::ClearShown();
+        c.make();
+        QStringList shownAfterOk;
+        WhenModal([&](QWidget* login) {
+            MessageBoxes::ClearShown(); // start-up's own notes (no adapter here) are not the
+                                        // subject
+            Click(login, "cmdOK");
+            // The database is opened beside the window; OK answers once that is over.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !static_cast<TfrmLogin*>(login)->Opening(); },
+                                        120000));
+            shownAfterOk = MessageBoxes::ShownTexts();
+            Click(login, "cmdCancel");
+        });
+        TfrmMain frmMain(Desktop, RunSettings);
+        EXPECT_FALSE(frmMain.FormCreate());
+        ASSERT_EQ(shownAfterOk.size(), 1) << shownAfterOk.join("|").toStdString();
+        EXPECT_TRUE(
+            shownAfterOk.first().startsWith("The database of profile North cannot be opened:"));
+        EXPECT_TRUE(shownAfterOk.first().contains(c.reason)) << shownAfterOk.first().toStdString();
+        EXPECT_EQ(MessageBoxes::ShownTexts(), shownAfterOk) << "said once";
+    }
 }
 
 // Opens a profile whose database was made before the unique card indexes, holding two
@@ -318,6 +355,44 @@ QStringList ShownAfterStart() {
     QStringList shown = MessageBoxes::ShownTexts();
     shown.removeAll("Adapter not loaded");
     return shown;
+}
+
+// A site on a server made before the unique card indexes and the table of stored marks (by hand,
+// from an older README) gets them when the profile is opened, as an older file does.
+TEST_F(StartupTest, AnOlderSiteOnAServerGetsWhatTheProgramAddsAtOpen) {
+    TTestCluster& cluster = TTestCluster::Shared();
+    const QString connection = cluster.NewDatabase();
+    ASSERT_FALSE(connection.isEmpty()) << cluster.Error().toStdString();
+    const QString schema = connection.section("search_path=", 1).section('\'', 0, 0);
+    {
+        TMyPostgreSQL site; // makes the site's tables
+        site.ConnectionString = connection;
+        ASSERT_TRUE(site.Connect()) << site.GetLastError().toStdString();
+    }
+    ASSERT_EQ(
+        cluster.Sql("postgres", QString("DROP TABLE %1.PendingChanges; DROP INDEX %1.%2; "
+                                        "DROP INDEX %1.%3")
+                                    .arg(schema, CardHoldersUniqueIndex, CardZonesUniqueIndex)),
+        "");
+    QDir().mkpath(Data() + "/profiles");
+    IniFile ini(Data() + "/profiles/north.ini");
+    ini.WriteString("profile", "name", "North");
+    ini.WriteString("database", "connection", connection);
+    AcceptLogin();
+    TfrmMain frmMain(Desktop, RunSettings);
+    ASSERT_TRUE(frmMain.FormCreate());
+    ASSERT_TRUE(frmMain.Session());
+    TMyDBConnector& database = frmMain.Session()->Database();
+    EXPECT_EQ(database.GetDBTypeName(), "postgresql");
+    const std::unique_ptr<TMyResultSet> indexes = database.Query(
+        {"SELECT COUNT(*) FROM pg_indexes WHERE (schemaname = current_schema()) "
+         "AND (indexname IN (?, ?))",
+         {QString(CardHoldersUniqueIndex).toLower(), QString(CardZonesUniqueIndex).toLower()}});
+    ASSERT_TRUE(indexes) << database.GetLastError().toStdString();
+    EXPECT_EQ(indexes->Fields(0).AsInteger(), 2);
+    EXPECT_TRUE(database.Query("SELECT ConID FROM PendingChanges"))
+        << database.GetLastError().toStdString();
+    EXPECT_TRUE(ShownAfterStart().isEmpty()) << ShownAfterStart().join("|").toStdString();
 }
 
 TEST_F(StartupTest, AnOlderDatabaseWithoutDuplicatesGetsTheCardIndexesSilently) {

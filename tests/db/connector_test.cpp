@@ -1,3 +1,4 @@
+#include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/accessdialect.h"
@@ -438,6 +439,20 @@ TEST_P(Connector, ATransactionIsAllOrNothing) {
     EXPECT_FALSE(Db->CommitTransaction());
     Db->RollbackTransaction(); // nothing open: nothing happens
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"2"});
+}
+
+// What the program adds of its own when it opens a site made before the table of stored marks
+// (an older file, or a site an administrator made by hand on a server): the table comes, once, on
+// either engine, and the answer tells whether it is there.
+TEST_P(Connector, AnOlderSiteGetsTheTableOfStoredMarksAtOpen) {
+    ASSERT_TRUE(Db->ExecuteQuery("DROP TABLE PendingChanges") || Error().isEmpty())
+        << Error().toStdString();
+    ASSERT_EQ(Db->Query("SELECT ConID FROM PendingChanges"), nullptr);
+    EXPECT_TRUE(AddPendingChangesTable(*Db)) << Error().toStdString();
+    EXPECT_TRUE(Db->Query("SELECT ConID FROM PendingChanges"));
+    EXPECT_TRUE(AddPendingChangesTable(*Db)) << "a site that has the table keeps it";
+    EXPECT_TRUE(Db->ExecuteQuery({"INSERT INTO PendingChanges (ConID) VALUES (?)", {7}}));
+    EXPECT_EQ(StoredMarks(Db), QSet<int32_t>{7});
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Connector, ::testing::ValuesIn(BothEngines), EngineCaseName);

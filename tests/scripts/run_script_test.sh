@@ -9,6 +9,10 @@
 #
 # A new demo home gets the demo site, a used one is left as it is, and --fresh empties it so the
 # program opens on its wizard; the same with either adapter.
+#
+# With --server the demo site is on a throwaway PostgreSQL cluster in demo/server/ (the real one,
+# made by the tests' own cluster script): the program finds the site there through its profile,
+# and the cluster is stopped and gone when the script ends, however it was stopped.
 set -euo pipefail
 source_dir="$1"
 demo_tool="$2"
@@ -17,8 +21,9 @@ trap 'rm -rf "$scratch"' EXIT
 
 make_checkout() {
   local root="$1"
-  mkdir -p "$root/packaging" "$root/build/bin" "$root/fakebin"
+  mkdir -p "$root/packaging" "$root/build/bin" "$root/fakebin" "$root/tests/support"
   cp "$source_dir/run.sh" "$root/run.sh"
+  cp "$source_dir/tests/support/pgcluster.sh" "$root/tests/support/pgcluster.sh"
   printf '#!/bin/sh\nexit 0\n' >"$root/packaging/ensure-packages.sh"
   printf '#!/bin/sh\nexit 0\n' >"$root/fakebin/cmake"
   # The stand-ins keep the signal dispositions they are started with, as the real programs do.
@@ -168,8 +173,74 @@ site=$(demo_site 2>&1) || true
 $site"
 grep -q '^porttype=5$' "$root/demo/config/ibfs32.ini" || fail "no serial adapter without --usb"
 
+# The demo on a server. The stand-in program reads the site through the connection its profile
+# names, as the program would, while the server runs.
+root="$scratch/server"
+make_checkout "$root"
+cat >"$root/build/bin/vyrstandalone" <<'STUB'
+#!/bin/sh
+bin="$(dirname "$0")"
+profiles="$XDG_DATA_HOME/Tessaloom/VYR/Standalone/profiles"
+# The program writes its INI files with CR LF line ends.
+profile=$(tr -d '\r' <"$profiles/demosite.ini")
+connection=$(echo "$profile" | sed -n 's/^connection=//p')
+{
+  echo "profiles: $(cd "$profiles" && ls)"
+  echo "file: [$(echo "$profile" | sed -n 's/^filename=//p')]"
+  host=$(echo "$connection" | sed -n 's/.*host=\([^ ]*\).*/\1/p')
+  readlink -f "$host" >"$bin/cluster.txt"
+  [ "$(readlink -f "$XDG_DATA_HOME/../cluster")" = "$(readlink -f "$host")" ] &&
+    echo "server: in demo/server/cluster"
+  psql "$connection" -XAt -c "SELECT 'controllers: ' || COUNT(*) FROM Controllers" \
+    -c "SELECT 'cardholders: ' || COUNT(*) FROM CardHolders WHERE NOT Deleted" \
+    -c "SELECT 'zones: ' || COUNT(*) FROM CardZones WHERE ZoneID > 0" \
+    -c "SELECT 'marked: ' || ConName FROM Controllers JOIN PendingChanges USING (ConID)" \
+    -c "SELECT 'demo card: ' || CardHolder FROM CardHolders WHERE CardNumber = 'A1B2C3D4E5'" 2>&1
+} >"$bin/site.tmp"
+mv "$bin/site.tmp" "$bin/site.txt" # whole, for the test that waits for it
+[ -n "$WAIT" ] && exec sleep 300
+exit 0
+STUB
+expected_server_site="profiles: demosite.ini
+file: []
+server: in demo/server/cluster
+controllers: 5
+cardholders: 12
+zones: 40
+marked: Car park barrier
+demo card: Amber Klaverkamp"
+server_stopped() {
+  local cluster
+  cluster=$(cat "$root/build/bin/cluster.txt")
+  [[ -n "$cluster" && ! -e "$cluster" && ! -L "$root/demo/server/cluster" ]] &&
+    ! pgrep -f -- "-D $cluster/data" >/dev/null
+}
+run --server
+site=$(cat "$root/build/bin/site.txt" 2>&1) || true
+[[ "$site" == "$expected_server_site" ]] || fail "run.sh --server made no demo site on the server like this:
+$expected_server_site
+but:
+$site"
+server_stopped || fail "run.sh --server left its server running or its folder behind"
+
+# Stopped with Ctrl+C while the program runs: the server goes with it.
+rm -f "$root/build/bin/site.txt"
+WAIT=1 PATH="$root/fakebin:$PATH" QT_QPA_PLATFORM=offscreen VYR_BUILD_DIR=build \
+  python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.setsid()
+os.execv(sys.argv[1], sys.argv[1:])' "$root/run.sh" --server >"$root/out.log" 2>&1 &
+script=$!
+wait_for_file "$root/build/bin/site.txt"
+[[ -e "$(cat "$root/build/bin/cluster.txt")/.s.PGSQL.5432" ]] ||
+  fail "run.sh --server had no server while the program ran"
+kill -INT -- "-$script"
+wait "$script" 2>/dev/null || true
+server_stopped || fail "run.sh --server stopped by Ctrl+C left its server running or its folder"
+
 if ((failures)); then
   exit 1
 fi
 echo "run.sh ends the program and the virtual adapter on Ctrl+C, kill and hang-up"
 echo "run.sh makes the demo site in a new demo home, keeps a used one and empties it with --fresh"
+echo "run.sh --server makes the demo site on a throwaway server and stops it with the script"

@@ -4,7 +4,9 @@
 #include "controllers/controlleroptions.h"
 #include "controllers/controllerrecords.h"
 #include "controllers/controllerstatements.h"
+#include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
 #include "shared/publictypes.h"
@@ -63,11 +65,8 @@ TControllerInput Input(const char* name, const char* code, int relayQuarterSecon
             options.ConByte2()};
 }
 
-void Fill(const QString& databaseFile) {
-    TMySQLite database;
-    database.ConnectionString = JetConnectionString(databaseFile);
-    if (!database.Connect())
-        throw VyrError(database.GetLastError());
+// Into a connected database of either engine.
+void Fill(TMyDBConnector& database) {
     auto refused = [&database](const QString& what) {
         return VyrError(what + ": " + database.GetLastError());
     };
@@ -105,7 +104,20 @@ void Fill(const QString& databaseFile) {
         AddController(database, Input(DemoMarkedController, "7D31A9", 12), 1);
     if (!barrier.Saved || !barrier.KeyOutdated)
         throw refused(DemoMarkedController);
+}
+
+void FillFile(const QString& databaseFile) {
+    TMySQLite database;
+    database.ConnectionString = JetConnectionString(databaseFile);
+    if (!database.Connect())
+        throw VyrError(database.GetLastError());
+    Fill(database);
     database.Disconnect();
+}
+
+void Chosen(const TProfilePaths& paths) {
+    Settings::SetLastProfile(QFileInfo(paths.ProfileFile).fileName());
+    Settings::SetCustomCaptions({"Department", "Phone", "Custom 3", "Custom 4"});
 }
 
 } // namespace
@@ -115,12 +127,34 @@ TProfilePaths MakeDemoSite() {
     TProfileCreation creation;
     creation.ProfileName = DemoProfileName;
     creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
-    creation.FillDatabase = Fill;
+    creation.FillDatabase = FillFile;
     // A new name never replaces a leftover database, so the trash is never asked for; the real
     // desktop keeps the creation exactly as the wizard runs it.
     TSystemDesktop desktop;
     const TProfilePaths paths = CreateProfile(creation, desktop);
-    Settings::SetLastProfile(QFileInfo(paths.ProfileFile).fileName());
-    Settings::SetCustomCaptions({"Department", "Phone", "Custom 3", "Custom 4"});
+    Chosen(paths);
+    return paths;
+}
+
+TProfilePaths MakeServerDemoSite(const QString& connection) {
+    CreateDataFolders();
+    TProfilePaths paths;
+    paths.ProfileFile = DataDirectory() + "/profiles/" + ProfileFileStem(DemoProfileName) + ".ini";
+    if (QFileInfo::exists(paths.ProfileFile))
+        throw VyrError("a demo profile is there already: " + paths.ProfileFile);
+    {
+        // Connecting makes the empty database a site.
+        TMyPostgreSQL database;
+        database.ConnectionString = connection;
+        if (!database.Connect())
+            throw VyrError(database.GetLastError());
+        Fill(database);
+        database.Disconnect();
+    }
+    TVYRStandProfile profile(paths.ProfileFile);
+    profile.ProfileName = DemoProfileName;
+    profile.ServerConnection = connection;
+    profile.SaveToINI(paths.ProfileFile);
+    Chosen(paths);
     return paths;
 }

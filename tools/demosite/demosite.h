@@ -17,3 +17,6 @@ inline constexpr char DemoMarkedController[] = "Car park barrier";
 // Makes the demo profile in the data directory and makes it the profile chosen last, so the
 // selection opens on it. Throws VyrError with the reason; no profile is left then.
 TProfilePaths MakeDemoSite();
+// The same site in an empty database on a server, and a profile that names the server
+// (`connection`, libpq's connection text). Throws VyrError with the reason.
+TProfilePaths MakeServerDemoSite(const QString& connection);
