@@ -1,5 +1,6 @@
 #include "db/MyPostgreSQL.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
@@ -7,6 +8,7 @@
 #include "legacyfiles.h"
 #include "modal.h"
 #include "pgcluster.h"
+#include "profilefiles.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -239,6 +242,102 @@ TEST_F(WizardServerTest, AFailedImportLeavesTheServerEmpty) {
     EXPECT_TRUE(Wizard->isVisible());
     EXPECT_FALSE(QFile::exists(ProfileFile("broken")));
     EXPECT_EQ(InspectServerDatabase(Connection).Kind, TServerDatabaseKind::Empty);
+}
+
+} // namespace
+
+namespace {
+
+// Profile management's "Move to server...": the dialog of its own, the move, and the list's profile
+// naming the server afterwards.
+class ManagementMoveTest : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        ASSERT_EQ(MakeDatabase(DataDirectory() + "/data/site.accdb",
+                               {"INSERT INTO Controllers (ConID, ConName) VALUES (4, 'Gate')"}),
+                  "");
+        TVYRStandProfile profile(DataDirectory() + "/profiles/site.ini");
+        profile.ProfileName = "Site";
+        profile.DBFileName = "data/site.accdb";
+        profile.SaveToINI(profile.ProfileFileName);
+        LoadProfiles(Profiles);
+        ASSERT_EQ(Profiles.size(), 1u);
+        MessageBoxes::SetAnsweringMode(true);
+        MessageBoxes::ClearShown();
+    }
+    void TearDown() override {
+        MessageBoxes::SetAnsweringMode(false);
+        Profiles.clear();
+        HomeTest::TearDown();
+    }
+    // Types the text into the move dialog and presses Move; returns once the move ended.
+    static void MoveTo(QWidget* dialog, const QString& connection) {
+        Control<QLineEdit>(*dialog, "txtConnection").setText(connection);
+        QPushButton& move = Control<QPushButton>(*dialog, "cmdMove");
+        move.click();
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !dialog->isVisible() || move.isEnabled(); }, 30000));
+    }
+    TProfileList Profiles;
+};
+
+TEST_F(ManagementMoveTest, MovesTheSelectedLocalProfileAndShowsWhereTheFileWent) {
+    const QString connection = TTestCluster::Shared().NewDatabase();
+    TfrmProfileManagement dialog(Desktop, Profiles);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    QPushButton& button = Control<QPushButton>(dialog, "cmdMoveToServer");
+    EXPECT_EQ(button.text(), "Move to server...");
+    ASSERT_TRUE(button.isEnabled());
+    WhenModal([&](QWidget* move) { MoveTo(move, connection); });
+    button.click();
+
+    EXPECT_EQ(Profiles[0]->ServerConnection, connection.trimmed());
+    EXPECT_EQ(Profiles[0]->DBFileName, "");
+    EXPECT_FALSE(button.isEnabled()) << "the profile is on the server now";
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr(".moved-to-server"));
+    EXPECT_EQ(ServerColumn(connection, "SELECT ConName FROM Controllers WHERE ConID = 4"),
+              QStringList({"Gate"}));
+}
+
+TEST_F(ManagementMoveTest, AFailedMoveIsReportedAndTheDialogStaysForAnotherTry) {
+    const QString connection = TTestCluster::Shared().NewDatabase();
+    ASSERT_EQ(TTestCluster::Shared().Sql(
+                  "postgres", "CREATE TABLE " +
+                                  connection.section("search_path=", 1).section('\'', 0, 0) +
+                                  ".invoices (id integer)"),
+              "");
+    const QByteArray profileText = ReadWholeFile(Profiles[0]->ProfileFileName);
+    TfrmProfileManagement dialog(Desktop, Profiles);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    bool stayedOpen = false;
+    WhenModal([&](QWidget* move) {
+        MoveTo(move, connection);
+        stayedOpen = move->isVisible();
+        Control<QPushButton>(*move, "cmdCancel").click();
+    });
+    Control<QPushButton>(dialog, "cmdMoveToServer").click();
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr("not empty"));
+    EXPECT_EQ(Profiles[0]->ServerConnection, "");
+    EXPECT_EQ(ReadWholeFile(Profiles[0]->ProfileFileName), profileText);
+}
+
+TEST_F(ManagementMoveTest, TheProfileInUseIsNotMoved) {
+    TfrmProfileManagement dialog(Desktop, Profiles, nullptr, Profiles[0]->ProfileFileName);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    Control<QPushButton>(dialog, "cmdMoveToServer").click();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr("in use"));
+    EXPECT_EQ(Profiles[0]->ServerConnection, "");
 }
 
 } // namespace
