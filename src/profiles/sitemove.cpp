@@ -53,15 +53,15 @@ qint64 CountRows(TMyDBConnector& db, const char* table) {
     return rows->Fields(0).AsInteger();
 }
 
-void CopyTable(const TCopiedTable& table, const TMyResultSet& rows, TMyPostgreSQL& server,
-               qint64& done, qint64 total, const TSiteMoveProgress& progress) {
+void CopyTable(const TCopiedTable& table, TMyResultSet& rows, TMyPostgreSQL& server, qint64& done,
+               qint64 total, const TSiteMoveProgress& progress) {
     const QString columns = table.Columns.join(", ");
     const QString one = "(" + QStringList(table.Columns.size(), "?").join(", ") + ")";
     QList<bool> integer;
     for (const QString& column : table.Columns)
         integer << table.IntegerColumns.contains(column);
     const int count = rows.RecordCount();
-    TMyResultSet& cursor = const_cast<TMyResultSet&>(rows);
+    TMyResultSet& cursor = rows;
     cursor.First();
     for (int start = 0; start < count; start += RowsPerStatement) {
         const int batch = std::min(RowsPerStatement, count - start);
