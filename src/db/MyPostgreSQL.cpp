@@ -362,6 +362,41 @@ bool TMyPostgreSQL::Connect() {
     return true;
 }
 
+bool TMyPostgreSQL::ConnectEmptyInTransaction() {
+    if (FConnection)
+        return Fail(QStringLiteral("The database is already connected"));
+    if (ConnectionString.trimmed().isEmpty())
+        return Fail(QStringLiteral("The profile names no database server"));
+    FConnection = Open(ConnectionString);
+    const auto refuse = [this](const QString& why) {
+        const QString reason = why;
+        const QString state = FLastSqlState;
+        if (FConnection && PQtransactionStatus(FConnection) != PQTRANS_IDLE)
+            Run("ROLLBACK");
+        PQfinish(FConnection);
+        FConnection = nullptr;
+        return Fail(reason, state);
+    };
+    if (PQstatus(FConnection) != CONNECTION_OK)
+        return refuse(ServerText(PQerrorMessage(FConnection)));
+    if (!SetUpSession() || !Run("BEGIN"))
+        return refuse(LastError);
+    // Looked at inside the transaction, so that what is found is what the schema goes into.
+    QHash<QString, QSet<QString>> tables;
+    QString error;
+    if (!ReadTables(FConnection, tables, error))
+        return refuse(error);
+    if (!tables.isEmpty())
+        return refuse(FormatText(_("The database on the server is not empty (it holds %s). A "
+                                   "site is moved only into an empty database."),
+                                 {QStringList(tables.keys()).join(", ")}));
+    if (!Run(ServerSiteSchema))
+        return refuse(LastError);
+    FTransactions.append(true);
+    NotifyConnected();
+    return true;
+}
+
 bool TMyPostgreSQL::SetUpSession() {
     // The forms every statement and every value are written in, whatever the server's defaults.
     return Run("SET DateStyle = ISO; SET standard_conforming_strings = on; "

@@ -38,6 +38,11 @@ public:
 
     QString GetDBTypeName() const override;
     bool Connect() override;
+    // Connects to a database that must be empty and makes it a site inside a transaction left
+    // open: whatever the caller adds (a moved site's rows) is committed with the schema, or
+    // rolled back with it, through CommitTransaction or RollbackTransaction. A database that holds
+    // anything is refused, untouched.
+    bool ConnectEmptyInTransaction();
     void Disconnect() override;
     bool IsConnected() const override;
     bool ReConnect() override;

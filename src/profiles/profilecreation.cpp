@@ -1,7 +1,9 @@
 #include "profiles/profilecreation.h"
 
+#include "db/MyPostgreSQL.h"
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/serverconnection.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
 #include "shared/errors.h"
@@ -105,7 +107,8 @@ private:
     TDesktop* FTrash; // null: displaced to a hidden temporary
 };
 
-void WriteProfileFile(const TProfilePaths& paths, const QString& name) {
+void WriteProfileFile(const TProfilePaths& paths, const QString& name,
+                      const QString& connection = {}) {
     // The file must not exist yet; a profile made meanwhile by another copy is never replaced.
     if (QFileInfo::exists(paths.ProfileFile) || QFileInfo(paths.ProfileFile).isSymLink())
         throw VyrError(FormatText(_("A profile file of this name already exists: %s\n\n"
@@ -113,8 +116,60 @@ void WriteProfileFile(const TProfilePaths& paths, const QString& name) {
                                   {paths.ProfileFile}));
     TVYRStandProfile profile(paths.ProfileFile);
     profile.ProfileName = name;
-    profile.DBFileName = paths.StoredDatabaseName;
+    profile.DBFileName = connection.isEmpty() ? paths.StoredDatabaseName : QString();
+    profile.ServerConnection = connection;
     profile.SaveToINI(paths.ProfileFile);
+}
+
+QString ServerDatabaseRefused(const QString& reason) {
+    return FormatText(_("The database on the server cannot be used: %s"), {reason});
+}
+
+TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfilePaths& paths) {
+    const QString connection = creation.ServerConnection.trimmed();
+    if (const QString problem = ServerConnectionProblem(connection); !problem.isEmpty())
+        throw VyrError(problem);
+    const TServerDatabaseInfo info = InspectServerDatabase(connection);
+    if (!info.Ok)
+        throw VyrError(ServerDatabaseRefused(info.Error));
+    switch (info.Kind) {
+    case TServerDatabaseKind::Other:
+        throw VyrError(ServerDatabaseRefused(
+            FormatText(_("it holds tables of something else (%s). Choose an empty database or a "
+                         "site database."),
+                       {info.Tables.join(", ")})));
+    case TServerDatabaseKind::Site:
+        // Rows are never mixed into a site that holds its own already.
+        if (creation.FillServerDatabase)
+            throw VyrError(ServerDatabaseRefused(
+                _("it already holds a site. The files of the older software are imported only "
+                  "into an empty database.")));
+        WriteProfileFile(paths, creation.ProfileName, connection);
+        return paths;
+    case TServerDatabaseKind::Empty:
+        break;
+    }
+    TMyPostgreSQL database;
+    database.ConnectionString = connection;
+    if (!database.ConnectEmptyInTransaction())
+        throw VyrError(ServerDatabaseRefused(database.GetLastError()));
+    try {
+        if (creation.FillServerDatabase)
+            creation.FillServerDatabase(database);
+        // The profile first, the commit last: a failed commit takes the profile file away again,
+        // and a profile whose commit never came names an empty database, which becomes a site
+        // when it is opened.
+        WriteProfileFile(paths, creation.ProfileName, connection);
+    } catch (...) {
+        database.RollbackTransaction();
+        throw;
+    }
+    if (!database.CommitTransaction()) {
+        QFile::remove(paths.ProfileFile);
+        SyncFolderOf(paths.ProfileFile);
+        throw VyrError(ServerDatabaseRefused(database.GetLastError()));
+    }
+    return paths;
 }
 
 } // namespace
@@ -157,6 +212,14 @@ TProfilePaths CreateProfile(const TProfileCreation& creation, TDesktop& desktop)
     CreateDataFolders();
     // Two wizards making the same name wait for each other here.
     const TFileLock lock(paths.DatabaseFile);
+    if (!creation.ServerConnection.trimmed().isEmpty()) {
+        // The profile file is the only file: only its name can clash.
+        if (QFileInfo::exists(paths.ProfileFile) || QFileInfo(paths.ProfileFile).isSymLink())
+            throw VyrError(FormatText(_("A profile file of this name already exists: %s\n\n"
+                                        "Please choose another name."),
+                                      {paths.ProfileFile}));
+        return CreateServerProfile(creation, paths);
+    }
     RemoveAbandonedTemporaries(paths.DatabaseFile);
 
     const TNameClash clash = NameClash(creation.ProfileName);

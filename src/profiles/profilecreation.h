@@ -5,6 +5,7 @@
 #include <functional>
 
 class TDesktop;
+class TMyDBConnector;
 
 // Making a new profile: its database in the data folder and the profile file that names it.
 // Either both exist afterwards, complete, or neither does: a crash or an error at any moment
@@ -55,6 +56,14 @@ struct TProfileCreation {
     // SourceDatabase is one the operator chose (not the empty template): an empty leftover that
     // is used makes way for it.
     bool SourceChosen = false;
+
+    // The profile names a database on a server instead of a file (SourceDatabase, FillDatabase
+    // and Leftover are then not used). An empty database gets the site's schema, and what
+    // FillServerDatabase adds, in one transaction; a site database is taken as it is (and is
+    // refused when there is something to add to it); a database holding other tables is refused.
+    QString ServerConnection = {};
+    // Runs inside that transaction; throwing VyrError rolls it back and abandons the creation.
+    std::function<void(TMyDBConnector& database)> FillServerDatabase = {};
 };
 
 // Whether a creation with this source, told to use the leftover database, would bring something

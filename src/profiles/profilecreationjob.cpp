@@ -1,5 +1,6 @@
 #include "profiles/profilecreationjob.h"
 
+#include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 #include "shared/translation.h"
 
@@ -19,7 +20,11 @@ TProfileCreationJob::TProfileCreationJob(TProfileCreation creation,
                                          std::optional<TLegacyImportChoice> import,
                                          TDesktop& desktop, QObject* parent)
     : QObject(parent), FCreation(std::move(creation)), FDesktop(desktop) {
-    if (import && import->Importer)
+    if (import && !FCreation.ServerConnection.trimmed().isEmpty())
+        FCreation.FillServerDatabase = [this, import = *import](TMyDBConnector& database) {
+            ImportIntoServer(import, database);
+        };
+    else if (import && import->Importer)
         FCreation.FillDatabase = [this, import = std::move(*import)](const QString& database) {
             Import(import, database);
         };
@@ -66,6 +71,32 @@ void TProfileCreationJob::Import(const TLegacyImportChoice& import, const QStrin
             });
     } catch (const std::exception& error) {
         // The profile creation removes the new database; the operator learns why.
+        throw VyrError(FormatText(_("The files of the older software could not be imported: "
+                                    "%s\n\nNo profile was created."),
+                                  {ErrorText(error)}));
+    }
+}
+
+void TProfileCreationJob::ImportIntoServer(const TLegacyImportChoice& import,
+                                           TMyDBConnector& database) {
+    if (FCalledOff)
+        throw TCalledOff{};
+    emit Progress(0, 1);
+    try {
+        const std::unique_ptr<TLegacyRecordReader> controllers =
+            TLegacyRecordReader::OpenFile(import.AutonoomPath, ControllerRecordSize);
+        FOutcome.Imported = ImportLegacyRecords(
+            database, *controllers,
+            [&] {
+                return TLegacyRecordReader::OpenFile(LegacyCardFilePath(import.AutonoomPath),
+                                                     CardRecordSize);
+            },
+            [this](qint64 done, qint64 total) {
+                if (FCalledOff)
+                    throw TCalledOff{};
+                emit Progress(done, total);
+            });
+    } catch (const std::exception& error) {
         throw VyrError(FormatText(_("The files of the older software could not be imported: "
                                     "%s\n\nNo profile was created."),
                                   {ErrorText(error)}));

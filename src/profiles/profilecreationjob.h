@@ -37,6 +37,9 @@ struct TProfileCreationOutcome {
     std::optional<TLegacyImportSummary> Imported; // when an import brought files over
 };
 
+// On a server the import runs into the new site's open transaction on the job's connection; the
+// importer given (for a file) is not used there.
+//
 // Makes one profile (CreateProfile, with the import of the older software's files when one is
 // chosen) on a thread of its own, so that the window thread goes on answering while a large import
 // runs. Whatever the creation and the import open (the new database's connection included) they
@@ -71,6 +74,7 @@ signals:
 private:
     void Run();
     void Import(const TLegacyImportChoice& import, const QString& database);
+    void ImportIntoServer(const TLegacyImportChoice& import, TMyDBConnector& database);
 
     TProfileCreation FCreation;
     TDesktop& FDesktop;

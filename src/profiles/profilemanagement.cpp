@@ -1,6 +1,7 @@
 #include "profiles/profilemanagement.h"
 
 #include "profiles/VYRStandProfile.h"
+#include "profiles/movetoserver.h"
 #include "profiles/profilecreation.h"
 #include "profiles/profileremoval.h"
 #include "profiles/profilewizard.h"
@@ -85,11 +86,19 @@ void TfrmProfileManagement::BuildProfilePanel() {
     cmdSaveProfile = NewButton("cmdSaveProfile", N_("Save this profile"), pnlProfile);
     connect(cmdSaveProfile, &QPushButton::clicked, this,
             [this] { MessageBoxes::ReportErrors(this, [this] { cmdSaveProfileClick(); }); });
+    cmdMoveToServer = NewButton("cmdMoveToServer", N_("Move to server..."), pnlProfile);
+    cmdMoveToServer->setAutoDefault(false);
+    connect(cmdMoveToServer, &QPushButton::clicked, this,
+            [this] { MessageBoxes::ReportErrors(this, [this] { cmdMoveToServerClick(); }); });
     auto* fields = new QVBoxLayout(pnlProfile);
     fields->setContentsMargins(0, 0, 0, 0);
     fields->addWidget(Label1);
     fields->addWidget(txtProfileName);
-    fields->addWidget(cmdSaveProfile, 0, Qt::AlignLeft);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdSaveProfile);
+    buttons->addWidget(cmdMoveToServer);
+    buttons->addStretch();
+    fields->addLayout(buttons);
     fields->addStretch();
     pnlProfile->setVisible(false);
 }
@@ -167,6 +176,34 @@ void TfrmProfileManagement::VSTProfilesChange() {
         return;
     pnlProfile->setVisible(true);
     txtProfileName->setText(profile->ProfileName);
+    // Only a site in a local file can move; one on a server is there already.
+    cmdMoveToServer->setEnabled(profile->ServerConnection.trimmed().isEmpty());
+}
+
+void TfrmProfileManagement::cmdMoveToServerClick() {
+    TVYRStandProfile* profile = SelectedProfile();
+    if (!profile || !profile->ServerConnection.trimmed().isEmpty())
+        return;
+    // The main window keeps the file open and would go on writing to it.
+    if (SameFile(profile->ProfileFileName, FProfileInUse)) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("The profile \"%s\" is in use in the main window and cannot be "
+                               "moved. Open another profile first."),
+                             {profile->ProfileName}));
+        return;
+    }
+    if (ProfileDatabaseState(*profile, FProfiles) == TDatabaseState::NamedByAnotherProfile) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("Another profile uses the database of \"%s\" too; it cannot be "
+                               "moved."),
+                             {profile->ProfileName}));
+        return;
+    }
+    TfrmMoveToServer dialog(*profile, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    *profile = dialog.Moved();
+    cmdMoveToServer->setEnabled(false);
 }
 
 void TfrmProfileManagement::PopupMenuPopup() {

@@ -36,6 +36,7 @@ private:
     QLabel* Label1;
     QLineEdit* txtProfileName;
     QPushButton* cmdSaveProfile;
+    QPushButton* cmdMoveToServer;
     QPushButton* cmdClose;
     QMenu* PopupMenu;
     QAction* mnuDelete;
@@ -46,6 +47,7 @@ private:
     void PopupMenuPopup();
     void mnuDeleteClick();
     void mnuAddClick();
+    void cmdMoveToServerClick();
 
     void BuildProfileList();
     void BuildProfilePanel();

@@ -3,6 +3,7 @@
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilecreation.h"
+#include "profiles/serverconnection.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
 #include "shared/errors.h"
@@ -41,6 +42,7 @@ TfrmProfileWizard::TfrmProfileWizard(TDesktop& desktop, QWidget* parent,
         N_("VYR Profile manages your settings for each location"), {.PanelName = "pnlHeader"});
     lblTitle = header.Title;
     lblSubTitle = header.SubTitle;
+    FProbe = new TServerProbeJob(this);
     BuildPages();
     QHBoxLayout* buttons = BuildButtonRow();
     auto* body = new QVBoxLayout;
@@ -90,11 +92,27 @@ QWidget* TfrmProfileWizard::BuildDatabaseTypePage() {
     dbTypeMSAccess->setChecked(true);
     dbTypeMySQL = Named(new QRadioButton(N_("MySQL"), pnlStep1), "dbTypeMySQL");
     dbTypeMySQL->setEnabled(false);
-    auto* l1 = new QVBoxLayout(pnlStep1);
-    l1->addWidget(Label1);
-    l1->addWidget(dbTypeMSAccess);
-    l1->addWidget(dbTypeMySQL);
-    l1->addStretch();
+    dbTypeServer = Named(new QRadioButton(N_("A database on a server"), pnlStep1), "dbTypeServer");
+    lblConnection =
+        Named(new QLabel(N_("Connection (postgresql://host/database or service=name):"), pnlStep1),
+              "lblConnection");
+    txtConnection = Named(new QLineEdit(pnlStep1), "txtConnection");
+    lblConnection->setBuddy(txtConnection);
+    cmdTestConnection = Named(new QPushButton(N_("Test"), pnlStep1), "cmdTestConnection");
+    cmdTestConnection->setAutoDefault(false);
+    lblServerFound = Named(new QLabel(pnlStep1), "lblServerFound");
+    lblServerFound->setWordWrap(true);
+    lblServerFound->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* l1 = new QGridLayout(pnlStep1);
+    l1->addWidget(Label1, 0, 0, 1, 2);
+    l1->addWidget(dbTypeMSAccess, 1, 0, 1, 2);
+    l1->addWidget(dbTypeMySQL, 2, 0, 1, 2);
+    l1->addWidget(dbTypeServer, 3, 0, 1, 2);
+    l1->addWidget(lblConnection, 4, 0, 1, 2);
+    l1->addWidget(txtConnection, 5, 0);
+    l1->addWidget(cmdTestConnection, 5, 1);
+    l1->addWidget(lblServerFound, 6, 0, 1, 2);
+    l1->setRowStretch(7, 1);
     return pnlStep1;
 }
 
@@ -210,6 +228,38 @@ void TfrmProfileWizard::ConnectHandlers() {
     connect(cmdBrowseBSTFiles, &QPushButton::clicked, this,
             reported(&TfrmProfileWizard::cmdBrowseBSTFilesClick));
     connect(txtProfileName, &QLineEdit::textChanged, this, [this] { txtProfileNameChange(); });
+    for (QRadioButton* type : {dbTypeMSAccess, dbTypeServer})
+        connect(type, &QRadioButton::toggled, this, [this] { DatabaseTypeChange(); });
+    connect(cmdTestConnection, &QPushButton::clicked, this, [this] { cmdTestConnectionClick(); });
+    // What was found belongs to the text that was tested.
+    connect(txtConnection, &QLineEdit::textEdited, lblServerFound, &QLabel::clear);
+    connect(FProbe, &TServerProbeJob::Found, this, [this](const TServerDatabaseInfo& info) {
+        lblServerFound->setText(ServerProbeText(info));
+        cmdTestConnection->setEnabled(OnServer());
+    });
+    DatabaseTypeChange();
+}
+
+bool TfrmProfileWizard::OnServer() const {
+    return dbTypeServer->isChecked();
+}
+
+void TfrmProfileWizard::DatabaseTypeChange() {
+    txtConnection->setEnabled(OnServer());
+    cmdTestConnection->setEnabled(OnServer() && !FProbe->Running());
+    lblConnection->setEnabled(OnServer());
+    // A database file to copy has no place on a server.
+    dbExisting->setEnabled(!OnServer());
+    if (OnServer() && dbExisting->isChecked()) {
+        dbNew->setChecked(true);
+        dbNewClick();
+    }
+}
+
+void TfrmProfileWizard::cmdTestConnectionClick() {
+    lblServerFound->setText(_("Connecting..."));
+    cmdTestConnection->setEnabled(false);
+    FProbe->Start(txtConnection->text());
 }
 
 void TfrmProfileWizard::ShowStep(int n) {
@@ -227,10 +277,28 @@ void TfrmProfileWizard::ShowStep(int n) {
 void TfrmProfileWizard::cmdNextClick() {
     switch (CurrentStep) {
     case 0:
+        ShowStep(1);
+        break;
     case 1:
-        ShowStep(CurrentStep + 1);
+        // Said here, while the text can still be mended, rather than at the end.
+        if (OnServer()) {
+            if (const QString problem = ServerConnectionProblem(txtConnection->text());
+                !problem.isEmpty()) {
+                MessageBoxes::ShowWarning(this, problem);
+                txtConnection->setFocus();
+                return;
+            }
+        }
+        ShowStep(2);
         break;
     case 2:
+        if (OnServer()) {
+            // No file to place: the server is where the database is.
+            ShowStep(4);
+            txtProfileNameChange();
+            cmdNext->setText(_("Finish!"));
+            break;
+        }
         lblDBLocation->setText(DataDirectory() + "/data/");
         txtDBLocation->setText(DataDirectory() + "/data/");
         ShowStep(3);
@@ -251,7 +319,7 @@ void TfrmProfileWizard::cmdBackClick() {
         return;
     if (CurrentStep == 4)
         cmdNext->setText(_("Next >>"));
-    ShowStep(CurrentStep - 1);
+    ShowStep(CurrentStep == 4 && OnServer() ? 2 : CurrentStep - 1);
 }
 
 void TfrmProfileWizard::dbNewClick() {
@@ -316,6 +384,22 @@ void TfrmProfileWizard::Finish() {
     const TProfilePaths paths = NewProfilePaths(name);
     TProfileCreation creation;
     creation.ProfileName = name;
+    if (OnServer()) {
+        if (NameClash(name) == TNameClash::ProfileExists) {
+            MessageBoxes::ShowWarning(
+                this, FormatText(_("A profile file of this name already exists: %s\n\n"
+                                   "Please choose another name."),
+                                 {paths.ProfileFile}));
+            return;
+        }
+        creation.ServerConnection = txtConnection->text().trimmed();
+        std::optional<TLegacyImportChoice> import;
+        if (dbBSTFiles->isChecked())
+            import = TLegacyImportChoice{txtBSTDBFiles->text(), FLegacyImport};
+        StartJob(std::make_unique<TProfileCreationJob>(std::move(creation), std::move(import),
+                                                       FDesktop));
+        return;
+    }
     creation.SourceDatabase = ProgramDirectory() + "/default.accdb";
     if (dbExisting->isChecked()) {
         creation.SourceDatabase = txtExistingDB->text();
@@ -373,6 +457,10 @@ void TfrmProfileWizard::Finish() {
         }
     }
 
+    StartJob(std::move(job));
+}
+
+void TfrmProfileWizard::StartJob(std::unique_ptr<TProfileCreationJob> job) {
     FJob = std::move(job);
     connect(FJob.get(), &TProfileCreationJob::Progress, this, [this](qint64 done, qint64 total) {
         prgImport->setMaximum(int(std::max<qint64>(total, 1)));

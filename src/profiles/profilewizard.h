@@ -1,6 +1,7 @@
 #pragma once
 
 #include "profiles/profilecreationjob.h"
+#include "profiles/serverprobe.h"
 
 #include <QDialog>
 
@@ -45,6 +46,11 @@ private:
     QLabel* Label1;
     QRadioButton* dbTypeMSAccess;
     QRadioButton* dbTypeMySQL;
+    QRadioButton* dbTypeServer;
+    QLabel* lblConnection;
+    QLineEdit* txtConnection;
+    QPushButton* cmdTestConnection;
+    QLabel* lblServerFound;
     QWidget* pnlStep2;
     QLabel* Label2;
     QRadioButton* dbNew;
@@ -80,6 +86,9 @@ private:
     void cmdBrowseExistingDBClick();
     void cmdBrowseBSTFilesClick();
     void txtProfileNameChange();
+    void DatabaseTypeChange();
+    void cmdTestConnectionClick();
+    bool OnServer() const;
 
     void BuildPages();
     QWidget* BuildWelcomePage();
@@ -91,6 +100,7 @@ private:
     QHBoxLayout* BuildButtonRow();
     void ConnectHandlers();
     void Finish();
+    void StartJob(std::unique_ptr<TProfileCreationJob> job);
     void FinishEnded(const TProfileCreationOutcome& outcome);
     // What the operator is asked about a leftover database of the new profile's name, saying
     // what becomes of the source chosen on page 2.
@@ -101,5 +111,6 @@ private:
     // The profile being made, from Finish until its outcome is in. A wizard destroyed meanwhile
     // calls it off (see ~TProfileCreationJob).
     std::unique_ptr<TProfileCreationJob> FJob;
+    TServerProbeJob* FProbe;
     QStackedWidget* FContent;
 };

@@ -11,6 +11,7 @@
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
 #include "profiles/login.h"
+#include "profiles/movetoserver.h"
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
 #include "reader/pickadapter.h"
@@ -80,6 +81,7 @@ protected:
             {"profile selection", [&] { return new TfrmLogin(desktop, Profiles); }},
             {"profile wizard", [&] { return new TfrmProfileWizard(desktop); }},
             {"profile management", [&] { return new TfrmProfileManagement(desktop, Profiles); }},
+            {"move to server", [] { return new TfrmMoveToServer(TVYRStandProfile("site.ini")); }},
             {"about box", [] { return new TfrmAbout; }},
             {"options", [&] { return new TfrmOptions(desktop); }},
             {"controller", [&] { return new TfrmController(session.Database()); }},

@@ -1,0 +1,361 @@
+#include "db/MyPostgreSQL.h"
+#include "profiles/VYRStandProfile.h"
+#include "profiles/serverprobe.h"
+#include "profiles/sitemove.h"
+#include "shared/datadir.h"
+#include "shared/errors.h"
+
+#include "pgcluster.h"
+#include "profilefiles.h"
+#include "testenv.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+// The rows of a query on a server database, each row's fields joined by "|".
+QStringList ServerRows(const QString& connection, const QString& sql) {
+    QStringList rows;
+    PGconn* handle = PQconnectdb(connection.toUtf8().constData());
+    PGresult* result = PQexec(handle, sql.toUtf8().constData());
+    if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+        rows << "error: " + QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+    } else {
+        for (int row = 0; row < PQntuples(result); ++row) {
+            QStringList fields;
+            for (int i = 0; i < PQnfields(result); ++i)
+                fields << (PQgetisnull(result, row, i)
+                               ? QStringLiteral("NULL")
+                               : QString::fromUtf8(PQgetvalue(result, row, i)));
+            rows << fields.join("|");
+        }
+    }
+    PQclear(result);
+    PQfinish(handle);
+    return rows;
+}
+
+QString ServerError(const QString& connection, const QString& sql) {
+    PGconn* handle = PQconnectdb(connection.toUtf8().constData());
+    PGresult* result = PQexec(handle, sql.toUtf8().constData());
+    const ExecStatusType status = PQresultStatus(result);
+    QString error;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        error = QString::fromUtf8(PQresultErrorMessage(result));
+    PQclear(result);
+    PQfinish(handle);
+    return error;
+}
+
+// A row written to a SQLite file by another program (another workstation on the same file).
+void MakeDatabaseChange(const QString& databaseFile) {
+    sqlite3* handle = nullptr;
+    sqlite3_open(QFile::encodeName(databaseFile).constData(), &handle);
+    sqlite3_exec(handle,
+                 "INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) VALUES "
+                 "('99AA88BB77', 'Late', 0)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(handle);
+}
+
+QString NewServerDatabase(TTestCluster& cluster = TTestCluster::Shared()) {
+    const QString connection = cluster.NewDatabase();
+    EXPECT_FALSE(connection.isEmpty()) << cluster.Error().toStdString();
+    return connection;
+}
+
+// ---- The probe ----------------------------------------------------------------------------
+
+struct TProbeCase {
+    const char* Name;
+    // Prepares a fresh database of the shared cluster and returns the text to probe.
+    std::function<QString(const QString& connection)> Prepare;
+    bool Ok;
+    TServerDatabaseKind Kind;
+    const char* Said; // a piece of what the operator reads
+};
+
+void PrintTo(const TProbeCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class ServerProbe : public ::testing::TestWithParam<TProbeCase> {};
+
+TEST_P(ServerProbe, SaysWhatTheDatabaseHoldsOrWhyItCannotBeReached) {
+    const QString connection = NewServerDatabase();
+    const QString probed = GetParam().Prepare(connection);
+    const TServerDatabaseInfo info = ProbeServer(probed);
+    EXPECT_EQ(info.Ok, GetParam().Ok) << info.Error.toStdString();
+    if (info.Ok) {
+        EXPECT_EQ(info.Kind, GetParam().Kind);
+        EXPECT_FALSE(info.Version.isEmpty());
+    } else {
+        EXPECT_FALSE(info.Error.isEmpty());
+    }
+    EXPECT_THAT(ServerProbeText(info).toStdString(), HasSubstr(GetParam().Said));
+    // Probing changes nothing: an empty database stays empty.
+    if (GetParam().Kind == TServerDatabaseKind::Empty && info.Ok) {
+        EXPECT_EQ(ProbeServer(probed).Kind, TServerDatabaseKind::Empty);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Databases, ServerProbe,
+    ::testing::Values(
+        TProbeCase{"Empty", [](const QString& c) { return c; }, true, TServerDatabaseKind::Empty,
+                   "is empty"},
+        TProbeCase{"Site",
+                   [](const QString& c) {
+                       TMyPostgreSQL site;
+                       site.ConnectionString = c;
+                       EXPECT_TRUE(site.Connect()) << site.GetLastError().toStdString();
+                       return c;
+                   },
+                   true, TServerDatabaseKind::Site, "holds a site"},
+        TProbeCase{"Other",
+                   [](const QString& c) {
+                       EXPECT_EQ(ServerError(c, "CREATE TABLE invoices (id integer)"), "");
+                       return c;
+                   },
+                   true, TServerDatabaseKind::Other, "invoices"},
+        TProbeCase{"Unreachable",
+                   [](const QString&) {
+                       return QStringLiteral("host=/nonexistent/socket/folder dbname=site");
+                   },
+                   false, TServerDatabaseKind::Empty, "could not be reached"},
+        TProbeCase{"Password", [](const QString& c) { return c + " password=secret"; }, false,
+                   TServerDatabaseKind::Empty, "~/.pgpass"}),
+    [](const ::testing::TestParamInfo<TProbeCase>& info) { return info.param.Name; });
+
+// ---- Moving a site --------------------------------------------------------------------------
+
+// A profile "Site" on a local file with two controllers (ConID 3 and 7, with a gap, as after a
+// deletion), cardholders, zones and a pending-change mark.
+class SiteMoveTest : public HomeTest {
+public:
+    void SetUp() override {
+        HomeTest::SetUp();
+        CreateDataFolders();
+        DatabaseFile = DataDirectory() + "/data/site.accdb";
+        ASSERT_EQ(MakeDatabase(DatabaseFile,
+                               {"CREATE TABLE IF NOT EXISTS PendingChanges (ConID integer "
+                                "PRIMARY KEY)",
+                                "INSERT INTO Controllers (ConID, ConType, ConName, ConCode, "
+                                "ConByte1, ConByte2) VALUES (3, 'VYR292', 'Gate', '123456', 2, 4)",
+                                "INSERT INTO Controllers (ConID, ConType, ConName, ConCode, "
+                                "ConByte1, ConByte2) VALUES (7, 'VYR292', 'Hall', '654321', 1, 8)",
+                                "INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                                "CardAdded, Deleted) VALUES ('00AB12CD34', 'Ann', 'x', "
+                                "'2024-03-01 10:00:00', 0)",
+                                "INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) "
+                                "VALUES ('11EE22FF33', 'Ben', 1)",
+                                "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (3, "
+                                "'00AB12CD34', 1)",
+                                "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (7, "
+                                "'00AB12CD34', 5)",
+                                "INSERT INTO PendingChanges (ConID) VALUES (7)"}),
+                  "");
+        Profile = std::make_unique<TVYRStandProfile>(DataDirectory() + "/profiles/site.ini");
+        Profile->ProfileName = "Site";
+        Profile->DBFileName = "data/site.accdb";
+        Profile->SaveToINI(Profile->ProfileFileName);
+        ProfileText = ReadWholeFile(Profile->ProfileFileName);
+        DatabaseBytes = ReadWholeFile(DatabaseFile);
+    }
+
+    // Everything as before the move: the profile file, the local file under its name, and the
+    // server's database empty.
+    void ExpectUnchanged(const QString& connection) const {
+        EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+        EXPECT_EQ(ReadWholeFile(DatabaseFile), DatabaseBytes);
+        EXPECT_FALSE(QFileInfo::exists(MovedDatabaseName(DatabaseFile)));
+        const TServerDatabaseInfo info = InspectServerDatabase(connection);
+        EXPECT_TRUE(info.Ok) << info.Error.toStdString();
+        EXPECT_EQ(info.Kind, TServerDatabaseKind::Empty) << info.Tables.join(",").toStdString();
+    }
+
+    QString DatabaseFile;
+    std::unique_ptr<TVYRStandProfile> Profile;
+    QByteArray ProfileText;
+    QByteArray DatabaseBytes;
+};
+
+TEST_F(SiteMoveTest, CopiesEveryRowWithItsIdentityAndRenamesTheProfileOntoTheServer) {
+    const QString connection = NewServerDatabase();
+    qint64 lastDone = -1, lastTotal = -1;
+    const TVYRStandProfile moved =
+        MoveSiteToServer(*Profile, connection, [&](qint64 done, qint64 total) {
+            lastDone = done;
+            lastTotal = total;
+        });
+    EXPECT_EQ(lastDone, 7);
+    EXPECT_EQ(lastTotal, 7);
+
+    EXPECT_EQ(ServerRows(connection, "SELECT ConID, ConType, ConName, ConCode, ConByte1, ConByte2 "
+                                     "FROM Controllers ORDER BY ConID"),
+              QStringList({"3|VYR292|Gate|123456|2|4", "7|VYR292|Hall|654321|1|8"}));
+    EXPECT_EQ(
+        ServerRows(connection, "SELECT CardNumber, CardHolder, CardCustom1, CardAdded, "
+                               "Deleted FROM CardHolders ORDER BY CardNumber"),
+        QStringList({"00AB12CD34|Ann|x|2024-03-01 10:00:00|f", "11EE22FF33|Ben|NULL|NULL|t"}));
+    EXPECT_EQ(
+        ServerRows(connection, "SELECT ConID, CardNumber, ZoneID FROM CardZones ORDER BY ConID"),
+        QStringList({"3|00AB12CD34|1", "7|00AB12CD34|5"}));
+    EXPECT_EQ(ServerRows(connection, "SELECT ConID FROM PendingChanges"), QStringList({"7"}));
+    // A controller added on the server takes the next number, not one that came along.
+    EXPECT_EQ(ServerRows(connection, "INSERT INTO Controllers (ConName) VALUES ('New') "
+                                     "RETURNING ConID"),
+              QStringList({"8"}));
+
+    // The profile file names the server and no file; the local file is kept beside its old name.
+    TVYRStandProfile reread(Profile->ProfileFileName);
+    ASSERT_TRUE(reread.LoadINI());
+    EXPECT_EQ(reread.ProfileName, "Site");
+    EXPECT_EQ(reread.DBFileName, "");
+    EXPECT_EQ(reread.ServerConnection, connection.trimmed());
+    EXPECT_EQ(moved.ServerConnection, reread.ServerConnection);
+    EXPECT_FALSE(QFileInfo::exists(DatabaseFile));
+    EXPECT_EQ(ReadWholeFile(MovedDatabaseName(DatabaseFile)), DatabaseBytes);
+}
+
+TEST_F(SiteMoveTest, AnEmptyLocalSiteMovesToo) {
+    ASSERT_EQ(MakeDatabase(DatabaseFile, {}), "");
+    const QString connection = NewServerDatabase();
+    MoveSiteToServer(*Profile, connection);
+    EXPECT_EQ(ServerRows(connection, "INSERT INTO Controllers (ConName) VALUES ('First') "
+                                     "RETURNING ConID"),
+              QStringList({"1"}));
+}
+
+struct TMoveFault {
+    const char* Name;
+    // Makes the move fail: prepares before it, or acts from its progress (on a fresh database of
+    // `cluster`). Returns the connection text to move to.
+    std::function<QString(SiteMoveTest& test, const QString& connection)> Before;
+    std::function<void(qint64 done, qint64 total, const QString& databaseFile)> During;
+    const char* Said;
+    // The server's database holds this table afterwards (it was not empty before); "" for none.
+    const char* KeptTable = "";
+};
+
+void PrintTo(const TMoveFault& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class SiteMoveFault : public SiteMoveTest, public ::testing::WithParamInterface<TMoveFault> {};
+
+TEST_P(SiteMoveFault, LeavesTheProfileOnItsFileAndTheServerAsItWas) {
+    const TMoveFault& fault = GetParam();
+    const QString connection = NewServerDatabase();
+    const QString target = fault.Before ? fault.Before(*this, connection) : connection;
+    try {
+        MoveSiteToServer(*Profile, target, [&](qint64 done, qint64 total) {
+            if (fault.During)
+                fault.During(done, total, DatabaseFile);
+        });
+        ADD_FAILURE() << "the move went through";
+    } catch (const VyrError& error) {
+        EXPECT_THAT(error.Message().toStdString(), HasSubstr(fault.Said));
+    }
+    EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+    // The local file keeps its name, and its content unless the fault itself wrote to it.
+    EXPECT_TRUE(QFileInfo::exists(DatabaseFile));
+    if (!fault.During) {
+        EXPECT_EQ(ReadWholeFile(DatabaseFile), DatabaseBytes);
+    }
+    if (QString::fromUtf8(fault.Name) == "LocalFileNameTaken")
+        EXPECT_EQ(ReadWholeFile(MovedDatabaseName(DatabaseFile)), "older");
+    else
+        EXPECT_FALSE(QFileInfo::exists(MovedDatabaseName(DatabaseFile)));
+    const TServerDatabaseInfo info = InspectServerDatabase(connection);
+    EXPECT_TRUE(info.Ok) << info.Error.toStdString();
+    if (*fault.KeptTable)
+        EXPECT_EQ(info.Tables, QStringList({fault.KeptTable}));
+    else
+        EXPECT_EQ(info.Kind, TServerDatabaseKind::Empty) << info.Tables.join(",").toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SiteMoveFault,
+    ::testing::Values(
+        TMoveFault{"ServerDatabaseNotEmpty",
+                   [](SiteMoveTest&, const QString& c) {
+                       EXPECT_EQ(ServerError(c, "CREATE TABLE invoices (id integer)"), "");
+                       return c;
+                   },
+                   {},
+                   "not empty",
+                   "invoices"},
+        TMoveFault{"ServerDatabaseAlreadyASite",
+                   [](SiteMoveTest&, const QString& c) {
+                       EXPECT_EQ(ServerError(c, "CREATE TABLE controllers (conid integer)"), "");
+                       return c;
+                   },
+                   {},
+                   "not empty",
+                   "controllers"},
+        TMoveFault{"PasswordInTheText",
+                   [](SiteMoveTest&, const QString& c) { return c + " password=secret"; },
+                   {},
+                   "~/.pgpass"},
+        TMoveFault{"ServerUnreachable",
+                   [](SiteMoveTest&, const QString&) {
+                       return QStringLiteral("host=/nonexistent/socket/folder dbname=site");
+                   },
+                   {},
+                   "could not be moved"},
+        TMoveFault{"ProfileFileReadOnly",
+                   [](SiteMoveTest& test, const QString& c) {
+                       QFile::setPermissions(test.Profile->ProfileFileName, QFileDevice::ReadOwner);
+                       test.ProfileText = ReadWholeFile(test.Profile->ProfileFileName);
+                       return c;
+                   },
+                   {},
+                   "read-only"},
+        TMoveFault{"LocalFileNameTaken",
+                   [](SiteMoveTest& test, const QString& c) {
+                       WriteTextFile(MovedDatabaseName(test.DatabaseFile), "older");
+                       return c;
+                   },
+                   {},
+                   "already exists"},
+        // Somebody writes to the local file while it is copied: the counts differ.
+        TMoveFault{"LocalFileChangedDuringTheCopy",
+                   {},
+                   [](qint64 done, qint64 total, const QString& databaseFile) {
+                       if (done == total)
+                           MakeDatabaseChange(databaseFile);
+                   },
+                   "rows in the local file"}),
+    [](const ::testing::TestParamInfo<TMoveFault>& info) { return info.param.Name; });
+
+// The server goes away in the middle of the copy (an immediate shutdown): nothing of the site
+// reaches it, and once it is back the same move goes through.
+TEST_F(SiteMoveTest, AServerLostDuringTheCopyLeavesEverythingAndTheMoveCanBeRepeated) {
+    TTestCluster& cluster = TTestCluster::Private();
+    const QString connection = NewServerDatabase(cluster);
+    bool killed = false;
+    EXPECT_THROW(MoveSiteToServer(*Profile, connection,
+                                  [&](qint64, qint64) {
+                                      if (!killed)
+                                          killed = cluster.Kill();
+                                  }),
+                 VyrError);
+    EXPECT_TRUE(killed);
+    ASSERT_TRUE(cluster.Start()) << cluster.Error().toStdString();
+    ExpectUnchanged(connection);
+
+    MoveSiteToServer(*Profile, connection);
+    EXPECT_EQ(ServerRows(connection, "SELECT COUNT(*) FROM CardZones"), QStringList({"2"}));
+}
+
+} // namespace

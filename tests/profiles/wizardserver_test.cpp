@@ -1,0 +1,343 @@
+#include "db/MyPostgreSQL.h"
+#include "profiles/VYRStandProfile.h"
+#include "profiles/profilemanagement.h"
+#include "profiles/profilewizard.h"
+#include "shared/datadir.h"
+#include "shared/messagebox.h"
+
+#include "legacyfiles.h"
+#include "modal.h"
+#include "pgcluster.h"
+#include "profilefiles.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+// The first field of every row of a query on a server database, or the error.
+QStringList ServerColumn(const QString& connection, const QString& sql) {
+    TMyPostgreSQL db;
+    db.ConnectionString = connection;
+    if (!db.Connect())
+        return {"error: " + db.GetLastError()};
+    const auto rows = db.Query(TMyStatement(sql));
+    if (!rows)
+        return {"error: " + db.GetLastError()};
+    QStringList values;
+    for (; !rows->Eof(); rows->Next())
+        values << rows->Fields(0).AsString();
+    return values;
+}
+
+class WizardServerTest : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        Connection = TTestCluster::Shared().NewDatabase();
+        ASSERT_FALSE(Connection.isEmpty()) << TTestCluster::Shared().Error().toStdString();
+        Wizard = std::make_unique<TfrmProfileWizard>(Desktop, nullptr);
+        Wizard->show();
+        MessageBoxes::SetAnsweringMode(true);
+        MessageBoxes::ClearShown();
+    }
+    void TearDown() override {
+        Wizard.reset();
+        MessageBoxes::SetAnsweringMode(false);
+        HomeTest::TearDown();
+    }
+    void Next() {
+        QPushButton& next = Control<QPushButton>(*Wizard, "cmdNext");
+        QTest::mouseClick(&next, Qt::LeftButton);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !Wizard->isVisible() || next.isEnabled(); }, 30000))
+            << "Finish never ended";
+    }
+    // From the welcome page to the database page, with the server chosen and its text typed.
+    void ChooseServer(const QString& connection) {
+        Next();
+        Control<QRadioButton>(*Wizard, "dbTypeServer").click();
+        Control<QLineEdit>(*Wizard, "txtConnection").setText(connection);
+    }
+    // The rest of the way, Finish included.
+    void Finish(const QString& name, const QString& legacyFiles = {}) {
+        Next();
+        if (!legacyFiles.isEmpty()) {
+            Desktop.AnswerFile(legacyFiles);
+            Control<QRadioButton>(*Wizard, "dbBSTFiles").click();
+            QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBrowseBSTFiles"), Qt::LeftButton);
+        }
+        Next();
+        ASSERT_EQ(Wizard->CurrentStep, 4);
+        Control<QLineEdit>(*Wizard, "txtProfileName").setText(name);
+        Next();
+    }
+    QString ProfileFile(const QString& stem) const {
+        return DataDirectory() + "/profiles/" + stem + ".ini";
+    }
+
+    QString Connection;
+    std::unique_ptr<TfrmProfileWizard> Wizard;
+};
+
+TEST_F(WizardServerTest, TheServerChoiceTakesAConnectionTextAndSkipsTheFileLocation) {
+    Next();
+    for (const char* control : {"txtConnection", "cmdTestConnection"})
+        EXPECT_FALSE(Control<QWidget>(*Wizard, control).isEnabled()) << control;
+    Control<QRadioButton>(*Wizard, "dbTypeServer").click();
+    Control<QLineEdit>(*Wizard, "txtConnection").setText(Connection + " password=secret");
+    EXPECT_TRUE(Control<QPushButton>(*Wizard, "cmdTestConnection").isEnabled());
+    // A text that may never reach a profile is refused here, where it can be mended.
+    Next();
+    EXPECT_EQ(Wizard->CurrentStep, 1);
+    ASSERT_EQ(MessageBoxes::ShownTexts().size(), 1);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr("~/.pgpass"));
+
+    Control<QLineEdit>(*Wizard, "txtConnection").setText(Connection);
+    Next();
+    EXPECT_EQ(Wizard->CurrentStep, 2);
+    // Nothing to copy from a file onto a server.
+    EXPECT_FALSE(Control<QRadioButton>(*Wizard, "dbExisting").isEnabled());
+    Next();
+    EXPECT_EQ(Wizard->CurrentStep, 4) << "no file location for a server";
+    EXPECT_EQ(Control<QPushButton>(*Wizard, "cmdNext").text(), "Finish!");
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBack"), Qt::LeftButton);
+    EXPECT_EQ(Wizard->CurrentStep, 2);
+}
+
+struct TTestCase {
+    const char* Name;
+    const char* Suffix; // added to the fresh database's text
+    const char* Sql;    // run first, or nullptr
+    const char* Said;
+};
+
+class WizardServerTestButton : public WizardServerTest,
+                               public ::testing::WithParamInterface<TTestCase> {};
+
+TEST_P(WizardServerTestButton, SaysWhatItFoundOnAWorkerWhileTheWindowAnswers) {
+    if (GetParam().Sql) {
+        TMyPostgreSQL db;
+        db.ConnectionString = Connection;
+        ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        ASSERT_TRUE(db.ExecuteCounted(TMyStatement(GetParam().Sql)) >= 0)
+            << db.GetLastError().toStdString();
+    }
+    ChooseServer(Connection + GetParam().Suffix);
+    QPushButton& test = Control<QPushButton>(*Wizard, "cmdTestConnection");
+    QTest::mouseClick(&test, Qt::LeftButton);
+    const QLabel& found = Control<QLabel>(*Wizard, "lblServerFound");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.isEnabled(); }, 30000));
+    EXPECT_THAT(found.text().toStdString(), HasSubstr(GetParam().Said));
+    // Typing another text takes the finding away: it was about the old one.
+    QTest::keyClick(&Control<QLineEdit>(*Wizard, "txtConnection"), Qt::Key_Space);
+    EXPECT_EQ(found.text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Findings, WizardServerTestButton,
+    ::testing::Values(
+        TTestCase{"Empty", "", nullptr, "is empty"},
+        TTestCase{"Site", "", "INSERT INTO Controllers (ConName) VALUES ('Gate')", "holds a site"},
+        TTestCase{"Password", " password=secret", nullptr, "~/.pgpass"},
+        TTestCase{"Unreachable", " host=/nonexistent/folder", nullptr, "could not be reached"}),
+    [](const ::testing::TestParamInfo<TTestCase>& info) { return info.param.Name; });
+
+TEST_F(WizardServerTest, AnEmptyDatabaseBecomesASiteAndTheProfileNamesTheServer) {
+    ChooseServer(Connection);
+    Finish("On server");
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    TVYRStandProfile profile(ProfileFile("onserver"));
+    ASSERT_TRUE(profile.LoadINI());
+    EXPECT_EQ(profile.ServerConnection, Connection.trimmed());
+    EXPECT_EQ(profile.DBFileName, "");
+    EXPECT_EQ(InspectServerDatabase(Connection).Kind, TServerDatabaseKind::Site);
+    EXPECT_TRUE(QDir(DataDirectory() + "/data").isEmpty()) << "no database file";
+}
+
+TEST_F(WizardServerTest, ASiteDatabaseIsTakenAsItIs) {
+    {
+        TMyPostgreSQL db;
+        db.ConnectionString = Connection;
+        ASSERT_TRUE(db.Connect());
+        ASSERT_EQ(db.ExecuteCounted(
+                      TMyStatement("INSERT INTO Controllers (ConName) VALUES (?)", {"Gate"})),
+                  1);
+    }
+    ChooseServer(Connection);
+    Finish("Existing");
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    EXPECT_TRUE(QFile::exists(ProfileFile("existing")));
+    EXPECT_EQ(ServerColumn(Connection, "SELECT ConName FROM Controllers"), QStringList({"Gate"}));
+}
+
+TEST_F(WizardServerTest, ADatabaseHoldingOtherTablesIsRefusedAndNoProfileIsMade) {
+    {
+        TMyPostgreSQL db;
+        db.ConnectionString = Connection;
+        // Made before it holds anything else, then the site's tables go: only "invoices" stays.
+        ASSERT_TRUE(db.Connect());
+        for (const char* sql :
+             {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
+              "DROP TABLE CardHolders", "DROP TABLE Controllers", "DROP TABLE PendingChanges"})
+            ASSERT_GE(db.ExecuteCounted(TMyStatement(sql)), 0) << db.GetLastError().toStdString();
+    }
+    ChooseServer(Connection);
+    Finish("Other");
+    EXPECT_TRUE(Wizard->isVisible());
+    EXPECT_EQ(Wizard->CurrentStep, 4);
+    ASSERT_FALSE(MessageBoxes::ShownTexts().isEmpty());
+    EXPECT_THAT(MessageBoxes::ShownTexts().last().toStdString(), HasSubstr("invoices"));
+    EXPECT_FALSE(QFile::exists(ProfileFile("other")));
+    const TServerDatabaseInfo info = InspectServerDatabase(Connection);
+    EXPECT_EQ(info.Tables, QStringList({"invoices"}));
+}
+
+TEST_F(WizardServerTest, TheOlderSoftwaresFilesAreImportedIntoTheServer) {
+    const QString legacy = DataDirectory() + "/old";
+    QDir().mkpath(legacy);
+    ASSERT_TRUE(
+        WriteLegacyFile(legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door") +
+                                                      ControllerRecord("B1B2C3", "Back door")));
+    QByteArray cards;
+    for (int i = 0; i < 300; ++i)
+        cards += CardRecord(QByteArray::number(i + 1).rightJustified(10, '0'), "Holder", {}, {},
+                            {{1, 1}, {2, 3}});
+    ASSERT_TRUE(WriteLegacyFile(legacy + "/asleutel.bst", cards));
+    ChooseServer(Connection);
+    Finish("Imported", legacy + "/autonoom.bst");
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted);
+    ASSERT_FALSE(MessageBoxes::ShownTexts().isEmpty());
+    EXPECT_THAT(MessageBoxes::ShownTexts().last().toStdString(),
+                HasSubstr("Cardholders imported: 300"));
+    EXPECT_EQ(ServerColumn(Connection, "SELECT COUNT(*) FROM CardZones"), QStringList({"600"}));
+    TVYRStandProfile profile(ProfileFile("imported"));
+    ASSERT_TRUE(profile.LoadINI());
+    EXPECT_EQ(profile.ServerConnection, Connection.trimmed());
+}
+
+// An import that fails halfway leaves the server's database empty and makes no profile.
+TEST_F(WizardServerTest, AFailedImportLeavesTheServerEmpty) {
+    const QString legacy = DataDirectory() + "/old";
+    QDir().mkpath(legacy);
+    ASSERT_TRUE(
+        WriteLegacyFile(legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door")));
+    // No card file beside it: the import stops after the controllers.
+    ChooseServer(Connection);
+    Finish("Broken", legacy + "/autonoom.bst");
+    EXPECT_TRUE(Wizard->isVisible());
+    EXPECT_FALSE(QFile::exists(ProfileFile("broken")));
+    EXPECT_EQ(InspectServerDatabase(Connection).Kind, TServerDatabaseKind::Empty);
+}
+
+} // namespace
+
+namespace {
+
+// Profile management's "Move to server...": the dialog of its own, the move, and the list's profile
+// naming the server afterwards.
+class ManagementMoveTest : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        QDir().mkpath(DataDirectory() + "/profiles");
+        QDir().mkpath(DataDirectory() + "/data");
+        ASSERT_EQ(MakeDatabase(DataDirectory() + "/data/site.accdb",
+                               {"INSERT INTO Controllers (ConID, ConName) VALUES (4, 'Gate')"}),
+                  "");
+        TVYRStandProfile profile(DataDirectory() + "/profiles/site.ini");
+        profile.ProfileName = "Site";
+        profile.DBFileName = "data/site.accdb";
+        profile.SaveToINI(profile.ProfileFileName);
+        LoadProfiles(Profiles);
+        ASSERT_EQ(Profiles.size(), 1u);
+        MessageBoxes::SetAnsweringMode(true);
+        MessageBoxes::ClearShown();
+    }
+    void TearDown() override {
+        MessageBoxes::SetAnsweringMode(false);
+        Profiles.clear();
+        HomeTest::TearDown();
+    }
+    // Types the text into the move dialog and presses Move; returns once the move ended.
+    static void MoveTo(QWidget* dialog, const QString& connection) {
+        Control<QLineEdit>(*dialog, "txtConnection").setText(connection);
+        QPushButton& move = Control<QPushButton>(*dialog, "cmdMove");
+        move.click();
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !dialog->isVisible() || move.isEnabled(); }, 30000));
+    }
+    TProfileList Profiles;
+};
+
+TEST_F(ManagementMoveTest, MovesTheSelectedLocalProfileAndShowsWhereTheFileWent) {
+    const QString connection = TTestCluster::Shared().NewDatabase();
+    TfrmProfileManagement dialog(Desktop, Profiles);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    QPushButton& button = Control<QPushButton>(dialog, "cmdMoveToServer");
+    EXPECT_EQ(button.text(), "Move to server...");
+    ASSERT_TRUE(button.isEnabled());
+    WhenModal([&](QWidget* move) { MoveTo(move, connection); });
+    button.click();
+
+    EXPECT_EQ(Profiles[0]->ServerConnection, connection.trimmed());
+    EXPECT_EQ(Profiles[0]->DBFileName, "");
+    EXPECT_FALSE(button.isEnabled()) << "the profile is on the server now";
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr(".moved-to-server"));
+    EXPECT_EQ(ServerColumn(connection, "SELECT ConName FROM Controllers WHERE ConID = 4"),
+              QStringList({"Gate"}));
+}
+
+TEST_F(ManagementMoveTest, AFailedMoveIsReportedAndTheDialogStaysForAnotherTry) {
+    const QString connection = TTestCluster::Shared().NewDatabase();
+    ASSERT_EQ(TTestCluster::Shared().Sql(
+                  "postgres", "CREATE TABLE " +
+                                  connection.section("search_path=", 1).section('\'', 0, 0) +
+                                  ".invoices (id integer)"),
+              "");
+    const QByteArray profileText = ReadWholeFile(Profiles[0]->ProfileFileName);
+    TfrmProfileManagement dialog(Desktop, Profiles);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    bool stayedOpen = false;
+    WhenModal([&](QWidget* move) {
+        MoveTo(move, connection);
+        stayedOpen = move->isVisible();
+        Control<QPushButton>(*move, "cmdCancel").click();
+    });
+    Control<QPushButton>(dialog, "cmdMoveToServer").click();
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr("not empty"));
+    EXPECT_EQ(Profiles[0]->ServerConnection, "");
+    EXPECT_EQ(ReadWholeFile(Profiles[0]->ProfileFileName), profileText);
+}
+
+TEST_F(ManagementMoveTest, TheProfileInUseIsNotMoved) {
+    TfrmProfileManagement dialog(Desktop, Profiles, nullptr, Profiles[0]->ProfileFileName);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    Control<QPushButton>(dialog, "cmdMoveToServer").click();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_THAT(MessageBoxes::ShownTexts()[0].toStdString(), HasSubstr("in use"));
+    EXPECT_EQ(Profiles[0]->ServerConnection, "");
+}
+
+} // namespace
