@@ -4,6 +4,10 @@ TMyStatement SelectControllersStatement() {
     return {"SELECT * FROM Controllers ORDER BY ConName ASC"};
 }
 
+TMyStatement KeyOfControllerStatement(int32_t conId) {
+    return {"SELECT ConCode, ConByte1, ConByte2 FROM Controllers WHERE ConID = ?", {conId}};
+}
+
 TMyStatement CountCardsStatement(int32_t conId) {
     return {"SELECT COUNT(*) FROM CardZones WHERE (ConID = ?) AND (ZoneID > 0)", {conId}};
 }
@@ -56,8 +60,29 @@ TMyStatement SelectPendingChangesStatement() {
     return QStringLiteral("SELECT ConID FROM PendingChanges");
 }
 
-TMyStatement InsertPendingChangeStatement(int32_t conId) {
-    return {"INSERT INTO PendingChanges (ConID) VALUES(?)", {conId}};
+TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp) {
+    // One statement that inserts or renews: two workstations marking the same controller at once
+    // must both succeed, which a look-then-insert cannot promise on a server.
+    return {"INSERT INTO PendingChanges (ConID, Stamp) VALUES(?, ?) ON CONFLICT (ConID) DO UPDATE "
+            "SET Stamp = excluded.Stamp",
+            {conId, stamp}};
+}
+
+TMyStatement PendingChangeStampStatement(int32_t conId) {
+    return {"SELECT Stamp FROM PendingChanges WHERE ConID = ?", {conId}};
+}
+
+TMyStatement DeletePendingChangeWithStampStatement(int32_t conId, qint64 stamp) {
+    return {"DELETE * FROM PendingChanges WHERE (ConID = ?) AND (Stamp = ?)", {conId, stamp}};
+}
+
+TMyStatement PendingChangeStampColumnStatement() {
+    return QStringLiteral("SELECT COUNT(*) FROM pragma_table_info(\"PendingChanges\") WHERE "
+                          "(name = \"Stamp\")");
+}
+
+TMyStatement AddPendingChangeStampStatement() {
+    return QStringLiteral("ALTER TABLE PendingChanges ADD COLUMN Stamp INTEGER NOT NULL DEFAULT 0");
 }
 
 TMyStatement DeletePendingChangeStatement(int32_t conId) {
@@ -71,5 +96,16 @@ TMyStatement PendingChangesTableStatement() {
 
 TMyStatement CreatePendingChangesTableStatement() {
     // As schema.sql makes it.
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY)");
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY, "
+                          "Stamp INTEGER NOT NULL "
+                          "DEFAULT 0)");
+}
+
+TMyStatement ClaimControllerStatement(int32_t conId) {
+    return {"UPDATE Controllers SET ConName = ConName WHERE ConID = ?", {conId}};
+}
+
+TMyStatement EditedControllerStatement(int32_t conId) {
+    return {"SELECT ConName, ConCode, ConByte1, ConByte2 FROM Controllers WHERE ConID = ?",
+            {conId}};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/keyimage.h"
+#include "controllers/pendingchanges.h"
 #include "shared/publictypes.h"
 
 #include <QDialog>
@@ -61,8 +62,6 @@ private:
     void ProgramKey(const TCardOnAdapter& key);
     void KeyWritten(int result);
     void ReaderFailed();
-    // The zone's card numbers; false (with the message shown) when the database did not answer.
-    bool ReadZoneCards(int zone, QStringList& cards);
     void BackToWaiting();
     bool Writing() const;
 
@@ -71,4 +70,6 @@ private:
     TCardPollerLink* FPoller = nullptr; // none when the reader could not be made
     // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;
+    // The controller's mark as read with the image being written.
+    TMarkState FBuiltMark;
 };

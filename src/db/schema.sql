@@ -48,7 +48,10 @@ CREATE UNIQUE INDEX CardZonesOneRowPerControllerAndCard ON CardZones (ConID, Car
 
 -- The controllers whose memory keys must be written again (the pending-change marks), kept here so
 -- that a mark outlives the program. A row goes only when the key was written and verified, or
--- with its controller. Databases made before this table get it when opened.
+-- with its controller. Databases made before this table get it when opened. Stamp is renewed by
+-- every change that marks the controller; a verified write takes the row only while it still
+-- carries the stamp read with the key's contents.
 CREATE TABLE PendingChanges (
-    ConID INTEGER PRIMARY KEY
+    ConID INTEGER PRIMARY KEY,
+    Stamp INTEGER NOT NULL DEFAULT 0
 );

@@ -329,6 +329,7 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
     TStandController& front = AddController("Front");
     AddCardHolder("0a1b2c3d", "Anna");
     AddZone(front, "0a1b2c3d", 2);
+    const TCardHolder loaded = LoadCardHolder(Database(), "0a1b2c3d").value();
     TCardHolder record;
     record.CardHolder = "Anna B.";
     struct {
@@ -346,7 +347,7 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
         SCOPED_TRACE(std::string(c.number) + (c.edit ? " edited" : " new"));
         record.CardNumber = c.number;
         const TCardHolderSave saved =
-            c.edit ? SaveEditedCardHolder(Database(), record, "0a1b2c3d", Controllers())
+            c.edit ? SaveEditedCardHolder(Database(), record, loaded, Controllers())
                    : SaveNewCardHolder(Database(), record, true, Controllers());
         EXPECT_EQ(saved.Outcome, c.outcome);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
