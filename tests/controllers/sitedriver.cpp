@@ -72,7 +72,7 @@ public:
 
 private:
     bool Step() {
-        switch (FRandom.bounded(7)) {
+        switch (FRandom.bounded(9)) {
         case 0: { // a new cardholder, perhaps replacing a live one
             TCardHolder record;
             record.CardNumber = AnyCard();
