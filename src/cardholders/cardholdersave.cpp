@@ -108,8 +108,47 @@ QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber) {
     return holder;
 }
 
+namespace {
+
+// Two workstations giving one number at the same moment both find it free, and on a server the
+// unique index refuses the second. Once that transaction is over, the number shows its new live
+// holder: the operator hears that it is taken, as if the other had been a moment quicker.
+TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
+                               const QString& cardNumber, const QString& ownNumber) {
+    if (saved.Outcome != TCardHolderSave::Failed || SameCardNumber(cardNumber, ownNumber))
+        return saved;
+    QString holder;
+    if (!LookUpLiveHolder(database, cardNumber, holder) || holder.isNull())
+        return saved;
+    TCardHolderSave taken;
+    taken.Outcome = TCardHolderSave::NumberTaken;
+    taken.TakenBy = holder;
+    return taken;
+}
+
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
+                        TControllers& controllers);
+TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
+                           const TCardHolder& loaded, TControllers& controllers);
+
+} // namespace
+
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   bool replaceLiveHolder, TControllers& controllers) {
+    return TakenMeanwhile(database, SaveNew(database, record, replaceLiveHolder, controllers),
+                          record.CardNumber, QString());
+}
+
+TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
+                                     const TCardHolder& loaded, TControllers& controllers) {
+    return TakenMeanwhile(database, SaveEdited(database, record, loaded, controllers),
+                          record.CardNumber, loaded.CardNumber);
+}
+
+namespace {
+
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
+                        TControllers& controllers) {
     if (!SavableCardNumber(record.CardNumber, QString()))
         return NoCardNumber();
     TTransaction transaction(database);
@@ -138,8 +177,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
     return saved;
 }
 
-TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                     const TCardHolder& loaded, TControllers& controllers) {
+TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
+                           const TCardHolder& loaded, TControllers& controllers) {
     const QString& loadedNumber = loaded.CardNumber;
     if (!SavableCardNumber(record.CardNumber, loadedNumber))
         return NoCardNumber();
@@ -183,6 +222,8 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
     saved.Outcome = TCardHolderSave::Saved;
     return saved;
 }
+
+} // namespace
 
 TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
                                            TControllers& controllers) {

@@ -160,16 +160,20 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     if (saved.ConID <= 0 || grantZone <= 0)
         return saved;
 
+    // Thousands of inserts: one transaction instead of one each. The live cardholders are claimed
+    // first, so a cardholder another workstation is deleting meanwhile is either gone from the
+    // list below or deleted after the grant, zones and all: no grant outlives its card.
+    TBulkWork bulk(&database);
+    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
+        return saved;
     if (const std::unique_ptr<TMyResultSet> cards =
             database.Query(SelectActiveCardNumbersStatement())) {
-        // Thousands of inserts: one transaction instead of one each.
-        TBulkWork bulk(&database);
         for (cards->First(); !cards->Eof(); cards->Next())
             if (database.ExecuteQuery(
                     InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
                 saved.KeyOutdated = true;
         // Committed with the grants. Should the mark not be stored, the list still marks the
-        // controller for as long as it runs.
+        // controller until it reads the marks again.
         if (saved.KeyOutdated)
             StoreMarks(database, {saved.ConID});
     }

@@ -57,7 +57,7 @@ TMyStatement SelectZoneCardsStatement(int32_t conId, int zone) {
 }
 
 TMyStatement SelectPendingChangesStatement() {
-    return QStringLiteral("SELECT ConID FROM PendingChanges");
+    return QStringLiteral("SELECT ConID FROM PendingChanges WHERE Stamp >= 0");
 }
 
 TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp) {
@@ -72,8 +72,9 @@ TMyStatement PendingChangeStampStatement(int32_t conId) {
     return {"SELECT Stamp FROM PendingChanges WHERE ConID = ?", {conId}};
 }
 
-TMyStatement DeletePendingChangeWithStampStatement(int32_t conId, qint64 stamp) {
-    return {"DELETE * FROM PendingChanges WHERE (ConID = ?) AND (Stamp = ?)", {conId, stamp}};
+TMyStatement ClearPendingChangeStatement(int32_t conId, qint64 stamp, qint64 clearedStamp) {
+    return {"UPDATE PendingChanges SET Stamp = ? WHERE (ConID = ?) AND (Stamp = ?)",
+            {clearedStamp, conId, stamp}};
 }
 
 TMyStatement PendingChangeStampColumnStatement() {
@@ -108,4 +109,8 @@ TMyStatement ClaimControllerStatement(int32_t conId) {
 TMyStatement EditedControllerStatement(int32_t conId) {
     return {"SELECT ConName, ConCode, ConByte1, ConByte2 FROM Controllers WHERE ConID = ?",
             {conId}};
+}
+
+TMyStatement ClaimLiveCardHoldersStatement() {
+    return {"UPDATE CardHolders SET CardLastEdit = CardLastEdit WHERE (NOT Deleted)"};
 }

@@ -33,20 +33,22 @@ TMyStatement ClaimControllerStatement(int32_t conId);
 // The values the controller dialog edits: ConName, ConCode, ConByte1, ConByte2.
 TMyStatement EditedControllerStatement(int32_t conId);
 TMyStatement SelectActiveCardNumbersStatement();
+// Claims every live cardholder's row for the rest of the transaction, changing nothing.
+TMyStatement ClaimLiveCardHoldersStatement();
 TMyStatement InsertCardZoneStatement(int32_t conId, const QString& cardNumber, int zone);
 
 // The card numbers of a controller in one zone (1 or 2), in the database's order.
 TMyStatement SelectZoneCardsStatement(int32_t conId, int zone);
 
-// The stored pending-change marks (pendingchanges.h): one row per controller whose key must be
-// written again.
+// The stored pending-change marks (pendingchanges.h): a row with a stamp of 0 or more per
+// controller whose key must be written again; a negative stamp is a mark cleared.
 TMyStatement SelectPendingChangesStatement();
 // A mark's stamp is renewed by every change that marks its controller.
 TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp);
 TMyStatement DeletePendingChangeStatement(int32_t conId);
 TMyStatement PendingChangeStampStatement(int32_t conId);
-// Takes the mark away only while it still carries this stamp.
-TMyStatement DeletePendingChangeWithStampStatement(int32_t conId, qint64 stamp);
+// Clears the mark, giving it `clearedStamp` (negative), only while it still carries `stamp`.
+TMyStatement ClearPendingChangeStatement(int32_t conId, qint64 stamp, qint64 clearedStamp);
 // One row whose one field is 1 when the table has its Stamp column; and the column's addition.
 TMyStatement PendingChangeStampColumnStatement();
 TMyStatement AddPendingChangeStampStatement();

@@ -6,10 +6,8 @@
 
 TKeyImageSource ReadKeyImageSource(TMyDBConnector& database, int32_t conId) {
     TKeyImageSource source;
-    // One transaction, so that on a file the reads see one moment.
-    TTransaction transaction(database);
-    if (!transaction.Started())
-        return source;
+    // No transaction: the order of the reads is what keeps the mark honest (keysource.h), and a
+    // read-only look takes no write lock from the other workstations.
     const std::optional<TMarkState> mark = ReadMarkState(database, conId);
     if (!mark)
         return source;
@@ -26,7 +24,7 @@ TKeyImageSource ReadKeyImageSource(TMyDBConnector& database, int32_t conId) {
     source.Input.ConByte2 = uint8_t(rows->Fields(2).AsInteger());
     std::optional<QStringList> zone1 = ReadZoneCards(database, conId, 1);
     std::optional<QStringList> zone2 = zone1 ? ReadZoneCards(database, conId, 2) : std::nullopt;
-    if (!zone2 || !transaction.Commit())
+    if (!zone2)
         return source;
     source.Input.Zone1Cards = std::move(*zone1);
     source.Input.Zone2Cards = std::move(*zone2);

@@ -21,8 +21,8 @@ struct TKeyImageSource {
     TMarkState Mark;
 };
 
-// The mark is read first, then the controller and its cards. Whatever marking change commits
-// between those reads renews the stamp, so the clear after the write fails and the mark stays:
-// never a mark lost for a change the key lacks, at worst one key write too many. That holds on an
-// engine whose statements each see their own moment, too.
+// The mark is read first, then the controller and its cards, each statement seeing its own moment.
+// Whatever marking change commits after the mark was read renews the stamp, so the clear after the
+// write fails and the mark stays, even when the image mixes the moments before and after it: never
+// a mark lost for a change the key lacks, at worst one key write too many.
 TKeyImageSource ReadKeyImageSource(TMyDBConnector& database, int32_t conId);

@@ -23,7 +23,7 @@ bool SchemaAnswersOne(TMyDBConnector& database, const TMyStatement& statement) {
     return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
 }
 
-// Never 0, the stamp of the marks stored before there were stamps.
+// Above 0: 0 is the stamp of the marks stored before there were stamps.
 qint64 NewStamp() {
     qint64 stamp = 0;
     while (stamp == 0)
@@ -69,10 +69,11 @@ std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId)
     if (!rows)
         return std::nullopt;
     TMarkState state;
-    state.Marked = rows->RecordCount() > 0;
+    state.Exists = rows->RecordCount() > 0;
     // Read as text: the field's integer is 32 bits wide, a stamp is not.
-    if (state.Marked)
+    if (state.Exists)
         state.Stamp = rows->Fields(0).AsString().toLongLong();
+    state.Marked = state.Exists && state.Stamp >= 0;
     return state;
 }
 
@@ -80,14 +81,27 @@ TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TM
     TTransaction transaction(database);
     if (!transaction.Started())
         return TMarkClear::Failed;
-    // Without a mark when the image was built, any mark there is now came later and stays.
-    if (built.Marked &&
-        database.ExecuteCounted(DeletePendingChangeWithStampStatement(conId, built.Stamp)) < 0)
-        return TMarkClear::Failed;
+    // The cleared stamp follows from the one cleared, so a writer that comes second can tell that
+    // the other cleared the very contents it wrote.
+    const qint64 clearedStamp = -built.Stamp - 1;
+    if (built.Marked) {
+        const qint64 cleared =
+            database.ExecuteCounted(ClearPendingChangeStatement(conId, built.Stamp, clearedStamp));
+        if (cleared < 0)
+            return TMarkClear::Failed;
+        if (cleared == 1)
+            return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+    }
     const std::optional<TMarkState> now = ReadMarkState(database, conId);
-    if (!now || !transaction.Commit())
+    if (!now)
         return TMarkClear::Failed;
-    return now->Marked ? TMarkClear::ChangedSince : TMarkClear::Cleared;
+    if ((!built.Marked && *now == built) || (built.Marked && now->Stamp == clearedStamp))
+        return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+    // The key is older than the database: a change came since, or another workstation wrote and
+    // cleared a newer image. It must be written again.
+    if (!now->Marked && !StoreMarks(database, {conId}))
+        return TMarkClear::Failed;
+    return transaction.Commit() ? TMarkClear::ChangedSince : TMarkClear::Failed;
 }
 
 bool AddPendingChangesTable(TMyDBConnector& database) {

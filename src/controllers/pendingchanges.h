@@ -14,17 +14,19 @@ class TMyDBConnector;
 // without its mark; only a verified key write takes a mark away (and the controller's deletion,
 // with everything else of it).
 //
-// Each marking change gives the mark a new random stamp. A key write reads the stamp before the
-// key's contents and takes the mark away only while it still carries that stamp: a change that
-// reached the controller after the contents were read leaves the mark where it is. A counter
-// would do the same until a cleared mark is stored again and counts from the start once more; a
-// fresh random stamp cannot come back that way.
+// Each marking change gives the mark a new random stamp (0 or more); a verified write clears it by
+// making the stamp negative (-stamp - 1), and the row stays. A key write reads the stamp before the
+// key's contents and clears only while the stamp is still the one it read: a change that reached
+// the controller after the contents were read leaves the mark where it is, and a key whose contents
+// another workstation's newer verified write has overtaken marks the controller again. A counter
+// in a row that goes with the mark would count from the start once more after a clear; fresh
+// random stamps in a row that stays cannot come back that way.
 
 // Stores the marks of these controllers, or renews their stamps. False on an engine error, with
 // the reason in the connector's last error.
 bool StoreMarks(TMyDBConnector& database, const QSet<int32_t>& conIds);
 
-// Takes the controller's stored mark away, whatever its stamp; no mark to take is no failure.
+// Takes the controller's row away, whatever its stamp; no row to take is no failure.
 bool DropStoredMark(TMyDBConnector& database, int32_t conId);
 
 // The ConIDs with a stored mark; none when there is no database or the query fails.
@@ -32,21 +34,24 @@ QSet<int32_t> StoredMarks(TMyDBConnector* database);
 // The same, with nothing when the query failed.
 std::optional<QSet<int32_t>> ReadStoredMarks(TMyDBConnector& database);
 
-// A controller's mark as read before a key image is built from the database.
+// A controller's mark as read before a key image is built from the database. Without a row, both
+// are false and 0.
 struct TMarkState {
+    bool Exists = false;
     bool Marked = false;
     qint64 Stamp = 0;
+    friend bool operator==(const TMarkState&, const TMarkState&) = default;
 };
 // Nothing when the query failed.
 std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId);
 
 enum class TMarkClear {
     Cleared,      // no mark is left
-    ChangedSince, // a change reached the controller after `built` was read: the mark stays
+    ChangedSince, // the key is out of date (a change came since `built` was read): marked
     Failed,       // the database refused; the mark stays, the reason is in the last error
 };
-// After a verified key write of an image built when the mark was `built`: takes the mark away
-// only if no marking change came since.
+// After a verified key write of an image built when the mark was `built`: clears the mark only if
+// no marking change came since; otherwise the controller is (still, or again) marked.
 TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built);
 
 // Gives a database made before stored marks its table, and one made before stamps their column.

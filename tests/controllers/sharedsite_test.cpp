@@ -140,8 +140,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
         {"the key written there too, then a zone click at Front",
          true,
          [](SharedSiteTest& t) {
-             // The other's clear takes the row away; the click stores a new one. A counter starting
-             // over would now equal the one read here.
+             // The other's clear and the click's new mark: a counter that went with the mark and
+             // started over would now equal the one read here.
              const TKeyImageSource theirs = ReadKeyImageSource(*t.Other, t.Front);
              EXPECT_EQ(ClearMarkAfterWrite(*t.Other, t.Front, theirs.Mark), TMarkClear::Cleared);
              EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front), 1);
