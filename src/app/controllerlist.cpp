@@ -420,7 +420,9 @@ void TfrmMain::mnuDeleteClick() {
                              {controller->ConName})))
         return;
     // A failed delete changes nothing, and the reload shows what the database holds.
-    DeleteController(FSession->Database(), controller->ConID);
+    if (DeleteController(FSession->Database(), controller->ConID) == TControllerDelete::AlreadyGone)
+        MessageBoxes::ShowInformation(
+            this, _("This controller was already deleted on another workstation."));
     ReloadControllers();
 }
 
@@ -430,7 +432,8 @@ void TfrmMain::mnuPropertiesClick() {
         return;
     TfrmController dialog(FSession->Database(), this);
     dialog.ConEdit(controller);
-    if (dialog.exec() == QDialog::Accepted)
+    // A controller deleted elsewhere leaves the list as well.
+    if (dialog.exec() == QDialog::Accepted || dialog.Saved.Conflict == TControllerSaved::Gone)
         ReloadAfterSaving(dialog.Saved);
 }
 

@@ -214,6 +214,7 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
     if (const std::optional<TCardHolder> record = LoadCardHolder(FSession.Database(), CardNumber)) {
         CardEdit = true;
         CardEditNumber = record->CardNumber;
+        FLoaded = *record;
         lblCardNumberVal->setText(CardEditNumber);
         FNumberShown = true;
         lblCardStatusVal->setText("OK");
@@ -320,10 +321,28 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     TMyDBConnector& database = FSession.Database();
     TControllerRecords& controllers = FSession.Controllers();
     if (CardEdit) {
-        const TCardHolderSave saved =
-            SaveEditedCardHolder(database, record, CardEditNumber, controllers);
+        const TCardHolderSave saved = SaveEditedCardHolder(database, record, FLoaded, controllers);
         if (saved.Outcome == TCardHolderSave::Saved)
             return true;
+        if (saved.Outcome == TCardHolderSave::ChangedElsewhere) {
+            // What the operator typed is not saved over a change they have not seen: they may
+            // load it and decide again.
+            if (MessageBoxes::Confirm(
+                    this, _("This cardholder was changed on another workstation after this window "
+                            "opened it, so nothing was saved. Do you want to load the current "
+                            "values? What you changed here is then lost."))) {
+                LoadCard(CardEditNumber);
+                cmdReplaceCancelClick();
+            }
+            return false;
+        }
+        if (saved.Outcome == TCardHolderSave::Gone) {
+            MessageBoxes::ShowInformation(
+                this, _("This cardholder was deleted, or given another card, on another "
+                        "workstation after this window opened it, so nothing was saved."));
+            reject();
+            return false;
+        }
         if (saved.Outcome == TCardHolderSave::NumberTaken) {
             // Typed, pasted or taken meanwhile: two live holders must never share one card.
             ShowNumberTaken();

@@ -107,4 +107,7 @@ private:
 
     bool FNumberShown = false; // a card number, not "Waiting for card"
     bool FNumberTaken = false; // the status says "Card already in database"
+    // The cardholder as loaded for editing: a save goes through only while the database still
+    // holds it.
+    TCardHolder FLoaded;
 };

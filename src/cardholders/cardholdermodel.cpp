@@ -185,28 +185,13 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
     TCardHolder* record = Record(row);
     if (!record || !database || controllerIndex < 0 || controllerIndex >= FControllerCount ||
         size_t(controllerIndex) >= FControllers.size())
-        return -1;
+        return ZoneFailed;
     TStandController& controller = *FControllers[size_t(controllerIndex)];
+    const int next = CycleCardZone(*database, record->CardNumber, controller.ConID);
+    if (next < 0)
+        return next;
     if (record->CardZones.size() < FControllerCount)
         record->CardZones.resize(FControllerCount, 0);
-    const int32_t current = record->CardZones[controllerIndex];
-    const int32_t next = current >= 2 ? 0 : current + 1; // 0, 1, 2, 0
-    {
-        // Both statements and the mark, or none: a half-done change would leave the card without
-        // a row, showing a zone that the key will not get, or a key that no mark asks to write.
-        TTransaction transaction(*database);
-        if (!transaction.Started())
-            return -1;
-        const QString errorBefore = database->GetLastError();
-        const bool deleted =
-            database->ExecuteQuery(DeleteCardZoneStatement(controller.ConID, record->CardNumber)) ||
-            database->GetLastError() == errorBefore; // no row before is no failure
-        if (!deleted ||
-            !database->ExecuteQuery(
-                InsertCardZoneStatement(controller.ConID, record->CardNumber, next)) ||
-            !StoreMarks(*database, {controller.ConID}) || !transaction.Commit())
-            return -1;
-    }
     record->CardZones[controllerIndex] = next;
     controller.ChangesMade = true;
     const QModelIndex cell = index(row, FirstZoneColumn + controllerIndex);
@@ -214,15 +199,19 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
     return next;
 }
 
-bool TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database) {
+TCardHolderDelete TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database) {
     TCardHolder* record = Record(row);
-    if (!record || !database ||
-        !DeleteCardHolderAndZones(*database, record->CardNumber, FControllers))
-        return false;
+    if (!record || !database)
+        return TCardHolderDelete::Failed;
+    const TCardHolderDelete deleted =
+        DeleteCardHolderAndZones(*database, record->CardNumber, FControllers);
+    // A cardholder deleted elsewhere leaves the list as well.
+    if (deleted == TCardHolderDelete::Failed)
+        return deleted;
     beginRemoveRows({}, row, row);
     FRecords.erase(FRecords.begin() + row);
     endRemoveRows();
-    return true;
+    return deleted;
 }
 
 void TCardHolderModel::UpdateCardHolder(int row, const TCardHolder& saved) {

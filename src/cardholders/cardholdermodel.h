@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cardholders/cardholdersave.h"
 #include "shared/publictypes.h"
 
 #include <QAbstractTableModel>
@@ -61,16 +62,16 @@ public:
     TCardHolder* Record(int row) const;
     int ControllerCount() const { return FControllerCount; }
 
-    // Moves the card of `row` to the next zone (0, 1, 2, 0) at controller `controllerIndex`: its
-    // zone row is replaced in the database, in one transaction, and the controller marked as
-    // changed. Returns the new zone, or -1 when the database refused: then nothing changed, not
-    // the record, not the mark, and the connector's last error says why.
+    // Moves the card of `row` at controller `controllerIndex` to the zone after the one the
+    // database holds (CycleCardZone), and marks the controller as changed. Returns the new zone;
+    // ZoneCardGone or ZoneFailed (cardholdersave.h) when nothing changed, not the record, not the
+    // mark.
     int CycleZone(int row, int controllerIndex, TMyDBConnector* database);
 
     // Marks the cardholder of `row` deleted and drops every zone row of its number; the
     // controllers where the database held a zone above 0 are marked as changed and the row goes.
-    // False, with nothing changed, when the cardholder could not be marked.
-    bool DeleteCardHolder(int row, TMyDBConnector* database);
+    // A cardholder already deleted elsewhere leaves the list too; a failure changes nothing.
+    TCardHolderDelete DeleteCardHolder(int row, TMyDBConnector* database);
 
     // Takes over what the cardholder dialog saved for `row`. A replaced card lost its zones in the
     // database, so the row loses them too.

@@ -389,10 +389,14 @@ void TfrmCardHolders::mnuDeleteClick() {
             this,
             FormatText(_("Are you sure you want to delete this card? (%s)"), {record->CardHolder})))
         return;
-    if (!CardHolders->DeleteCardHolder(row, &FSession.Database())) {
+    const TCardHolderDelete deleted = CardHolders->DeleteCardHolder(row, &FSession.Database());
+    if (deleted == TCardHolderDelete::Failed) {
         MessageBoxes::ShowError(this, _("Got an error while deleting the card!"));
         return;
     }
+    if (deleted == TCardHolderDelete::AlreadyGone)
+        MessageBoxes::ShowInformation(this,
+                                      _("This card was already deleted on another workstation."));
     ShowCount();
 }
 
@@ -421,7 +425,12 @@ void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint
     const QModelIndex cell = VSTCardHolders->indexAt(position);
     if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn) {
         const int controller = cell.column() - TCardHolderModel::FirstZoneColumn;
-        if (CardHolders->CycleZone(cell.row(), controller, &FSession.Database()) < 0)
+        const int zone = CardHolders->CycleZone(cell.row(), controller, &FSession.Database());
+        if (zone == ZoneCardGone)
+            MessageBoxes::ShowInformation(
+                this, _("The zone was not changed: this card or this controller was deleted or "
+                        "replaced on another workstation."));
+        else if (zone < 0)
             MessageBoxes::ShowError(this, FormatText(_("The zone could not be changed: %s"),
                                                      {FSession.Database().GetLastError()}));
         else if (const TStandController* record = FSession.Controller(controller))

@@ -67,6 +67,12 @@ bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QStri
     return rows != nullptr;
 }
 
+bool SameTexts(const TCardHolder& a, const TCardHolder& b) {
+    return a.CardNumber == b.CardNumber && a.CardHolder == b.CardHolder &&
+           a.CardCustom1 == b.CardCustom1 && a.CardCustom2 == b.CardCustom2 &&
+           a.CardCustom3 == b.CardCustom3 && a.CardCustom4 == b.CardCustom4;
+}
+
 } // namespace
 
 std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QString& cardNumber) {
@@ -102,8 +108,47 @@ QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber) {
     return holder;
 }
 
+namespace {
+
+// Two workstations giving one number at the same moment both find it free, and on a server the
+// unique index refuses the second. Once that transaction is over, the number shows its new live
+// holder: the operator hears that it is taken, as if the other had been a moment quicker.
+TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
+                               const QString& cardNumber, const QString& ownNumber) {
+    if (saved.Outcome != TCardHolderSave::Failed || SameCardNumber(cardNumber, ownNumber))
+        return saved;
+    QString holder;
+    if (!LookUpLiveHolder(database, cardNumber, holder) || holder.isNull())
+        return saved;
+    TCardHolderSave taken;
+    taken.Outcome = TCardHolderSave::NumberTaken;
+    taken.TakenBy = holder;
+    return taken;
+}
+
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
+                        TControllers& controllers);
+TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
+                           const TCardHolder& loaded, TControllers& controllers);
+
+} // namespace
+
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   bool replaceLiveHolder, TControllers& controllers) {
+    return TakenMeanwhile(database, SaveNew(database, record, replaceLiveHolder, controllers),
+                          record.CardNumber, QString());
+}
+
+TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
+                                     const TCardHolder& loaded, TControllers& controllers) {
+    return TakenMeanwhile(database, SaveEdited(database, record, loaded, controllers),
+                          record.CardNumber, loaded.CardNumber);
+}
+
+namespace {
+
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
+                        TControllers& controllers) {
     if (!SavableCardNumber(record.CardNumber, QString()))
         return NoCardNumber();
     TTransaction transaction(database);
@@ -132,13 +177,24 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
     return saved;
 }
 
-TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                     const QString& loadedNumber, TControllers& controllers) {
+TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
+                           const TCardHolder& loaded, TControllers& controllers) {
+    const QString& loadedNumber = loaded.CardNumber;
     if (!SavableCardNumber(record.CardNumber, loadedNumber))
         return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);
+    const qint64 claimed = database.ExecuteCounted(ClaimCardHolderStatement(loadedNumber));
+    if (claimed < 0)
+        return Failure(database);
+    const std::optional<TCardHolder> current =
+        claimed == 0 ? std::nullopt : LoadCardHolder(database, loadedNumber);
+    if (!current || !SameTexts(*current, loaded)) {
+        TCardHolderSave refused;
+        refused.Outcome = current ? TCardHolderSave::ChangedElsewhere : TCardHolderSave::Gone;
+        return refused;
+    }
     QSet<int32_t> marks;
     if (!SameCardNumber(record.CardNumber, loadedNumber)) {
         QString holder;
@@ -167,23 +223,65 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
     return saved;
 }
 
-bool DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
-                              TControllers& controllers) {
+} // namespace
+
+TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
+                                           TControllers& controllers) {
     TTransaction transaction(database);
     if (!transaction.Started())
-        return false;
+        return TCardHolderDelete::Failed;
     QString holder;
     int liveRows = 0;
-    if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows) || liveRows == 0)
-        return false;
+    if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows))
+        return TCardHolderDelete::Failed;
+    if (liveRows == 0)
+        return TCardHolderDelete::AlreadyGone;
     // Rows deleted earlier under the same number (an older database can hold them) go, so the
     // number is left with one row. Two live rows of an older database are one card: both go.
     QSet<int32_t> marks;
-    if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)) ||
-        !RunAnyCount(database, MarkCardHolderDeletedStatement(cardNumber)) ||
-        !DropZones(database, cardNumber, marks) || !StoreMarks(database, marks) ||
+    if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)))
+        return TCardHolderDelete::Failed;
+    // Counted: another workstation's deletion may have come first and made this one wait.
+    const qint64 deleted = database.ExecuteCounted(MarkCardHolderDeletedStatement(cardNumber));
+    if (deleted < 0)
+        return TCardHolderDelete::Failed;
+    if (deleted == 0)
+        return TCardHolderDelete::AlreadyGone;
+    if (!DropZones(database, cardNumber, marks) || !StoreMarks(database, marks) ||
         !transaction.Commit())
-        return false;
+        return TCardHolderDelete::Failed;
     Mark(controllers, marks);
-    return true;
+    return TCardHolderDelete::Deleted;
+}
+
+int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId) {
+    // The zone statements and the mark, or none: a half-done change would leave the card without
+    // a row, showing a zone that the key will not get, or a key that no mark asks to write.
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return ZoneFailed;
+    // Claiming the card and the controller first makes a deletion of either on another
+    // workstation wait for this click, or this click find them gone: no zone outlives its card or
+    // its controller.
+    for (const TMyStatement& claim :
+         {ClaimCardHolderStatement(cardNumber), ClaimControllerStatement(conId)}) {
+        const qint64 claimed = database.ExecuteCounted(claim);
+        if (claimed < 0)
+            return ZoneFailed;
+        if (claimed == 0)
+            return ZoneCardGone;
+    }
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(ZoneOfCardStatement(conId, cardNumber));
+    if (!rows)
+        return ZoneFailed;
+    int32_t current = 0;
+    for (rows->First(); !rows->Eof(); rows->Next())
+        current = rows->Fields(0).AsInteger(); // the last one counts, as in the list
+    const int32_t next = current >= 2 ? 0 : current + 1;
+    if (!RunAnyCount(database, DeleteCardZoneStatement(conId, cardNumber)) ||
+        !database.ExecuteQuery(InsertCardZoneStatement(conId, cardNumber, next)) ||
+        !StoreMarks(database, {conId}) || !transaction.Commit())
+        return ZoneFailed;
+    return next;
 }

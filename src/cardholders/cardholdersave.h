@@ -28,6 +28,11 @@ struct TCardHolderSave {
         Failed,
         // The number is no card number to save under (SavableCardNumber); nothing was changed.
         NotACardNumber,
+        // Another workstation changed the cardholder after it was loaded; nothing was changed.
+        ChangedElsewhere,
+        // Another workstation deleted the cardholder, or gave it another card, after it was
+        // loaded; nothing was changed.
+        Gone,
     };
     TOutcome Outcome = Failed;
     QString TakenBy;
@@ -48,18 +53,37 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
                                   bool replaceLiveHolder,
                                   std::vector<std::unique_ptr<TStandController>>& controllers);
 
-// An existing cardholder, loaded under `loadedNumber`. A replaced card loses its zones; a number
-// that another live cardholder has is refused (NumberTaken). The loaded number itself is kept
-// whatever its length; a replacement needs a card number of ten characters.
+// An existing cardholder, as LoadCardHolder gave it (`loaded`). A replaced card loses its zones; a
+// number that another live cardholder has is refused (NumberTaken). The loaded number itself is
+// kept whatever its length; a replacement needs a card number of ten characters.
+//
+// Several workstations may edit one site: the save goes through only while the database still
+// holds what was loaded (ChangedElsewhere, Gone), so nobody overwrites a change unseen. The row is
+// claimed before it is compared, which makes a concurrent save or deletion of it wait.
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                     const QString& loadedNumber,
+                                     const TCardHolder& loaded,
                                      std::vector<std::unique_ptr<TStandController>>& controllers);
 
+enum class TCardHolderDelete {
+    Deleted,
+    AlreadyGone, // no live cardholder has the number (deleted elsewhere); nothing was changed
+    Failed,      // the database refused; nothing was changed
+};
+
 // Soft-deletes the live cardholder of this number and drops every zone row of the number; marks
-// the controllers where it had a zone above 0. False, with nothing changed or marked, when the
-// database refused or there was no live cardholder.
-bool DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
-                              std::vector<std::unique_ptr<TStandController>>& controllers);
+// the controllers where it had a zone above 0. Nothing is changed or marked unless it is Deleted.
+TCardHolderDelete
+DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
+                         std::vector<std::unique_ptr<TStandController>>& controllers);
+
+// A zone click as the database has it: the card's zone at the controller moves on from the
+// stored one (0, 1, 2, 0), whatever a list showed, and the controller's mark is stored with it.
+// The new zone; ZoneCardGone when the card has no live holder or the controller is gone (another
+// workstation), ZoneFailed when the database refused (the reason in its last error). Nothing
+// changes unless a zone comes back.
+inline constexpr int ZoneFailed = -1;
+inline constexpr int ZoneCardGone = -2;
+int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId);
 
 // Two texts are the same card number when the database would find one by the other.
 bool SameCardNumber(const QString& a, const QString& b);

@@ -75,3 +75,14 @@ TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber) {
 TMyStatement DeleteDeletedCardHoldersStatement(const QString& cardNumber) {
     return {"DELETE * FROM CardHolders WHERE (CardNumber = ?) AND (Deleted = 1)", {cardNumber}};
 }
+
+TMyStatement ClaimCardHolderStatement(const QString& cardNumber) {
+    return {"UPDATE CardHolders SET CardLastEdit = CardLastEdit WHERE (CardNumber = ?) AND "
+            "(NOT Deleted)",
+            {cardNumber}};
+}
+
+TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber) {
+    return {"SELECT ZoneID FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?) ORDER BY ZoneID",
+            {conId, cardNumber}};
+}

@@ -39,3 +39,9 @@ TMyStatement DeleteDeletedCardHoldersStatement(const QString& cardNumber);
 // row is marked; a deleted one under the same number is no part of it.
 TMyStatement MarkCardHolderDeletedStatement(const QString& cardNumber);
 TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber);
+// Claims the live cardholder's row for the rest of the transaction, changing nothing: a
+// concurrent change of it on a server waits until this transaction ends. Counts 0 rows when there
+// is no live cardholder of the number.
+TMyStatement ClaimCardHolderStatement(const QString& cardNumber);
+// The card's zone rows at one controller (one, in a database with the unique indexes).
+TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber);

@@ -4,6 +4,7 @@
 #include "controllers/controlleroptions.h"
 #include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
+#include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
 #include "shared/windowtranslation.h"
@@ -113,6 +114,23 @@ void TfrmController::ConEdit(PStandController AController) {
 
 void TfrmController::cmdOKClick() {
     Save();
+    if (Saved.Conflict == TControllerSaved::ChangedElsewhere) {
+        // Nothing typed here is saved over a change the operator has not seen.
+        if (MessageBoxes::Confirm(
+                this, _("This controller was changed on another workstation after this window "
+                        "opened it, so nothing was saved. Do you want to load the current values? "
+                        "What you changed here is then lost.")) &&
+            Controller && ReloadController(FDatabase, *Controller))
+            ConEdit(Controller);
+        return;
+    }
+    if (Saved.Conflict == TControllerSaved::Gone) {
+        MessageBoxes::ShowInformation(this,
+                                      _("This controller was deleted on another workstation "
+                                        "after this window opened it, so nothing was saved."));
+        reject();
+        return;
+    }
     accept();
 }
 

@@ -75,20 +75,34 @@ std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId
     return cards;
 }
 
-bool DeleteController(TMyDBConnector& database, int32_t conId) {
+TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId) {
     TTransaction transaction(database);
     if (!transaction.Started())
-        return false;
-    // Deleting no row (a controller without zones, or one gone already) is no failure; only an
-    // engine error is, and the connector then has a new last error.
+        return TControllerDelete::Failed;
+    // Counted: another workstation's deletion may have come first and made this one wait.
+    const qint64 deleted = database.ExecuteCounted(DeleteControllerStatement(conId));
+    if (deleted < 0)
+        return TControllerDelete::Failed;
+    if (deleted == 0)
+        return TControllerDelete::AlreadyGone;
+    // Deleting no row (a controller without zones or mark) is no failure; only an engine error is.
     for (const TMyStatement& statement :
-         {DeleteControllerStatement(conId), DeleteControllerZonesStatement(conId),
-          DeletePendingChangeStatement(conId)}) {
-        const QString errorBefore = database.GetLastError();
-        if (!database.ExecuteQuery(statement) && database.GetLastError() != errorBefore)
-            return false;
-    }
-    return transaction.Commit();
+         {DeleteControllerZonesStatement(conId), DeletePendingChangeStatement(conId)})
+        if (database.ExecuteCounted(statement) < 0)
+            return TControllerDelete::Failed;
+    return transaction.Commit() ? TControllerDelete::Deleted : TControllerDelete::Failed;
+}
+
+bool ReloadController(TMyDBConnector& database, TStandController& record) {
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(EditedControllerStatement(record.ConID));
+    if (!rows || rows->RecordCount() != 1)
+        return false;
+    record.ConName = rows->Fields(0).AsString();
+    record.ConCode = rows->Fields(1).AsString();
+    record.ConByte1 = uint8_t(rows->Fields(2).AsInteger());
+    record.ConByte2 = uint8_t(rows->Fields(3).AsInteger());
+    return true;
 }
 
 bool KeyStillMatches(const TStandController& stored, const TControllerInput& input) {
@@ -102,8 +116,24 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
     saved.ConID = record.ConID;
     const bool keyOutdated = !KeyStillMatches(record, input);
     TTransaction transaction(database);
-    if (!transaction.Started() ||
-        !database.ExecuteQuery(UpdateControllerStatement(record.ConID, input.ConName, input.ConCode,
+    if (!transaction.Started())
+        return saved;
+    // Claimed before it is compared, so a concurrent save or deletion waits for this one.
+    const qint64 claimed = database.ExecuteCounted(ClaimControllerStatement(record.ConID));
+    if (claimed < 0)
+        return saved;
+    TStandController current;
+    current.ConID = record.ConID;
+    if (claimed == 0 || !ReloadController(database, current)) {
+        saved.Conflict = claimed == 0 ? TControllerSaved::Gone : TControllerSaved::None;
+        return saved;
+    }
+    if (current.ConName != record.ConName || current.ConCode != record.ConCode ||
+        current.ConByte1 != record.ConByte1 || current.ConByte2 != record.ConByte2) {
+        saved.Conflict = TControllerSaved::ChangedElsewhere;
+        return saved;
+    }
+    if (!database.ExecuteQuery(UpdateControllerStatement(record.ConID, input.ConName, input.ConCode,
                                                          input.ConByte1, input.ConByte2)) ||
         (keyOutdated && !StoreMarks(database, {record.ConID})) || !transaction.Commit())
         return saved;
@@ -130,16 +160,20 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     if (saved.ConID <= 0 || grantZone <= 0)
         return saved;
 
+    // Thousands of inserts: one transaction instead of one each. The live cardholders are claimed
+    // first, so a cardholder another workstation is deleting meanwhile is either gone from the
+    // list below or deleted after the grant, zones and all: no grant outlives its card.
+    TBulkWork bulk(&database);
+    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
+        return saved;
     if (const std::unique_ptr<TMyResultSet> cards =
             database.Query(SelectActiveCardNumbersStatement())) {
-        // Thousands of inserts: one transaction instead of one each.
-        TBulkWork bulk(&database);
         for (cards->First(); !cards->Eof(); cards->Next())
             if (database.ExecuteQuery(
                     InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
                 saved.KeyOutdated = true;
         // Committed with the grants. Should the mark not be stored, the list still marks the
-        // controller for as long as it runs.
+        // controller until it reads the marks again.
         if (saved.KeyOutdated)
             StoreMarks(database, {saved.ConID});
     }

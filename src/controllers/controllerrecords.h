@@ -15,8 +15,8 @@ class TMyDBConnector;
 // What the controller list and the controller dialog do to the database, without a window.
 //
 // A controller's pending-change mark says that its memory key no longer matches the database. It
-// is stored in the database (pendingchanges.h) and kept by ConID for as long as the profile's main
-// window lives: reloading the list carries it over, and only a verified key write takes it away.
+// is stored in the database (pendingchanges.h), which every workstation of the site reads it from;
+// only a verified key write takes it away.
 
 using TControllerRecords = std::vector<std::unique_ptr<TStandController>>;
 
@@ -40,9 +40,17 @@ void CountControllerCards(TMyDBConnector* database, TControllerRecords& controll
 // Nothing when the database did not answer; the reason is in the connector's last error.
 std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId, int zone);
 
-// Deletes a controller, its zones and its stored mark, all or none. False with the reason in the
-// connector's last error.
-bool DeleteController(TMyDBConnector& database, int32_t conId);
+enum class TControllerDelete {
+    Deleted,
+    AlreadyGone, // no such controller (deleted elsewhere); nothing was changed
+    Failed,      // the database refused, the reason in its last error; nothing was changed
+};
+// Deletes a controller, its zones and its stored mark, all or none.
+TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId);
+
+// Reads the controller's name, code and option bytes into `record` again; false (and `record` as
+// it was) when the controller is gone or the database did not answer.
+bool ReloadController(TMyDBConnector& database, TStandController& record);
 
 // What the controller dialog saves.
 struct TControllerInput {
@@ -59,13 +67,18 @@ bool KeyStillMatches(const TStandController& stored, const TControllerInput& inp
 
 struct TControllerSaved {
     bool Saved = false;
+    // Why an edit was not saved although the database answered: another workstation changed the
+    // controller after the dialog loaded it, or deleted it.
+    enum TConflict { None, ChangedElsewhere, Gone };
+    TConflict Conflict = None;
     int32_t ConID = 0;
     // The key of this controller must be written (again) before it admits what the database says.
     bool KeyOutdated = false;
 };
 
 // Saves an existing controller. Marks `record` when its key no longer matches, and stores the
-// mark with the change.
+// mark with the change. `record` holds what the dialog loaded: the save goes through only while the
+// database still holds that (Conflict says why not), so nobody overwrites a change unseen.
 TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
                                   const TControllerInput& input);
 

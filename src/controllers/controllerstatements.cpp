@@ -4,6 +4,10 @@ TMyStatement SelectControllersStatement() {
     return {"SELECT * FROM Controllers ORDER BY ConName ASC"};
 }
 
+TMyStatement KeyOfControllerStatement(int32_t conId) {
+    return {"SELECT ConCode, ConByte1, ConByte2 FROM Controllers WHERE ConID = ?", {conId}};
+}
+
 TMyStatement CountCardsStatement(int32_t conId) {
     return {"SELECT COUNT(*) FROM CardZones WHERE (ConID = ?) AND (ZoneID > 0)", {conId}};
 }
@@ -53,11 +57,33 @@ TMyStatement SelectZoneCardsStatement(int32_t conId, int zone) {
 }
 
 TMyStatement SelectPendingChangesStatement() {
-    return QStringLiteral("SELECT ConID FROM PendingChanges");
+    return QStringLiteral("SELECT ConID FROM PendingChanges WHERE Stamp >= 0");
 }
 
-TMyStatement InsertPendingChangeStatement(int32_t conId) {
-    return {"INSERT INTO PendingChanges (ConID) VALUES(?)", {conId}};
+TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp) {
+    // One statement that inserts or renews: two workstations marking the same controller at once
+    // must both succeed, which a look-then-insert cannot promise on a server.
+    return {"INSERT INTO PendingChanges (ConID, Stamp) VALUES(?, ?) ON CONFLICT (ConID) DO UPDATE "
+            "SET Stamp = excluded.Stamp",
+            {conId, stamp}};
+}
+
+TMyStatement PendingChangeStampStatement(int32_t conId) {
+    return {"SELECT Stamp FROM PendingChanges WHERE ConID = ?", {conId}};
+}
+
+TMyStatement ClearPendingChangeStatement(int32_t conId, qint64 stamp, qint64 clearedStamp) {
+    return {"UPDATE PendingChanges SET Stamp = ? WHERE (ConID = ?) AND (Stamp = ?)",
+            {clearedStamp, conId, stamp}};
+}
+
+TMyStatement PendingChangeStampColumnStatement() {
+    return QStringLiteral("SELECT COUNT(*) FROM pragma_table_info(\"PendingChanges\") WHERE "
+                          "(name = \"Stamp\")");
+}
+
+TMyStatement AddPendingChangeStampStatement() {
+    return QStringLiteral("ALTER TABLE PendingChanges ADD COLUMN Stamp INTEGER NOT NULL DEFAULT 0");
 }
 
 TMyStatement DeletePendingChangeStatement(int32_t conId) {
@@ -71,5 +97,20 @@ TMyStatement PendingChangesTableStatement() {
 
 TMyStatement CreatePendingChangesTableStatement() {
     // As schema.sql makes it.
-    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY)");
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS PendingChanges (ConID INTEGER PRIMARY KEY, "
+                          "Stamp INTEGER NOT NULL "
+                          "DEFAULT 0)");
+}
+
+TMyStatement ClaimControllerStatement(int32_t conId) {
+    return {"UPDATE Controllers SET ConName = ConName WHERE ConID = ?", {conId}};
+}
+
+TMyStatement EditedControllerStatement(int32_t conId) {
+    return {"SELECT ConName, ConCode, ConByte1, ConByte2 FROM Controllers WHERE ConID = ?",
+            {conId}};
+}
+
+TMyStatement ClaimLiveCardHoldersStatement() {
+    return {"UPDATE CardHolders SET CardLastEdit = CardLastEdit WHERE (NOT Deleted)"};
 }

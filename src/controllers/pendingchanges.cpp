@@ -3,7 +3,11 @@
 #include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
 
+#include <QRandomGenerator>
+
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -14,24 +18,50 @@ bool RunAnyCount(TMyDBConnector& database, const TMyStatement& statement) {
     return database.ExecuteQuery(statement) || database.GetLastError() == errorBefore;
 }
 
-bool HasPendingChangesTable(TMyDBConnector& database) {
-    // A server has its own catalogue, and keeps the table's name as it folded it, in lower case.
-    const TMyStatement statement =
-        database.GetDBTypeName() == QLatin1String("postgresql")
-            ? TMyStatement{QStringLiteral("SELECT COUNT(*) FROM pg_tables WHERE (schemaname = "
-                                          "current_schema()) AND (tablename = ?)"),
-                           {QStringLiteral("pendingchanges")}}
-            : PendingChangesTableStatement();
+bool OnServer(TMyDBConnector& database) {
+    return database.GetDBTypeName() == QLatin1String("postgresql");
+}
+
+// A server has its own catalogue, and keeps the names as it folded them, in lower case.
+TMyStatement TableCheck(TMyDBConnector& database) {
+    return OnServer(database)
+               ? TMyStatement{QStringLiteral("SELECT COUNT(*) FROM pg_tables WHERE (schemaname = "
+                                             "current_schema()) AND (tablename = ?)"),
+                              {QStringLiteral("pendingchanges")}}
+               : PendingChangesTableStatement();
+}
+
+TMyStatement StampColumnCheck(TMyDBConnector& database) {
+    return OnServer(database)
+               ? TMyStatement{QStringLiteral("SELECT COUNT(*) FROM information_schema.columns "
+                                             "WHERE (table_schema = current_schema()) AND "
+                                             "(table_name = ?) AND (column_name = ?)"),
+                              {QStringLiteral("pendingchanges"), QStringLiteral("stamp")}}
+               : PendingChangeStampColumnStatement();
+}
+
+bool SchemaAnswersOne(TMyDBConnector& database, const TMyStatement& statement) {
     const std::unique_ptr<TMyResultSet> rows = database.Query(statement);
     return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
+}
+
+// Above 0: 0 is the stamp of the marks stored before there were stamps.
+qint64 NewStamp() {
+    qint64 stamp = 0;
+    while (stamp == 0)
+        stamp = qint64(QRandomGenerator::global()->generate64() >> 2);
+    return stamp;
 }
 
 } // namespace
 
 bool StoreMarks(TMyDBConnector& database, const QSet<int32_t>& conIds) {
-    for (int32_t conId : conIds)
-        if (!RunAnyCount(database, DeletePendingChangeStatement(conId)) ||
-            !database.ExecuteQuery(InsertPendingChangeStatement(conId)))
+    // Always in the same order: two workstations marking the same controllers then wait for each
+    // other on a server instead of locking each other out.
+    std::vector<int32_t> ordered(conIds.begin(), conIds.end());
+    std::sort(ordered.begin(), ordered.end());
+    for (int32_t conId : ordered)
+        if (database.ExecuteCounted(InsertPendingChangeStatement(conId, NewStamp())) < 0)
             return false;
     return true;
 }
@@ -40,20 +70,70 @@ bool DropStoredMark(TMyDBConnector& database, int32_t conId) {
     return RunAnyCount(database, DeletePendingChangeStatement(conId));
 }
 
-QSet<int32_t> StoredMarks(TMyDBConnector* database) {
+std::optional<QSet<int32_t>> ReadStoredMarks(TMyDBConnector& database) {
+    const std::unique_ptr<TMyResultSet> rows = database.Query(SelectPendingChangesStatement());
+    if (!rows)
+        return std::nullopt;
     QSet<int32_t> marks;
-    if (!database)
-        return marks;
-    if (const std::unique_ptr<TMyResultSet> rows = database->Query(SelectPendingChangesStatement()))
-        for (rows->First(); !rows->Eof(); rows->Next())
-            marks.insert(rows->Fields(0).AsInteger());
+    for (rows->First(); !rows->Eof(); rows->Next())
+        marks.insert(rows->Fields(0).AsInteger());
     return marks;
 }
 
+QSet<int32_t> StoredMarks(TMyDBConnector* database) {
+    if (!database)
+        return {};
+    return ReadStoredMarks(*database).value_or(QSet<int32_t>{});
+}
+
+std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId) {
+    const std::unique_ptr<TMyResultSet> rows = database.Query(PendingChangeStampStatement(conId));
+    if (!rows)
+        return std::nullopt;
+    TMarkState state;
+    state.Exists = rows->RecordCount() > 0;
+    // Read as text: the field's integer is 32 bits wide, a stamp is not.
+    if (state.Exists)
+        state.Stamp = rows->Fields(0).AsString().toLongLong();
+    state.Marked = state.Exists && state.Stamp >= 0;
+    return state;
+}
+
+TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built) {
+    TTransaction transaction(database);
+    if (!transaction.Started())
+        return TMarkClear::Failed;
+    // The cleared stamp follows from the one cleared, so a writer that comes second can tell that
+    // the other cleared the very contents it wrote.
+    const qint64 clearedStamp = -built.Stamp - 1;
+    if (built.Marked) {
+        const qint64 cleared =
+            database.ExecuteCounted(ClearPendingChangeStatement(conId, built.Stamp, clearedStamp));
+        if (cleared < 0)
+            return TMarkClear::Failed;
+        if (cleared == 1)
+            return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+    }
+    const std::optional<TMarkState> now = ReadMarkState(database, conId);
+    if (!now)
+        return TMarkClear::Failed;
+    if ((!built.Marked && *now == built) || (built.Marked && now->Stamp == clearedStamp))
+        return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+    // The key is older than the database: a change came since, or another workstation wrote and
+    // cleared a newer image. It must be written again.
+    if (!now->Marked && !StoreMarks(database, {conId}))
+        return TMarkClear::Failed;
+    return transaction.Commit() ? TMarkClear::ChangedSince : TMarkClear::Failed;
+}
+
 bool AddPendingChangesTable(TMyDBConnector& database) {
-    if (HasPendingChangesTable(database))
-        return true;
-    // Creating a table changes no row: ExecuteQuery's answer says nothing, the schema does.
-    database.ExecuteQuery(CreatePendingChangesTableStatement());
-    return HasPendingChangesTable(database);
+    // Creating a table or a column changes no row: ExecuteQuery's answer says nothing, the schema
+    // does.
+    if (!SchemaAnswersOne(database, TableCheck(database)))
+        database.ExecuteQuery(CreatePendingChangesTableStatement());
+    if (!SchemaAnswersOne(database, TableCheck(database)))
+        return false;
+    if (!SchemaAnswersOne(database, StampColumnCheck(database)))
+        database.ExecuteQuery(AddPendingChangeStampStatement());
+    return SchemaAnswersOne(database, StampColumnCheck(database));
 }

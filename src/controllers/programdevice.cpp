@@ -1,6 +1,7 @@
 #include "controllers/programdevice.h"
 
 #include "controllers/controllerrecords.h"
+#include "controllers/keysource.h"
 #include "controllers/keywriter.h"
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
@@ -215,12 +216,25 @@ void TfrmProgramDevice::ProgramKey(const TCardOnAdapter& key) {
     FPoller->Stop();
     if (!Controller)
         return;
-    TKeyImageInput input;
-    input.ConCode = Controller->ConCode;
-    input.ConByte1 = Controller->ConByte1;
-    input.ConByte2 = Controller->ConByte2;
-    if (!ReadZoneCards(1, input.Zone1Cards) || !ReadZoneCards(2, input.Zone2Cards))
+    // From the database as it is now: the list's record may be older than another workstation's
+    // change.
+    TMyDBConnector& database = FSession.Database();
+    const TKeyImageSource source = ReadKeyImageSource(database, Controller->ConID);
+    if (source.Outcome == TKeyImageSource::Gone) {
+        MessageBoxes::ShowError(this,
+                                _("This controller is no longer in the database (deleted on "
+                                  "another workstation?), so nothing was written to the key."));
         return;
+    }
+    if (source.Outcome != TKeyImageSource::Read) {
+        MessageBoxes::ShowError(
+            this, FormatText(_("The cards of this controller could not be read from the database, "
+                               "so nothing was written to the key:\n%s"),
+                             {database.GetLastError()}));
+        return;
+    }
+    const TKeyImageInput& input = source.Input;
+    FBuiltMark = source.Mark;
     const QString problem = KeyImageProblem(input);
     if (!problem.isEmpty()) {
         MessageBoxes::ShowError(this, problem);
@@ -243,23 +257,14 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    FSession.KeyWritten(*Controller);
-    MessageBoxes::ShowInformation(this, _("Operation finished"));
+    if (FSession.KeyWritten(*Controller, FBuiltMark) == TMarkClear::ChangedSince)
+        MessageBoxes::ShowWarning(
+            this, _("The key was written, but this controller was changed on another workstation "
+                    "while it was being written: the key just written is already out of date. The "
+                    "controller stays marked; write its key again."));
+    else
+        MessageBoxes::ShowInformation(this, _("Operation finished"));
     accept();
-}
-
-bool TfrmProgramDevice::ReadZoneCards(int zone, QStringList& cards) {
-    TMyDBConnector& database = FSession.Database();
-    std::optional<QStringList> read = ::ReadZoneCards(database, Controller->ConID, zone);
-    if (!read) {
-        MessageBoxes::ShowError(
-            this, FormatText(_("The cards of this controller could not be read from the database, "
-                               "so nothing was written to the key:\n%s"),
-                             {database.GetLastError()}));
-        return false;
-    }
-    cards << *read;
-    return true;
 }
 
 void TfrmProgramDevice::BackToWaiting() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/keyimage.h"
+#include "controllers/pendingchanges.h"
 #include "shared/publictypes.h"
 
 #include <QDialog>
@@ -68,8 +69,6 @@ private:
     void ProgramKey(const TCardOnAdapter& key);
     void KeyWritten(int result);
     void ReaderFailed();
-    // The zone's card numbers; false (with the message shown) when the database did not answer.
-    bool ReadZoneCards(int zone, QStringList& cards);
     void BackToWaiting();
     bool Writing() const;
     void ReadKeyClosed(bool resumePolling);
@@ -77,10 +76,10 @@ private:
 
     TProfileSession& FSession;
     const TRunSettings& FSettings;
-    // None when the reader could not be made, nor while the read window has the adapter.
+    // None when the reader could not be made. The read window borrows it while it is open.
     TCardPollerLink* FPoller = nullptr;
     // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;
-    // The dialog looked at the adapter when the read window opened over it, and does so again
-    // once the window is closed; a stalled dialog stays stalled.
+    // The controller's mark as read with the image being written.
+    TMarkState FBuiltMark;
 };

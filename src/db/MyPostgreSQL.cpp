@@ -347,9 +347,15 @@ bool TMyPostgreSQL::Connect() {
         }
         break;
     case TServerDatabaseKind::Site:
-        // A site made before the marks were stored, or by hand from the README.
+        // A site made before the marks were stored or stamped, or by hand from the README.
         if (!tables.contains(QStringLiteral("pendingchanges")) &&
-            !Run("CREATE TABLE IF NOT EXISTS PendingChanges (ConID integer PRIMARY KEY)"))
+            !Run("CREATE TABLE IF NOT EXISTS PendingChanges (ConID integer PRIMARY KEY, Stamp "
+                 "bigint NOT NULL DEFAULT 0)"))
+            return refuse(LastError);
+        if (tables.contains(QStringLiteral("pendingchanges")) &&
+            !tables.value(QStringLiteral("pendingchanges")).contains(QStringLiteral("stamp")) &&
+            !Run("ALTER TABLE PendingChanges ADD COLUMN IF NOT EXISTS Stamp bigint NOT NULL "
+                 "DEFAULT 0"))
             return refuse(LastError);
         break;
     case TServerDatabaseKind::Other:

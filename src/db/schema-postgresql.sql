@@ -45,5 +45,6 @@ CREATE INDEX CardZonesByCardNumber ON CardZones (CardNumber, ConID, ZoneID);
 CREATE UNIQUE INDEX CardZonesOneRowPerControllerAndCard ON CardZones (ConID, CardNumber);
 
 CREATE TABLE PendingChanges (
-    ConID integer PRIMARY KEY
+    ConID integer PRIMARY KEY,
+    Stamp bigint NOT NULL DEFAULT 0
 );

@@ -47,8 +47,11 @@ CREATE INDEX CardZonesByCardNumber ON CardZones (CardNumber, ConID, ZoneID);
 CREATE UNIQUE INDEX CardZonesOneRowPerControllerAndCard ON CardZones (ConID, CardNumber);
 
 -- The controllers whose memory keys must be written again (the pending-change marks), kept here so
--- that a mark outlives the program. A row goes only when the key was written and verified, or
--- with its controller. Databases made before this table get it when opened.
+-- that a mark outlives the program and every workstation of the site sees it. Stamp is renewed by
+-- every change that marks the controller (0 or more: marked); a verified write clears the mark by
+-- making it negative, and only while it still carries the stamp read with the key's contents. The
+-- row goes with its controller. Databases made before this table or its stamp get them when opened.
 CREATE TABLE PendingChanges (
-    ConID INTEGER PRIMARY KEY
+    ConID INTEGER PRIMARY KEY,
+    Stamp INTEGER NOT NULL DEFAULT 0
 );

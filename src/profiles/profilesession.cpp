@@ -25,7 +25,8 @@ bool TProfileSession::IsConnected() const {
 }
 
 void TProfileSession::LoadControllers(const QSet<int32_t>& alsoMarked) {
-    FMarks = CarriedMarks(FMarks, FControllers) + alsoMarked;
+    const std::optional<QSet<int32_t>> stored = ReadStoredMarks(*FDatabase);
+    FMarks = (stored ? *stored : CarriedMarks(FMarks, FControllers)) + alsoMarked;
     FControllers.clear();
     FControllers = ReadControllers(FDatabase.get(), FMarks);
 }
@@ -40,6 +41,8 @@ void TProfileSession::FreeControllers() {
 }
 
 int TProfileSession::ChangedControllerCount() const {
+    if (const std::optional<QSet<int32_t>> stored = ReadStoredMarks(*FDatabase))
+        return int(stored->size());
     return ::ChangedControllerCount(FControllers);
 }
 
@@ -49,8 +52,10 @@ TStandController* TProfileSession::Controller(int index) const {
     return FControllers[size_t(index)].get();
 }
 
-void TProfileSession::KeyWritten(TStandController& controller) {
-    controller.ChangesMade = false;
-    FMarks.remove(controller.ConID);
-    DropStoredMark(*FDatabase, controller.ConID);
+TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMarkState& built) {
+    const TMarkClear cleared = ClearMarkAfterWrite(*FDatabase, controller.ConID, built);
+    controller.ChangesMade = cleared != TMarkClear::Cleared;
+    if (cleared == TMarkClear::Cleared)
+        FMarks.remove(controller.ConID);
+    return cleared;
 }

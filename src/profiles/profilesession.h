@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/controllerrecords.h"
+#include "controllers/pendingchanges.h"
 #include "profiles/VYRStandProfile.h"
 
 #include <QSet>
@@ -15,9 +16,11 @@ class TMyDBConnector;
 // the controller records read from it and their pending-change marks. Opening another profile
 // means a new session; nothing of the old one carries over.
 //
-// A mark is kept by ConID for as long as the session lives, also for a controller the last read
-// did not list (a failed query): reloading the records never forgets which keys must still be
-// written, and only a verified key write takes a mark away.
+// The database holds the marks every workstation of the site shares, and each read takes them as
+// they are there: a mark another workstation cleared by a verified write goes here too, one it set
+// appears. Only when the marks cannot be read does the session keep its own, by ConID, also for a
+// controller the last read did not list: a failed query never forgets which keys must still be
+// written.
 class TProfileSession {
 public:
     TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database);
@@ -38,20 +41,21 @@ public:
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
 
-    // Reads the records again; every mark stays, and those of `alsoMarked` are added.
+    // Reads the records again with the database's marks, and those of `alsoMarked` added.
     void LoadControllers(const QSet<int32_t>& alsoMarked = {});
     // Counts every record's cards again.
     void CountCards();
     // Drops the records (their marks stay for the next read).
     void FreeControllers();
+    // The marks in the database; the records' own when they cannot be read.
     int ChangedControllerCount() const;
     // The record at a position of the list, or nullptr.
     TStandController* Controller(int index) const;
 
-    // The controller's key now holds what the database says: its mark goes, on the record and in
-    // the database. Should the database refuse, the stored mark comes back with the next read:
-    // one key write too many, never one too few.
-    void KeyWritten(TStandController& controller);
+    // The controller's key now holds the image built when its mark was `built`: the mark goes, in
+    // the database and on the record, unless a change reached the controller since. Should the
+    // database refuse, the mark stays: one key write too many, never one too few.
+    TMarkClear KeyWritten(TStandController& controller, const TMarkState& built);
 
 private:
     TVYRStandProfile FProfile;

@@ -329,6 +329,7 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
     TStandController& front = AddController("Front");
     AddCardHolder("0a1b2c3d", "Anna");
     AddZone(front, "0a1b2c3d", 2);
+    const TCardHolder loaded = LoadCardHolder(Database(), "0a1b2c3d").value();
     TCardHolder record;
     record.CardHolder = "Anna B.";
     struct {
@@ -346,7 +347,7 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
         SCOPED_TRACE(std::string(c.number) + (c.edit ? " edited" : " new"));
         record.CardNumber = c.number;
         const TCardHolderSave saved =
-            c.edit ? SaveEditedCardHolder(Database(), record, "0a1b2c3d", Controllers())
+            c.edit ? SaveEditedCardHolder(Database(), record, loaded, Controllers())
                    : SaveNewCardHolder(Database(), record, true, Controllers());
         EXPECT_EQ(saved.Outcome, c.outcome);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
@@ -391,6 +392,48 @@ TEST_F(CardHolderDialogTest, AFailedUpdateSaysSoAndKeepsTheDialogOpen) {
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].text,
               "Got an error while adding the card to the database!");
     EXPECT_EQ(MessageBoxes::ShownMessages()[1].text, Database().GetLastError());
+}
+
+// Another workstation saved the cardholder after this dialog loaded it: OK says so and saves
+// nothing; on request the dialog shows what the database holds now, and the next OK saves over
+// that. Deleted elsewhere, the dialog says so (no error) and closes.
+TEST_F(CardHolderDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
+    const QString changed = "This cardholder was changed on another workstation after this window "
+                            "opened it, so nothing was saved. Do you want to load the current "
+                            "values? What you changed here is then lost.";
+    for (const bool reload : {false, true}) {
+        SCOPED_TRACE(reload ? "reloaded" : "kept");
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        AddCardHolder("0A1B2C3D4E", "Anna");
+        auto dialog = Open("0A1B2C3D4E");
+        Exec("UPDATE CardHolders SET CardHolder = \"Anna (theirs)\", CardCustom1 = \"Desk 4\"");
+        MessageBoxes::ClearShown();
+        MessageBoxes::SetNextAnswer(reload);
+        Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna (mine)");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{changed});
+        EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"Anna (theirs)"});
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCardHolder").text(),
+                  reload ? "Anna (theirs)" : "Anna (mine)");
+        if (!reload)
+            continue;
+        EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustom1").text(), "Desk 4");
+        Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna (mine)");
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(Column("SELECT CardHolder || \" \" || CardCustom1 FROM CardHolders"),
+                  QStringList{"Anna (mine) Desk 4"});
+    }
+
+    auto dialog = Open("0A1B2C3D4E");
+    Exec("UPDATE CardHolders SET Deleted = 1");
+    MessageBoxes::ClearShown();
+    QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE NOT Deleted"), 0);
 }
 
 TEST_F(CardHolderDialogTest, AFailedInsertSaysSoOnce) {

@@ -13,7 +13,7 @@ TStandController& CardholderTest::AddController(const QString& name) {
 QStringList CardholderTest::MarkedControllers() const {
     QStringList marked;
     QStringList stored;
-    const QStringList storedIds = Column("SELECT ConID FROM PendingChanges");
+    const QStringList storedIds = Column("SELECT ConID FROM PendingChanges WHERE Stamp >= 0");
     for (const auto& controller : Controllers()) {
         if (controller->ChangesMade)
             marked << controller->ConName;

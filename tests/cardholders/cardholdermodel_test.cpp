@@ -176,10 +176,23 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
                                  {back.ConID, card})
                  << TMyStatement(
                         "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
-                        {back.ConID, card, zone})
-                 << TMyStatement("DELETE * FROM PendingChanges WHERE ConID = ?", {back.ConID})
-                 << TMyStatement("INSERT INTO PendingChanges (ConID) VALUES(?)", {back.ConID});
-    EXPECT_EQ(Database().Statements, expected);
+                        {back.ConID, card, zone});
+    // The writes to the card's zones; each click also renews the controller's mark with a new
+    // stamp of its own.
+    QList<TMyStatement> zoneWrites;
+    QVariantList markStamps;
+    for (const TMyStatement& sent : Database().Statements) {
+        if (sent.Sql.contains("CardZones") && !sent.Sql.startsWith("SELECT"))
+            zoneWrites << sent;
+        if (sent.Sql.startsWith("INSERT INTO PendingChanges")) {
+            EXPECT_EQ(sent.Values.value(0), QVariant(back.ConID));
+            markStamps << sent.Values.value(1);
+        }
+    }
+    EXPECT_EQ(zoneWrites, expected);
+    ASSERT_EQ(markStamps.size(), 3);
+    EXPECT_NE(markStamps[0], markStamps[1]);
+    EXPECT_NE(markStamps[1], markStamps[2]);
     EXPECT_EQ(ZonesOf(0)[0], 0);
 }
 
@@ -209,9 +222,11 @@ TEST_F(CardHolderModelTest, DeletingMarksExactlyTheControllersWhereTheCardHadAcc
     AddZone(front, "2222222222", 0);
     ASSERT_TRUE(Load());
 
-    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("2222222222"), &Session->Database()));
+    ASSERT_EQ(Model->DeleteCardHolder(RowOf("2222222222"), &Session->Database()),
+              TCardHolderDelete::Deleted);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
-    ASSERT_TRUE(Model->DeleteCardHolder(RowOf("1111111111"), &Session->Database()));
+    ASSERT_EQ(Model->DeleteCardHolder(RowOf("1111111111"), &Session->Database()),
+              TCardHolderDelete::Deleted);
     EXPECT_THAT(MarkedControllers(), ElementsAre("Front", "Shed"));
     EXPECT_EQ(Model->rowCount(), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
@@ -223,12 +238,25 @@ TEST_F(CardHolderModelTest, ADeleteTheDatabaseRefusesChangesNothing) {
     AddCardHolder("1111111111", "Anna");
     AddZone(front, "1111111111", 1);
     ASSERT_TRUE(Load());
-    // Gone meanwhile (another copy of the program replaced it): the update changes no row.
-    Exec("DELETE * FROM CardHolders WHERE CardNumber = \"1111111111\"");
-    EXPECT_FALSE(Model->DeleteCardHolder(0, &Session->Database()));
+    Database().FailWhenContaining = "UPDATE CardHolders SET Deleted";
+    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database()), TCardHolderDelete::Failed);
     EXPECT_EQ(Model->rowCount(), 1);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("1"));
+}
+
+TEST_F(CardHolderModelTest, ACardholderDeletedElsewhereLeavesTheListWithoutAnError) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    AddZone(front, "1111111111", 1);
+    ASSERT_TRUE(Load());
+    // Gone meanwhile (another copy of the program deleted it, zones and all).
+    Exec("UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = \"1111111111\"");
+    Exec("DELETE * FROM CardZones");
+    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database()), TCardHolderDelete::AlreadyGone);
+    EXPECT_EQ(Model->rowCount(), 0);
+    EXPECT_THAT(MarkedControllers(), IsEmpty());
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE Deleted = 1"), 1);
 }
 
 TEST_F(CardHolderModelTest, SortingIsStableCaseBlindAndReversible) {

@@ -1,6 +1,7 @@
 #include "controllers/controller.h"
 #include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
+#include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
 #include "controllerdb.h"
@@ -168,6 +169,53 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     EXPECT_TRUE(record.ChangesMade);
     EXPECT_EQ(Record(id).ConCode, "C0FFEE");
     EXPECT_EQ(Column("SELECT ConID FROM PendingChanges"), QStringList{QString::number(id)});
+}
+
+// Another workstation saved the controller after this dialog loaded it: OK says so, saves nothing,
+// and on request shows what the database holds now, over which the next OK saves.
+TEST_F(ControllerDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
+    const int32_t id = AddController("Gate", "A1B2C3");
+    TStandController record = Record(id);
+    const QString changed = "This controller was changed on another workstation after this "
+                            "window opened it, so nothing was saved. Do you want to load the "
+                            "current values? What you changed here is then lost.";
+    for (const bool reload : {false, true}) {
+        SCOPED_TRACE(reload ? "reloaded" : "kept");
+        Exec(TMyStatement("UPDATE Controllers SET ConName = ?, ConCode = ? WHERE ConID = ?",
+                          {"Gate (theirs)", reload ? "0D0E0F" : "0A0B0C", id}));
+        MessageBoxes::ClearShown();
+        Dialog dialog(Session->Database());
+        dialog.ConEdit(&record);
+        Control<QLineEdit>(dialog, "txtConName").setText("Gate (mine)");
+        MessageBoxes::SetNextAnswer(reload);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{changed});
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_FALSE(dialog.Saved.Saved);
+        EXPECT_EQ(Record(id).ConName, "Gate (theirs)");
+        EXPECT_EQ(Control<QLineEdit>(dialog, "txtConName").text(),
+                  reload ? "Gate (theirs)" : "Gate (mine)");
+        if (!reload)
+            continue;
+        EXPECT_EQ(Control<QLineEdit>(dialog, "txtConCode").text(), "0D0E0F");
+        Control<QLineEdit>(dialog, "txtConName").setText("Gate (mine)");
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(Record(id).ConName, "Gate (mine)");
+        EXPECT_EQ(Record(id).ConCode, "0D0E0F");
+    }
+
+    // Deleted elsewhere: said, not as an error, and the dialog closes.
+    Exec(TMyStatement("DELETE * FROM Controllers WHERE ConID = ?", {id}));
+    MessageBoxes::ClearShown();
+    Dialog dialog(Session->Database());
+    dialog.ConEdit(&record);
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(dialog.Saved.Conflict, TControllerSaved::Gone);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 0);
 }
 
 TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {

@@ -55,6 +55,11 @@ protected:
             texts << View()->topLevelItem(row)->text(column);
         return texts;
     }
+    // A mark as a change of this program sets it: stored in the database, shown on the record.
+    void MarkChanged(int index) {
+        ASSERT_TRUE(StoreMarks(*Database().Inner, {Controllers()[size_t(index)]->ConID}));
+        Controllers()[size_t(index)]->ChangesMade = true;
+    }
     bool Marked(int row) const {
         return !View()->topLevelItem(row)->data(4, Qt::DecorationRole).isNull();
     }
@@ -135,7 +140,7 @@ TEST_F(ControllerListTest, AnEmptyDatabaseListsNothingAndClosesWithoutAQuestion)
 
 TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldList) {
     ThreeControllers();
-    Controllers()[1]->ChangesMade = true;
+    MarkChanged(1);
     QPointer<QPushButton> oldButton = Main->RowButton(1);
     Session->Database().ExecuteQuery("DELETE * FROM Controllers WHERE ConID = " +
                                      QString::number(Alpha));
@@ -155,7 +160,7 @@ TEST_F(ControllerListTest, AReloadStartsFromTheDatabaseAndLeavesNothingOfTheOldL
 
 TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones) {
     ThreeControllers();
-    Controllers()[2]->ChangesMade = true;
+    MarkChanged(2);
 
     Control<QAction>(*Main, "mnuDelete").trigger(); // nothing selected: nothing asked
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
@@ -183,8 +188,8 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
 TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
     ThreeControllers();
     EXPECT_FALSE(Marked(0));
-    Controllers()[0]->ChangesMade = true;
-    Controllers()[2]->ChangesMade = true;
+    MarkChanged(0);
+    MarkChanged(2);
     EXPECT_TRUE(Marked(0));
     EXPECT_FALSE(Marked(1));
     EXPECT_TRUE(Marked(2));
@@ -205,7 +210,7 @@ TEST_F(ControllerListTest, OneControllerIsCountedInTheSingularInEitherLanguage) 
     AddController("Front door");
     Main->ReloadControllers();
     EXPECT_EQ(SubTitle(), "Currently listing 1 controller");
-    Controllers()[0]->ChangesMade = true;
+    MarkChanged(0);
     MessageBoxes::SetNextAnswer(false);
     EXPECT_FALSE(Main->close());
     EXPECT_EQ(MessageBoxes::ShownTexts(),
@@ -226,7 +231,7 @@ TEST_F(ControllerListTest, TheCardholderListsMarksSurviveAndTheCountsAreRenewed)
         EXPECT_EQ(list->objectName(), "frmCardHolders");
         EXPECT_EQ(list->parentWidget(), Main.get());
         AddZone(Alpha, "12AB000001", 1);
-        Controllers()[0]->ChangesMade = true;
+        MarkChanged(0);
         list->close();
     });
     QTest::mouseClick(&Control<QPushButton>(*Main, "cmdCardholders"), Qt::LeftButton);
@@ -356,8 +361,8 @@ TEST_F(ControllerListTest, ProgrammingAKeyToTheEndTakesTheMarkAwayWithoutAReload
     const QString key = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
     ASSERT_TRUE(adapter.Put(key));
     ThreeControllers();
-    Controllers()[1]->ChangesMade = true;
-    Controllers()[2]->ChangesMade = true;
+    MarkChanged(1);
+    MarkChanged(2);
     const TStandController* beta = Controllers()[1].get();
     ShowWindow();
     Select(1);

@@ -69,7 +69,7 @@ protected:
     }
     // The mark the database keeps for the next start of the program.
     bool MarkStored() const {
-        return Count("SELECT COUNT(*) FROM PendingChanges WHERE ConID = " +
+        return Count("SELECT COUNT(*) FROM PendingChanges WHERE Stamp >= 0 AND ConID = " +
                      QString::number(Controller.ConID)) == 1;
     }
 

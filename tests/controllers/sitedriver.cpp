@@ -1,0 +1,200 @@
+// A second program on one site, for the tests of shared sites: it opens the site's database as the
+// program does and works on it through the program's own save units, nothing written by hand.
+//
+//   vyr-sitedriver sqlite|server SITE SEED OPERATIONS
+//
+// SITE is the database file, or the connection text of a server database. It runs OPERATIONS
+// operations drawn from SEED: cardholders added, replaced (a new card) and deleted, zone clicks,
+// controller edits and key writes. A key write reads the key's contents, lets up to two other
+// operations happen while the key would be written, then clears the mark as a verified write
+// does; every verified write leaves the contents it wrote in the table KeyWrites (ConID, Image:
+// KeyWriteText), which the test made. Exit status 0 when every operation ended in one of its
+// expected outcomes, 1 when one failed (the reason on standard error), 2 without a database.
+
+#include "cardholders/cardholdersave.h"
+#include "controllers/controllerrecords.h"
+#include "controllers/keysource.h"
+#include "controllers/pendingchanges.h"
+#include "db/MyPostgreSQL.h"
+#include "db/MySQLite.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+#include "sitedriver.h"
+
+namespace {
+
+class TDriver {
+public:
+    TDriver(TMyDBConnector& database, quint32 seed) : FDatabase(database), FRandom(seed) {}
+
+    bool Run(int operations) {
+        for (int i = 0; i < operations; ++i)
+            if (!Step())
+                return false;
+        return true;
+    }
+
+private:
+    QString AnyCard() { return SiteDriverCard(int(FRandom.bounded(SiteDriverCards))); }
+
+    std::optional<int32_t> AnyController() {
+        const std::unique_ptr<TMyResultSet> rows =
+            FDatabase.Query("SELECT ConID FROM Controllers ORDER BY ConID");
+        if (!rows || rows->RecordCount() == 0)
+            return std::nullopt;
+        rows->First();
+        for (int skip = int(FRandom.bounded(rows->RecordCount())); skip > 0; --skip)
+            rows->Next();
+        return rows->Fields(0).AsInteger();
+    }
+
+    // A file's writers take turns; one that found the file locked for longer than the busy
+    // timeout refused its operation and changed nothing, as the operator would be told. That is
+    // counted, not failed: the run is about what the database holds afterwards.
+    bool Fail(const char* what) {
+        const QString error = FDatabase.GetLastError();
+        if (error.contains(QLatin1String("database is locked"))) {
+            ++Locked;
+            return true;
+        }
+        std::fprintf(stderr, "%s failed: %s\n", what, qPrintable(error));
+        return false;
+    }
+
+public:
+    int Locked = 0;
+
+private:
+    bool Step() {
+        switch (FRandom.bounded(9)) {
+        case 0: { // a new cardholder, perhaps replacing a live one
+            TCardHolder record;
+            record.CardNumber = AnyCard();
+            record.CardHolder = QStringLiteral("Holder %1").arg(FRandom.bounded(1000));
+            const auto outcome =
+                SaveNewCardHolder(FDatabase, record, FRandom.bounded(2) == 1, FRecords).Outcome;
+            return outcome == TCardHolderSave::Saved || outcome == TCardHolderSave::NumberTaken ||
+                   Fail("add");
+        }
+        case 1: { // a card replaced, or a name changed, in the cardholder dialog
+            const std::optional<TCardHolder> loaded = LoadCardHolder(FDatabase, AnyCard());
+            if (!loaded)
+                return true;
+            TCardHolder record = *loaded;
+            if (FRandom.bounded(2) == 1)
+                record.CardNumber = AnyCard();
+            else
+                record.CardHolder += QStringLiteral("'");
+            if (FRandom.bounded(3) == 0)
+                Step(); // the dialog stays open a while
+            const auto outcome = SaveEditedCardHolder(FDatabase, record, *loaded, FRecords).Outcome;
+            return outcome == TCardHolderSave::Saved || outcome == TCardHolderSave::NumberTaken ||
+                   outcome == TCardHolderSave::ChangedElsewhere ||
+                   outcome == TCardHolderSave::Gone || Fail("replace");
+        }
+        case 2:
+            return DeleteCardHolderAndZones(FDatabase, AnyCard(), FRecords) !=
+                       TCardHolderDelete::Failed ||
+                   Fail("delete");
+        case 3:
+        case 4: {
+            const std::optional<int32_t> conId = AnyController();
+            return !conId || CycleCardZone(FDatabase, AnyCard(), *conId) != ZoneFailed ||
+                   Fail("zone click");
+        }
+        case 5: { // the controller dialog: a new code or new options, or only a new name
+            const std::optional<int32_t> conId = AnyController();
+            TStandController record;
+            record.ConID = conId.value_or(0);
+            if (!conId || !ReloadController(FDatabase, record))
+                return true;
+            TControllerInput input{record.ConName, record.ConCode, record.ConByte1,
+                                   record.ConByte2};
+            switch (FRandom.bounded(3)) {
+            case 0:
+                input.ConCode =
+                    QStringLiteral("%1").arg(FRandom.bounded(0x1000000), 6, 16, QLatin1Char('0'));
+                break;
+            case 1:
+                input.ConByte1 = uint8_t(FRandom.bounded(256));
+                break;
+            default:
+                input.ConName += QStringLiteral("+");
+            }
+            if (FRandom.bounded(3) == 0)
+                Step();
+            const TControllerSaved saved = UpdateController(FDatabase, record, input);
+            return saved.Saved || saved.Conflict != TControllerSaved::None || Fail("controller");
+        }
+        default:
+            return WriteKey();
+        }
+    }
+
+    bool WriteKey() {
+        const std::optional<int32_t> conId = AnyController();
+        if (!conId)
+            return true;
+        const TKeyImageSource source = ReadKeyImageSource(FDatabase, *conId);
+        if (source.Outcome == TKeyImageSource::Gone)
+            return true;
+        if (source.Outcome != TKeyImageSource::Read)
+            return Fail("key contents");
+        // The key is being written: other work goes on meanwhile.
+        for (int between = int(FRandom.bounded(3)); between > 0; --between)
+            if (!Step())
+                return false;
+        // The record of what the key holds goes with the clear, so the last verified write of a
+        // controller is also the last record of one.
+        TTransaction transaction(FDatabase);
+        if (!transaction.Started())
+            return Fail("key write");
+        const TMarkClear cleared = ClearMarkAfterWrite(FDatabase, *conId, source.Mark);
+        if (cleared == TMarkClear::Failed ||
+            FDatabase.ExecuteCounted(
+                {"INSERT INTO KeyWrites (ConID, Image) VALUES(?, ?) ON CONFLICT (ConID) DO UPDATE "
+                 "SET Image = excluded.Image",
+                 {*conId, KeyWriteText(source.Input)}}) != 1 ||
+            !transaction.Commit())
+            return Fail("key write");
+        return true;
+    }
+
+    TMyDBConnector& FDatabase;
+    QRandomGenerator FRandom;
+    TControllerRecords FRecords; // none: the lists of this program are not open
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() != 5) {
+        std::fprintf(stderr, "usage: vyr-sitedriver sqlite|server SITE SEED OPERATIONS\n");
+        return 2;
+    }
+    std::unique_ptr<TMyDBConnector> database;
+    if (arguments[1] == QLatin1String("server")) {
+        database = std::make_unique<TMyPostgreSQL>();
+        database->ConnectionString = arguments[2];
+    } else {
+        database = std::make_unique<TMySQLite>();
+        database->ConnectionString = JetConnectionString(arguments[2]);
+    }
+    if (!database->Connect()) {
+        std::fprintf(stderr, "no database: %s\n", qPrintable(database->GetLastError()));
+        return 2;
+    }
+    TDriver driver(*database, arguments[3].toUInt());
+    const bool done = driver.Run(arguments[4].toInt());
+    std::printf("refused while the file was locked: %d\n", driver.Locked);
+    database->Disconnect();
+    return done ? 0 : 1;
+}
