@@ -34,10 +34,8 @@ QString Name(int i) {
 
 // Both lists open on a site, and a second connection to it that makes the changes another
 // workstation (or another copy of the program on the same file) would make.
-class LiveLists : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+class LiveLists : public EngineProfileDbTest {
 protected:
-    TEngine Engine() const override { return GetParam(); }
-
     void SetUp() override {
         ProfileDbTest::SetUp();
         if (HasFatalFailure())

@@ -22,10 +22,7 @@ using ::testing::IsEmpty;
 
 namespace {
 
-class SharedSiteTest : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
-protected:
-    TEngine Engine() const override { return GetParam(); }
-
+class SharedSiteTest : public EngineProfileDbTest {
 public: // for the tables' steps
     void SetUp() override {
         ProfileDbTest::SetUp();

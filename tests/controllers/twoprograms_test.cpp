@@ -24,10 +24,8 @@ using ::testing::IsEmpty;
 
 namespace {
 
-class TwoProgramsTest : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+class TwoProgramsTest : public EngineProfileDbTest {
 protected:
-    TEngine Engine() const override { return GetParam(); }
-
     QTemporaryDir ShmFolder{QStringLiteral("/dev/shm/vyr-site-XXXXXX")};
 
     // Starts the driver on this site.

@@ -22,10 +22,8 @@ namespace {
 
 // A watch on the session's connection and a second connection to the same site, as another
 // workstation (or another copy of the program on the same file) would have.
-class ChangeWatch : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+class ChangeWatch : public EngineProfileDbTest {
 protected:
-    TEngine Engine() const override { return GetParam(); }
-
     void SetUp() override {
         ProfileDbTest::SetUp();
         if (HasFatalFailure())

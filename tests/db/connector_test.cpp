@@ -16,10 +16,8 @@ namespace {
 
 // The connector's promises that hold on every engine: a fresh site database on each (a copy of
 // the template, or a new database of the test cluster), and the same statements and answers.
-class Connector : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+class Connector : public EngineProfileDbTest {
 protected:
-    TEngine Engine() const override { return GetParam(); }
-
     void SetUp() override {
         ProfileDbTest::SetUp();
         if (HasFatalFailure())

@@ -127,6 +127,13 @@ protected:
     TRunSettings RunSettings;
 };
 
+// The same fixture on the engine the test's parameter names, for suites instantiated over
+// BothEngines.
+class EngineProfileDbTest : public ProfileDbTest, public ::testing::WithParamInterface<TEngine> {
+protected:
+    TEngine Engine() const override { return GetParam(); }
+};
+
 // A session on a profile named "Site" whose database is the SQLite file `database`, behind a
 // recorder; or on a connected engine of any kind.
 std::unique_ptr<TProfileSession> RecordedSession(const QString& database);
