@@ -17,6 +17,8 @@
 #include "db/MySQLite.h"
 #include "db/changewatch.h"
 
+#include "benchsites.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,35 +35,6 @@
 #include <vector>
 
 namespace {
-
-QString ClusterFolder;
-
-void Must(bool ok, TMyDBConnector& db, const char* what) {
-    if (!ok)
-        qFatal("%s: %s", what, qPrintable(db.GetLastError()));
-}
-
-QString StartCluster() {
-    if (qEnvironmentVariableIsSet("VYR_BENCH_SERVER"))
-        return qEnvironmentVariable("VYR_BENCH_SERVER");
-    QByteArray folder = QDir::tempPath().toUtf8() + "/vyr-pg-XXXXXX";
-    if (!mkdtemp(folder.data()))
-        qFatal("no folder for the cluster");
-    ClusterFolder = QString::fromUtf8(folder);
-    const QByteArray command = "bash " VYR_SOURCE_DIR "/tests/support/pgcluster.sh start " +
-                               folder + " " + QByteArray::number(getpid());
-    if (std::system(command.constData()) != 0)
-        qFatal("the cluster did not start");
-    return "host=" + ClusterFolder + " port=5432 dbname=postgres user=postgres";
-}
-
-void StopCluster() {
-    if (ClusterFolder.isEmpty())
-        return;
-    const QByteArray command =
-        "bash " VYR_SOURCE_DIR "/tests/support/pgcluster.sh stop " + ClusterFolder.toUtf8();
-    std::system(command.constData());
-}
 
 void FillList(TMyDBConnector& db, int holders) {
     TBulkWork bulk(&db);

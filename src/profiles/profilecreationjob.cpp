@@ -59,44 +59,39 @@ void TProfileCreationJob::Run() {
 }
 
 void TProfileCreationJob::Import(const TLegacyImportChoice& import, const QString& database) {
-    if (FCalledOff)
-        throw TCalledOff{};
-    emit Progress(0, 1);
-    try {
-        FOutcome.Imported =
-            import.Importer(import.AutonoomPath, database, [this](qint64 done, qint64 total) {
-                if (FCalledOff)
-                    throw TCalledOff{};
-                emit Progress(done, total);
-            });
-    } catch (const std::exception& error) {
-        // The profile creation removes the new database; the operator learns why.
-        throw VyrError(FormatText(_("The files of the older software could not be imported: "
-                                    "%s\n\nNo profile was created."),
-                                  {ErrorText(error)}));
-    }
+    RunImport([&](const TLegacyImportProgress& progress) {
+        return import.Importer(import.AutonoomPath, database, progress);
+    });
 }
 
 void TProfileCreationJob::ImportIntoServer(const TLegacyImportChoice& import,
                                            TMyDBConnector& database) {
-    if (FCalledOff)
-        throw TCalledOff{};
-    emit Progress(0, 1);
-    try {
+    RunImport([&](const TLegacyImportProgress& progress) {
         const std::unique_ptr<TLegacyRecordReader> controllers =
             TLegacyRecordReader::OpenFile(import.AutonoomPath, ControllerRecordSize);
-        FOutcome.Imported = ImportLegacyRecords(
+        return ImportLegacyRecords(
             database, *controllers,
             [&] {
                 return TLegacyRecordReader::OpenFile(LegacyCardFilePath(import.AutonoomPath),
                                                      CardRecordSize);
             },
-            [this](qint64 done, qint64 total) {
-                if (FCalledOff)
-                    throw TCalledOff{};
-                emit Progress(done, total);
-            });
+            progress);
+    });
+}
+
+void TProfileCreationJob::RunImport(
+    const std::function<TLegacyImportSummary(const TLegacyImportProgress&)>& import) {
+    if (FCalledOff)
+        throw TCalledOff{};
+    emit Progress(0, 1);
+    try {
+        FOutcome.Imported = import([this](qint64 done, qint64 total) {
+            if (FCalledOff)
+                throw TCalledOff{};
+            emit Progress(done, total);
+        });
     } catch (const std::exception& error) {
+        // The profile creation removes the new database; the operator learns why.
         throw VyrError(FormatText(_("The files of the older software could not be imported: "
                                     "%s\n\nNo profile was created."),
                                   {ErrorText(error)}));

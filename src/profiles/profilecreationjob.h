@@ -75,6 +75,9 @@ private:
     void Run();
     void Import(const TLegacyImportChoice& import, const QString& database);
     void ImportIntoServer(const TLegacyImportChoice& import, TMyDBConnector& database);
+    // Runs one import with the job's progress and calling off; a failure becomes the operator's
+    // message.
+    void RunImport(const std::function<TLegacyImportSummary(const TLegacyImportProgress&)>& import);
 
     TProfileCreation FCreation;
     TDesktop& FDesktop;
