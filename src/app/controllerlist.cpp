@@ -8,6 +8,7 @@
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
+#include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -172,6 +173,13 @@ void TfrmMain::BuildPopupMenu() {
             return;
         TfrmReadKey window(*FSession, FSettings, this);
         window.exec();
+    });
+    QAction* mnuHistory = PopupMenu->addAction(N_("&History..."));
+    mnuHistory->setObjectName("mnuHistory");
+    connect(mnuHistory, &QAction::triggered, this, [this] {
+        if (const TStandController* controller = SelectedController(); controller && FSession)
+            ShowControllerHistory(this, FSession->Database(), FDesktop, controller->ConID,
+                                  controller->ConName);
     });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });

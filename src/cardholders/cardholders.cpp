@@ -6,6 +6,7 @@
 #include "cardholders/cardnumber.h"
 #include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
+#include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -195,6 +196,13 @@ void TfrmCardHolders::BuildPopupMenu() {
                                          N_("&Properties..."));
     mnuProperties->setObjectName("mnuProperties");
     PopupMenu->setDefaultAction(mnuProperties);
+    QAction* mnuHistory = PopupMenu->addAction(N_("&History..."));
+    mnuHistory->setObjectName("mnuHistory");
+    connect(mnuHistory, &QAction::triggered, this, [this] {
+        if (const TCardHolder* record = CardHolders->Record(SelectedRow()))
+            ShowCardHolderHistory(this, FSession.Database(), FDesktop, record->CardNumber,
+                                  record->CardHolder);
+    });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
 }

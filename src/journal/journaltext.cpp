@@ -122,7 +122,10 @@ QString JournalTimeText(const TJournalEntry& entry) {
 }
 
 QStringList JournalColumnTitles() {
-    return {_("Time"), _("Operator"), _("Workstation"), _("Controller"), _("Card"), _("Change")};
+    QStringList titles;
+    for (const char* title : JournalColumns)
+        titles << Translate(title);
+    return titles;
 }
 
 QStringList JournalRow(const TJournalEntry& entry) {

@@ -14,7 +14,10 @@ QString DescribeJournalEntry(const TJournalEntry& entry);
 // The entry's moment in local time, as the histories and their export show it.
 QString JournalTimeText(const TJournalEntry& entry);
 
-// The columns of a history, their titles first, then one row per entry.
+// The columns of a history: their titles as message ids (for windows, which translate them
+// themselves), translated, then one row per entry.
+inline constexpr const char* JournalColumns[] = {"Time",       "Operator", "Workstation",
+                                                 "Controller", "Card",     "Change"};
 QStringList JournalColumnTitles();
 QStringList JournalRow(const TJournalEntry& entry);
 
