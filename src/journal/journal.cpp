@@ -84,6 +84,31 @@ std::optional<QStringList> CardAndItsPredecessors(TMyDBConnector& database, cons
     return cards;
 }
 
+// The entries of a result set read with SelectColumns, in its order.
+QList<TJournalEntry> EntriesOf(TMyResultSet& rows) {
+    QList<TJournalEntry> entries;
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+        TJournalEntry entry;
+        entry.Id = rows.Fields(0).AsString().toLongLong();
+        entry.Time = QDateTime::fromString(rows.Fields(1).AsString(), Qt::ISODateWithMs);
+        entry.Operator = rows.Fields(2).AsString();
+        entry.Workstation = rows.Fields(3).AsString();
+        const std::optional<TJournalAction> action =
+            JournalActionFromCode(rows.Fields(4).AsString());
+        if (!action)
+            continue; // written by a newer version: it knows how to show it, this one does not
+        entry.Action = *action;
+        entry.ConID = rows.Fields(5).AsInteger();
+        entry.ConName = rows.Fields(6).AsString();
+        entry.CardNumber = rows.Fields(7).AsString();
+        entry.OldCardNumber = rows.Fields(8).AsString();
+        entry.CardHolder = rows.Fields(9).AsString();
+        entry.Changes = ChangesFromText(rows.Fields(10).AsString());
+        entries << entry;
+    }
+    return entries;
+}
+
 } // namespace
 
 TJournalAuthor CurrentJournalAuthor() {
@@ -175,27 +200,21 @@ ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, i
     const std::unique_ptr<TMyResultSet> rows = database.Query({sql, values});
     if (!rows)
         return std::nullopt;
-    QList<TJournalEntry> entries;
-    for (rows->First(); !rows->Eof(); rows->Next()) {
-        TJournalEntry entry;
-        entry.Id = rows->Fields(0).AsString().toLongLong();
-        entry.Time = QDateTime::fromString(rows->Fields(1).AsString(), Qt::ISODateWithMs);
-        entry.Operator = rows->Fields(2).AsString();
-        entry.Workstation = rows->Fields(3).AsString();
-        const std::optional<TJournalAction> action =
-            JournalActionFromCode(rows->Fields(4).AsString());
-        if (!action)
-            continue; // written by a newer version: it knows how to show it, this one does not
-        entry.Action = *action;
-        entry.ConID = rows->Fields(5).AsInteger();
-        entry.ConName = rows->Fields(6).AsString();
-        entry.CardNumber = rows->Fields(7).AsString();
-        entry.OldCardNumber = rows->Fields(8).AsString();
-        entry.CardHolder = rows->Fields(9).AsString();
-        entry.Changes = ChangesFromText(rows->Fields(10).AsString());
-        entries << entry;
-    }
-    return entries;
+    return EntriesOf(*rows);
+}
+
+std::optional<QHash<int32_t, TJournalEntry>> LastKeyWrites(TMyDBConnector& database) {
+    const std::unique_ptr<TMyResultSet> rows = database.Query(
+        {QString::fromLatin1(SelectColumns) +
+             " WHERE JournalID IN (SELECT MAX(JournalID) FROM Journal WHERE Action = ? GROUP BY "
+             "ConID)",
+         {JournalActionCode(TJournalAction::KeyWritten)}});
+    if (!rows)
+        return std::nullopt;
+    QHash<int32_t, TJournalEntry> writes;
+    for (const TJournalEntry& entry : EntriesOf(*rows))
+        writes.insert(entry.ConID, entry);
+    return writes;
 }
 
 QStringList JournalOperators(TMyDBConnector& database) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -89,6 +90,9 @@ struct TJournalFilter {
 // (all when 0). Nothing when the database did not answer.
 std::optional<QList<TJournalEntry>>
 ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, int64_t before = 0);
+
+// Each controller's last verified key write, by ConID; nothing when the database did not answer.
+std::optional<QHash<int32_t, TJournalEntry>> LastKeyWrites(TMyDBConnector& database);
 
 // The operators named in the journal, for a history's filter.
 QStringList JournalOperators(TMyDBConnector& database);

@@ -160,6 +160,24 @@ TEST_P(JournalTest, AnOlderDatabaseGetsTheTableOnceAndKeepsItsEntries) {
     EXPECT_EQ(Read().size(), 1);
 }
 
+// The controller list tells per controller when its key was last written and by whom.
+TEST_P(JournalTest, EachControllersLastKeyWriteIsFound) {
+    const auto write = [&](int32_t conId, const TJournalAuthor& author) {
+        Append(Entry(TJournalAction::KeyWritten, conId, {}, {{"CRC8", "", "5A"}}), author);
+    };
+    write(1, Anna);
+    Append(Entry(TJournalAction::ZoneChanged, 1, "1111111111", {{"ZoneID", "0", "1"}}), Bert);
+    write(2, Anna);
+    write(1, Bert);
+    Append(Entry(TJournalAction::ControllerEdited, 3, {}), Bert);
+    const std::optional<QHash<int32_t, TJournalEntry>> writes = LastKeyWrites(*Database().Inner);
+    ASSERT_TRUE(writes);
+    EXPECT_EQ(writes->size(), 2);
+    EXPECT_EQ(writes->value(1).Operator, "bert");
+    EXPECT_EQ(writes->value(2).Operator, "anna");
+    EXPECT_FALSE(writes->contains(3));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, ::testing::ValuesIn(BothEngines), EngineCaseName);
 
 TEST(JournalCsv, FieldsAreQuotedAsRfc4180AsksAndNeverRunAsFormulas) {
