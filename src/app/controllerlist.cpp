@@ -9,6 +9,7 @@
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -179,6 +180,13 @@ void TfrmMain::BuildPopupMenu() {
             return;
         TfrmReadKey window(*FSession, FSettings, nullptr, this);
         window.exec();
+    });
+    QAction* mnuHistory = PopupMenu->addAction(N_("&History..."));
+    mnuHistory->setObjectName("mnuHistory");
+    connect(mnuHistory, &QAction::triggered, this, [this] {
+        if (const TStandController* controller = SelectedController(); controller && FSession)
+            ShowControllerHistory(this, FSession->Database(), FDesktop, controller->ConID,
+                                  controller->ConName);
     });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });

@@ -7,6 +7,7 @@
 #include "db/MyDBConnector.h"
 #include "db/cardindexes.h"
 #include "db/changewatch.h"
+#include "journal/history.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/login.h"
 #include "profiles/profilemanagement.h"
@@ -103,6 +104,7 @@ void TfrmMain::BuildMenuBar() {
     mnuFileProfiles = MenuAction(mnuFile, N_("&Profiles..."), "mnuFileProfiles");
     mnuFileAdapter = MenuAction(mnuFile, N_("&Adapter..."), "mnuFileAdapter");
     mnuFileOptions = MenuAction(mnuFile, N_("&Options"), "mnuFileOptions");
+    mnuFileHistory = MenuAction(mnuFile, N_("&History..."), "mnuFileHistory");
     N1 = Named(mnuFile->addSeparator(), "N1");
     mnuFileExit = MenuAction(mnuFile, N_("&Exit"), "mnuFileExit");
     mnuLanguage = Named(bar->addMenu(N_("&Language")), "mnuLanguage");
@@ -122,6 +124,14 @@ void TfrmMain::ConnectMenus() {
     connect(mnuFileProfiles, &QAction::triggered, this, [this] { mnuFileProfilesClick(); });
     connect(mnuFileAdapter, &QAction::triggered, this, [this] { mnuFileAdapterClick(); });
     connect(mnuFileOptions, &QAction::triggered, this, [this] { mnuFileOptionsClick(); });
+    connect(mnuFileHistory, &QAction::triggered, this, [this] {
+        if (!FSession)
+            return;
+        QList<std::pair<int32_t, QString>> controllers;
+        for (const auto& controller : FSession->Controllers())
+            controllers.append({controller->ConID, controller->ConName});
+        ShowSiteHistory(this, FSession->Database(), FDesktop, controllers);
+    });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAboutClick(); });
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExitClick(); });
     connect(mnuLanguageEnglish, &QAction::triggered, this,
@@ -193,8 +203,10 @@ void TfrmMain::OpenSession(std::unique_ptr<TProfileSession> session) {
     RefreshTitles();
     AddCardIndexes();
     // A database made before stored marks gets their table before anything could mark.
-    if (FSession && FSession->IsConnected())
+    if (FSession && FSession->IsConnected()) {
         AddPendingChangesTable(FSession->Database());
+        AddJournalTable(FSession->Database());
+    }
     ReloadControllers();
 }
 

@@ -104,6 +104,7 @@ private:
     QAction* mnuFileProfiles;
     QAction* mnuFileAdapter;
     QAction* mnuFileOptions;
+    QAction* mnuFileHistory;
     QAction* N1;
     QAction* mnuFileExit;
     QMenu* mnuLanguage;

@@ -8,6 +8,7 @@
 #include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
@@ -206,6 +207,13 @@ void TfrmCardHolders::BuildPopupMenu() {
                                          N_("&Properties..."));
     mnuProperties->setObjectName("mnuProperties");
     PopupMenu->setDefaultAction(mnuProperties);
+    QAction* mnuHistory = PopupMenu->addAction(N_("&History..."));
+    mnuHistory->setObjectName("mnuHistory");
+    connect(mnuHistory, &QAction::triggered, this, [this] {
+        if (const TCardHolder* record = CardHolders->Record(SelectedRow()))
+            ShowCardHolderHistory(this, FSession.Database(), FDesktop, record->CardNumber,
+                                  record->CardHolder);
+    });
     connect(mnuDelete, &QAction::triggered, this, [this] { mnuDeleteClick(); });
     connect(mnuProperties, &QAction::triggered, this, [this] { mnuPropertiesClick(); });
 }

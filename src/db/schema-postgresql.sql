@@ -48,3 +48,24 @@ CREATE TABLE PendingChanges (
     ConID integer PRIMARY KEY,
     Stamp bigint NOT NULL DEFAULT 0
 );
+
+-- Who changed what: one row per change, added in the change's own transaction and never altered
+-- (the README shows how to let the operator role only add to it).
+CREATE TABLE Journal (
+    JournalID bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    EntryTime text NOT NULL,
+    Operator text NOT NULL,
+    Workstation text NOT NULL,
+    Action text NOT NULL,
+    ConID integer,
+    ConName text,
+    CardNumber text COLLATE vyr_nocase,
+    OldCardNumber text COLLATE vyr_nocase,
+    CardHolder text,
+    Changes text NOT NULL
+);
+CREATE INDEX JournalByTime ON Journal (EntryTime);
+CREATE INDEX JournalByController ON Journal (ConID, JournalID);
+CREATE INDEX JournalByCard ON Journal (CardNumber, JournalID);
+CREATE INDEX JournalByOperator ON Journal (Operator, JournalID);
+CREATE INDEX JournalReplacements ON Journal (Action, CardNumber);

@@ -55,3 +55,25 @@ CREATE TABLE PendingChanges (
     ConID INTEGER PRIMARY KEY,
     Stamp INTEGER NOT NULL DEFAULT 0
 );
+
+-- Who changed what: one row per change, added in the change's own transaction and never altered.
+-- Times are UTC text with milliseconds; rows are shown in JournalID order, the order they were
+-- made. Databases made before this table get it when opened.
+CREATE TABLE Journal (
+    JournalID INTEGER PRIMARY KEY AUTOINCREMENT,
+    EntryTime TEXT NOT NULL,
+    Operator TEXT NOT NULL,
+    Workstation TEXT NOT NULL,
+    Action TEXT NOT NULL,
+    ConID INTEGER,
+    ConName TEXT,
+    CardNumber TEXT COLLATE NOCASE,
+    OldCardNumber TEXT COLLATE NOCASE,
+    CardHolder TEXT,
+    Changes TEXT NOT NULL
+);
+CREATE INDEX JournalByTime ON Journal (EntryTime);
+CREATE INDEX JournalByController ON Journal (ConID, JournalID);
+CREATE INDEX JournalByCard ON Journal (CardNumber, JournalID);
+CREATE INDEX JournalByOperator ON Journal (Operator, JournalID);
+CREATE INDEX JournalReplacements ON Journal (Action, CardNumber);

@@ -279,13 +279,15 @@ TEST_F(ControllerListTest, ARightClickSelectsTheRowUnderTheMouse) {
     EXPECT_EQ(Main->SelectedController(), Controllers()[2].get());
 
     const QList<QAction*> items = Control<QMenu>(*Main, "PopupMenu").actions();
-    ASSERT_EQ(items.size(), 5);
+    ASSERT_EQ(items.size(), 6);
     EXPECT_EQ(items[0], &Control<QAction>(*Main, "mnuDelete"));
     EXPECT_TRUE(items[1]->isSeparator());
     EXPECT_EQ(items[2], &Control<QAction>(*Main, "mnuProperties"));
     EXPECT_TRUE(items[3]->isSeparator());
     EXPECT_EQ(items[4], &Control<QAction>(*Main, "mnuReadKey"));
     EXPECT_EQ(items[4]->text(), "&Read key...");
+    EXPECT_EQ(items[5], &Control<QAction>(*Main, "mnuHistory"));
+    EXPECT_EQ(items[5]->text(), "&History...");
     EXPECT_EQ(Control<QMenu>(*Main, "PopupMenu").defaultAction(),
               &Control<QAction>(*Main, "mnuProperties"));
     EXPECT_EQ(Control<QAction>(*Main, "mnuDelete").text(), "&Delete");

@@ -1,5 +1,6 @@
 #include "db/MyPostgreSQL.h"
 #include "db/cardindexes.h"
+#include "journal/journal.h"
 #include "profiles/legacyimport.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
@@ -70,8 +71,8 @@ TEST_F(ServerDatabase, AnEmptyDatabaseBecomesASiteAndIsRecognisedAsOne) {
     const TServerDatabaseInfo info = InspectServerDatabase(Connection);
     ASSERT_TRUE(info.Ok) << info.Error.toStdString();
     EXPECT_EQ(info.Kind, TServerDatabaseKind::Site);
-    EXPECT_EQ(info.Tables,
-              (QStringList{"cardholders", "cardzones", "controllers", "pendingchanges"}));
+    EXPECT_EQ(info.Tables, (QStringList{"cardholders", "cardzones", "controllers", "journal",
+                                        "pendingchanges"}));
     EXPECT_FALSE(info.Version.isEmpty());
     EXPECT_EQ(info.Version, Db.ServerVersion());
 
@@ -125,8 +126,9 @@ TEST_F(ServerDatabase, ASiteMadeByHandFromTheReadmeOpensAndGetsWhatTheProgramAdd
     TMyPostgreSQL db;
     db.ConnectionString = site;
     ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
-    EXPECT_EQ(InspectServerDatabase(site).Tables,
-              (QStringList{"cardholders", "cardzones", "controllers", "pendingchanges"}));
+    EXPECT_EQ(
+        InspectServerDatabase(site).Tables,
+        (QStringList{"cardholders", "cardzones", "controllers", "journal", "pendingchanges"}));
     // As the main window does at every opening.
     const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(db);
     EXPECT_TRUE(upgrade.Ok) << upgrade.Error.toStdString();
@@ -230,6 +232,19 @@ TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
     EXPECT_TRUE(AddCard(*operatorDb, "0000000001"));
     EXPECT_TRUE(operatorDb->ExecuteQuery("UPDATE CardHolders SET Deleted = 1"));
     EXPECT_TRUE(operatorDb->ExecuteQuery("DELETE * FROM CardHolders"));
+
+    // With the README's REVOKE, the operator adds to the journal and can alter nothing in it.
+    ASSERT_EQ(Sql("REVOKE UPDATE, DELETE, TRUNCATE ON " + schema + ".Journal FROM " + clerk), "");
+    TJournalEntry entry;
+    entry.Action = TJournalAction::ControllerAdded;
+    entry.ConName = "Door";
+    EXPECT_TRUE(AppendJournal(*operatorDb, entry, {"clerk", "desk"}))
+        << operatorDb->GetLastError().toStdString();
+    for (const char* change :
+         {"UPDATE Journal SET Operator = \"someone else\"", "DELETE * FROM Journal"}) {
+        EXPECT_FALSE(operatorDb->ExecuteQuery(change)) << change;
+        EXPECT_EQ(operatorDb->GetLastSqlState(), "42501") << change;
+    }
 
     const std::unique_ptr<TMyPostgreSQL> readerDb = as(reader);
     EXPECT_FALSE(AddCard(*readerDb, "0000000002"));

@@ -10,6 +10,7 @@
 #include "controllers/controller.h"
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
+#include "journal/history.h"
 #include "profiles/login.h"
 #include "profiles/movetoserver.h"
 #include "profiles/profilemanagement.h"
@@ -91,6 +92,18 @@ protected:
             {"cardholder", [&] { return new TfrmCardHolder(desktop, session, RunSettings); }},
             {"card identification",
              [&] { return new TfrmCardIdent(desktop, session, RunSettings); }},
+            {"site history",
+             [&] {
+                 return new TfrmHistory(session.Database(), desktop, THistoryScope::Site, {}, {},
+                                        {{1, "Gate"}});
+             }},
+            {"controller history",
+             [&] {
+                 TJournalFilter gate;
+                 gate.ConID = 1;
+                 return new TfrmHistory(session.Database(), desktop, THistoryScope::Controller,
+                                        gate, "Gate");
+             }},
         };
     }
 

@@ -193,7 +193,8 @@ TEST_F(WizardServerTest, ADatabaseHoldingOtherTablesIsRefusedAndNoProfileIsMade)
         ASSERT_TRUE(db.Connect());
         for (const char* sql :
              {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
-              "DROP TABLE CardHolders", "DROP TABLE Controllers", "DROP TABLE PendingChanges"})
+              "DROP TABLE CardHolders", "DROP TABLE Controllers", "DROP TABLE PendingChanges",
+              "DROP TABLE Journal"})
             ASSERT_GE(db.ExecuteCounted(TMyStatement(sql)), 0) << db.GetLastError().toStdString();
     }
     ChooseServer(Connection);

@@ -1,0 +1,147 @@
+#include "db/MyDBConnector.h"
+#include "journal/history.h"
+#include "journal/journal.h"
+#include "journal/journaltext.h"
+#include "shared/messagebox.h"
+
+#include "modal.h"
+#include "profiledb.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+using ::testing::ElementsAre;
+
+// A journal of 450 changes: zone clicks by two operators on two doors, a day apart each.
+class HistoryWindowTest : public ProfileDbTest {
+protected:
+    void SetUp() override {
+        ProfileDbTest::SetUp();
+        TBulkWork bulk(Database().Inner.get());
+        for (int i = 0; i < 450; ++i) {
+            TJournalEntry entry;
+            entry.Action = TJournalAction::ZoneChanged;
+            entry.ConID = 1 + i % 2;
+            entry.ConName = i % 2 ? "Back door" : "Front door";
+            entry.CardNumber = QString("%1").arg(i, 10, 10, QChar('0'));
+            entry.CardHolder = "Holder " + QString::number(i);
+            entry.Changes = {{"ZoneID", "0", "1"}};
+            const QDateTime at(QDate(2026, 1, 1).addDays(i), QTime(12, 0), Qt::UTC);
+            Exec(AppendJournalStatement(entry, {i % 3 ? "anna" : "bert", "reception"}, at));
+        }
+    }
+    std::unique_ptr<TfrmHistory> Open(THistoryScope scope, const TJournalFilter& subject = {}) {
+        auto window = std::make_unique<TfrmHistory>(
+            *Database().Inner, Desktop, scope, subject, "Front door",
+            QList<std::pair<int32_t, QString>>{{1, "Front door"}, {2, "Back door"}});
+        window->show();
+        return window;
+    }
+    static QTreeWidget& List(TfrmHistory& window) {
+        return Control<QTreeWidget>(window, "lstEntries");
+    }
+    static QStringList Cards(TfrmHistory& window) {
+        QStringList cards;
+        for (int i = 0; i < List(window).topLevelItemCount(); ++i)
+            cards << List(window).topLevelItem(i)->text(4);
+        return cards;
+    }
+};
+
+TEST_F(HistoryWindowTest, TheSiteHistoryOpensOnItsNewestPageAndLoadsOnAsTheOperatorGoesOn) {
+    auto window = Open(THistoryScope::Site);
+    EXPECT_EQ(window->windowTitle(), "Site history");
+    ASSERT_EQ(List(*window).topLevelItemCount(), TfrmHistory::PageSize);
+    EXPECT_EQ(Cards(*window).first(), "0000000449");
+    EXPECT_EQ(List(*window).topLevelItem(0)->text(5),
+              "Card 0000000449 (Holder 449) at Back door: zone 1, before no access");
+    EXPECT_EQ(List(*window).topLevelItem(0)->text(1), "anna");
+    EXPECT_EQ(Control<QLabel>(*window, "lblStatusText").text(),
+              "200 changes shown, more with More");
+
+    // Scrolling to the end brings the next page, More the one after; then there is no more.
+    QScrollBar* scroll = List(*window).verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    EXPECT_EQ(List(*window).topLevelItemCount(), 400);
+    QPushButton& more = Control<QPushButton>(*window, "cmdMore");
+    QTest::mouseClick(&more, Qt::LeftButton);
+    EXPECT_EQ(List(*window).topLevelItemCount(), 450);
+    EXPECT_FALSE(more.isEnabled());
+    EXPECT_EQ(Cards(*window).last(), "0000000000");
+    EXPECT_EQ(Cards(*window).removeDuplicates(), 0);
+    EXPECT_EQ(Control<QLabel>(*window, "lblStatusText").text(), "450 changes");
+}
+
+TEST_F(HistoryWindowTest, TheFiltersNarrowTheSiteHistory) {
+    auto window = Open(THistoryScope::Site);
+    QPushButton& show = Control<QPushButton>(*window, "cmdApply");
+
+    Control<QComboBox>(*window, "cboOperator").setCurrentText("bert");
+    Control<QComboBox>(*window, "cboController").setCurrentText("Back door");
+    show.click();
+    // Every sixth change is bert's at the back door.
+    EXPECT_EQ(List(*window).topLevelItemCount(), 75);
+    EXPECT_EQ(Cards(*window).first(), "0000000447");
+
+    Control<QComboBox>(*window, "cboOperator").setCurrentIndex(0);
+    Control<QComboBox>(*window, "cboController").setCurrentIndex(0);
+    Control<QCheckBox>(*window, "chkFrom").setChecked(true);
+    Control<QDateEdit>(*window, "dtpFrom").setDate(QDate(2026, 1, 3));
+    Control<QCheckBox>(*window, "chkUntil").setChecked(true);
+    Control<QDateEdit>(*window, "dtpUntil").setDate(QDate(2026, 1, 5));
+    show.click();
+    EXPECT_THAT(Cards(*window), ElementsAre("0000000004", "0000000003", "0000000002"));
+
+    Control<QCheckBox>(*window, "chkFrom").setChecked(false);
+    Control<QCheckBox>(*window, "chkUntil").setChecked(false);
+    Control<QLineEdit>(*window, "txtCard").setText("0000000123");
+    QTest::keyClick(&Control<QLineEdit>(*window, "txtCard"), Qt::Key_Return);
+    EXPECT_THAT(Cards(*window), ElementsAre("0000000123"));
+}
+
+TEST_F(HistoryWindowTest, AControllersHistoryShowsThatControllerOnly) {
+    TJournalFilter front;
+    front.ConID = 1;
+    auto window = Open(THistoryScope::Controller, front);
+    EXPECT_EQ(window->windowTitle(), "History of controller Front door");
+    EXPECT_EQ(window->findChild<QWidget*>("pnlFilters"), nullptr);
+    QTest::mouseClick(&Control<QPushButton>(*window, "cmdMore"), Qt::LeftButton);
+    EXPECT_EQ(List(*window).topLevelItemCount(), 225);
+    for (int i = 0; i < List(*window).topLevelItemCount(); ++i)
+        ASSERT_EQ(List(*window).topLevelItem(i)->text(3), "Front door") << i;
+}
+
+// The reviewer's spreadsheet gets the rows as the window shows them, the titles first.
+TEST_F(HistoryWindowTest, ExportWritesTheShownRowsAsCsv) {
+    TJournalFilter card;
+    card.CardNumber = "0000000007";
+    auto window = Open(THistoryScope::CardHolder, card);
+    const QString file = Home->Path() + "/history.csv";
+    Desktop.AnswerFile(file);
+    QTest::mouseClick(&Control<QPushButton>(*window, "cmdExport"), Qt::LeftButton);
+    const QTreeWidgetItem* row = List(*window).topLevelItem(0);
+    QStringList shown;
+    for (int column = 0; column < 6; ++column)
+        shown << row->text(column);
+    EXPECT_EQ(ReadWholeFile(file), CsvDocument({JournalColumnTitles(), shown}));
+    EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
+
+    // A file that cannot be written is said so, and nothing is left half-written.
+    Desktop.AnswerFile(Home->Path() + "/no such folder/history.csv");
+    QTest::mouseClick(&Control<QPushButton>(*window, "cmdExport"), Qt::LeftButton);
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+}
+
+} // namespace
