@@ -154,9 +154,12 @@ TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
         const auto controllers = TLegacyRecordReader::OpenFile(autonoom, ControllerRecordSize);
         TTransaction transaction(db);
         EXPECT_TRUE(transaction.Started());
-        const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllers, [&] {
-            return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
-        });
+        const TLegacyImportSummary summary = ImportLegacyRecords(
+            db, *controllers,
+            [&] {
+                return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
+            },
+            TJournalAuthor{"importer", "desk"});
         EXPECT_TRUE(transaction.Commit()) << db.GetLastError().toStdString();
         return summary;
     };

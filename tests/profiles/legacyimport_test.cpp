@@ -1,3 +1,4 @@
+#include "journal/journal.h"
 #include "profiles/legacyimport.h"
 
 #include "db/MySQLite.h"
@@ -197,7 +198,8 @@ TEST_F(LegacyImportTest, AnEngineThatTakesFewValuesPerStatementGetsSmallerStatem
     ASSERT_EQ(db.MaxBoundValues(), 10);
     const auto autonoom = TLegacyRecordReader::OpenFile(Autonoom, ControllerRecordSize);
     const TLegacyImportSummary summary = ImportLegacyRecords(
-        db, *autonoom, [&] { return TLegacyRecordReader::OpenFile(Asleutel, CardRecordSize); });
+        db, *autonoom, [&] { return TLegacyRecordReader::OpenFile(Asleutel, CardRecordSize); },
+        TJournalAuthor{"importer", "desk"});
     db.Disconnect();
 
     EXPECT_EQ(summary.CardholdersImported, 7);
@@ -429,11 +431,14 @@ TEST_F(LegacyImportTest, AReadErrorEndsTheImportWithTheDevicesReason) {
                                     "autonoom.bst", ControllerRecordSize);
     try {
         // 1000 records of "AAAAAA" codes; the card file fails inside its third chunk of records.
-        ImportLegacyRecords(db, controllers, [] {
-            return std::make_unique<TLegacyRecordReader>(
-                std::make_unique<FailingDevice>(512 * 1000, 512 * 300), "asleutel.bst",
-                CardRecordSize);
-        });
+        ImportLegacyRecords(
+            db, controllers,
+            [] {
+                return std::make_unique<TLegacyRecordReader>(
+                    std::make_unique<FailingDevice>(512 * 1000, 512 * 300), "asleutel.bst",
+                    CardRecordSize);
+            },
+            TJournalAuthor{"importer", "desk"});
         ADD_FAILURE() << "the read error was not reported";
     } catch (const VyrError& error) {
         EXPECT_THAT(error.Message().toStdString(), HasSubstr("asleutel.bst"));
