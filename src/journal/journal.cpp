@@ -169,7 +169,8 @@ TMyStatement AppendGrantedZonesStatement(int32_t conId, const QString& conName, 
             "CardNumber, OldCardNumber, CardHolder, Changes) SELECT ?, ?, ?, ?, CardZones.ConID, "
             "?, CardZones.CardNumber, NULL, CardHolders.CardHolder, ? FROM CardZones INNER JOIN "
             "CardHolders ON CardHolders.CardNumber = CardZones.CardNumber WHERE (CardZones.ConID "
-            "= ?) AND (CardZones.ZoneID = ?) AND (NOT CardHolders.Deleted)",
+            "= ?) AND (CardZones.ZoneID = ?) AND (NOT CardHolders.Deleted) ORDER BY "
+            "CardZones.CardNumber",
             {TimeText(now), author.Operator, author.Workstation,
              JournalActionCode(TJournalAction::ZoneChanged), OptionalText(conName),
              ChangesText({{"ZoneID", "0", QString::number(zone)}}), conId, zone}};
