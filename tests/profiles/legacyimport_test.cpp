@@ -1,7 +1,7 @@
-#include "journal/journal.h"
 #include "profiles/legacyimport.h"
 
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 
@@ -72,6 +72,17 @@ protected:
         EXPECT_EQ(Count("Controllers"), 0);
         EXPECT_EQ(Count("CardHolders"), 0);
         EXPECT_EQ(Count("CardZones"), 0);
+        EXPECT_EQ(Count("Journal"), 0);
+    }
+
+    // The journal's entries, newest first.
+    QList<TJournalEntry> Journal() {
+        TMySQLite db;
+        db.ConnectionString = JetConnectionString(Database);
+        EXPECT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        const std::optional<QList<TJournalEntry>> entries = ReadJournal(db, {}, 0);
+        EXPECT_TRUE(entries) << db.GetLastError().toStdString();
+        return entries.value_or(QList<TJournalEntry>());
     }
 
     // The message of the failed import, or "" when it did not fail.
@@ -149,6 +160,54 @@ TEST_F(LegacyImportTest, ARepeatedCardNumberKeepsTheLaterRecordWithItsZones) {
     EXPECT_EQ(summary.CardRecordsReplaced, 2);
     EXPECT_EQ(summary.ZoneRowsWritten, 3);
     EXPECT_THAT(LegacyImportSummaryText(summary).toStdString(), HasSubstr("last record was kept"));
+}
+
+// One entry tells where the site's first records came from, signed by the desktop user; also an
+// import that found nothing to bring says so.
+TEST_F(LegacyImportTest, TheImportLeavesOneJournalEntryWithItsSummary) {
+    const TJournalAuthor me = CurrentJournalAuthor();
+    struct {
+        const char* Name;
+        QByteArray Controllers;
+        QList<TJournalChange> Summary;
+    } cases[] = {
+        {"records",
+         ControllerRecord("000001", "One") + ControllerRecord("12345", "Broken") +
+             ControllerRecord("000003", "Three"),
+         {{"CardHolders", "", "2"},
+          {"Controllers", "", "2"},
+          {"Zones", "", "3"},
+          {"ControllersSkipped", "", "1"},
+          {"CardRecordsSkipped", "", "1"},
+          {"CardRecordsReplaced", "", "1"}}},
+        {"no controller",
+         ControllerRecord("12345", "Broken"),
+         {{"CardHolders", "", "0"},
+          {"Controllers", "", "0"},
+          {"Zones", "", "0"},
+          {"ControllersSkipped", "", "1"},
+          {"CardRecordsSkipped", "", "0"},
+          {"CardRecordsReplaced", "", "0"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QFile::remove(Database);
+        SetUp();
+        WriteControllers(c.Controllers);
+        WriteCards(CardRecord("0A00000001", "First", {}, {}, {{1, 1}}) +
+                   CardRecord("", "No card", {}, {}, {{1, 1}}) +
+                   CardRecord("0000000009", "Other", {}, {}, {{1, 2}, {3, 1}}) +
+                   CardRecord("0a00000001", "Again", {}, {}, {{3, 2}}));
+        ImportLegacyFiles(Autonoom, Database);
+        const QList<TJournalEntry> entries = Journal();
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries[0].Action, TJournalAction::LegacyImport);
+        EXPECT_EQ(entries[0].Operator, me.Operator);
+        EXPECT_EQ(entries[0].Workstation, me.Workstation);
+        EXPECT_EQ(entries[0].ConID, 0);
+        EXPECT_EQ(entries[0].CardNumber, "");
+        EXPECT_EQ(entries[0].Changes, c.Summary);
+    }
 }
 
 TEST_F(LegacyImportTest, ManyCardsFillWholeStatementsAndTheRest) {
