@@ -359,21 +359,17 @@ int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t c
         if (claimed == 0)
             return ZoneCardGone;
     }
-    const std::unique_ptr<TMyResultSet> names =
-        database.Query(ZoneClickNamesStatement(conId, cardNumber));
-    const std::unique_ptr<TMyResultSet> rows =
-        names ? database.Query(ZoneOfCardStatement(conId, cardNumber)) : nullptr;
-    if (!rows)
+    const std::unique_ptr<TMyResultSet> stored =
+        database.Query(ZoneClickStatement(conId, cardNumber));
+    if (!stored || stored->RecordCount() != 1)
         return ZoneFailed;
-    int32_t current = 0;
-    for (rows->First(); !rows->Eof(); rows->Next())
-        current = rows->Fields(0).AsInteger(); // the last one counts, as in the list
+    const int32_t current = stored->Fields(2).AsInteger();
     const int32_t next = current >= 2 ? 0 : current + 1;
     if (!RunAnyCount(database, DeleteCardZoneStatement(conId, cardNumber)) ||
         !database.ExecuteQuery(InsertCardZoneStatement(conId, cardNumber, next)) ||
         !AppendJournal(database,
-                       ZoneEntry(conId, names->Fields(0).AsString(), cardNumber,
-                                 names->Fields(1).AsString(), current, next),
+                       ZoneEntry(conId, stored->Fields(0).AsString(), cardNumber,
+                                 stored->Fields(1).AsString(), current, next),
                        author) ||
         !StoreMarks(database, {conId}) || !transaction.Commit())
         return ZoneFailed;

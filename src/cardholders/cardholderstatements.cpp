@@ -89,14 +89,10 @@ TMyStatement ClaimCardHolderStatement(const QString& cardNumber) {
             {cardNumber}};
 }
 
-TMyStatement ZoneClickNamesStatement(int32_t conId, const QString& cardNumber) {
+TMyStatement ZoneClickStatement(int32_t conId, const QString& cardNumber) {
     return {"SELECT (SELECT ConName FROM Controllers WHERE ConID = ?) AS ConName, (SELECT "
             "MIN(CardHolder) FROM CardHolders WHERE (CardNumber = ?) AND (NOT Deleted)) AS "
-            "CardHolder",
-            {conId, cardNumber}};
-}
-
-TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber) {
-    return {"SELECT ZoneID FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?) ORDER BY ZoneID",
-            {conId, cardNumber}};
+            "CardHolder, (SELECT MAX(ZoneID) FROM CardZones WHERE (ConID = ?) AND (CardNumber = "
+            "?)) AS ZoneID",
+            {conId, cardNumber, conId, cardNumber}};
 }

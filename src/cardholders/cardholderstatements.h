@@ -45,7 +45,7 @@ TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber);
 // concurrent change of it on a server waits until this transaction ends. Counts 0 rows when there
 // is no live cardholder of the number.
 TMyStatement ClaimCardHolderStatement(const QString& cardNumber);
-// The controller's name and the card's live holder, in one row; either is empty when gone.
-TMyStatement ZoneClickNamesStatement(int32_t conId, const QString& cardNumber);
-// The card's zone rows at one controller (one, in a database with the unique indexes).
-TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber);
+// What a zone click needs, in one row: the controller's name and the card's live holder for its
+// journal entry (either empty when gone), and the card's zone at the controller (NULL without a
+// row; of two rows, which an older database may hold, the higher, which the list shows).
+TMyStatement ZoneClickStatement(int32_t conId, const QString& cardNumber);
