@@ -102,7 +102,8 @@ TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId,
     TTransaction transaction(database);
     if (!transaction.Started())
         return TControllerDelete::Failed;
-    // What it was, for its last entry; nothing to read is settled by the counted deletion below.
+    // What it was, for its last entry. Finding nothing is no failure: the counted deletion below
+    // tells a controller already gone.
     TStandController gone;
     gone.ConID = conId;
     if (!ReloadController(database, gone) && !database.Query(EditedControllerStatement(conId)))
