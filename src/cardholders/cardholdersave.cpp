@@ -207,6 +207,11 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, boo
     TTransaction transaction(database);
     if (!transaction.Started())
         return Failure(database);
+    // The live holder's row before anything else of the card, as every change of a card takes it:
+    // two changes of one card then queue at that row instead of each holding what the other needs
+    // next (its zones, its deleted rows) on a server.
+    if (database.ExecuteCounted(ClaimCardHolderStatement(record.CardNumber)) < 0)
+        return Failure(database);
     // Looked up inside the transaction: another copy of the program cannot slip a holder in
     // between the question and the save.
     QString holder;
@@ -314,6 +319,12 @@ TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QStri
     TTransaction transaction(database);
     if (!transaction.Started())
         return TCardHolderDelete::Failed;
+    // The live row first, as every change of a card takes it (see SaveNew).
+    const qint64 claimed = database.ExecuteCounted(ClaimCardHolderStatement(cardNumber));
+    if (claimed < 0)
+        return TCardHolderDelete::Failed;
+    if (claimed == 0)
+        return TCardHolderDelete::AlreadyGone;
     QString holder;
     int liveRows = 0;
     if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows))
