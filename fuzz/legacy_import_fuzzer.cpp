@@ -8,6 +8,7 @@
 // import's own summary.
 
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/legacyimport.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
@@ -103,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         auto controllerReader = Reader(controllers, "autonoom.bst", ControllerRecordSize);
         const TLegacyImportSummary summary = ImportLegacyRecords(
-            db, *controllerReader, [&] { return Reader(cards, "asleutel.bst", CardRecordSize); });
+            db, *controllerReader, [&] { return Reader(cards, "asleutel.bst", CardRecordSize); },
+            TJournalAuthor{"fuzz", "desk"});
         if (Count(db, "Controllers") != summary.ControllersImported ||
             Count(db, "CardHolders") != summary.CardholdersImported ||
             Count(db, "CardZones") != summary.ZoneRowsWritten)

@@ -16,6 +16,7 @@
 #include "cardholders/cardholdermodel.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/legacyimport.h"
 #include "profiles/legacyrecords.h"
 #include "shared/publictypes.h"
@@ -44,9 +45,10 @@ double Import(TMyDBConnector& db, const QString& autonoom, qint64& zoneRows) {
     timer.start();
     const auto controllers = TLegacyRecordReader::OpenFile(autonoom, ControllerRecordSize);
     Must(db.StartTransaction(), db, "begin");
-    const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllers, [&] {
-        return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
-    });
+    const TLegacyImportSummary summary = ImportLegacyRecords(
+        db, *controllers,
+        [&] { return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize); },
+        TJournalAuthor{"bench", "desk"});
     Must(db.CommitTransaction(), db, "commit");
     zoneRows = summary.ZoneRowsWritten;
     return timer.nsecsElapsed() / 1e6;

@@ -428,7 +428,8 @@ void TfrmMain::mnuDeleteClick() {
                              {controller->ConName})))
         return;
     // A failed delete changes nothing, and the reload shows what the database holds.
-    if (DeleteController(FSession->Database(), controller->ConID) == TControllerDelete::AlreadyGone)
+    if (DeleteController(FSession->Database(), controller->ConID, FSession->Author()) ==
+        TControllerDelete::AlreadyGone)
         MessageBoxes::ShowInformation(
             this, _("This controller was already deleted on another workstation."));
     ReloadControllers();
@@ -438,7 +439,7 @@ void TfrmMain::mnuPropertiesClick() {
     TStandController* controller = SelectedController();
     if (!controller)
         return;
-    TfrmController dialog(FSession->Database(), this);
+    TfrmController dialog(FSession->Database(), FSession->Author(), this);
     dialog.ConEdit(controller);
     // A controller deleted elsewhere leaves the list as well.
     if (dialog.exec() == QDialog::Accepted || dialog.Saved.Conflict == TControllerSaved::Gone)
@@ -448,7 +449,7 @@ void TfrmMain::mnuPropertiesClick() {
 void TfrmMain::cmdAddControllerClick() {
     if (!FSession)
         return;
-    TfrmController dialog(FSession->Database(), this);
+    TfrmController dialog(FSession->Database(), FSession->Author(), this);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
 }

@@ -321,7 +321,8 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     TMyDBConnector& database = FSession.Database();
     TControllerRecords& controllers = FSession.Controllers();
     if (CardEdit) {
-        const TCardHolderSave saved = SaveEditedCardHolder(database, record, FLoaded, controllers);
+        const TCardHolderSave saved =
+            SaveEditedCardHolder(database, record, FLoaded, controllers, FSession.Author());
         if (saved.Outcome == TCardHolderSave::Saved)
             return true;
         if (saved.Outcome == TCardHolderSave::ChangedElsewhere) {
@@ -356,14 +357,15 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
             MessageBoxes::ShowInformation(this, saved.Error);
         return false;
     }
-    TCardHolderSave saved = SaveNewCardHolder(database, record, false, controllers);
+    TCardHolderSave saved =
+        SaveNewCardHolder(database, record, false, controllers, FSession.Author());
     if (saved.Outcome == TCardHolderSave::NumberTaken) {
         if (!MessageBoxes::Confirm(
                 this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
                                    "cardholder with this one?"),
                                  {record.CardNumber, saved.TakenBy})))
             return false;
-        saved = SaveNewCardHolder(database, record, true, controllers);
+        saved = SaveNewCardHolder(database, record, true, controllers, FSession.Author());
     }
     if (saved.Outcome == TCardHolderSave::Saved)
         return true;

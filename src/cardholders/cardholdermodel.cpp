@@ -181,13 +181,14 @@ TCardHolder* TCardHolderModel::Record(int row) const {
     return row >= 0 && size_t(row) < FRecords.size() ? FRecords[size_t(row)].get() : nullptr;
 }
 
-int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* database) {
+int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* database,
+                                const TJournalAuthor& author) {
     TCardHolder* record = Record(row);
     if (!record || !database || controllerIndex < 0 || controllerIndex >= FControllerCount ||
         size_t(controllerIndex) >= FControllers.size())
         return ZoneFailed;
     TStandController& controller = *FControllers[size_t(controllerIndex)];
-    const int next = CycleCardZone(*database, record->CardNumber, controller.ConID);
+    const int next = CycleCardZone(*database, record->CardNumber, controller.ConID, author);
     if (next < 0)
         return next;
     if (record->CardZones.size() < FControllerCount)
@@ -199,12 +200,13 @@ int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* da
     return next;
 }
 
-TCardHolderDelete TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database) {
+TCardHolderDelete TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database,
+                                                     const TJournalAuthor& author) {
     TCardHolder* record = Record(row);
     if (!record || !database)
         return TCardHolderDelete::Failed;
     const TCardHolderDelete deleted =
-        DeleteCardHolderAndZones(*database, record->CardNumber, FControllers);
+        DeleteCardHolderAndZones(*database, record->CardNumber, FControllers, author);
     // A cardholder deleted elsewhere leaves the list as well.
     if (deleted == TCardHolderDelete::Failed)
         return deleted;

@@ -66,12 +66,14 @@ public:
     // database holds (CycleCardZone), and marks the controller as changed. Returns the new zone;
     // ZoneCardGone or ZoneFailed (cardholdersave.h) when nothing changed, not the record, not the
     // mark.
-    int CycleZone(int row, int controllerIndex, TMyDBConnector* database);
+    int CycleZone(int row, int controllerIndex, TMyDBConnector* database,
+                  const TJournalAuthor& author);
 
     // Marks the cardholder of `row` deleted and drops every zone row of its number; the
     // controllers where the database held a zone above 0 are marked as changed and the row goes.
     // A cardholder already deleted elsewhere leaves the list too; a failure changes nothing.
-    TCardHolderDelete DeleteCardHolder(int row, TMyDBConnector* database);
+    TCardHolderDelete DeleteCardHolder(int row, TMyDBConnector* database,
+                                       const TJournalAuthor& author);
 
     // Takes over what the cardholder dialog saved for `row`. A replaced card lost its zones in the
     // database, so the row loses them too.

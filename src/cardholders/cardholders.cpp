@@ -397,7 +397,8 @@ void TfrmCardHolders::mnuDeleteClick() {
             this,
             FormatText(_("Are you sure you want to delete this card? (%s)"), {record->CardHolder})))
         return;
-    const TCardHolderDelete deleted = CardHolders->DeleteCardHolder(row, &FSession.Database());
+    const TCardHolderDelete deleted =
+        CardHolders->DeleteCardHolder(row, &FSession.Database(), FSession.Author());
     if (deleted == TCardHolderDelete::Failed) {
         MessageBoxes::ShowError(this, _("Got an error while deleting the card!"));
         return;
@@ -433,7 +434,8 @@ void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint
     const QModelIndex cell = VSTCardHolders->indexAt(position);
     if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn) {
         const int controller = cell.column() - TCardHolderModel::FirstZoneColumn;
-        const int zone = CardHolders->CycleZone(cell.row(), controller, &FSession.Database());
+        const int zone =
+            CardHolders->CycleZone(cell.row(), controller, &FSession.Database(), FSession.Author());
         if (zone == ZoneCardGone)
             MessageBoxes::ShowInformation(
                 this, _("The zone was not changed: this card or this controller was deleted or "

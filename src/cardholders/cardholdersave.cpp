@@ -4,6 +4,9 @@
 #include "cardholders/cardnumber.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
+
+#include <utility>
 
 namespace {
 
@@ -16,22 +19,68 @@ bool RunAnyCount(TMyDBConnector& database, const TMyStatement& statement) {
     return database.ExecuteQuery(statement) || database.GetLastError() == errorBefore;
 }
 
-// The controllers at which the card has a zone above 0.
-bool ControllersWithCard(TMyDBConnector& database, const QString& cardNumber,
-                         QSet<int32_t>& conIds) {
-    const std::unique_ptr<TMyResultSet> rows = database.Query(CardZonesOfCardStatement(cardNumber));
-    if (!rows)
-        return false;
-    for (rows->First(); !rows->Eof(); rows->Next())
-        if (rows->Fields(1).AsInteger() > 0)
-            conIds.insert(rows->Fields(0).AsInteger());
-    return true;
+TJournalEntry HolderEntry(TJournalAction action, const QString& cardNumber, const QString& holder) {
+    TJournalEntry entry;
+    entry.Action = action;
+    entry.CardNumber = cardNumber;
+    entry.CardHolder = holder;
+    return entry;
 }
 
-// Drops every zone row of the card, after noting where it had access.
-bool DropZones(TMyDBConnector& database, const QString& cardNumber, QSet<int32_t>& marks) {
-    return ControllersWithCard(database, cardNumber, marks) &&
-           RunAnyCount(database, DeleteCardZonesStatement(cardNumber));
+TJournalEntry ZoneEntry(int32_t conId, const QString& conName, const QString& cardNumber,
+                        const QString& holder, int32_t before, int32_t after) {
+    TJournalEntry entry = HolderEntry(TJournalAction::ZoneChanged, cardNumber, holder);
+    entry.ConID = conId;
+    entry.ConName = conName;
+    entry.Changes = {{"ZoneID", QString::number(before), QString::number(after)}};
+    return entry;
+}
+
+// The texts a cardholder's entry names, with their stored field names.
+QList<std::pair<const char*, QString>> HolderFields(const TCardHolder& record) {
+    return {{"CardHolder", record.CardHolder},
+            {"CardCustom1", record.CardCustom1},
+            {"CardCustom2", record.CardCustom2},
+            {"CardCustom3", record.CardCustom3},
+            {"CardCustom4", record.CardCustom4}};
+}
+
+// What a new cardholder was given: the texts that are not empty.
+QList<TJournalChange> AddedFields(const TCardHolder& record) {
+    QList<TJournalChange> changes;
+    for (const auto& [field, value] : HolderFields(record))
+        if (!value.isEmpty())
+            changes.append({QString::fromLatin1(field), QString(), value});
+    return changes;
+}
+
+QList<TJournalChange> ChangedFields(const TCardHolder& before, const TCardHolder& after) {
+    QList<TJournalChange> changes;
+    const auto old = HolderFields(before);
+    const auto now = HolderFields(after);
+    for (qsizetype i = 0; i < old.size(); ++i)
+        if (old[i].second != now[i].second)
+            changes.append({QString::fromLatin1(old[i].first), old[i].second, now[i].second});
+    return changes;
+}
+
+// Drops every zone row of the card, after noting where it had access: those controllers get
+// marks, and each access lost gets its entry, so a controller's history tells who took it away.
+bool DropZones(TMyDBConnector& database, const QString& cardNumber, const QString& holder,
+               QSet<int32_t>& marks, QList<TJournalEntry>& entries) {
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(NamedCardZonesOfCardStatement(cardNumber));
+    if (!rows)
+        return false;
+    for (rows->First(); !rows->Eof(); rows->Next()) {
+        const int32_t conId = rows->Fields(0).AsInteger();
+        const int32_t zone = rows->Fields(1).AsInteger();
+        if (zone <= 0)
+            continue;
+        marks.insert(conId);
+        entries << ZoneEntry(conId, rows->Fields(2).AsString(), cardNumber, holder, zone, 0);
+    }
+    return RunAnyCount(database, DeleteCardZonesStatement(cardNumber));
 }
 
 void Mark(TControllers& controllers, const QSet<int32_t>& conIds) {
@@ -127,32 +176,41 @@ TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
 }
 
 TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
-                        TControllers& controllers);
+                        TControllers& controllers, const TJournalAuthor& author);
 TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
-                           const TCardHolder& loaded, TControllers& controllers);
+                           const TCardHolder& loaded, TControllers& controllers,
+                           const TJournalAuthor& author);
 
 } // namespace
 
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                  bool replaceLiveHolder, TControllers& controllers) {
-    return TakenMeanwhile(database, SaveNew(database, record, replaceLiveHolder, controllers),
+                                  bool replaceLiveHolder, TControllers& controllers,
+                                  const TJournalAuthor& author) {
+    return TakenMeanwhile(database,
+                          SaveNew(database, record, replaceLiveHolder, controllers, author),
                           record.CardNumber, QString());
 }
 
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                     const TCardHolder& loaded, TControllers& controllers) {
-    return TakenMeanwhile(database, SaveEdited(database, record, loaded, controllers),
+                                     const TCardHolder& loaded, TControllers& controllers,
+                                     const TJournalAuthor& author) {
+    return TakenMeanwhile(database, SaveEdited(database, record, loaded, controllers, author),
                           record.CardNumber, loaded.CardNumber);
 }
 
 namespace {
 
 TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
-                        TControllers& controllers) {
+                        TControllers& controllers, const TJournalAuthor& author) {
     if (!SavableCardNumber(record.CardNumber, QString()))
         return NoCardNumber();
     TTransaction transaction(database);
     if (!transaction.Started())
+        return Failure(database);
+    // The live holder's row before anything else of the card, as every change of a card takes it:
+    // two changes of one card then queue at that row instead of each holding what the other needs
+    // next (its zones, its deleted rows) on a server.
+    if (database.ExecuteCounted(ClaimCardHolderStatement(record.CardNumber)) < 0)
         return Failure(database);
     // Looked up inside the transaction: another copy of the program cannot slip a holder in
     // between the question and the save.
@@ -165,11 +223,21 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, boo
         taken.TakenBy = holder;
         return taken;
     }
+    // The live holder replaced is deleted as the list would delete them; a deleted row taken over
+    // was journaled when it was deleted.
+    QList<TJournalEntry> entries;
+    if (!holder.isNull())
+        entries << HolderEntry(TJournalAction::CardHolderDeleted, record.CardNumber, holder);
+    TJournalEntry added =
+        HolderEntry(TJournalAction::CardHolderAdded, record.CardNumber, record.CardHolder);
+    added.Changes = AddedFields(record);
+    QList<TJournalEntry> zoneEntries;
     QSet<int32_t> marks;
-    if (!DropZones(database, record.CardNumber, marks) ||
+    if (!DropZones(database, record.CardNumber, holder, marks, zoneEntries) ||
         !RunAnyCount(database, DeleteCardHolderStatement(record.CardNumber)) ||
-        !database.ExecuteQuery(InsertCardHolderStatement(record)) || !StoreMarks(database, marks) ||
-        !transaction.Commit())
+        !database.ExecuteQuery(InsertCardHolderStatement(record)) ||
+        !AppendJournal(database, entries + zoneEntries + QList<TJournalEntry>{added}, author) ||
+        !StoreMarks(database, marks) || !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -178,7 +246,8 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, boo
 }
 
 TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
-                           const TCardHolder& loaded, TControllers& controllers) {
+                           const TCardHolder& loaded, TControllers& controllers,
+                           const TJournalAuthor& author) {
     const QString& loadedNumber = loaded.CardNumber;
     if (!SavableCardNumber(record.CardNumber, loadedNumber))
         return NoCardNumber();
@@ -196,7 +265,25 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
         return refused;
     }
     QSet<int32_t> marks;
-    if (!SameCardNumber(record.CardNumber, loadedNumber)) {
+    QList<TJournalEntry> entries;
+    QList<TJournalChange> changes = ChangedFields(loaded, record);
+    const bool replaced = !SameCardNumber(record.CardNumber, loadedNumber);
+    if (replaced) {
+        TJournalEntry replacement =
+            HolderEntry(TJournalAction::CardReplaced, record.CardNumber, record.CardHolder);
+        replacement.OldCardNumber = loadedNumber;
+        entries << replacement;
+    } else if (record.CardNumber != loadedNumber) {
+        // Only the letter case: the same card, written differently.
+        changes.prepend({"CardNumber", loadedNumber, record.CardNumber});
+    }
+    if (!changes.isEmpty()) {
+        TJournalEntry edited =
+            HolderEntry(TJournalAction::CardHolderEdited, record.CardNumber, record.CardHolder);
+        edited.Changes = changes;
+        entries << edited;
+    }
+    if (replaced) {
         QString holder;
         if (!LookUpLiveHolder(database, record.CardNumber, holder))
             return Failure(database);
@@ -209,13 +296,14 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
         // The number of a deleted cardholder is taken over with nothing of theirs left behind;
         // the card loses the zones it had under this holder too, and every key that still
         // admits either is marked.
-        if (!DropZones(database, record.CardNumber, marks) ||
+        if (!DropZones(database, record.CardNumber, QString(), marks, entries) ||
             !RunAnyCount(database, DeleteDeletedCardHoldersStatement(record.CardNumber)) ||
-            !DropZones(database, loadedNumber, marks))
+            !DropZones(database, loadedNumber, loaded.CardHolder, marks, entries))
             return Failure(database);
     }
     if (!database.ExecuteQuery(UpdateCardHolderStatement(record, loadedNumber)) ||
-        !StoreMarks(database, marks) || !transaction.Commit())
+        !AppendJournal(database, entries, author) || !StoreMarks(database, marks) ||
+        !transaction.Commit())
         return Failure(database);
     Mark(controllers, marks);
     TCardHolderSave saved;
@@ -226,10 +314,17 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
 } // namespace
 
 TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
-                                           TControllers& controllers) {
+                                           TControllers& controllers,
+                                           const TJournalAuthor& author) {
     TTransaction transaction(database);
     if (!transaction.Started())
         return TCardHolderDelete::Failed;
+    // The live row first, as every change of a card takes it (see SaveNew).
+    const qint64 claimed = database.ExecuteCounted(ClaimCardHolderStatement(cardNumber));
+    if (claimed < 0)
+        return TCardHolderDelete::Failed;
+    if (claimed == 0)
+        return TCardHolderDelete::AlreadyGone;
     QString holder;
     int liveRows = 0;
     if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows))
@@ -247,14 +342,18 @@ TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QStri
         return TCardHolderDelete::Failed;
     if (deleted == 0)
         return TCardHolderDelete::AlreadyGone;
-    if (!DropZones(database, cardNumber, marks) || !StoreMarks(database, marks) ||
+    QList<TJournalEntry> entries{
+        HolderEntry(TJournalAction::CardHolderDeleted, cardNumber, holder)};
+    if (!DropZones(database, cardNumber, holder, marks, entries) ||
+        !AppendJournal(database, entries, author) || !StoreMarks(database, marks) ||
         !transaction.Commit())
         return TCardHolderDelete::Failed;
     Mark(controllers, marks);
     return TCardHolderDelete::Deleted;
 }
 
-int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId) {
+int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId,
+                  const TJournalAuthor& author) {
     // The zone statements and the mark, or none: a half-done change would leave the card without
     // a row, showing a zone that the key will not get, or a key that no mark asks to write.
     TTransaction transaction(database);
@@ -271,16 +370,18 @@ int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t c
         if (claimed == 0)
             return ZoneCardGone;
     }
-    const std::unique_ptr<TMyResultSet> rows =
-        database.Query(ZoneOfCardStatement(conId, cardNumber));
-    if (!rows)
+    const std::unique_ptr<TMyResultSet> stored =
+        database.Query(ZoneClickStatement(conId, cardNumber));
+    if (!stored || stored->RecordCount() != 1)
         return ZoneFailed;
-    int32_t current = 0;
-    for (rows->First(); !rows->Eof(); rows->Next())
-        current = rows->Fields(0).AsInteger(); // the last one counts, as in the list
+    const int32_t current = stored->Fields(2).AsInteger();
     const int32_t next = current >= 2 ? 0 : current + 1;
     if (!RunAnyCount(database, DeleteCardZoneStatement(conId, cardNumber)) ||
         !database.ExecuteQuery(InsertCardZoneStatement(conId, cardNumber, next)) ||
+        !AppendJournal(database,
+                       ZoneEntry(conId, stored->Fields(0).AsString(), cardNumber,
+                                 stored->Fields(1).AsString(), current, next),
+                       author) ||
         !StoreMarks(database, {conId}) || !transaction.Commit())
         return ZoneFailed;
     return next;

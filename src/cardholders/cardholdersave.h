@@ -10,10 +10,12 @@
 #include <vector>
 
 class TMyDBConnector;
+struct TJournalAuthor;
 
 // Saving a cardholder without a window. Each save is one transaction: it happens whole or not at
-// all. The controllers whose keys still admit a card that lost its zones get their marks stored in
-// that transaction, and their records are marked once the database has kept the change.
+// all, its journal entries (made by `author`) included. The controllers whose keys still admit a
+// card that lost its zones get their marks stored in that transaction, and their records are marked
+// once the database has kept the change.
 //
 // A card number belongs to at most one cardholder. Reusing the number of a deleted cardholder
 // takes it over cleanly: the deleted row and its zones go. A live cardholder's number is never
@@ -51,7 +53,8 @@ QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber);
 // `replaceLiveHolder` says the operator agreed; otherwise the outcome is NumberTaken.
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   bool replaceLiveHolder,
-                                  std::vector<std::unique_ptr<TStandController>>& controllers);
+                                  std::vector<std::unique_ptr<TStandController>>& controllers,
+                                  const TJournalAuthor& author);
 
 // An existing cardholder, as LoadCardHolder gave it (`loaded`). A replaced card loses its zones; a
 // number that another live cardholder has is refused (NumberTaken). The loaded number itself is
@@ -62,7 +65,8 @@ TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& r
 // claimed before it is compared, which makes a concurrent save or deletion of it wait.
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const TCardHolder& loaded,
-                                     std::vector<std::unique_ptr<TStandController>>& controllers);
+                                     std::vector<std::unique_ptr<TStandController>>& controllers,
+                                     const TJournalAuthor& author);
 
 enum class TCardHolderDelete {
     Deleted,
@@ -74,7 +78,8 @@ enum class TCardHolderDelete {
 // the controllers where it had a zone above 0. Nothing is changed or marked unless it is Deleted.
 TCardHolderDelete
 DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
-                         std::vector<std::unique_ptr<TStandController>>& controllers);
+                         std::vector<std::unique_ptr<TStandController>>& controllers,
+                         const TJournalAuthor& author);
 
 // A zone click as the database has it: the card's zone at the controller moves on from the
 // stored one (0, 1, 2, 0), whatever a list showed, and the controller's mark is stored with it.
@@ -83,7 +88,8 @@ DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
 // changes unless a zone comes back.
 inline constexpr int ZoneFailed = -1;
 inline constexpr int ZoneCardGone = -2;
-int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId);
+int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId,
+                  const TJournalAuthor& author);
 
 // Two texts are the same card number when the database would find one by the other.
 bool SameCardNumber(const QString& a, const QString& b);

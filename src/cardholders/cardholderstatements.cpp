@@ -20,6 +20,13 @@ TMyStatement CardZonesOfCardStatement(const QString& cardNumber) {
     return {"SELECT ConID, ZoneID FROM CardZones WHERE CardNumber = ?", {cardNumber}};
 }
 
+TMyStatement NamedCardZonesOfCardStatement(const QString& cardNumber) {
+    return {"SELECT CardZones.ConID, CardZones.ZoneID, Controllers.ConName FROM CardZones LEFT "
+            "JOIN Controllers ON Controllers.ConID = CardZones.ConID WHERE CardZones.CardNumber = "
+            "? ORDER BY CardZones.ConID",
+            {cardNumber}};
+}
+
 TMyStatement InsertCardHolderStatement(const TCardHolder& record) {
     return {"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, CardCustom2, "
             "CardCustom3, CardCustom4, CardAdded, CardLastEdit) VALUES(?, ?, ?, ?, ?, ?, NOW(), "
@@ -82,7 +89,10 @@ TMyStatement ClaimCardHolderStatement(const QString& cardNumber) {
             {cardNumber}};
 }
 
-TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber) {
-    return {"SELECT ZoneID FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?) ORDER BY ZoneID",
-            {conId, cardNumber}};
+TMyStatement ZoneClickStatement(int32_t conId, const QString& cardNumber) {
+    return {"SELECT (SELECT ConName FROM Controllers WHERE ConID = ?) AS ConName, (SELECT "
+            "MIN(CardHolder) FROM CardHolders WHERE (CardNumber = ?) AND (NOT Deleted)) AS "
+            "CardHolder, (SELECT MAX(ZoneID) FROM CardZones WHERE (ConID = ?) AND (CardNumber = "
+            "?)) AS ZoneID",
+            {conId, cardNumber, conId, cardNumber}};
 }

@@ -16,6 +16,8 @@ TMyStatement DeleteCardHolderStatement(const QString& cardNumber);
 TMyStatement DeleteCardZonesStatement(const QString& cardNumber);
 // Where one card has access, read before its zones go.
 TMyStatement CardZonesOfCardStatement(const QString& cardNumber);
+// The same with each controller's name (empty when the controller is gone), for the journal.
+TMyStatement NamedCardZonesOfCardStatement(const QString& cardNumber);
 TMyStatement InsertCardHolderStatement(const TCardHolder& record);
 // Saving an existing cardholder, found by the number it was loaded with; a deleted row that an
 // older database may still hold under that number is left alone.
@@ -43,5 +45,7 @@ TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber);
 // concurrent change of it on a server waits until this transaction ends. Counts 0 rows when there
 // is no live cardholder of the number.
 TMyStatement ClaimCardHolderStatement(const QString& cardNumber);
-// The card's zone rows at one controller (one, in a database with the unique indexes).
-TMyStatement ZoneOfCardStatement(int32_t conId, const QString& cardNumber);
+// What a zone click needs, in one row: the controller's name and the card's live holder for its
+// journal entry (either empty when gone), and the card's zone at the controller (NULL without a
+// row; of two rows, which an older database may hold, the higher, which the list shows).
+TMyStatement ZoneClickStatement(int32_t conId, const QString& cardNumber);

@@ -19,8 +19,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmController::TfrmController(TMyDBConnector& database, QWidget* parent)
-    : QDialog(parent), FDatabase(database) {
+TfrmController::TfrmController(TMyDBConnector& database, const TJournalAuthor& author,
+                               QWidget* parent)
+    : QDialog(parent), FDatabase(database), FAuthor(author) {
     setObjectName("frmController");
     setWindowTitle(N_("Standalone controller"));
     ShowOnlyCloseButton(this);
@@ -148,8 +149,8 @@ void TfrmController::Save() {
                                  options.ConByte2()};
     if (ControllerEdit) {
         if (Controller)
-            Saved = UpdateController(FDatabase, *Controller, input);
+            Saved = UpdateController(FDatabase, *Controller, input, FAuthor);
         return;
     }
-    Saved = AddController(FDatabase, input, cboAccess->currentIndex());
+    Saved = AddController(FDatabase, input, cboAccess->currentIndex(), FAuthor);
 }

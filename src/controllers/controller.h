@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class TMyDBConnector;
+struct TJournalAuthor;
 
 // Adds a controller to the profile's database or changes one: name, security code, relay time
 // and the two output options. A new controller can be given to every cardholder at once, in
@@ -20,7 +21,9 @@ class TMyDBConnector;
 class TfrmController : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmController(TMyDBConnector& database, QWidget* parent = nullptr);
+    // The changes are journaled as made by `author`.
+    TfrmController(TMyDBConnector& database, const TJournalAuthor& author,
+                   QWidget* parent = nullptr);
 
     // Edit mode for one record of the controller list; without it the dialog adds a controller.
     void ConEdit(PStandController AController);
@@ -57,4 +60,5 @@ private:
     void Save();
     QWidget* FAdmits; // the cards this controller admits without access, shown when editing
     TMyDBConnector& FDatabase;
+    const TJournalAuthor& FAuthor;
 };

@@ -3,6 +3,7 @@
 #include "controllers/controllerstatements.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
 
 #include <QHash>
 
@@ -75,9 +76,37 @@ std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId
     return cards;
 }
 
-TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId) {
+namespace {
+
+// The fields a controller's entry names, with their stored names.
+QList<std::pair<const char*, QString>>
+ControllerFields(const QString& conName, const QString& conCode, int conByte1, int conByte2) {
+    return {{"ConName", conName},
+            {"ConCode", conCode},
+            {"ConByte1", QString::number(conByte1)},
+            {"ConByte2", QString::number(conByte2)}};
+}
+
+TJournalEntry ControllerEntry(TJournalAction action, int32_t conId, const QString& conName) {
+    TJournalEntry entry;
+    entry.Action = action;
+    entry.ConID = conId;
+    entry.ConName = conName;
+    return entry;
+}
+
+} // namespace
+
+TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId,
+                                   const TJournalAuthor& author) {
     TTransaction transaction(database);
     if (!transaction.Started())
+        return TControllerDelete::Failed;
+    // What it was, for its last entry. Finding nothing is no failure: the counted deletion below
+    // tells a controller already gone.
+    TStandController gone;
+    gone.ConID = conId;
+    if (!ReloadController(database, gone) && !database.Query(EditedControllerStatement(conId)))
         return TControllerDelete::Failed;
     // Counted: another workstation's deletion may have come first and made this one wait.
     const qint64 deleted = database.ExecuteCounted(DeleteControllerStatement(conId));
@@ -90,6 +119,12 @@ TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId) {
          {DeleteControllerZonesStatement(conId), DeletePendingChangeStatement(conId)})
         if (database.ExecuteCounted(statement) < 0)
             return TControllerDelete::Failed;
+    TJournalEntry entry = ControllerEntry(TJournalAction::ControllerDeleted, conId, gone.ConName);
+    for (const auto& [field, value] :
+         ControllerFields(gone.ConName, gone.ConCode, gone.ConByte1, gone.ConByte2))
+        entry.Changes.append({QString::fromLatin1(field), value, QString()});
+    if (!AppendJournal(database, entry, author))
+        return TControllerDelete::Failed;
     return transaction.Commit() ? TControllerDelete::Deleted : TControllerDelete::Failed;
 }
 
@@ -111,7 +146,7 @@ bool KeyStillMatches(const TStandController& stored, const TControllerInput& inp
 }
 
 TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
-                                  const TControllerInput& input) {
+                                  const TControllerInput& input, const TJournalAuthor& author) {
     TControllerSaved saved;
     saved.ConID = record.ConID;
     const bool keyOutdated = !KeyStillMatches(record, input);
@@ -133,8 +168,20 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
         saved.Conflict = TControllerSaved::ChangedElsewhere;
         return saved;
     }
+    TJournalEntry entry =
+        ControllerEntry(TJournalAction::ControllerEdited, record.ConID, input.ConName);
+    const auto before =
+        ControllerFields(current.ConName, current.ConCode, current.ConByte1, current.ConByte2);
+    const auto after =
+        ControllerFields(input.ConName, input.ConCode, input.ConByte1, input.ConByte2);
+    for (qsizetype i = 0; i < before.size(); ++i)
+        if (before[i].second != after[i].second)
+            entry.Changes.append(
+                {QString::fromLatin1(before[i].first), before[i].second, after[i].second});
+    // Saved unchanged: nothing for a reviewer to read.
     if (!database.ExecuteQuery(UpdateControllerStatement(record.ConID, input.ConName, input.ConCode,
                                                          input.ConByte1, input.ConByte2)) ||
+        (!entry.Changes.isEmpty() && !AppendJournal(database, entry, author)) ||
         (keyOutdated && !StoreMarks(database, {record.ConID})) || !transaction.Commit())
         return saved;
     saved.Saved = true;
@@ -146,36 +193,61 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
 }
 
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
-                               int grantZone) {
+                               int grantZone, const TJournalAuthor& author) {
     TControllerSaved saved;
-    saved.Saved = database.ExecuteQuery(
-        InsertControllerStatement(input.ConName, input.ConCode, input.ConByte1, input.ConByte2));
-    // After a failed insert the last identity belongs to some earlier row, and granting would
-    // hand every card to a controller the operator did not choose.
-    if (!saved.Saved)
-        return saved;
-    if (const std::unique_ptr<TMyResultSet> identity = database.Query(LastIdentityStatement());
-        identity && identity->RecordCount() > 0)
-        saved.ConID = identity->Fields(0).AsInteger();
-    if (saved.ConID <= 0 || grantZone <= 0)
+    {
+        TTransaction transaction(database);
+        if (!transaction.Started())
+            return saved;
+        // After a failed insert the last identity belongs to some earlier row, and granting would
+        // hand every card to a controller the operator did not choose.
+        if (!database.ExecuteQuery(InsertControllerStatement(input.ConName, input.ConCode,
+                                                             input.ConByte1, input.ConByte2)))
+            return saved;
+        if (const std::unique_ptr<TMyResultSet> identity = database.Query(LastIdentityStatement());
+            identity && identity->RecordCount() > 0)
+            saved.ConID = identity->Fields(0).AsInteger();
+        TJournalEntry entry =
+            ControllerEntry(TJournalAction::ControllerAdded, saved.ConID, input.ConName);
+        for (const auto& [field, value] :
+             ControllerFields(input.ConName, input.ConCode, input.ConByte1, input.ConByte2))
+            entry.Changes.append({QString::fromLatin1(field), QString(), value});
+        if (saved.ConID <= 0 || !AppendJournal(database, entry, author) || !transaction.Commit()) {
+            saved.ConID = 0;
+            return saved;
+        }
+        saved.Saved = true;
+    }
+    if (grantZone <= 0)
         return saved;
 
     // Thousands of inserts: one transaction instead of one each. The live cardholders are claimed
     // first, so a cardholder another workstation is deleting meanwhile is either gone from the
     // list below or deleted after the grant, zones and all: no grant outlives its card.
+    //
+    // Each card granted gets its zone entry, as a zone click would: a card's own history then says
+    // who gave it access here. The entries are made by one statement from the grants themselves,
+    // and the grants, their entries and the mark stay together: should the entries or the mark
+    // not be stored, no grant is.
     TBulkWork bulk(&database);
     if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
         return saved;
+    TTransaction grants(database);
+    if (!grants.Started())
+        return saved;
     if (const std::unique_ptr<TMyResultSet> cards =
             database.Query(SelectActiveCardNumbersStatement())) {
+        bool granted = false;
         for (cards->First(); !cards->Eof(); cards->Next())
             if (database.ExecuteQuery(
                     InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
-                saved.KeyOutdated = true;
-        // Committed with the grants. Should the mark not be stored, the list still marks the
-        // controller until it reads the marks again.
-        if (saved.KeyOutdated)
-            StoreMarks(database, {saved.ConID});
+                granted = true;
+        if (granted &&
+            database.ExecuteCounted(AppendGrantedZonesStatement(
+                saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) >
+                0 &&
+            StoreMarks(database, {saved.ConID}) && grants.Commit())
+            saved.KeyOutdated = true;
     }
     return saved;
 }

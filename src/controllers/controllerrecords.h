@@ -11,6 +11,7 @@
 #include <vector>
 
 class TMyDBConnector;
+struct TJournalAuthor;
 
 // What the controller list and the controller dialog do to the database, without a window.
 //
@@ -45,8 +46,10 @@ enum class TControllerDelete {
     AlreadyGone, // no such controller (deleted elsewhere); nothing was changed
     Failed,      // the database refused, the reason in its last error; nothing was changed
 };
-// Deletes a controller, its zones and its stored mark, all or none.
-TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId);
+// Deletes a controller, its zones and its stored mark, all or none, with its journal entry (made by
+// `author`). The entry stands for the zones too: they went with the door.
+TControllerDelete DeleteController(TMyDBConnector& database, int32_t conId,
+                                   const TJournalAuthor& author);
 
 // Reads the controller's name, code and option bytes into `record` again; false (and `record` as
 // it was) when the controller is gone or the database did not answer.
@@ -79,11 +82,14 @@ struct TControllerSaved {
 // Saves an existing controller. Marks `record` when its key no longer matches, and stores the
 // mark with the change. `record` holds what the dialog loaded: the save goes through only while the
 // database still holds that (Conflict says why not), so nobody overwrites a change unseen.
+//
+// The journal gets an entry with the fields that changed (none when nothing did), in the same
+// transaction.
 TControllerSaved UpdateController(TMyDBConnector& database, TStandController& record,
-                                  const TControllerInput& input);
+                                  const TControllerInput& input, const TJournalAuthor& author);
 
 // Adds a controller and, for grantZone 1 or 2, gives every cardholder that is not deleted access
 // in that zone. A controller granted at least one card has a key to write, and its mark is stored
-// with the grants.
+// with the grants. The controller comes with its journal entry, and each grant with a zone entry.
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
-                               int grantZone);
+                               int grantZone, const TJournalAuthor& author);

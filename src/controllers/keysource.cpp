@@ -3,6 +3,7 @@
 #include "controllers/controllerrecords.h"
 #include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
 
 TKeyImageSource ReadKeyImageSource(TMyDBConnector& database, int32_t conId) {
     TKeyImageSource source;
@@ -30,4 +31,18 @@ TKeyImageSource ReadKeyImageSource(TMyDBConnector& database, int32_t conId) {
     source.Input.Zone2Cards = std::move(*zone2);
     source.Outcome = TKeyImageSource::Read;
     return source;
+}
+
+TJournalEntry KeyWrittenEntry(int32_t conId, const QString& conName, const TKeyImageInput& input,
+                              const TKeyImage& image) {
+    TJournalEntry entry;
+    entry.Action = TJournalAction::KeyWritten;
+    entry.ConID = conId;
+    entry.ConName = conName;
+    entry.Changes = {
+        {"CRC8", QString(),
+         QStringLiteral("%1").arg(image[KeyCrcOffset], 2, 16, QLatin1Char('0')).toUpper()},
+        {"Zone1Cards", QString(), QString::number(input.Zone1Cards.size())},
+        {"Zone2Cards", QString(), QString::number(input.Zone2Cards.size())}};
+    return entry;
 }

@@ -2,6 +2,7 @@
 
 #include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
 
 #include <QRandomGenerator>
 
@@ -99,10 +100,17 @@ std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId)
     return state;
 }
 
-TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built) {
+TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built,
+                               const TJournalEntry& written, const TJournalAuthor& author) {
     TTransaction transaction(database);
     if (!transaction.Started())
         return TMarkClear::Failed;
+    const auto recorded = [&](bool outOfDate) {
+        TJournalEntry entry = written;
+        if (outOfDate)
+            entry.Changes.append({QStringLiteral("OutOfDate"), QString(), QStringLiteral("1")});
+        return AppendJournal(database, entry, author);
+    };
     // The cleared stamp follows from the one cleared, so a writer that comes second can tell that
     // the other cleared the very contents it wrote.
     const qint64 clearedStamp = -built.Stamp - 1;
@@ -112,18 +120,21 @@ TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TM
         if (cleared < 0)
             return TMarkClear::Failed;
         if (cleared == 1)
-            return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+            return recorded(false) && transaction.Commit() ? TMarkClear::Cleared
+                                                           : TMarkClear::Failed;
     }
     const std::optional<TMarkState> now = ReadMarkState(database, conId);
     if (!now)
         return TMarkClear::Failed;
     if ((!built.Marked && *now == built) || (built.Marked && now->Stamp == clearedStamp))
-        return transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+        return recorded(false) && transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
     // The key is older than the database: a change came since, or another workstation wrote and
-    // cleared a newer image. It must be written again.
+    // cleared a newer image. It must be written again. The write is still journaled, since the
+    // key holds it now, but as out of date: the history must not suggest that the key admits the
+    // change that came meanwhile.
     if (!now->Marked && !StoreMarks(database, {conId}))
         return TMarkClear::Failed;
-    return transaction.Commit() ? TMarkClear::ChangedSince : TMarkClear::Failed;
+    return recorded(true) && transaction.Commit() ? TMarkClear::ChangedSince : TMarkClear::Failed;
 }
 
 bool AddPendingChangesTable(TMyDBConnector& database) {

@@ -6,6 +6,8 @@
 #include <optional>
 
 class TMyDBConnector;
+struct TJournalAuthor;
+struct TJournalEntry;
 
 // A controller's pending-change mark lives in the profile's database, so that it outlives the
 // program and every workstation of a site sees the same marks: a key that must be written again is
@@ -51,8 +53,12 @@ enum class TMarkClear {
     Failed,       // the database refused; the mark stays, the reason is in the last error
 };
 // After a verified key write of an image built when the mark was `built`: clears the mark only if
-// no marking change came since; otherwise the controller is (still, or again) marked.
-TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built);
+// no marking change came since; otherwise the controller is (still, or again) marked. Either way
+// the write's journal entry (`written`, see KeyWrittenEntry) goes in the same transaction, and
+// without it nothing changes; a write that is out of date already says so in its entry
+// ("OutOfDate" is "1").
+TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built,
+                               const TJournalEntry& written, const TJournalAuthor& author);
 
 // Gives a database made before stored marks its table, and one made before stamps their column.
 // False, with the engine's reason in the connector's last error, when either is still missing

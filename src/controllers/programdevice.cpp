@@ -241,10 +241,12 @@ void TfrmProgramDevice::ProgramKey(const TCardOnAdapter& key) {
         return;
     }
 
+    const TKeyImage image = BuildKeyImage(input);
+    FWriteEntry = KeyWrittenEntry(Controller->ConID, Controller->ConName, input, image);
     ProgressBar->setRange(0, KeyPageCount + 1);
     ProgressBar->setValue(0);
     cmdReadKey->setEnabled(false);
-    FPoller->RunJob(KeyWriteJob(BuildKeyImage(input), key.Number));
+    FPoller->RunJob(KeyWriteJob(image, key.Number));
 }
 
 void TfrmProgramDevice::KeyWritten(int result) {
@@ -257,7 +259,7 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    if (FSession.KeyWritten(*Controller, FBuiltMark) == TMarkClear::ChangedSince)
+    if (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry) == TMarkClear::ChangedSince)
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "
                     "while it was being written: the key just written is already out of date. The "

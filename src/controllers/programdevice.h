@@ -2,6 +2,7 @@
 
 #include "controllers/keyimage.h"
 #include "controllers/pendingchanges.h"
+#include "journal/journal.h"
 #include "shared/publictypes.h"
 
 #include <QDialog>
@@ -80,6 +81,7 @@ private:
     TCardPollerLink* FPoller = nullptr;
     // Stays: a close asked for mid-write waits for the outcome that says if the key is usable.
     bool FCloseWhenDone = false;
-    // The controller's mark as read with the image being written.
+    // The controller's mark as read with the image being written, and the write's journal entry.
     TMarkState FBuiltMark;
+    TJournalEntry FWriteEntry;
 };

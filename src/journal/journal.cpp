@@ -152,6 +152,30 @@ bool AppendJournal(TMyDBConnector& database, const TJournalEntry& entry,
         AppendJournalStatement(entry, author, QDateTime::currentDateTimeUtc()));
 }
 
+bool AppendJournal(TMyDBConnector& database, const QList<TJournalEntry>& entries,
+                   const TJournalAuthor& author) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const TJournalEntry& entry : entries)
+        if (!database.ExecuteQuery(AppendJournalStatement(entry, author, now)))
+            return false;
+    return true;
+}
+
+TMyStatement AppendGrantedZonesStatement(int32_t conId, const QString& conName, int zone,
+                                         const TJournalAuthor& author, const QDateTime& now) {
+    // The controller's number comes from the zone rows, not from a value: a server cannot tell
+    // what type a bare value in a select list is meant to be.
+    return {"INSERT INTO Journal (EntryTime, Operator, Workstation, Action, ConID, ConName, "
+            "CardNumber, OldCardNumber, CardHolder, Changes) SELECT ?, ?, ?, ?, CardZones.ConID, "
+            "?, CardZones.CardNumber, NULL, CardHolders.CardHolder, ? FROM CardZones INNER JOIN "
+            "CardHolders ON CardHolders.CardNumber = CardZones.CardNumber WHERE (CardZones.ConID "
+            "= ?) AND (CardZones.ZoneID = ?) AND (NOT CardHolders.Deleted) ORDER BY "
+            "CardZones.CardNumber",
+            {TimeText(now), author.Operator, author.Workstation,
+             JournalActionCode(TJournalAction::ZoneChanged), OptionalText(conName),
+             ChangesText({{"ZoneID", "0", QString::number(zone)}}), conId, zone}};
+}
+
 std::optional<QList<TJournalEntry>>
 ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, int64_t before) {
     QString sql = QString::fromLatin1(SelectColumns);

@@ -74,6 +74,14 @@ TMyStatement AppendJournalStatement(const TJournalEntry& entry, const TJournalAu
 // Sends it; false with the connector's reason on failure, and then the change must roll back.
 bool AppendJournal(TMyDBConnector& database, const TJournalEntry& entry,
                    const TJournalAuthor& author);
+// The entries of one change, in their order, all with the same time.
+bool AppendJournal(TMyDBConnector& database, const QList<TJournalEntry>& entries,
+                   const TJournalAuthor& author);
+
+// One zone entry for every live cardholder that has `zone` at the controller (0 before): what a
+// new controller granted to all cardholders gives, in one statement however many cards there are.
+TMyStatement AppendGrantedZonesStatement(int32_t conId, const QString& conName, int zone,
+                                         const TJournalAuthor& author, const QDateTime& now);
 
 // Which entries a history shows. Empty fields filter nothing.
 struct TJournalFilter {

@@ -11,15 +11,11 @@ QString FieldTitle(const QString& field) {
         const char* Field;
         const char* Title;
     } titles[] = {
-        {"CardHolder", N_("Name")},
-        {"CardCustom1", N_("Custom field 1")},
-        {"CardCustom2", N_("Custom field 2")},
-        {"CardCustom3", N_("Custom field 3")},
-        {"CardCustom4", N_("Custom field 4")},
-        {"CardInactive", N_("Inactive from")},
-        {"ConName", N_("Name")},
-        {"ConCode", N_("Controller code")},
-        {"ConByte1", N_("Option byte 1")},
+        {"CardNumber", N_("Card number")},     {"CardHolder", N_("Name")},
+        {"CardCustom1", N_("Custom field 1")}, {"CardCustom2", N_("Custom field 2")},
+        {"CardCustom3", N_("Custom field 3")}, {"CardCustom4", N_("Custom field 4")},
+        {"CardInactive", N_("Inactive from")}, {"ConName", N_("Name")},
+        {"ConCode", N_("Controller code")},    {"ConByte1", N_("Option byte 1")},
         {"ConByte2", N_("Option byte 2")},
     };
     for (const auto& title : titles)
@@ -104,6 +100,12 @@ QString DescribeJournalEntry(const TJournalEntry& entry) {
     case TJournalAction::ControllerDeleted:
         return FormatText(_("Controller %s deleted"), {entry.ConName});
     case TJournalAction::KeyWritten:
+        if (NewValue(entry, "OutOfDate") == QLatin1String("1"))
+            return FormatText(_("Memory key of %s written and verified, but already out of date "
+                                "(changed meanwhile): check byte %s, %s cards in zone 1, %s cards "
+                                "in zone 2"),
+                              {entry.ConName, NewValue(entry, "CRC8"),
+                               NewValue(entry, "Zone1Cards"), NewValue(entry, "Zone2Cards")});
         return FormatText(_("Memory key of %s written and verified: check byte %s, %s cards in "
                             "zone 1, %s cards in zone 2"),
                           {entry.ConName, NewValue(entry, "CRC8"), NewValue(entry, "Zone1Cards"),

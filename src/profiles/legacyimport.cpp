@@ -1,6 +1,7 @@
 #include "profiles/legacyimport.h"
 
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 #include "shared/translation.h"
@@ -130,6 +131,11 @@ void InsertControllers(TMyDBConnector& db, std::vector<TTmpStandalone>& list) {
     }
 }
 
+TLegacyImportSummary
+ImportRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
+              const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
+              const TLegacyImportProgress& progress);
+
 } // namespace
 
 TLegacyRecordReader::TLegacyRecordReader(std::unique_ptr<QIODevice> device, QString displayName,
@@ -188,7 +194,30 @@ bool TLegacyRecordReader::Next(QByteArrayView& record) {
 TLegacyImportSummary
 ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
                     const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
-                    const TLegacyImportProgress& progress) {
+                    const TJournalAuthor& author, const TLegacyImportProgress& progress) {
+    TLegacyImportSummary summary = ImportRecords(db, controllers, openCards, progress);
+    // One entry for the whole import, also when it found nothing: the reviewer learns where the
+    // site's first records came from, and that an import found none.
+    TJournalEntry entry;
+    entry.Action = TJournalAction::LegacyImport;
+    entry.Changes = {
+        {"CardHolders", QString(), QString::number(summary.CardholdersImported)},
+        {"Controllers", QString(), QString::number(summary.ControllersImported)},
+        {"Zones", QString(), QString::number(summary.ZoneRowsWritten)},
+        {"ControllersSkipped", QString(), QString::number(summary.ControllersSkipped)},
+        {"CardRecordsSkipped", QString(), QString::number(summary.CardRecordsSkipped)},
+        {"CardRecordsReplaced", QString(), QString::number(summary.CardRecordsReplaced)}};
+    if (!AppendJournal(db, entry, author))
+        Refused(_("the change journal"), db.GetLastError());
+    return summary;
+}
+
+namespace {
+
+TLegacyImportSummary
+ImportRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
+              const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
+              const TLegacyImportProgress& progress) {
     TLegacyImportSummary summary;
     std::vector<TTmpStandalone> list;
     int recordNum = 0;
@@ -276,6 +305,8 @@ ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
     return summary;
 }
 
+} // namespace
+
 QString LegacyCardFilePath(const QString& autonoomPath) {
     const QDir folder = QFileInfo(autonoomPath).dir();
     const QString exact = folder.filePath(CardFileName);
@@ -307,7 +338,7 @@ TLegacyImportSummary ImportLegacyFiles(const QString& autonoomPath, const QStrin
                 return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoomPath),
                                                      CardRecordSize);
             },
-            progress);
+            CurrentJournalAuthor(), progress);
         if (!db.CommitTransaction())
             throw VyrError(FormatText(_("The imported data could not be saved in %s: %s"),
                                       {QDir::toNativeSeparators(databaseFile), db.GetLastError()}));

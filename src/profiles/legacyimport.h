@@ -8,6 +8,7 @@
 
 class QIODevice;
 class TMyDBConnector;
+struct TJournalAuthor;
 
 // What an import brought over, for the operator's summary.
 struct TLegacyImportSummary {
@@ -54,10 +55,11 @@ private:
 // The import proper, on an open connection, inside a transaction the caller owns (it rolls back
 // when this throws). `openCards` is called only when at least one controller was found. Raises
 // VyrError at the first failure: a file that cannot be read or a statement the database refuses.
+// The journal gets one entry with the summary, made by `author`, in that transaction.
 TLegacyImportSummary
 ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
                     const std::function<std::unique_ptr<TLegacyRecordReader>()>& openCards,
-                    const TLegacyImportProgress& progress = {});
+                    const TJournalAuthor& author, const TLegacyImportProgress& progress = {});
 
 // Where the card file lies: asleutel.bst beside autonoom.bst. Files that came from the older
 // system's platform may carry their names in capitals, so a name that differs only in case is
@@ -65,9 +67,9 @@ ImportLegacyRecords(TMyDBConnector& db, TLegacyRecordReader& controllers,
 QString LegacyCardFilePath(const QString& autonoomPath);
 
 // The whole import into a new, otherwise untouched database file, through a connection of its own
-// (the profile in use keeps its own connection and database). All or nothing: on any failure the
-// database is left as it was, and VyrError says which file or step failed and why. Removing the
-// database file then is the caller's part, since the caller made it.
+// (the profile in use keeps its own connection and database), journaled as the desktop user's. All
+// or nothing: on any failure the database is left as it was, and VyrError says which file or step
+// failed and why. Removing the database file then is the caller's part, since the caller made it.
 TLegacyImportSummary ImportLegacyFiles(const QString& autonoomPath, const QString& databaseFile,
                                        const TLegacyImportProgress& progress = {});
 

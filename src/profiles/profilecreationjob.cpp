@@ -1,5 +1,6 @@
 #include "profiles/profilecreationjob.h"
 
+#include "journal/journal.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 #include "shared/translation.h"
@@ -75,7 +76,7 @@ void TProfileCreationJob::ImportIntoServer(const TLegacyImportChoice& import,
                 return TLegacyRecordReader::OpenFile(LegacyCardFilePath(import.AutonoomPath),
                                                      CardRecordSize);
             },
-            progress);
+            CurrentJournalAuthor(), progress);
     });
 }
 

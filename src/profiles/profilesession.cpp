@@ -5,7 +5,8 @@
 #include "db/changewatch.h"
 
 TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database)
-    : FProfile(std::move(profile)), FDatabase(std::move(database)) {}
+    : FProfile(std::move(profile)), FAuthor(CurrentJournalAuthor()),
+      FDatabase(std::move(database)) {}
 
 TProfileSession::~TProfileSession() {
     FChanges.reset();
@@ -52,8 +53,10 @@ TStandController* TProfileSession::Controller(int index) const {
     return FControllers[size_t(index)].get();
 }
 
-TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMarkState& built) {
-    const TMarkClear cleared = ClearMarkAfterWrite(*FDatabase, controller.ConID, built);
+TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMarkState& built,
+                                       const TJournalEntry& written) {
+    const TMarkClear cleared =
+        ClearMarkAfterWrite(*FDatabase, controller.ConID, built, written, FAuthor);
     controller.ChangesMade = cleared != TMarkClear::Cleared;
     if (cleared == TMarkClear::Cleared)
         FMarks.remove(controller.ConID);

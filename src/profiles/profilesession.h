@@ -2,6 +2,7 @@
 
 #include "controllers/controllerrecords.h"
 #include "controllers/pendingchanges.h"
+#include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
 
 #include <QSet>
@@ -29,6 +30,9 @@ public:
     TProfileSession& operator=(const TProfileSession&) = delete;
 
     const TVYRStandProfile& Profile() const { return FProfile; }
+    // Who signs the journal entries of this session's changes: the desktop user on this machine,
+    // as they were when the profile was opened.
+    const TJournalAuthor& Author() const { return FAuthor; }
     TMyDBConnector& Database() const { return *FDatabase; }
     bool IsConnected() const;
     // Profile management renamed the profile: the session goes by the new name from now on.
@@ -53,12 +57,15 @@ public:
     TStandController* Controller(int index) const;
 
     // The controller's key now holds the image built when its mark was `built`: the mark goes, in
-    // the database and on the record, unless a change reached the controller since. Should the
-    // database refuse, the mark stays: one key write too many, never one too few.
-    TMarkClear KeyWritten(TStandController& controller, const TMarkState& built);
+    // the database and on the record, unless a change reached the controller since, and the
+    // journal gets `written` (KeyWrittenEntry) with it. Should the database refuse, the mark
+    // stays: one key write too many, never one too few.
+    TMarkClear KeyWritten(TStandController& controller, const TMarkState& built,
+                          const TJournalEntry& written);
 
 private:
     TVYRStandProfile FProfile;
+    TJournalAuthor FAuthor;
     std::unique_ptr<TMyDBConnector> FDatabase;
     // Declared after the connector, so it ends before it: a watch may look through it.
     std::unique_ptr<TChangeWatch> FChanges;

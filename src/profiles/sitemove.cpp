@@ -2,6 +2,7 @@
 
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/serverconnection.h"
 #include "shared/errors.h"
 #include "shared/safefile.h"
@@ -19,6 +20,8 @@ struct TCopiedTable {
     const char* Name;
     QStringList Columns;
     QStringList IntegerColumns; // read as numbers; the rest keeps the file's text
+    // The rows keep their numbers, which the server would otherwise give them itself.
+    bool KeepsIdentity = false;
 };
 
 // Every table of a site, the marks included: a controller's pending change survives the move.
@@ -32,6 +35,13 @@ const TCopiedTable CopiedTables[] = {
      {"Deleted"}},
     {"CardZones", {"ConID", "CardNumber", "ZoneID"}, {"ConID", "ZoneID"}},
     {"PendingChanges", {"ConID"}, {"ConID"}},
+    // The journal keeps its numbers: they are the order of the entries, which the histories
+    // show and page by.
+    {"Journal",
+     {"JournalID", "EntryTime", "Operator", "Workstation", "Action", "ConID", "ConName",
+      "CardNumber", "OldCardNumber", "CardHolder", "Changes"},
+     {"JournalID", "ConID"},
+     true},
 };
 
 // Rows per INSERT: far below the bound-value limit, and few round trips for a large site.
@@ -65,8 +75,9 @@ void CopyTable(const TCopiedTable& table, TMyResultSet& rows, TMyPostgreSQL& ser
     cursor.First();
     for (int start = 0; start < count; start += RowsPerStatement) {
         const int batch = std::min(RowsPerStatement, count - start);
-        TMyStatement insert(QStringLiteral("INSERT INTO %1 (%2) VALUES ")
-                                .arg(QString::fromLatin1(table.Name), columns) +
+        TMyStatement insert(QStringLiteral("INSERT INTO %1 (%2) %3VALUES ")
+                                .arg(QString::fromLatin1(table.Name), columns,
+                                     table.KeepsIdentity ? "OVERRIDING SYSTEM VALUE " : "") +
                             QStringList(batch, one).join(", "));
         for (int row = 0; row < batch; ++row, cursor.Next()) {
             for (int i = 0; i < table.Columns.size(); ++i) {
@@ -74,7 +85,8 @@ void CopyTable(const TCopiedTable& table, TMyResultSet& rows, TMyPostgreSQL& ser
                 if (field.IsNull())
                     insert.Values << QVariant();
                 else if (integer[i])
-                    insert.Values << field.AsInteger();
+                    // As text: a journal's numbers may outgrow the field's 32-bit integer.
+                    insert.Values << field.AsString().toLongLong();
                 else
                     insert.Values << field.AsString();
             }
@@ -113,6 +125,15 @@ void CopySite(TMySQLite& local, TMyPostgreSQL& server, const TSiteMoveProgress& 
     const qint64 next = qint64(highest->Fields(0).AsInteger()) + 1;
     if (!server.Query(TMyStatement(
             "SELECT setval(pg_get_serial_sequence('controllers', 'conid'), ?, false)", {next})))
+        throw VyrError(MoveFailed(server.GetLastError()));
+    // And new entries after the ones that came along.
+    const auto lastEntry = server.Query(TMyStatement("SELECT MAX(JournalID) AS M FROM Journal"));
+    if (!lastEntry)
+        throw VyrError(MoveFailed(server.GetLastError()));
+    const qint64 nextEntry = lastEntry->Fields(0).AsString().toLongLong() + 1;
+    if (!server.Query(
+            TMyStatement("SELECT setval(pg_get_serial_sequence('journal', 'journalid'), ?, false)",
+                         {nextEntry})))
         throw VyrError(MoveFailed(server.GetLastError()));
 
     // Counted again on both sides: a row lost on the way, or one written to the local file by
@@ -159,6 +180,9 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString
     TMySQLite local;
     local.ConnectionString = JetConnectionString(databaseFile);
     if (!local.Connect())
+        throw VyrError(MoveFailed(local.GetLastError()));
+    // A file that no version with the journal has opened yet moves with an empty one.
+    if (!AddJournalTable(local))
         throw VyrError(MoveFailed(local.GetLastError()));
     TMyPostgreSQL server;
     server.ConnectionString = connection.trimmed();

@@ -347,8 +347,9 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
         SCOPED_TRACE(std::string(c.number) + (c.edit ? " edited" : " new"));
         record.CardNumber = c.number;
         const TCardHolderSave saved =
-            c.edit ? SaveEditedCardHolder(Database(), record, loaded, Controllers())
-                   : SaveNewCardHolder(Database(), record, true, Controllers());
+            c.edit
+                ? SaveEditedCardHolder(Database(), record, loaded, Controllers(), Session->Author())
+                : SaveNewCardHolder(Database(), record, true, Controllers(), Session->Author());
         EXPECT_EQ(saved.Outcome, c.outcome);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
         EXPECT_THAT(Zones(front, "0a1b2c3d"), ElementsAre("2"));

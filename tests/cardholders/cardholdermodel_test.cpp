@@ -164,7 +164,7 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
     Database().Statements.clear();
 
     for (const int expected : {1, 2, 0}) {
-        EXPECT_EQ(Model->CycleZone(0, 1, &Session->Database()), expected);
+        EXPECT_EQ(Model->CycleZone(0, 1, &Session->Database(), Session->Author()), expected);
         EXPECT_EQ(ZonesOf(0)[1], expected);
         EXPECT_THAT(Zones(back, "1111111111"), ElementsAre(QString::number(expected)));
         EXPECT_THAT(MarkedControllers(), ElementsAre("Back"));
@@ -203,7 +203,7 @@ TEST_F(CardHolderModelTest, AZoneChangeTheDatabaseRefusesChangesNothing) {
     ASSERT_TRUE(Load());
     // The delete goes through, the insert does not: the transaction brings the row back.
     Database().FailWhenContaining = "INSERT INTO CardZones";
-    EXPECT_EQ(Model->CycleZone(0, 0, &Session->Database()), -1);
+    EXPECT_EQ(Model->CycleZone(0, 0, &Session->Database(), Session->Author()), -1);
     EXPECT_EQ(ZonesOf(0)[0], 2);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("2"));
@@ -222,10 +222,10 @@ TEST_F(CardHolderModelTest, DeletingMarksExactlyTheControllersWhereTheCardHadAcc
     AddZone(front, "2222222222", 0);
     ASSERT_TRUE(Load());
 
-    ASSERT_EQ(Model->DeleteCardHolder(RowOf("2222222222"), &Session->Database()),
+    ASSERT_EQ(Model->DeleteCardHolder(RowOf("2222222222"), &Session->Database(), Session->Author()),
               TCardHolderDelete::Deleted);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
-    ASSERT_EQ(Model->DeleteCardHolder(RowOf("1111111111"), &Session->Database()),
+    ASSERT_EQ(Model->DeleteCardHolder(RowOf("1111111111"), &Session->Database(), Session->Author()),
               TCardHolderDelete::Deleted);
     EXPECT_THAT(MarkedControllers(), ElementsAre("Front", "Shed"));
     EXPECT_EQ(Model->rowCount(), 0);
@@ -239,7 +239,8 @@ TEST_F(CardHolderModelTest, ADeleteTheDatabaseRefusesChangesNothing) {
     AddZone(front, "1111111111", 1);
     ASSERT_TRUE(Load());
     Database().FailWhenContaining = "UPDATE CardHolders SET Deleted";
-    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database()), TCardHolderDelete::Failed);
+    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database(), Session->Author()),
+              TCardHolderDelete::Failed);
     EXPECT_EQ(Model->rowCount(), 1);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("1"));
@@ -253,7 +254,8 @@ TEST_F(CardHolderModelTest, ACardholderDeletedElsewhereLeavesTheListWithoutAnErr
     // Gone meanwhile (another copy of the program deleted it, zones and all).
     Exec("UPDATE CardHolders SET Deleted = 1 WHERE CardNumber = \"1111111111\"");
     Exec("DELETE * FROM CardZones");
-    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database()), TCardHolderDelete::AlreadyGone);
+    EXPECT_EQ(Model->DeleteCardHolder(0, &Session->Database(), Session->Author()),
+              TCardHolderDelete::AlreadyGone);
     EXPECT_EQ(Model->rowCount(), 0);
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE Deleted = 1"), 1);

@@ -155,17 +155,18 @@ TEST_F(CardHolderListTest, ThreeClicksOnACellWriteZonesOneTwoAndZeroAndMarkTheCo
     EXPECT_EQ(Database().Sent("DELETE * FROM CardZones").size(), 3);
     EXPECT_EQ(Database().Sent("INSERT INTO CardZones").size(), 3);
     EXPECT_EQ(Database().Sent("INSERT INTO PendingChanges").size(), 3);
-    // Besides the four changes, each click claims the card and the controller, reads the stored
-    // zone it moves on from, and reads the controller's grants and the cards that begin like the
-    // clicked one, for the status line's note.
+    EXPECT_EQ(Database().Sent("INSERT INTO Journal").size(), 3);
+    // Besides the five changes, each click claims the card and the controller, reads the stored
+    // zone it moves on from (with the names its journal entry keeps), and reads the controller's
+    // grants and the cards that begin like the clicked one, for the status line's note.
     EXPECT_EQ(Database().Sent("UPDATE").size(), 6);
     EXPECT_EQ(Database().Sent("SELECT").size(), 9);
-    EXPECT_EQ(Database().Statements.size(), 24);
+    EXPECT_EQ(Database().Statements.size(), 27);
 
     // The texts of a row are no zone cells.
     ClickCell(0, 1);
     ClickCell(0, 3);
-    EXPECT_EQ(Database().Statements.size(), 24);
+    EXPECT_EQ(Database().Statements.size(), 27);
 }
 
 TEST_F(CardHolderListTest, AZoneClickThatLetsInCardsThatBeginAlikeSaysSoInTheStatusLine) {

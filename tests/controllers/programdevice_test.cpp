@@ -2,6 +2,7 @@
 #include "controllers/pendingchanges.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
 #include "onewire/crc8.h"
 #include "reader/cardpoller.h"
 #include "shared/messagebox.h"
@@ -186,6 +187,46 @@ TEST_F(ProgramDeviceOnAdapterTest, AMemoryKeyGetsTheImageAndTheMarkGoes) {
               "ROM code: " + VirtualAdapter::CardNumberOf(MemoryKey));
     EXPECT_EQ(Control<QProgressBar>(dialog, "ProgressBar").value(),
               Control<QProgressBar>(dialog, "ProgressBar").maximum());
+}
+
+// The journal says who wrote which image when: one entry for the verified write, none for a
+// write that failed.
+TEST_F(ProgramDeviceOnAdapterTest, OnlyAVerifiedWriteIsJournaledWithItsImageAndWhoWroteIt) {
+    SampleController();
+    LayOldKey();
+    TfrmProgramDevice dialog(*Session, RunSettings);
+    dialog.Controller = &Controller;
+    std::atomic<bool> removed = false;
+    TCardPoller* poller = PollerOf(dialog)->Poller();
+    const QMetaObject::Connection lifting = QObject::connect(
+        poller, &TCardPoller::JobStep, poller,
+        [&](quint64, int step) {
+            if (step == 8 && !removed)
+                removed = Adapter->Remove(MemoryKey);
+        },
+        Qt::DirectConnection);
+    ASSERT_TRUE(Shown(1));
+    ASSERT_TRUE(removed);
+    QObject::disconnect(lifting);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Journal"), 0);
+
+    MessageBoxes::ClearShown();
+    LayOldKey();
+    ASSERT_TRUE(Shown(1));
+    EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
+    const std::optional<QList<TJournalEntry>> journal = ReadJournal(*Database().Inner, {}, 0);
+    ASSERT_TRUE(journal);
+    ASSERT_EQ(journal->size(), 1);
+    const TJournalEntry& written = journal->first();
+    EXPECT_EQ(written.Action, TJournalAction::KeyWritten);
+    EXPECT_EQ(written.ConID, Controller.ConID);
+    EXPECT_EQ(written.ConName, "Front door");
+    EXPECT_EQ(written.Operator, Session->Author().Operator);
+    EXPECT_EQ(written.Workstation, Session->Author().Workstation);
+    EXPECT_EQ(written.Changes,
+              (QList<TJournalChange>{{"CRC8", "", ExpectedImage().right(1).toHex().toUpper()},
+                                     {"Zone1Cards", "", "2"},
+                                     {"Zone2Cards", "", "1"}}));
 }
 
 // The same over the USB adapter: the test runs again under the virtual DS9490.

@@ -9,6 +9,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 
 #include "profiledb.h"
 
@@ -24,6 +25,11 @@ namespace {
 
 class SharedSiteTest : public EngineProfileDbTest {
 public: // for the tables' steps
+    const TJournalAuthor Author{"other", "desk 2"};
+    // The journal entry of a verified write of what the key was built from.
+    static TJournalEntry Written(int32_t conId, const TKeyImageSource& source) {
+        return KeyWrittenEntry(conId, "Front", source.Input, BuildKeyImage(source.Input));
+    }
     void SetUp() override {
         ProfileDbTest::SetUp();
         if (HasFatalFailure())
@@ -92,17 +98,23 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
         {"nothing, and no mark either", false, [](SharedSiteTest&) {}, TMarkClear::Cleared, {}},
         {"a zone click at Front",
          true,
-         [](SharedSiteTest& t) { EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front), 1); },
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front, t.Author), 1);
+         },
          TMarkClear::ChangedSince,
          {"Front"}},
         {"a zone click at Front while it had no mark",
          false,
-         [](SharedSiteTest& t) { EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front), 1); },
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front, t.Author), 1);
+         },
          TMarkClear::ChangedSince,
          {"Front"}},
         {"a zone click at Back only",
          true,
-         [](SharedSiteTest& t) { EXPECT_EQ(CycleCardZone(*t.Other, "1111111111", t.Back), 1); },
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(CycleCardZone(*t.Other, "1111111111", t.Back, t.Author), 1);
+         },
          TMarkClear::Cleared,
          {"Back"}},
         {"Front's code changed",
@@ -110,7 +122,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
          [](SharedSiteTest& t) {
              TStandController loaded = t.Listed(t.Front);
              EXPECT_TRUE(UpdateController(*t.Other, loaded,
-                                          {"Front", "0A0B0C", loaded.ConByte1, loaded.ConByte2})
+                                          {"Front", "0A0B0C", loaded.ConByte1, loaded.ConByte2},
+                                          t.Author)
                              .Saved);
          },
          TMarkClear::ChangedSince,
@@ -121,7 +134,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
              TStandController loaded = t.Listed(t.Front);
              EXPECT_TRUE(
                  UpdateController(*t.Other, loaded,
-                                  {"Front door", loaded.ConCode, loaded.ConByte1, loaded.ConByte2})
+                                  {"Front door", loaded.ConCode, loaded.ConByte1, loaded.ConByte2},
+                                  t.Author)
                      .Saved);
          },
          TMarkClear::Cleared,
@@ -129,7 +143,7 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
         {"a card with access at Front deleted",
          true,
          [](SharedSiteTest& t) {
-             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords),
+             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords, t.Author),
                        TCardHolderDelete::Deleted);
          },
          TMarkClear::ChangedSince,
@@ -140,8 +154,10 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
              // The other's clear and the click's new mark: a counter that went with the mark and
              // started over would now equal the one read here.
              const TKeyImageSource theirs = ReadKeyImageSource(*t.Other, t.Front);
-             EXPECT_EQ(ClearMarkAfterWrite(*t.Other, t.Front, theirs.Mark), TMarkClear::Cleared);
-             EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front), 1);
+             EXPECT_EQ(ClearMarkAfterWrite(*t.Other, t.Front, theirs.Mark, Written(t.Front, theirs),
+                                           t.Author),
+                       TMarkClear::Cleared);
+             EXPECT_EQ(CycleCardZone(*t.Other, "2222222222", t.Front, t.Author), 1);
          },
          TMarkClear::ChangedSince,
          {"Front"}},
@@ -164,7 +180,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
         ASSERT_EQ(source.Outcome, TKeyImageSource::Read);
         EXPECT_EQ(source.Mark.Marked, c.markedBefore);
         c.meanwhile(*this);
-        EXPECT_EQ(Session->KeyWritten(Listed(Front), source.Mark), c.expected);
+        EXPECT_EQ(Session->KeyWritten(Listed(Front), source.Mark, Written(Front, source)),
+                  c.expected);
         EXPECT_EQ(Stored(), c.storedAfter);
         // The record follows the database; the closing question counts the database's marks.
         EXPECT_EQ(Listed(Front).ChangesMade, c.storedAfter.contains("Front"));
@@ -174,8 +191,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
 
 TEST_P(SharedSiteTest, TheKeyIsBuiltFromTheDatabaseNotFromTheList) {
     TStandController loaded = Listed(Front);
-    ASSERT_TRUE(UpdateController(*Other, loaded, {"Front", "0A0B0C", 1, 4}).Saved);
-    ASSERT_EQ(CycleCardZone(*Other, "2222222222", Front), 1);
+    ASSERT_TRUE(UpdateController(*Other, loaded, {"Front", "0A0B0C", 1, 4}, Author).Saved);
+    ASSERT_EQ(CycleCardZone(*Other, "2222222222", Front, Author), 1);
     const TKeyImageSource source = ReadKeyImageSource(Session->Database(), Front);
     ASSERT_EQ(source.Outcome, TKeyImageSource::Read);
     EXPECT_EQ(source.Input.ConCode, "0A0B0C");
@@ -183,7 +200,7 @@ TEST_P(SharedSiteTest, TheKeyIsBuiltFromTheDatabaseNotFromTheList) {
     EXPECT_THAT(source.Input.Zone1Cards, ElementsAre("1111111111", "2222222222"));
     EXPECT_TRUE(source.Mark.Marked);
 
-    ASSERT_EQ(DeleteController(*Other, Front), TControllerDelete::Deleted);
+    ASSERT_EQ(DeleteController(*Other, Front, Author), TControllerDelete::Deleted);
     EXPECT_EQ(ReadKeyImageSource(Session->Database(), Front).Outcome, TKeyImageSource::Gone);
 }
 
@@ -194,8 +211,9 @@ TEST_P(SharedSiteTest, EveryReadTakesTheMarksTheDatabaseHolds) {
 
     // The other workstation writes Front's key and changes a zone at Back.
     const TKeyImageSource theirs = ReadKeyImageSource(*Other, Front);
-    ASSERT_EQ(ClearMarkAfterWrite(*Other, Front, theirs.Mark), TMarkClear::Cleared);
-    ASSERT_EQ(CycleCardZone(*Other, "1111111111", Back), 1);
+    ASSERT_EQ(ClearMarkAfterWrite(*Other, Front, theirs.Mark, Written(Front, theirs), Author),
+              TMarkClear::Cleared);
+    ASSERT_EQ(CycleCardZone(*Other, "1111111111", Back, Author), 1);
     EXPECT_EQ(Session->ChangedControllerCount(), 1); // the closing question asks the database
     Session->LoadControllers();
     EXPECT_FALSE(Listed(Front).ChangesMade);
@@ -219,19 +237,23 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
     const Case cases[] = {
         {"nothing", [](SharedSiteTest&) {}, TCardHolderSave::Saved, TControllerSaved::None},
         {"a zone click (no part of either dialog)",
-         [](SharedSiteTest& t) { EXPECT_EQ(CycleCardZone(*t.Other, "1111111111", t.Front), 2); },
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(CycleCardZone(*t.Other, "1111111111", t.Front, t.Author), 2);
+         },
          TCardHolderSave::Saved, TControllerSaved::None},
         {"both renamed",
          [](SharedSiteTest& t) {
              TCardHolder theirs = *LoadCardHolder(*t.Other, "1111111111");
              const TCardHolder loaded = theirs;
              theirs.CardHolder = "Anna (theirs)";
-             EXPECT_EQ(SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords).Outcome,
-                       TCardHolderSave::Saved);
+             EXPECT_EQ(
+                 SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords, t.Author).Outcome,
+                 TCardHolderSave::Saved);
              TStandController record = t.Listed(t.Front);
              EXPECT_TRUE(UpdateController(
                              *t.Other, record,
-                             {"Front (theirs)", record.ConCode, record.ConByte1, record.ConByte2})
+                             {"Front (theirs)", record.ConCode, record.ConByte1, record.ConByte2},
+                             t.Author)
                              .Saved);
          },
          TCardHolderSave::ChangedElsewhere, TControllerSaved::ChangedElsewhere},
@@ -240,18 +262,20 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
              TCardHolder theirs = *LoadCardHolder(*t.Other, "1111111111");
              const TCardHolder loaded = theirs;
              theirs.CardCustom4 = "room 12";
-             EXPECT_EQ(SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords).Outcome,
-                       TCardHolderSave::Saved);
+             EXPECT_EQ(
+                 SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords, t.Author).Outcome,
+                 TCardHolderSave::Saved);
              TStandController record = t.Listed(t.Front);
-             EXPECT_TRUE(
-                 UpdateController(*t.Other, record, {record.ConName, record.ConCode, 9, 9}).Saved);
+             EXPECT_TRUE(UpdateController(*t.Other, record, {record.ConName, record.ConCode, 9, 9},
+                                          t.Author)
+                             .Saved);
          },
          TCardHolderSave::ChangedElsewhere, TControllerSaved::ChangedElsewhere},
         {"both deleted",
          [](SharedSiteTest& t) {
-             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords),
+             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords, t.Author),
                        TCardHolderDelete::Deleted);
-             EXPECT_EQ(DeleteController(*t.Other, t.Front), TControllerDelete::Deleted);
+             EXPECT_EQ(DeleteController(*t.Other, t.Front, t.Author), TControllerDelete::Deleted);
          },
          TCardHolderSave::Gone, TControllerSaved::Gone},
         {"the card replaced",
@@ -259,8 +283,9 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
              TCardHolder theirs = *LoadCardHolder(*t.Other, "1111111111");
              const TCardHolder loaded = theirs;
              theirs.CardNumber = "3333333333";
-             EXPECT_EQ(SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords).Outcome,
-                       TCardHolderSave::Saved);
+             EXPECT_EQ(
+                 SaveEditedCardHolder(*t.Other, theirs, loaded, t.OtherRecords, t.Author).Outcome,
+                 TCardHolderSave::Saved);
          },
          TCardHolderSave::Gone, TControllerSaved::None},
     };
@@ -287,10 +312,11 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
 
         TCardHolder mine = loaded;
         mine.CardHolder = "Anna (mine)";
-        EXPECT_EQ(SaveEditedCardHolder(Session->Database(), mine, loaded, Controllers()).Outcome,
-                  c.cardholder);
+        EXPECT_EQ(
+            SaveEditedCardHolder(Session->Database(), mine, loaded, Controllers(), Author).Outcome,
+            c.cardholder);
         const TControllerSaved saved = UpdateController(
-            Session->Database(), record, {"Front (mine)", "0F0F0F", record.ConByte1, 7});
+            Session->Database(), record, {"Front (mine)", "0F0F0F", record.ConByte1, 7}, Author);
         EXPECT_EQ(saved.Conflict, c.controller);
         EXPECT_EQ(saved.Saved, c.controller == TControllerSaved::None);
         if (c.cardholder != TCardHolderSave::Saved) {
@@ -308,7 +334,7 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
                           recordBefore.ConName + recordBefore.ConCode +
                               QString::number(recordBefore.ConByte2));
                 EXPECT_TRUE(UpdateController(Session->Database(), record,
-                                             {"Front (mine)", "0F0F0F", record.ConByte1, 7})
+                                             {"Front (mine)", "0F0F0F", record.ConByte1, 7}, Author)
                                 .Saved);
             } else {
                 EXPECT_FALSE(ReloadController(Session->Database(), record));
@@ -317,7 +343,8 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
         if (c.cardholder == TCardHolderSave::ChangedElsewhere) {
             const TCardHolder current = *LoadCardHolder(Session->Database(), "1111111111");
             EXPECT_EQ(
-                SaveEditedCardHolder(Session->Database(), mine, current, Controllers()).Outcome,
+                SaveEditedCardHolder(Session->Database(), mine, current, Controllers(), Author)
+                    .Outcome,
                 TCardHolderSave::Saved);
         }
     }
@@ -347,18 +374,18 @@ TEST_P(SharedSiteTest, AZoneClickMovesOnFromTheStoredZoneAndNeverOutlivesItsCard
             Front = AddController("Front", "A1B2C3");
         AddZone(Front, "1111111111", 1); // what the list shows
         if (c.stored < 0) {
-            ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords),
+            ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords, Author),
                       TCardHolderDelete::Deleted);
         } else if (c.stored != 1) {
             Other->ExecuteQuery(
                 TMyStatement("UPDATE CardZones SET ZoneID = ? WHERE ConID = ?", {c.stored, Front}));
         }
         if (c.controllerDeleted) {
-            ASSERT_EQ(DeleteController(*Other, Front), TControllerDelete::Deleted);
+            ASSERT_EQ(DeleteController(*Other, Front, Author), TControllerDelete::Deleted);
         }
         const QStringList marksBefore = Stored();
 
-        EXPECT_EQ(CycleCardZone(Session->Database(), "1111111111", Front), c.expected);
+        EXPECT_EQ(CycleCardZone(Session->Database(), "1111111111", Front, Author), c.expected);
         EXPECT_EQ(Zones(Front, "1111111111"), c.zonesAfter);
         EXPECT_EQ(Stored(), c.expected >= 0 ? QStringList{"Front"} : marksBefore);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE CardNumber NOT IN (SELECT "
@@ -368,20 +395,20 @@ TEST_P(SharedSiteTest, AZoneClickMovesOnFromTheStoredZoneAndNeverOutlivesItsCard
 }
 
 TEST_P(SharedSiteTest, DeletingWhatIsAlreadyGoneChangesNothingAndSaysSo) {
-    ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords),
+    ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords, Author),
               TCardHolderDelete::Deleted);
-    ASSERT_EQ(DeleteController(*Other, Back), TControllerDelete::Deleted);
+    ASSERT_EQ(DeleteController(*Other, Back, Author), TControllerDelete::Deleted);
     Database().Inner->ExecuteQuery("DELETE * FROM PendingChanges");
 
-    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), "1111111111", Controllers()),
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), "1111111111", Controllers(), Author),
               TCardHolderDelete::AlreadyGone);
-    EXPECT_EQ(DeleteController(Session->Database(), Back), TControllerDelete::AlreadyGone);
+    EXPECT_EQ(DeleteController(Session->Database(), Back, Author), TControllerDelete::AlreadyGone);
     EXPECT_THAT(Stored(), IsEmpty());
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE CardNumber = \"1111111111\""), 1);
 
     // And a failure is no "already gone".
     Database().FailWhenContaining = "DELETE * FROM Controllers";
-    EXPECT_EQ(DeleteController(Session->Database(), Front), TControllerDelete::Failed);
+    EXPECT_EQ(DeleteController(Session->Database(), Front, Author), TControllerDelete::Failed);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers"), 1);
 }
 
@@ -401,8 +428,9 @@ TEST_P(SharedSiteTest, AnOlderSiteGetsTheStampAndKeepsItsMarks) {
     EXPECT_TRUE(Listed(Front).ChangesMade);
     const TKeyImageSource source = ReadKeyImageSource(Session->Database(), Front);
     ASSERT_EQ(source.Outcome, TKeyImageSource::Read);
-    ASSERT_EQ(CycleCardZone(*Other, "2222222222", Back), 0);
-    EXPECT_EQ(Session->KeyWritten(Listed(Front), source.Mark), TMarkClear::Cleared);
+    ASSERT_EQ(CycleCardZone(*Other, "2222222222", Back, Author), 0);
+    EXPECT_EQ(Session->KeyWritten(Listed(Front), source.Mark, Written(Front, source)),
+              TMarkClear::Cleared);
     EXPECT_THAT(Stored(), ElementsAre("Back"));
 }
 

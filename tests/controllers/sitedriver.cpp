@@ -10,6 +10,11 @@
 // does; every verified write leaves the contents it wrote in the table KeyWrites (ConID, Image:
 // KeyWriteText), which the test made. Exit status 0 when every operation ended in one of its
 // expected outcomes, 1 when one failed (the reason on standard error), 2 without a database.
+//
+// Its changes are journaled as made by operator "driver SEED" on workstation "sitedriver". On
+// standard output it tells how many operations were refused because the file was locked, then
+// how many of each kind went through (SiteDriverTally), so the test can hold them against the
+// journal.
 
 #include "cardholders/cardholdersave.h"
 #include "controllers/controllerrecords.h"
@@ -17,6 +22,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -31,7 +37,9 @@ namespace {
 
 class TDriver {
 public:
-    TDriver(TMyDBConnector& database, quint32 seed) : FDatabase(database), FRandom(seed) {}
+    TDriver(TMyDBConnector& database, quint32 seed)
+        : FDatabase(database), FRandom(seed), FAuthor{QStringLiteral("driver %1").arg(seed),
+                                                      QStringLiteral("sitedriver")} {}
 
     bool Run(int operations) {
         for (int i = 0; i < operations; ++i)
@@ -69,6 +77,7 @@ private:
 
 public:
     int Locked = 0;
+    TSiteDriverTally Done;
 
 private:
     bool Step() {
@@ -78,7 +87,9 @@ private:
             record.CardNumber = AnyCard();
             record.CardHolder = QStringLiteral("Holder %1").arg(FRandom.bounded(1000));
             const auto outcome =
-                SaveNewCardHolder(FDatabase, record, FRandom.bounded(2) == 1, FRecords).Outcome;
+                SaveNewCardHolder(FDatabase, record, FRandom.bounded(2) == 1, FRecords, FAuthor)
+                    .Outcome;
+            Done.Added += outcome == TCardHolderSave::Saved;
             return outcome == TCardHolderSave::Saved || outcome == TCardHolderSave::NumberTaken ||
                    Fail("add");
         }
@@ -87,26 +98,40 @@ private:
             if (!loaded)
                 return true;
             TCardHolder record = *loaded;
-            if (FRandom.bounded(2) == 1)
+            const bool replacing = FRandom.bounded(2) == 1;
+            if (replacing)
                 record.CardNumber = AnyCard();
             else
                 record.CardHolder += QStringLiteral("'");
             if (FRandom.bounded(3) == 0)
                 Step(); // the dialog stays open a while
-            const auto outcome = SaveEditedCardHolder(FDatabase, record, *loaded, FRecords).Outcome;
+            const auto outcome =
+                SaveEditedCardHolder(FDatabase, record, *loaded, FRecords, FAuthor).Outcome;
+            if (outcome == TCardHolderSave::Saved) {
+                // The same card drawn again is a save that changes nothing.
+                if (!replacing)
+                    ++Done.Edited;
+                else if (!SameCardNumber(record.CardNumber, loaded->CardNumber))
+                    ++Done.Replaced;
+            }
             return outcome == TCardHolderSave::Saved || outcome == TCardHolderSave::NumberTaken ||
                    outcome == TCardHolderSave::ChangedElsewhere ||
                    outcome == TCardHolderSave::Gone || Fail("replace");
         }
-        case 2:
-            return DeleteCardHolderAndZones(FDatabase, AnyCard(), FRecords) !=
-                       TCardHolderDelete::Failed ||
-                   Fail("delete");
+        case 2: {
+            const TCardHolderDelete deleted =
+                DeleteCardHolderAndZones(FDatabase, AnyCard(), FRecords, FAuthor);
+            Done.Deleted += deleted == TCardHolderDelete::Deleted;
+            return deleted != TCardHolderDelete::Failed || Fail("delete");
+        }
         case 3:
         case 4: {
             const std::optional<int32_t> conId = AnyController();
-            return !conId || CycleCardZone(FDatabase, AnyCard(), *conId) != ZoneFailed ||
-                   Fail("zone click");
+            if (!conId)
+                return true;
+            const int zone = CycleCardZone(FDatabase, AnyCard(), *conId, FAuthor);
+            Done.ZoneClicks += zone >= 0;
+            return zone != ZoneFailed || Fail("zone click");
         }
         case 5: { // the controller dialog: a new code or new options, or only a new name
             const std::optional<int32_t> conId = AnyController();
@@ -129,7 +154,13 @@ private:
             }
             if (FRandom.bounded(3) == 0)
                 Step();
-            const TControllerSaved saved = UpdateController(FDatabase, record, input);
+            const TStandController before = record;
+            const TControllerSaved saved = UpdateController(FDatabase, record, input, FAuthor);
+            // A new code or byte drawn may be the one it had: such a save changes nothing.
+            if (saved.Saved &&
+                (before.ConName != input.ConName || before.ConCode != input.ConCode ||
+                 before.ConByte1 != input.ConByte1 || before.ConByte2 != input.ConByte2))
+                ++Done.ControllerEdits;
             return saved.Saved || saved.Conflict != TControllerSaved::None || Fail("controller");
         }
         default:
@@ -155,7 +186,9 @@ private:
         TTransaction transaction(FDatabase);
         if (!transaction.Started())
             return Fail("key write");
-        const TMarkClear cleared = ClearMarkAfterWrite(FDatabase, *conId, source.Mark);
+        const TMarkClear cleared = ClearMarkAfterWrite(
+            FDatabase, *conId, source.Mark,
+            KeyWrittenEntry(*conId, QString(), source.Input, BuildKeyImage(source.Input)), FAuthor);
         if (cleared == TMarkClear::Failed ||
             FDatabase.ExecuteCounted(
                 {"INSERT INTO KeyWrites (ConID, Image) VALUES(?, ?) ON CONFLICT (ConID) DO UPDATE "
@@ -163,12 +196,14 @@ private:
                  {*conId, KeyWriteText(source.Input)}}) != 1 ||
             !transaction.Commit())
             return Fail("key write");
+        ++Done.KeyWrites;
         return true;
     }
 
     TMyDBConnector& FDatabase;
     QRandomGenerator FRandom;
     TControllerRecords FRecords; // none: the lists of this program are not open
+    const TJournalAuthor FAuthor;
 };
 
 } // namespace
@@ -194,7 +229,8 @@ int main(int argc, char** argv) {
     }
     TDriver driver(*database, arguments[3].toUInt());
     const bool done = driver.Run(arguments[4].toInt());
-    std::printf("refused while the file was locked: %d\n", driver.Locked);
+    std::printf("refused while the file was locked: %d\n%s\n", driver.Locked,
+                qPrintable(driver.Done.Text()));
     database->Disconnect();
     return done ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "controllers/controllerrecords.h"
 #include "controllers/keysource.h"
 #include "controllers/pendingchanges.h"
+#include "journal/journal.h"
 #include "shared/datadir.h"
 
 #include "profiledb.h"
@@ -65,7 +66,79 @@ protected:
         }
         return keys;
     }
+
+    // The site as its journal tells it, replayed from the first entry: the live cardholders by
+    // card and the zones above 0 by controller and card.
+    struct TSiteState {
+        std::map<QString, QString> Holders;
+        std::map<std::pair<int32_t, QString>, QString> Zones;
+        friend bool operator==(const TSiteState&, const TSiteState&) = default;
+    };
+    TSiteState Replayed() const {
+        const std::optional<QList<TJournalEntry>> entries = ReadJournal(*Database().Inner, {}, 0);
+        EXPECT_TRUE(entries);
+        TSiteState site;
+        const QList<TJournalEntry> newestFirst = entries.value_or(QList<TJournalEntry>());
+        for (auto entry = newestFirst.rbegin(); entry != newestFirst.rend(); ++entry) {
+            const QString card = entry->CardNumber.toUpper();
+            switch (entry->Action) {
+            case TJournalAction::CardHolderAdded:
+                site.Holders[card] = entry->CardHolder;
+                break;
+            case TJournalAction::CardHolderEdited:
+                for (const TJournalChange& change : entry->Changes)
+                    if (change.Field == QLatin1String("CardHolder"))
+                        site.Holders[card] = change.New;
+                break;
+            case TJournalAction::CardReplaced:
+                site.Holders.erase(entry->OldCardNumber.toUpper());
+                site.Holders[card] = entry->CardHolder;
+                break;
+            case TJournalAction::CardHolderDeleted:
+                site.Holders.erase(card);
+                break;
+            case TJournalAction::ZoneChanged:
+                for (const TJournalChange& change : entry->Changes)
+                    if (change.Field == QLatin1String("ZoneID")) {
+                        if (change.New == QLatin1String("0"))
+                            site.Zones.erase({entry->ConID, card});
+                        else
+                            site.Zones[{entry->ConID, card}] = change.New;
+                    }
+                break;
+            case TJournalAction::ControllerDeleted:
+                std::erase_if(site.Zones,
+                              [&](const auto& zone) { return zone.first.first == entry->ConID; });
+                break;
+            default:
+                break;
+            }
+        }
+        return site;
+    }
+    // The site as its tables hold it.
+    TSiteState Stored() const {
+        TSiteState site;
+        for (const QStringList& row :
+             Rows("SELECT CardNumber, CardHolder FROM CardHolders WHERE NOT Deleted"))
+            site.Holders[row[0].toUpper()] = row[1];
+        for (const QStringList& row :
+             Rows("SELECT ConID, CardNumber, ZoneID FROM CardZones WHERE ZoneID > 0"))
+            site.Zones[{row[0].toInt(), row[1].toUpper()}] = row[2];
+        return site;
+    }
+    // How many entries of an action came after the entry `after`.
+    int EntriesSince(int64_t after, TJournalAction action) const {
+        return Count(TMyStatement("SELECT COUNT(*) FROM Journal WHERE (JournalID > ?) AND "
+                                  "(Action = ?)",
+                                  {qlonglong(after), JournalActionCode(action)}));
+    }
+    int64_t LastEntry() const {
+        const QStringList last = Column("SELECT MAX(JournalID) FROM Journal");
+        return last.isEmpty() ? 0 : last[0].toLongLong();
+    }
 };
+
 
 // Two programs at once, a thousand and more operations between them; afterwards the site must
 // hold its invariants and every key that no longer says what the database does must be marked.
@@ -75,13 +148,28 @@ TEST_P(TwoProgramsTest, ARandomRunOfBothKeepsTheSiteWholeAndEveryOutdatedKeyMark
                              : QRandomGenerator::global()->generate();
     SCOPED_TRACE("seed " + std::to_string(seed) + " (VYR_SITE_SEED repeats the run)");
 
+    // Made through the program's own save units, so that the journal explains the site from its
+    // first row.
+    const TJournalAuthor setUp{"setup", "test"};
     std::vector<int32_t> controllers;
-    for (const char* name : {"Front", "Back", "Gate", "Shed", "Lift"})
-        controllers.push_back(AddController(name, "A1B2C3"));
-    for (int card = 0; card < SiteDriverCards / 2; ++card) {
-        AddCardHolder(SiteDriverCard(card), QStringLiteral("Holder %1").arg(card));
-        AddZone(controllers[size_t(card) % controllers.size()], SiteDriverCard(card), 1 + card % 2);
+    for (const char* name : {"Front", "Back", "Gate", "Shed", "Lift"}) {
+        const TControllerSaved added =
+            ::AddController(Database(), {name, "A1B2C3", 2, 4}, 0, setUp);
+        ASSERT_TRUE(added.Saved);
+        controllers.push_back(added.ConID);
     }
+    for (int card = 0; card < SiteDriverCards / 2; ++card) {
+        TCardHolder holder;
+        holder.CardNumber = SiteDriverCard(card);
+        holder.CardHolder = QStringLiteral("Holder %1").arg(card);
+        ASSERT_EQ(SaveNewCardHolder(Database(), holder, false, Controllers(), setUp).Outcome,
+                  TCardHolderSave::Saved);
+        for (int click = 0; click <= card % 2; ++click)
+            ASSERT_GE(CycleCardZone(Database(), holder.CardNumber,
+                                    controllers[size_t(card) % controllers.size()], setUp),
+                      1);
+    }
+    ASSERT_EQ(Replayed(), Stored());
     ASSERT_TRUE(Database().Inner->ExecuteQuery(
                     "CREATE TABLE KeyWrites (ConID integer PRIMARY KEY, Image text)") ||
                 Count("SELECT COUNT(*) FROM KeyWrites") == 0);
@@ -109,12 +197,39 @@ TEST_P(TwoProgramsTest, ARandomRunOfBothKeepsTheSiteWholeAndEveryOutdatedKeyMark
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const quint32 roundSeed = seed + quint32(round) * 2;
+        const int64_t before = LastEntry();
         auto first = StartDriver({QString::number(roundSeed), QString::number(operations)});
         auto second = StartDriver({QString::number(roundSeed + 1), QString::number(operations)});
         Finish(*first);
         Finish(*second);
-        locked << first->readAllStandardOutput().trimmed()
-               << second->readAllStandardOutput().trimmed();
+        TSiteDriverTally done;
+        for (QProcess* driver : {first.get(), second.get()}) {
+            const QStringList lines =
+                QString::fromUtf8(driver->readAllStandardOutput()).trimmed().split(u'\n');
+            ASSERT_EQ(lines.size(), 2);
+            locked << lines[0];
+            done += TSiteDriverTally::FromText(lines[1]);
+        }
+
+        // No change without its entry: each operation that went through left exactly its own,
+        // signed by the driver that made it, and the whole journal replayed gives the site.
+        EXPECT_EQ(EntriesSince(before, TJournalAction::CardHolderAdded), done.Added);
+        EXPECT_EQ(EntriesSince(before, TJournalAction::CardHolderEdited), done.Edited);
+        EXPECT_EQ(EntriesSince(before, TJournalAction::CardReplaced), done.Replaced);
+        EXPECT_GE(EntriesSince(before, TJournalAction::CardHolderDeleted), done.Deleted);
+        EXPECT_GE(EntriesSince(before, TJournalAction::ZoneChanged), done.ZoneClicks);
+        EXPECT_EQ(EntriesSince(before, TJournalAction::ControllerEdited), done.ControllerEdits);
+        EXPECT_EQ(EntriesSince(before, TJournalAction::KeyWritten), done.KeyWrites);
+        EXPECT_THAT(Rows(TMyStatement("SELECT DISTINCT Operator, Workstation FROM Journal WHERE "
+                                      "JournalID > ? ORDER BY Operator",
+                                      {qlonglong(before)})),
+                    ::testing::IsSubsetOf(std::vector<QStringList>{
+                        {QStringLiteral("driver %1").arg(roundSeed), "sitedriver"},
+                        {QStringLiteral("driver %1").arg(roundSeed + 1), "sitedriver"}}));
+        const TSiteState replayed = Replayed();
+        const TSiteState stored = Stored();
+        EXPECT_EQ(replayed.Holders, stored.Holders);
+        EXPECT_EQ(replayed.Zones, stored.Zones);
 
         EXPECT_THAT(Rows("SELECT CardNumber FROM CardHolders WHERE NOT Deleted GROUP BY "
                          "CardNumber HAVING COUNT(*) > 1"),

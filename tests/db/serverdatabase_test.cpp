@@ -154,9 +154,12 @@ TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
         const auto controllers = TLegacyRecordReader::OpenFile(autonoom, ControllerRecordSize);
         TTransaction transaction(db);
         EXPECT_TRUE(transaction.Started());
-        const TLegacyImportSummary summary = ImportLegacyRecords(db, *controllers, [&] {
-            return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
-        });
+        const TLegacyImportSummary summary = ImportLegacyRecords(
+            db, *controllers,
+            [&] {
+                return TLegacyRecordReader::OpenFile(LegacyCardFilePath(autonoom), CardRecordSize);
+            },
+            TJournalAuthor{"importer", "desk"});
         EXPECT_TRUE(transaction.Commit()) << db.GetLastError().toStdString();
         return summary;
     };
@@ -189,6 +192,16 @@ TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
                          "Controllers c ON c.ConID = z.ConID ORDER BY z.CardNumber, c.ConCode"),
                 ::testing::ElementsAre("A1B2C3|01A2B3C4D5|1", "FFEEDD|01A2B3C4D5|2",
                                        "FFEEDD|0A00000001|2"));
+    const std::optional<QList<TJournalEntry>> journal = ReadJournal(Db, {}, 0);
+    ASSERT_TRUE(journal) << Db.GetLastError().toStdString();
+    ASSERT_EQ(journal->size(), 1);
+    EXPECT_EQ(journal->at(0).Action, TJournalAction::LegacyImport);
+    EXPECT_EQ(journal->at(0).Operator, "importer");
+    EXPECT_EQ(journal->at(0).Workstation, "desk");
+    EXPECT_THAT(journal->at(0).Changes.mid(0, 3),
+                ::testing::ElementsAre(TJournalChange{"CardHolders", "", "2"},
+                                       TJournalChange{"Controllers", "", "2"},
+                                       TJournalChange{"Zones", "", "3"}));
 
     // A row the database refuses half-way: nothing of the import stays.
     TMyPostgreSQL refusing;
@@ -198,7 +211,7 @@ TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
                                            ".CardZones ADD CHECK (ZoneID < 2)"),
               "");
     EXPECT_THROW(import(refusing), VyrError);
-    for (const char* table : {"Controllers", "CardHolders", "CardZones"})
+    for (const char* table : {"Controllers", "CardHolders", "CardZones", "Journal"})
         EXPECT_EQ(rows(refusing, QStringLiteral("SELECT COUNT(*) FROM ") + table), QStringList{"0"})
             << table;
 }

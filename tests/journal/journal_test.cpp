@@ -236,6 +236,15 @@ TEST(JournalText, EveryActionReadsAsASentenceWithItsValues) {
                {{"CRC8", "", "5A"}, {"Zone1Cards", "", "12"}, {"Zone2Cards", "", "0"}}),
          "Memory key of Door 2 written and verified: check byte 5A, 12 cards in zone 1, 0 cards in "
          "zone 2"},
+        {entry(TJournalAction::KeyWritten, {{"CRC8", "", "5A"},
+                                            {"Zone1Cards", "", "12"},
+                                            {"Zone2Cards", "", "0"},
+                                            {"OutOfDate", "", "1"}}),
+         "Memory key of Door 2 written and verified, but already out of date (changed meanwhile): "
+         "check byte 5A, 12 cards in zone 1, 0 cards in zone 2"},
+        {entry(TJournalAction::CardHolderEdited, {{"CardNumber", "12ab000001", "12AB000001"}}),
+         "Cardholder Anna (card 12AB000001) edited: Card number from \"12ab000001\" to "
+         "\"12AB000001\""},
         {entry(TJournalAction::LegacyImport,
                {{"CardHolders", "", "10000"}, {"Controllers", "", "128"}, {"Zones", "", "128000"}}),
          "Cards of the previous software imported: 10000 cardholders, 128 controllers, 128000 "

@@ -1,6 +1,7 @@
 #include "profiles/legacyimport.h"
 
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/legacyrecords.h"
 #include "shared/errors.h"
 
@@ -71,6 +72,17 @@ protected:
         EXPECT_EQ(Count("Controllers"), 0);
         EXPECT_EQ(Count("CardHolders"), 0);
         EXPECT_EQ(Count("CardZones"), 0);
+        EXPECT_EQ(Count("Journal"), 0);
+    }
+
+    // The journal's entries, newest first.
+    QList<TJournalEntry> Journal() {
+        TMySQLite db;
+        db.ConnectionString = JetConnectionString(Database);
+        EXPECT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        const std::optional<QList<TJournalEntry>> entries = ReadJournal(db, {}, 0);
+        EXPECT_TRUE(entries) << db.GetLastError().toStdString();
+        return entries.value_or(QList<TJournalEntry>());
     }
 
     // The message of the failed import, or "" when it did not fail.
@@ -150,6 +162,54 @@ TEST_F(LegacyImportTest, ARepeatedCardNumberKeepsTheLaterRecordWithItsZones) {
     EXPECT_THAT(LegacyImportSummaryText(summary).toStdString(), HasSubstr("last record was kept"));
 }
 
+// One entry tells where the site's first records came from, signed by the desktop user; also an
+// import that found nothing to bring says so.
+TEST_F(LegacyImportTest, TheImportLeavesOneJournalEntryWithItsSummary) {
+    const TJournalAuthor me = CurrentJournalAuthor();
+    struct {
+        const char* Name;
+        QByteArray Controllers;
+        QList<TJournalChange> Summary;
+    } cases[] = {
+        {"records",
+         ControllerRecord("000001", "One") + ControllerRecord("12345", "Broken") +
+             ControllerRecord("000003", "Three"),
+         {{"CardHolders", "", "2"},
+          {"Controllers", "", "2"},
+          {"Zones", "", "3"},
+          {"ControllersSkipped", "", "1"},
+          {"CardRecordsSkipped", "", "1"},
+          {"CardRecordsReplaced", "", "1"}}},
+        {"no controller",
+         ControllerRecord("12345", "Broken"),
+         {{"CardHolders", "", "0"},
+          {"Controllers", "", "0"},
+          {"Zones", "", "0"},
+          {"ControllersSkipped", "", "1"},
+          {"CardRecordsSkipped", "", "0"},
+          {"CardRecordsReplaced", "", "0"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QFile::remove(Database);
+        SetUp();
+        WriteControllers(c.Controllers);
+        WriteCards(CardRecord("0A00000001", "First", {}, {}, {{1, 1}}) +
+                   CardRecord("", "No card", {}, {}, {{1, 1}}) +
+                   CardRecord("0000000009", "Other", {}, {}, {{1, 2}, {3, 1}}) +
+                   CardRecord("0a00000001", "Again", {}, {}, {{3, 2}}));
+        ImportLegacyFiles(Autonoom, Database);
+        const QList<TJournalEntry> entries = Journal();
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries[0].Action, TJournalAction::LegacyImport);
+        EXPECT_EQ(entries[0].Operator, me.Operator);
+        EXPECT_EQ(entries[0].Workstation, me.Workstation);
+        EXPECT_EQ(entries[0].ConID, 0);
+        EXPECT_EQ(entries[0].CardNumber, "");
+        EXPECT_EQ(entries[0].Changes, c.Summary);
+    }
+}
+
 TEST_F(LegacyImportTest, ManyCardsFillWholeStatementsAndTheRest) {
     // More cards and zone rows than one statement carries, so full and partial batches both run.
     QByteArray controllers;
@@ -197,7 +257,8 @@ TEST_F(LegacyImportTest, AnEngineThatTakesFewValuesPerStatementGetsSmallerStatem
     ASSERT_EQ(db.MaxBoundValues(), 10);
     const auto autonoom = TLegacyRecordReader::OpenFile(Autonoom, ControllerRecordSize);
     const TLegacyImportSummary summary = ImportLegacyRecords(
-        db, *autonoom, [&] { return TLegacyRecordReader::OpenFile(Asleutel, CardRecordSize); });
+        db, *autonoom, [&] { return TLegacyRecordReader::OpenFile(Asleutel, CardRecordSize); },
+        TJournalAuthor{"importer", "desk"});
     db.Disconnect();
 
     EXPECT_EQ(summary.CardholdersImported, 7);
@@ -429,11 +490,14 @@ TEST_F(LegacyImportTest, AReadErrorEndsTheImportWithTheDevicesReason) {
                                     "autonoom.bst", ControllerRecordSize);
     try {
         // 1000 records of "AAAAAA" codes; the card file fails inside its third chunk of records.
-        ImportLegacyRecords(db, controllers, [] {
-            return std::make_unique<TLegacyRecordReader>(
-                std::make_unique<FailingDevice>(512 * 1000, 512 * 300), "asleutel.bst",
-                CardRecordSize);
-        });
+        ImportLegacyRecords(
+            db, controllers,
+            [] {
+                return std::make_unique<TLegacyRecordReader>(
+                    std::make_unique<FailingDevice>(512 * 1000, 512 * 300), "asleutel.bst",
+                    CardRecordSize);
+            },
+            TJournalAuthor{"importer", "desk"});
         ADD_FAILURE() << "the read error was not reported";
     } catch (const VyrError& error) {
         EXPECT_THAT(error.Message().toStdString(), HasSubstr("asleutel.bst"));

@@ -227,6 +227,42 @@ TEST_F(SiteMoveTest, CopiesEveryRowWithItsIdentityAndRenamesTheProfileOntoTheSer
     EXPECT_EQ(ReadWholeFile(MovedDatabaseName(DatabaseFile)), DatabaseBytes);
 }
 
+// The journal moves with the site: its entries keep their numbers (their order, by which the
+// histories page), and the server's new entries come after them.
+TEST_F(SiteMoveTest, TheJournalMovesWithItsNumbersAndNewEntriesFollowThem) {
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(DatabaseFile).constData(), &handle), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(handle,
+                           "INSERT INTO Journal (JournalID, EntryTime, Operator, Workstation, "
+                           "Action, ConID, ConName, CardNumber, OldCardNumber, CardHolder, "
+                           "Changes) VALUES (5, '2026-03-01T09:00:00.000Z', 'anna', 'desk', "
+                           "'card-replaced', NULL, NULL, '00AB12CD34', '99FF00EE11', 'Ann', "
+                           "'[]'), (3000000000, '2026-03-02T09:00:00.000Z', 'bert', 'hall', "
+                           "'zone-changed', 3, 'Gate', '00AB12CD34', NULL, 'Ann', "
+                           "'[[\"ZoneID\",\"0\",\"1\"]]')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(handle);
+    const QString connection = NewServerDatabase();
+    qint64 lastTotal = -1;
+    MoveSiteToServer(*Profile, connection, [&](qint64, qint64 total) { lastTotal = total; });
+    EXPECT_EQ(lastTotal, 9);
+
+    EXPECT_EQ(ServerRows(connection,
+                         "SELECT JournalID, EntryTime, Operator, Workstation, Action, ConID, "
+                         "ConName, CardNumber, OldCardNumber, CardHolder, Changes FROM Journal "
+                         "ORDER BY JournalID"),
+              QStringList({"5|2026-03-01T09:00:00.000Z|anna|desk|card-replaced|NULL|NULL|"
+                           "00AB12CD34|99FF00EE11|Ann|[]",
+                           "3000000000|2026-03-02T09:00:00.000Z|bert|hall|zone-changed|3|Gate|"
+                           "00AB12CD34|NULL|Ann|[[\"ZoneID\",\"0\",\"1\"]]"}));
+    EXPECT_EQ(ServerRows(connection, "INSERT INTO Journal (EntryTime, Operator, Workstation, "
+                                     "Action, Changes) VALUES ('2026-03-03T09:00:00.000Z', "
+                                     "'anna', 'desk', 'controller-added', '[]') RETURNING "
+                                     "JournalID"),
+              QStringList({"3000000001"}));
+}
+
 TEST_F(SiteMoveTest, AnEmptyLocalSiteMovesToo) {
     ASSERT_EQ(MakeDatabase(DatabaseFile, {}), "");
     const QString connection = NewServerDatabase();

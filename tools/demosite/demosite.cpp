@@ -6,6 +6,7 @@
 #include "controllers/controllerstatements.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
 #include "shared/datadir.h"
 #include "shared/errors.h"
@@ -70,11 +71,14 @@ void Fill(TMyDBConnector& database) {
     auto refused = [&database](const QString& what) {
         return VyrError(what + ": " + database.GetLastError());
     };
+    // The demo's history starts with the person who made it.
+    const TJournalAuthor author = CurrentJournalAuthor();
 
     std::vector<int32_t> conIds;
     for (const TDemoController& controller : Controllers) {
         const TControllerSaved saved = AddController(
-            database, Input(controller.Name, controller.Code, controller.RelayQuarterSeconds), 0);
+            database, Input(controller.Name, controller.Code, controller.RelayQuarterSeconds), 0,
+            author);
         if (!saved.Saved || saved.ConID <= 0)
             throw refused(controller.Name);
         conIds.push_back(saved.ConID);
@@ -88,20 +92,32 @@ void Fill(TMyDBConnector& database) {
         record.CardHolder = QString::fromUtf8(cardholder.Name);
         record.CardCustom1 = cardholder.Department;
         record.CardCustom2 = cardholder.Phone;
-        const TCardHolderSave saved = SaveNewCardHolder(database, record, false, records);
+        const TCardHolderSave saved = SaveNewCardHolder(database, record, false, records, author);
         if (saved.Outcome != TCardHolderSave::Saved)
             throw refused(record.CardHolder);
-        // These keys were written after the zones were given: nothing is pending for them.
-        for (size_t i = 0; i < conIds.size(); ++i)
-            if (cardholder.Zones[i] > 0 && !database.ExecuteQuery(InsertCardZoneStatement(
-                                               conIds[i], record.CardNumber, cardholder.Zones[i])))
+        // These keys were written after the zones were given: nothing is pending for them. The
+        // zones are journaled as the clicks that gave them would be.
+        for (size_t i = 0; i < conIds.size(); ++i) {
+            if (cardholder.Zones[i] <= 0)
+                continue;
+            TJournalEntry given;
+            given.Action = TJournalAction::ZoneChanged;
+            given.ConID = conIds[i];
+            given.ConName = QString::fromUtf8(Controllers[i].Name);
+            given.CardNumber = record.CardNumber;
+            given.CardHolder = record.CardHolder;
+            given.Changes = {{"ZoneID", "0", QString::number(cardholder.Zones[i])}};
+            if (!database.ExecuteQuery(
+                    InsertCardZoneStatement(conIds[i], record.CardNumber, cardholder.Zones[i])) ||
+                !AppendJournal(database, given, author))
                 throw refused(record.CardHolder);
+        }
     }
 
     // A barrier put in last, every cardholder granted at once: its key is still to be written,
     // and the controller list shows it marked.
     const TControllerSaved barrier =
-        AddController(database, Input(DemoMarkedController, "7D31A9", 12), 1);
+        AddController(database, Input(DemoMarkedController, "7D31A9", 12), 1, author);
     if (!barrier.Saved || !barrier.KeyOutdated)
         throw refused(DemoMarkedController);
 }
