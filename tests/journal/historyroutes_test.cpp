@@ -34,8 +34,8 @@ struct TShownHistory {
     QStringList Controllers; // the site history's controller filter
 };
 
-// Ann's card was replaced twice; Bob's changes lie between hers. The main window is open on the
-// site.
+// Ann's card was replaced twice; Bob's changes lie between hers, and Dave has her first card now.
+// The main window is open on the site.
 class HistoryRoutesTest : public ProfileDbTest {
 protected:
     void SetUp() override {
@@ -52,6 +52,9 @@ protected:
         Journal(TJournalAction::ZoneChanged, BobsCard, "", "Bob", Back, "Back door");
         Journal(TJournalAction::CardReplaced, ThirdCard, SecondCard, "Ann");
         Journal(TJournalAction::CardHolderEdited, ThirdCard, "", "Ann");
+        // Ann's first card is handed out again.
+        Journal(TJournalAction::CardHolderAdded, FirstCard, "", "Dave");
+        Journal(TJournalAction::ZoneChanged, FirstCard, "", "Dave", Front, "Front door");
         Main = std::make_unique<TfrmMain>(Desktop, RunSettings);
         Main->OpenSession(TakeSession());
     }
@@ -100,7 +103,8 @@ protected:
     int32_t Front = 0, Back = 0;
 };
 
-// Ann's history from her dialog: every card she had, none of Bob's changes, newest first.
+// Ann's history from her dialog: every card she had, none of Bob's or Dave's changes, newest
+// first.
 TEST_F(HistoryRoutesTest, TheCardholderDialogOpensTheHistoryOfEveryCardTheHolderHad) {
     {
         TfrmCardHolder added(Desktop, *Session, RunSettings);
@@ -129,7 +133,7 @@ TEST_F(HistoryRoutesTest, EachMenuOpensTheHistoryOfWhatItIsFor) {
     const TShownHistory site =
         HistoryOpenedBy([&] { Control<QAction>(*Main, "mnuFileHistory").trigger(); });
     EXPECT_EQ(site.Title, "Site history");
-    EXPECT_EQ(site.Cards.size(), 8);
+    EXPECT_EQ(site.Cards.size(), 10);
     EXPECT_THAT(site.Controllers, ElementsAre("All controllers", "Back door", "Front door"));
 
     // The controller list's menu: the selected controller's.
