@@ -5,6 +5,7 @@
 #include "cardholders/cardholders.h"
 #include "controllers/controller.h"
 #include "controllers/controllerrecords.h"
+#include "controllers/keyprovenance.h"
 #include "controllers/programdevice.h"
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
@@ -32,7 +33,19 @@
 
 namespace {
 
-enum Column { ColNumber, ColName, ColType, ColCards, ColMark, ColButton, ColumnCount };
+// The key's provenance comes after the button's column, so that a window of the usual width still
+// shows the button whole.
+enum Column {
+    ColNumber,
+    ColName,
+    ColType,
+    ColCards,
+    ColMark,
+    ColButton,
+    ColKeyWritten,
+    ColKeyBy,
+    ColumnCount
+};
 constexpr int NameMinimumWidth = 130;
 constexpr int MarkWidth = 25;
 // Delphi's clSkyBlue, the list's selection colour while it has the focus.
@@ -50,6 +63,9 @@ public:
     QVariant data(int column, int role) const override {
         if (role == Qt::DisplayRole)
             return FOwner->VSTControllersGetText(FIndex, column);
+        // The mark is a picture: its words are what a screen reader reads and a hint shows.
+        if ((role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) && column == ColMark)
+            return FOwner->VSTControllersGetMarkText(FIndex);
         if (role == Qt::DecorationRole) {
             const int image = FOwner->VSTControllersGetImageIndex(FIndex, column);
             if (image >= 0 && image < FOwner->ImageListExcla.size())
@@ -134,8 +150,8 @@ void TfrmMain::BuildControllerList() {
 
 void TfrmMain::BuildListColumns() {
     VSTControllers->setColumnCount(ColumnCount);
-    VSTControllers->setHeaderLabels(
-        {QString(), N_("Controller"), N_("Type"), N_("Number of cards"), QString(), QString()});
+    VSTControllers->setHeaderLabels({QString(), N_("Controller"), N_("Type"), N_("Number of cards"),
+                                     QString(), QString(), N_("Key written"), N_("By")});
     VSTControllers->setRootIsDecorated(false);
     VSTControllers->setUniformRowHeights(true);
     VSTControllers->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -156,10 +172,23 @@ void TfrmMain::BuildListColumns() {
     VSTControllers->setColumnWidth(ColType, 60);
     VSTControllers->setColumnWidth(ColMark, MarkWidth);
     VSTControllers->setColumnWidth(ColButton, 100);
+    VSTControllers->setColumnWidth(ColKeyWritten, 140);
+    VSTControllers->setColumnWidth(ColKeyBy, 160);
     connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
         if (section == ColName && size < NameMinimumWidth)
             header->resizeSection(ColName, NameMinimumWidth);
     });
+    NameUntitledColumns();
+}
+
+void TfrmMain::NameUntitledColumns() {
+    // Too narrow for a caption, but a screen reader announces every cell with its column's name.
+    QTreeWidgetItem* titles = VSTControllers->headerItem();
+    titles->setData(ColNumber, Qt::AccessibleTextRole, _("Number"));
+    titles->setData(ColMark, Qt::AccessibleTextRole, _("Key status"));
+    titles->setData(ColMark, Qt::ToolTipRole, _("Key status"));
+    // The button's caption is English in every language, as on the controller itself.
+    titles->setData(ColButton, Qt::AccessibleTextRole, QStringLiteral("Load programmer"));
 }
 
 void TfrmMain::BuildPopupMenu() {
@@ -219,14 +248,22 @@ void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
     FreeControllers();
     if (FSession)
         FSession->LoadControllers(alsoMarked);
+    ReadKeyWrites();
     RefreshTitles();
 }
 
+void TfrmMain::ReadKeyWrites() {
+    FKeyWrites =
+        FSession && FSession->IsConnected() ? LastKeyWrites(FSession->Database()) : std::nullopt;
+}
+
 void TfrmMain::SiteChanged(const QStringList& tables) {
-    // The list shows the controllers, their card counts and their marks.
+    // The list shows the controllers, their card counts, their marks and their keys' last
+    // verified writes (a write that found no mark to clear changes the journal only).
     if (!TChangeWatch::Touches(tables,
                                {QStringLiteral("controllers"), QStringLiteral("cardzones"),
-                                QStringLiteral("cardholders"), QStringLiteral("pendingchanges")}))
+                                QStringLiteral("cardholders"), QStringLiteral("pendingchanges"),
+                                QStringLiteral("journal")}))
         return;
     FControllersStale = true;
     RefreshControllers();
@@ -358,9 +395,21 @@ QString TfrmMain::VSTControllersGetText(int row, int column) const {
         return controller->ConType;
     case ColCards:
         return QString::number(controller->CardCount);
+    case ColKeyWritten:
+        return DescribeKeyProvenance(FKeyWrites, controller->ConID, controller->ChangesMade)
+            .Written;
+    case ColKeyBy:
+        return DescribeKeyProvenance(FKeyWrites, controller->ConID, controller->ChangesMade).By;
     default:
         return QString();
     }
+}
+
+QString TfrmMain::VSTControllersGetMarkText(int row) const {
+    const TStandController* controller = RowController(row);
+    return controller
+               ? DescribeKeyProvenance(FKeyWrites, controller->ConID, controller->ChangesMade).Key
+               : QString();
 }
 
 int TfrmMain::VSTControllersGetImageIndex(int row, int column) const {
@@ -409,7 +458,10 @@ void TfrmMain::ProgrammerButtonClick(QPushButton* Sender) {
         TfrmProgramDevice dialog(*FSession, FSettings, this);
         dialog.Controller = controller;
         dialog.exec();
-        // No reload: the dialog cleared the mark itself, and the row shows it when drawn.
+        // No reload: the dialog cleared the mark itself, and the row shows it when drawn. The
+        // write's journal entry came through this program's own connection, which the change
+        // watch does not report: the rows read it here.
+        ReadKeyWrites();
         VSTControllers->viewport()->update();
         return;
     }

@@ -252,6 +252,7 @@ void TfrmMain::ApplyLanguage(bool FirstTime) {
     mnuLanguageDutch->setChecked(language == "nl");
     UseLanguage(language);
     TranslateWindow(this);
+    NameUntitledColumns();
     RefreshTitles();
 }
 

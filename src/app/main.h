@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
 
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QSet>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -59,6 +61,8 @@ public:
     void RefreshControllers();
     void ProgrammerButtonClick(QPushButton* Sender);
     QString VSTControllersGetText(int row, int column) const;
+    // The row's pending-change mark in words, for screen readers and the mark's hint.
+    QString VSTControllersGetMarkText(int row) const;
     int VSTControllersGetImageIndex(int row, int column) const; // -1: no image
     void VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect& cellRect);
     void VSTControllersDblClick();
@@ -123,6 +127,7 @@ private:
     void BuildControllerList();
     void BuildListColumns();
     void BuildPopupMenu();
+    void NameUntitledColumns();
     void FollowListScrolling();
     void ReloadAfterSaving(const TControllerSaved& saved);
     // Gives a database made before the unique card indexes those indexes, or tells which card
@@ -132,6 +137,7 @@ private:
     void FormDestroy();
     void FreeRowButtons();
     void SiteChanged(const QStringList& tables);
+    void ReadKeyWrites();
     TDesktop& FDesktop;
     TRunSettings& FSettings;
     TProfileList FProfiles; // as profile management shows them
@@ -140,6 +146,9 @@ private:
     QHash<int, QPushButton*> FRowButtons;
     // Another workstation changed the site and the list does not show it yet.
     bool FControllersStale = false;
+    // Each controller's last verified key write as of the last reload; nothing when the journal
+    // could not be read.
+    std::optional<QHash<int32_t, TJournalEntry>> FKeyWrites;
     // Tries the refresh again while a dialog is in the way.
     QTimer* FRefreshRetry = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
+#include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "reader/adapternews.h"
 #include "reader/cardpoller.h"
@@ -166,12 +167,17 @@ QHBoxLayout* TfrmCardHolder::BuildTypedNumberRow() {
 }
 
 QHBoxLayout* TfrmCardHolder::BuildButtonRow() {
+    cmdHistory = NewButton("cmdHistory", N_("&History..."), this);
+    cmdHistory->setAutoDefault(false);
+    // A cardholder not yet saved has no history to show.
+    cmdHistory->setEnabled(false);
+    connect(cmdHistory, &QPushButton::clicked, this, [this] { cmdHistoryClick(); });
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    return RightAlignedRow({cmdOK, cmdCancel});
+    return RightAlignedRow({cmdHistory, cmdOK, cmdCancel});
 }
 
 TfrmCardHolder::~TfrmCardHolder() = default;
@@ -219,6 +225,7 @@ void TfrmCardHolder::LoadCard(const QString& CardNumber) {
         FNumberShown = true;
         lblCardStatusVal->setText("OK");
         cmdReplaceCard->show();
+        cmdHistory->setEnabled(true);
         txtCardHolder->setText(record->CardHolder);
         txtCustom1->setText(record->CardCustom1);
         txtCustom2->setText(record->CardCustom2);
@@ -377,6 +384,12 @@ void TfrmCardHolder::ShowNumberTaken() {
     lblCardStatusVal->setText(_("Card already in database"));
     FNumberTaken = true;
     UpdateOKButton();
+}
+
+void TfrmCardHolder::cmdHistoryClick() {
+    // The loaded card, not one being presented as its replacement: the history follows the holder
+    // back through the cards they had before.
+    ShowCardHolderHistory(this, FSession.Database(), FDesktop, CardEditNumber, FLoaded.CardHolder);
 }
 
 void TfrmCardHolder::cmdPrintListClick() {

@@ -75,6 +75,7 @@ private:
     QLineEdit* txtCustomCardNumber;
     QPushButton* cmdCustomNumberCheck;
     QCheckBox* chkReverse;
+    QPushButton* cmdHistory;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
@@ -82,6 +83,7 @@ private:
     void cmdReplaceCardClick();
     void cmdReplaceCancelClick();
     void cmdOKClick();
+    void cmdHistoryClick();
     void cmdPrintListClick();
     void cmdSavePDFClick();
 

@@ -235,6 +235,7 @@ void ShowCardHolderHistory(QWidget* parent, TMyDBConnector& database, TDesktop& 
                            const QString& cardNumber, const QString& cardHolder) {
     TJournalFilter subject;
     subject.CardNumber = cardNumber;
+    subject.HolderOnly = true;
     TfrmHistory window(database, desktop, THistoryScope::CardHolder, subject,
                        cardHolder.isEmpty() ? cardNumber : cardHolder + " (" + cardNumber + ")", {},
                        parent);

@@ -84,6 +84,49 @@ std::optional<QStringList> CardAndItsPredecessors(TMyDBConnector& database, cons
     return cards;
 }
 
+// A stretch of the journal during which one holder had one card: entries from From (0: from the
+// journal's start) to before Until (0: to now).
+struct TCardTenure {
+    QString Card;
+    int64_t From = 0;
+    int64_t Until = 0;
+};
+
+// The present holder's stretches with this card and, going back through the replacements, with
+// each card they had before. A stretch begins with the entry that gave the holder the card; a
+// journal begun while they had it begins the stretch.
+std::optional<QList<TCardTenure>> HolderTenures(TMyDBConnector& database, const QString& card) {
+    QList<TCardTenure> tenures;
+    TCardTenure tenure{card, 0, 0};
+    // Each step looks strictly further back, so the walk ends even where a card came back.
+    for (;;) {
+        QString sql = QStringLiteral("SELECT JournalID, Action, OldCardNumber FROM Journal WHERE "
+                                     "(CardNumber = ?) AND (Action IN (?, ?))");
+        QVariantList values{tenure.Card, JournalActionCode(TJournalAction::CardHolderAdded),
+                            JournalActionCode(TJournalAction::CardReplaced)};
+        if (tenure.Until > 0) {
+            sql += " AND (JournalID < ?)";
+            values << qlonglong(tenure.Until);
+        }
+        sql += " ORDER BY JournalID DESC LIMIT 1";
+        const std::unique_ptr<TMyResultSet> rows = database.Query({sql, values});
+        if (!rows)
+            return std::nullopt;
+        rows->First();
+        if (rows->Eof()) {
+            tenures << tenure;
+            return tenures;
+        }
+        tenure.From = rows->Fields(0).AsString().toLongLong();
+        tenures << tenure;
+        const QString old = rows->Fields(2).AsString();
+        if (rows->Fields(1).AsString() != JournalActionCode(TJournalAction::CardReplaced) ||
+            old.isEmpty())
+            return tenures;
+        tenure = {old, 0, tenure.From};
+    }
+}
+
 // The entries of a result set read with SelectColumns, in its order.
 QList<TJournalEntry> EntriesOf(TMyResultSet& rows) {
     QList<TJournalEntry> entries;
@@ -197,7 +240,27 @@ ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, i
         conditions << "(ConID = ?)";
         values << filter.ConID;
     }
-    if (!filter.CardNumber.isEmpty()) {
+    if (!filter.CardNumber.isEmpty() && filter.HolderOnly) {
+        const std::optional<QList<TCardTenure>> tenures =
+            HolderTenures(database, filter.CardNumber);
+        if (!tenures)
+            return std::nullopt;
+        QStringList stretches;
+        for (const TCardTenure& tenure : *tenures) {
+            QString stretch = QStringLiteral("(CardNumber = ?)");
+            values << tenure.Card;
+            if (tenure.From > 0) {
+                stretch += " AND (JournalID >= ?)";
+                values << qlonglong(tenure.From);
+            }
+            if (tenure.Until > 0) {
+                stretch += " AND (JournalID < ?)";
+                values << qlonglong(tenure.Until);
+            }
+            stretches << "(" + stretch + ")";
+        }
+        conditions << "(" + stretches.join(" OR ") + ")";
+    } else if (!filter.CardNumber.isEmpty()) {
         const std::optional<QStringList> cards =
             CardAndItsPredecessors(database, filter.CardNumber);
         if (!cards)

@@ -92,6 +92,10 @@ struct TJournalFilter {
     // The card's entries, and those of the cards it replaced before (a holder keeps the history
     // of the cards they had).
     QString CardNumber;
+    // With CardNumber: only what happened while the card's present holder had each of these
+    // cards, from when they were given one, so that a card handed out again brings neither its
+    // earlier nor its later holders' changes into a holder's history.
+    bool HolderOnly = false;
 };
 
 // One page of a history, newest first: at most `limit` entries older than the entry `before`

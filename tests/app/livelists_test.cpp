@@ -4,6 +4,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "journal/journal.h"
 
 #include "modal.h"
 #include "profiledb.h"
@@ -227,6 +228,33 @@ TEST_P(LiveLists, TheControllerListShowsNamesCountsAndMarksOfAnotherWorkstation)
         5000));
     EXPECT_EQ(Main->SelectedController() ? Main->SelectedController()->ConID : -1, selected);
     EXPECT_EQ(TopController(), ConIDs[20]);
+}
+
+// A key written and verified on another workstation changes the journal, and the marks only when
+// there was one to clear: the journal alone must wake the list.
+TEST_P(LiveLists, TheControllerListShowsAKeyWrittenOnAnotherWorkstation) {
+    ASSERT_NO_FATAL_FAILURE(OpenControllers());
+    constexpr int KeyWritten = 6, By = 7;
+    ASSERT_EQ(ControllerText(ConIDs[12], KeyWritten), "No verified write recorded");
+    QSignalSpy told(&Session->Changes(), &TChangeWatch::Changed);
+
+    TJournalEntry write;
+    write.Action = TJournalAction::KeyWritten;
+    write.ConID = ConIDs[12];
+    write.ConName = "Door 12";
+    write.Changes = {{"CRC8", "", "3C"}};
+    ASSERT_TRUE(AppendJournal(*Other, write, {"bert", "gatehouse"}))
+        << Other->GetLastError().toStdString();
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ControllerText(ConIDs[12], By) == "bert on gatehouse"; }, 5000))
+        << ControllerText(ConIDs[12], KeyWritten).toStdString();
+    EXPECT_NE(ControllerText(ConIDs[12], KeyWritten), "No verified write recorded");
+    EXPECT_EQ(ControllerText(ConIDs[13], KeyWritten), "No verified write recorded");
+    // The server names the table it heard of; the list did not wait for anything else.
+    if (GetParam() == TEngine::PostgreSQL) {
+        EXPECT_EQ(told.value(0).value(0).toStringList(), QStringList{"journal"});
+    }
 }
 
 // A dialog over a list works on its rows by position: the rows stay as they are while it is

@@ -4,6 +4,8 @@
 #include "controllers/pendingchanges.h"
 #include "controllers/programdevice.h"
 #include "db/MyDBConnector.h"
+#include "journal/journal.h"
+#include "journal/journaltext.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
@@ -354,6 +356,68 @@ TEST_F(ControllerListTest, TheRowButtonProgramsThatRowsController) {
     });
     QTest::mouseClick(Main->RowButton(1), Qt::LeftButton);
     EXPECT_EQ(programmed, Controllers()[1].get());
+}
+
+// What the list tells of each key: in words where no verified write is on record, the time and
+// who once the programmer's dialog wrote one (through the program's own connection, which the
+// change watch does not report), and whether the controller changed since; every cell and column
+// named for a screen reader.
+TEST_F(ControllerListTest, EachRowTellsWhenAndByWhomItsKeyWasLastWritten) {
+    ThreeControllers();
+    MarkChanged(1);
+    ShowWindow();
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(View());
+    ASSERT_TRUE(table && table->tableInterface());
+    const auto cellName = [&](int row, int column) {
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(row, column);
+        return cell ? cell->text(QAccessible::Name) : QString("(no cell)");
+    };
+    EXPECT_EQ(View()->headerItem()->text(6), "Key written");
+    EXPECT_EQ(View()->headerItem()->text(7), "By");
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(cellName(row, 6), "No verified write recorded") << row;
+        EXPECT_EQ(cellName(row, 7), "") << row;
+    }
+    EXPECT_EQ(cellName(1, 4), "Changes not yet on a key");
+    EXPECT_EQ(cellName(0, 4), "");
+
+    Select(1);
+    QTest::qWait(30);
+    WhenModal([&](QWidget* dialog) {
+        // The entry a verified write of Beta's key leaves; the mark stays, as when the cardholder
+        // list changed Beta once more while the key was being written.
+        TJournalEntry write;
+        write.Action = TJournalAction::KeyWritten;
+        write.ConID = Beta;
+        write.ConName = "Beta";
+        write.Changes = {{"CRC8", "", "5A"}};
+        EXPECT_TRUE(AppendJournal(Session->Database(), write, {"anna", "reception"}));
+        QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdCancel"), Qt::LeftButton);
+    });
+    QTest::mouseClick(Main->RowButton(1), Qt::LeftButton);
+    const std::optional<QHash<int32_t, TJournalEntry>> writes = LastKeyWrites(*Database().Inner);
+    ASSERT_TRUE(writes && writes->contains(Beta));
+    EXPECT_EQ(cellName(1, 6), JournalTimeText(writes->value(Beta)));
+    EXPECT_EQ(cellName(1, 7), "anna on reception");
+    EXPECT_EQ(cellName(1, 4), "Changed since the key was written");
+    EXPECT_EQ(View()->topLevelItem(1)->data(4, Qt::ToolTipRole).toString(),
+              "Changed since the key was written");
+    EXPECT_EQ(cellName(0, 6), "No verified write recorded");
+
+    // The mark goes with a verified write of everything: the key is up to date.
+    ASSERT_TRUE(Session->Database().ExecuteQuery("DELETE * FROM PendingChanges"));
+    Main->ReloadControllers();
+    QTest::qWait(30); // the view lays its new rows out
+    EXPECT_EQ(cellName(1, 4), "Key up to date");
+    EXPECT_EQ(cellName(1, 7), "anna on reception");
+
+    QStringList headers;
+    for (int i = 0; i < table->childCount(); ++i)
+        if (QAccessibleInterface* child = table->child(i);
+            child && child->role() == QAccessible::ColumnHeader)
+            headers << child->text(QAccessible::Name);
+    EXPECT_EQ(headers, (QStringList{"Number", "Controller", "Type", "Number of cards", "Key status",
+                                    "Load programmer", "Key written", "By"}));
 }
 
 TEST_F(ControllerListTest, ProgrammingAKeyToTheEndTakesTheMarkAwayWithoutAReload) {

@@ -7,6 +7,8 @@
 #include "modal.h"
 #include "profiledb.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -120,6 +122,71 @@ TEST_F(HistoryWindowTest, AControllersHistoryShowsThatControllerOnly) {
     EXPECT_EQ(List(*window).topLevelItemCount(), 225);
     for (int i = 0; i < List(*window).topLevelItemCount(); ++i)
         ASSERT_EQ(List(*window).topLevelItem(i)->text(3), "Front door") << i;
+}
+
+// Tab reaches every control of a history, and a screen reader has a name for each, and for each of
+// the list's columns.
+TEST_F(HistoryWindowTest, TabReachesEveryControlAndAScreenReaderNamesEach) {
+    for (const THistoryScope scope : {THistoryScope::Site, THistoryScope::Controller}) {
+        auto window = Open(scope);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // The period's dates take part once their bounds are on.
+        for (const char* bound : {"chkFrom", "chkUntil"})
+            if (auto* box = window->findChild<QCheckBox*>(bound))
+                box->setChecked(true);
+        QList<QWidget*> controls;
+        for (QWidget* widget : window->findChildren<QWidget*>())
+            if (widget->isVisible() && widget->isEnabled() &&
+                (widget->focusPolicy() & Qt::TabFocus))
+                controls << widget;
+        // A control's inner parts (a date field's text) stand for the control.
+        const auto controlOf = [&](QWidget* widget) {
+            for (QWidget* at = widget; at; at = at->parentWidget())
+                if (controls.contains(at) && !controls.contains(at->parentWidget()))
+                    return at;
+            return widget;
+        };
+        controls.removeIf([&](QWidget* widget) { return controlOf(widget) != widget; });
+
+        QSet<QWidget*> reached;
+        for (int press = 0; press < 60; ++press) {
+            reached.insert(controlOf(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        for (QWidget* control : controls) {
+            SCOPED_TRACE(control->objectName().toStdString());
+            EXPECT_TRUE(reached.contains(control)) << "not reached with Tab";
+            EXPECT_FALSE(
+                QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty());
+        }
+        EXPECT_TRUE(controls.contains(&List(*window)));
+        // Each field says which caption it goes with: by its name, or (a choice box on Linux is
+        // named by its choice) by the label relation.
+        for (QLabel* caption : window->findChildren<QLabel*>()) {
+            if (!caption->buddy())
+                continue;
+            const QString captionText = QString(caption->text()).remove(u'&');
+            QAccessibleInterface* field = QAccessible::queryAccessibleInterface(caption->buddy());
+            QStringList labels;
+            for (const auto& [label, relation] : field->relations(QAccessible::Label))
+                labels << label->text(QAccessible::Name);
+            EXPECT_TRUE(field->text(QAccessible::Name) == captionText ||
+                        labels.contains(captionText))
+                << caption->objectName().toStdString() << ": "
+                << field->text(QAccessible::Name).toStdString();
+        }
+
+        QStringList headers;
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&List(*window));
+        for (int i = 0; i < list->childCount(); ++i)
+            if (QAccessibleInterface* child = list->child(i);
+                child && child->role() == QAccessible::ColumnHeader)
+                headers << child->text(QAccessible::Name);
+        EXPECT_EQ(headers, JournalColumnTitles());
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(&List(*window))->text(QAccessible::Name),
+                  "Changes, newest first:");
+    }
 }
 
 // The reviewer's spreadsheet gets the rows as the window shows them, the titles first.

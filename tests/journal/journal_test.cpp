@@ -132,6 +132,60 @@ TEST_P(JournalTest, ACardsHistoryIncludesTheCardsItReplaced) {
     EXPECT_THAT(Cards(Read({{}, {}, {}, 0, "9999999999"})), ElementsAre("9999999999"));
 }
 
+// A card handed out again: a holder's history keeps to the stretches in which they had each card,
+// without the card's earlier or later holders; the site's card filter still shows all of the card.
+TEST_P(JournalTest, AHoldersHistoryKeepsToWhileTheyHadEachCard) {
+    const auto append = [this](TJournalAction action, int32_t conId, const QString& card,
+                               const QString& holder, const QString& oldCard = {}) {
+        TJournalEntry entry = Entry(action, conId, card);
+        entry.CardHolder = holder;
+        entry.OldCardNumber = oldCard;
+        Append(entry);
+    };
+    const QString first = "1111111111", second = "2222222222", unseen = "7777777777";
+    append(TJournalAction::CardHolderAdded, 0, first, "Bob");
+    append(TJournalAction::ZoneChanged, 3, first, "Bob");
+    append(TJournalAction::CardHolderDeleted, 0, first, "Bob");
+    append(TJournalAction::CardHolderAdded, 0, first, "Ann");
+    append(TJournalAction::ZoneChanged, 4, first, "Ann");
+    append(TJournalAction::CardReplaced, 0, second, "Ann", first);
+    append(TJournalAction::CardHolderAdded, 0, first, "Carl");
+    append(TJournalAction::ZoneChanged, 5, first, "Carl");
+    append(TJournalAction::ZoneChanged, 6, second, "Ann");
+    // Added before the journal began: everything of the card is theirs.
+    append(TJournalAction::ZoneChanged, 3, unseen, "Dora");
+
+    const auto holders = [](const QList<TJournalEntry>& entries) {
+        QStringList names;
+        for (const TJournalEntry& entry : entries)
+            names << entry.CardHolder + " " + entry.CardNumber;
+        return names;
+    };
+    TJournalFilter ann;
+    ann.CardNumber = second;
+    ann.HolderOnly = true;
+    EXPECT_THAT(holders(Read(ann)), ElementsAre("Ann 2222222222", "Ann 2222222222",
+                                                "Ann 1111111111", "Ann 1111111111"));
+    // A page at a time, as the window reads it.
+    const QList<TJournalEntry> firstPage = Read(ann, 3);
+    ASSERT_EQ(firstPage.size(), 3);
+    EXPECT_THAT(holders(Read(ann, 3, firstPage.back().Id)), ElementsAre("Ann 1111111111"));
+
+    TJournalFilter carl;
+    carl.CardNumber = first;
+    carl.HolderOnly = true;
+    EXPECT_THAT(holders(Read(carl)), ElementsAre("Carl 1111111111", "Carl 1111111111"));
+
+    TJournalFilter dora;
+    dora.CardNumber = unseen;
+    dora.HolderOnly = true;
+    EXPECT_THAT(holders(Read(dora)), ElementsAre("Dora 7777777777"));
+
+    TJournalFilter card;
+    card.CardNumber = first;
+    EXPECT_EQ(Read(card).size(), 7);
+}
+
 // An entry belongs to its change: rolled back together, kept together.
 TEST_P(JournalTest, AnEntryRolledBackWithItsChangeLeavesNothing) {
     TMyDBConnector& database = *Database().Inner;
