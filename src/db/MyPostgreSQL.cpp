@@ -32,6 +32,68 @@ struct TResultDeleter {
 };
 using TResult = std::unique_ptr<PGresult, TResultDeleter>;
 
+bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// One statement of a pipeline: its text, and its values (a null pointer for NULL).
+struct TPipelined {
+    const char* Sql;
+    int Count = 0;
+    const char* const* Values = nullptr;
+};
+
+// Sends the statements together and reads their results in order: one round trip to the server
+// for all of them. The server skips whatever follows a statement that failed (its result says
+// PGRES_PIPELINE_ABORTED); a result is null when the connection broke before it came.
+std::vector<TResult> RunPipeline(PGconn* connection, std::initializer_list<TPipelined> statements) {
+    std::vector<TResult> results(statements.size());
+    if (!PQenterPipelineMode(connection))
+        return results;
+    size_t sent = 0;
+    for (const TPipelined& statement : statements) {
+        // Types are left to the server: each value is read as its place in the statement needs.
+        if (!PQsendQueryParams(connection, statement.Sql, statement.Count, nullptr,
+                               statement.Values, nullptr, nullptr, 0))
+            break;
+        ++sent;
+    }
+    // The sync sends the lot, and ends what the server skips after a failure.
+    bool synced = false;
+    const bool flushed = PQpipelineSync(connection) == 1;
+    for (size_t i = 0; flushed && i < sent && !synced; ++i) {
+        PGresult* result = PQgetResult(connection);
+        if (!result)
+            break;
+        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            synced = true;
+            break;
+        }
+        results[i].reset(result);
+        // A statement's results end with a null; a broken connection may keep answering with
+        // errors of its own instead.
+        while (!synced && PQstatus(connection) == CONNECTION_OK) {
+            PGresult* more = PQgetResult(connection);
+            if (!more)
+                break;
+            synced = PQresultStatus(more) == PGRES_PIPELINE_SYNC;
+            PQclear(more);
+        }
+    }
+    for (int left = 4; flushed && !synced && left > 0 && PQstatus(connection) == CONNECTION_OK;
+         --left) {
+        PGresult* result = PQgetResult(connection);
+        synced = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+        PQclear(result);
+    }
+    // Fails only with a broken connection, which is set up anew (pipeline mode off) when it is
+    // reset.
+    PQexitPipelineMode(connection);
+    return results;
+}
+
 QString ServerText(const char* text) {
     return QString::fromUtf8(text).trimmed();
 }
@@ -822,19 +884,34 @@ PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>
         pointers[size_t(i)] = nulls[i] ? nullptr : values[i].constData();
     // A failed statement ends the server's whole transaction, where SQLite only undoes the
     // statement. Inside a transaction each statement is therefore a savepoint of its own: the
-    // caller decides what a failure means for the rest, on both engines alike.
+    // caller decides what a failure means for the rest, on both engines alike. The savepoint, the
+    // statement and its release travel together, so that the guard costs no waiting of its own.
     const bool inTransaction = !FTransactions.isEmpty() || FBulkTransaction;
     for (int attempt = 0;; ++attempt) {
-        if (inTransaction && !Run("SAVEPOINT vyr_statement"))
-            return nullptr;
-        // Types are left to the server: each value is read as its place in the statement needs.
-        TResult result(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
-                                    pointers.data(), nullptr, nullptr, 0));
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-            if (inTransaction && !Run("RELEASE SAVEPOINT vyr_statement"))
+        TResult result;
+        if (inTransaction) {
+            std::vector<TResult> results =
+                RunPipeline(FConnection, {{"SAVEPOINT vyr_statement"},
+                                          {sql.constData(), int(values.size()), pointers.data()},
+                                          {"RELEASE SAVEPOINT vyr_statement"}});
+            // A savepoint that failed (a transaction the server already ended) skipped the rest.
+            if (!Succeeded(results[0].get())) {
+                FailWith(results[0].get(), "SAVEPOINT vyr_statement");
                 return nullptr;
-            return result.release();
+            }
+            result = std::move(results[1]);
+            if (Succeeded(result.get())) {
+                if (!Succeeded(results[2].get())) {
+                    FailWith(results[2].get(), "RELEASE SAVEPOINT vyr_statement");
+                    return nullptr;
+                }
+                return result.release();
+            }
+        } else {
+            result.reset(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
+                                      pointers.data(), nullptr, nullptr, 0));
+            if (Succeeded(result.get()))
+                return result.release();
         }
         const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
         if (ConnectionGone(FConnection, state)) {
@@ -847,9 +924,14 @@ PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>
         if (inTransaction) {
             const QString reason = LastError;
             const QString reasonState = FLastSqlState;
-            if (!Run("ROLLBACK TO SAVEPOINT vyr_statement") ||
-                !Run("RELEASE SAVEPOINT vyr_statement"))
-                return nullptr;
+            const std::vector<TResult> undone =
+                RunPipeline(FConnection, {{"ROLLBACK TO SAVEPOINT vyr_statement"},
+                                          {"RELEASE SAVEPOINT vyr_statement"}});
+            for (const TResult& step : undone)
+                if (!Succeeded(step.get())) {
+                    FailWith(step.get(), "ROLLBACK TO SAVEPOINT vyr_statement");
+                    return nullptr;
+                }
             Fail(reason, reasonState);
         }
         // A conflict with another workstation's transaction is often gone a moment later.
