@@ -8,7 +8,6 @@
 
 #include <QHash>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QThread>
@@ -121,13 +120,19 @@ QByteArray SiteChannel(PGconn* connection) {
 
 // The table a statement that changes rows writes to, in lower case; empty for any other.
 QString ChangedTable(const QString& sql) {
+    // Runs for every statement that changed rows: plain word comparisons, no pattern to compile.
     const QStringList words = QString(sql).replace(u'(', u' ').simplified().split(u' ');
-    const QString verb = words.value(0).toUpper();
+    const QString& verb = words.value(0);
     qsizetype at = -1;
-    if (verb == QLatin1String("UPDATE"))
+    if (verb.compare(QLatin1String("UPDATE"), Qt::CaseInsensitive) == 0) {
         at = 1;
-    else if (verb == QLatin1String("INSERT") || verb == QLatin1String("DELETE"))
-        at = words.indexOf(QRegularExpression(QStringLiteral("^(?i)(INTO|FROM)$"))) + 1;
+    } else if (verb.compare(QLatin1String("INSERT"), Qt::CaseInsensitive) == 0 ||
+               verb.compare(QLatin1String("DELETE"), Qt::CaseInsensitive) == 0) {
+        for (qsizetype i = 1; i < words.size() && at < 0; ++i)
+            if (words[i].compare(QLatin1String("INTO"), Qt::CaseInsensitive) == 0 ||
+                words[i].compare(QLatin1String("FROM"), Qt::CaseInsensitive) == 0)
+                at = i + 1;
+    }
     return at > 0 ? words.value(at).remove(u'"').toLower() : QString();
 }
 
