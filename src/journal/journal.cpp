@@ -148,7 +148,8 @@ TMyStatement AppendJournalStatement(const TJournalEntry& entry, const TJournalAu
 
 bool AppendJournal(TMyDBConnector& database, const TJournalEntry& entry,
                    const TJournalAuthor& author) {
-    return database.ExecuteQuery(
+    // The change is nothing without its entry: the entry may go with the change's commit.
+    return database.ExecuteWithTransaction(
         AppendJournalStatement(entry, author, QDateTime::currentDateTimeUtc()));
 }
 
