@@ -238,6 +238,9 @@ bool HasJournalTable(TMyDBConnector& database) {
     return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
 }
 
+const char* const KeyWritesIndex =
+    "CREATE INDEX IF NOT EXISTS JournalByAction ON Journal (Action, ConID, JournalID)";
+
 // The indexes the histories and the controller list read through, as the two schema files make
 // them.
 const char* const JournalIndexes[] = {
@@ -245,7 +248,7 @@ const char* const JournalIndexes[] = {
     "CREATE INDEX IF NOT EXISTS JournalByController ON Journal (ConID, JournalID)",
     "CREATE INDEX IF NOT EXISTS JournalByCard ON Journal (CardNumber, JournalID)",
     "CREATE INDEX IF NOT EXISTS JournalByOperator ON Journal (Operator, JournalID)",
-    "CREATE INDEX IF NOT EXISTS JournalByAction ON Journal (Action, ConID, JournalID)",
+    KeyWritesIndex,
 };
 
 bool HasIndex(TMyDBConnector& database, const QString& name) {
@@ -269,7 +272,7 @@ void UpdateJournalIndexes(TMyDBConnector& database) {
     TTransaction change(database);
     if (!change.Started())
         return;
-    if (database.ExecuteCounted(QString::fromLatin1(JournalIndexes[4])) < 0 ||
+    if (database.ExecuteCounted(QString::fromLatin1(KeyWritesIndex)) < 0 ||
         database.ExecuteCounted(QStringLiteral("DROP INDEX IF EXISTS JournalReplacements")) < 0)
         return;
     change.Commit();
