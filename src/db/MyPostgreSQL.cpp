@@ -868,7 +868,6 @@ bool TMyPostgreSQL::CommitWithNotice() {
     // together or not at all.
     std::vector<std::vector<const char*>> values;
     std::vector<TPipelined> steps = WaitingSteps(FWaiting, values);
-    const QList<TBound> sent = std::exchange(FWaiting, {});
     QByteArray payload;
     const char* notice[2] = {nullptr, nullptr};
     if (!FChangedTables.isEmpty()) {
@@ -884,6 +883,7 @@ bool TMyPostgreSQL::CommitWithNotice() {
     }
     steps.push_back({"COMMIT"});
     const std::vector<TResult> results = RunPipeline(FConnection, steps);
+    const QList<TBound> sent = std::exchange(FWaiting, {});
     for (size_t i = 0; i < results.size(); ++i) {
         if (Succeeded(results[i].get()))
             continue;
