@@ -1,15 +1,25 @@
 // The change journal at size, on SQLite and on the PostgreSQL server in the same run:
 //
-//   - a journal of 1,000,000 entries (32 controllers, 20,000 cards, 5 operators, two years);
+//   - a site of 20,000 cardholders on 32 controllers, and a journal of 1,000,000 entries on it
+//     (5 operators, two years);
+//   - the cardholder list and the controller list (with each key's last verified write) loaded
+//     before and after the journal is filled;
+//   - a zone click (the statements of one click on the cardholder list, in one transaction) with
+//     and without its journal entry, on the empty and on the full journal;
 //   - the site-wide history's first page, the next page, and the first page filtered by operator,
 //     by controller, by card (with the cards it replaced) and by a month a year back;
-//   - a zone click's round trip (one zone row changed, committed on its own) with and without
-//     its journal entry.
+//   - with `plans`, how each engine means to answer those pages.
 //
-//   bench_journal [entries = 1000000] [repetitions = 7]
+//   bench_journal [entries = 1000000] [repetitions = 7] [plans]
 //
-// Medians are printed; nothing is asserted.
+// VYR_BENCH_SERVER names a server database to use instead of the throwaway cluster (fsync off):
+// an empty one, for the site is made in it. Medians are printed; nothing is asserted.
 
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholderstatements.h"
+#include "controllers/controllerrecords.h"
+#include "controllers/controllerstatements.h"
+#include "controllers/pendingchanges.h"
 #include "db/statement.h"
 #include "journal/journal.h"
 
@@ -17,10 +27,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -35,6 +47,38 @@ QString Card(int i) {
 }
 
 const QDateTime Start(QDate(2025, 1, 1), QTime(8, 0), Qt::UTC);
+
+// The cards and controllers the journal speaks of; a card has a zone on about one controller in
+// eight.
+void FillSite(TMyDBConnector& db) {
+    Must(db.StartTransaction(), db, "begin");
+    for (int c = 1; c <= Controllers; ++c)
+        Must(db.ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
+                              "ConByte2) VALUES(\"VYR292\", ?, \"A1B2C3\", 0, 0)",
+                              {QStringLiteral("Door %1").arg(c, 2, 10, QChar(u'0'))}}),
+             db, "controller");
+    const auto ids = db.Query("SELECT ConID FROM Controllers ORDER BY ConID");
+    Must(ids != nullptr, db, "controllers");
+    std::vector<int> conIds;
+    for (ids->First(); !ids->Eof(); ids->Next())
+        conIds.push_back(ids->Fields(0).AsInteger());
+    QRandomGenerator random(2311);
+    for (int h = 0; h < Cards; ++h) {
+        Must(db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, CardCustom1, "
+                              "CardCustom2, CardCustom3, CardCustom4, CardAdded, CardLastEdit) "
+                              "VALUES(?, ?, ?, ?, \"\", \"\", NOW(), NOW())",
+                              {Card(h), QStringLiteral("Holder %1").arg(h),
+                               QStringLiteral("Department %1").arg(h % 40),
+                               QStringLiteral("Badge %1").arg(h)}}),
+             db, "holder");
+        for (int conId : conIds)
+            if (random.bounded(8) == 0)
+                Must(db.ExecuteQuery(
+                         InsertCardZoneStatement(conId, Card(h), 1 + int(random.bounded(2)))),
+                     db, "zone");
+    }
+    Must(db.CommitTransaction(), db, "commit");
+}
 
 void FillJournal(TMyDBConnector& db, int entries) {
     // Multi-row statements inside one transaction, as the legacy import writes.
@@ -56,6 +100,8 @@ void FillJournal(TMyDBConnector& db, int entries) {
     for (int i = 0; i < entries; ++i) {
         TJournalEntry entry;
         entry.Action = i % 50 == 0 ? TJournalAction::CardHolderEdited : TJournalAction::ZoneChanged;
+        if (i % 997 == 0)
+            entry.Action = TJournalAction::KeyWritten;
         entry.ConID = 1 + i % Controllers;
         entry.ConName = QStringLiteral("Door %1").arg(entry.ConID);
         entry.CardNumber = Card((i * 7919) % Cards);
@@ -97,27 +143,49 @@ void Page(TMyDBConnector& db, const char* what, const TJournalFilter& filter, in
     std::printf("  %-44s %8.2f ms (%d rows)\n", what, ms, rows);
 }
 
+// The two lists the operator opens most, as their windows read them.
+void Lists(TMyDBConnector& db, int repetitions) {
+    size_t holders = 0;
+    const double cardholders = Median(repetitions, [&] {
+        const TControllerRecords controllers = ReadControllers(&db, {});
+        std::vector<std::unique_ptr<TCardHolder>> records;
+        Must(ReadCardHolders(db, {}, controllers, records), db, "cardholder list");
+        holders = records.size();
+    });
+    std::printf("  %-44s %8.2f ms (%zu rows)\n", "cardholder list", cardholders, holders);
+    size_t listed = 0;
+    const double controllers = Median(repetitions, [&] {
+        TControllerRecords records = ReadControllers(&db, {});
+        CountControllerCards(&db, records);
+        Must(LastKeyWrites(db).has_value(), db, "key writes");
+        listed = records.size();
+    });
+    std::printf("  %-44s %8.2f ms (%zu rows)\n", "controller list with key provenance", controllers,
+                listed);
+}
+
+// A zone click on the cardholder list: the statements the click runs, in one transaction, and
+// with `journal` the entry that records it.
 void ZoneClicks(TMyDBConnector& db, int repetitions) {
-    Must(db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)",
-                          {Card(1), "Holder 1"}}),
-         db, "holder");
-    Must(db.ExecuteQuery(
-             {"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (1, ?, 1)", {Card(1)}}),
-         db, "zone");
-    int zone = 1;
+    const int32_t conId = 1;
+    const QString card = Card(1);
+    int zone = 0;
     const auto click = [&](bool journal) {
-        const int next = zone % 2 + 1;
         Must(db.StartTransaction(), db, "begin");
-        Must(db.ExecuteQuery({"UPDATE CardZones SET ZoneID = ? WHERE (ConID = 1) AND "
-                              "(CardNumber = ?)",
-                              {next, Card(1)}}),
-             db, "click");
+        Must(db.ExecuteCounted(ClaimCardHolderStatement(card)) == 1, db, "claim card");
+        Must(db.ExecuteCounted(ClaimControllerStatement(conId)) == 1, db, "claim controller");
+        const auto rows = db.Query(ZoneOfCardStatement(conId, card));
+        Must(rows != nullptr, db, "zone");
+        const int next = zone >= 2 ? 0 : zone + 1;
+        Must(db.ExecuteCounted(DeleteCardZoneStatement(conId, card)) >= 0, db, "drop zone");
+        Must(db.ExecuteQuery(InsertCardZoneStatement(conId, card, next)), db, "zone");
+        Must(StoreMarks(db, {conId}), db, "mark");
         if (journal) {
             TJournalEntry entry;
             entry.Action = TJournalAction::ZoneChanged;
-            entry.ConID = 1;
-            entry.ConName = "Door 1";
-            entry.CardNumber = Card(1);
+            entry.ConID = conId;
+            entry.ConName = "Door 01";
+            entry.CardNumber = card;
             entry.CardHolder = "Holder 1";
             entry.Changes = {{"ZoneID", QString::number(zone), QString::number(next)}};
             Must(AppendJournal(db, entry, {"anna", "desk"}), db, "entry");
@@ -127,7 +195,7 @@ void ZoneClicks(TMyDBConnector& db, int repetitions) {
     };
     // Alternating, so that both meet the same caches and disk.
     std::vector<double> without, with;
-    for (int i = 0; i < repetitions * 5; ++i)
+    for (int i = 0; i < repetitions * 30; ++i)
         for (bool journal : {false, true}) {
             QElapsedTimer timer;
             timer.start();
@@ -142,12 +210,42 @@ void ZoneClicks(TMyDBConnector& db, int repetitions) {
                 "zone click with its entry", b, (b / a - 1) * 100);
 }
 
+// How the engine means to answer a history page: the statement ReadJournal makes for the filter.
+void Plan(TMyDBConnector& db, const char* what, const QString& where, const QVariantList& values) {
+    const bool server = db.GetDBTypeName() == QLatin1String("postgresql");
+    const TMyStatement statement{
+        (server ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") +
+            QStringLiteral("SELECT JournalID, EntryTime, Operator, Workstation, Action, ConID, "
+                           "ConName, CardNumber, OldCardNumber, CardHolder, Changes FROM Journal") +
+            (where.isEmpty() ? QString() : " WHERE " + where) + " ORDER BY JournalID DESC LIMIT ?",
+        values + QVariantList{200}};
+    const auto rows = db.Query(statement);
+    Must(rows != nullptr, db, what);
+    std::printf("  plan, %s:\n", what);
+    for (rows->First(); !rows->Eof(); rows->Next())
+        std::printf("    %s\n", qPrintable(rows->Fields(rows->FieldCount() - 1).AsString()));
+}
+
+void Plans(TMyDBConnector& db) {
+    Plan(db, "site-wide", {}, {});
+    Plan(db, "operator", "(Operator = ?)", {"cas"});
+    Plan(db, "controller", "(ConID = ?)", {17});
+    Plan(db, "card and its predecessors", "(CardNumber IN (?, ?))", {Card(4242), Card(4243)});
+    Plan(db, "period", "(EntryTime >= ?) AND (EntryTime < ?)",
+         {Start.addMonths(12).toString(Qt::ISODateWithMs),
+          Start.addMonths(13).toString(Qt::ISODateWithMs)});
+    Plan(db, "period and operator", "(EntryTime >= ?) AND (EntryTime < ?) AND (Operator = ?)",
+         {Start.addMonths(12).toString(Qt::ISODateWithMs),
+          Start.addMonths(13).toString(Qt::ISODateWithMs), "cas"});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int entries = argc > 1 ? std::atoi(argv[1]) : 1000000;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 7;
+    const bool plans = argc > 3 && std::strcmp(argv[3], "plans") == 0;
     const QString server = StartCluster();
     QTemporaryDir folder;
     for (int engine = 0; engine < 2; ++engine) {
@@ -156,11 +254,20 @@ int main(int argc, char** argv) {
             db = NewFileSite(folder, "journal.accdb");
         else
             db = NewServerSite(server);
-        std::printf("%s, %d entries:\n", engine == 0 ? "SQLite" : "PostgreSQL", entries);
+        std::printf("%s, %d cards, %d controllers, %d entries:\n",
+                    engine == 0 ? "SQLite" : "PostgreSQL", Cards, Controllers, entries);
+        FillSite(*db);
+        std::printf(" without a journal:\n");
+        Lists(*db, repetitions);
+        ZoneClicks(*db, repetitions);
         QElapsedTimer timer;
         timer.start();
         FillJournal(*db, entries);
-        std::printf("  %-44s %8.0f ms\n", "filling the journal", timer.nsecsElapsed() / 1e6);
+        if (engine == 1)
+            Must(db->ExecuteCounted("ANALYZE") >= 0, *db, "analyze");
+        std::printf(" %-45s %8.0f ms\n", "filling the journal", timer.nsecsElapsed() / 1e6);
+        std::printf(" with the journal:\n");
+        Lists(*db, repetitions);
         ZoneClicks(*db, repetitions);
         Page(*db, "site-wide, first page", {}, repetitions);
         const auto first = ReadJournal(*db, {}, 200);
@@ -170,6 +277,10 @@ int main(int argc, char** argv) {
         Page(*db, "one card", {{}, {}, {}, 0, Card(4242)}, repetitions);
         Page(*db, "one month a year back", {Start.addMonths(12), Start.addMonths(13), {}, 0, {}},
              repetitions);
+        Page(*db, "operator cas, one month a year back",
+             {Start.addMonths(12), Start.addMonths(13), "cas", 0, {}}, repetitions);
+        if (plans)
+            Plans(*db);
     }
     StopCluster();
     return 0;

@@ -192,6 +192,10 @@ QString TMyDBConnector::GetDBTypeName() const {
     return QStringLiteral("none");
 }
 
+bool TMyDBConnector::ExecuteWithTransaction(const TMyStatement& statement) {
+    return ExecuteQuery(statement);
+}
+
 qint64 TMyDBConnector::ExecuteCounted(const TMyStatement& statement) {
     const QString errorBefore = GetLastError();
     if (ExecuteQuery(statement))

@@ -95,6 +95,12 @@ public:
     // when it failed. The default learns the count from ExecuteQuery alone: 1, or 0 when no error
     // came of it.
     virtual qint64 ExecuteCounted(const TMyStatement& statement);
+    // Runs a statement that must change exactly one row, inside a transaction that cannot go on
+    // without it (a change's journal entry). An engine may send it together with the
+    // transaction's next statement or its commit: its failure then comes out of that statement
+    // or that commit, and the transaction keeps nothing. Outside a transaction, and by default,
+    // the same as ExecuteQuery.
+    virtual bool ExecuteWithTransaction(const TMyStatement& statement);
     // The rows of a statement, owned by the caller; none when the statement failed.
     virtual std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) = 0;
     // The most values one statement may carry; work that sends many rows at once stays below it.

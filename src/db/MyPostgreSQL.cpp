@@ -8,7 +8,6 @@
 
 #include <QHash>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QThread>
@@ -16,6 +15,7 @@
 
 #include <libpq-fe.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,6 +31,91 @@ struct TResultDeleter {
     void operator()(PGresult* result) const { PQclear(result); }
 };
 using TResult = std::unique_ptr<PGresult, TResultDeleter>;
+
+bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// One statement of a pipeline: its text, and its values (a null pointer for NULL).
+struct TPipelined {
+    const char* Sql;
+    int Count = 0;
+    const char* const* Values = nullptr;
+};
+
+// Sends the statements together and reads their results in order: one round trip to the server
+// for all of them. The server skips whatever follows a statement that failed (its result says
+// PGRES_PIPELINE_ABORTED); a result is null when the connection broke before it came.
+std::vector<TResult> RunPipeline(PGconn* connection, const std::vector<TPipelined>& statements) {
+    std::vector<TResult> results(statements.size());
+    if (!PQenterPipelineMode(connection))
+        return results;
+    size_t sent = 0;
+    for (const TPipelined& statement : statements) {
+        // Types are left to the server: each value is read as its place in the statement needs.
+        if (!PQsendQueryParams(connection, statement.Sql, statement.Count, nullptr,
+                               statement.Values, nullptr, nullptr, 0))
+            break;
+        ++sent;
+    }
+    // The sync sends the lot, and ends what the server skips after a failure.
+    bool synced = false;
+    const bool flushed = PQpipelineSync(connection) == 1;
+    for (size_t i = 0; flushed && i < sent && !synced; ++i) {
+        PGresult* result = PQgetResult(connection);
+        if (!result)
+            break;
+        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            synced = true;
+            break;
+        }
+        results[i].reset(result);
+        // A statement's results end with a null; a broken connection may keep answering with
+        // errors of its own instead.
+        while (!synced && PQstatus(connection) == CONNECTION_OK) {
+            PGresult* more = PQgetResult(connection);
+            if (!more)
+                break;
+            synced = PQresultStatus(more) == PGRES_PIPELINE_SYNC;
+            PQclear(more);
+        }
+    }
+    for (int left = 4; flushed && !synced && left > 0 && PQstatus(connection) == CONNECTION_OK;
+         --left) {
+        PGresult* result = PQgetResult(connection);
+        synced = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+        PQclear(result);
+    }
+    // Fails only with a broken connection, which is set up anew (pipeline mode off) when it is
+    // reset.
+    PQexitPipelineMode(connection);
+    return results;
+}
+
+// The values of a bound statement as libpq takes them: a null pointer for NULL.
+template <typename TBoundStatement>
+std::vector<const char*> ValuePointers(const TBoundStatement& statement) {
+    std::vector<const char*> pointers(size_t(statement.Values.size()));
+    for (qsizetype i = 0; i < statement.Values.size(); ++i)
+        pointers[size_t(i)] = statement.Nulls[i] ? nullptr : statement.Values[i].constData();
+    return pointers;
+}
+
+// The steps of a pipeline for statements that waited; `values` keeps their value pointers.
+template <typename TBoundStatement>
+std::vector<TPipelined> WaitingSteps(const QList<TBoundStatement>& waiting,
+                                     std::vector<std::vector<const char*>>& values) {
+    std::vector<TPipelined> steps;
+    values.reserve(size_t(waiting.size()));
+    for (const TBoundStatement& statement : waiting) {
+        values.push_back(ValuePointers(statement));
+        steps.push_back(
+            {statement.Sql.constData(), int(statement.Values.size()), values.back().data()});
+    }
+    return steps;
+}
 
 QString ServerText(const char* text) {
     return QString::fromUtf8(text).trimmed();
@@ -59,13 +144,19 @@ QByteArray SiteChannel(PGconn* connection) {
 
 // The table a statement that changes rows writes to, in lower case; empty for any other.
 QString ChangedTable(const QString& sql) {
+    // Runs for every statement that changed rows: plain word comparisons, no pattern to compile.
     const QStringList words = QString(sql).replace(u'(', u' ').simplified().split(u' ');
-    const QString verb = words.value(0).toUpper();
+    const QString& verb = words.value(0);
     qsizetype at = -1;
-    if (verb == QLatin1String("UPDATE"))
+    if (verb.compare(QLatin1String("UPDATE"), Qt::CaseInsensitive) == 0) {
         at = 1;
-    else if (verb == QLatin1String("INSERT") || verb == QLatin1String("DELETE"))
-        at = words.indexOf(QRegularExpression(QStringLiteral("^(?i)(INTO|FROM)$"))) + 1;
+    } else if (verb.compare(QLatin1String("INSERT"), Qt::CaseInsensitive) == 0 ||
+               verb.compare(QLatin1String("DELETE"), Qt::CaseInsensitive) == 0) {
+        for (qsizetype i = 1; i < words.size() && at < 0; ++i)
+            if (words[i].compare(QLatin1String("INTO"), Qt::CaseInsensitive) == 0 ||
+                words[i].compare(QLatin1String("FROM"), Qt::CaseInsensitive) == 0)
+                at = i + 1;
+    }
     return at > 0 ? words.value(at).remove(u'"').toLower() : QString();
 }
 
@@ -425,6 +516,7 @@ void TMyPostgreSQL::Disconnect() {
     FBulkDepth = 0;
     FBulkTransaction = false;
     FChangedTables.clear();
+    FWaiting.clear();
     FChannel.clear();
     NotifyDisconnected();
 }
@@ -461,6 +553,20 @@ qint64 TMyPostgreSQL::ExecuteCounted(const TMyStatement& statement) {
     if (count > 0)
         NoteChange(statement.Sql);
     return count;
+}
+
+bool TMyPostgreSQL::ExecuteWithTransaction(const TMyStatement& statement) {
+    // Bulk work commits what was done when a statement fails: nothing there may wait.
+    if (FTransactions.isEmpty() || FBulkTransaction || FTransactionLost || !FConnection)
+        return ExecuteCounted(statement) >= 0;
+    TBound bound;
+    if (!Bind(statement, bound))
+        return false;
+    FWaiting.append(bound);
+    // Told with the commit, which fails whole should the statement fail.
+    if (const QString table = ChangedTable(statement.Sql); !table.isEmpty())
+        FChangedTables.insert(table);
+    return true;
 }
 
 std::unique_ptr<TChangeWatch> TMyPostgreSQL::WatchChanges() {
@@ -613,7 +719,9 @@ bool TMyPostgreSQL::StartTransaction() {
         if (FTransactionLost || !FConnection)
             return Fail(_("The connection to the database server was lost; the change was not "
                           "saved."));
-        if (!Run("SAVEPOINT vyr_work"))
+        // What waits belongs to the enclosing transaction, and must not go with a rollback of this
+        // one.
+        if (!RunAfterWaiting("SAVEPOINT vyr_work"))
             return false;
         FTransactions.append(false);
         return true;
@@ -634,6 +742,7 @@ bool TMyPostgreSQL::CommitTransaction() {
         // The server already undid the work; a failed commit ends the transaction for the
         // caller as a rollback would.
         FTransactions.removeLast();
+        FWaiting.clear();
         if (FTransactions.isEmpty() && !FBulkTransaction)
             FTransactionLost = false;
         return Fail(_("The connection to the database server was lost; the change was not "
@@ -647,13 +756,12 @@ bool TMyPostgreSQL::CommitTransaction() {
     FTransactions.removeLast();
     if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
         FChangedTables.clear();
+        FWaiting.clear();
         const QString reason = LastError;
         Run("ROLLBACK");
         return Fail(reason, FLastSqlState);
     }
-    // The notice is the transaction's last statement: the change and the news of it commit
-    // together or not at all.
-    if (Announce() && Run("COMMIT"))
+    if (CommitWithNotice())
         return true;
     const QString reason = LastError;
     const QString state = FLastSqlState;
@@ -669,6 +777,8 @@ void TMyPostgreSQL::RollbackTransaction() {
     const bool outermost = FTransactions.takeLast();
     const QString reason = LastError;
     const QString state = FLastSqlState;
+    // All that waits was asked for inside the transaction that ends here.
+    FWaiting.clear();
     if (FTransactionLost) {
         // The server rolled everything back when the connection broke.
         if (FTransactions.isEmpty() && !FBulkTransaction)
@@ -705,6 +815,7 @@ bool TMyPostgreSQL::LostConnection() {
     if (!FTransactions.isEmpty() || FBulkTransaction)
         FTransactionLost = true;
     FChangedTables.clear(); // the server undid the open transaction's changes
+    FWaiting.clear();
     return Fail(FormatText(_("The connection to the database server was lost; the change was not "
                              "saved. (%s)"),
                            {detail}),
@@ -737,23 +848,77 @@ bool TMyPostgreSQL::Run(const char* sql) {
     return FailWith(result.get(), sql);
 }
 
+bool TMyPostgreSQL::RunAfterWaiting(const char* sql) {
+    if (FWaiting.isEmpty())
+        return Run(sql);
+    std::vector<std::vector<const char*>> values;
+    std::vector<TPipelined> steps = WaitingSteps(FWaiting, values);
+    steps.push_back({sql});
+    const std::vector<TResult> results = RunPipeline(FConnection, steps);
+    const QList<TBound> sent = std::exchange(FWaiting, {});
+    for (size_t i = 0; i < results.size(); ++i)
+        if (!Succeeded(results[i].get()))
+            return FailWith(results[i].get(),
+                            i < size_t(sent.size()) ? sent[qsizetype(i)].Sql.constData() : sql);
+    return true;
+}
+
+bool TMyPostgreSQL::CommitWithNotice() {
+    // The notice is the transaction's last statement: the change and the news of it commit
+    // together or not at all.
+    std::vector<std::vector<const char*>> values;
+    std::vector<TPipelined> steps = WaitingSteps(FWaiting, values);
+    QByteArray payload;
+    const char* notice[2] = {nullptr, nullptr};
+    if (!FChangedTables.isEmpty()) {
+        QStringList tables = FChangedTables.values();
+        tables.sort();
+        FChangedTables.clear();
+        payload = tables.join(u',').toUtf8();
+        if (FChannel.isEmpty())
+            FChannel = SiteChannel(FConnection);
+        notice[0] = FChannel.constData();
+        notice[1] = payload.constData();
+        steps.push_back({"SELECT pg_notify($1, $2)", 2, notice});
+    }
+    steps.push_back({"COMMIT"});
+    const std::vector<TResult> results = RunPipeline(FConnection, steps);
+    const QList<TBound> sent = std::exchange(FWaiting, {});
+    for (size_t i = 0; i < results.size(); ++i) {
+        if (Succeeded(results[i].get()))
+            continue;
+        const bool waiting = i < size_t(sent.size());
+        return FailWith(results[i].get(), waiting ? sent[qsizetype(i)].Sql.constData()
+                                          : i + 1 < results.size() ? "SELECT"
+                                                                   : "COMMIT");
+    }
+    return true;
+}
+
 PGresult* TMyPostgreSQL::Send(const TMyStatement& source) {
     if (!Usable())
         return nullptr;
+    TBound bound;
+    if (!Bind(source, bound))
+        return nullptr;
+    return SendText(bound);
+}
+
+bool TMyPostgreSQL::Bind(const TMyStatement& source, TBound& bound) {
     const TDialectTranslation translation =
         TranslateAccessDialect(source.Sql, {}, TSqlTarget::PostgreSQL);
     if (!translation.Ok) {
         Fail(translation.Error);
-        return nullptr;
+        return false;
     }
     if (translation.Placeholders != source.Values.size()) {
         Fail(QStringLiteral("The statement has room for %1 values but was given %2")
                  .arg(translation.Placeholders)
                  .arg(source.Values.size()));
-        return nullptr;
+        return false;
     }
-    QList<QByteArray> values;
-    QList<bool> nulls;
+    QList<QByteArray>& values = bound.Values;
+    QList<bool>& nulls = bound.Nulls;
     values.reserve(source.Values.size());
     nulls.reserve(source.Values.size());
     for (qsizetype i = 0; i < source.Values.size(); ++i) {
@@ -770,7 +935,7 @@ PGresult* TMyPostgreSQL::Send(const TMyStatement& source) {
                 Fail(QStringLiteral("Value %1 of the statement holds a NUL character, which the "
                                     "server does not store")
                          .arg(i + 1));
-                return nullptr;
+                return false;
             }
             text = string.toUtf8();
             break;
@@ -807,34 +972,60 @@ PGresult* TMyPostgreSQL::Send(const TMyStatement& source) {
                                 "store (%2)")
                      .arg(i + 1)
                      .arg(QString::fromLatin1(value.typeName())));
-            return nullptr;
+            return false;
         }
         values << text;
         nulls << null;
     }
-    return SendText(translation.Sql.toUtf8(), values, nulls);
+    bound.Sql = translation.Sql.toUtf8();
+    return true;
 }
 
-PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>& values,
-                                  const QList<bool>& nulls) {
-    std::vector<const char*> pointers(size_t(values.size()));
-    for (qsizetype i = 0; i < values.size(); ++i)
-        pointers[size_t(i)] = nulls[i] ? nullptr : values[i].constData();
+PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
+    const QByteArray& sql = statement.Sql;
+    const QList<QByteArray>& values = statement.Values;
+    const std::vector<const char*> pointers = ValuePointers(statement);
     // A failed statement ends the server's whole transaction, where SQLite only undoes the
     // statement. Inside a transaction each statement is therefore a savepoint of its own: the
-    // caller decides what a failure means for the rest, on both engines alike.
+    // caller decides what a failure means for the rest, on both engines alike. The savepoint, the
+    // statement and its release travel together, so that the guard costs no waiting of its own.
     const bool inTransaction = !FTransactions.isEmpty() || FBulkTransaction;
     for (int attempt = 0;; ++attempt) {
-        if (inTransaction && !Run("SAVEPOINT vyr_statement"))
-            return nullptr;
-        // Types are left to the server: each value is read as its place in the statement needs.
-        TResult result(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
-                                    pointers.data(), nullptr, nullptr, 0));
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-            if (inTransaction && !Run("RELEASE SAVEPOINT vyr_statement"))
+        TResult result;
+        if (inTransaction) {
+            // The statements that wait for this one go first, outside its savepoint: should one
+            // fail, the transaction is over, as its caller expects.
+            std::vector<std::vector<const char*>> waitingValues;
+            std::vector<TPipelined> steps = WaitingSteps(FWaiting, waitingValues);
+            const size_t waiting = steps.size();
+            steps.push_back({"SAVEPOINT vyr_statement"});
+            steps.push_back({sql.constData(), int(values.size()), pointers.data()});
+            steps.push_back({"RELEASE SAVEPOINT vyr_statement"});
+            std::vector<TResult> results = RunPipeline(FConnection, steps);
+            const QList<TBound> sent = std::exchange(FWaiting, {});
+            for (size_t i = 0; i < waiting; ++i)
+                if (!Succeeded(results[i].get())) {
+                    FailWith(results[i].get(), sent[qsizetype(i)].Sql.constData());
+                    return nullptr;
+                }
+            // A savepoint that failed (a transaction the server already ended) skipped the rest.
+            if (!Succeeded(results[waiting].get())) {
+                FailWith(results[waiting].get(), "SAVEPOINT vyr_statement");
                 return nullptr;
-            return result.release();
+            }
+            result = std::move(results[waiting + 1]);
+            if (Succeeded(result.get())) {
+                if (!Succeeded(results[waiting + 2].get())) {
+                    FailWith(results[waiting + 2].get(), "RELEASE SAVEPOINT vyr_statement");
+                    return nullptr;
+                }
+                return result.release();
+            }
+        } else {
+            result.reset(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
+                                      pointers.data(), nullptr, nullptr, 0));
+            if (Succeeded(result.get()))
+                return result.release();
         }
         const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
         if (ConnectionGone(FConnection, state)) {
@@ -847,9 +1038,14 @@ PGresult* TMyPostgreSQL::SendText(const QByteArray& sql, const QList<QByteArray>
         if (inTransaction) {
             const QString reason = LastError;
             const QString reasonState = FLastSqlState;
-            if (!Run("ROLLBACK TO SAVEPOINT vyr_statement") ||
-                !Run("RELEASE SAVEPOINT vyr_statement"))
-                return nullptr;
+            const std::vector<TResult> undone =
+                RunPipeline(FConnection, {{"ROLLBACK TO SAVEPOINT vyr_statement"},
+                                          {"RELEASE SAVEPOINT vyr_statement"}});
+            for (const TResult& step : undone)
+                if (!Succeeded(step.get())) {
+                    FailWith(step.get(), "ROLLBACK TO SAVEPOINT vyr_statement");
+                    return nullptr;
+                }
             Fail(reason, reasonState);
         }
         // A conflict with another workstation's transaction is often gone a moment later.

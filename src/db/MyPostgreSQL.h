@@ -55,6 +55,10 @@ public:
     void RollbackTransaction() override;
 
     qint64 ExecuteCounted(const TMyStatement& statement) override;
+    // Inside a transaction the statement waits, and goes to the server with the transaction's
+    // next statement or its commit: it costs no round trip of its own, and needs no savepoint, for
+    // its failure ends the transaction anyway.
+    bool ExecuteWithTransaction(const TMyStatement& statement) override;
 
     // Listens on a connection of its own for the notices that every change to the site sends.
     std::unique_ptr<TChangeWatch> WatchChanges() override;
@@ -74,6 +78,13 @@ protected:
     void EndBulkWork() override;
 
 private:
+    // A statement as the server takes it: translated, with its values as text.
+    struct TBound {
+        QByteArray Sql;
+        QList<QByteArray> Values;
+        QList<bool> Nulls;
+    };
+
     bool Fail(const QString& message, const QString& sqlState = {});
     bool FailWith(PGresult* result, const char* sql);
     // Connects (again) when the connection is gone and no transaction depends on the old one.
@@ -81,9 +92,15 @@ private:
     bool SetUpSession();
     // Sends one translated statement with its values; the result, or null with LastError set.
     PGresult* Send(const TMyStatement& statement);
-    PGresult* SendText(const QByteArray& sql, const QList<QByteArray>& values,
-                       const QList<bool>& nulls);
+    // Translates the statement and writes its values as the server reads them; false with
+    // LastError set when that cannot be done.
+    bool Bind(const TMyStatement& statement, TBound& bound);
+    PGresult* SendText(const TBound& statement);
     bool Run(const char* sql);
+    // Runs `sql` after the statements that wait for the transaction's next one, in one round trip.
+    bool RunAfterWaiting(const char* sql);
+    // The waiting statements, the notice of the changed tables and COMMIT, in one round trip.
+    bool CommitWithNotice();
     bool LostConnection();
     // Remembers the table a statement that changed rows wrote to, for the notice of its
     // transaction; outside a transaction the notice goes at once.
@@ -105,6 +122,9 @@ private:
     // The tables the open transaction (or bulk work) changed; told to the other workstations in
     // that transaction, just before it commits, so that a rollback tells no one.
     QSet<QString> FChangedTables;
+    // Statements of the innermost open transaction that wait for its next statement or its commit
+    // (ExecuteWithTransaction).
+    QList<TBound> FWaiting;
     // The channel of the site's notices, learnt with the first one.
     QByteArray FChannel;
 };

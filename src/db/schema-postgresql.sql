@@ -68,4 +68,5 @@ CREATE INDEX JournalByTime ON Journal (EntryTime);
 CREATE INDEX JournalByController ON Journal (ConID, JournalID);
 CREATE INDEX JournalByCard ON Journal (CardNumber, JournalID);
 CREATE INDEX JournalByOperator ON Journal (Operator, JournalID);
-CREATE INDEX JournalReplacements ON Journal (Action, CardNumber);
+-- The controller list's last verified key write per controller, read from the index alone.
+CREATE INDEX JournalByAction ON Journal (Action, ConID, JournalID);

@@ -191,7 +191,8 @@ TMyStatement AppendJournalStatement(const TJournalEntry& entry, const TJournalAu
 
 bool AppendJournal(TMyDBConnector& database, const TJournalEntry& entry,
                    const TJournalAuthor& author) {
-    return database.ExecuteQuery(
+    // The change is nothing without its entry: the entry may go with the change's commit.
+    return database.ExecuteWithTransaction(
         AppendJournalStatement(entry, author, QDateTime::currentDateTimeUtc()));
 }
 
@@ -324,15 +325,57 @@ bool HasJournalTable(TMyDBConnector& database) {
     return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
 }
 
+const char* const KeyWritesIndex =
+    "CREATE INDEX IF NOT EXISTS JournalByAction ON Journal (Action, ConID, JournalID)";
+
+// The indexes the histories and the controller list read through, as the two schema files make
+// them.
+const char* const JournalIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS JournalByTime ON Journal (EntryTime)",
+    "CREATE INDEX IF NOT EXISTS JournalByController ON Journal (ConID, JournalID)",
+    "CREATE INDEX IF NOT EXISTS JournalByCard ON Journal (CardNumber, JournalID)",
+    "CREATE INDEX IF NOT EXISTS JournalByOperator ON Journal (Operator, JournalID)",
+    KeyWritesIndex,
+};
+
+bool HasIndex(TMyDBConnector& database, const QString& name) {
+    const std::unique_ptr<TMyResultSet> rows =
+        IsServer(database) ? database.Query({"SELECT COUNT(*) FROM pg_indexes WHERE (schemaname = "
+                                             "current_schema()) AND (indexname = ?)",
+                                             {name.toLower()}})
+                           : database.Query({"SELECT COUNT(*) FROM sqlite_master WHERE (type = "
+                                             "\"index\") AND (name = ?)",
+                                             {name}});
+    return rows && rows->RecordCount() == 1 && rows->Fields(0).AsInteger() == 1;
+}
+
+// A journal made before the key writes had an index of their own gets it, in place of the index
+// of replacements that the cards' index serves as well: one index fewer to write with every
+// change. Only the table's owner may change its indexes on a server; for anyone else the journal
+// works as it is until the owner opens the site.
+void UpdateJournalIndexes(TMyDBConnector& database) {
+    if (HasIndex(database, QStringLiteral("JournalByAction")))
+        return;
+    TTransaction change(database);
+    if (!change.Started())
+        return;
+    if (database.ExecuteCounted(QString::fromLatin1(KeyWritesIndex)) < 0 ||
+        database.ExecuteCounted(QStringLiteral("DROP INDEX IF EXISTS JournalReplacements")) < 0)
+        return;
+    change.Commit();
+}
+
 } // namespace
 
 bool AddJournalTable(TMyDBConnector& database) {
-    if (HasJournalTable(database))
+    if (HasJournalTable(database)) {
+        UpdateJournalIndexes(database);
         return true;
+    }
     // As the two schema files make it. Creating changes no row, so only the catalog tells whether
     // it worked.
     const bool server = IsServer(database);
-    const QStringList statements{
+    QStringList statements{
         server ? "CREATE TABLE IF NOT EXISTS Journal (JournalID bigint GENERATED ALWAYS AS "
                  "IDENTITY PRIMARY KEY, EntryTime text NOT NULL, Operator text NOT NULL, "
                  "Workstation text NOT NULL, Action text NOT NULL, ConID integer, ConName text, "
@@ -343,12 +386,9 @@ bool AddJournalTable(TMyDBConnector& database) {
                  "TEXT NOT NULL, Action TEXT NOT NULL, ConID INTEGER, ConName TEXT, CardNumber "
                  "TEXT COLLATE NOCASE, OldCardNumber TEXT COLLATE NOCASE, CardHolder TEXT, "
                  "Changes TEXT NOT NULL)",
-        "CREATE INDEX IF NOT EXISTS JournalByTime ON Journal (EntryTime)",
-        "CREATE INDEX IF NOT EXISTS JournalByController ON Journal (ConID, JournalID)",
-        "CREATE INDEX IF NOT EXISTS JournalByCard ON Journal (CardNumber, JournalID)",
-        "CREATE INDEX IF NOT EXISTS JournalByOperator ON Journal (Operator, JournalID)",
-        "CREATE INDEX IF NOT EXISTS JournalReplacements ON Journal (Action, CardNumber)",
     };
+    for (const char* index : JournalIndexes)
+        statements << QString::fromLatin1(index);
     database.StartTransaction();
     for (const QString& statement : statements)
         database.ExecuteQuery(statement);

@@ -170,6 +170,27 @@ TEST_P(ServerNotices, NameTheTablesOfCommittedChangesOnly) {
                        0);
          },
          {}},
+        {"a statement that went with the commit",
+         [](const ServerNotices& test, TMyDBConnector& other) {
+             TTransaction transaction(other);
+             test.Rename("Porch");
+             EXPECT_TRUE(other.ExecuteWithTransaction(
+                 {"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                  {test.ConID, QStringLiteral("4444444444"), 1}}));
+             EXPECT_TRUE(transaction.Commit());
+         },
+         {"cardzones", "controllers"}},
+        {"a statement that failed with the commit",
+         [](const ServerNotices& test, TMyDBConnector& other) {
+             TTransaction transaction(other);
+             test.Rename("Shed");
+             // The card has a zone at the controller already.
+             EXPECT_TRUE(other.ExecuteWithTransaction(
+                 {"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES(?, ?, ?)",
+                  {test.ConID, QStringLiteral("4444444444"), 2}}));
+             EXPECT_FALSE(transaction.Commit());
+         },
+         {}},
         {"bulk work",
          [](const ServerNotices& test, TMyDBConnector& other) {
              TBulkWork bulk(&other);

@@ -439,6 +439,54 @@ TEST_P(Connector, ATransactionIsAllOrNothing) {
     EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"2"});
 }
 
+// A statement that cannot be parted from its transaction (a change's journal entry) may go to the
+// engine with the next statement or the commit: it is seen by what follows it, and kept or undone
+// with the level of the transaction that asked for it.
+TEST_P(Connector, AStatementThatGoesWithItsTransactionIsKeptAndUndoneWithIt) {
+    const auto card = [](const QString& number) {
+        return TMyStatement{"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)",
+                            {number, QStringLiteral("Holder ") + number}};
+    };
+    {
+        TTransaction outer(*Db);
+        ASSERT_TRUE(outer.Started());
+        ASSERT_TRUE(Db->ExecuteWithTransaction(card("0000000001")));
+        EXPECT_EQ(Column("SELECT CardNumber FROM CardHolders"), QStringList{"0000000001"});
+        {
+            TTransaction dropped(*Db);
+            ASSERT_TRUE(dropped.Started()) << Error().toStdString();
+            ASSERT_TRUE(Db->ExecuteWithTransaction(card("0000000002")));
+        }
+        {
+            TTransaction kept(*Db);
+            ASSERT_TRUE(kept.Started());
+            ASSERT_TRUE(Db->ExecuteWithTransaction(card("0000000003")));
+            EXPECT_TRUE(kept.Commit()) << Error().toStdString();
+        }
+        ASSERT_TRUE(Db->ExecuteWithTransaction(card("0000000004")));
+        EXPECT_TRUE(outer.Commit()) << Error().toStdString();
+    }
+    EXPECT_EQ(Column("SELECT CardNumber FROM CardHolders ORDER BY CardNumber ASC"),
+              (QStringList{"0000000001", "0000000003", "0000000004"}));
+
+    // Refused (the number is taken): the transaction keeps nothing, and the reason is the
+    // statement's, whether the statement or the commit tells it.
+    {
+        TTransaction failing(*Db);
+        ASSERT_TRUE(AddCard("0000000005", "Five"));
+        EXPECT_FALSE(Db->ExecuteWithTransaction(card("0000000001")) && failing.Commit());
+    }
+    EXPECT_TRUE(Error().contains("unique", Qt::CaseInsensitive)) << Error().toStdString();
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM CardHolders"), QStringList{"3"});
+
+    // Outside a transaction it runs at once, where another connection sees it.
+    ASSERT_TRUE(Db->ExecuteWithTransaction(card("0000000006")));
+    const std::unique_ptr<TMyDBConnector> observer = Observer();
+    const std::unique_ptr<TMyResultSet> rows = observer->Query("SELECT COUNT(*) FROM CardHolders");
+    ASSERT_TRUE(rows) << observer->GetLastError().toStdString();
+    EXPECT_EQ(rows->Fields(0).AsInteger(), 4);
+}
+
 // What the program adds of its own when it opens a site made before the table of stored marks
 // (an older file, or a site an administrator made by hand on a server): the table comes, once, on
 // either engine, and the answer tells whether it is there.

@@ -18,6 +18,7 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -328,6 +329,57 @@ TEST_F(ServerDatabase, ADeadlockIsTriedOnceMoreBeforeItIsReported) {
     EXPECT_EQ(rows->Fields(0).AsString(), "this");
     rows->Next();
     EXPECT_EQ(rows->Fields(0).AsString(), "this");
+}
+
+// Inside a transaction a statement travels with its savepoint, and with the statements that waited
+// for it: each answer belongs to its own statement. A refused statement is reported with its own
+// words and SQLSTATE and leaves the transaction usable; a statement that waited and failed ends
+// the transaction, and whatever carried it reports the failure as its own.
+TEST_F(ServerDatabase, EachStatementSentTogetherGetsItsOwnAnswer) {
+    ASSERT_TRUE(AddCard(Db, "0000000001"));
+    const TMyStatement waitingCard{"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)",
+                                   {QStringLiteral("0000000002"), QStringLiteral("waited")}};
+    const TMyStatement takenCard{"INSERT INTO CardHolders (CardNumber, CardHolder) VALUES (?, ?)",
+                                 {QStringLiteral("0000000001"), QStringLiteral("taken")}};
+    const TMyStatement nowhere{"INSERT INTO Nowhere (x) VALUES (?)", {1}};
+
+    {
+        TTransaction change(Db);
+        ASSERT_TRUE(Db.ExecuteWithTransaction(waitingCard));
+        // Sent with the waiting one: the refusal is this statement's alone.
+        EXPECT_FALSE(Db.ExecuteQuery(takenCard));
+        EXPECT_EQ(Db.GetLastSqlState(), "23505");
+        EXPECT_THAT(Error(), HasSubstr("duplicate key"));
+        EXPECT_EQ(Db.ExecuteCounted("UPDATE CardHolders SET CardHolder = \"after\""), 2) << Error();
+        EXPECT_TRUE(change.Commit()) << Error();
+    }
+    EXPECT_EQ(Cards(), 2);
+
+    struct TCarrier {
+        const char* Name;
+        std::function<bool()> Carry; // sends what waits; false when it failed
+    };
+    const TCarrier carriers[] = {
+        {"the next statement",
+         [&] { return Db.Query("SELECT COUNT(*) FROM CardHolders") != nullptr; }},
+        {"a nested transaction", [&] { return Db.StartTransaction(); }},
+        {"the commit", [&] { return true; }},
+    };
+    for (const TCarrier& carrier : carriers) {
+        SCOPED_TRACE(carrier.Name);
+        for (const TMyStatement* failing : {&takenCard, &nowhere}) {
+            {
+                TTransaction change(Db);
+                ASSERT_TRUE(AddCard(Db, "0000000003"));
+                ASSERT_TRUE(Db.ExecuteWithTransaction(*failing));
+                EXPECT_FALSE(carrier.Carry() && change.Commit());
+            }
+            EXPECT_EQ(Db.GetLastSqlState(), failing == &takenCard ? "23505" : "42P01");
+            EXPECT_THAT(Error(), HasSubstr(failing == &takenCard ? "duplicate key" : "nowhere"));
+            // Nothing of the change stays, and the connection goes on.
+            EXPECT_EQ(Cards(), 2) << Error();
+        }
+    }
 }
 
 // The server stopped at once (a power cut) under a change and outside of one, on a cluster of its

@@ -214,6 +214,45 @@ TEST_P(JournalTest, AnOlderDatabaseGetsTheTableOnceAndKeepsItsEntries) {
     EXPECT_EQ(Read().size(), 1);
 }
 
+// A journal made with the first set of indexes gets the key writes' index when it is opened, in
+// place of the replacements' index that every change had to write as well; a card's history still
+// follows its replacements.
+TEST_P(JournalTest, AnOlderJournalGetsTheKeyWritesIndexInPlaceOfTheReplacementsIndex) {
+    TMyDBConnector& database = *Database().Inner;
+    const bool server = GetParam() == TEngine::PostgreSQL;
+    const auto indexes = [&] {
+        QStringList names = Column(
+            server ? "SELECT indexname FROM pg_indexes WHERE (schemaname = current_schema()) AND "
+                     "(tablename = \"journal\")"
+                   : "SELECT name FROM sqlite_master WHERE (type = \"index\") AND (tbl_name = "
+                     "\"Journal\") AND (sql IS NOT NULL)");
+        for (QString& name : names)
+            name = name.toLower();
+        names.removeAll("journal_pkey");
+        names.sort();
+        return names;
+    };
+    const QStringList current{"journalbyaction", "journalbycard", "journalbycontroller",
+                              "journalbyoperator", "journalbytime"};
+    ASSERT_EQ(indexes(), current);
+    database.ExecuteCounted("DROP INDEX JournalByAction");
+    database.ExecuteCounted("CREATE INDEX JournalReplacements ON Journal (Action, CardNumber)");
+    Append(Entry(TJournalAction::ZoneChanged, 3, "1111111111", {{"ZoneID", "0", "1"}}));
+    TJournalEntry replaced = Entry(TJournalAction::CardReplaced, 0, "2222222222");
+    replaced.OldCardNumber = "1111111111";
+    Append(replaced);
+    Append(Entry(TJournalAction::KeyWritten, 3, {}, {{"CRC8", "", "5A"}}));
+
+    ASSERT_TRUE(AddJournalTable(database)) << database.GetLastError().toStdString();
+    EXPECT_EQ(indexes(), current);
+    EXPECT_EQ(Read().size(), 3);
+    EXPECT_THAT(Cards(Read({{}, {}, {}, 0, "2222222222"})),
+                ElementsAre("2222222222", "1111111111"));
+    const std::optional<QHash<int32_t, TJournalEntry>> writes = LastKeyWrites(database);
+    ASSERT_TRUE(writes);
+    EXPECT_EQ(writes->keys(), QList<int32_t>{3});
+}
+
 // The controller list tells per controller when its key was last written and by whom.
 TEST_P(JournalTest, EachControllersLastKeyWriteIsFound) {
     const auto write = [&](int32_t conId, const TJournalAuthor& author) {
