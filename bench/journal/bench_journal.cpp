@@ -164,7 +164,7 @@ void Lists(TMyDBConnector& db, int repetitions) {
                 listed);
 }
 
-// A zone click on the cardholder list: the statements the click runs, in one transaction, and
+// A zone click on the cardholder list: the statements CycleCardZone runs, in one transaction, and
 // with `journal` the entry that records it.
 void ZoneClicks(TMyDBConnector& db, int repetitions) {
     const int32_t conId = 1;
@@ -174,7 +174,7 @@ void ZoneClicks(TMyDBConnector& db, int repetitions) {
         Must(db.StartTransaction(), db, "begin");
         Must(db.ExecuteCounted(ClaimCardHolderStatement(card)) == 1, db, "claim card");
         Must(db.ExecuteCounted(ClaimControllerStatement(conId)) == 1, db, "claim controller");
-        const auto rows = db.Query(ZoneOfCardStatement(conId, card));
+        const auto rows = db.Query(ZoneClickStatement(conId, card));
         Must(rows != nullptr, db, "zone");
         const int next = zone >= 2 ? 0 : zone + 1;
         Must(db.ExecuteCounted(DeleteCardZoneStatement(conId, card)) >= 0, db, "drop zone");
