@@ -12,18 +12,10 @@
 #include <QVBoxLayout>
 
 QTreeWidget* NewAdmitsList(const char* objectName, bool withThrough, QWidget* parent) {
-    auto* list = Named(new QTreeWidget(parent), objectName);
     QStringList columns = {N_("Card number"), N_("Cardholder"), N_("Zone")};
     if (withThrough)
         columns << N_("Begins like");
-    list->setHeaderLabels(columns);
-    list->setRootIsDecorated(false);
-    list->setUniformRowHeights(true);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setFocusPolicy(Qt::StrongFocus);
-    list->header()->setSectionsMovable(false);
-    return list;
+    return NewRowList(objectName, columns, parent);
 }
 
 QString ZonesText(const QList<int>& zones) {

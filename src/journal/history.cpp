@@ -101,17 +101,10 @@ QWidget* TfrmHistory::BuildFilters() {
 }
 
 QTreeWidget* TfrmHistory::BuildList() {
-    auto* list = Named(new QTreeWidget(this), "lstEntries");
     QStringList titles;
     for (const char* title : JournalColumns)
         titles << title;
-    list->setHeaderLabels(titles);
-    list->setRootIsDecorated(false);
-    list->setUniformRowHeights(true);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setFocusPolicy(Qt::StrongFocus);
-    list->header()->setSectionsMovable(false);
+    auto* list = NewRowList("lstEntries", titles, this);
     list->header()->setStretchLastSection(true);
     // The next page comes when the operator reaches the end of the list.
     connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {

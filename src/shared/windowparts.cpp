@@ -1,10 +1,12 @@
 #include "shared/windowparts.h"
 
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 QLabel* NewLabel(const char* objectName, const QString& text, QWidget* parent) {
@@ -49,6 +51,18 @@ QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> buttons) {
     for (QWidget* button : buttons)
         row->addWidget(button);
     return row;
+}
+
+QTreeWidget* NewRowList(const char* objectName, const QStringList& titles, QWidget* parent) {
+    auto* list = Named(new QTreeWidget(parent), objectName);
+    list->setHeaderLabels(titles);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setFocusPolicy(Qt::StrongFocus);
+    list->header()->setSectionsMovable(false);
+    return list;
 }
 
 void ShowOnlyCloseButton(QWidget* window, Qt::WindowFlags kind) {

@@ -2,6 +2,7 @@
 
 #include <QMargins>
 #include <QString>
+#include <QStringList>
 #include <Qt>
 
 #include <initializer_list>
@@ -11,6 +12,7 @@ class QLabel;
 class QLayout;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
 class QVBoxLayout;
 class QWidget;
 
@@ -38,6 +40,9 @@ void FillWhite(QWidget* widget);
 
 // The window's buttons at the right end of a row, in the given order.
 QHBoxLayout* RightAlignedRow(std::initializer_list<QWidget*> buttons);
+
+// A read-only list chosen from by whole rows, under fixed column titles, reached with Tab.
+QTreeWidget* NewRowList(const char* objectName, const QStringList& titles, QWidget* parent);
 
 // A title bar with only the close button: no minimise, maximise or help button.
 void ShowOnlyCloseButton(QWidget* window, Qt::WindowFlags kind = Qt::Dialog);
