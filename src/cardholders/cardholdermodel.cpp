@@ -119,9 +119,14 @@ constexpr size_t MostSingleSteps = 2000;
 } // namespace
 
 QString CardNumberKey(const QString& cardNumber) {
+    // Most numbers are their own key: those share the text instead of copying it, which counts
+    // when a list of tens of thousands is matched against a fresh read.
+    const auto lower = [](QChar c) { return c >= u'a' && c <= u'z'; };
+    if (std::none_of(cardNumber.begin(), cardNumber.end(), lower))
+        return cardNumber;
     QString key = cardNumber;
     for (QChar& c : key)
-        if (c >= u'a' && c <= u'z')
+        if (lower(c))
             c = QChar(c.unicode() - u'a' + u'A');
     return key;
 }
@@ -310,27 +315,51 @@ void TCardHolderModel::RemoveRows(std::vector<int> rows) {
 bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
                              const std::optional<QSet<QString>>& within) {
     const auto inScope = [&](const QString& key) { return !within || within->contains(key); };
-    QHash<QString, QList<size_t>> fresh;
-    for (size_t i = 0; i < records.size(); ++i)
-        if (const QString key = CardNumberKey(records[i]->CardNumber); inScope(key))
-            fresh[key].append(i);
-    QHash<QString, QList<int>> shown;
-    for (size_t row = 0; row < FRecords.size(); ++row)
-        if (const QString key = CardNumberKey(FRecords[row]->CardNumber); inScope(key))
-            shown[key].append(int(row));
+    // Each key's record (or row), or Twice when it has more than one.
+    constexpr qsizetype Twice = -1;
+    constexpr qsizetype Absent = -2;
+    QHash<QString, qsizetype> fresh;
+    fresh.reserve(qsizetype(records.size()));
+    std::vector<bool> inRead(records.size(), false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QString key = CardNumberKey(records[i]->CardNumber);
+        if (!inScope(key))
+            continue;
+        inRead[i] = true;
+        const auto found = fresh.find(key);
+        if (found == fresh.end())
+            fresh.insert(key, qsizetype(i));
+        else
+            found.value() = Twice;
+    }
+    std::vector<QString> keys(FRecords.size());
+    QHash<QString, qsizetype> shown;
+    shown.reserve(qsizetype(FRecords.size()));
+    for (size_t row = 0; row < FRecords.size(); ++row) {
+        keys[row] = CardNumberKey(FRecords[row]->CardNumber);
+        if (!inScope(keys[row]))
+            continue;
+        const auto found = shown.find(keys[row]);
+        if (found == shown.end())
+            shown.insert(keys[row], qsizetype(row));
+        else
+            found.value() = Twice;
+    }
 
     // A card on one row before and after changes in place; any other card's rows go and its new
     // ones come, which also covers a number held twice in an older database.
     std::vector<std::pair<int, size_t>> updates;
     std::vector<int> gone;
     std::vector<bool> placed(records.size(), false);
-    for (auto card = shown.cbegin(); card != shown.cend(); ++card) {
-        const QList<size_t> coming = fresh.value(card.key());
-        if (card.value().size() == 1 && coming.size() == 1) {
-            updates.emplace_back(card.value().first(), coming.first());
-            placed[coming.first()] = true;
+    for (size_t row = 0; row < FRecords.size(); ++row) {
+        if (!inScope(keys[row]))
+            continue;
+        const qsizetype coming = fresh.value(keys[row], Absent);
+        if (shown.value(keys[row]) != Twice && coming >= 0) {
+            updates.emplace_back(int(row), size_t(coming));
+            placed[size_t(coming)] = true;
         } else {
-            gone.insert(gone.end(), card.value().begin(), card.value().end());
+            gone.push_back(int(row));
         }
     }
     std::vector<TCardHolder*> moving;
@@ -344,7 +373,7 @@ bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
     }
     size_t coming = 0;
     for (size_t i = 0; i < records.size(); ++i)
-        if (!placed[i] && inScope(CardNumberKey(records[i]->CardNumber)))
+        if (!placed[i] && inRead[i])
             ++coming;
     if (gone.size() + coming + moving.size() > MostSingleSteps) {
         // Only a read of the whole list gets this far.
@@ -354,7 +383,7 @@ bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
                 if (!inScope(CardNumberKey(record->CardNumber)))
                     all.push_back(std::move(record));
         for (size_t i = 0; i < records.size(); ++i)
-            if (inScope(CardNumberKey(records[i]->CardNumber)))
+            if (inRead[i])
                 all.push_back(std::move(records[i]));
         const int column = FSortColumn;
         const Qt::SortOrder order = FSortOrder;
@@ -385,7 +414,7 @@ bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
         endMoveRows();
     }
     for (size_t i = 0; i < records.size(); ++i) {
-        if (placed[i] || !inScope(CardNumberKey(records[i]->CardNumber)))
+        if (placed[i] || !inRead[i])
             continue;
         const int row = SortedPosition(*records[i]);
         beginInsertRows({}, row, row);
