@@ -286,8 +286,12 @@ int TCardHolderModel::SortedPosition(const TCardHolder& record, int skip) const 
     int high = count;
     while (low < high) {
         const int middle = (low + high) / 2;
-        const int order = FCollator.compare(text, SortText(at(middle), FSortColumn));
-        const bool before = FSortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+        const TCardHolder& other = at(middle);
+        const int order = FCollator.compare(text, SortText(other, FSortColumn));
+        bool before = FSortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+        // A sort is stable over rows loaded by name: among equal texts the names go up.
+        if (order == 0 && FSortColumn != CardHolderColumn)
+            before = FCollator.compare(record.CardHolder, other.CardHolder) < 0;
         if (before)
             high = middle;
         else
@@ -367,7 +371,9 @@ bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
     for (const auto& [row, i] : updates) {
         if (SameRecord(*FRecords[size_t(row)], *records[i]))
             continue;
-        if (SortText(*FRecords[size_t(row)], FSortColumn) != SortText(*records[i], FSortColumn))
+        const TCardHolder& before = *FRecords[size_t(row)];
+        if (SortText(before, FSortColumn) != SortText(*records[i], FSortColumn) ||
+            before.CardHolder != records[i]->CardHolder)
             moving.push_back(FRecords[size_t(row)].get());
         changed.push_back(row);
     }

@@ -121,8 +121,8 @@ public:
     void Sort(int column, Qt::SortOrder order);
 
 private:
-    // Where the current sort puts `record` among the rows, after those equal to it; `skip` (a
-    // row) is left out of the count.
+    // Where the current sort puts `record` among the rows, after those equal to it (by the sorted
+    // column, then by name as the load orders them); `skip` (a row) is left out of the count.
     int SortedPosition(const TCardHolder& record, int skip = -1) const;
     void RemoveRows(std::vector<int> rows);
 

@@ -27,7 +27,8 @@ TEST(ChangeHint, AStatementNamesTheCardsWhoseRowsItMayHaveChanged) {
         TMyStatement statement;
         Cards cards;
     } cases[] = {
-        {"a new holder", InsertCardHolderStatement(Holder("0A1B2C3D4E")), QStringList{"0A1B2C3D4E"}},
+        {"a new holder", InsertCardHolderStatement(Holder("0A1B2C3D4E")),
+         QStringList{"0A1B2C3D4E"}},
         {"an edit under the same number", UpdateCardHolderStatement(Holder("1111"), "1111"),
          QStringList{"1111", "1111"}},
         {"a replacement: both cards", UpdateCardHolderStatement(Holder("2222"), "1111"),
@@ -42,7 +43,8 @@ TEST(ChangeHint, AStatementNamesTheCardsWhoseRowsItMayHaveChanged) {
          {"UPDATE CardZones SET ZoneID = ? WHERE (ConID = ?) AND (CardNumber = ?)", {1, 7, "7777"}},
          QStringList{"7777"}},
         {"a literal holding a question mark before the number",
-         {"INSERT INTO CardHolders (CardHolder, CardCustom1, CardNumber) VALUES(?, \"wh?\"\"y\", ?)",
+         {"INSERT INTO CardHolders (CardHolder, CardCustom1, CardNumber) VALUES(?, \"wh?\"\"y\", "
+          "?)",
           {"Bert", "8888"}},
          QStringList{"8888"}},
         {"another table", InsertPendingChangeStatement(7, 1), QStringList()},
@@ -53,7 +55,8 @@ TEST(ChangeHint, AStatementNamesTheCardsWhoseRowsItMayHaveChanged) {
         {"either of two conditions",
          {"DELETE * FROM CardZones WHERE (CardNumber = ?) OR (ConID = ?)", {"1111", 7}},
          std::nullopt},
-        {"a negated number", {"DELETE * FROM CardZones WHERE NOT (CardNumber = ?)", {"1111"}},
+        {"a negated number",
+         {"DELETE * FROM CardZones WHERE NOT (CardNumber = ?)", {"1111"}},
          std::nullopt},
         {"a number from a subquery",
          {"DELETE * FROM CardZones WHERE CardNumber = ? AND ConID IN (SELECT ConID FROM "
@@ -89,18 +92,28 @@ TEST(ChangeHint, ANoticeCarriesItsTablesAndCardsThroughItsText) {
         QStringList tablesRead;
         TChangedCards cardsRead;
     } cases[] = {
-        {"cards named", {"cardholders", "cardzones"}, {true, {"1111", "a,#b%c"}},
-         {"cardholders", "cardzones"}, {true, {"1111", "a,#b%c"}}},
-        {"only controllers", {"controllers"}, TChangedCards::None(), {"controllers"},
+        {"cards named",
+         {"cardholders", "cardzones"},
+         {true, {"1111", "a,#b%c"}},
+         {"cardholders", "cardzones"},
+         {true, {"1111", "a,#b%c"}}},
+        {"only controllers",
+         {"controllers"},
+         TChangedCards::None(),
+         {"controllers"},
          TChangedCards::None()},
         {"cards unknown", {"cardzones"}, {}, {"cardzones"}, {}},
-        {"too many to name", {"cardholders"}, {true, [] {
-                                                   QSet<QString> many;
-                                                   for (int i = 0; i <= MaxNamedCards; ++i)
-                                                       many.insert(QString::number(i));
-                                                   return many;
-                                               }()},
-         {"cardholders"}, {}},
+        {"too many to name",
+         {"cardholders"},
+         {true,
+          [] {
+              QSet<QString> many;
+              for (int i = 0; i <= MaxNamedCards; ++i)
+                  many.insert(QString::number(i));
+              return many;
+          }()},
+         {"cardholders"},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
