@@ -116,6 +116,8 @@ TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
             });
 
     FormCreate();
+    if (FSession.IsConnected())
+        MakeReload();
 }
 
 QHBoxLayout* TfrmCardHolders::BuildFilterRow() {
@@ -298,30 +300,34 @@ bool TfrmCardHolders::FreeToRefresh() const {
     return (!modal || modal == this) && !QApplication::activePopupWidget();
 }
 
+void TfrmCardHolders::MakeReload() {
+    FReload = std::make_unique<TCardHolderReload>(FSession.Database().GetDBTypeName(),
+                                                  FSession.Database().ConnectionString, this);
+    FReload->setObjectName("CardHolderReload");
+    connect(FReload.get(), &TCardHolderReload::Loaded, this,
+            [this](const std::shared_ptr<TCardHolderRows>& rows) {
+                const bool read = rows && rows->Ok;
+                // A load of the list's own came meanwhile and shows newer rows, though with
+                // the columns it had.
+                const bool current = FRefreshBase == FLoads;
+                if (read && current && FreeToRefresh())
+                    ShowRefresh(*rows);
+                else if (current || FRefreshRead.Columns)
+                    RefreshAgain(FRefreshRead); // once the dialog is gone, or once more
+                // Changes that came during the read are read next; after a failure, a while
+                // later.
+                if (read || !FRefreshWanted)
+                    StartRefresh();
+                else
+                    FRefreshRetry->start();
+            });
+}
+
 void TfrmCardHolders::StartRefresh() {
     if (!FRefreshWanted || !FSession.IsConnected())
         return;
-    if (!FReload) {
-        FReload = std::make_unique<TCardHolderReload>(FSession.Database().GetDBTypeName(),
-                                                      FSession.Database().ConnectionString);
-        connect(FReload.get(), &TCardHolderReload::Loaded, this,
-                [this](const std::shared_ptr<TCardHolderRows>& rows) {
-                    const bool read = rows && rows->Ok;
-                    // A load of the list's own came meanwhile and shows newer rows, though with
-                    // the columns it had.
-                    const bool current = FRefreshBase == FLoads;
-                    if (read && current && FreeToRefresh())
-                        ShowRefresh(*rows);
-                    else if (current || FRefreshRead.Columns)
-                        RefreshAgain(FRefreshRead); // once the dialog is gone, or once more
-                    // Changes that came during the read are read next; after a failure, a while
-                    // later.
-                    if (read || !FRefreshWanted)
-                        StartRefresh();
-                    else
-                        FRefreshRetry->start();
-                });
-    }
+    if (!FReload)
+        MakeReload();
     if (FReload->Busy())
         return; // what came meanwhile is read when this read is shown
     if (!FreeToRefresh()) {

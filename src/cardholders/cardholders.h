@@ -73,6 +73,7 @@ private:
     void SiteChanged(const QStringList& tables, const TChangedCards& cards);
     // What an unshown read covered is read again with the next.
     void RefreshAgain(const TCardHolderRead& read);
+    void MakeReload();
     void StartRefresh();
     void ShowRefresh(TCardHolderRows& rows);
     bool FreeToRefresh() const;
