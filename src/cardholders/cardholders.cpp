@@ -358,14 +358,16 @@ void TfrmCardHolders::ShowRefresh(TCardHolderRows& rows) {
 
     if (rows.Columns)
         CardHolders->SetZoneColumns(*rows.Columns);
-    // Rows that stay keep the selection by themselves; only a reset loses it.
-    const bool reset = CardHolders->Merge(std::move(rows.Records), rows.Within);
+    // Rows that stay keep the selection by themselves; a reset loses it, and a new column is no
+    // part of the selected row yet.
+    const bool reselect =
+        CardHolders->Merge(std::move(rows.Records), rows.Within) || rows.Columns.has_value();
 
     const int count = CardHolders->rowCount();
     if (count > 0) {
         // Selecting does not scroll: the scroll position is set after it.
         const int row = CardHolders->RowOf(selectedNumber);
-        if (reset && row >= 0 && !selectedNumber.isEmpty())
+        if (reselect && row >= 0 && !selectedNumber.isEmpty())
             VSTCardHolders->selectionModel()->setCurrentIndex(
                 CardHolders->index(row, currentColumn),
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
