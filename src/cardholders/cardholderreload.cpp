@@ -73,10 +73,6 @@ TCardHolderReload::~TCardHolderReload() {
     FThread.wait();
 }
 
-void TCardHolderReload::Load(const TCardHolderFilter& filter, const QVector<int32_t>& conIds) {
-    Load({filter, conIds, false, std::nullopt});
-}
-
 void TCardHolderReload::Load(const TCardHolderRead& request) {
     if (FBusy)
         return;

@@ -47,9 +47,8 @@ public:
     TCardHolderReload(const TCardHolderReload&) = delete;
     TCardHolderReload& operator=(const TCardHolderReload&) = delete;
 
-    // Reads the cardholders that `filter` lets through, with their zones at the controllers of
-    // `conIds` (in list order); Loaded follows. One read at a time: not while Busy.
-    void Load(const TCardHolderFilter& filter, const QVector<int32_t>& conIds);
+    // Reads the cardholders that the request's filter lets through, with their zones at its
+    // controllers; Loaded follows. One read at a time: not while Busy.
     void Load(const TCardHolderRead& request);
     bool Busy() const { return FBusy; }
 
