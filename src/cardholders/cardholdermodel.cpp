@@ -275,18 +275,13 @@ void TCardHolderModel::SetZoneColumns(const QVector<TZoneColumn>& columns) {
         emit headerDataChanged(Qt::Horizontal, FirstZoneColumn, columnCount() - 1);
 }
 
-int TCardHolderModel::SortedPosition(const TCardHolder& record, int skip) const {
+int TCardHolderModel::SortedPosition(const TCardHolder& record, int count) const {
     const QString& text = SortText(record, FSortColumn);
-    // The rows without `skip`, as positions 0 .. count - 1.
-    const int count = int(FRecords.size()) - (skip >= 0 ? 1 : 0);
-    const auto at = [&](int position) -> const TCardHolder& {
-        return *FRecords[size_t(skip >= 0 && position >= skip ? position + 1 : position)];
-    };
     int low = 0;
     int high = count;
     while (low < high) {
         const int middle = (low + high) / 2;
-        const TCardHolder& other = at(middle);
+        const TCardHolder& other = *FRecords[size_t(middle)];
         const int order = FCollator.compare(text, SortText(other, FSortColumn));
         bool before = FSortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
         // A sort is stable over rows loaded by name: among equal texts the names go up.
@@ -298,6 +293,17 @@ int TCardHolderModel::SortedPosition(const TCardHolder& record, int skip) const 
             low = middle + 1;
     }
     return low;
+}
+
+void TCardHolderModel::MoveRow(int from, int to) {
+    if (from == to)
+        return;
+    // The view counts the destination among the rows before the move.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    std::unique_ptr<TCardHolder> taken = std::move(FRecords[size_t(from)]);
+    FRecords.erase(FRecords.begin() + from);
+    FRecords.insert(FRecords.begin() + to, std::move(taken));
+    endMoveRows();
 }
 
 void TCardHolderModel::RemoveRows(std::vector<int> rows) {
@@ -405,24 +411,19 @@ bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
     for (const int row : changed)
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     RemoveRows(gone);
+    // Rows whose place changed go to the end first, so that the rows before them are in order
+    // while each finds its place; moves keep the view's hold on a row (its selection).
     for (TCardHolder* record : moving) {
         const auto found = std::find_if(FRecords.begin(), FRecords.end(),
                                         [&](const auto& row) { return row.get() == record; });
-        const int from = int(found - FRecords.begin());
-        const int to = SortedPosition(*record, from);
-        if (to == from)
-            continue;
-        // The view counts the destination among the rows before the move.
-        beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
-        std::unique_ptr<TCardHolder> taken = std::move(FRecords[size_t(from)]);
-        FRecords.erase(FRecords.begin() + from);
-        FRecords.insert(FRecords.begin() + to, std::move(taken));
-        endMoveRows();
+        MoveRow(int(found - FRecords.begin()), int(FRecords.size()) - 1);
     }
+    for (int sorted = int(FRecords.size() - moving.size()); sorted < int(FRecords.size()); ++sorted)
+        MoveRow(sorted, SortedPosition(*FRecords[size_t(sorted)], sorted));
     for (size_t i = 0; i < records.size(); ++i) {
         if (placed[i] || !inRead[i])
             continue;
-        const int row = SortedPosition(*records[i]);
+        const int row = SortedPosition(*records[i], int(FRecords.size()));
         beginInsertRows({}, row, row);
         FRecords.insert(FRecords.begin() + row, std::move(records[i]));
         endInsertRows();

@@ -121,9 +121,10 @@ public:
     void Sort(int column, Qt::SortOrder order);
 
 private:
-    // Where the current sort puts `record` among the rows, after those equal to it (by the sorted
-    // column, then by name as the load orders them); `skip` (a row) is left out of the count.
-    int SortedPosition(const TCardHolder& record, int skip = -1) const;
+    // Where the current sort puts `record` among the first `count` rows (which are in order),
+    // after those equal to it: by the sorted column, then by name as the load orders them.
+    int SortedPosition(const TCardHolder& record, int count) const;
+    void MoveRow(int from, int to);
     void RemoveRows(std::vector<int> rows);
 
     std::vector<std::unique_ptr<TStandController>>& FControllers;

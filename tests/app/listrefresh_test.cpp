@@ -97,10 +97,13 @@ protected:
 
 public: // for the rounds' steps
     TCardHolder Holder(const QString& number) const { return *LoadCardHolder(*Other, number); }
-    void Rename(const QString& number, const QString& name, const QString& newNumber = {}) {
+    void Rename(const QString& number, const QString& name, const QString& newNumber = {},
+                const QString& custom2 = {}) {
         const TCardHolder loaded = Holder(number);
         TCardHolder record = loaded;
         record.CardHolder = name;
+        if (!custom2.isEmpty())
+            record.CardCustom2 = custom2;
         if (!newNumber.isEmpty())
             record.CardNumber = newNumber;
         TControllerRecords marks;
@@ -144,6 +147,12 @@ TEST_P(ListRefresh, AfterEachRoundOfChangesTheListEqualsAFreshLoad) {
              t.Rename(Number(3), "Abel");
              t.Rename(Number(20), "Holder 05b");
              t.Rename(Number(7), "Zeno");
+         }},
+        {"many rows moving at once, crossing each other",
+         [](ListRefresh& t) {
+             for (int i = 12; i < 22; ++i)
+                 t.Rename(Number(i), QStringLiteral("Holder %1x").arg(33 - i), {},
+                          QStringLiteral("y%1").arg(i % 4));
          }},
         {"a card replaced, its zones going with the old card",
          [](ListRefresh& t) { t.Rename(Number(8), "Holder 08", "30000000AB"); }},
