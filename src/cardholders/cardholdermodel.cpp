@@ -16,27 +16,18 @@
 
 namespace {
 
-// Card numbers compare in the database ignoring the case of A-Z (and of nothing else), so the
-// zones of "0a1b2c3d4e" belong to the cardholder "0A1B2C3D4E"; the join in memory does the same.
-QString CardNumberKey(const QString& cardNumber) {
-    QString key = cardNumber;
-    for (QChar& c : key)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - u'a' + u'A');
-    return key;
-}
-
 // Every card's zones by its number key, each entry in controller-list order. A zone row whose
 // controller is not in the list is passed over; where several rows name the same controller the
 // one read last counts, as the statement returns them (by number, controller and zone).
 QHash<QString, QVector<int32_t>>
-ReadAllZones(TMyDBConnector& database,
-             const std::vector<std::unique_ptr<TStandController>>& controllers) {
+ReadZones(TMyDBConnector& database,
+          const std::vector<std::unique_ptr<TStandController>>& controllers,
+          const TMyStatement& statement) {
     QHash<int, int> controllerIndex;
     for (int i = int(controllers.size()) - 1; i >= 0; --i)
         controllerIndex.insert(controllers[size_t(i)]->ConID, i); // the first of equal IDs wins
     QHash<QString, QVector<int32_t>> zones;
-    if (const std::unique_ptr<TMyResultSet> rows = database.Query(AllCardZonesStatement())) {
+    if (const std::unique_ptr<TMyResultSet> rows = database.Query(statement)) {
         QString lastKey;
         QVector<int32_t>* cardZones = nullptr;
         for (rows->First(); !rows->Eof(); rows->Next()) {
@@ -82,12 +73,12 @@ const QString& SortText(const TCardHolder& record, int column) {
 
 } // namespace
 
-bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
-                     const std::vector<std::unique_ptr<TStandController>>& controllers,
-                     std::vector<std::unique_ptr<TCardHolder>>& records) {
+namespace {
+
+bool ReadCardHolderRows(TMyDBConnector& database, const TMyStatement& statement,
+                        std::vector<std::unique_ptr<TCardHolder>>& records) {
     records.clear();
-    const std::unique_ptr<TMyResultSet> rows = database.Query(
-        CardHolderListStatement(filter.CardHolder, filter.CardCustom1, filter.CardCustom2));
+    const std::unique_ptr<TMyResultSet> rows = database.Query(statement);
     if (!rows)
         return false;
     records.reserve(size_t(rows->RecordCount()));
@@ -103,25 +94,93 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
         record->CardInactive = rows->Fields(6).AsDateTime();
         records.push_back(std::move(record));
     }
+    return true;
+}
 
-    const QHash<QString, QVector<int32_t>> zones = ReadAllZones(database, controllers);
-    const QVector<int32_t> none(qsizetype(controllers.size()), 0);
+void JoinZones(std::vector<std::unique_ptr<TCardHolder>>& records,
+               const QHash<QString, QVector<int32_t>>& zones, size_t controllerCount) {
+    const QVector<int32_t> none(qsizetype(controllerCount), 0);
     for (auto& record : records)
         record->CardZones = zones.value(CardNumberKey(record->CardNumber), none);
+}
+
+bool SameRecord(const TCardHolder& a, const TCardHolder& b) {
+    return a.CardNumber == b.CardNumber && a.CardHolder == b.CardHolder &&
+           a.CardCustom1 == b.CardCustom1 && a.CardCustom2 == b.CardCustom2 &&
+           a.CardCustom3 == b.CardCustom3 && a.CardCustom4 == b.CardCustom4 &&
+           a.CardInactive == b.CardInactive && a.CardAdded == b.CardAdded &&
+           a.CardLastEdit == b.CardLastEdit && a.CardZones == b.CardZones;
+}
+
+// Beyond this many rows coming, going or moving, one reset costs the view less than the single
+// steps.
+constexpr size_t MostSingleSteps = 2000;
+
+} // namespace
+
+QString CardNumberKey(const QString& cardNumber) {
+    // Most numbers are their own key: those share the text instead of copying it, which counts
+    // when a list of tens of thousands is matched against a fresh read.
+    const auto lower = [](QChar c) { return c >= u'a' && c <= u'z'; };
+    if (std::none_of(cardNumber.begin(), cardNumber.end(), lower))
+        return cardNumber;
+    QString key = cardNumber;
+    for (QChar& c : key)
+        if (lower(c))
+            c = QChar(c.unicode() - u'a' + u'A');
+    return key;
+}
+
+bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
+                     const std::vector<std::unique_ptr<TStandController>>& controllers,
+                     std::vector<std::unique_ptr<TCardHolder>>& records) {
+    if (!ReadCardHolderRows(
+            database,
+            CardHolderListStatement(filter.CardHolder, filter.CardCustom1, filter.CardCustom2),
+            records))
+        return false;
+    JoinZones(records, ReadZones(database, controllers, AllCardZonesStatement()),
+              controllers.size());
+    return true;
+}
+
+bool ReadCardHoldersOf(TMyDBConnector& database, const TCardHolderFilter& filter,
+                       const std::vector<std::unique_ptr<TStandController>>& controllers,
+                       const QSet<QString>& keys,
+                       std::vector<std::unique_ptr<TCardHolder>>& records) {
+    records.clear();
+    if (keys.isEmpty())
+        return true;
+    QStringList numbers = keys.values();
+    numbers.sort();
+    if (!ReadCardHolderRows(database,
+                            CardHolderListStatement(filter.CardHolder, filter.CardCustom1,
+                                                    filter.CardCustom2, numbers),
+                            records))
+        return false;
+    // The server folds the case of more letters than the key does: what it found beyond the
+    // keys is no part of the read.
+    std::erase_if(records, [&](const std::unique_ptr<TCardHolder>& record) {
+        return !keys.contains(CardNumberKey(record->CardNumber));
+    });
+    JoinZones(records, ReadZones(database, controllers, CardZonesOfCardsStatement(numbers)),
+              controllers.size());
     return true;
 }
 
 TCardHolderModel::TCardHolderModel(std::vector<std::unique_ptr<TStandController>>& controllers,
                                    QObject* parent)
-    : QAbstractTableModel(parent), FControllers(controllers),
-      FControllerCount(int(controllers.size())) {}
+    : QAbstractTableModel(parent), FControllers(controllers), FCollator(TextCollator()) {
+    for (const auto& controller : controllers)
+        FColumns.append({controller->ConID, controller->ConName});
+}
 
 int TCardHolderModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(FRecords.size());
 }
 
 int TCardHolderModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : FirstZoneColumn + FControllerCount;
+    return parent.isValid() ? 0 : FirstZoneColumn + int(FColumns.size());
 }
 
 QVariant TCardHolderModel::data(const QModelIndex& index, int role) const {
@@ -140,10 +199,11 @@ QVariant TCardHolderModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TCardHolderModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= FHeaders.size())
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0)
         return {};
-    return FHeaders[section];
+    if (section >= FirstZoneColumn && section < columnCount())
+        return FColumns[section - FirstZoneColumn].ConName;
+    return section < FHeaders.size() ? FHeaders[section] : QVariant();
 }
 
 void TCardHolderModel::SetHeaders(const QStringList& titles) {
@@ -152,8 +212,15 @@ void TCardHolderModel::SetHeaders(const QStringList& titles) {
 }
 
 bool TCardHolderModel::Load(TMyDBConnector* database, const TCardHolderFilter& filter) {
+    // The zones at the controllers of the columns, which may have followed other workstations'
+    // changes ahead of the main window's records.
+    std::vector<std::unique_ptr<TStandController>> columns;
+    for (const TZoneColumn& column : FColumns) {
+        columns.push_back(std::make_unique<TStandController>());
+        columns.back()->ConID = column.ConID;
+    }
     std::vector<std::unique_ptr<TCardHolder>> records;
-    const bool loaded = database && ReadCardHolders(*database, filter, FControllers, records);
+    const bool loaded = database && ReadCardHolders(*database, filter, columns, records);
     Replace(std::move(records));
     return loaded;
 }
@@ -161,7 +228,207 @@ bool TCardHolderModel::Load(TMyDBConnector* database, const TCardHolderFilter& f
 void TCardHolderModel::Replace(std::vector<std::unique_ptr<TCardHolder>> records) {
     beginResetModel();
     FRecords = std::move(records);
+    FSortColumn = CardHolderColumn;
+    FSortOrder = Qt::AscendingOrder;
     endResetModel();
+}
+
+void TCardHolderModel::SetZoneColumns(const QVector<TZoneColumn>& columns) {
+    QSet<int32_t> kept;
+    for (const TZoneColumn& column : columns)
+        kept.insert(column.ConID);
+    for (int i = int(FColumns.size()) - 1; i >= 0; --i) {
+        if (kept.contains(FColumns[i].ConID))
+            continue;
+        beginRemoveColumns({}, FirstZoneColumn + i, FirstZoneColumn + i);
+        FColumns.remove(i);
+        for (auto& record : FRecords)
+            if (i < record->CardZones.size())
+                record->CardZones.remove(i);
+        endRemoveColumns();
+    }
+    for (int target = 0; target < columns.size(); ++target) {
+        int at = target;
+        while (at < FColumns.size() && FColumns[at].ConID != columns[target].ConID)
+            ++at;
+        if (at == FColumns.size()) {
+            beginInsertColumns({}, FirstZoneColumn + target, FirstZoneColumn + target);
+            FColumns.insert(target, columns[target]);
+            for (auto& record : FRecords)
+                if (target <= record->CardZones.size())
+                    record->CardZones.insert(target, 0);
+            endInsertColumns();
+            continue;
+        }
+        FColumns[at].ConName = columns[target].ConName;
+        if (at == target)
+            continue;
+        beginMoveColumns({}, FirstZoneColumn + at, FirstZoneColumn + at, {},
+                         FirstZoneColumn + target);
+        FColumns.move(at, target);
+        for (auto& record : FRecords)
+            if (at < record->CardZones.size() && target < record->CardZones.size())
+                record->CardZones.move(at, target);
+        endMoveColumns();
+    }
+    if (!FColumns.isEmpty())
+        emit headerDataChanged(Qt::Horizontal, FirstZoneColumn, columnCount() - 1);
+}
+
+int TCardHolderModel::SortedPosition(const TCardHolder& record, int count) const {
+    const QString& text = SortText(record, FSortColumn);
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const TCardHolder& other = *FRecords[size_t(middle)];
+        const int order = FCollator.compare(text, SortText(other, FSortColumn));
+        bool before = FSortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+        // A sort is stable over rows loaded by name: among equal texts the names go up.
+        if (order == 0 && FSortColumn != CardHolderColumn)
+            before = FCollator.compare(record.CardHolder, other.CardHolder) < 0;
+        if (before)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
+void TCardHolderModel::MoveRow(int from, int to) {
+    if (from == to)
+        return;
+    // The view counts the destination among the rows before the move.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    std::unique_ptr<TCardHolder> taken = std::move(FRecords[size_t(from)]);
+    FRecords.erase(FRecords.begin() + from);
+    FRecords.insert(FRecords.begin() + to, std::move(taken));
+    endMoveRows();
+}
+
+void TCardHolderModel::RemoveRows(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    for (size_t i = 0; i < rows.size();) {
+        // One step per run of neighbouring rows.
+        size_t end = i + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] - 1)
+            ++end;
+        const int first = rows[end - 1];
+        const int last = rows[i];
+        beginRemoveRows({}, first, last);
+        FRecords.erase(FRecords.begin() + first, FRecords.begin() + last + 1);
+        endRemoveRows();
+        i = end;
+    }
+}
+
+bool TCardHolderModel::Merge(std::vector<std::unique_ptr<TCardHolder>> records,
+                             const std::optional<QSet<QString>>& within) {
+    const auto inScope = [&](const QString& key) { return !within || within->contains(key); };
+    // Each key's record (or row), or Twice when it has more than one.
+    constexpr qsizetype Twice = -1;
+    constexpr qsizetype Absent = -2;
+    QHash<QString, qsizetype> fresh;
+    fresh.reserve(qsizetype(records.size()));
+    std::vector<bool> inRead(records.size(), false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QString key = CardNumberKey(records[i]->CardNumber);
+        if (!inScope(key))
+            continue;
+        inRead[i] = true;
+        const auto found = fresh.find(key);
+        if (found == fresh.end())
+            fresh.insert(key, qsizetype(i));
+        else
+            found.value() = Twice;
+    }
+    std::vector<QString> keys(FRecords.size());
+    QHash<QString, qsizetype> shown;
+    shown.reserve(qsizetype(FRecords.size()));
+    for (size_t row = 0; row < FRecords.size(); ++row) {
+        keys[row] = CardNumberKey(FRecords[row]->CardNumber);
+        if (!inScope(keys[row]))
+            continue;
+        const auto found = shown.find(keys[row]);
+        if (found == shown.end())
+            shown.insert(keys[row], qsizetype(row));
+        else
+            found.value() = Twice;
+    }
+
+    // A card on one row before and after changes in place; any other card's rows go and its new
+    // ones come, which also covers a number held twice in an older database.
+    std::vector<std::pair<int, size_t>> updates;
+    std::vector<int> gone;
+    std::vector<bool> placed(records.size(), false);
+    for (size_t row = 0; row < FRecords.size(); ++row) {
+        if (!inScope(keys[row]))
+            continue;
+        const qsizetype coming = fresh.value(keys[row], Absent);
+        if (shown.value(keys[row]) != Twice && coming >= 0) {
+            updates.emplace_back(int(row), size_t(coming));
+            placed[size_t(coming)] = true;
+        } else {
+            gone.push_back(int(row));
+        }
+    }
+    std::vector<TCardHolder*> moving;
+    std::vector<int> changed;
+    for (const auto& [row, i] : updates) {
+        if (SameRecord(*FRecords[size_t(row)], *records[i]))
+            continue;
+        const TCardHolder& before = *FRecords[size_t(row)];
+        if (SortText(before, FSortColumn) != SortText(*records[i], FSortColumn) ||
+            before.CardHolder != records[i]->CardHolder)
+            moving.push_back(FRecords[size_t(row)].get());
+        changed.push_back(row);
+    }
+    size_t coming = 0;
+    for (size_t i = 0; i < records.size(); ++i)
+        if (!placed[i] && inRead[i])
+            ++coming;
+    if (gone.size() + coming + moving.size() > MostSingleSteps) {
+        // Only a read of the whole list gets this far.
+        std::vector<std::unique_ptr<TCardHolder>> all;
+        if (within)
+            for (auto& record : FRecords)
+                if (!inScope(CardNumberKey(record->CardNumber)))
+                    all.push_back(std::move(record));
+        for (size_t i = 0; i < records.size(); ++i)
+            if (inRead[i])
+                all.push_back(std::move(records[i]));
+        const int column = FSortColumn;
+        const Qt::SortOrder order = FSortOrder;
+        Replace(std::move(all));
+        if (within || column != CardHolderColumn || order != Qt::AscendingOrder)
+            Sort(column, order);
+        return true;
+    }
+
+    for (const auto& [row, i] : updates)
+        if (!SameRecord(*FRecords[size_t(row)], *records[i]))
+            *FRecords[size_t(row)] = std::move(*records[i]);
+    for (const int row : changed)
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    RemoveRows(gone);
+    // Rows whose place changed go to the end first, so that the rows before them are in order
+    // while each finds its place; moves keep the view's hold on a row (its selection).
+    for (TCardHolder* record : moving) {
+        const auto found = std::find_if(FRecords.begin(), FRecords.end(),
+                                        [&](const auto& row) { return row.get() == record; });
+        MoveRow(int(found - FRecords.begin()), int(FRecords.size()) - 1);
+    }
+    for (int sorted = int(FRecords.size() - moving.size()); sorted < int(FRecords.size()); ++sorted)
+        MoveRow(sorted, SortedPosition(*FRecords[size_t(sorted)], sorted));
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (placed[i] || !inRead[i])
+            continue;
+        const int row = SortedPosition(*records[i], int(FRecords.size()));
+        beginInsertRows({}, row, row);
+        FRecords.insert(FRecords.begin() + row, std::move(records[i]));
+        endInsertRows();
+    }
+    return false;
 }
 
 int TCardHolderModel::RowOf(const QString& cardNumber) const {
@@ -184,17 +451,19 @@ TCardHolder* TCardHolderModel::Record(int row) const {
 int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* database,
                                 const TJournalAuthor& author) {
     TCardHolder* record = Record(row);
-    if (!record || !database || controllerIndex < 0 || controllerIndex >= FControllerCount ||
-        size_t(controllerIndex) >= FControllers.size())
+    if (!record || !database || controllerIndex < 0 || controllerIndex >= FColumns.size())
         return ZoneFailed;
-    TStandController& controller = *FControllers[size_t(controllerIndex)];
-    const int next = CycleCardZone(*database, record->CardNumber, controller.ConID, author);
+    const int32_t conId = FColumns[controllerIndex].ConID;
+    const int next = CycleCardZone(*database, record->CardNumber, conId, author);
     if (next < 0)
         return next;
-    if (record->CardZones.size() < FControllerCount)
-        record->CardZones.resize(FControllerCount, 0);
+    if (record->CardZones.size() < FColumns.size())
+        record->CardZones.resize(FColumns.size(), 0);
     record->CardZones[controllerIndex] = next;
-    controller.ChangesMade = true;
+    // The mark is stored with the change; the main window's record shows it.
+    for (const auto& controller : FControllers)
+        if (controller->ConID == conId)
+            controller->ChangesMade = true;
     const QModelIndex cell = index(row, FirstZoneColumn + controllerIndex);
     emit dataChanged(cell, cell);
     return next;
@@ -232,11 +501,15 @@ void TCardHolderModel::UpdateCardHolder(int row, const TCardHolder& saved) {
 }
 
 void TCardHolderModel::Sort(int column, Qt::SortOrder order) {
-    if (column < 0 || column >= FirstZoneColumn || FRecords.size() < 2)
+    if (column < 0 || column >= FirstZoneColumn)
+        return;
+    FSortColumn = column;
+    FSortOrder = order;
+    if (FRecords.size() < 2)
         return;
     // One sort key per row instead of a locale comparison per pair: a list of thousands sorts in
     // a blink that way.
-    const QCollator collator = TextCollator();
+    const QCollator& collator = FCollator;
     std::vector<QCollatorSortKey> keys;
     keys.reserve(FRecords.size());
     for (const auto& record : FRecords)

@@ -1,5 +1,6 @@
 #include "cardholders/cardholderreload.h"
 
+#include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
 
 #include <QPointer>
@@ -14,8 +15,7 @@ public:
             FDatabase->Disconnect();
     }
 
-    std::shared_ptr<TCardHolderRows> Read(const TCardHolderFilter& filter,
-                                          const QVector<int32_t>& conIds) {
+    std::shared_ptr<TCardHolderRows> Read(const TCardHolderRead& request) {
         auto rows = std::make_shared<TCardHolderRows>();
         if (!FDatabase)
             FDatabase = NewConnectorOfKind(FTypeName, FConnectionString);
@@ -23,11 +23,33 @@ public:
             return rows;
         // The zone join needs only the controllers' IDs; the window's records stay on its thread.
         std::vector<std::unique_ptr<TStandController>> controllers;
-        for (const int32_t conId : conIds) {
-            controllers.push_back(std::make_unique<TStandController>());
-            controllers.back()->ConID = conId;
+        if (request.Columns) {
+            // The whole list goes with new columns: every row gets zones for them.
+            // In the order of the controller list, which reads them alike.
+            const std::unique_ptr<TMyResultSet> found =
+                FDatabase->Query(SelectControllersStatement());
+            if (!found)
+                return rows;
+            rows->Columns.emplace();
+            for (found->First(); !found->Eof(); found->Next()) {
+                controllers.push_back(std::make_unique<TStandController>());
+                controllers.back()->ConID = found->FieldByName("ConID").AsInteger();
+                controllers.back()->ConName = found->FieldByName("ConName").AsString();
+                rows->Columns->append({controllers.back()->ConID, controllers.back()->ConName});
+            }
+        } else {
+            for (const int32_t conId : request.ConIDs) {
+                controllers.push_back(std::make_unique<TStandController>());
+                controllers.back()->ConID = conId;
+            }
         }
-        rows->Ok = ReadCardHolders(*FDatabase, filter, controllers, rows->Records);
+        if (request.Cards && !request.Columns) {
+            rows->Within = request.Cards;
+            rows->Ok = ReadCardHoldersOf(*FDatabase, request.Filter, controllers, *request.Cards,
+                                         rows->Records);
+        } else {
+            rows->Ok = ReadCardHolders(*FDatabase, request.Filter, controllers, rows->Records);
+        }
         return rows;
     }
 
@@ -51,7 +73,7 @@ TCardHolderReload::~TCardHolderReload() {
     FThread.wait();
 }
 
-void TCardHolderReload::Load(const TCardHolderFilter& filter, const QVector<int32_t>& conIds) {
+void TCardHolderReload::Load(const TCardHolderRead& request) {
     if (FBusy)
         return;
     FBusy = true;
@@ -59,8 +81,8 @@ void TCardHolderReload::Load(const TCardHolderFilter& filter, const QVector<int3
     TReader* reader = FReader;
     QMetaObject::invokeMethod(
         FReader,
-        [self, reader, filter, conIds] {
-            std::shared_ptr<TCardHolderRows> rows = reader->Read(filter, conIds);
+        [self, reader, request] {
+            std::shared_ptr<TCardHolderRows> rows = reader->Read(request);
             // Back on the window's thread; dropped when the window went meanwhile.
             QMetaObject::invokeMethod(
                 self.data(),

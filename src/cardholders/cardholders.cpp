@@ -111,9 +111,13 @@ TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
     FRefreshRetry->setInterval(250);
     connect(FRefreshRetry, &QTimer::timeout, this, [this] { StartRefresh(); });
     connect(&FSession.Changes(), &TChangeWatch::Changed, this,
-            [this](const QStringList& tables) { SiteChanged(tables); });
+            [this](const QStringList& tables, const TChangedCards& cards) {
+                SiteChanged(tables, cards);
+            });
 
     FormCreate();
+    if (FSession.IsConnected())
+        MakeReload();
 }
 
 QHBoxLayout* TfrmCardHolders::BuildFilterRow() {
@@ -236,10 +240,7 @@ void TfrmCardHolders::FormCreate() {
     const QString custom2 = CustomFieldCaption(2);
     lblFilterCustom1->setText(custom1 + ":");
     lblFilterCustom2->setText(custom2 + ":");
-    QStringList headers = {_("Cardnumber"), _("Name"), custom1, custom2};
-    for (int i = 0; i < CardHolders->ControllerCount(); ++i)
-        headers << FSession.Controllers()[size_t(i)]->ConName;
-    CardHolders->SetHeaders(headers);
+    CardHolders->SetHeaders({_("Cardnumber"), _("Name"), custom1, custom2});
     cmdFilterApplyClick();
 }
 
@@ -265,12 +266,30 @@ void TfrmCardHolders::LoadCardHolders() {
     QApplication::restoreOverrideCursor();
 }
 
-void TfrmCardHolders::SiteChanged(const QStringList& tables) {
-    if (!TChangeWatch::Touches(tables,
-                               {QStringLiteral("cardholders"), QStringLiteral("cardzones")}))
+void TfrmCardHolders::SiteChanged(const QStringList& tables, const TChangedCards& cards) {
+    const bool columns = TChangeWatch::Touches(tables, {QStringLiteral("controllers")});
+    const bool rows =
+        TChangeWatch::Touches(tables, {QStringLiteral("cardholders"), QStringLiteral("cardzones")});
+    if (!columns && !rows)
         return;
+    FColumnsWanted = FColumnsWanted || columns;
+    if (rows) {
+        TChangedCards keys{cards.Known, {}};
+        for (const QString& number : cards.Numbers)
+            keys.Numbers.insert(CardNumberKey(number));
+        FRefreshCards.Add(keys);
+        // Past this many, one read of the whole list is quicker than naming them all.
+        if (FRefreshCards.Numbers.size() > MaxNamedCards)
+            FRefreshCards = TChangedCards();
+    }
     FRefreshWanted = true;
     StartRefresh();
+}
+
+void TfrmCardHolders::RefreshAgain(const TCardHolderRead& read) {
+    FRefreshWanted = true;
+    FColumnsWanted = FColumnsWanted || read.Columns;
+    FRefreshCards.Add(read.Cards ? TChangedCards{true, *read.Cards} : TChangedCards());
 }
 
 bool TfrmCardHolders::FreeToRefresh() const {
@@ -281,39 +300,50 @@ bool TfrmCardHolders::FreeToRefresh() const {
     return (!modal || modal == this) && !QApplication::activePopupWidget();
 }
 
+void TfrmCardHolders::MakeReload() {
+    FReload = std::make_unique<TCardHolderReload>(FSession.Database().GetDBTypeName(),
+                                                  FSession.Database().ConnectionString, this);
+    FReload->setObjectName("CardHolderReload");
+    connect(FReload.get(), &TCardHolderReload::Loaded, this,
+            [this](const std::shared_ptr<TCardHolderRows>& rows) {
+                const bool read = rows && rows->Ok;
+                // A load of the list's own came meanwhile and shows newer rows, though with
+                // the columns it had.
+                const bool current = FRefreshBase == FLoads;
+                if (read && current && FreeToRefresh())
+                    ShowRefresh(*rows);
+                else if (current || FRefreshRead.Columns)
+                    RefreshAgain(FRefreshRead); // once the dialog is gone, or once more
+                // Changes that came during the read are read next; after a failure, a while
+                // later.
+                if (read || !FRefreshWanted)
+                    StartRefresh();
+                else
+                    FRefreshRetry->start();
+            });
+}
+
 void TfrmCardHolders::StartRefresh() {
     if (!FRefreshWanted || !FSession.IsConnected())
         return;
-    if (!FReload) {
-        FReload = std::make_unique<TCardHolderReload>(FSession.Database().GetDBTypeName(),
-                                                      FSession.Database().ConnectionString);
-        connect(FReload.get(), &TCardHolderReload::Loaded, this,
-                [this](const std::shared_ptr<TCardHolderRows>& rows) {
-                    if (rows && rows->Ok && FRefreshBase == FLoads && FreeToRefresh())
-                        ShowRefresh(*rows);
-                    else if (rows && rows->Ok && FRefreshBase == FLoads)
-                        FRefreshWanted = true; // read again once the dialog is gone
-                    // A load of the list's own came meanwhile and shows newer rows; changes that
-                    // came during the read are read next.
-                    StartRefresh();
-                });
-    }
+    if (!FReload)
+        MakeReload();
     if (FReload->Busy())
         return; // what came meanwhile is read when this read is shown
     if (!FreeToRefresh()) {
         FRefreshRetry->start();
         return;
     }
+    FRefreshRead = {FAppliedFilter, {}, FColumnsWanted, std::nullopt};
+    if (FRefreshCards.Known && !FColumnsWanted)
+        FRefreshRead.Cards = FRefreshCards.Numbers;
+    for (const TZoneColumn& column : CardHolders->ZoneColumns())
+        FRefreshRead.ConIDs << column.ConID;
     FRefreshWanted = false;
+    FColumnsWanted = false;
+    FRefreshCards = TChangedCards::None();
     FRefreshBase = FLoads;
-    QVector<int32_t> conIds;
-    // The zone columns as the window made them; the main window leaves the records alone while
-    // the list is open.
-    for (int i = 0; i < CardHolders->ControllerCount(); ++i)
-        conIds << (size_t(i) < FSession.Controllers().size()
-                       ? FSession.Controllers()[size_t(i)]->ConID
-                       : -1);
-    FReload->Load(FAppliedFilter, conIds);
+    FReload->Load(FRefreshRead);
 }
 
 void TfrmCardHolders::ShowRefresh(TCardHolderRows& rows) {
@@ -326,19 +356,22 @@ void TfrmCardHolders::ShowRefresh(TCardHolderRows& rows) {
     const int topRow = qMax(0, topIndex.row());
     const int across = VSTCardHolders->horizontalScrollBar()->value();
 
-    CardHolders->Replace(std::move(rows.Records));
-    // The rows come by name; the operator's own sort stays.
-    if (SortColumn != TCardHolderModel::CardHolderColumn || SortDirection != Qt::AscendingOrder)
-        CardHolders->Sort(SortColumn, SortDirection);
+    if (rows.Columns)
+        CardHolders->SetZoneColumns(*rows.Columns);
+    // Rows that stay keep the selection by themselves; a reset loses it, and a new column is no
+    // part of the selected row yet.
+    const bool reselect =
+        CardHolders->Merge(std::move(rows.Records), rows.Within) || rows.Columns.has_value();
 
     const int count = CardHolders->rowCount();
     if (count > 0) {
         // Selecting does not scroll: the scroll position is set after it.
         const int row = CardHolders->RowOf(selectedNumber);
-        if (row >= 0 && !selectedNumber.isEmpty())
+        if (reselect && row >= 0 && !selectedNumber.isEmpty())
             VSTCardHolders->selectionModel()->setCurrentIndex(
                 CardHolders->index(row, currentColumn),
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        // Rows that came or went above it would shift the top row otherwise.
         const int anchor = topNumber.isEmpty() ? -1 : CardHolders->RowOf(topNumber);
         VSTCardHolders->scrollTo(CardHolders->index(anchor >= 0 ? anchor : qMin(topRow, count - 1),
                                                     TCardHolderModel::CardNumberColumn),
@@ -443,9 +476,13 @@ void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint
         else if (zone < 0)
             MessageBoxes::ShowError(this, FormatText(_("The zone could not be changed: %s"),
                                                      {FSession.Database().GetLastError()}));
-        else if (const TStandController* record = FSession.Controller(controller))
-            ShowAdmitNote(StatusBar, FSession.Database(), *record,
+        else if (controller < CardHolders->ZoneColumns().size()) {
+            TStandController record;
+            record.ConID = CardHolders->ZoneColumns()[controller].ConID;
+            record.ConName = CardHolders->ZoneColumns()[controller].ConName;
+            ShowAdmitNote(StatusBar, FSession.Database(), record,
                           CardHolders->Record(cell.row())->CardNumber);
+        }
     }
     if (button == Qt::RightButton)
         PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholderreload.h"
+#include "db/changehint.h"
 
 #include <QColor>
 #include <QDialog>
@@ -16,8 +18,6 @@ class QPushButton;
 class QStatusBar;
 class QTreeView;
 class QTimer;
-class TCardHolderReload;
-struct TCardHolderRows;
 class TDesktop;
 class TProfileSession;
 struct TRunSettings;
@@ -67,9 +67,13 @@ private:
 
     void LoadCardHolders();
     // Another workstation changed the cardholders or their zones: the list reads them again on
-    // the reload's thread and shows them once the operator is free, keeping the filter as last
-    // applied, the selected card, the sort and the scroll position.
-    void SiteChanged(const QStringList& tables);
+    // the reload's thread (only the cards the change named, when it named them) and shows them
+    // once the operator is free, keeping the filter as last applied, the selected card, the sort
+    // and the scroll position. A change of the controllers brings the zone columns up to date.
+    void SiteChanged(const QStringList& tables, const TChangedCards& cards);
+    // What an unshown read covered is read again with the next.
+    void RefreshAgain(const TCardHolderRead& read);
+    void MakeReload();
     void StartRefresh();
     void ShowRefresh(TCardHolderRows& rows);
     bool FreeToRefresh() const;
@@ -99,6 +103,12 @@ private:
     std::unique_ptr<TCardHolderReload> FReload;
     QTimer* FRefreshRetry;
     bool FRefreshWanted = false;
+    // What the next refresh reads: the cards of the changes heard since the last, or every card;
+    // and the controllers as well.
+    TChangedCards FRefreshCards = TChangedCards::None();
+    bool FColumnsWanted = false;
+    // The refresh being read.
+    TCardHolderRead FRefreshRead;
     // Counts the list's own loads: a refresh read before the latest of them is out of date.
     int FLoads = 0;
     int FRefreshBase = 0;

@@ -43,8 +43,27 @@ TMyStatement UpdateCardHolderStatement(const TCardHolder& record, const QString&
              record.CardCustom3, record.CardCustom4, oldCardNumber}};
 }
 
+namespace {
+
+// " AND (CardNumber IN (?, ?))" with the numbers as its values.
+void LimitToCards(TMyStatement& statement, const QString& prefix, const QStringList& cardNumbers) {
+    QStringList marks;
+    for (const QString& number : cardNumbers) {
+        marks << QStringLiteral("?");
+        statement.Values << number;
+    }
+    statement.Sql += prefix + QStringLiteral("(CardNumber IN (%1))").arg(marks.join(", "));
+}
+
+} // namespace
+
 TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
                                      const QString& custom2Filter) {
+    return CardHolderListStatement(nameFilter, custom1Filter, custom2Filter, {});
+}
+
+TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
+                                     const QString& custom2Filter, const QStringList& cardNumbers) {
     TMyStatement statement(
         "SELECT CardNumber, CardHolder, CardCustom1, CardCustom2, CardCustom3, CardCustom4, "
         "CardInactive, CardAdded, CardLastEdit FROM CardHolders WHERE (NOT Deleted) ");
@@ -57,6 +76,8 @@ TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& c
         statement.Sql += QStringLiteral(" AND (%1 LIKE %2)").arg(QLatin1String(column), like.Sql);
         statement.Values << like.Pattern;
     }
+    if (!cardNumbers.isEmpty())
+        LimitToCards(statement, QStringLiteral(" AND "), cardNumbers);
     statement.Sql += QStringLiteral(" ORDER BY CardHolder ASC");
     return statement;
 }
@@ -64,6 +85,13 @@ TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& c
 TMyStatement AllCardZonesStatement() {
     return {"SELECT CardNumber, ConID, ZoneID FROM CardZones ORDER BY CardNumber ASC, ConID ASC, "
             "ZoneID ASC"};
+}
+
+TMyStatement CardZonesOfCardsStatement(const QStringList& cardNumbers) {
+    TMyStatement statement("SELECT CardNumber, ConID, ZoneID FROM CardZones");
+    LimitToCards(statement, QStringLiteral(" WHERE "), cardNumbers);
+    statement.Sql += QStringLiteral(" ORDER BY CardNumber ASC, ConID ASC, ZoneID ASC");
+    return statement;
 }
 
 TMyStatement DeleteCardZoneStatement(int conID, const QString& cardNumber) {

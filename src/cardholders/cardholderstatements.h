@@ -27,11 +27,16 @@ TMyStatement UpdateCardHolderStatement(const TCardHolder& record, const QString&
 // adds nothing, any other finds its text as a plain substring (a typed % or _ matches itself).
 TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
                                      const QString& custom2Filter);
+// The same for the cards of `cardNumbers` only (compared ignoring letter case, as the column does).
+TMyStatement CardHolderListStatement(const QString& nameFilter, const QString& custom1Filter,
+                                     const QString& custom2Filter, const QStringList& cardNumbers);
 // The zones of all cards at once, which the list joins in memory: one statement per card is what
 // makes a large list slow to open. The order is the one in which the index hands out the rows of a
 // single card (by number, controller, zone), so where a card has two rows for one controller the
 // same row is read last either way.
 TMyStatement AllCardZonesStatement();
+// The zones of the cards of `cardNumbers` (compared ignoring letter case), ordered as above.
+TMyStatement CardZonesOfCardsStatement(const QStringList& cardNumbers);
 // A zone change: the card's row for the controller is replaced.
 TMyStatement DeleteCardZoneStatement(int conID, const QString& cardNumber);
 // The CardZones insert is shared with the controller dialog: controllers/controllerstatements.h.

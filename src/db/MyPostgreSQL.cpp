@@ -371,16 +371,18 @@ private:
         bool news = listening;
         // A notice without tables may stand for anything too.
         bool anyTable = listening;
+        TChangedCards cards = listening ? TChangedCards() : TChangedCards::None();
         for (const TNotice& notice : notices) {
             if (notice.Sender == own)
                 continue;
             news = true;
-            const QStringList named = notice.Tables.split(u',', Qt::SkipEmptyParts);
-            anyTable = anyTable || named.isEmpty();
-            tables << named;
+            const TChangeNotice told = ReadChangeNotice(notice.Tables);
+            anyTable = anyTable || told.Tables.isEmpty();
+            tables << told.Tables;
+            cards.Add(told.Cards);
         }
         if (news)
-            Noticed(anyTable ? QStringList() : tables);
+            Noticed(anyTable ? QStringList() : tables, cards);
     }
 
     const TMyPostgreSQL& FOwn;
@@ -551,7 +553,7 @@ qint64 TMyPostgreSQL::ExecuteCounted(const TMyStatement& statement) {
     const char* affected = PQcmdTuples(result.get());
     const qint64 count = affected && *affected ? QByteArray(affected).toLongLong() : 0;
     if (count > 0)
-        NoteChange(statement.Sql);
+        NoteChange(statement);
     return count;
 }
 
@@ -565,7 +567,7 @@ bool TMyPostgreSQL::ExecuteWithTransaction(const TMyStatement& statement) {
     FWaiting.append(bound);
     // Told with the commit, which fails whole should the statement fail.
     if (const QString table = ChangedTable(statement.Sql); !table.isEmpty())
-        FChangedTables.insert(table);
+        FChangedTables.Note(table, statement);
     return true;
 }
 
@@ -580,11 +582,11 @@ int TMyPostgreSQL::ServerProcessId() const {
 // The connector sends the notices, not each save and not triggers in the schema: every path that
 // changes the site goes through here, a forgotten path cannot forget to tell, and a site made by
 // hand for an operator role without the right to create triggers works alike.
-bool TMyPostgreSQL::NoteChange(const QString& sql) {
-    const QString table = ChangedTable(sql);
+bool TMyPostgreSQL::NoteChange(const TMyStatement& statement) {
+    const QString table = ChangedTable(statement.Sql);
     if (table.isEmpty())
         return true;
-    FChangedTables.insert(table);
+    FChangedTables.Note(table, statement);
     if (!FTransactions.isEmpty() || FBulkTransaction)
         return true;
     // A lone statement has committed already; its notice follows it. Should the notice fail, the
@@ -600,10 +602,8 @@ bool TMyPostgreSQL::NoteChange(const QString& sql) {
 bool TMyPostgreSQL::Announce() {
     if (FChangedTables.isEmpty())
         return true;
-    QStringList tables = FChangedTables.values();
-    tables.sort();
+    const QByteArray payload = FChangedTables.Text().toUtf8();
     FChangedTables.clear();
-    const QByteArray payload = tables.join(u',').toUtf8();
     if (FChannel.isEmpty())
         FChannel = SiteChannel(FConnection);
     const char* values[] = {FChannel.constData(), payload.constData()};
@@ -871,10 +871,8 @@ bool TMyPostgreSQL::CommitWithNotice() {
     QByteArray payload;
     const char* notice[2] = {nullptr, nullptr};
     if (!FChangedTables.isEmpty()) {
-        QStringList tables = FChangedTables.values();
-        tables.sort();
+        payload = FChangedTables.Text().toUtf8();
         FChangedTables.clear();
-        payload = tables.join(u',').toUtf8();
         if (FChannel.isEmpty())
             FChannel = SiteChannel(FConnection);
         notice[0] = FChannel.constData();

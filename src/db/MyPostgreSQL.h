@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/MyDBConnector.h"
+#include "db/changehint.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -104,7 +105,7 @@ private:
     bool LostConnection();
     // Remembers the table a statement that changed rows wrote to, for the notice of its
     // transaction; outside a transaction the notice goes at once.
-    bool NoteChange(const QString& sql);
+    bool NoteChange(const TMyStatement& statement);
     // Sends the notice of the tables changed so far; part of the open transaction, if any.
     bool Announce();
 
@@ -119,9 +120,9 @@ private:
     bool FConnectionLost = false;
     int FBulkDepth = 0;
     bool FBulkTransaction = false;
-    // The tables the open transaction (or bulk work) changed; told to the other workstations in
-    // that transaction, just before it commits, so that a rollback tells no one.
-    QSet<QString> FChangedTables;
+    // The tables (and cards) the open transaction (or bulk work) changed; told to the other
+    // workstations in that transaction, just before it commits, so that a rollback tells no one.
+    TNoticeDraft FChangedTables;
     // Statements of the innermost open transaction that wait for its next statement or its commit
     // (ExecuteWithTransaction).
     QList<TBound> FWaiting;

@@ -17,9 +17,10 @@ bool TChangeWatch::Touches(const QStringList& tables, const QStringList& wanted)
     return false;
 }
 
-void TChangeWatch::Noticed(const QStringList& tables) {
+void TChangeWatch::Noticed(const QStringList& tables, const TChangedCards& cards) {
     if (tables.isEmpty())
         FAnyTable = true;
+    FCards.Add(tables.isEmpty() ? TChangedCards() : cards);
     for (const QString& table : tables)
         FTables.insert(table.toLower());
     // The first news of a burst starts the wait; what follows joins it rather than pushing the
@@ -34,7 +35,9 @@ void TChangeWatch::Tell() {
         tables = FTables.values();
         tables.sort();
     }
+    const TChangedCards cards = FCards;
     FTables.clear();
     FAnyTable = false;
-    emit Changed(tables);
+    FCards = TChangedCards::None();
+    emit Changed(tables, cards);
 }

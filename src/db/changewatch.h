@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/changehint.h"
+
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -13,7 +15,8 @@
 // What one change brings in quick succession (a burst of saves on the other side) arrives as one
 // Changed, after the watch saw nothing new for a short while. The tables are those the changes
 // touched, in lower case, as far as the engine tells; empty when it does not (then any table may
-// have changed).
+// have changed). The cards are those whose holders or zones the burst changed, when the engine
+// tells; unknown otherwise, and whenever one change of the burst did not say.
 //
 // This base watches nothing: it is what an engine without a way to learn of others' changes gives.
 class TChangeWatch : public QObject {
@@ -31,11 +34,11 @@ public:
     static bool Touches(const QStringList& tables, const QStringList& wanted);
 
 signals:
-    void Changed(const QStringList& tables);
+    void Changed(const QStringList& tables, const TChangedCards& cards);
 
 protected:
     // An engine's watch reports what it learnt here; `tables` empty for "unknown".
-    void Noticed(const QStringList& tables);
+    void Noticed(const QStringList& tables, const TChangedCards& cards = {});
     // How long the watch waits for the rest of a burst before it tells.
     void SetSettleTime(int milliseconds) { FSettle.setInterval(milliseconds); }
 
@@ -45,4 +48,5 @@ private:
     QTimer FSettle;
     QSet<QString> FTables;
     bool FAnyTable = false;
+    TChangedCards FCards = TChangedCards::None();
 };

@@ -308,4 +308,30 @@ TEST_F(CardHolderModelTest, AReplacedCardLosesItsZonesInTheRow) {
     EXPECT_EQ(Texts(0).first(), "9999999999");
 }
 
+// Rows that change their place in one refresh each find it among rows in order, however they
+// cross: one still standing at its old place must not lead another astray.
+TEST_F(CardHolderModelTest, RowsMovingInOneRefreshEachFindTheirPlace) {
+    const auto holders = [](const QStringList& names) {
+        std::vector<std::unique_ptr<TCardHolder>> records;
+        for (int i = 0; i < names.size(); ++i) {
+            records.push_back(std::make_unique<TCardHolder>());
+            records.back()->CardNumber = QString::number(1000000000 + i);
+            records.back()->CardHolder = names[i];
+        }
+        return records;
+    };
+    for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        SCOPED_TRACE(order);
+        Model = std::make_unique<TCardHolderModel>(Controllers());
+        Model->Sort(TCardHolderModel::CardHolderColumn, order);
+        EXPECT_FALSE(Model->Merge(holders({"a", "b", "c", "d", "e", "f"}), std::nullopt));
+        // "a" becomes "bb" and "d" becomes "0".
+        EXPECT_FALSE(Model->Merge(holders({"bb", "b", "c", "0", "e", "f"}), std::nullopt));
+        QStringList expected = {"0", "b", "bb", "c", "e", "f"};
+        if (order == Qt::DescendingOrder)
+            std::reverse(expected.begin(), expected.end());
+        EXPECT_EQ(Texts(1), expected);
+    }
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+#include "cardholders/cardholdersave.h"
 #include "controllers/keyimage.h"
 #include "controllers/pendingchanges.h"
 #include "controllers/programdevice.h"
@@ -477,6 +478,50 @@ TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheM
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
     EXPECT_FALSE(Controller.ChangesMade);
     EXPECT_FALSE(MarkStored());
+}
+
+// Another workstation changes the controller while its key is being written: the key holds the
+// list as it was when the writing began, so it is out of date the moment it is done. The operator
+// is told, and the controller stays marked for the next write.
+TEST_F(ProgramDeviceOnAdapterTest, AChangeElsewhereWhileWritingLeavesTheKeyOutOfDateAndMarked) {
+    SampleController();
+    AddCardHolder("78AB000004", "Dora"); // at zone 0: not on the key
+    std::unique_ptr<TMyDBConnector> other =
+        NewConnectorOfKind(Database().GetDBTypeName(), Database().ConnectionString);
+    ASSERT_TRUE(other && other->Connect()) << other->GetLastError().toStdString();
+    LayOldKey();
+    QSemaphore atPage3;
+    QSemaphore changed;
+    TfrmProgramDevice dialog(*Session, RunSettings);
+    dialog.Controller = &Controller;
+    dialog.show();
+    TCardPoller* poller = PollerOf(dialog)->Poller();
+    // The writing waits at page 3, after the image was built and before the mark is cleared.
+    QObject::connect(
+        poller, &TCardPoller::JobStep, poller,
+        [&](quint64, int step) {
+            if (step != 3)
+                return;
+            atPage3.release();
+            changed.acquire();
+        },
+        Qt::DirectConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return atPage3.tryAcquire(); }, 30000));
+    // A zone click at this controller on the other workstation.
+    EXPECT_EQ(CycleCardZone(*other, "78AB000004", Controller.ConID, {"other", "desk-2"}), 1);
+    changed.release();
+
+    ASSERT_TRUE(Shown(1));
+    EXPECT_EQ(MessageBoxes::ShownTexts(),
+              QStringList{"The key was written, but this controller was changed on another "
+                          "workstation while it was being written: the key just written is "
+                          "already out of date. The controller stays marked; write its key "
+                          "again."});
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Warning);
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex()) << "as built";
+    EXPECT_TRUE(Controller.ChangesMade);
+    EXPECT_TRUE(MarkStored());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 5000));
 }
 
 } // namespace

@@ -1,6 +1,9 @@
+#include "cardholders/cardholdersave.h"
+#include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
 #include "db/MySQLite.h"
 #include "db/changewatch.h"
+#include "journal/journal.h"
 
 #include "profiledb.h"
 
@@ -19,6 +22,8 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
+
+const TJournalAuthor Clerk{"clerk", "front-desk"};
 
 // A watch on the session's connection and a second connection to the same site, as another
 // workstation (or another copy of the program on the same file) would have.
@@ -218,6 +223,76 @@ TEST_P(ServerNotices, NameTheTablesOfCommittedChangesOnly) {
         told.removeDuplicates();
         told.sort();
         EXPECT_EQ(told, test.Tables);
+    }
+}
+
+// Another workstation's list reads again only the cards a notice names, so a notice must name
+// every card whose rows its transaction changed, through the program's own saves, and say so when
+// it cannot.
+TEST_P(ServerNotices, NameTheCardsOfTheirChangesOrSayThatAnyMayHaveChanged) {
+    // What the notices of `change` told, up to the one of a mark stored after it.
+    int mark = 2000;
+    const auto told = [&](const std::function<void()>& change) {
+        Told->clear();
+        change();
+        OtherRuns({"INSERT INTO PendingChanges (ConID) VALUES(?)", {++mark}});
+        TChangedCards cards = TChangedCards::None();
+        bool marked = false;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant>& news : std::as_const(*Told)) {
+                    marked = marked || news.at(0).toStringList().contains("pendingchanges");
+                    cards.Add(news.at(1).value<TChangedCards>());
+                }
+                Told->clear();
+                return marked;
+            },
+            5000));
+        return cards;
+    };
+    told([&] {
+        OtherAddsCardHolder("1000000001");
+        OtherAddsCardHolder("1000000002");
+    });
+    const struct {
+        const char* what;
+        std::function<void(TMyDBConnector&, int32_t)> change;
+        TChangedCards cards;
+    } cases[] = {
+        {"a zone click",
+         [](TMyDBConnector& other, int32_t conId) {
+             EXPECT_EQ(CycleCardZone(other, "1000000001", conId, Clerk), 1);
+         },
+         {true, {"1000000001"}}},
+        {"a replacement",
+         [](TMyDBConnector& other, int32_t) {
+             const TCardHolder loaded = *LoadCardHolder(other, "1000000002");
+             TCardHolder record = loaded;
+             record.CardNumber = "10000000AB";
+             TControllerRecords records;
+             EXPECT_EQ(SaveEditedCardHolder(other, record, loaded, records, Clerk).Outcome,
+                       TCardHolderSave::Saved);
+         },
+         {true, {"1000000002", "10000000AB"}}},
+        {"a delete",
+         [](TMyDBConnector& other, int32_t) {
+             TControllerRecords records;
+             EXPECT_EQ(DeleteCardHolderAndZones(other, "1000000001", records, Clerk),
+                       TCardHolderDelete::Deleted);
+         },
+         {true, {"1000000001"}}},
+        {"a controller's zones going with it",
+         [](TMyDBConnector& other, int32_t conId) {
+             EXPECT_EQ(CycleCardZone(other, "10000000AB", conId, Clerk), 1);
+             EXPECT_EQ(DeleteController(other, conId, Clerk), TControllerDelete::Deleted);
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TChangedCards cards = told([&] { c.change(*Other, ConID); });
+        EXPECT_EQ(cards.Known, c.cards.Known);
+        EXPECT_EQ(cards.Numbers, c.cards.Numbers);
     }
 }
 
