@@ -78,6 +78,20 @@ protected:
     static TCardPollerLink* PollerOf(const TfrmProgramDevice& dialog) {
         return dialog.findChild<TCardPollerLink*>("CardPoller", Qt::FindDirectChildrenOnly);
     }
+    // Holds the writing on the adapter thread once page 3 is written (the image built, the mark
+    // not yet cleared): `reached` is released there, and the writing goes on once `go` is.
+    static void HoldAtPage3(const TfrmProgramDevice& dialog, QSemaphore& reached, QSemaphore& go) {
+        TCardPoller* poller = PollerOf(dialog)->Poller();
+        QObject::connect(
+            poller, &TCardPoller::JobStep, poller,
+            [&reached, &go](quint64, int step) {
+                if (step != 3)
+                    return;
+                reached.release();
+                go.acquire();
+            },
+            Qt::DirectConnection);
+    }
     static bool Polling(const TfrmProgramDevice& dialog) {
         return PollerOf(dialog) && PollerOf(dialog)->Polling();
     }
@@ -451,16 +465,7 @@ TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheM
     QSemaphore dialogGone;
     auto dialog = std::make_unique<TfrmProgramDevice>(*Session, RunSettings);
     dialog->Controller = &Controller;
-    TCardPoller* poller = PollerOf(*dialog)->Poller();
-    QObject::connect(
-        poller, &TCardPoller::JobStep, poller,
-        [&](quint64, int step) {
-            if (step != 3)
-                return;
-            atPage3.release();
-            dialogGone.acquire();
-        },
-        Qt::DirectConnection);
+    HoldAtPage3(*dialog, atPage3, dialogGone);
     // The window thread goes on (it hands the key to the poller); the writing waits at page 3.
     ASSERT_TRUE(QTest::qWaitFor([&] { return atPage3.tryAcquire(); }, 30000));
     dialog.reset();
@@ -495,17 +500,7 @@ TEST_F(ProgramDeviceOnAdapterTest, AChangeElsewhereWhileWritingLeavesTheKeyOutOf
     TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     dialog.show();
-    TCardPoller* poller = PollerOf(dialog)->Poller();
-    // The writing waits at page 3, after the image was built and before the mark is cleared.
-    QObject::connect(
-        poller, &TCardPoller::JobStep, poller,
-        [&](quint64, int step) {
-            if (step != 3)
-                return;
-            atPage3.release();
-            changed.acquire();
-        },
-        Qt::DirectConnection);
+    HoldAtPage3(dialog, atPage3, changed);
     ASSERT_TRUE(QTest::qWaitFor([&] { return atPage3.tryAcquire(); }, 30000));
     // A zone click at this controller on the other workstation.
     EXPECT_EQ(CycleCardZone(*other, "78AB000004", Controller.ConID, {"other", "desk-2"}), 1);
