@@ -139,7 +139,6 @@ protected:
     }
 };
 
-
 // Two programs at once, a thousand and more operations between them; afterwards the site must
 // hold its invariants and every key that no longer says what the database does must be marked.
 TEST_P(TwoProgramsTest, ARandomRunOfBothKeepsTheSiteWholeAndEveryOutdatedKeyMarked) {

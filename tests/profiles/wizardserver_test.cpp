@@ -191,10 +191,9 @@ TEST_F(WizardServerTest, ADatabaseHoldingOtherTablesIsRefusedAndNoProfileIsMade)
         db.ConnectionString = Connection;
         // Made before it holds anything else, then the site's tables go: only "invoices" stays.
         ASSERT_TRUE(db.Connect());
-        for (const char* sql :
-             {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
-              "DROP TABLE CardHolders", "DROP TABLE Controllers", "DROP TABLE PendingChanges",
-              "DROP TABLE Journal"})
+        for (const char* sql : {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
+                                "DROP TABLE CardHolders", "DROP TABLE Controllers",
+                                "DROP TABLE PendingChanges", "DROP TABLE Journal"})
             ASSERT_GE(db.ExecuteCounted(TMyStatement(sql)), 0) << db.GetLastError().toStdString();
     }
     ChooseServer(Connection);
