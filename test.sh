@@ -15,7 +15,7 @@ done
 ./packaging/ensure-packages.sh
 if ((sanitize)); then
   build="${VYR_SANITIZE_BUILD_DIR:-build-sanitize}"
-  configure=(-DVYR_SANITIZE=ON)
+  configure=(-DVYR_SANITIZE=ON -DVYR_BUILD_BENCHMARKS=OFF)
   # Every finding fails the test that meets it; the suppressions name the library at fault.
   # verify_asan_link_order=0: the virtual USB adapter runs its programs under umockdev, whose
   # preload library (libumockdev-preload) must come first in LD_PRELOAD; the sanitizer runtime is
