@@ -403,6 +403,14 @@ QString TMyPostgreSQL::GetDBTypeName() const {
 }
 
 bool TMyPostgreSQL::Connect() {
+    return ConnectTo(false);
+}
+
+bool TMyPostgreSQL::ConnectMakingSite() {
+    return ConnectTo(true);
+}
+
+bool TMyPostgreSQL::ConnectTo(bool makeSite) {
     if (FConnection)
         return Fail(QStringLiteral("The database is already connected"));
     if (ConnectionString.trimmed().isEmpty())
@@ -430,6 +438,11 @@ bool TMyPostgreSQL::Connect() {
     QStringList missing;
     switch (KindOf(tables, missing)) {
     case TServerDatabaseKind::Empty:
+        // A profile that names an empty database lost its site, or never had one (a wizard or a
+        // move cut short): a new empty site in its place would look like a site whose records
+        // were all deleted.
+        if (!makeSite)
+            return refuse(EmptyServerDatabaseText());
         // A new site: everything at once or nothing, so a failure leaves the database empty.
         if (!Run("BEGIN"))
             return refuse(LastError);
@@ -1057,6 +1070,12 @@ PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
             return nullptr;
         }
     }
+}
+
+QString EmptyServerDatabaseText() {
+    return _("The database on the server is empty: it holds no site, and nothing was opened. A "
+             "database becomes a site only through the profile wizard (\"A database on a "
+             "server\") or through \"Move to server...\" in profile management.");
 }
 
 TServerDatabaseInfo InspectServerDatabase(const QString& connection) {

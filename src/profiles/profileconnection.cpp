@@ -7,8 +7,10 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilesession.h"
 #include "profiles/serverconnection.h"
+#include "profiles/sitemove.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
+#include "shared/errors.h"
 #include "shared/translation.h"
 
 #include <QDir>
@@ -33,6 +35,8 @@ TProfileOpening::TProfileOpening(const TVYRStandProfile& profile, TDesktop& desk
                                  TFileSystemTypeProbe probe)
     : FProfile(profile), FProbe(std::move(probe)) {
     QDir::setCurrent(DataDirectory());
+    // Settled when connecting: it may need the server.
+    FMoveInterrupted = QFileInfo::exists(SiteMoveMarkerName(profile.ProfileFileName));
     const TProfileDatabaseRef ref =
         ProfileDatabaseRef(profile.DBFileName, profile.ServerConnection);
     if (!ref.Problem.isEmpty()) {
@@ -54,6 +58,24 @@ TProfileOpening::~TProfileOpening() = default;
 
 TSessionOpening TProfileOpening::Connect() {
     TSessionOpening opening;
+    if (FMoveInterrupted) {
+        try {
+            const TVYRStandProfile settled = SettleInterruptedMove(FProfile);
+            if (settled.ServerConnection != FProfile.ServerConnection) {
+                // The move is finished: the site is on the server now. The file's connector was
+                // made on the window thread and is destroyed there, with the opening.
+                FProfile = settled;
+                FSetAside = std::move(FConnector);
+                FConnector = std::make_unique<TMyPostgreSQL>();
+                FConnector->ConnectionString = settled.ServerConnection.trimmed();
+                FFile.clear();
+                FProblem.clear();
+            }
+        } catch (const VyrError& error) {
+            opening.Problem = error.Message();
+            return opening;
+        }
+    }
     opening.Problem = FProblem;
     if (!FConnector || !opening.Problem.isEmpty())
         return opening;
