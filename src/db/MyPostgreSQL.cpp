@@ -2,6 +2,7 @@
 
 #include "db/accessdialect.h"
 #include "db/changewatch.h"
+#include "db/databasecheck.h"
 #include "db/serverschema.h"
 #include "db/sitetables.h"
 #include "shared/translation.h"
@@ -203,6 +204,8 @@ TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringL
     if (tables.isEmpty())
         return TServerDatabaseKind::Empty;
     for (const TSiteTable& table : SiteTables) {
+        if (table.AddedLater)
+            continue;
         // The server keeps unquoted names in lower case.
         const QString name = QString::fromLatin1(table.Name).toLower();
         const auto found = tables.find(name);
@@ -210,9 +213,9 @@ TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringL
             missing << name;
             continue;
         }
-        for (const QString& column : table.Columns)
-            if (!found->contains(column.toLower()))
-                missing << name + "." + column.toLower();
+        for (const TSiteColumn& column : table.Columns)
+            if (!column.AddedLater && !found->contains(QString::fromLatin1(column.Name).toLower()))
+                missing << name + "." + QString::fromLatin1(column.Name).toLower();
     }
     return missing.isEmpty() ? TServerDatabaseKind::Site : TServerDatabaseKind::Other;
 }
@@ -465,6 +468,16 @@ bool TMyPostgreSQL::ConnectTo(bool makeSite) {
             return refuse(LastError);
         break;
     case TServerDatabaseKind::Other:
+        // A site whose tables differ from the program's gets each difference named; tables of
+        // something else are said to be so.
+        for (const TSiteTable& table : SiteTables) {
+            if (table.AddedLater || !tables.contains(QString::fromLatin1(table.Name).toLower()))
+                continue;
+            const TSiteTablesCheck check = CheckSiteTables(*this);
+            if (check.Error.isEmpty() && !check.Differences.isEmpty())
+                return refuse(SiteTablesRefusal(check.Differences));
+            break;
+        }
         return refuse(FormatText(_("The database holds tables of something else than a site of "
                                    "this program (it lacks %s). Choose an empty database or a "
                                    "site database."),

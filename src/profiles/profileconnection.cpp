@@ -1,9 +1,11 @@
 #include "profiles/profileconnection.h"
 
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/databasecheck.h"
+#include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilesession.h"
 #include "profiles/serverconnection.h"
@@ -27,6 +29,23 @@ QString PrepareFile(const QString& database, TDesktop& desktop) {
         return _("The database file is read-only and changing the attributes failed!") + "\n\n" +
                _("Make sure the database is writeable!");
     return DatabaseFileProblem(database);
+}
+
+// The site's tables checked before anything reads them: a table of another make would show as
+// empty lists, not as a fault. What later versions added is added, as far as the role may; "" when
+// the site can be opened, else the message naming each difference.
+QString PrepareSiteTables(TMyDBConnector& database) {
+    TSiteTablesCheck check = CheckSiteTables(database);
+    if (check.Error.isEmpty() && check.Differences.isEmpty() && !check.Missing.isEmpty()) {
+        AddPendingChangesTable(database);
+        AddJournalTable(database);
+        check = CheckSiteTables(database);
+    }
+    if (!check.Error.isEmpty())
+        return check.Error;
+    if (check.Differences.isEmpty() && check.Missing.isEmpty())
+        return QString();
+    return SiteTablesRefusal(check.Differences + check.Missing);
 }
 
 } // namespace
@@ -81,6 +100,11 @@ TSessionOpening TProfileOpening::Connect() {
         return opening;
     if (!FConnector->Connect()) {
         opening.Problem = FConnector->GetLastError();
+        return opening;
+    }
+    if (const QString problem = PrepareSiteTables(*FConnector); !problem.isEmpty()) {
+        opening.Problem = problem;
+        FConnector->Disconnect();
         return opening;
     }
     if (!FFile.isEmpty())

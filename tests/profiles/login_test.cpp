@@ -123,7 +123,7 @@ protected:
             ini.WriteString("database", "filename", file);
         ini.WriteString("database", "connection", connection);
     }
-    // A new database on the run's cluster.
+    // A new site on the run's cluster.
     static QString ServerDatabase() {
         TTestCluster& cluster = TTestCluster::Shared();
         const QString connection = cluster.NewSite();
@@ -487,7 +487,7 @@ TEST_F(LoginTest, AServerProfileOpensOnTheServer) {
 // and no session goes to a main window; a profile on a file can still be chosen after it.
 TEST_F(LoginTest, AnUnopenableServerProfileIsExplainedOnceOnOk) {
     TTestCluster& cluster = TTestCluster::Shared();
-    const QString foreign = ServerDatabase();
+    const QString foreign = cluster.NewDatabase();
     const QString schema = foreign.section("search_path=", 1).section('\'', 0, 0);
     ASSERT_EQ(cluster.Sql("postgres", "CREATE TABLE " + schema + ".invoices (id integer)"), "");
     const struct {
