@@ -223,8 +223,8 @@ TVYRStandProfile SettleInterruptedMove(const TVYRStandProfile& profile) {
             RemoveMarker(marker);
         return profile;
     }
-    if (connection.isEmpty() || databaseFile.isEmpty()) {
-        // Written by no move of ours: there is nothing to settle.
+    if (connection.isEmpty() || databaseFile != ResolveDatabasePath(profile.DBFileName)) {
+        // Not a move of the file this profile names: there is nothing to settle.
         RemoveMarker(marker);
         return profile;
     }

@@ -517,6 +517,22 @@ TEST_F(SiteMoveTest, AnUnsettledMoveOpensNothingWhileTheServerCannotBeAsked) {
     EXPECT_EQ(SiteRows(opened.Session->Database()), WholeSite);
 }
 
+// A marker that is not about the file this profile names (left beside a profile file that was
+// removed and made again) moves nothing: the profile opens its own file.
+TEST_F(SiteMoveTest, AMarkerOfAnotherFileIsDroppedAndTheProfileOpensItsOwn) {
+    const QString site = TTestCluster::Shared().NewSite();
+    ASSERT_FALSE(site.isEmpty()) << TTestCluster::Shared().Error().toStdString();
+    const QString marker = SiteMoveMarkerName(Profile->ProfileFileName);
+    ASSERT_TRUE(WriteTextFile(marker, "[move]\nconnection=" + site.toUtf8() + "\ndatabase=" +
+                                          DataDirectory().toUtf8() + "/data/other.accdb\n"));
+    TSessionOpening opening = OpenProfileSession(*Profile, Desktop);
+    ASSERT_TRUE(opening.Session) << opening.Problem.toStdString();
+    EXPECT_EQ(opening.Session->Database().GetDBTypeName(), "sqlite");
+    EXPECT_EQ(SiteRows(opening.Session->Database()), WholeSite);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+}
+
 // A profile that names an empty database on a server (its site lost, or a move undone by hand) is
 // refused with the reason; the database stays empty.
 TEST_F(SiteMoveTest, AProfileNamingAnEmptyServerDatabaseOpensNothingAndMakesNoSite) {
