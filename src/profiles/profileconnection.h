@@ -27,11 +27,13 @@ struct TSessionOpening {
 // through the desktop and makes the connector. A move of the site to a server that was cut short
 // is settled by Connect, which may then connect to the server instead of the file. Connect does the
 // slow part, the connecting itself (a server may take seconds to answer or not answer at all, a
-// file system may be far away), and may run on any thread: the connector is used by one thread at a
-// time, first the one that connects, then the one that takes the session. Both engines allow that:
-// SQLite's connections are not bound to a thread (the library is built thread-safe), and a libpq
-// connection belongs to whoever holds it. The connector is made and destroyed on the window thread,
-// where Qt registers its SQLite connections.
+// file system may be far away) and the check of the site's tables (databasecheck.h: what later
+// versions need is added, a site of other tables refused before any list reads it as empty), and
+// may run on any thread: the connector is used by one thread at a time, first the one that
+// connects, then the one that takes the session. Both engines allow that: SQLite's connections are
+// not bound to a thread (the library is built thread-safe), and a libpq connection belongs to
+// whoever holds it. The connector is made and destroyed on the window thread, where Qt registers
+// its SQLite connections.
 class TProfileOpening {
 public:
     // Runs on the window thread; changes the current directory to the data directory, against
