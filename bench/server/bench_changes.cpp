@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
         TMyPostgreSQL a;
         TMyPostgreSQL b;
         a.ConnectionString = b.ConnectionString = server;
-        Must(a.Connect(), a, "connect to the server");
+        Must(a.ConnectMakingSite(), a, "connect to the server");
         Must(b.Connect(), b, "connect to the server again");
         FillList(b, holders);
         Measure("PostgreSQL, whole list", a, b, runs, false);

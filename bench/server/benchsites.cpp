@@ -56,7 +56,7 @@ std::unique_ptr<TMyPostgreSQL> NewServerSite(const QString& server) {
     }
     auto db = std::make_unique<TMyPostgreSQL>();
     db->ConnectionString = connection;
-    Must(db->Connect(), *db, "connect to the server");
+    Must(db->ConnectMakingSite(), *db, "connect to the server");
     return db;
 }
 

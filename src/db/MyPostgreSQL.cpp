@@ -2,6 +2,7 @@
 
 #include "db/accessdialect.h"
 #include "db/changewatch.h"
+#include "db/databasecheck.h"
 #include "db/serverschema.h"
 #include "db/sitetables.h"
 #include "shared/translation.h"
@@ -203,6 +204,8 @@ TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringL
     if (tables.isEmpty())
         return TServerDatabaseKind::Empty;
     for (const TSiteTable& table : SiteTables) {
+        if (table.AddedLater)
+            continue;
         // The server keeps unquoted names in lower case.
         const QString name = QString::fromLatin1(table.Name).toLower();
         const auto found = tables.find(name);
@@ -210,9 +213,9 @@ TServerDatabaseKind KindOf(const QHash<QString, QSet<QString>>& tables, QStringL
             missing << name;
             continue;
         }
-        for (const QString& column : table.Columns)
-            if (!found->contains(column.toLower()))
-                missing << name + "." + column.toLower();
+        for (const TSiteColumn& column : table.Columns)
+            if (!column.AddedLater && !found->contains(QString::fromLatin1(column.Name).toLower()))
+                missing << name + "." + QString::fromLatin1(column.Name).toLower();
     }
     return missing.isEmpty() ? TServerDatabaseKind::Site : TServerDatabaseKind::Other;
 }
@@ -403,6 +406,14 @@ QString TMyPostgreSQL::GetDBTypeName() const {
 }
 
 bool TMyPostgreSQL::Connect() {
+    return ConnectTo(false);
+}
+
+bool TMyPostgreSQL::ConnectMakingSite() {
+    return ConnectTo(true);
+}
+
+bool TMyPostgreSQL::ConnectTo(bool makeSite) {
     if (FConnection)
         return Fail(QStringLiteral("The database is already connected"));
     if (ConnectionString.trimmed().isEmpty())
@@ -430,6 +441,11 @@ bool TMyPostgreSQL::Connect() {
     QStringList missing;
     switch (KindOf(tables, missing)) {
     case TServerDatabaseKind::Empty:
+        // A profile that names an empty database lost its site, or never had one (a wizard or a
+        // move cut short): a new empty site in its place would look like a site whose records
+        // were all deleted.
+        if (!makeSite)
+            return refuse(EmptyServerDatabaseText());
         // A new site: everything at once or nothing, so a failure leaves the database empty.
         if (!Run("BEGIN"))
             return refuse(LastError);
@@ -452,6 +468,16 @@ bool TMyPostgreSQL::Connect() {
             return refuse(LastError);
         break;
     case TServerDatabaseKind::Other:
+        // A site whose tables differ from the program's gets each difference named; tables of
+        // something else are said to be so.
+        for (const TSiteTable& table : SiteTables) {
+            if (table.AddedLater || !tables.contains(QString::fromLatin1(table.Name).toLower()))
+                continue;
+            const TSiteTablesCheck check = CheckSiteTables(*this);
+            if (check.Error.isEmpty() && !check.Differences.isEmpty())
+                return refuse(SiteTablesRefusal(check.Differences));
+            break;
+        }
         return refuse(FormatText(_("The database holds tables of something else than a site of "
                                    "this program (it lacks %s). Choose an empty database or a "
                                    "site database."),
@@ -1057,6 +1083,12 @@ PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
             return nullptr;
         }
     }
+}
+
+QString EmptyServerDatabaseText() {
+    return _("The database on the server is empty: it holds no site, and nothing was opened. A "
+             "database becomes a site only through the profile wizard (\"A database on a "
+             "server\") or through \"Move to server...\" in profile management.");
 }
 
 TServerDatabaseInfo InspectServerDatabase(const QString& connection) {

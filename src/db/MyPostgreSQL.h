@@ -21,9 +21,9 @@ typedef struct pg_result PGresult;
 // pg_service.conf). Passwords come from libpq's own places (~/.pgpass), never from us.
 //
 // Statements arrive in the Access dialect and are translated for PostgreSQL (accessdialect.h);
-// their values are sent apart from the text. Connecting makes an empty database a site (in one
-// transaction), gives an older or hand-made site what the program adds of its own, and refuses a
-// database that holds tables of something else.
+// their values are sent apart from the text. Connecting gives an older or hand-made site what the
+// program adds of its own, and refuses an empty database (unless asked to make it a site) and one
+// whose tables differ from what the program needs.
 //
 // When the server goes away, the statement that found out fails with a message saying so; a
 // transaction that was open then is over, and every further statement in it fails until the
@@ -38,7 +38,11 @@ public:
     TMyPostgreSQL& operator=(const TMyPostgreSQL&) = delete;
 
     QString GetDBTypeName() const override;
+    // Connects to the site in the database. An empty database is refused: it becomes a site only
+    // through ConnectMakingSite or ConnectEmptyInTransaction, which the wizard and a move use.
     bool Connect() override;
+    // Connects, making an empty database a site first (all tables in one transaction).
+    bool ConnectMakingSite();
     // Connects to a database that must be empty and makes it a site inside a transaction left
     // open: whatever the caller adds (a moved site's rows) is committed with the schema, or
     // rolled back with it, through CommitTransaction or RollbackTransaction. A database that holds
@@ -86,6 +90,7 @@ private:
         QList<bool> Nulls;
     };
 
+    bool ConnectTo(bool makeSite);
     bool Fail(const QString& message, const QString& sqlState = {});
     bool FailWith(PGresult* result, const char* sql);
     // Connects (again) when the connection is gone and no transaction depends on the old one.
@@ -140,6 +145,9 @@ struct TServerDatabaseInfo {
     TServerDatabaseKind Kind = TServerDatabaseKind::Empty;
     QStringList Tables; // the tables found in the database's schema (lower case)
 };
+
+// What the operator reads when a profile names an empty database on a server.
+QString EmptyServerDatabaseText();
 
 // Connects, looks and disconnects, changing nothing.
 TServerDatabaseInfo InspectServerDatabase(const QString& connection);

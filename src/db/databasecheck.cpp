@@ -1,12 +1,16 @@
 #include "db/databasecheck.h"
 
+#include "db/MyDBConnector.h"
 #include "db/sitetables.h"
 #include "shared/translation.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -60,6 +64,53 @@ qint64 RowCount(sqlite3* handle, const char* table) {
     return count;
 }
 
+// The column types an engine stores as the program's broad types need them.
+bool ServerTypeFits(TSiteColumnKind kind, const QString& type) {
+    switch (kind) {
+    case TSiteColumnKind::Integer:
+        return type == u"integer" || type == u"bigint" || type == u"smallint";
+    case TSiteColumnKind::Text:
+        return type == u"text" || type == u"character varying" || type == u"character";
+    case TSiteColumnKind::Flag:
+        return type == u"boolean";
+    }
+    return false;
+}
+
+// SQLite keeps what a column's declared type makes of a value (its affinity): a column of no type
+// keeps values as they are bound; one of integer affinity would turn a card number of digits into
+// a number and lose its leading zeros.
+bool FileTypeFits(TSiteColumnKind kind, const QString& declared) {
+    const QString type = declared.toUpper();
+    if (type.isEmpty() || type.contains(u"BLOB"))
+        return true;
+    const bool integer = type.contains(u"INT");
+    const bool text =
+        !integer && (type.contains(u"CHAR") || type.contains(u"CLOB") || type.contains(u"TEXT"));
+    const bool real = !integer && !text &&
+                      (type.contains(u"REAL") || type.contains(u"FLOA") || type.contains(u"DOUB"));
+    switch (kind) {
+    case TSiteColumnKind::Integer:
+    case TSiteColumnKind::Flag:
+        return !text && !real;
+    case TSiteColumnKind::Text:
+        return text;
+    }
+    return false;
+}
+
+QString NeededType(TSiteColumnKind kind, bool server) {
+    switch (kind) {
+    case TSiteColumnKind::Integer:
+        return server ? QStringLiteral("integer") : QStringLiteral("INTEGER");
+    case TSiteColumnKind::Text:
+        return server ? QStringLiteral("text") : QStringLiteral("TEXT");
+    case TSiteColumnKind::Flag:
+        return server ? QStringLiteral("boolean") : QStringLiteral("INTEGER");
+    }
+    return {};
+}
+
 } // namespace
 
 QString DatabaseFileProblem(const QString& path) {
@@ -106,6 +157,8 @@ QString ProfileDatabaseProblem(const QString& path) {
     for (const TSiteTable& table : SiteTables) {
         if (!error.isEmpty())
             break;
+        if (table.AddedLater)
+            continue;
         const QSet<QString> columns = ColumnsOf(handle, table.Name, &error);
         if (!error.isEmpty())
             break;
@@ -113,9 +166,9 @@ QString ProfileDatabaseProblem(const QString& path) {
             missing << QString::fromLatin1(table.Name);
             continue;
         }
-        for (const QString& column : table.Columns)
-            if (!columns.contains(column.toLower()))
-                missing << QString::fromLatin1(table.Name) + "." + column;
+        for (const TSiteColumn& column : table.Columns)
+            if (!column.AddedLater && !columns.contains(QString::fromLatin1(column.Name).toLower()))
+                missing << QString::fromLatin1(table.Name) + "." + QString::fromLatin1(column.Name);
     }
     sqlite3_close(handle);
     if (!error.isEmpty())
@@ -135,4 +188,55 @@ bool DatabaseHoldsNoSite(const QString& path) {
         empty = RowCount(handle, "Controllers") == 0 && RowCount(handle, "CardHolders") == 0;
     sqlite3_close(handle);
     return empty;
+}
+
+TSiteTablesCheck CheckSiteTables(TMyDBConnector& database) {
+    TSiteTablesCheck check;
+    const bool server = database.GetDBTypeName() == QLatin1String("postgresql");
+    const std::unique_ptr<TMyResultSet> rows = database.Query(
+        server ? TMyStatement(QStringLiteral(
+                     "SELECT table_name AS T, column_name AS C, data_type AS Y FROM "
+                     "information_schema.columns WHERE (table_schema = current_schema())"))
+               : TMyStatement(QStringLiteral("SELECT m.name AS T, p.name AS C, p.type AS Y FROM "
+                                             "sqlite_master AS m, pragma_table_info(m.name) AS p "
+                                             "WHERE (m.type = ?)"),
+                              {QStringLiteral("table")}));
+    if (!rows) {
+        check.Error = database.GetLastError();
+        return check;
+    }
+    // Table, then column, both lower case: the type found.
+    QHash<QString, QHash<QString, QString>> found;
+    for (rows->First(); !rows->Eof(); rows->Next())
+        found[rows->Fields(0).AsString().toLower()][rows->Fields(1).AsString().toLower()] =
+            rows->Fields(2).AsString();
+    for (const TSiteTable& table : SiteTables) {
+        const QString tableName = QString::fromLatin1(table.Name);
+        const auto columns = found.constFind(tableName.toLower());
+        if (columns == found.constEnd()) {
+            (table.AddedLater ? check.Missing : check.Differences)
+                << FormatText(_("The table %s is missing."), {tableName});
+            continue;
+        }
+        for (const TSiteColumn& column : table.Columns) {
+            const QString columnName = tableName + "." + QString::fromLatin1(column.Name);
+            const auto type = columns->constFind(QString::fromLatin1(column.Name).toLower());
+            if (type == columns->constEnd())
+                (column.AddedLater ? check.Missing : check.Differences)
+                    << FormatText(_("The column %s is missing."), {columnName});
+            else if (!(server ? ServerTypeFits(column.Kind, *type)
+                              : FileTypeFits(column.Kind, *type)))
+                check.Differences << FormatText(
+                    _("The column %s is of type %s; the program needs %s."),
+                    {columnName, *type, NeededType(column.Kind, server)});
+        }
+    }
+    return check;
+}
+
+QString SiteTablesRefusal(const QStringList& differences) {
+    return FormatText(_("The site's tables differ from what this program uses, so nothing was "
+                        "opened:\n\n%s\n\nAsk whoever made the site's database to make its "
+                        "tables as the program makes them."),
+                      {differences.join("\n")});
 }

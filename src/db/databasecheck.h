@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+class TMyDBConnector;
 
 // Checks made before a database file becomes a profile's database, each giving the reason to
 // show the operator, or an empty text when the file is fit.
@@ -19,3 +22,20 @@ QString ProfileDatabaseProblem(const QString& path);
 // nothing of a site would be lost if something else went into its place. Any doubt (a file that
 // does not open, a table that cannot be read) is false.
 bool DatabaseHoldsNoSite(const QString& path);
+
+// A site's tables as an opening finds them, compared with what the program uses (sitetables.h):
+// every table and column, each of its broad type. Each difference is one text for the operator.
+struct TSiteTablesCheck {
+    // The catalogue could not be read: the engine's reason. Nothing was compared.
+    QString Error;
+    // What the program cannot make good: a table or column missing, a column of another type.
+    QStringList Differences;
+    // What the program adds to sites made before it needed them (AddedLater), missing here.
+    QStringList Missing;
+};
+
+// Reads the connected database's catalogue, on either engine; changes nothing.
+TSiteTablesCheck CheckSiteTables(TMyDBConnector& database);
+
+// The operator's message for the differences found.
+QString SiteTablesRefusal(const QStringList& differences);

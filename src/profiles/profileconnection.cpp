@@ -1,14 +1,18 @@
 #include "profiles/profileconnection.h"
 
+#include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/databasecheck.h"
+#include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilesession.h"
 #include "profiles/serverconnection.h"
+#include "profiles/sitemove.h"
 #include "shared/datadir.h"
 #include "shared/desktop.h"
+#include "shared/errors.h"
 #include "shared/translation.h"
 
 #include <QDir>
@@ -27,12 +31,31 @@ QString PrepareFile(const QString& database, TDesktop& desktop) {
     return DatabaseFileProblem(database);
 }
 
+// The site's tables checked before anything reads them: a table of another make would show as
+// empty lists, not as a fault. What later versions added is added, as far as the role may; "" when
+// the site can be opened, else the message naming each difference.
+QString PrepareSiteTables(TMyDBConnector& database) {
+    TSiteTablesCheck check = CheckSiteTables(database);
+    if (check.Error.isEmpty() && check.Differences.isEmpty() && !check.Missing.isEmpty()) {
+        AddPendingChangesTable(database);
+        AddJournalTable(database);
+        check = CheckSiteTables(database);
+    }
+    if (!check.Error.isEmpty())
+        return check.Error;
+    if (check.Differences.isEmpty() && check.Missing.isEmpty())
+        return QString();
+    return SiteTablesRefusal(check.Differences + check.Missing);
+}
+
 } // namespace
 
 TProfileOpening::TProfileOpening(const TVYRStandProfile& profile, TDesktop& desktop,
                                  TFileSystemTypeProbe probe)
     : FProfile(profile), FProbe(std::move(probe)) {
     QDir::setCurrent(DataDirectory());
+    // Settled when connecting: it may need the server.
+    FMoveInterrupted = QFileInfo::exists(SiteMoveMarkerName(profile.ProfileFileName));
     const TProfileDatabaseRef ref =
         ProfileDatabaseRef(profile.DBFileName, profile.ServerConnection);
     if (!ref.Problem.isEmpty()) {
@@ -54,11 +77,34 @@ TProfileOpening::~TProfileOpening() = default;
 
 TSessionOpening TProfileOpening::Connect() {
     TSessionOpening opening;
+    if (FMoveInterrupted) {
+        try {
+            const TVYRStandProfile settled = SettleInterruptedMove(FProfile);
+            if (settled.ServerConnection != FProfile.ServerConnection) {
+                // The move is finished: the site is on the server now. The file's connector was
+                // made on the window thread and is destroyed there, with the opening.
+                FProfile = settled;
+                FSetAside = std::move(FConnector);
+                FConnector = std::make_unique<TMyPostgreSQL>();
+                FConnector->ConnectionString = settled.ServerConnection.trimmed();
+                FFile.clear();
+                FProblem.clear();
+            }
+        } catch (const VyrError& error) {
+            opening.Problem = error.Message();
+            return opening;
+        }
+    }
     opening.Problem = FProblem;
     if (!FConnector || !opening.Problem.isEmpty())
         return opening;
     if (!FConnector->Connect()) {
         opening.Problem = FConnector->GetLastError();
+        return opening;
+    }
+    if (const QString problem = PrepareSiteTables(*FConnector); !problem.isEmpty()) {
+        opening.Problem = problem;
+        FConnector->Disconnect();
         return opening;
     }
     if (!FFile.isEmpty())

@@ -24,11 +24,14 @@ struct TSessionOpening {
 // One opening of a profile's database, in two steps. Making it does what needs the window thread:
 // it settles which database the profile names (a file or a server; a profile naming both,
 // neither, or a connection text with a password is refused here), makes a read-only file writable
-// through the desktop and makes the connector. Connect does the slow part, the connecting itself
-// (a server may take seconds to answer or not answer at all, a file system may be far away), and
+// through the desktop and makes the connector. A move of the site to a server that was cut short
+// is settled by Connect, which may then connect to the server instead of the file. Connect does the
+// slow part, the connecting itself (a server may take seconds to answer or not answer at all, a
+// file system may be far away) and the check of the site's tables (databasecheck.h: what later
+// versions need is added, a site of other tables refused before any list reads it as empty), and
 // may run on any thread: the connector is used by one thread at a time, first the one that
-// connects, then the one that takes the session. Both engines allow that: SQLite's connections
-// are not bound to a thread (the library is built thread-safe), and a libpq connection belongs to
+// connects, then the one that takes the session. Both engines allow that: SQLite's connections are
+// not bound to a thread (the library is built thread-safe), and a libpq connection belongs to
 // whoever holds it. The connector is made and destroyed on the window thread, where Qt registers
 // its SQLite connections.
 class TProfileOpening {
@@ -51,6 +54,9 @@ private:
     QString FFile; // a site file's path; "" for a server
     QString FProblem;
     TFileSystemTypeProbe FProbe;
+    // A move of the site to a server was cut short: Connect finishes or undoes it first.
+    bool FMoveInterrupted = false;
+    std::unique_ptr<TMyDBConnector> FSetAside;
 };
 
 // Both steps at once, on the calling thread.

@@ -156,18 +156,22 @@ TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfi
     try {
         if (creation.FillServerDatabase)
             creation.FillServerDatabase(database);
-        // The profile first, the commit last: a failed commit takes the profile file away again,
-        // and a profile whose commit never came names an empty database, which becomes a site
-        // when it is opened.
-        WriteProfileFile(paths, creation.ProfileName, connection);
     } catch (...) {
         database.RollbackTransaction();
         throw;
     }
-    if (!database.CommitTransaction()) {
-        QFile::remove(paths.ProfileFile);
-        SyncFolderOf(paths.ProfileFile);
+    // The commit first, the profile file last: a profile never names a database that is not a
+    // site yet, which its opening would refuse. A crash in between leaves a site that no profile
+    // names, which the wizard finds and uses.
+    if (!database.CommitTransaction())
         throw VyrError(ServerDatabaseRefused(database.GetLastError()));
+    try {
+        WriteProfileFile(paths, creation.ProfileName, connection);
+    } catch (const VyrError& error) {
+        throw VyrError(FormatText(_("The site was made on the server, but the profile file could "
+                                    "not be written: %s\n\nChoose the same database in the "
+                                    "wizard again to make a profile for it."),
+                                  {error.Message()}));
     }
     return paths;
 }

@@ -1,6 +1,7 @@
 #include "profiles/profileremoval.h"
 
 #include "profiles/VYRStandProfile.h"
+#include "profiles/sitemove.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,8 @@ TProfileFileRemoval RemoveProfileFile(const QString& path) {
         return TProfileFileRemoval::ReadOnly;
     if (!QFile::remove(path) && QFileInfo::exists(path))
         return TProfileFileRemoval::Failed;
+    // A move's marker goes with its profile: a later profile of the same name is not that move's.
+    QFile::remove(SiteMoveMarkerName(path));
     return TProfileFileRemoval::Removed;
 }
 

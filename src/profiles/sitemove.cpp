@@ -1,10 +1,12 @@
 #include "profiles/sitemove.h"
 
+#include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "journal/journal.h"
 #include "profiles/serverconnection.h"
 #include "shared/errors.h"
+#include "shared/ini.h"
 #include "shared/safefile.h"
 #include "shared/translation.h"
 
@@ -34,7 +36,8 @@ const TCopiedTable CopiedTables[] = {
       "CardInactive", "CardAdded", "CardLastEdit", "Deleted"},
      {"Deleted"}},
     {"CardZones", {"ConID", "CardNumber", "ZoneID"}, {"ConID", "ZoneID"}},
-    {"PendingChanges", {"ConID"}, {"ConID"}},
+    // With their stamps: a cleared mark (a negative stamp) must not arrive as an active one.
+    {"PendingChanges", {"ConID", "Stamp"}, {"ConID", "Stamp"}},
     // The journal keeps its numbers: they are the order of the entries, which the histories
     // show and page by.
     {"Journal",
@@ -148,20 +151,115 @@ void CopySite(TMySQLite& local, TMyPostgreSQL& server, const TSiteMoveProgress& 
     }
 }
 
+// The marker's keys.
+const QString MarkerSection = QStringLiteral("move");
+const QString MarkerServer = QStringLiteral("connection");
+const QString MarkerFile = QStringLiteral("database");
+
+void RemoveMarker(const QString& marker) {
+    QFile::remove(marker);
+    SyncFolderOf(marker);
+}
+
+// The local file out of use, once the profile names the server. False when it is not done; a
+// file that is gone already (renamed before a crash) is done.
+bool RenameLocalFile(const QString& databaseFile) {
+    if (!QFileInfo::exists(databaseFile))
+        return true;
+    return RenameWithoutReplacing(databaseFile, MovedDatabaseName(databaseFile));
+}
+
+// What the operator reads when a step after the commit fails: the site is on the server, and the
+// profile's next opening completes the move.
+QString MoveNotCompleted(const QString& reason) {
+    return FormatText(_("The site was copied to the server, but the move could not be completed: "
+                        "%s\n\nThe next opening of the profile completes it."),
+                      {reason});
+}
+
+// The steps after the commit. Throws VyrError when the profile cannot be rewritten; the marker
+// then stays for the next try.
+TVYRStandProfile FinishMove(const TVYRStandProfile& profile, const QString& connection,
+                            const QString& databaseFile, const QString& marker,
+                            TSiteMoveSteps* steps) {
+    TVYRStandProfile moved = profile;
+    moved.DBFileName.clear();
+    moved.ServerConnection = connection;
+    if (steps)
+        steps->Reached(TSiteMoveStep::ProfileRewrite);
+    moved.SaveToINI(moved.ProfileFileName);
+    if (steps)
+        steps->Reached(TSiteMoveStep::Rename);
+    // A file that cannot be renamed keeps the marker, so that a later opening tries again; the
+    // site is on the server either way.
+    if (!RenameLocalFile(databaseFile))
+        return moved;
+    if (steps)
+        steps->Reached(TSiteMoveStep::MarkerRemoval);
+    RemoveMarker(marker);
+    return moved;
+}
+
 } // namespace
 
 QString MovedDatabaseName(const QString& databaseFile) {
     return databaseFile + ".moved-to-server";
 }
 
-TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString& connection,
-                                  const TSiteMoveProgress& progress) {
+QString SiteMoveMarkerName(const QString& profileFile) {
+    return profileFile + ".moving";
+}
+
+TVYRStandProfile SettleInterruptedMove(const TVYRStandProfile& profile) {
+    const QString marker = SiteMoveMarkerName(profile.ProfileFileName);
+    if (!QFileInfo::exists(marker))
+        return profile;
+    const IniFile ini(marker);
+    const QString connection = ini.ReadString(MarkerSection, MarkerServer, QString()).trimmed();
+    const QString databaseFile = ini.ReadString(MarkerSection, MarkerFile, QString());
+    if (!profile.ServerConnection.trimmed().isEmpty()) {
+        // The profile was rewritten after the commit: only the rename may be left.
+        if (!databaseFile.isEmpty() && RenameLocalFile(databaseFile))
+            RemoveMarker(marker);
+        return profile;
+    }
+    if (connection.isEmpty() || databaseFile != ResolveDatabasePath(profile.DBFileName)) {
+        // Not a move of the file this profile names: there is nothing to settle.
+        RemoveMarker(marker);
+        return profile;
+    }
+    // The server's commit decides: the moved site is there whole, or nothing of it is. The
+    // database was empty when the move began, so a site in it is the moved one.
+    const TServerDatabaseInfo info = InspectServerDatabase(connection);
+    if (!info.Ok)
+        throw VyrError(FormatText(
+            _("The site of this profile was being moved to a server when the program stopped, "
+              "and the server cannot be asked whether the move went through: %s\n\nNothing was "
+              "opened. Open the profile again once the server can be reached."),
+            {info.Error}));
+    if (info.Kind != TServerDatabaseKind::Site) {
+        // No commit came: the site stays in its file.
+        RemoveMarker(marker);
+        return profile;
+    }
+    try {
+        return FinishMove(profile, connection, databaseFile, marker, nullptr);
+    } catch (const VyrError& error) {
+        throw VyrError(MoveNotCompleted(error.Message()));
+    }
+}
+
+TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& connection,
+                                  const TSiteMoveProgress& progress, TSiteMoveSteps* steps) {
+    // A move cut short before is settled first: it may have moved the site already.
+    const TVYRStandProfile profile = SettleInterruptedMove(given);
     if (!profile.ServerConnection.trimmed().isEmpty())
         throw VyrError(_("The profile already uses a database on a server."));
     if (const QString problem = ServerConnectionProblem(connection); !problem.isEmpty())
         throw VyrError(problem);
     const QString databaseFile = ResolveDatabasePath(profile.DBFileName);
     const QString movedFile = MovedDatabaseName(databaseFile);
+    const QString marker = SiteMoveMarkerName(profile.ProfileFileName);
     // The profile file takes its own lock as it is written; the database's is the one a wizard
     // making a profile of this name takes too.
     const TFileLock databaseLock(databaseFile);
@@ -181,8 +279,9 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString
     local.ConnectionString = JetConnectionString(databaseFile);
     if (!local.Connect())
         throw VyrError(MoveFailed(local.GetLastError()));
-    // A file that no version with the journal has opened yet moves with an empty one.
-    if (!AddJournalTable(local))
+    // A file that no version with the journal or the stamps has opened yet moves with an empty
+    // journal and with its marks as marked.
+    if (!AddJournalTable(local) || !AddPendingChangesTable(local))
         throw VyrError(MoveFailed(local.GetLastError()));
     TMyPostgreSQL server;
     server.ConnectionString = connection.trimmed();
@@ -190,43 +289,41 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString
         throw VyrError(MoveFailed(server.GetLastError()));
     try {
         CopySite(local, server, progress);
+        // Closed before the rename, so that nothing of the file stays in a journal beside it.
+        local.Disconnect();
+        // Before the commit: from the commit on, a crash must find what to finish.
+        IniFile(marker).WriteStrings({{MarkerSection, MarkerServer, connection.trimmed()},
+                                      {MarkerSection, MarkerFile, databaseFile}});
     } catch (...) {
         server.RollbackTransaction();
+        RemoveMarker(marker);
         throw;
     }
-    // Closed before the rename, so that nothing of the file stays in a journal beside it.
-    local.Disconnect();
-
-    TVYRStandProfile moved = profile;
-    moved.DBFileName.clear();
-    moved.ServerConnection = connection.trimmed();
-    try {
-        moved.SaveToINI(moved.ProfileFileName);
-    } catch (...) {
-        server.RollbackTransaction();
-        throw;
-    }
-    const auto restoreProfile = [&] {
-        try {
-            profile.SaveToINI(profile.ProfileFileName);
-        } catch (const VyrError&) {
-            // The file was writable a moment ago; should it no longer be, the error that
-            // stopped the move is still the one to report.
-        }
-    };
-    if (!RenameWithoutReplacing(databaseFile, movedFile)) {
-        restoreProfile();
-        server.RollbackTransaction();
-        throw VyrError(
-            MoveFailed(FormatText(_("%s could not be renamed to %s."), {databaseFile, movedFile})));
-    }
+    if (steps)
+        steps->Reached(TSiteMoveStep::Commit);
     if (!server.CommitTransaction()) {
+        // A commit whose answer was lost may have gone through: the server says which.
         const QString reason = server.GetLastError();
-        RenameWithoutReplacing(movedFile, databaseFile);
-        restoreProfile();
-        throw VyrError(MoveFailed(reason));
+        server.Disconnect();
+        TVYRStandProfile settled = profile;
+        try {
+            settled = SettleInterruptedMove(profile);
+        } catch (const VyrError&) {
+            throw VyrError(FormatText(
+                _("It is not known whether the site reached the server: %s\n\nThe profile "
+                  "still names its local file; its next opening asks the server again and "
+                  "finishes or undoes the move."),
+                {reason}));
+        }
+        if (settled.ServerConnection.isEmpty())
+            throw VyrError(MoveFailed(reason));
+        return settled;
     }
-    return moved;
+    try {
+        return FinishMove(profile, connection.trimmed(), databaseFile, marker, steps);
+    } catch (const VyrError& error) {
+        throw VyrError(MoveNotCompleted(error.Message()));
+    }
 }
 
 TSiteMoveJob::TSiteMoveJob(TVYRStandProfile profile, QString connection, QObject* parent)

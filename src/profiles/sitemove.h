@@ -14,24 +14,50 @@ class QThread;
 // Moving a profile's site from its local database file to an empty database on a server.
 //
 // The site's rows are copied as they are (ConID values kept, so zones and pending-change marks
-// still point at their controllers; the server's identity continues past the highest ConID), in
-// one transaction with the schema. The rows are counted on both sides before anything else
-// changes. Then the profile file is rewritten to name the server, the local file is renamed
-// beside itself (MovedDatabaseName), and only then is the server's transaction committed. Any
-// failure undoes the steps done so far: the profile names its local file as before, that file
-// keeps its name, and the server's database is as empty as it was.
+// still point at their controllers, and the marks keep their stamps; the server's identity
+// continues past the highest ConID), in one transaction with the schema, and the rows are counted
+// on both sides. Then the steps follow that a crash could cut apart, each durable before the next:
+// a marker file beside the profile names the server and the move, the server commits, the profile
+// file is rewritten to name the server, the local file is renamed beside itself
+// (MovedDatabaseName), and the marker goes. A move cut short anywhere is settled at the next
+// opening of the profile (SettleInterruptedMove): before the commit it is undone, after it
+// finished. A failure before the commit undoes everything: the profile names its local file as
+// before, that file keeps its name, and the server's database is as empty as it was.
 
 // The local database's name once its site has moved: "<file>.moved-to-server", beside it.
 QString MovedDatabaseName(const QString& databaseFile);
+
+// The marker of a move under way: "<profile file>.moving", beside the profile file. It names the
+// server, the local file and the move, and is written in one atomic replacement.
+QString SiteMoveMarkerName(const QString& profileFile);
+
+// The steps of a move that a crash can separate, in order.
+enum class TSiteMoveStep { Commit, ProfileRewrite, Rename, MarkerRemoval };
+
+// Told of each step just before it is taken, on the mover's thread; a test's fake stops the
+// process there.
+class TSiteMoveSteps {
+public:
+    virtual ~TSiteMoveSteps() = default;
+    virtual void Reached(TSiteMoveStep step) = 0;
+};
+
+// Finishes or undoes a move of this profile that was cut short, and returns the profile as its
+// file then reads; the profile as given when no move was under way. Settling an undecided move
+// asks the server whether it committed; when the server cannot answer, this throws VyrError with
+// the reason and nothing changes (the site must not be opened while it may live in two places).
+TVYRStandProfile SettleInterruptedMove(const TVYRStandProfile& profile);
 
 // Rows copied so far of all of them. Called on the mover's thread, after every batch and once
 // more when everything is copied, before the rows are counted.
 using TSiteMoveProgress = std::function<void(qint64 done, qint64 total)>;
 
-// Moves the site; returns the profile as its file now reads. Throws VyrError with the reason, and
-// everything is then as it was before the call.
+// Moves the site; returns the profile as its file now reads. Throws VyrError with the reason; a
+// failure before the commit leaves everything as it was before the call, one after it leaves the
+// marker, so that the next opening finishes the move.
 TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString& connection,
-                                  const TSiteMoveProgress& progress = {});
+                                  const TSiteMoveProgress& progress = {},
+                                  TSiteMoveSteps* steps = nullptr);
 
 // Runs MoveSiteToServer on a thread of its own; Progress and Finished arrive on the thread that
 // made the job. Destroying a running job waits for the move to end, undone: it is called off at

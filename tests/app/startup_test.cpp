@@ -365,9 +365,9 @@ TEST_F(StartupTest, AnOlderSiteOnAServerGetsWhatTheProgramAddsAtOpen) {
     ASSERT_FALSE(connection.isEmpty()) << cluster.Error().toStdString();
     const QString schema = connection.section("search_path=", 1).section('\'', 0, 0);
     {
-        TMyPostgreSQL site; // makes the site's tables
+        TMyPostgreSQL site;
         site.ConnectionString = connection;
-        ASSERT_TRUE(site.Connect()) << site.GetLastError().toStdString();
+        ASSERT_TRUE(site.ConnectMakingSite()) << site.GetLastError().toStdString();
     }
     ASSERT_EQ(
         cluster.Sql("postgres", QString("DROP TABLE %1.PendingChanges; DROP INDEX %1.%2; "

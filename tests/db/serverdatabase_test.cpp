@@ -38,7 +38,7 @@ protected:
     void Connect(TTestCluster& cluster) {
         Cluster = &cluster;
         ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
-        Connection = cluster.NewDatabase();
+        Connection = cluster.NewSite();
         ASSERT_FALSE(Connection.isEmpty()) << cluster.Error().toStdString();
         Db.ConnectionString = Connection;
         ASSERT_TRUE(Db.Connect()) << Db.GetLastError().toStdString();
@@ -67,8 +67,8 @@ protected:
     TMyPostgreSQL Db;
 };
 
-TEST_F(ServerDatabase, AnEmptyDatabaseBecomesASiteAndIsRecognisedAsOne) {
-    // Connecting made the site; a look from outside finds one, and changes nothing.
+TEST_F(ServerDatabase, AnEmptyDatabaseBecomesASiteOnlyWhenAskedAndIsRecognisedAsOne) {
+    // The fixture's site was made on purpose; a look from outside finds one, and changes nothing.
     const TServerDatabaseInfo info = InspectServerDatabase(Connection);
     ASSERT_TRUE(info.Ok) << info.Error.toStdString();
     EXPECT_EQ(info.Kind, TServerDatabaseKind::Site);
@@ -82,7 +82,18 @@ TEST_F(ServerDatabase, AnEmptyDatabaseBecomesASiteAndIsRecognisedAsOne) {
     const TServerDatabaseInfo nothing = InspectServerDatabase(empty);
     ASSERT_TRUE(nothing.Ok) << nothing.Error.toStdString();
     EXPECT_EQ(nothing.Kind, TServerDatabaseKind::Empty);
+    // A profile's connecting never makes a site: an empty one in its place would look like a site
+    // whose records were all deleted.
+    TMyPostgreSQL opening;
+    opening.ConnectionString = empty;
+    EXPECT_FALSE(opening.Connect());
+    EXPECT_FALSE(opening.IsConnected());
+    EXPECT_THAT(opening.GetLastError().toStdString(), HasSubstr("is empty: it holds no site"));
     EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);
+    TMyPostgreSQL maker;
+    maker.ConnectionString = empty;
+    ASSERT_TRUE(maker.ConnectMakingSite()) << maker.GetLastError().toStdString();
+    EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Site);
 
     const TServerDatabaseInfo unreachable = InspectServerDatabase("host=/nonexistent dbname=x");
     EXPECT_FALSE(unreachable.Ok);
@@ -99,8 +110,10 @@ TEST_F(ServerDatabase, ADatabaseHoldingSomethingElseIsRefusedAndLeftAsItWas) {
     db.ConnectionString = other;
     EXPECT_FALSE(db.Connect());
     EXPECT_FALSE(db.IsConnected());
-    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("controllers"));
-    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("cardholders.cardholder"));
+    // One of the site's tables is there: each difference is named.
+    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("The table Controllers is missing."));
+    EXPECT_THAT(db.GetLastError().toStdString(),
+                HasSubstr("The column CardHolders.CardHolder is missing."));
     const TServerDatabaseInfo info = InspectServerDatabase(other);
     EXPECT_EQ(info.Kind, TServerDatabaseKind::Other);
     EXPECT_EQ(info.Tables, (QStringList{"cardholders", "invoices"}));
@@ -206,7 +219,7 @@ TEST_F(ServerDatabase, TheLegacyImportBringsASiteOverWholeOrNotAtAll) {
 
     // A row the database refuses half-way: nothing of the import stays.
     TMyPostgreSQL refusing;
-    refusing.ConnectionString = Cluster->NewDatabase();
+    refusing.ConnectionString = Cluster->NewSite();
     ASSERT_TRUE(refusing.Connect()) << refusing.GetLastError().toStdString();
     ASSERT_EQ(Cluster->Sql("postgres", "ALTER TABLE " + SchemaOf(refusing.ConnectionString) +
                                            ".CardZones ADD CHECK (ZoneID < 2)"),
@@ -274,7 +287,7 @@ TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
               "");
     TMyPostgreSQL maker;
     maker.ConnectionString = QString(empty).replace("user=postgres", "user=" + clerk);
-    EXPECT_FALSE(maker.Connect());
+    EXPECT_FALSE(maker.ConnectMakingSite());
     EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr(clerk.toStdString()));
     EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr("the right CREATE"));
     EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);

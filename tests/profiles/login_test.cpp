@@ -123,10 +123,10 @@ protected:
             ini.WriteString("database", "filename", file);
         ini.WriteString("database", "connection", connection);
     }
-    // A new database on the run's cluster.
+    // A new site on the run's cluster.
     static QString ServerDatabase() {
         TTestCluster& cluster = TTestCluster::Shared();
-        const QString connection = cluster.NewDatabase();
+        const QString connection = cluster.NewSite();
         EXPECT_FALSE(connection.isEmpty()) << cluster.Error().toStdString();
         return connection;
     }
@@ -459,8 +459,8 @@ TEST_F(LoginTest, TheWindowHasAFixedSize) {
     Settle(login);
 }
 
-// A profile on a server opens like one on a file: the empty database becomes a site, the session
-// works on it and OK opens it. No file is asked about.
+// A profile on a server opens like one on a file: the session works on the site and OK opens it. No
+// file is asked about.
 TEST_F(LoginTest, AServerProfileOpensOnTheServer) {
     const QString connection = ServerDatabase();
     MakeServerProfile("s", "Server site", connection);
@@ -487,7 +487,7 @@ TEST_F(LoginTest, AServerProfileOpensOnTheServer) {
 // and no session goes to a main window; a profile on a file can still be chosen after it.
 TEST_F(LoginTest, AnUnopenableServerProfileIsExplainedOnceOnOk) {
     TTestCluster& cluster = TTestCluster::Shared();
-    const QString foreign = ServerDatabase();
+    const QString foreign = cluster.NewDatabase();
     const QString schema = foreign.section("search_path=", 1).section('\'', 0, 0);
     ASSERT_EQ(cluster.Sql("postgres", "CREATE TABLE " + schema + ".invoices (id integer)"), "");
     const struct {
@@ -509,6 +509,8 @@ TEST_F(LoginTest, AnUnopenableServerProfileIsExplainedOnceOnOk) {
         {"file as well", cluster.Connection("postgres"), "data\\b.accdb",
          "both a database file and a database server"},
         {"other tables", foreign, {}, "something else than a site"},
+        // Never made a site behind the operator's back: it would look like a site emptied.
+        {"empty database", cluster.NewDatabase(), {}, "is empty: it holds no site"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,5 +1,6 @@
 #include "db/MyPostgreSQL.h"
 #include "profiles/VYRStandProfile.h"
+#include "profiles/profileconnection.h"
 #include "profiles/serverprobe.h"
 #include "profiles/sitemove.h"
 #include "shared/datadir.h"
@@ -9,8 +10,10 @@
 #include "profilefiles.h"
 #include "testenv.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -117,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const QString& c) {
                        TMyPostgreSQL site;
                        site.ConnectionString = c;
-                       EXPECT_TRUE(site.Connect()) << site.GetLastError().toStdString();
+                       EXPECT_TRUE(site.ConnectMakingSite()) << site.GetLastError().toStdString();
                        return c;
                    },
                    true, TServerDatabaseKind::Site, "holds a site"},
@@ -139,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Moving a site --------------------------------------------------------------------------
 
 // A profile "Site" on a local file with two controllers (ConID 3 and 7, with a gap, as after a
-// deletion), cardholders, zones and a pending-change mark.
+// deletion), cardholders, zones, a pending-change mark and a cleared one.
 class SiteMoveTest : public HomeTest {
 public:
     void SetUp() override {
@@ -162,7 +165,10 @@ public:
                                 "'00AB12CD34', 1)",
                                 "INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (7, "
                                 "'00AB12CD34', 5)",
-                                "INSERT INTO PendingChanges (ConID) VALUES (7)"}),
+                                // A mark still to be written and one cleared by a key written.
+                                "INSERT INTO PendingChanges (ConID, Stamp) VALUES (7, "
+                                "4611686018427387000)",
+                                "INSERT INTO PendingChanges (ConID, Stamp) VALUES (3, -17)"}),
                   "");
         Profile = std::make_unique<TVYRStandProfile>(DataDirectory() + "/profiles/site.ini");
         Profile->ProfileName = "Site";
@@ -197,8 +203,8 @@ TEST_F(SiteMoveTest, CopiesEveryRowWithItsIdentityAndRenamesTheProfileOntoTheSer
             lastDone = done;
             lastTotal = total;
         });
-    EXPECT_EQ(lastDone, 7);
-    EXPECT_EQ(lastTotal, 7);
+    EXPECT_EQ(lastDone, 8);
+    EXPECT_EQ(lastTotal, 8);
 
     EXPECT_EQ(ServerRows(connection, "SELECT ConID, ConType, ConName, ConCode, ConByte1, ConByte2 "
                                      "FROM Controllers ORDER BY ConID"),
@@ -210,7 +216,9 @@ TEST_F(SiteMoveTest, CopiesEveryRowWithItsIdentityAndRenamesTheProfileOntoTheSer
     EXPECT_EQ(
         ServerRows(connection, "SELECT ConID, CardNumber, ZoneID FROM CardZones ORDER BY ConID"),
         QStringList({"3|00AB12CD34|1", "7|00AB12CD34|5"}));
-    EXPECT_EQ(ServerRows(connection, "SELECT ConID FROM PendingChanges"), QStringList({"7"}));
+    // Each mark with its stamp: a cleared one stays cleared.
+    EXPECT_EQ(ServerRows(connection, "SELECT ConID, Stamp FROM PendingChanges ORDER BY ConID"),
+              QStringList({"3|-17", "7|4611686018427387000"}));
     // A controller added on the server takes the next number, not one that came along.
     EXPECT_EQ(ServerRows(connection, "INSERT INTO Controllers (ConName) VALUES ('New') "
                                      "RETURNING ConID"),
@@ -246,7 +254,7 @@ TEST_F(SiteMoveTest, TheJournalMovesWithItsNumbersAndNewEntriesFollowThem) {
     const QString connection = NewServerDatabase();
     qint64 lastTotal = -1;
     MoveSiteToServer(*Profile, connection, [&](qint64, qint64 total) { lastTotal = total; });
-    EXPECT_EQ(lastTotal, 9);
+    EXPECT_EQ(lastTotal, 10);
 
     EXPECT_EQ(ServerRows(connection,
                          "SELECT JournalID, EntryTime, Operator, Workstation, Action, ConID, "
@@ -392,6 +400,150 @@ TEST_F(SiteMoveTest, AServerLostDuringTheCopyLeavesEverythingAndTheMoveCanBeRepe
 
     MoveSiteToServer(*Profile, connection);
     EXPECT_EQ(ServerRows(connection, "SELECT COUNT(*) FROM CardZones"), QStringList({"2"}));
+}
+
+// ---- A move cut short ----------------------------------------------------------------------
+
+// The rows a whole site holds, read through a profile's session, one text per table.
+QStringList SiteRows(TMyDBConnector& db) {
+    QStringList rows;
+    for (const char* sql : {"SELECT ConID, ConName FROM Controllers ORDER BY ConID",
+                            "SELECT CardNumber, CardHolder FROM CardHolders ORDER BY CardNumber",
+                            "SELECT ConID, CardNumber, ZoneID FROM CardZones ORDER BY ConID",
+                            "SELECT ConID, Stamp FROM PendingChanges ORDER BY ConID"}) {
+        const std::unique_ptr<TMyResultSet> result = db.Query(TMyStatement(sql));
+        if (!result) {
+            rows << "error: " + db.GetLastError();
+            continue;
+        }
+        QStringList table;
+        for (result->First(); !result->Eof(); result->Next()) {
+            QStringList fields;
+            for (int i = 0; i < result->FieldCount(); ++i)
+                fields << result->Fields(i).AsString();
+            table << fields.join("|");
+        }
+        rows << table.join(", ");
+    }
+    return rows;
+}
+
+const QStringList WholeSite = {"3|Gate, 7|Hall", "00AB12CD34|Ann, 11EE22FF33|Ben",
+                               "3|00AB12CD34|1, 7|00AB12CD34|5", "3|-17, 7|4611686018427387000"};
+
+// Runs the move in a process of its own that is killed just before `step`; true when it died so.
+bool MoveKilledAt(const QString& step, const QString& connection) {
+    QProcess mover;
+    mover.setProcessChannelMode(QProcess::ForwardedChannels);
+    mover.start(QCoreApplication::applicationDirPath() + "/vyr-site-move-crash",
+                {step, connection});
+    if (!mover.waitForFinished(120000))
+        return false;
+    return mover.exitStatus() == QProcess::CrashExit;
+}
+
+struct TKillCase {
+    const char* Step;
+    // The server committed before the kill: the next opening finishes the move.
+    bool Committed;
+};
+
+void PrintTo(const TKillCase& c, std::ostream* out) {
+    *out << c.Step;
+}
+
+class SiteMoveKilled : public SiteMoveTest, public ::testing::WithParamInterface<TKillCase> {};
+
+// Killed at any step, the move leaves a marker, and the next opening of the profile finishes or
+// undoes it: the site opens whole, in one place, with its marks as they were.
+TEST_P(SiteMoveKilled, TheNextOpeningFinishesOrUndoesTheMoveAndTheSiteOpensWhole) {
+    const QString connection = NewServerDatabase();
+    const QString marker = SiteMoveMarkerName(Profile->ProfileFileName);
+    ASSERT_TRUE(MoveKilledAt(GetParam().Step, connection));
+    EXPECT_TRUE(QFileInfo::exists(marker));
+
+    TVYRStandProfile profile(Profile->ProfileFileName);
+    ASSERT_TRUE(profile.LoadINI());
+    TSessionOpening opening = OpenProfileSession(profile, Desktop);
+    ASSERT_TRUE(opening.Session) << opening.Problem.toStdString();
+    EXPECT_EQ(SiteRows(opening.Session->Database()), WholeSite);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    TVYRStandProfile reread(Profile->ProfileFileName);
+    ASSERT_TRUE(reread.LoadINI());
+    if (GetParam().Committed) {
+        EXPECT_EQ(opening.Session->Database().GetDBTypeName(), "postgresql");
+        EXPECT_EQ(reread.ServerConnection, connection.trimmed());
+        EXPECT_EQ(reread.DBFileName, "");
+        EXPECT_FALSE(QFileInfo::exists(DatabaseFile));
+        EXPECT_TRUE(QFileInfo::exists(MovedDatabaseName(DatabaseFile)));
+        return;
+    }
+    // Undone: the site stays in its file, the server's database is empty, and the move can be
+    // made again.
+    EXPECT_EQ(opening.Session->Database().GetDBTypeName(), "sqlite");
+    EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+    EXPECT_FALSE(QFileInfo::exists(MovedDatabaseName(DatabaseFile)));
+    opening.Session.reset();
+    EXPECT_EQ(InspectServerDatabase(connection).Kind, TServerDatabaseKind::Empty);
+    const TVYRStandProfile moved = MoveSiteToServer(reread, connection);
+    EXPECT_EQ(moved.ServerConnection, connection.trimmed());
+    EXPECT_EQ(ServerRows(connection, "SELECT COUNT(*) FROM CardHolders"), QStringList({"2"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, SiteMoveKilled,
+                         ::testing::Values(TKillCase{"commit", false}, TKillCase{"profile", true},
+                                           TKillCase{"rename", true}, TKillCase{"marker", true}),
+                         [](const ::testing::TestParamInfo<TKillCase>& info) {
+                             return std::string(info.param.Step);
+                         });
+
+// Whether a move cut short at its commit went through only the server can say. While it cannot be
+// asked, the profile opens nothing, neither the file (whose site may be on the server already) nor
+// the server; once it answers, the move is settled.
+TEST_F(SiteMoveTest, AnUnsettledMoveOpensNothingWhileTheServerCannotBeAsked) {
+    TTestCluster& cluster = TTestCluster::Private();
+    const QString connection = NewServerDatabase(cluster);
+    ASSERT_TRUE(MoveKilledAt("commit", connection));
+    ASSERT_TRUE(cluster.Kill());
+    TSessionOpening refused = OpenProfileSession(*Profile, Desktop);
+    ASSERT_TRUE(cluster.Start()) << cluster.Error().toStdString();
+    EXPECT_FALSE(refused.Session);
+    EXPECT_THAT(refused.Problem.toStdString(), HasSubstr("cannot be asked whether the move"));
+    EXPECT_TRUE(QFileInfo::exists(SiteMoveMarkerName(Profile->ProfileFileName)));
+    EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+
+    TSessionOpening opened = OpenProfileSession(*Profile, Desktop);
+    ASSERT_TRUE(opened.Session) << opened.Problem.toStdString();
+    EXPECT_EQ(SiteRows(opened.Session->Database()), WholeSite);
+}
+
+// A marker that is not about the file this profile names (left beside a profile file that was
+// removed and made again) moves nothing: the profile opens its own file.
+TEST_F(SiteMoveTest, AMarkerOfAnotherFileIsDroppedAndTheProfileOpensItsOwn) {
+    const QString site = TTestCluster::Shared().NewSite();
+    ASSERT_FALSE(site.isEmpty()) << TTestCluster::Shared().Error().toStdString();
+    const QString marker = SiteMoveMarkerName(Profile->ProfileFileName);
+    ASSERT_TRUE(WriteTextFile(marker, "[move]\nconnection=" + site.toUtf8() + "\ndatabase=" +
+                                          DataDirectory().toUtf8() + "/data/other.accdb\n"));
+    TSessionOpening opening = OpenProfileSession(*Profile, Desktop);
+    ASSERT_TRUE(opening.Session) << opening.Problem.toStdString();
+    EXPECT_EQ(opening.Session->Database().GetDBTypeName(), "sqlite");
+    EXPECT_EQ(SiteRows(opening.Session->Database()), WholeSite);
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    EXPECT_EQ(ReadWholeFile(Profile->ProfileFileName), ProfileText);
+}
+
+// A profile that names an empty database on a server (its site lost, or a move undone by hand) is
+// refused with the reason; the database stays empty.
+TEST_F(SiteMoveTest, AProfileNamingAnEmptyServerDatabaseOpensNothingAndMakesNoSite) {
+    const QString connection = NewServerDatabase();
+    Profile->DBFileName.clear();
+    Profile->ServerConnection = connection;
+    Profile->SaveToINI(Profile->ProfileFileName);
+    TSessionOpening opening = OpenProfileSession(*Profile, Desktop);
+    EXPECT_FALSE(opening.Session);
+    EXPECT_THAT(opening.Problem.toStdString(), HasSubstr("is empty: it holds no site"));
+    EXPECT_EQ(InspectServerDatabase(connection).Kind, TServerDatabaseKind::Empty);
 }
 
 } // namespace

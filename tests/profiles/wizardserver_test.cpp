@@ -133,7 +133,7 @@ TEST_P(WizardServerTestButton, SaysWhatItFoundOnAWorkerWhileTheWindowAnswers) {
     if (GetParam().Sql) {
         TMyPostgreSQL db;
         db.ConnectionString = Connection;
-        ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        ASSERT_TRUE(db.ConnectMakingSite()) << db.GetLastError().toStdString();
         ASSERT_TRUE(db.ExecuteCounted(TMyStatement(GetParam().Sql)) >= 0)
             << db.GetLastError().toStdString();
     }
@@ -173,7 +173,7 @@ TEST_F(WizardServerTest, ASiteDatabaseIsTakenAsItIs) {
     {
         TMyPostgreSQL db;
         db.ConnectionString = Connection;
-        ASSERT_TRUE(db.Connect());
+        ASSERT_TRUE(db.ConnectMakingSite());
         ASSERT_EQ(db.ExecuteCounted(
                       TMyStatement("INSERT INTO Controllers (ConName) VALUES (?)", {"Gate"})),
                   1);
@@ -190,7 +190,7 @@ TEST_F(WizardServerTest, ADatabaseHoldingOtherTablesIsRefusedAndNoProfileIsMade)
         TMyPostgreSQL db;
         db.ConnectionString = Connection;
         // Made before it holds anything else, then the site's tables go: only "invoices" stays.
-        ASSERT_TRUE(db.Connect());
+        ASSERT_TRUE(db.ConnectMakingSite());
         for (const char* sql : {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
                                 "DROP TABLE CardHolders", "DROP TABLE Controllers",
                                 "DROP TABLE PendingChanges", "DROP TABLE Journal"})

@@ -1,5 +1,7 @@
 #include "pgcluster.h"
 
+#include "db/MyPostgreSQL.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -126,4 +128,17 @@ QString TTestCluster::NewDatabase() {
         return {};
     }
     return Connection("postgres") + " options='-c search_path=" + name + "'";
+}
+
+QString TTestCluster::NewSite() {
+    const QString connection = NewDatabase();
+    if (connection.isEmpty())
+        return {};
+    TMyPostgreSQL site;
+    site.ConnectionString = connection;
+    if (!site.ConnectMakingSite()) {
+        FError = site.GetLastError();
+        return {};
+    }
+    return connection;
 }

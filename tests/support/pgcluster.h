@@ -25,6 +25,8 @@ public:
     // A new, empty database and a libpq connection text for it (as the superuser). It is a schema
     // of its own in the cluster's first database, which the program cannot tell from a database.
     QString NewDatabase();
+    // The same, made a site with the program's tables, as the wizard leaves it.
+    QString NewSite();
     // The connection text for a database, as the superuser or as another role.
     QString Connection(const QString& database, const QString& role = {}) const;
     // Runs SQL as the superuser in a database: "" when it went through, else the server's error.

@@ -89,7 +89,7 @@ void ProfileDbTest::SetUp() {
     if (Engine() == TEngine::PostgreSQL) {
         TTestCluster& cluster = TTestCluster::Shared();
         ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
-        ServerConnection = cluster.NewDatabase();
+        ServerConnection = cluster.NewSite();
         ASSERT_FALSE(ServerConnection.isEmpty()) << cluster.Error().toStdString();
         auto engine = std::make_unique<TMyPostgreSQL>();
         engine->ConnectionString = ServerConnection;

@@ -159,10 +159,9 @@ TProfilePaths MakeServerDemoSite(const QString& connection) {
     if (QFileInfo::exists(paths.ProfileFile))
         throw VyrError("a demo profile is there already: " + paths.ProfileFile);
     {
-        // Connecting makes the empty database a site.
         TMyPostgreSQL database;
         database.ConnectionString = connection;
-        if (!database.Connect())
+        if (!database.ConnectMakingSite())
             throw VyrError(database.GetLastError());
         Fill(database);
         database.Disconnect();
