@@ -548,7 +548,9 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
         EXPECT_EQ(Main->ChangedControllerCount(), c.marked.size());
         // The program started again on this database shows the same marks.
         QStringList atNextStart;
-        for (const auto& controller : ReadControllers(&Session->Database(), {}))
+        const std::optional<TControllerRecords> read = ReadControllers(&Session->Database(), {});
+        ASSERT_TRUE(read);
+        for (const auto& controller : *read)
             if (controller->ChangesMade)
                 atNextStart << controller->ConName;
         EXPECT_EQ(atNextStart, c.marked);
