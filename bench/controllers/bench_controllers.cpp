@@ -95,7 +95,7 @@ void FillDatabase(TMyDBConnector& database) {
 void BenchReload(TfrmMain& main, int repetitions) {
     std::printf("Controller list: %d controllers, %d zone rows\n", Controllers, ZoneRows);
     main.resize(689, 447);
-    Print("reload (LoadControllers, ShowControllers, CountCards)",
+    Print("reload (LoadControllers with the counts, ShowControllers)",
           Measure(repetitions, [&] { main.ReloadControllers(); }));
     Print("  LoadControllers", Measure(repetitions, [&] { main.LoadControllers(); }));
     Print("  ShowControllers", Measure(repetitions, [&] { main.ShowControllers(); }));

@@ -147,18 +147,19 @@ void Page(TMyDBConnector& db, const char* what, const TJournalFilter& filter, in
 void Lists(TMyDBConnector& db, int repetitions) {
     size_t holders = 0;
     const double cardholders = Median(repetitions, [&] {
-        const TControllerRecords controllers = ReadControllers(&db, {});
+        const std::optional<TControllerRecords> controllers = ReadControllers(&db, {});
+        Must(controllers.has_value(), db, "controllers");
         std::vector<std::unique_ptr<TCardHolder>> records;
-        Must(ReadCardHolders(db, {}, controllers, records), db, "cardholder list");
+        Must(ReadCardHolders(db, {}, *controllers, records), db, "cardholder list");
         holders = records.size();
     });
     std::printf("  %-44s %8.2f ms (%zu rows)\n", "cardholder list", cardholders, holders);
     size_t listed = 0;
     const double controllers = Median(repetitions, [&] {
-        TControllerRecords records = ReadControllers(&db, {});
-        CountControllerCards(&db, records);
+        std::optional<TControllerRecords> records = ReadControllers(&db, {});
+        Must(records && CountControllerCards(&db, *records), db, "controller list");
         Must(LastKeyWrites(db).has_value(), db, "key writes");
-        listed = records.size();
+        listed = records->size();
     });
     std::printf("  %-44s %8.2f ms (%zu rows)\n", "controller list with key provenance", controllers,
                 listed);

@@ -244,12 +244,42 @@ void TfrmMain::FollowListScrolling() {
     });
 }
 
-void TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
-    FreeControllers();
-    if (FSession)
-        FSession->LoadControllers(alsoMarked);
-    ReadKeyWrites();
+bool TfrmMain::LoadControllers(const QSet<int32_t>& alsoMarked) {
+    if (!FSession)
+        return false;
+    // The rows stay until ShowControllers: where nothing could be read they go on showing the
+    // records of the last read, which the session keeps.
+    const bool read = FSession->LoadControllers(alsoMarked);
+    if (read)
+        ReadKeyWrites();
+    NoteRead(read);
     RefreshTitles();
+    return read;
+}
+
+void TfrmMain::NoteRead(bool read) {
+    if (read) {
+        FControllersRead = true;
+        FReadFailure.reset();
+    } else {
+        FReadFailure = FSession->Database().GetLastError();
+        // Any change heard of from now on reads again, the server's return among them.
+        FControllersStale = true;
+    }
+    ShowReadState();
+}
+
+void TfrmMain::ShowReadState() {
+    if (!FReadFailure) {
+        ShowReadFailure(FReadFailureBand, QString());
+        return;
+    }
+    ShowReadFailure(FReadFailureBand,
+                    FormatText(FControllersRead
+                                   ? _("This list is out of date. The controllers could not be "
+                                       "read again from the database: %s")
+                                   : _("The controllers could not be read from the database: %s"),
+                               {*FReadFailure}));
 }
 
 void TfrmMain::ReadKeyWrites() {
@@ -315,7 +345,9 @@ void TfrmMain::RefreshControllers() {
 }
 
 void TfrmMain::ShowControllers() {
+    // The rows go first: they find their records by position, and none may outlive them.
     VSTControllers->clear();
+    FreeRowButtons();
     // A smaller type, so that the caption fits the 100-pixel column.
     QFont captionFont = VSTControllers->font();
     captionFont.setPointSizeF(captionFont.pointSizeF() * 0.85);
@@ -345,8 +377,11 @@ void TfrmMain::ShowControllers() {
 }
 
 void TfrmMain::CountCards() {
-    if (FSession)
-        FSession->CountCards();
+    if (!FSession)
+        return;
+    // The counts of the last read stay, out of date.
+    if (!FSession->CountCards())
+        NoteRead(false);
     VSTControllers->viewport()->update();
 }
 
@@ -363,7 +398,7 @@ void TfrmMain::FreeRowButtons() {
     FRowButtons.clear();
 }
 
-int TfrmMain::ChangedControllerCount() const {
+std::optional<int> TfrmMain::ChangedControllerCount() const {
     return FSession ? FSession->ChangedControllerCount() : 0;
 }
 
@@ -522,14 +557,21 @@ void TfrmMain::cmdCardholdersClick() {
 }
 
 bool TfrmMain::FormCloseQuery() {
-    const int changed = ChangedControllerCount();
-    if (changed == 0)
+    const std::optional<int> changed = ChangedControllerCount();
+    // Not knowing is no "none": the operator decides, knowing that.
+    if (!changed)
+        return MessageBoxes::Confirm(
+            this, FormatText(_("Whether memory keys still have to be written cannot be told: the "
+                               "database could not be read (%s). Are you sure you want to close "
+                               "the application?"),
+                             {FSession->Database().GetLastError()}));
+    if (*changed == 0)
         return true;
     return MessageBoxes::Confirm(
         this, FormatText(TranslatePlural("There is a controller (%d) that needs to be updated, are "
                                          "you sure you want to close the application?",
                                          "There are controllers (%d) that need to be updated, are "
                                          "you sure you want to close the application?",
-                                         changed),
-                         {QString::number(changed)}));
+                                         *changed),
+                         {QString::number(*changed)}));
 }

@@ -56,6 +56,12 @@ TfrmMain::TfrmMain(TDesktop& desktop, TRunSettings& settings, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(BuildTitleBand(central));
+    FReadFailureBand = NewReadFailureBand(central);
+    layout->addWidget(FReadFailureBand.Panel);
+    connect(FReadFailureBand.Retry, &QPushButton::clicked, this, [this] {
+        FControllersStale = true;
+        RefreshControllers();
+    });
     VSTControllers = Named(new QTreeWidget(central), "VSTControllers");
     layout->addWidget(VSTControllers, 1);
     BuildControllerList();
@@ -197,6 +203,9 @@ void TfrmMain::OpenSession(std::unique_ptr<TProfileSession> session) {
     FreeControllers();
     FSession = std::move(session);
     FControllersStale = false;
+    FControllersRead = false;
+    FReadFailure.reset();
+    ShowReadState();
     if (FSession)
         connect(&FSession->Changes(), &TChangeWatch::Changed, this,
                 [this](const QStringList& tables) { SiteChanged(tables); });
@@ -254,6 +263,7 @@ void TfrmMain::ApplyLanguage(bool FirstTime) {
     TranslateWindow(this);
     NameUntitledColumns();
     RefreshTitles();
+    ShowReadState();
 }
 
 void TfrmMain::mnuLanguageEnglishClick() {
@@ -304,7 +314,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::ReloadControllers(const QSet<int32_t>& alsoMarked) {
-    LoadControllers(alsoMarked);
-    ShowControllers();
-    CountCards();
+    if (LoadControllers(alsoMarked))
+        ShowControllers();
+    else
+        VSTControllers->viewport()->update(); // the marks of `alsoMarked`
 }

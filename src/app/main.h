@@ -2,6 +2,7 @@
 
 #include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
+#include "shared/windowparts.h"
 
 #include <QHash>
 #include <QIcon>
@@ -46,14 +47,19 @@ public:
     // Works with another profile from now on: the list shows the new session's controllers.
     void OpenSession(std::unique_ptr<TProfileSession> session);
 
-    // Controller list (kept in controllerlist.cpp). A reload keeps every pending-change mark and
-    // adds those of `alsoMarked`.
-    void LoadControllers(const QSet<int32_t>& alsoMarked = {});
+    // Controller list (kept in controllerlist.cpp). A load reads the records with their card
+    // counts and marks, and adds the marks of `alsoMarked`. When the site cannot be read, the
+    // list keeps the rows it shows and says that it is out of date, and why (or, when it never
+    // was read, that it could not be read); the next change heard of, the server's return among
+    // them, or the band's button reads again.
+    bool LoadControllers(const QSet<int32_t>& alsoMarked = {});
     void ShowControllers();
     void CountCards();
     void FreeControllers();
-    int ChangedControllerCount() const;
-    // LoadControllers, ShowControllers, CountCards
+    // The number of controllers whose keys must still be written; nothing when the database
+    // cannot tell.
+    std::optional<int> ChangedControllerCount() const;
+    // LoadControllers, then ShowControllers when it read.
     void ReloadControllers(const QSet<int32_t>& alsoMarked = {});
     // Shows what another workstation changed once the operator is free: not while a dialog of
     // the list is open (it works on one of the records), and with the selected controller, the
@@ -138,6 +144,9 @@ private:
     void FreeRowButtons();
     void SiteChanged(const QStringList& tables);
     void ReadKeyWrites();
+    // Takes the outcome of a read of the list: a failure keeps the database's reason.
+    void NoteRead(bool read);
+    void ShowReadState();
     TDesktop& FDesktop;
     TRunSettings& FSettings;
     TProfileList FProfiles; // as profile management shows them
@@ -151,4 +160,11 @@ private:
     std::optional<QHash<int32_t, TJournalEntry>> FKeyWrites;
     // Tries the refresh again while a dialog is in the way.
     QTimer* FRefreshRetry = nullptr;
+    // Says that the last read of the list failed, and reads again.
+    TReadFailureBand FReadFailureBand;
+    // The session's list was read at least once; a failure then leaves it out of date, not
+    // unread.
+    bool FControllersRead = false;
+    // Why the last read failed; nothing when it worked.
+    std::optional<QString> FReadFailure;
 };

@@ -18,33 +18,35 @@ namespace {
 
 // Every card's zones by its number key, each entry in controller-list order. A zone row whose
 // controller is not in the list is passed over; where several rows name the same controller the
-// one read last counts, as the statement returns them (by number, controller and zone).
-QHash<QString, QVector<int32_t>>
+// one read last counts, as the statement returns them (by number, controller and zone). Nothing
+// when the query failed: zone 0 everywhere would read as "no access" at every door.
+std::optional<QHash<QString, QVector<int32_t>>>
 ReadZones(TMyDBConnector& database,
           const std::vector<std::unique_ptr<TStandController>>& controllers,
           const TMyStatement& statement) {
     QHash<int, int> controllerIndex;
     for (int i = int(controllers.size()) - 1; i >= 0; --i)
         controllerIndex.insert(controllers[size_t(i)]->ConID, i); // the first of equal IDs wins
+    const std::unique_ptr<TMyResultSet> rows = database.Query(statement);
+    if (!rows)
+        return std::nullopt;
     QHash<QString, QVector<int32_t>> zones;
-    if (const std::unique_ptr<TMyResultSet> rows = database.Query(statement)) {
-        QString lastKey;
-        QVector<int32_t>* cardZones = nullptr;
-        for (rows->First(); !rows->Eof(); rows->Next()) {
-            const auto index = controllerIndex.constFind(rows->Fields(1).AsInteger());
-            if (index == controllerIndex.constEnd())
-                continue;
-            const QString number = rows->Fields(0).AsString();
-            if (!cardZones || number != lastKey) {
-                lastKey = number;
-                auto card = zones.find(CardNumberKey(number));
-                if (card == zones.end())
-                    card = zones.insert(CardNumberKey(number),
-                                        QVector<int32_t>(qsizetype(controllers.size()), 0));
-                cardZones = &card.value();
-            }
-            (*cardZones)[index.value()] = rows->Fields(2).AsInteger();
+    QString lastKey;
+    QVector<int32_t>* cardZones = nullptr;
+    for (rows->First(); !rows->Eof(); rows->Next()) {
+        const auto index = controllerIndex.constFind(rows->Fields(1).AsInteger());
+        if (index == controllerIndex.constEnd())
+            continue;
+        const QString number = rows->Fields(0).AsString();
+        if (!cardZones || number != lastKey) {
+            lastKey = number;
+            auto card = zones.find(CardNumberKey(number));
+            if (card == zones.end())
+                card = zones.insert(CardNumberKey(number),
+                                    QVector<int32_t>(qsizetype(controllers.size()), 0));
+            cardZones = &card.value();
         }
+        (*cardZones)[index.value()] = rows->Fields(2).AsInteger();
     }
     return zones;
 }
@@ -97,11 +99,18 @@ bool ReadCardHolderRows(TMyDBConnector& database, const TMyStatement& statement,
     return true;
 }
 
-void JoinZones(std::vector<std::unique_ptr<TCardHolder>>& records,
-               const QHash<QString, QVector<int32_t>>& zones, size_t controllerCount) {
+// False, and the records dropped, when the zones could not be read.
+bool JoinZones(std::vector<std::unique_ptr<TCardHolder>>& records,
+               const std::optional<QHash<QString, QVector<int32_t>>>& zones,
+               size_t controllerCount) {
+    if (!zones) {
+        records.clear();
+        return false;
+    }
     const QVector<int32_t> none(qsizetype(controllerCount), 0);
     for (auto& record : records)
-        record->CardZones = zones.value(CardNumberKey(record->CardNumber), none);
+        record->CardZones = zones->value(CardNumberKey(record->CardNumber), none);
+    return true;
 }
 
 bool SameRecord(const TCardHolder& a, const TCardHolder& b) {
@@ -139,9 +148,8 @@ bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
             CardHolderListStatement(filter.CardHolder, filter.CardCustom1, filter.CardCustom2),
             records))
         return false;
-    JoinZones(records, ReadZones(database, controllers, AllCardZonesStatement()),
-              controllers.size());
-    return true;
+    return JoinZones(records, ReadZones(database, controllers, AllCardZonesStatement()),
+                     controllers.size());
 }
 
 bool ReadCardHoldersOf(TMyDBConnector& database, const TCardHolderFilter& filter,
@@ -163,9 +171,8 @@ bool ReadCardHoldersOf(TMyDBConnector& database, const TCardHolderFilter& filter
     std::erase_if(records, [&](const std::unique_ptr<TCardHolder>& record) {
         return !keys.contains(CardNumberKey(record->CardNumber));
     });
-    JoinZones(records, ReadZones(database, controllers, CardZonesOfCardsStatement(numbers)),
-              controllers.size());
-    return true;
+    return JoinZones(records, ReadZones(database, controllers, CardZonesOfCardsStatement(numbers)),
+                     controllers.size());
 }
 
 TCardHolderModel::TCardHolderModel(std::vector<std::unique_ptr<TStandController>>& controllers,
@@ -220,9 +227,10 @@ bool TCardHolderModel::Load(TMyDBConnector* database, const TCardHolderFilter& f
         columns.back()->ConID = column.ConID;
     }
     std::vector<std::unique_ptr<TCardHolder>> records;
-    const bool loaded = database && ReadCardHolders(*database, filter, columns, records);
+    if (!database || !ReadCardHolders(*database, filter, columns, records))
+        return false;
     Replace(std::move(records));
-    return loaded;
+    return true;
 }
 
 void TCardHolderModel::Replace(std::vector<std::unique_ptr<TCardHolder>> records) {

@@ -27,8 +27,8 @@ struct TCardHolderFilter {
 QString CardNumberKey(const QString& cardNumber);
 
 // Reads the cardholders that are not deleted, in the database's order by name, each with one
-// zone per controller of `controllers` (0 where the card has no row). False when the cardholder
-// query failed; a failed zone query leaves every card without zones.
+// zone per controller of `controllers` (0 where the card has no row). False, and no records, when
+// a query failed (the reason in the connector's last error).
 bool ReadCardHolders(TMyDBConnector& database, const TCardHolderFilter& filter,
                      const std::vector<std::unique_ptr<TStandController>>& controllers,
                      std::vector<std::unique_ptr<TCardHolder>>& records);
@@ -81,7 +81,8 @@ public:
     // the others move along with their zones, so the view keeps what it knows of them.
     void SetZoneColumns(const QVector<TZoneColumn>& columns);
 
-    // Replaces all rows; false (and no rows) when the cardholder query failed.
+    // Replaces all rows; false, and the rows as they were, when the database could not be read
+    // (the reason in its last error).
     bool Load(TMyDBConnector* database, const TCardHolderFilter& filter);
     // Replaces all rows with records read elsewhere (each with a zone per controller column).
     void Replace(std::vector<std::unique_ptr<TCardHolder>> records);

@@ -2,6 +2,7 @@
 
 #include "controllers/controllerstatements.h"
 #include "db/MyDBConnector.h"
+#include "db/readagain.h"
 
 #include <QPointer>
 
@@ -16,6 +17,18 @@ public:
     }
 
     std::shared_ptr<TCardHolderRows> Read(const TCardHolderRead& request) {
+        std::shared_ptr<TCardHolderRows> rows;
+        if (!ReadAgainOnFailure([&] {
+                rows = ReadRows(request);
+                return rows->Ok;
+            }) &&
+            FDatabase)
+            rows->Error = FDatabase->GetLastError();
+        return rows;
+    }
+
+private:
+    std::shared_ptr<TCardHolderRows> ReadRows(const TCardHolderRead& request) {
         auto rows = std::make_shared<TCardHolderRows>();
         if (!FDatabase)
             FDatabase = NewConnectorOfKind(FTypeName, FConnectionString);
@@ -53,7 +66,6 @@ public:
         return rows;
     }
 
-private:
     const QString FTypeName;
     const QString FConnectionString;
     std::unique_ptr<TMyDBConnector> FDatabase;

@@ -27,6 +27,8 @@ struct TCardHolderRead {
 // What a reload read: the rows in the database's order by name, or Ok false when a query failed.
 struct TCardHolderRows {
     bool Ok = false;
+    // Why the read failed: the database's reason.
+    QString Error;
     std::vector<std::unique_ptr<TCardHolder>> Records;
     // The cards the read covered (TCardHolderModel::Merge's `within`).
     std::optional<QSet<QString>> Within;

@@ -8,6 +8,7 @@
 #include "controllers/admitslist.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "db/readagain.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
@@ -101,6 +102,12 @@ TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
     auto* body = new QVBoxLayout;
     body->addLayout(BuildFilterRow());
     body->addLayout(BuildActionRow());
+    FReadFailureBand = NewReadFailureBand(this);
+    connect(FReadFailureBand.Retry, &QPushButton::clicked, this, [this] {
+        FRefreshWanted = true;
+        StartRefresh();
+    });
+    body->addWidget(FReadFailureBand.Panel);
     body->addWidget(BuildList(), 1);
     BuildPopupMenu();
     QStatusBar* status = BuildStatusBar();
@@ -250,20 +257,42 @@ void TfrmCardHolders::LoadCardHolders() {
     // first, so that "Apply filter" is seen disabled while the list loads.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     repaint();
-    CardHolders->Clear();
     ++FLoads;
-    if (FSession.IsConnected()) {
-        const TCardHolderFilter filter{txtFilterCardHolder->text(), txtFilterCustom1->text(),
-                                       txtFilterCustom2->text()};
-        FAppliedFilter = filter;
-        if (CardHolders->Load(&FSession.Database(), filter))
-            ShowCount();
+    // The filter counts as applied even when the read fails: the next read, which the band
+    // promises, is of what the operator asked for.
+    FAppliedFilter = {txtFilterCardHolder->text(), txtFilterCustom1->text(),
+                      txtFilterCustom2->text()};
+    if (FSession.IsConnected() && ReadAgainOnFailure([this] {
+            return CardHolders->Load(&FSession.Database(), FAppliedFilter);
+        })) {
+        ShowCount();
         // The rows come ordered by name; the header only says so.
         SortColumn = TCardHolderModel::CardHolderColumn;
         SortDirection = Qt::AscendingOrder;
         ShowSortMark();
+        ReadSucceeded();
+    } else {
+        ReadFailed(FSession.Database().GetLastError());
     }
     QApplication::restoreOverrideCursor();
+}
+
+void TfrmCardHolders::ReadFailed(const QString& reason) {
+    // What went unread may be anything: the next read is of the whole list and its columns.
+    FRefreshWanted = true;
+    FRefreshCards = TChangedCards();
+    FColumnsWanted = true;
+    ShowReadFailure(FReadFailureBand,
+                    FormatText(FListRead ? _("This list is out of date. The cardholders could not "
+                                             "be read again from the database: %s")
+                                         : _("The cardholders could not be read from the "
+                                             "database: %s"),
+                               {reason}));
+}
+
+void TfrmCardHolders::ReadSucceeded() {
+    FListRead = true;
+    ShowReadFailure(FReadFailureBand, QString());
 }
 
 void TfrmCardHolders::SiteChanged(const QStringList& tables, const TChangedCards& cards) {
@@ -314,8 +343,13 @@ void TfrmCardHolders::MakeReload() {
                     ShowRefresh(*rows);
                 else if (current || FRefreshRead.Columns)
                     RefreshAgain(FRefreshRead); // once the dialog is gone, or once more
-                // Changes that came during the read are read next; after a failure, a while
-                // later.
+                if (!read && current) {
+                    // No retry of its own: the next change heard of or the band's button
+                    // reads again, and the watch tells when a lost server is back.
+                    ReadFailed(rows ? rows->Error : QString());
+                    return;
+                }
+                // Changes that came during the read are read next.
                 if (read || !FRefreshWanted)
                     StartRefresh();
                 else
@@ -379,6 +413,9 @@ void TfrmCardHolders::ShowRefresh(TCardHolderRows& rows) {
     }
     VSTCardHolders->horizontalScrollBar()->setValue(across);
     ShowCount();
+    // Only a read of the whole list makes one that failed whole again.
+    if (!rows.Within)
+        ReadSucceeded();
 }
 
 void TfrmCardHolders::ShowSortMark() {

@@ -3,11 +3,13 @@
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholderreload.h"
 #include "db/changehint.h"
+#include "shared/windowparts.h"
 
 #include <QColor>
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QHBoxLayout;
@@ -61,6 +63,7 @@ private:
     TCardHolderModel* CardHolders;
     QStatusBar* StatusBar;
     QLabel* StatusPanel; // the status bar's first panel
+    TReadFailureBand FReadFailureBand;
     QMenu* PopupMenu;
     QAction* mnuDelete;
     QAction* mnuProperties;
@@ -77,6 +80,11 @@ private:
     void StartRefresh();
     void ShowRefresh(TCardHolderRows& rows);
     bool FreeToRefresh() const;
+    // A read of the list failed for `reason`: the rows stay as they are, the band says why, and
+    // the whole list is read again with the next change heard of (the server's return among
+    // them) or when the operator asks.
+    void ReadFailed(const QString& reason);
+    void ReadSucceeded();
     void cmdFilterApplyClick();
     void cmdFilterResetClick();
     void cmdCardHoldersNewClick();
@@ -112,6 +120,8 @@ private:
     // Counts the list's own loads: a refresh read before the latest of them is out of date.
     int FLoads = 0;
     int FRefreshBase = 0;
+    // The list was read at least once: a failure then leaves it out of date, not unread.
+    bool FListRead = false;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).

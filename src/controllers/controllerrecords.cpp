@@ -7,41 +7,30 @@
 
 #include <QHash>
 
-TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>& marked) {
-    TControllerRecords controllers;
+std::optional<TControllerRecords> ReadControllers(TMyDBConnector* database,
+                                                  const QSet<int32_t>& marked) {
     if (!database)
-        return controllers;
-    const QSet<int32_t> stored = StoredMarks(database);
-    if (const std::unique_ptr<TMyResultSet> rows = database->Query(SelectControllersStatement())) {
-        for (rows->First(); !rows->Eof(); rows->Next()) {
-            auto controller = std::make_unique<TStandController>();
-            controller->ConID = rows->FieldByName("ConID").AsInteger();
-            controller->ConType = rows->FieldByName("ConType").AsString();
-            controller->ConName = rows->FieldByName("ConName").AsString();
-            controller->ConCode = rows->FieldByName("ConCode").AsString();
-            controller->ConByte1 = uint8_t(rows->FieldByName("ConByte1").AsInteger());
-            controller->ConByte2 = uint8_t(rows->FieldByName("ConByte2").AsInteger());
-            controller->ChangesMade =
-                marked.contains(controller->ConID) || stored.contains(controller->ConID);
-            controllers.push_back(std::move(controller));
-        }
+        return std::nullopt;
+    const std::optional<QSet<int32_t>> stored = ReadStoredMarks(*database);
+    if (!stored)
+        return std::nullopt;
+    const std::unique_ptr<TMyResultSet> rows = database->Query(SelectControllersStatement());
+    if (!rows)
+        return std::nullopt;
+    TControllerRecords controllers;
+    for (rows->First(); !rows->Eof(); rows->Next()) {
+        auto controller = std::make_unique<TStandController>();
+        controller->ConID = rows->FieldByName("ConID").AsInteger();
+        controller->ConType = rows->FieldByName("ConType").AsString();
+        controller->ConName = rows->FieldByName("ConName").AsString();
+        controller->ConCode = rows->FieldByName("ConCode").AsString();
+        controller->ConByte1 = uint8_t(rows->FieldByName("ConByte1").AsInteger());
+        controller->ConByte2 = uint8_t(rows->FieldByName("ConByte2").AsInteger());
+        controller->ChangesMade =
+            marked.contains(controller->ConID) || stored->contains(controller->ConID);
+        controllers.push_back(std::move(controller));
     }
     return controllers;
-}
-
-QSet<int32_t> MarkedControllerIDs(const TControllerRecords& controllers) {
-    QSet<int32_t> marked;
-    for (const auto& controller : controllers)
-        if (controller->ChangesMade)
-            marked.insert(controller->ConID);
-    return marked;
-}
-
-QSet<int32_t> CarriedMarks(const QSet<int32_t>& kept, const TControllerRecords& controllers) {
-    QSet<int32_t> marks = kept;
-    for (const auto& controller : controllers)
-        marks.remove(controller->ConID);
-    return marks + MarkedControllerIDs(controllers);
 }
 
 int ChangedControllerCount(const TControllerRecords& controllers) {
@@ -51,17 +40,19 @@ int ChangedControllerCount(const TControllerRecords& controllers) {
     return count;
 }
 
-void CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers) {
+bool CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers) {
     // One statement for all controllers instead of one each: with hundreds of controllers the
     // counting was most of a reload's time. A controller without rows is not in the result.
+    const std::unique_ptr<TMyResultSet> rows =
+        database ? database->Query(CountAllCardsStatement()) : nullptr;
+    if (!rows)
+        return false;
     QHash<int32_t, int32_t> counts;
-    if (database) {
-        if (const std::unique_ptr<TMyResultSet> rows = database->Query(CountAllCardsStatement()))
-            for (rows->First(); !rows->Eof(); rows->Next())
-                counts.insert(rows->Fields(0).AsInteger(), rows->Fields(1).AsInteger());
-    }
+    for (rows->First(); !rows->Eof(); rows->Next())
+        counts.insert(rows->Fields(0).AsInteger(), rows->Fields(1).AsInteger());
     for (const auto& controller : controllers)
         controller->CardCount = counts.value(controller->ConID, 0);
+    return true;
 }
 
 std::optional<QStringList> ReadZoneCards(TMyDBConnector& database, int32_t conId, int zone) {

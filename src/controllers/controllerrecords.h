@@ -23,19 +23,16 @@ using TControllerRecords = std::vector<std::unique_ptr<TStandController>>;
 
 // The controllers in the database's order by name. Those whose ConID is in `marked` or who have a
 // stored mark start marked.
-// A failed query (or no database) gives no records.
-TControllerRecords ReadControllers(TMyDBConnector* database, const QSet<int32_t>& marked);
+// Nothing when a query failed (the reason in the connector's last error) or there is no database:
+// a site without controllers gives an empty list, a site that could not be read none.
+std::optional<TControllerRecords> ReadControllers(TMyDBConnector* database,
+                                                  const QSet<int32_t>& marked);
 
-// The ConIDs of the marked records.
-QSet<int32_t> MarkedControllerIDs(const TControllerRecords& controllers);
-// The marks to carry into the next load: a listed record's own flag counts (a key write may have
-// cleared it); the mark of a controller that was not listed (the last load failed) is kept from
-// `kept` until it is listed again.
-QSet<int32_t> CarriedMarks(const QSet<int32_t>& kept, const TControllerRecords& controllers);
 int ChangedControllerCount(const TControllerRecords& controllers);
 
-// Sets CardCount of every record (the cards with a zone above 0); 0 where the count failed.
-void CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers);
+// Sets CardCount of every record (the cards with a zone above 0). False when the count failed (the
+// reason in the connector's last error): the records keep the counts they had.
+bool CountControllerCards(TMyDBConnector* database, TControllerRecords& controllers);
 
 // The card numbers of a controller in one zone (1 or 2), in the database's order, for its key.
 // Nothing when the database did not answer; the reason is in the connector's last error.

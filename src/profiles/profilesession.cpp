@@ -3,6 +3,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "db/readagain.h"
 
 TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database)
     : FProfile(std::move(profile)), FAuthor(CurrentJournalAuthor()),
@@ -25,26 +26,40 @@ bool TProfileSession::IsConnected() const {
     return FDatabase->IsConnected();
 }
 
-void TProfileSession::LoadControllers(const QSet<int32_t>& alsoMarked) {
-    const std::optional<QSet<int32_t>> stored = ReadStoredMarks(*FDatabase);
-    FMarks = (stored ? *stored : CarriedMarks(FMarks, FControllers)) + alsoMarked;
-    FControllers.clear();
-    FControllers = ReadControllers(FDatabase.get(), FMarks);
+bool TProfileSession::LoadControllers(const QSet<int32_t>& alsoMarked) {
+    // All of it or nothing: a list with its marks but without its counts would show every door
+    // without cards.
+    std::optional<TControllerRecords> controllers =
+        ReadAgainOnFailure([&]() -> std::optional<TControllerRecords> {
+            std::optional<TControllerRecords> read = ReadControllers(FDatabase.get(), alsoMarked);
+            if (read && !CountControllerCards(FDatabase.get(), *read))
+                return std::nullopt;
+            return read;
+        });
+    if (controllers) {
+        FControllers = std::move(*controllers);
+        return true;
+    }
+    for (const auto& controller : FControllers)
+        if (alsoMarked.contains(controller->ConID))
+            controller->ChangesMade = true;
+    return false;
 }
 
-void TProfileSession::CountCards() {
-    CountControllerCards(FDatabase.get(), FControllers);
+bool TProfileSession::CountCards() {
+    return ReadAgainOnFailure(
+        [this] { return CountControllerCards(FDatabase.get(), FControllers); });
 }
 
 void TProfileSession::FreeControllers() {
-    FMarks = CarriedMarks(FMarks, FControllers);
     FControllers.clear();
 }
 
-int TProfileSession::ChangedControllerCount() const {
-    if (const std::optional<QSet<int32_t>> stored = ReadStoredMarks(*FDatabase))
+std::optional<int> TProfileSession::ChangedControllerCount() const {
+    if (const std::optional<QSet<int32_t>> stored =
+            ReadAgainOnFailure([this] { return ReadStoredMarks(*FDatabase); }))
         return int(stored->size());
-    return ::ChangedControllerCount(FControllers);
+    return std::nullopt;
 }
 
 TStandController* TProfileSession::Controller(int index) const {
@@ -58,7 +73,5 @@ TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMark
     const TMarkClear cleared =
         ClearMarkAfterWrite(*FDatabase, controller.ConID, built, written, FAuthor);
     controller.ChangesMade = cleared != TMarkClear::Cleared;
-    if (cleared == TMarkClear::Cleared)
-        FMarks.remove(controller.ConID);
     return cleared;
 }

@@ -19,9 +19,8 @@ class TMyDBConnector;
 //
 // The database holds the marks every workstation of the site shares, and each read takes them as
 // they are there: a mark another workstation cleared by a verified write goes here too, one it set
-// appears. Only when the marks cannot be read does the session keep its own, by ConID, also for a
-// controller the last read did not list: a failed query never forgets which keys must still be
-// written.
+// appears. When the site cannot be read, the session keeps the records and marks of the last read
+// that worked: a failed query never forgets which keys must still be written.
 class TProfileSession {
 public:
     TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database);
@@ -45,14 +44,19 @@ public:
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
 
-    // Reads the records again with the database's marks, and those of `alsoMarked` added.
-    void LoadControllers(const QSet<int32_t>& alsoMarked = {});
-    // Counts every record's cards again.
-    void CountCards();
-    // Drops the records (their marks stay for the next read).
+    // Reads the records again, with their card counts and the database's marks, and those of
+    // `alsoMarked` added. False when the database could not be read (the reason in its last
+    // error): the records stay as they were, with the marks of `alsoMarked` added, so the list
+    // goes on showing what it knew rather than nothing.
+    bool LoadControllers(const QSet<int32_t>& alsoMarked = {});
+    // Counts every record's cards again; false, and the counts as they were, when that failed.
+    bool CountCards();
+    // Drops the records (their marks stay in the database).
     void FreeControllers();
-    // The marks in the database; the records' own when they cannot be read.
-    int ChangedControllerCount() const;
+    // The number of marks in the database; nothing when they cannot be read (the reason in its
+    // last error). The records' own marks are no answer then: they are as old as the last read,
+    // and none at all when the profile was opened without the server.
+    std::optional<int> ChangedControllerCount() const;
     // The record at a position of the list, or nullptr.
     TStandController* Controller(int index) const;
 
@@ -70,6 +74,4 @@ private:
     // Declared after the connector, so it ends before it: a watch may look through it.
     std::unique_ptr<TChangeWatch> FChanges;
     TControllerRecords FControllers;
-    // The marks as of the last read; a listed record's own flag is newer (a key write clears it).
-    QSet<int32_t> FMarks;
 };

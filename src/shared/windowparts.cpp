@@ -1,11 +1,15 @@
 #include "shared/windowparts.h"
 
+#include "shared/translation.h"
+
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -104,4 +108,45 @@ QVBoxLayout* BandOverBody(QWidget* window, QWidget* band, QLayout* body,
     body->setContentsMargins(bodyMargins);
     layout->addLayout(body, 1);
     return layout;
+}
+
+TReadFailureBand NewReadFailureBand(QWidget* parent) {
+    TReadFailureBand band;
+    band.Panel = Named(new QWidget(parent), "pnlReadFailure");
+    // The colours of a hint: a band that stands out from the list without looking like an error
+    // box of its own.
+    band.Panel->setAutoFillBackground(true);
+    QPalette colours = band.Panel->palette();
+    colours.setColor(QPalette::Window, colours.color(QPalette::ToolTipBase));
+    colours.setColor(QPalette::WindowText, colours.color(QPalette::ToolTipText));
+    band.Panel->setPalette(colours);
+    auto* icon = new QLabel(band.Panel);
+    const int size = band.Panel->style()->pixelMetric(QStyle::PM_SmallIconSize);
+    icon->setPixmap(
+        band.Panel->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size, size));
+    band.Text = Named(new QLabel(band.Panel), "lblReadFailure");
+    band.Text->setWordWrap(true);
+    band.Text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // It carries the database's words; the window sets it anew in the current language.
+    band.Text->setProperty("vyrNoTranslate", true);
+    band.Retry = NewButton("cmdReadAgain", N_("&Try again"), band.Panel);
+    band.Retry->setFocusPolicy(Qt::StrongFocus);
+    auto* row = new QHBoxLayout(band.Panel);
+    row->addWidget(icon);
+    row->addWidget(band.Text, 1);
+    row->addWidget(band.Retry);
+    band.Panel->hide();
+    return band;
+}
+
+void ShowReadFailure(const TReadFailureBand& band, const QString& text) {
+    const bool news = !text.isEmpty() && text != band.Text->text();
+    band.Text->setText(text);
+    band.Text->setAccessibleName(text);
+    band.Panel->setAccessibleName(text);
+    band.Panel->setVisible(!text.isEmpty());
+    if (news) {
+        QAccessibleEvent alert(band.Panel, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }

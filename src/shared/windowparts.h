@@ -80,3 +80,16 @@ QVBoxLayout* StackBelowBand(QWidget* window, QWidget* band, QLayout* body);
 // `bodyMargins`, `bottomGap` pixels above the window's lower edge.
 QVBoxLayout* BandOverBody(QWidget* window, QWidget* band, QLayout* body,
                           const QMargins& bodyMargins, int bottomGap = 0);
+
+// The band over a list whose last read failed: it says so with the database's reason, and its
+// button reads again. Hidden while the list is as read. The text is named for assistive tools,
+// which are told when it appears; the button is on the keyboard's way through the window, where
+// the band stands.
+struct TReadFailureBand {
+    QWidget* Panel;
+    QLabel* Text;
+    QPushButton* Retry;
+};
+TReadFailureBand NewReadFailureBand(QWidget* parent);
+// Shows the band with `text` (translated, the reason filled in); an empty text hides it.
+void ShowReadFailure(const TReadFailureBand& band, const QString& text);

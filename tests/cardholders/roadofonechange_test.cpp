@@ -128,7 +128,8 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     EXPECT_FALSE(Controllers()[size_t(1 - front)]->ChangesMade);
     EXPECT_EQ(Control<QTreeWidget>(*Main, "VSTControllers").topLevelItem(front)->text(3), "1");
     // The program closed now would still find the key to write when it opens the profile again.
-    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {})), ElementsAre("Front door"));
+    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {}).value()),
+                ElementsAre("Front door"));
 
     // 5-6: the controller's "Load programmer" with a memory key on the adapter.
     ASSERT_TRUE(Adapter->Remove(card));
@@ -148,7 +149,7 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
     QTest::mouseClick(Main->RowButton(front), Qt::LeftButton);
     ASSERT_TRUE(programmed);
     EXPECT_FALSE(Controllers()[size_t(front)]->ChangesMade);
-    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {})), IsEmpty());
+    EXPECT_THAT(MarkedNames(ReadControllers(&Session->Database(), {}).value()), IsEmpty());
 
     // The key's memory file: the controller's code, one zone-1 card (its first two bytes) and
     // the CRC-8 of everything before it.

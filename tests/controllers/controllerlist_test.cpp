@@ -548,7 +548,9 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
         EXPECT_EQ(Main->ChangedControllerCount(), c.marked.size());
         // The program started again on this database shows the same marks.
         QStringList atNextStart;
-        for (const auto& controller : ReadControllers(&Session->Database(), {}))
+        const std::optional<TControllerRecords> read = ReadControllers(&Session->Database(), {});
+        ASSERT_TRUE(read);
+        for (const auto& controller : *read)
             if (controller->ChangesMade)
                 atNextStart << controller->ConName;
         EXPECT_EQ(atNextStart, c.marked);
@@ -599,13 +601,16 @@ TEST_F(ControllerListTest, LoadProgrammerIsAButtonTheKeyboardAndAScreenReaderRea
     EXPECT_EQ(programmed, Controllers()[1].get());
 }
 
-TEST_F(ControllerListTest, ALostDatabaseLeavesAnEmptyListAndNoCrash) {
+// A lost database is no empty site: the rows stay, and the band says why they are out of date.
+TEST_F(ControllerListTest, ALostDatabaseKeepsTheRowsAndNoSessionLeavesAnEmptyList) {
     ThreeControllers();
     Session->Database().Disconnect();
     Main->ReloadControllers();
-    EXPECT_EQ(View()->topLevelItemCount(), 0);
-    EXPECT_EQ(SubTitle(), "Currently listing 0 controllers");
+    EXPECT_EQ(View()->topLevelItemCount(), 3);
+    EXPECT_EQ(SubTitle(), "Currently listing 3 controllers");
+    EXPECT_TRUE(Control<QWidget>(*Main, "pnlReadFailure").isVisibleTo(Main.get()));
     Main->OpenSession(nullptr);
+    EXPECT_FALSE(Control<QWidget>(*Main, "pnlReadFailure").isVisibleTo(Main.get()));
     Main->ReloadControllers();
     Control<QAction>(*Main, "mnuDelete").trigger();
     EXPECT_EQ(View()->topLevelItemCount(), 0);

@@ -87,7 +87,7 @@ void ProfileDbTest::SetUp() {
     HomeTest::SetUp();
     CreateDataFolders();
     if (Engine() == TEngine::PostgreSQL) {
-        TTestCluster& cluster = TTestCluster::Shared();
+        TTestCluster& cluster = Cluster();
         ASSERT_TRUE(cluster.Running()) << cluster.Error().toStdString();
         ServerConnection = cluster.NewSite();
         ASSERT_FALSE(ServerConnection.isEmpty()) << cluster.Error().toStdString();
@@ -103,6 +103,10 @@ void ProfileDbTest::SetUp() {
     }
     Session = OwnedSession.get();
     ASSERT_TRUE(Session->IsConnected()) << Session->Database().GetLastError().toStdString();
+}
+
+TTestCluster& ProfileDbTest::Cluster() const {
+    return TTestCluster::Shared();
 }
 
 void ProfileDbTest::TearDown() {

@@ -7,6 +7,8 @@
 
 #include "testenv.h"
 
+class TTestCluster;
+
 #include <QString>
 #include <QStringList>
 
@@ -83,6 +85,9 @@ class ProfileDbTest : public HomeTest {
 protected:
     // Fixtures that run on both engines answer with their parameter.
     virtual TEngine Engine() const { return TEngine::SQLite; }
+    // The cluster that holds the database on the server: the run's, unless a fixture stops the
+    // server under the program's feet.
+    virtual TTestCluster& Cluster() const;
     void SetUp() override;
     void TearDown() override;
 

@@ -85,7 +85,10 @@ void Fill(TMyDBConnector& database) {
     }
 
     // The records the cardholder list would hold; none is marked by a new cardholder.
-    TControllerRecords records = ReadControllers(&database, {});
+    std::optional<TControllerRecords> read = ReadControllers(&database, {});
+    if (!read)
+        throw refused("Controllers");
+    TControllerRecords records = std::move(*read);
     for (const TDemoCardholder& cardholder : Cardholders) {
         TCardHolder record;
         record.CardNumber = cardholder.Number;
