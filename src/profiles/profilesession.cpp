@@ -57,8 +57,10 @@ TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMark
                                        const TJournalEntry& written) {
     const TMarkClear cleared =
         ClearMarkAfterWrite(*FDatabase, controller.ConID, built, written, FAuthor);
-    controller.ChangesMade = cleared != TMarkClear::Cleared;
-    if (cleared == TMarkClear::Cleared)
+    // A controller deleted meanwhile has no mark to keep.
+    const bool unmarked = cleared == TMarkClear::Cleared || cleared == TMarkClear::Gone;
+    controller.ChangesMade = !unmarked;
+    if (unmarked)
         FMarks.remove(controller.ConID);
     return cleared;
 }

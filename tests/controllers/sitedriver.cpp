@@ -86,12 +86,18 @@ private:
             TCardHolder record;
             record.CardNumber = AnyCard();
             record.CardHolder = QStringLiteral("Holder %1").arg(FRandom.bounded(1000));
-            const auto outcome =
-                SaveNewCardHolder(FDatabase, record, FRandom.bounded(2) == 1, FRecords, FAuthor)
-                    .Outcome;
+            TCardHolderSave saved =
+                SaveNewCardHolder(FDatabase, record, std::nullopt, FRecords, FAuthor);
+            // The operator agrees to replace the cardholder named, perhaps after a while.
+            if (saved.Outcome == TCardHolderSave::NumberTaken && FRandom.bounded(2) == 1) {
+                if (FRandom.bounded(3) == 0 && !Step())
+                    return false;
+                saved = SaveNewCardHolder(FDatabase, record, saved.Taken, FRecords, FAuthor);
+            }
+            const auto outcome = saved.Outcome;
             Done.Added += outcome == TCardHolderSave::Saved;
             return outcome == TCardHolderSave::Saved || outcome == TCardHolderSave::NumberTaken ||
-                   Fail("add");
+                   outcome == TCardHolderSave::HolderChanged || Fail("add");
         }
         case 1: { // a card replaced, or a name changed, in the cardholder dialog
             const std::optional<TCardHolder> loaded = LoadCardHolder(FDatabase, AnyCard());
@@ -118,9 +124,14 @@ private:
                    outcome == TCardHolderSave::ChangedElsewhere ||
                    outcome == TCardHolderSave::Gone || Fail("replace");
         }
-        case 2: {
+        case 2: { // a cardholder the list shows deleted, perhaps after a while
+            const std::optional<TCardHolder> listed = LoadCardHolder(FDatabase, AnyCard());
+            if (!listed)
+                return true;
+            if (FRandom.bounded(3) == 0 && !Step())
+                return false;
             const TCardHolderDelete deleted =
-                DeleteCardHolderAndZones(FDatabase, AnyCard(), FRecords, FAuthor);
+                DeleteCardHolderAndZones(FDatabase, *listed, FRecords, FAuthor);
             Done.Deleted += deleted == TCardHolderDelete::Deleted;
             return deleted != TCardHolderDelete::Failed || Fail("delete");
         }

@@ -161,7 +161,7 @@ TEST_P(TwoProgramsTest, ARandomRunOfBothKeepsTheSiteWholeAndEveryOutdatedKeyMark
         TCardHolder holder;
         holder.CardNumber = SiteDriverCard(card);
         holder.CardHolder = QStringLiteral("Holder %1").arg(card);
-        ASSERT_EQ(SaveNewCardHolder(Database(), holder, false, Controllers(), setUp).Outcome,
+        ASSERT_EQ(SaveNewCardHolder(Database(), holder, std::nullopt, Controllers(), setUp).Outcome,
                   TCardHolderSave::Saved);
         for (int click = 0; click <= card % 2; ++click)
             ASSERT_GE(CycleCardZone(Database(), holder.CardNumber,
