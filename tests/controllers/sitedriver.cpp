@@ -114,7 +114,9 @@ private:
     // read that broke earlier, makes the outcome unknown, which is never wrong.
     bool NotDone(bool expected, const char* what, int* unknown) {
         const qint64 session = std::exchange(FSession, SessionId());
-        if (session != FSession) {
+        // A session that cannot say which it is has lost its connection (inside a transaction it
+        // stays lost until the transaction ends).
+        if (session != FSession || FSession < 0) {
             ++*unknown;
             return true;
         }
