@@ -365,17 +365,27 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
         return false;
     }
     TCardHolderSave saved =
-        SaveNewCardHolder(database, record, false, controllers, FSession.Author());
+        SaveNewCardHolder(database, record, std::nullopt, controllers, FSession.Author());
     if (saved.Outcome == TCardHolderSave::NumberTaken) {
         if (!MessageBoxes::Confirm(
                 this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
                                    "cardholder with this one?"),
                                  {record.CardNumber, saved.TakenBy})))
             return false;
-        saved = SaveNewCardHolder(database, record, true, controllers, FSession.Author());
+        // The answer is about the cardholder the question named, and about no one else.
+        saved = SaveNewCardHolder(database, record, saved.Taken, controllers, FSession.Author());
     }
     if (saved.Outcome == TCardHolderSave::Saved)
         return true;
+    if (saved.Outcome == TCardHolderSave::HolderChanged) {
+        MessageBoxes::ShowError(
+            this, FormatText(_("Card %s was given to %s, or its cardholder changed, on another "
+                               "workstation after you agreed to the replacement, so nothing was "
+                               "saved. Press OK again to decide about its cardholder as they are "
+                               "now."),
+                             {record.CardNumber, saved.TakenBy}));
+        return false;
+    }
     MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
     return false;
 }

@@ -483,9 +483,10 @@ TCardHolderDelete TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* da
     if (!record || !database)
         return TCardHolderDelete::Failed;
     const TCardHolderDelete deleted =
-        DeleteCardHolderAndZones(*database, record->CardNumber, FControllers, author);
-    // A cardholder deleted elsewhere leaves the list as well.
-    if (deleted == TCardHolderDelete::Failed)
+        DeleteCardHolderAndZones(*database, *record, FControllers, author);
+    // A cardholder deleted elsewhere leaves the list as well; one changed elsewhere stays, to be
+    // shown as it is now.
+    if (deleted == TCardHolderDelete::Failed || deleted == TCardHolderDelete::ChangedElsewhere)
         return deleted;
     beginRemoveRows({}, row, row);
     FRecords.erase(FRecords.begin() + row);

@@ -476,6 +476,11 @@ void TfrmCardHolders::mnuDeleteClick() {
     if (deleted == TCardHolderDelete::AlreadyGone)
         MessageBoxes::ShowInformation(this,
                                       _("This card was already deleted on another workstation."));
+    if (deleted == TCardHolderDelete::ChangedElsewhere)
+        MessageBoxes::ShowInformation(
+            this, _("This cardholder was changed, or the card given to someone else, on another "
+                    "workstation after the list showed it, so nothing was deleted. The list shows "
+                    "the card as it is now once it is read again."));
     ShowCount();
 }
 

@@ -6,6 +6,7 @@
 #include "db/MyDBConnector.h"
 #include "journal/journal.h"
 
+#include <set>
 #include <utility>
 
 namespace {
@@ -83,6 +84,58 @@ bool DropZones(TMyDBConnector& database, const QString& cardNumber, const QStrin
     return RunAnyCount(database, DeleteCardZonesStatement(cardNumber));
 }
 
+// Claims the controllers where these cards have zones, in ConID order, once the cards' rows are
+// claimed and before anything of their zones is touched, the order every change takes them in. A
+// controller that another workstation is deleting meanwhile is then either gone, zones and all,
+// before the zones are read, or waits for this change: no mark, zone or zone entry of this change
+// outlives it.
+bool ClaimZoneControllers(TMyDBConnector& database, const QStringList& cardNumbers) {
+    std::set<int32_t> conIds;
+    for (const QString& cardNumber : cardNumbers) {
+        const std::unique_ptr<TMyResultSet> rows =
+            database.Query(ZoneControllersOfCardStatement(cardNumber));
+        if (!rows)
+            return false;
+        for (rows->First(); !rows->Eof(); rows->Next())
+            conIds.insert(rows->Fields(0).AsInteger());
+    }
+    for (int32_t conId : conIds)
+        if (database.ExecuteCounted(ClaimControllerStatement(conId)) < 0)
+            return false;
+    return true;
+}
+
+bool OnServer(TMyDBConnector& database) {
+    return database.GetDBTypeName() == QLatin1String("postgresql");
+}
+
+// A live row of a card: the engine's handle on it and its texts as kept.
+struct TLiveRow {
+    QString Handle;
+    TCardHolder Texts;
+};
+
+// Every live row of the number (an older database may hold two); nothing when the lookup failed.
+std::optional<std::vector<TLiveRow>> LiveRows(TMyDBConnector& database, const QString& cardNumber) {
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(LiveCardHolderRowsStatement(cardNumber, OnServer(database)));
+    if (!rows)
+        return std::nullopt;
+    std::vector<TLiveRow> live;
+    for (rows->First(); !rows->Eof(); rows->Next()) {
+        TLiveRow row;
+        row.Handle = rows->Fields(0).AsString();
+        row.Texts.CardNumber = cardNumber;
+        row.Texts.CardHolder = CardText(rows->Fields(1).AsString());
+        row.Texts.CardCustom1 = CardText(rows->Fields(2).AsString());
+        row.Texts.CardCustom2 = CardText(rows->Fields(3).AsString());
+        row.Texts.CardCustom3 = CardText(rows->Fields(4).AsString());
+        row.Texts.CardCustom4 = CardText(rows->Fields(5).AsString());
+        live.push_back(row);
+    }
+    return live;
+}
+
 void Mark(TControllers& controllers, const QSet<int32_t>& conIds) {
     for (const auto& controller : controllers)
         if (conIds.contains(controller->ConID))
@@ -102,17 +155,13 @@ TCardHolderSave Failure(TMyDBConnector& database) {
     return result;
 }
 
-// The first live holder's name (null when there is none) and how many live rows have the number;
-// an older database may still hold two.
-bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QString& holder,
-                      int* liveRows = nullptr) {
+// The first live holder's name; null when there is none.
+bool LookUpLiveHolder(TMyDBConnector& database, const QString& cardNumber, QString& holder) {
     holder = QString();
     const std::unique_ptr<TMyResultSet> rows =
         database.Query(CardHolderByNumberStatement(cardNumber));
     if (rows && rows->RecordCount() > 0)
         holder = rows->Fields(0).AsString();
-    if (liveRows)
-        *liveRows = rows ? rows->RecordCount() : 0;
     return rows != nullptr;
 }
 
@@ -175,8 +224,9 @@ TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
     return taken;
 }
 
-TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
-                        TControllers& controllers, const TJournalAuthor& author);
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record,
+                        const std::optional<TCardHolder>& replacing, TControllers& controllers,
+                        const TJournalAuthor& author);
 TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
                            const TCardHolder& loaded, TControllers& controllers,
                            const TJournalAuthor& author);
@@ -184,10 +234,9 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
 } // namespace
 
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                  bool replaceLiveHolder, TControllers& controllers,
-                                  const TJournalAuthor& author) {
-    return TakenMeanwhile(database,
-                          SaveNew(database, record, replaceLiveHolder, controllers, author),
+                                  const std::optional<TCardHolder>& replacing,
+                                  TControllers& controllers, const TJournalAuthor& author) {
+    return TakenMeanwhile(database, SaveNew(database, record, replacing, controllers, author),
                           record.CardNumber, QString());
 }
 
@@ -200,8 +249,9 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
 
 namespace {
 
-TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, bool replaceLiveHolder,
-                        TControllers& controllers, const TJournalAuthor& author) {
+TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record,
+                        const std::optional<TCardHolder>& replacing, TControllers& controllers,
+                        const TJournalAuthor& author) {
     if (!SavableCardNumber(record.CardNumber, QString()))
         return NoCardNumber();
     TTransaction transaction(database);
@@ -214,14 +264,25 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, boo
         return Failure(database);
     // Looked up inside the transaction: another copy of the program cannot slip a holder in
     // between the question and the save.
-    QString holder;
-    if (!LookUpLiveHolder(database, record.CardNumber, holder))
+    const std::optional<std::vector<TLiveRow>> live = LiveRows(database, record.CardNumber);
+    if (!live)
         return Failure(database);
-    if (!holder.isNull() && !replaceLiveHolder) {
+    const QString holder = live->empty() ? QString() : live->front().Texts.CardHolder;
+    if (!live->empty() && !replacing) {
         TCardHolderSave taken;
         taken.Outcome = TCardHolderSave::NumberTaken;
         taken.TakenBy = holder;
+        taken.Taken = live->front().Texts;
         return taken;
+    }
+    // The operator agreed to replace one cardholder: whoever else has the card now (another
+    // workstation replaced or changed them after the question) is not theirs to delete. Of two
+    // live rows, which an older database may hold, the question named one only.
+    if (!live->empty() && (live->size() > 1 || !SameTexts(live->front().Texts, *replacing))) {
+        TCardHolderSave changed;
+        changed.Outcome = TCardHolderSave::HolderChanged;
+        changed.TakenBy = holder;
+        return changed;
     }
     // The live holder replaced is deleted as the list would delete them; a deleted row taken over
     // was journaled when it was deleted.
@@ -233,7 +294,8 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record, boo
     added.Changes = AddedFields(record);
     QList<TJournalEntry> zoneEntries;
     QSet<int32_t> marks;
-    if (!DropZones(database, record.CardNumber, holder, marks, zoneEntries) ||
+    if (!ClaimZoneControllers(database, {record.CardNumber}) ||
+        !DropZones(database, record.CardNumber, holder, marks, zoneEntries) ||
         !RunAnyCount(database, DeleteCardHolderStatement(record.CardNumber)) ||
         !database.ExecuteQuery(InsertCardHolderStatement(record)) ||
         !AppendJournal(database, entries + zoneEntries + QList<TJournalEntry>{added}, author) ||
@@ -296,7 +358,8 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
         // The number of a deleted cardholder is taken over with nothing of theirs left behind;
         // the card loses the zones it had under this holder too, and every key that still
         // admits either is marked.
-        if (!DropZones(database, record.CardNumber, QString(), marks, entries) ||
+        if (!ClaimZoneControllers(database, {record.CardNumber, loadedNumber}) ||
+            !DropZones(database, record.CardNumber, QString(), marks, entries) ||
             !RunAnyCount(database, DeleteDeletedCardHoldersStatement(record.CardNumber)) ||
             !DropZones(database, loadedNumber, loaded.CardHolder, marks, entries))
             return Failure(database);
@@ -313,9 +376,10 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
 
 } // namespace
 
-TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
+TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const TCardHolder& chosen,
                                            TControllers& controllers,
                                            const TJournalAuthor& author) {
+    const QString& cardNumber = chosen.CardNumber;
     TTransaction transaction(database);
     if (!transaction.Started())
         return TCardHolderDelete::Failed;
@@ -325,26 +389,42 @@ TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const QStri
         return TCardHolderDelete::Failed;
     if (claimed == 0)
         return TCardHolderDelete::AlreadyGone;
-    QString holder;
-    int liveRows = 0;
-    if (!LookUpLiveHolder(database, cardNumber, holder, &liveRows))
+    const std::optional<std::vector<TLiveRow>> live = LiveRows(database, cardNumber);
+    if (!live)
         return TCardHolderDelete::Failed;
-    if (liveRows == 0)
+    if (live->empty())
         return TCardHolderDelete::AlreadyGone;
+    // The cardholder the operator chose, not whoever has the card now: another workstation may
+    // have replaced or changed them since the list showed them. Of two live rows (an older
+    // database), the one chosen; of two alike, either.
+    const TLiveRow* gone = nullptr;
+    for (const TLiveRow& row : *live)
+        if (SameTexts(row.Texts, chosen)) {
+            gone = &row;
+            break;
+        }
+    if (!gone)
+        return TCardHolderDelete::ChangedElsewhere;
+    const bool lastHolder = live->size() == 1;
     // Rows deleted earlier under the same number (an older database can hold them) go, so the
-    // number is left with one row. Two live rows of an older database are one card: both go.
+    // number is left with one row.
     QSet<int32_t> marks;
-    if (!RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)))
+    if ((lastHolder && !ClaimZoneControllers(database, {cardNumber})) ||
+        !RunAnyCount(database, DeleteDeletedCardHoldersStatement(cardNumber)))
         return TCardHolderDelete::Failed;
     // Counted: another workstation's deletion may have come first and made this one wait.
-    const qint64 deleted = database.ExecuteCounted(MarkCardHolderDeletedStatement(cardNumber));
+    const qint64 deleted = database.ExecuteCounted(
+        lastHolder ? MarkCardHolderDeletedStatement(cardNumber)
+                   : MarkCardHolderRowDeletedStatement(gone->Handle, OnServer(database)));
     if (deleted < 0)
         return TCardHolderDelete::Failed;
     if (deleted == 0)
         return TCardHolderDelete::AlreadyGone;
     QList<TJournalEntry> entries{
-        HolderEntry(TJournalAction::CardHolderDeleted, cardNumber, holder)};
-    if (!DropZones(database, cardNumber, holder, marks, entries) ||
+        HolderEntry(TJournalAction::CardHolderDeleted, cardNumber, gone->Texts.CardHolder)};
+    // The card itself goes with its last holder only: while another holds it, every key that
+    // admits it is right to.
+    if ((lastHolder && !DropZones(database, cardNumber, gone->Texts.CardHolder, marks, entries)) ||
         !AppendJournal(database, entries, author) || !StoreMarks(database, marks) ||
         !transaction.Commit())
         return TCardHolderDelete::Failed;

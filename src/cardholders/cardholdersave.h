@@ -35,9 +35,16 @@ struct TCardHolderSave {
         // Another workstation deleted the cardholder, or gave it another card, after it was
         // loaded; nothing was changed.
         Gone,
+        // The cardholder the operator agreed to replace no longer has the card as they were shown
+        // it (another workstation replaced or changed them meanwhile); TakenBy names who has it
+        // now. Nothing was changed.
+        HolderChanged,
     };
     TOutcome Outcome = Failed;
     QString TakenBy;
+    // With NumberTaken: the live cardholder as the question shows them, to be handed back as the
+    // one to replace.
+    TCardHolder Taken;
     QString Error;
 };
 
@@ -49,10 +56,11 @@ std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QStrin
 // lookup failed.
 QString LiveCardHolderOf(TMyDBConnector& database, const QString& cardNumber);
 
-// A new cardholder. A live cardholder of the same number is replaced only when
-// `replaceLiveHolder` says the operator agreed; otherwise the outcome is NumberTaken.
+// A new cardholder. A live cardholder of the same number is replaced only when it is still
+// `replacing`, the one the operator agreed to replace (as a NumberTaken outcome gave it); without
+// one the outcome is NumberTaken, and when it has changed since, HolderChanged.
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
-                                  bool replaceLiveHolder,
+                                  const std::optional<TCardHolder>& replacing,
                                   std::vector<std::unique_ptr<TStandController>>& controllers,
                                   const TJournalAuthor& author);
 
@@ -70,14 +78,18 @@ TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder
 
 enum class TCardHolderDelete {
     Deleted,
-    AlreadyGone, // no live cardholder has the number (deleted elsewhere); nothing was changed
-    Failed,      // the database refused; nothing was changed
+    AlreadyGone,      // no live cardholder has the number (deleted elsewhere); nothing was changed
+    ChangedElsewhere, // the number's holder is not the one chosen (changed or replaced on another
+                      // workstation since it was listed); nothing was changed
+    Failed,           // the database refused; nothing was changed
 };
 
-// Soft-deletes the live cardholder of this number and drops every zone row of the number; marks
-// the controllers where it had a zone above 0. Nothing is changed or marked unless it is Deleted.
+// Soft-deletes the live cardholder chosen in a list, found by its number and texts as listed, and
+// drops every zone row of the number; marks the controllers where it had a zone above 0. Nothing is
+// changed or marked unless it is Deleted. An older database may hold two live cardholders of one
+// number: then only the chosen one goes, and the card keeps its zones for the other.
 TCardHolderDelete
-DeleteCardHolderAndZones(TMyDBConnector& database, const QString& cardNumber,
+DeleteCardHolderAndZones(TMyDBConnector& database, const TCardHolder& chosen,
                          std::vector<std::unique_ptr<TStandController>>& controllers,
                          const TJournalAuthor& author);
 

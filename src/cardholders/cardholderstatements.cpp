@@ -124,3 +124,21 @@ TMyStatement ZoneClickStatement(int32_t conId, const QString& cardNumber) {
             "?)) AS ZoneID",
             {conId, cardNumber, conId, cardNumber}};
 }
+
+TMyStatement ZoneControllersOfCardStatement(const QString& cardNumber) {
+    return {"SELECT DISTINCT ConID FROM CardZones WHERE CardNumber = ? ORDER BY ConID",
+            {cardNumber}};
+}
+
+TMyStatement LiveCardHolderRowsStatement(const QString& cardNumber, bool onServer) {
+    return {QStringLiteral("SELECT %1, CardHolder, CardCustom1, CardCustom2, CardCustom3, "
+                           "CardCustom4 FROM CardHolders WHERE (CardNumber = ?) AND (NOT Deleted)")
+                .arg(onServer ? QLatin1String("CAST(ctid AS text)") : QLatin1String("rowid")),
+            {cardNumber}};
+}
+
+TMyStatement MarkCardHolderRowDeletedStatement(const QString& row, bool onServer) {
+    if (onServer)
+        return {"UPDATE CardHolders SET Deleted = 1 WHERE ctid = CAST(? AS tid)", {row}};
+    return {"UPDATE CardHolders SET Deleted = 1 WHERE rowid = ?", {row.toLongLong()}};
+}

@@ -46,6 +46,13 @@ TMyStatement DeleteDeletedCardHoldersStatement(const QString& cardNumber);
 // row is marked; a deleted one under the same number is no part of it.
 TMyStatement MarkCardHolderDeletedStatement(const QString& cardNumber);
 TMyStatement DeleteZonesOfDeletedCardStatement(const QString& cardNumber);
+// The controllers where a card has a zone row, in ConID order.
+TMyStatement ZoneControllersOfCardStatement(const QString& cardNumber);
+// The live rows of a card with a handle on each row (the first field) and their texts, for the
+// older databases that hold two; and the marking of one of them, by its handle, as deleted. The
+// handle is the engine's own (a file's rowid, a server's ctid): two rows may hold the same texts.
+TMyStatement LiveCardHolderRowsStatement(const QString& cardNumber, bool onServer);
+TMyStatement MarkCardHolderRowDeletedStatement(const QString& row, bool onServer);
 // Claims the live cardholder's row for the rest of the transaction, changing nothing: a
 // concurrent change of it on a server waits until this transaction ends. Counts 0 rows when there
 // is no live cardholder of the number.

@@ -220,8 +220,11 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     // who gave it access here. The entries are made by one statement from the grants themselves,
     // and the grants, their entries and the mark stay together: should the entries or the mark
     // not be stored, no grant is.
+    // The controller is claimed after the cardholders, the order every change takes them in:
+    // another workstation may have deleted it since it was added, and then nothing is granted.
     TBulkWork bulk(&database);
-    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
+    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0 ||
+        database.ExecuteCounted(ClaimControllerStatement(saved.ConID)) != 1)
         return saved;
     TTransaction grants(database);
     if (!grants.Started())

@@ -62,10 +62,11 @@ TMyStatement SelectPendingChangesStatement() {
 
 TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp) {
     // One statement that inserts or renews: two workstations marking the same controller at once
-    // must both succeed, which a look-then-insert cannot promise on a server.
-    return {"INSERT INTO PendingChanges (ConID, Stamp) VALUES(?, ?) ON CONFLICT (ConID) DO UPDATE "
-            "SET Stamp = excluded.Stamp",
-            {conId, stamp}};
+    // must both succeed, which a look-then-insert cannot promise on a server. The stamp is cast:
+    // a server cannot tell the type of a bare value in a select list.
+    return {"INSERT INTO PendingChanges (ConID, Stamp) SELECT ConID, CAST(? AS bigint) FROM "
+            "Controllers WHERE ConID = ? ON CONFLICT (ConID) DO UPDATE SET Stamp = excluded.Stamp",
+            {stamp, conId}};
 }
 
 TMyStatement PendingChangeStampStatement(int32_t conId) {

@@ -43,7 +43,9 @@ TMyStatement SelectZoneCardsStatement(int32_t conId, int zone);
 // The stored pending-change marks (pendingchanges.h): a row with a stamp of 0 or more per
 // controller whose key must be written again; a negative stamp is a mark cleared.
 TMyStatement SelectPendingChangesStatement();
-// A mark's stamp is renewed by every change that marks its controller.
+// A mark's stamp is renewed by every change that marks its controller. Only a controller that
+// exists gets a mark (0 rows otherwise); a change claims it first (ClaimControllerStatement) so
+// that it cannot go before the commit.
 TMyStatement InsertPendingChangeStatement(int32_t conId, qint64 stamp);
 TMyStatement DeletePendingChangeStatement(int32_t conId);
 TMyStatement PendingChangeStampStatement(int32_t conId);

@@ -111,6 +111,12 @@ TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TM
             entry.Changes.append({QStringLiteral("OutOfDate"), QString(), QStringLiteral("1")});
         return AppendJournal(database, entry, author);
     };
+    // The controller before its mark, in the order every change takes them.
+    const qint64 claimed = database.ExecuteCounted(ClaimControllerStatement(conId));
+    if (claimed < 0)
+        return TMarkClear::Failed;
+    if (claimed == 0)
+        return recorded(false) && transaction.Commit() ? TMarkClear::Gone : TMarkClear::Failed;
     // The cleared stamp follows from the one cleared, so a writer that comes second can tell that
     // the other cleared the very contents it wrote.
     const qint64 clearedStamp = -built.Stamp - 1;

@@ -24,8 +24,9 @@ struct TJournalEntry;
 // in a row that goes with the mark would count from the start once more after a clear; fresh
 // random stamps in a row that stays cannot come back that way.
 
-// Stores the marks of these controllers, or renews their stamps. False on an engine error, with
-// the reason in the connector's last error.
+// Stores the marks of these controllers, or renews their stamps; a controller that no longer
+// exists gets none. The change that marks them has claimed them, so that none goes before it
+// commits. False on an engine error, with the reason in the connector's last error.
 bool StoreMarks(TMyDBConnector& database, const QSet<int32_t>& conIds);
 
 // Takes the controller's row away, whatever its stamp; no row to take is no failure.
@@ -50,13 +51,15 @@ std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId)
 enum class TMarkClear {
     Cleared,      // no mark is left
     ChangedSince, // the key is out of date (a change came since `built` was read): marked
+    Gone,         // the controller was deleted meanwhile (another workstation): nothing to mark
     Failed,       // the database refused; the mark stays, the reason is in the last error
 };
 // After a verified key write of an image built when the mark was `built`: clears the mark only if
 // no marking change came since; otherwise the controller is (still, or again) marked. Either way
 // the write's journal entry (`written`, see KeyWrittenEntry) goes in the same transaction, and
 // without it nothing changes; a write that is out of date already says so in its entry
-// ("OutOfDate" is "1").
+// ("OutOfDate" is "1"). The controller is claimed first, so a deletion of it on another
+// workstation either comes before (Gone: the write is journaled, no mark is stored) or waits.
 TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built,
                                const TJournalEntry& written, const TJournalAuthor& author);
 

@@ -259,7 +259,13 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    if (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry) == TMarkClear::ChangedSince)
+    const TMarkClear cleared = FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry);
+    if (cleared == TMarkClear::Gone)
+        MessageBoxes::ShowWarning(
+            this, _("The key was written, but this controller was deleted on another workstation "
+                    "while it was being written: no controller of this site uses the key any "
+                    "more."));
+    else if (cleared == TMarkClear::ChangedSince)
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "
                     "while it was being written: the key just written is already out of date. The "

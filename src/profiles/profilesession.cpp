@@ -72,6 +72,7 @@ TMarkClear TProfileSession::KeyWritten(TStandController& controller, const TMark
                                        const TJournalEntry& written) {
     const TMarkClear cleared =
         ClearMarkAfterWrite(*FDatabase, controller.ConID, built, written, FAuthor);
-    controller.ChangesMade = cleared != TMarkClear::Cleared;
+    // A controller deleted meanwhile has no mark to keep.
+    controller.ChangesMade = cleared != TMarkClear::Cleared && cleared != TMarkClear::Gone;
     return cleared;
 }

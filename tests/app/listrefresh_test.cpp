@@ -121,13 +121,14 @@ public: // for the rounds' steps
         record.CardHolder = name;
         record.CardCustom1 = custom1;
         TControllerRecords marks;
-        EXPECT_EQ(SaveNewCardHolder(*Other, record, false, marks, OtherDesk).Outcome,
+        EXPECT_EQ(SaveNewCardHolder(*Other, record, std::nullopt, marks, OtherDesk).Outcome,
                   TCardHolderSave::Saved);
     }
     void Delete(const QString& number) {
         TControllerRecords marks;
-        EXPECT_EQ(DeleteCardHolderAndZones(*Other, number, marks, OtherDesk),
-                  TCardHolderDelete::Deleted);
+        EXPECT_EQ(
+            DeleteCardHolderAndZones(*Other, *LoadCardHolder(*Other, number), marks, OtherDesk),
+            TCardHolderDelete::Deleted);
     }
 
     std::unique_ptr<TRecordingConnector> Other;

@@ -349,7 +349,7 @@ TEST_F(CardHolderDialogTest, ASaveRefusesANumberOfAnotherLengthUnlessItIsTheLoad
         const TCardHolderSave saved =
             c.edit
                 ? SaveEditedCardHolder(Database(), record, loaded, Controllers(), Session->Author())
-                : SaveNewCardHolder(Database(), record, true, Controllers(), Session->Author());
+                : SaveNewCardHolder(Database(), record, loaded, Controllers(), Session->Author());
         EXPECT_EQ(saved.Outcome, c.outcome);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
         EXPECT_THAT(Zones(front, "0a1b2c3d"), ElementsAre("2"));

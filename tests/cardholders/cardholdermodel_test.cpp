@@ -190,8 +190,9 @@ TEST_F(CardHolderModelTest, CyclingAZoneReplacesItsRowAndMarksTheController) {
         if (sent.Sql.contains("CardZones") && !sent.Sql.startsWith("SELECT"))
             zoneWrites << sent;
         if (sent.Sql.startsWith("INSERT INTO PendingChanges")) {
-            EXPECT_EQ(sent.Values.value(0), QVariant(back.ConID));
-            markStamps << sent.Values.value(1);
+            // The stamp, then the controller's number.
+            EXPECT_EQ(sent.Values.value(1), QVariant(back.ConID));
+            markStamps << sent.Values.value(0);
         }
     }
     EXPECT_EQ(zoneWrites, expected);

@@ -9,6 +9,7 @@
 #include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "db/cardindexes.h"
 #include "journal/journal.h"
 
 #include "profiledb.h"
@@ -16,15 +17,90 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <thread>
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 namespace {
 
+// The other workstation's connection for a change that is to be held at its end: the first commit
+// that ends the outermost unit of work after a statement containing `holdAt` was sent first calls
+// `hold`, on the thread the change runs on, with the engine as it stands, the change still open.
+class THeldConnector : public TRecordingConnector {
+public:
+    THeldConnector(std::unique_ptr<TMyDBConnector> inner, QString holdAt,
+                   std::function<void(TMyDBConnector&)> hold)
+        : TRecordingConnector(std::move(inner)), FHoldAt(std::move(holdAt)),
+          FHold(std::move(hold)) {}
+    bool Held() const { return FHeld; }
+
+    bool ExecuteQuery(const TMyStatement& statement) override {
+        Arm(statement);
+        return TRecordingConnector::ExecuteQuery(statement);
+    }
+    qint64 ExecuteCounted(const TMyStatement& statement) override {
+        Arm(statement);
+        return TRecordingConnector::ExecuteCounted(statement);
+    }
+    std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override {
+        Arm(statement);
+        return TRecordingConnector::Query(statement);
+    }
+    bool StartTransaction() override {
+        const bool started = TRecordingConnector::StartTransaction();
+        FDepth += started ? 1 : 0;
+        return started;
+    }
+    bool CommitTransaction() override {
+        HoldAtTheEnd();
+        --FDepth;
+        return TRecordingConnector::CommitTransaction();
+    }
+    void RollbackTransaction() override {
+        --FDepth;
+        TRecordingConnector::RollbackTransaction();
+    }
+
+protected:
+    void BeginBulkWork() override {
+        ++FDepth;
+        TRecordingConnector::BeginBulkWork();
+    }
+    void EndBulkWork() override {
+        HoldAtTheEnd();
+        --FDepth;
+        TRecordingConnector::EndBulkWork();
+    }
+
+private:
+    void Arm(const TMyStatement& statement) { FArmed = FArmed || statement.Sql.contains(FHoldAt); }
+    void HoldAtTheEnd() {
+        if (FDepth != 1 || !FArmed || FHeld)
+            return;
+        FHeld = true;
+        FHold(*Inner);
+    }
+
+    QString FHoldAt;
+    std::function<void(TMyDBConnector&)> FHold;
+    int FDepth = 0;
+    bool FArmed = false;
+    bool FHeld = false;
+};
+
 class SharedSiteTest : public EngineProfileDbTest {
 public: // for the tables' steps
+    using ProfileDbTest::Column;
+    using ProfileDbTest::Controllers;
+    using ProfileDbTest::Database;
+    using ProfileDbTest::Session;
     const TJournalAuthor Author{"other", "desk 2"};
     // The journal entry of a verified write of what the key was built from.
     static TJournalEntry Written(int32_t conId, const TKeyImageSource& source) {
@@ -77,8 +153,78 @@ public: // for the tables' steps
         return names;
     }
 
+    // Runs `theirs` as the other workstation and `mine` on this session while `theirs` is still
+    // open. On a server `theirs` runs on a connection and a thread of its own and stops before the
+    // commit that ends the work in which it sent a statement containing `holdAt`, until `mine`
+    // waits for a lock that `theirs` holds, or is done without: the meeting that natural timing
+    // brings about only now and then. A file lets one writer in at a time, and the other waits
+    // before its first statement; there `mine` runs after `theirs`, as it would have to.
+    void WhileTheyHold(const std::function<void(TMyDBConnector&)>& theirs, const QString& holdAt,
+                       const std::function<void()>& mine) {
+        if (Engine() == TEngine::SQLite) {
+            theirs(*Other);
+            mine();
+            return;
+        }
+        std::promise<void> holding;
+        std::atomic<bool> mineDone{false};
+        bool held = false;
+        bool waitedFor = false;
+        std::thread other([&] {
+            auto engine = std::make_unique<TMyPostgreSQL>();
+            engine->ConnectionString = ServerConnection;
+            engine->Connect();
+            THeldConnector connection(std::move(engine), holdAt, [&](TMyDBConnector& open) {
+                holding.set_value();
+                // Generous: only a fault in the program keeps `mine` from either.
+                const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+                while (!mineDone && std::chrono::steady_clock::now() < limit) {
+                    if (Count(open, "SELECT COUNT(*) FROM pg_locks WHERE (NOT granted) AND "
+                                    "(pg_backend_pid() = ANY(pg_blocking_pids(pid)))") > 0) {
+                        waitedFor = true;
+                        return;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+            });
+            theirs(connection);
+            held = connection.Held();
+            if (!held)
+                holding.set_value();
+        });
+        holding.get_future().wait();
+        mine();
+        mineDone = true;
+        other.join();
+        EXPECT_TRUE(held) << "the other workstation never sent " << holdAt.toStdString();
+        RecordProperty("waited for the other", waitedFor ? 1 : 0);
+    }
+    static int Count(TMyDBConnector& engine, const TMyStatement& statement) {
+        const std::unique_ptr<TMyResultSet> rows = engine.Query(statement);
+        return rows && rows->RecordCount() > 0 ? rows->Fields(0).AsInteger() : -1;
+    }
+    using ProfileDbTest::Count;
+
+    // Nothing of a controller that is gone: no mark, no zone, no zone entry after its deletion
+    // among the entries after `since`.
+    void ExpectNothingOfGoneControllers(qint64 since) const {
+        EXPECT_THAT(Column("SELECT ConID FROM PendingChanges WHERE ConID NOT IN (SELECT ConID "
+                           "FROM Controllers)"),
+                    IsEmpty());
+        EXPECT_THAT(Column("SELECT ConID FROM CardZones WHERE ConID NOT IN (SELECT ConID FROM "
+                           "Controllers)"),
+                    IsEmpty());
+        EXPECT_THAT(Column({"SELECT Later.ConID FROM Journal AS Later INNER JOIN Journal AS Gone "
+                            "ON Gone.ConID = Later.ConID WHERE (Gone.Action = "
+                            "\"controller-deleted\") AND (Later.Action = \"zone-changed\") AND "
+                            "(Later.JournalID > Gone.JournalID) AND (Gone.JournalID > ?)",
+                            {since}}),
+                    IsEmpty());
+    }
+
     std::unique_ptr<TMyDBConnector> Other;
     TControllerRecords OtherRecords; // what the other workstation's lists mark
+    TKeyImageSource Source;          // what a key is being written with
     int32_t Front = 0;
     int32_t Back = 0;
 };
@@ -143,7 +289,8 @@ TEST_P(SharedSiteTest, AVerifiedWriteClearsTheMarkOnlyWhenNoChangeCameAfterTheIm
         {"a card with access at Front deleted",
          true,
          [](SharedSiteTest& t) {
-             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords, t.Author),
+             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, ListedHolder("1111111111", "Anna"),
+                                                t.OtherRecords, t.Author),
                        TCardHolderDelete::Deleted);
          },
          TMarkClear::ChangedSince,
@@ -273,7 +420,8 @@ TEST_P(SharedSiteTest, AnEditSavesOnlyOverWhatItLoaded) {
          TCardHolderSave::ChangedElsewhere, TControllerSaved::ChangedElsewhere},
         {"both deleted",
          [](SharedSiteTest& t) {
-             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, "1111111111", t.OtherRecords, t.Author),
+             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, ListedHolder("1111111111", "Anna"),
+                                                t.OtherRecords, t.Author),
                        TCardHolderDelete::Deleted);
              EXPECT_EQ(DeleteController(*t.Other, t.Front, t.Author), TControllerDelete::Deleted);
          },
@@ -374,7 +522,8 @@ TEST_P(SharedSiteTest, AZoneClickMovesOnFromTheStoredZoneAndNeverOutlivesItsCard
             Front = AddController("Front", "A1B2C3");
         AddZone(Front, "1111111111", 1); // what the list shows
         if (c.stored < 0) {
-            ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords, Author),
+            ASSERT_EQ(DeleteCardHolderAndZones(*Other, ListedHolder("1111111111", "Anna"),
+                                               OtherRecords, Author),
                       TCardHolderDelete::Deleted);
         } else if (c.stored != 1) {
             Other->ExecuteQuery(
@@ -394,13 +543,265 @@ TEST_P(SharedSiteTest, AZoneClickMovesOnFromTheStoredZoneAndNeverOutlivesItsCard
     }
 }
 
-TEST_P(SharedSiteTest, DeletingWhatIsAlreadyGoneChangesNothingAndSaysSo) {
-    ASSERT_EQ(DeleteCardHolderAndZones(*Other, "1111111111", OtherRecords, Author),
+// One workstation deletes a controller while the other changes what marks it or gives it zones:
+// whichever waits for the other, nothing of the controller is left behind.
+TEST_P(SharedSiteTest, NothingOutlivesAControllerDeletedMeanwhile) {
+    struct Case {
+        const char* what;
+        std::function<void(SharedSiteTest&)> before; // this workstation, before the other starts
+        std::function<void(SharedSiteTest&, TMyDBConnector&)> theirs;
+        QString holdAt;
+        std::function<void(SharedSiteTest&)> mine;
+    };
+    const auto deleteFront = [](SharedSiteTest& t, TMyDBConnector& other) {
+        EXPECT_EQ(DeleteController(other, t.Front, t.Author), TControllerDelete::Deleted);
+    };
+    const auto readFrontsKey = [](SharedSiteTest& t) {
+        ASSERT_TRUE(StoreMarks(*t.Database().Inner, {t.Front}));
+        t.Source = ReadKeyImageSource(t.Session->Database(), t.Front);
+        ASSERT_EQ(t.Source.Outcome, TKeyImageSource::Read);
+    };
+    const Case cases[] = {
+        {"a cardholder with access there deleted",
+         {},
+         deleteFront,
+         "DELETE * FROM Controllers",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(DeleteCardHolderAndZones(t.Session->Database(),
+                                                ListedHolder("1111111111", "Anna"), t.Controllers(),
+                                                t.Author),
+                       TCardHolderDelete::Deleted);
+         }},
+        {"its card replaced",
+         {},
+         deleteFront,
+         "DELETE * FROM Controllers",
+         [](SharedSiteTest& t) {
+             const TCardHolder loaded = *LoadCardHolder(t.Session->Database(), "1111111111");
+             TCardHolder record = loaded;
+             record.CardNumber = "3333333333";
+             EXPECT_EQ(SaveEditedCardHolder(t.Session->Database(), record, loaded, t.Controllers(),
+                                            t.Author)
+                           .Outcome,
+                       TCardHolderSave::Saved);
+         }},
+        {"the cardholder replaced by a new one",
+         {},
+         deleteFront,
+         "DELETE * FROM Controllers",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(SaveNewCardHolder(t.Session->Database(), ListedHolder("1111111111", "Carla"),
+                                         ListedHolder("1111111111", "Anna"), t.Controllers(),
+                                         t.Author)
+                           .Outcome,
+                       TCardHolderSave::Saved);
+         }},
+        {"its key written", readFrontsKey, deleteFront, "DELETE * FROM Controllers",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(ClearMarkAfterWrite(t.Session->Database(), t.Front, t.Source.Mark,
+                                           Written(t.Front, t.Source), t.Author),
+                       TMarkClear::Gone);
+         }},
+        {"the controller deleted while a cardholder with access there is deleted",
+         {},
+         [](SharedSiteTest& t, TMyDBConnector& other) {
+             EXPECT_EQ(DeleteCardHolderAndZones(other, ListedHolder("1111111111", "Anna"),
+                                                t.OtherRecords, t.Author),
+                       TCardHolderDelete::Deleted);
+         },
+         "UPDATE CardHolders SET Deleted",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(DeleteController(t.Session->Database(), t.Front, t.Author),
+                       TControllerDelete::Deleted);
+         }},
+        {"the controller deleted while a key written there clears its mark", readFrontsKey,
+         [](SharedSiteTest& t, TMyDBConnector& other) {
+             EXPECT_EQ(ClearMarkAfterWrite(other, t.Front, t.Source.Mark,
+                                           Written(t.Front, t.Source), t.Author),
+                       TMarkClear::Cleared);
+         },
+         "INSERT INTO Journal",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(DeleteController(t.Session->Database(), t.Front, t.Author),
+                       TControllerDelete::Deleted);
+         }},
+        {"a new controller deleted while it is granted to every cardholder",
+         {},
+         [](SharedSiteTest& t, TMyDBConnector& other) {
+             EXPECT_TRUE(::AddController(other, {"Lift", "C0FFEE", 2, 4}, 1, t.Author).Saved);
+         },
+         "INSERT INTO CardZones",
+         [](SharedSiteTest& t) {
+             const QStringList lift = t.Column("SELECT ConID FROM Controllers WHERE ConName = "
+                                               "\"Lift\"");
+             ASSERT_EQ(lift.size(), 1);
+             EXPECT_EQ(DeleteController(t.Session->Database(), lift[0].toInt(), t.Author),
+                       TControllerDelete::Deleted);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* table : {"CardHolders", "CardZones", "PendingChanges"})
+            Database().Inner->ExecuteQuery(QStringLiteral("DELETE * FROM ") + table);
+        Database().Inner->ExecuteQuery("DELETE * FROM Controllers WHERE ConID <> " +
+                                       QString::number(Back));
+        Front = AddController("Front", "A1B2C3");
+        AddCardHolder("1111111111", "Anna");
+        AddCardHolder("2222222222", "Bert");
+        AddZone(Front, "1111111111", 1);
+        AddZone(Back, "1111111111", 2);
+        AddZone(Front, "2222222222", 2);
+        Session->LoadControllers();
+        if (c.before)
+            c.before(*this);
+        const qint64 since =
+            Column("SELECT COALESCE(MAX(JournalID), 0) FROM Journal").value(0).toLongLong();
+
+        WhileTheyHold([&](TMyDBConnector& other) { c.theirs(*this, other); }, c.holdAt,
+                      [&] { c.mine(*this); });
+        ExpectNothingOfGoneControllers(since);
+        EXPECT_THAT(Stored(), Not(Contains("?")));
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE CardNumber NOT IN (SELECT "
+                        "CardNumber FROM CardHolders WHERE NOT Deleted)"),
+                  0);
+    }
+}
+
+// The operator was asked whether a new cardholder is to replace the one that has the card, and
+// agreed; another workstation did something to that cardholder before the answer was saved.
+TEST_P(SharedSiteTest, AConfirmedReplacementTakesOnlyTheCardholderAgreedTo) {
+    struct Case {
+        const char* what;
+        std::function<void(SharedSiteTest&)> meanwhile;
+        TCardHolderSave::TOutcome expected;
+        QString holderAfter;
+        QStringList deletedAfter; // the cardholders journaled as deleted, oldest first
+    };
+    const Case cases[] = {
+        {"nothing", [](SharedSiteTest&) {}, TCardHolderSave::Saved, "Carla", {"Anna"}},
+        {"replaced by another new cardholder",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(SaveNewCardHolder(*t.Other, ListedHolder("1111111111", "Dirk"),
+                                         ListedHolder("1111111111", "Anna"), t.OtherRecords,
+                                         t.Author)
+                           .Outcome,
+                       TCardHolderSave::Saved);
+         },
+         TCardHolderSave::HolderChanged,
+         "Dirk",
+         {"Anna"}},
+        {"renamed",
+         [](SharedSiteTest& t) {
+             const TCardHolder loaded = *LoadCardHolder(*t.Other, "1111111111");
+             TCardHolder record = loaded;
+             record.CardHolder = "Anna Berg";
+             EXPECT_EQ(
+                 SaveEditedCardHolder(*t.Other, record, loaded, t.OtherRecords, t.Author).Outcome,
+                 TCardHolderSave::Saved);
+         },
+         TCardHolderSave::HolderChanged,
+         "Anna Berg",
+         {}},
+        {"deleted: the card is free",
+         [](SharedSiteTest& t) {
+             EXPECT_EQ(DeleteCardHolderAndZones(*t.Other, ListedHolder("1111111111", "Anna"),
+                                                t.OtherRecords, t.Author),
+                       TCardHolderDelete::Deleted);
+         },
+         TCardHolderSave::Saved,
+         "Carla",
+         {"Anna"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Database().Inner->ExecuteQuery("DELETE * FROM CardHolders");
+        AddCardHolder("1111111111", "Anna");
+        const QString before = Column("SELECT COALESCE(MAX(JournalID), 0) FROM Journal").value(0);
+        const TCardHolder carla = ListedHolder("1111111111", "Carla");
+
+        const TCardHolderSave asked =
+            SaveNewCardHolder(Session->Database(), carla, std::nullopt, Controllers(), Author);
+        ASSERT_EQ(asked.Outcome, TCardHolderSave::NumberTaken);
+        EXPECT_EQ(asked.TakenBy, "Anna");
+        c.meanwhile(*this);
+        const TCardHolderSave saved =
+            SaveNewCardHolder(Session->Database(), carla, asked.Taken, Controllers(), Author);
+        EXPECT_EQ(saved.Outcome, c.expected);
+        if (c.expected == TCardHolderSave::HolderChanged) {
+            EXPECT_EQ(saved.TakenBy, c.holderAfter);
+            // Deleting Anna from a list that still shows her is as wrong.
+            EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(),
+                                               ListedHolder("1111111111", "Anna"), Controllers(),
+                                               Author),
+                      TCardHolderDelete::ChangedElsewhere);
+        }
+        EXPECT_EQ(LiveCardHolderOf(Session->Database(), "1111111111"), c.holderAfter);
+        EXPECT_EQ(Column({"SELECT CardHolder FROM Journal WHERE (Action = ?) AND (JournalID > ?) "
+                          "ORDER BY JournalID",
+                          {JournalActionCode(TJournalAction::CardHolderDeleted), before.toInt()}}),
+                  c.deletedAfter);
+    }
+}
+
+// A database from before one row per card may hold two cardholders with one card. Deleting one of
+// them from the list deletes that one: the other keeps the card and its access.
+TEST_P(SharedSiteTest, OfTwoCardholdersOfOneCardOnlyTheChosenOneIsDeleted) {
+    Database().Inner->ExecuteQuery(QStringLiteral("DROP INDEX ") + CardHoldersUniqueIndex);
+    AddCardHolder("1111111111", "Anne");
+    AddCardHolder("2222222222", "Bert");
+    ASSERT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE CardNumber = \"2222222222\""), 2);
+    const auto live = [this](const QString& number) {
+        QStringList names =
+            Column({"SELECT CardHolder FROM CardHolders WHERE (CardNumber = ?) AND (NOT Deleted)",
+                    {number}});
+        names.sort();
+        return names;
+    };
+    const auto deletedEntries = [this] {
+        return Column({"SELECT CardHolder FROM Journal WHERE Action = ? ORDER BY JournalID",
+                       {JournalActionCode(TJournalAction::CardHolderDeleted)}});
+    };
+
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), ListedHolder("1111111111", "Anne"),
+                                       Controllers(), Author),
               TCardHolderDelete::Deleted);
+    EXPECT_EQ(live("1111111111"), QStringList{"Anna"});
+    EXPECT_EQ(Zones(Front, "1111111111"), QStringList{"1"});
+    EXPECT_THAT(Stored(), IsEmpty()); // the key still admits the card, rightly
+    EXPECT_EQ(deletedEntries(), QStringList{"Anne"});
+
+    // Two rows the list cannot tell apart: one of them goes.
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), ListedHolder("2222222222", "Bert"),
+                                       Controllers(), Author),
+              TCardHolderDelete::Deleted);
+    EXPECT_EQ(live("2222222222"), QStringList{"Bert"});
+    EXPECT_EQ(Zones(Back, "2222222222"), QStringList{"2"});
+
+    // A row that is no longer as the list showed it is not taken for another.
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), ListedHolder("1111111111", "Anne"),
+                                       Controllers(), Author),
+              TCardHolderDelete::ChangedElsewhere);
+    EXPECT_EQ(live("1111111111"), QStringList{"Anna"});
+
+    // The last holder of a card takes its access with them.
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), ListedHolder("1111111111", "Anna"),
+                                       Controllers(), Author),
+              TCardHolderDelete::Deleted);
+    EXPECT_THAT(live("1111111111"), IsEmpty());
+    EXPECT_THAT(Zones(Front, "1111111111"), IsEmpty());
+    EXPECT_THAT(Stored(), ElementsAre("Front"));
+    EXPECT_EQ(deletedEntries(), (QStringList{"Anne", "Bert", "Anna"}));
+}
+
+TEST_P(SharedSiteTest, DeletingWhatIsAlreadyGoneChangesNothingAndSaysSo) {
+    ASSERT_EQ(
+        DeleteCardHolderAndZones(*Other, ListedHolder("1111111111", "Anna"), OtherRecords, Author),
+        TCardHolderDelete::Deleted);
     ASSERT_EQ(DeleteController(*Other, Back, Author), TControllerDelete::Deleted);
     Database().Inner->ExecuteQuery("DELETE * FROM PendingChanges");
 
-    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), "1111111111", Controllers(), Author),
+    EXPECT_EQ(DeleteCardHolderAndZones(Session->Database(), ListedHolder("1111111111", "Anna"),
+                                       Controllers(), Author),
               TCardHolderDelete::AlreadyGone);
     EXPECT_EQ(DeleteController(Session->Database(), Back, Author), TControllerDelete::AlreadyGone);
     EXPECT_THAT(Stored(), IsEmpty());

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <array>
+
 // What the site driver (sitedriver.cpp) and the tests that run it agree on.
 
 // The driver's card numbers: few, so that two programs keep meeting on the same cards.
@@ -28,46 +31,50 @@ inline QString KeyWriteText(const TKeyImageInput& input) {
 }
 
 // How many operations of each kind the driver saw go through, each of which leaves exactly one
-// entry of its own kind in the journal; as one line of text and back.
+// entry of its own kind in the journal; as one line of text and back. The same counts the
+// operations whose outcome is unknown (the connection broke, perhaps after the commit was sent):
+// each left its entry or none.
 struct TSiteDriverTally {
-    int Added = 0;           // cardholders added ("cardholder-added")
-    int Edited = 0;          // names changed ("cardholder-edited")
-    int Replaced = 0;        // cards replaced ("card-replaced")
-    int Deleted = 0;         // cardholders deleted from the list (and more "cardholder-deleted": an
-                             // added cardholder may replace a live one)
-    int ZoneClicks = 0;      // zone clicks (and more "zone-changed": lost zones)
-    int ControllerEdits = 0; // controller saves that changed something ("controller-edited")
-    int KeyWrites = 0;       // verified key writes ("key-written")
+    int Added = 0;              // cardholders added ("cardholder-added")
+    int Edited = 0;             // names changed ("cardholder-edited")
+    int Replaced = 0;           // cards replaced ("card-replaced")
+    int Deleted = 0;            // cardholders deleted from the list (and more "cardholder-deleted":
+                                // an added cardholder may replace a live one)
+    int ZoneClicks = 0;         // zone clicks (and more "zone-changed": lost zones, grants)
+    int ControllerEdits = 0;    // controller saves that changed something ("controller-edited")
+    int KeyWrites = 0;          // verified key writes ("key-written")
+    int ControllersAdded = 0;   // "controller-added"
+    int ControllersDeleted = 0; // "controller-deleted"
 
-    QString Text() const {
-        return QStringLiteral("tally %1 %2 %3 %4 %5 %6 %7")
-            .arg(Added)
-            .arg(Edited)
-            .arg(Replaced)
-            .arg(Deleted)
-            .arg(ZoneClicks)
-            .arg(ControllerEdits)
-            .arg(KeyWrites);
+    QString Text(const char* name = "tally") const {
+        QStringList parts{QString::fromLatin1(name)};
+        TSiteDriverTally read = *this;
+        for (const int* field : read.Fields())
+            parts << QString::number(*field);
+        return parts.join(u' ');
     }
-    static TSiteDriverTally FromText(const QString& text) {
+    static TSiteDriverTally FromText(const QString& text, const char* name = "tally") {
         TSiteDriverTally tally;
         const QStringList parts = text.split(u' ');
-        if (parts.size() != 8 || parts[0] != QLatin1String("tally"))
+        const auto fields = tally.Fields();
+        if (parts.size() != qsizetype(fields.size()) + 1 || parts[0] != QLatin1String(name))
             return tally;
-        int* fields[] = {&tally.Added,      &tally.Edited,          &tally.Replaced, &tally.Deleted,
-                         &tally.ZoneClicks, &tally.ControllerEdits, &tally.KeyWrites};
-        for (int i = 0; i < 7; ++i)
-            *fields[i] = parts[i + 1].toInt();
+        for (size_t i = 0; i < fields.size(); ++i)
+            *fields[i] = parts[qsizetype(i) + 1].toInt();
         return tally;
     }
     TSiteDriverTally& operator+=(const TSiteDriverTally& other) {
-        Added += other.Added;
-        Edited += other.Edited;
-        Replaced += other.Replaced;
-        Deleted += other.Deleted;
-        ZoneClicks += other.ZoneClicks;
-        ControllerEdits += other.ControllerEdits;
-        KeyWrites += other.KeyWrites;
+        TSiteDriverTally added = other;
+        const auto fields = Fields();
+        const auto others = added.Fields();
+        for (size_t i = 0; i < fields.size(); ++i)
+            *fields[i] += *others[i];
         return *this;
+    }
+
+private:
+    std::array<int*, 9> Fields() {
+        return {&Added,           &Edited,    &Replaced,         &Deleted,           &ZoneClicks,
+                &ControllerEdits, &KeyWrites, &ControllersAdded, &ControllersDeleted};
     }
 };

@@ -277,7 +277,8 @@ TEST_P(ServerNotices, NameTheCardsOfTheirChangesOrSayThatAnyMayHaveChanged) {
         {"a delete",
          [](TMyDBConnector& other, int32_t) {
              TControllerRecords records;
-             EXPECT_EQ(DeleteCardHolderAndZones(other, "1000000001", records, Clerk),
+             EXPECT_EQ(DeleteCardHolderAndZones(other, *LoadCardHolder(other, "1000000001"),
+                                                records, Clerk),
                        TCardHolderDelete::Deleted);
          },
          {true, {"1000000001"}}},

@@ -146,8 +146,8 @@ const QString ZoneChanged = "zone-changed";
 const TSaveCase SaveCases[] = {
     {"a new cardholder",
      [](JournalSavesTest& t) {
-         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("4444444444", "Dirk", "", "Lab"), false,
-                                     t.Controllers(), Clerk)
+         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("4444444444", "Dirk", "", "Lab"),
+                                     std::nullopt, t.Controllers(), Clerk)
                        .Outcome,
                    TCardHolderSave::Saved);
          EXPECT_EQ(t.Loaded("4444444444").CardHolder, "Dirk");
@@ -158,7 +158,7 @@ const TSaveCase SaveCases[] = {
      }},
     {"a new cardholder taking over a deleted one's number",
      [](JournalSavesTest& t) {
-         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("3333333333", "Eva"), false,
+         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("3333333333", "Eva"), std::nullopt,
                                      t.Controllers(), Clerk)
                        .Outcome,
                    TCardHolderSave::Saved);
@@ -171,8 +171,8 @@ const TSaveCase SaveCases[] = {
      }},
     {"a new cardholder replacing the live one: the old one and their access go",
      [](JournalSavesTest& t) {
-         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("1111111111", "Carla"), true,
-                                     t.Controllers(), Clerk)
+         ASSERT_EQ(SaveNewCardHolder(t.Database(), t.Holder("1111111111", "Carla"),
+                                     t.Loaded("1111111111"), t.Controllers(), Clerk)
                        .Outcome,
                    TCardHolderSave::Saved);
          EXPECT_EQ(t.Loaded("1111111111").CardHolder, "Carla");
@@ -248,8 +248,9 @@ const TSaveCase SaveCases[] = {
      }},
     {"a cardholder deleted, with every access it had",
      [](JournalSavesTest& t) {
-         ASSERT_EQ(DeleteCardHolderAndZones(t.Database(), "1111111111", t.Controllers(), Clerk),
-                   TCardHolderDelete::Deleted);
+         ASSERT_EQ(
+             DeleteCardHolderAndZones(t.Database(), t.Loaded("1111111111"), t.Controllers(), Clerk),
+             TCardHolderDelete::Deleted);
          EXPECT_EQ(t.Count("SELECT COUNT(*) FROM CardZones WHERE CardNumber = \"1111111111\""), 0);
      },
      [](const JournalSavesTest& t) {
@@ -398,7 +399,7 @@ struct TRollbackCase {
 const TRollbackCase RollbackCases[] = {
     {"a new cardholder whose entry is refused", "INSERT INTO Journal",
      [](JournalSavesTest& t) {
-         EXPECT_EQ(SaveNewCardHolder(t.Database(), t.Holder("4444444444", "Dirk"), false,
+         EXPECT_EQ(SaveNewCardHolder(t.Database(), t.Holder("4444444444", "Dirk"), std::nullopt,
                                      t.Controllers(), Clerk)
                        .Outcome,
                    TCardHolderSave::Failed);
@@ -407,8 +408,8 @@ const TRollbackCase RollbackCases[] = {
      "INSERT INTO PendingChanges",
      [](JournalSavesTest& t) {
          // Anna is still there afterwards, so the operator hears that the number is taken.
-         EXPECT_EQ(SaveNewCardHolder(t.Database(), t.Holder("1111111111", "Carla"), true,
-                                     t.Controllers(), Clerk)
+         EXPECT_EQ(SaveNewCardHolder(t.Database(), t.Holder("1111111111", "Carla"),
+                                     t.Loaded("1111111111"), t.Controllers(), Clerk)
                        .Outcome,
                    TCardHolderSave::NumberTaken);
      }},
@@ -432,13 +433,15 @@ const TRollbackCase RollbackCases[] = {
      }},
     {"a deletion whose entry is refused", "INSERT INTO Journal",
      [](JournalSavesTest& t) {
-         EXPECT_EQ(DeleteCardHolderAndZones(t.Database(), "1111111111", t.Controllers(), Clerk),
-                   TCardHolderDelete::Failed);
+         EXPECT_EQ(
+             DeleteCardHolderAndZones(t.Database(), t.Loaded("1111111111"), t.Controllers(), Clerk),
+             TCardHolderDelete::Failed);
      }},
     {"a deletion whose mark fails after the entries were sent", "INSERT INTO PendingChanges",
      [](JournalSavesTest& t) {
-         EXPECT_EQ(DeleteCardHolderAndZones(t.Database(), "1111111111", t.Controllers(), Clerk),
-                   TCardHolderDelete::Failed);
+         EXPECT_EQ(
+             DeleteCardHolderAndZones(t.Database(), t.Loaded("1111111111"), t.Controllers(), Clerk),
+             TCardHolderDelete::Failed);
      }},
     {"a zone click whose entry is refused", "INSERT INTO Journal",
      [](JournalSavesTest& t) {

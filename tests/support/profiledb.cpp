@@ -220,6 +220,13 @@ QStringList ProfileDbTest::Zones(int32_t conId, const QString& number) const {
         {"SELECT ZoneID FROM CardZones WHERE (ConID = ?) AND (CardNumber = ?)", {conId, number}});
 }
 
+TCardHolder ListedHolder(const QString& number, const QString& name) {
+    TCardHolder holder;
+    holder.CardNumber = number;
+    holder.CardHolder = name;
+    return holder;
+}
+
 QString CardStartingWith(const QString& firstFour, int serial) {
     return firstFour + QStringLiteral("%1").arg(serial, 6, 16, QLatin1Char('0')).toUpper();
 }

@@ -145,5 +145,8 @@ std::unique_ptr<TProfileSession> RecordedSession(const QString& database);
 std::unique_ptr<TProfileSession> RecordedSession(std::unique_ptr<TMyDBConnector> engine,
                                                  const QString& databaseFile);
 
+// A cardholder as a list row shows them: their card number and name.
+TCardHolder ListedHolder(const QString& number, const QString& name);
+
 // A card number that begins with the given four characters (the part a key holds).
 QString CardStartingWith(const QString& firstFour, int serial = 0);
