@@ -525,11 +525,11 @@ bool TMyPostgreSQL::AddJournalFacts(const QHash<QString, QSet<QString>>& tables)
         return Fail(reason, state);
     // Only the journal's owner may add it: the site works as before until the owner opens it.
     FJournalWarning =
-        FormatText(_("The journal of this site does not yet have the server record who made each "
-                     "change and when: until it does, a workstation could write entries in "
-                     "another's name or with another time. It is added when the site database's "
-                     "owner role (%s) opens the site once with this program, or by the SQL in the "
-                     "README."),
+        FormatText(_("The change history of this site does not yet have the server record who "
+                     "made each change and when: until it does, a workstation could write "
+                     "entries in another's name or with another time. It is added when the site "
+                     "database's owner role (%s) opens the site once with this program, or by "
+                     "the SQL in the README."),
                    {JournalOwner()});
     return true;
 }
