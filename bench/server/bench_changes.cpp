@@ -1,11 +1,11 @@
 // How long a change on one workstation takes to show on another, on one machine: a site in a
 // SQLite file (two copies of the program on it) and the same site on a PostgreSQL server.
 //
-// Workstation B renames one cardholder; workstation A's change watch tells, and A reads its
-// cardholder list again on the reload thread and takes the rows into its list's model, as the open
-// list does: only the cards the notice names when it names them, else the whole list (both are
-// measured on the server). One run ends when A's model holds the new name. Both workstations are
-// connectors in this process, each with a connection of its own.
+// Workstation B renames one cardholder, with the journal entry a save writes; workstation A's
+// change watch tells, and A reads its cardholder list again on the reload thread and takes the rows
+// into its list's model, as the open list does: only the cards the notice names when it names them,
+// else the whole list (both are measured on the server). One run ends when A's model holds the new
+// name. Both workstations are connectors in this process, each with a connection of its own.
 //
 //   bench_changes [runs = 21] [holders in the list = 2000]
 //
@@ -18,6 +18,7 @@
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/changewatch.h"
+#include "journal/journal.h"
 
 #include "benchsites.h"
 
@@ -97,9 +98,20 @@ TFigures OneRun(TMyDBConnector& b, TChangeWatch& watch, TCardHolderReload& reloa
                          });
     QTimer::singleShot(10000, &loop, [&] { qFatal("run %d: the change never showed", run); });
     timer.start();
-    Must(b.ExecuteQuery(
-             {"UPDATE CardHolders SET CardHolder = ? WHERE CardNumber = ?", {name, number}}),
-         b, "rename");
+    {
+        // As a save makes it: the change and its journal entry, which names the card.
+        TTransaction change(b);
+        Must(b.ExecuteQuery(
+                 {"UPDATE CardHolders SET CardHolder = ? WHERE CardNumber = ?", {name, number}}),
+             b, "rename");
+        TJournalEntry entry;
+        entry.Action = TJournalAction::CardHolderEdited;
+        entry.CardNumber = number;
+        entry.CardHolder = name;
+        entry.Changes = {{"CardHolder", {}, name}};
+        Must(AppendJournal(b, entry, {"bench", "desk"}), b, "journal the rename");
+        Must(change.Commit(), b, "commit the rename");
+    }
     loop.exec();
     QObject::disconnect(onTold);
     QObject::disconnect(onLoaded);

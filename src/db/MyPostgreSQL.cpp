@@ -132,6 +132,22 @@ QString StatementVerb(const QString& sql) {
     return {};
 }
 
+// Whether a site that has a journal lacks what makes the server vouch for its entries.
+bool JournalLacksFacts(PGconn* connection, const QHash<QString, QSet<QString>>& tables) {
+    const auto journal = tables.find(QStringLiteral("journal"));
+    if (journal == tables.end())
+        return false;
+    if (!journal->contains(QStringLiteral("databaserole")))
+        return true;
+    const TResult result(PQexec(connection,
+                                "SELECT COUNT(*) FROM pg_trigger t JOIN pg_class c ON c.oid = "
+                                "t.tgrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+                                "n.nspname = current_schema() AND c.relname = 'journal' AND "
+                                "t.tgname = 'vyr_journal_facts' AND t.tgenabled <> 'D'"));
+    return PQresultStatus(result.get()) != PGRES_TUPLES_OK ||
+           qstrcmp(PQgetvalue(result.get(), 0, 0), "1") != 0;
+}
+
 // The channel the workstations of a site listen on. Notices stay within their database, but a
 // database can hold several sites, one per schema: the channel carries the schema's name. Empty
 // when the connection cannot say.
@@ -139,8 +155,7 @@ QByteArray SiteChannel(PGconn* connection) {
     const TResult result(PQexec(connection, "SELECT current_schema()"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
         return {};
-    // The server cuts identifiers to 63 bytes, and pg_notify refuses longer names.
-    return QByteArray("vyr_site_").append(PQgetvalue(result.get(), 0, 0)).left(63);
+    return SiteChannelName(QString::fromUtf8(PQgetvalue(result.get(), 0, 0)));
 }
 
 // The table a statement that changes rows writes to, in lower case; empty for any other.
@@ -248,11 +263,40 @@ PGconn* Open(const QString& connection) {
     return handle;
 }
 
-// One notice as the server delivered it: who sent it and what it says.
+// One notice as the server delivered it: who sent it and what it says, the cards read from the
+// journal when it points there.
 struct TNotice {
     int Sender = 0;
-    QString Tables;
+    TChangeNotice Told;
 };
+
+// The notice of a transaction's changes. When the journal entries written with them name every
+// card they touched, the server adds where those entries are (its journal's trigger noted them).
+const char* const NoticeSql = "SELECT pg_notify($1, $2)";
+const char* const NoticeWithEntriesSql =
+    "SELECT pg_notify($1, $2 || COALESCE(',@' || NULLIF(current_setting('vyr.journal_first', "
+    "true), '') || '-' || current_setting('vyr.journal_last', true), ''))";
+
+// The cards of the journal entries a notice points to, read with the listener's own rights: a role
+// that may not read the journal learns nothing, and its lists read everything again.
+void ReadNoticedCards(PGconn* connection, TChangeNotice& notice) {
+    if (!notice.CardsInJournal())
+        return;
+    const QByteArray from = QByteArray::number(notice.JournalFrom);
+    const QByteArray to = QByteArray::number(notice.JournalTo);
+    const char* values[] = {from.constData(), to.constData()};
+    const TResult result(PQexecParams(connection,
+                                      "SELECT CardNumber, OldCardNumber FROM Journal WHERE "
+                                      "JournalID BETWEEN $1 AND $2",
+                                      2, nullptr, values, nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+        return;
+    QStringList numbers;
+    for (int row = 0; row < PQntuples(result.get()); ++row)
+        for (int column = 0; column < 2; ++column)
+            numbers << QString::fromUtf8(PQgetvalue(result.get(), row, column));
+    notice.Cards = CardsOfJournalEntries(numbers);
+}
 
 // Listens for the site's notices on a connection of its own, on a thread of its own: the
 // connection waits on its socket there, so nothing of it can hold the window up. Until it listens,
@@ -300,9 +344,11 @@ private:
         }
         QList<TNotice> notices;
         while (PGnotify* notice = PQnotifies(FConnection)) {
-            notices.append({notice->be_pid, QString::fromUtf8(notice->extra)});
+            notices.append({notice->be_pid, ReadChangeNotice(QString::fromUtf8(notice->extra))});
             PQfreemem(notice);
         }
+        for (TNotice& notice : notices)
+            ReadNoticedCards(FConnection, notice.Told);
         if (!notices.isEmpty())
             FDeliver(notices, false);
     }
@@ -379,7 +425,7 @@ private:
             if (notice.Sender == own)
                 continue;
             news = true;
-            const TChangeNotice told = ReadChangeNotice(notice.Tables);
+            const TChangeNotice& told = notice.Told;
             anyTable = anyTable || told.Tables.isEmpty();
             tables << told.Tables;
             cards.Add(told.Cards);
@@ -466,6 +512,8 @@ bool TMyPostgreSQL::ConnectTo(bool makeSite) {
             !Run("ALTER TABLE PendingChanges ADD COLUMN IF NOT EXISTS Stamp bigint NOT NULL "
                  "DEFAULT 0"))
             return refuse(LastError);
+        if (!AddJournalFacts(tables))
+            return refuse(LastError);
         break;
     case TServerDatabaseKind::Other:
         // A site whose tables differ from the program's gets each difference named; tables of
@@ -485,6 +533,39 @@ bool TMyPostgreSQL::ConnectTo(bool makeSite) {
     }
     NotifyConnected();
     return true;
+}
+
+bool TMyPostgreSQL::AddJournalFacts(const QHash<QString, QSet<QString>>& tables) {
+    FJournalWarning.clear();
+    if (!JournalLacksFacts(FConnection, tables))
+        return true;
+    // All of it or nothing, so that a half-guarded journal is never left behind.
+    if (!Run("BEGIN"))
+        return false;
+    if (Run(ServerJournalFacts) && Run("COMMIT"))
+        return true;
+    const QString reason = LastError;
+    const QString state = FLastSqlState;
+    Run("ROLLBACK");
+    if (state != QLatin1String(InsufficientPrivilege))
+        return Fail(reason, state);
+    // Only the journal's owner may add it: the site works as before until the owner opens it.
+    FJournalWarning =
+        FormatText(_("The change history of this site does not yet have the server record who "
+                     "made each change and when: until it does, a workstation could write "
+                     "entries in another's name or with another time. It is added when the site "
+                     "database's owner role (%s) opens the site once with this program, or by "
+                     "the SQL in the README."),
+                   {JournalOwner()});
+    return true;
+}
+
+QString TMyPostgreSQL::JournalOwner() const {
+    const TResult result(PQexec(FConnection, "SELECT pg_get_userbyid(relowner) FROM pg_class "
+                                             "WHERE oid = to_regclass('journal')"));
+    return PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) == 1
+               ? QString::fromUtf8(PQgetvalue(result.get(), 0, 0))
+               : QString();
 }
 
 bool TMyPostgreSQL::ConnectEmptyInTransaction() {
@@ -629,12 +710,12 @@ bool TMyPostgreSQL::Announce() {
     if (FChangedTables.isEmpty())
         return true;
     const QByteArray payload = FChangedTables.Text().toUtf8();
+    const char* sql = FChangedTables.CardsInJournal() ? NoticeWithEntriesSql : NoticeSql;
     FChangedTables.clear();
     if (FChannel.isEmpty())
         FChannel = SiteChannel(FConnection);
     const char* values[] = {FChannel.constData(), payload.constData()};
-    const TResult result(PQexecParams(FConnection, "SELECT pg_notify($1, $2)", 2, nullptr, values,
-                                      nullptr, nullptr, 0));
+    const TResult result(PQexecParams(FConnection, sql, 2, nullptr, values, nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) == PGRES_TUPLES_OK)
         return true;
     return FailWith(result.get(), "SELECT");
@@ -898,12 +979,13 @@ bool TMyPostgreSQL::CommitWithNotice() {
     const char* notice[2] = {nullptr, nullptr};
     if (!FChangedTables.isEmpty()) {
         payload = FChangedTables.Text().toUtf8();
+        const char* sql = FChangedTables.CardsInJournal() ? NoticeWithEntriesSql : NoticeSql;
         FChangedTables.clear();
         if (FChannel.isEmpty())
             FChannel = SiteChannel(FConnection);
         notice[0] = FChannel.constData();
         notice[1] = payload.constData();
-        steps.push_back({"SELECT pg_notify($1, $2)", 2, notice});
+        steps.push_back({sql, 2, notice});
     }
     steps.push_back({"COMMIT"});
     const std::vector<TResult> results = RunPipeline(FConnection, steps);

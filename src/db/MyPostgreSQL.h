@@ -4,6 +4,7 @@
 #include "db/changehint.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,10 @@ public:
     // connection's notices; 0 when not connected.
     int ServerProcessId() const;
 
+    // Said to the operator after connecting, "" when there is nothing to say: the site's journal
+    // lacks what makes the server vouch for its entries, and this role may not add it.
+    QString JournalWarning() const { return FJournalWarning; }
+
     // The SQLSTATE of the most recent error ("" when it did not come from the server).
     QString GetLastSqlState() const { return FLastSqlState; }
     // The server's version as it reports it ("15.4"); empty when not connected.
@@ -96,6 +101,11 @@ private:
     // Connects (again) when the connection is gone and no transaction depends on the old one.
     bool Usable();
     bool SetUpSession();
+    // Gives an older site's journal what the server vouches for in its entries, when this role
+    // owns it; otherwise leaves the journal as it is and notes the warning. False only when the
+    // owner's attempt failed.
+    bool AddJournalFacts(const QHash<QString, QSet<QString>>& tables);
+    QString JournalOwner() const;
     // Sends one translated statement with its values; the result, or null with LastError set.
     PGresult* Send(const TMyStatement& statement);
     // Translates the statement and writes its values as the server reads them; false with
@@ -133,6 +143,7 @@ private:
     QList<TBound> FWaiting;
     // The channel of the site's notices, learnt with the first one.
     QByteArray FChannel;
+    QString FJournalWarning;
 };
 
 // How a database on a server looks before it becomes a profile's database.

@@ -5,7 +5,9 @@
 
 namespace {
 
+// An older program's item naming a card; this one's items pointing to journal entries.
 const QString CardItem = QStringLiteral("#");
+const QString JournalItem = QStringLiteral("@");
 
 // The tables whose rows belong to cards.
 bool CardTable(const QString& table) {
@@ -93,7 +95,10 @@ std::optional<QStringList> CardsOfCondition(const TMyStatement& statement, const
     return QStringList{*number};
 }
 
-std::optional<QStringList> CardsOfInsert(const TMyStatement& statement, const QString& text) {
+// The values a one-row INSERT ... VALUES gives the named columns, as bound values ("" for NULL);
+// nothing when the statement has another form or a named column gets something else than a `?`.
+std::optional<QStringList> InsertedValues(const TMyStatement& statement, const QString& text,
+                                          const QStringList& wanted) {
     static const QRegularExpression form(
         QStringLiteral(
             "^\\s*INSERT\\s+INTO\\s+\\w+\\s*\\(([^()]*)\\)\\s*VALUES\\s*\\((.*)\\)\\s*$"),
@@ -107,8 +112,9 @@ std::optional<QStringList> CardsOfInsert(const TMyStatement& statement, const QS
     // One row only: a second row's parentheses would leave an item outside the first.
     if (starts.size() != columns.size())
         return std::nullopt;
+    QStringList found;
     for (qsizetype i = 0; i < columns.size(); ++i) {
-        if (columns[i].trimmed().compare(QLatin1String("CardNumber"), Qt::CaseInsensitive) != 0)
+        if (!wanted.contains(columns[i].trimmed(), Qt::CaseInsensitive))
             continue;
         const qsizetype end = i + 1 < starts.size() ? starts[i + 1] - 1 : values.size();
         const QString value = values.mid(starts[i], end - starts[i]);
@@ -118,10 +124,29 @@ std::optional<QStringList> CardsOfInsert(const TMyStatement& statement, const QS
             ValueAt(statement, text, match.capturedStart(2) + starts[i] + value.indexOf(u'?'));
         if (!number)
             return std::nullopt;
-        return QStringList{*number};
+        found << *number;
     }
-    return std::nullopt;
+    return found;
 }
+
+std::optional<QStringList> CardsOfInsert(const TMyStatement& statement, const QString& text) {
+    std::optional<QStringList> numbers =
+        InsertedValues(statement, text, {QStringLiteral("CardNumber")});
+    if (!numbers || numbers->size() != 1)
+        return std::nullopt;
+    return numbers;
+}
+
+bool IsAscii(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0x7F)
+            return false;
+    return true;
+}
+
+// The most journal entries a notice may point a reader to: what one save writes, with room for
+// other workstations' entries numbered in between. A wider stretch is read as "any card".
+constexpr qint64 MaxNoticedEntries = 5000;
 
 } // namespace
 
@@ -177,42 +202,82 @@ std::optional<QStringList> ChangedCardNumbers(const TMyStatement& statement) {
     if (!cards)
         return std::nullopt;
     for (const QString& number : std::as_const(*cards))
-        for (const QChar c : number)
-            if (c.unicode() > 0x7F)
-                return std::nullopt;
+        if (!IsAscii(number))
+            return std::nullopt;
     return cards;
 }
 
-QString ChangeNoticeText(const QStringList& tables, const TChangedCards& cards) {
-    QStringList items = tables;
-    if (cards.Known && cards.Numbers.size() <= MaxNamedCards) {
-        QStringList numbers = cards.Numbers.values();
-        numbers.sort();
-        for (const QString& number : std::as_const(numbers))
-            items << CardItem + QString::fromLatin1(QUrl::toPercentEncoding(number));
-    }
-    return items.join(u',');
+QByteArray SiteChannelName(const QString& schema) {
+    // The server cuts identifiers to 63 bytes, and pg_notify refuses longer names; a cut inside a
+    // character would make a name the server refuses altogether.
+    QString name = QStringLiteral("vyr_site_") + schema;
+    while (name.toUtf8().size() > 63)
+        name.chop(name.size() >= 2 && name.at(name.size() - 1).isLowSurrogate() ? 2 : 1);
+    return name.toUtf8();
+}
+
+QString ChangeNoticeText(const QStringList& tables) {
+    return tables.join(u',');
 }
 
 TChangeNotice ReadChangeNotice(const QString& text) {
     TChangeNotice notice;
-    notice.Cards = TChangedCards::None();
+    bool cardTables = false;
     for (const QString& item : text.split(u',', Qt::SkipEmptyParts)) {
-        if (item.startsWith(CardItem))
-            notice.Cards.Numbers.insert(QUrl::fromPercentEncoding(item.mid(1).toLatin1()));
-        else
+        if (item.startsWith(JournalItem)) {
+            const QString from = item.mid(1).section(u'-', 0, 0);
+            const QString to = item.mid(1).section(u'-', 1);
+            bool fromOk = false;
+            bool toOk = false;
+            notice.JournalFrom = from.toLongLong(&fromOk);
+            notice.JournalTo = to.toLongLong(&toOk);
+            if (!fromOk || !toOk || notice.JournalFrom <= 0 ||
+                notice.JournalTo < notice.JournalFrom)
+                notice.JournalFrom = notice.JournalTo = 0;
+        } else if (!item.startsWith(CardItem)) {
+            // Card numbers an older program put into the notice are not taken: anyone who may
+            // connect could have sent them.
             notice.Tables << item.toLower();
+            cardTables = cardTables || CardTable(notice.Tables.last());
+        }
     }
-    bool cardTables = notice.Tables.isEmpty();
-    for (const QString& table : std::as_const(notice.Tables))
-        cardTables = cardTables || CardTable(table);
-    if (cardTables && notice.Cards.Numbers.isEmpty())
-        notice.Cards = TChangedCards();
+    notice.Cards = cardTables || notice.Tables.isEmpty() ? TChangedCards() : TChangedCards::None();
     return notice;
+}
+
+bool TChangeNotice::CardsInJournal() const {
+    return !Cards.Known && !Tables.isEmpty() && JournalFrom > 0 &&
+           JournalTo - JournalFrom < MaxNoticedEntries;
+}
+
+TChangedCards CardsOfJournalEntries(const QStringList& numbers) {
+    TChangedCards cards = TChangedCards::None();
+    for (const QString& number : numbers) {
+        if (number.isEmpty())
+            continue;
+        if (!IsAscii(number))
+            return TChangedCards();
+        cards.Numbers.insert(number);
+    }
+    if (cards.Numbers.size() > MaxNamedCards)
+        return TChangedCards();
+    return cards;
 }
 
 void TNoticeDraft::Note(const QString& table, const TMyStatement& statement) {
     FTables.insert(table);
+    if (table == QLatin1String("journal")) {
+        const std::optional<QStringList> numbers =
+            InsertedValues(statement, WithoutLiterals(statement.Sql),
+                           {QStringLiteral("CardNumber"), QStringLiteral("OldCardNumber")});
+        if (!numbers)
+            FJournalNamesAll = false;
+        else
+            for (const QString& number : *numbers)
+                if (!number.isEmpty())
+                    FJournalCards.insert(number.toUpper());
+        return;
+    }
     const std::optional<QStringList> numbers = ChangedCardNumbers(statement);
     FCards.Add(numbers ? TChangedCards{true, QSet<QString>(numbers->begin(), numbers->end())}
                        : TChangedCards());
@@ -223,10 +288,21 @@ void TNoticeDraft::Note(const QString& table, const TMyStatement& statement) {
 void TNoticeDraft::clear() {
     FTables.clear();
     FCards = TChangedCards::None();
+    FJournalCards.clear();
+    FJournalNamesAll = true;
 }
 
 QString TNoticeDraft::Text() const {
     QStringList tables = FTables.values();
     tables.sort();
-    return ChangeNoticeText(tables, FCards);
+    return ChangeNoticeText(tables);
+}
+
+bool TNoticeDraft::CardsInJournal() const {
+    if (!FCards.Known || !FJournalNamesAll)
+        return false;
+    for (const QString& number : FCards.Numbers)
+        if (!FJournalCards.contains(number.toUpper()))
+            return false;
+    return true;
 }

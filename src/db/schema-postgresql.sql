@@ -49,24 +49,4 @@ CREATE TABLE PendingChanges (
     Stamp bigint NOT NULL DEFAULT 0
 );
 
--- Who changed what: one row per change, added in the change's own transaction and never altered
--- (the README shows how to let the operator role only add to it).
-CREATE TABLE Journal (
-    JournalID bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    EntryTime text NOT NULL,
-    Operator text NOT NULL,
-    Workstation text NOT NULL,
-    Action text NOT NULL,
-    ConID integer,
-    ConName text,
-    CardNumber text COLLATE vyr_nocase,
-    OldCardNumber text COLLATE vyr_nocase,
-    CardHolder text,
-    Changes text NOT NULL
-);
-CREATE INDEX JournalByTime ON Journal (EntryTime);
-CREATE INDEX JournalByController ON Journal (ConID, JournalID);
-CREATE INDEX JournalByCard ON Journal (CardNumber, JournalID);
-CREATE INDEX JournalByOperator ON Journal (Operator, JournalID);
--- The controller list's last verified key write per controller, read from the index alone.
-CREATE INDEX JournalByAction ON Journal (Action, ConID, JournalID);
+-- The change journal follows in journal-postgresql.sql.

@@ -102,7 +102,7 @@ QWidget* TfrmHistory::BuildFilters() {
 
 QTreeWidget* TfrmHistory::BuildList() {
     QStringList titles;
-    for (const char* title : JournalColumns)
+    for (const char* title : JournalColumns(ServerSite()))
         titles << title;
     auto* list = NewRowList("lstEntries", titles, this);
     list->header()->setStretchLastSection(true);
@@ -112,6 +112,10 @@ QTreeWidget* TfrmHistory::BuildList() {
             LoadMore();
     });
     return list;
+}
+
+bool TfrmHistory::ServerSite() const {
+    return FDatabase.GetDBTypeName() == QLatin1String("postgresql");
 }
 
 QHBoxLayout* TfrmHistory::BuildButtonRow() {
@@ -192,7 +196,7 @@ void TfrmHistory::LoadMore() {
     }
     QList<QTreeWidgetItem*> items;
     for (const TJournalEntry& entry : *page)
-        items << new QTreeWidgetItem(JournalRow(entry));
+        items << new QTreeWidgetItem(JournalRow(entry, ServerSite()));
     lstEntries->addTopLevelItems(items);
     if (!page->isEmpty())
         FOldestShown = page->back().Id;
@@ -212,7 +216,7 @@ void TfrmHistory::Export() {
                                                  _("CSV files (*.csv)"));
     if (file.isEmpty())
         return;
-    QList<QStringList> rows{JournalColumnTitles()};
+    QList<QStringList> rows{JournalColumnTitles(ServerSite())};
     for (int i = 0; i < lstEntries->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = lstEntries->topLevelItem(i);
         QStringList row;

@@ -46,6 +46,8 @@ private:
     void FormCreate(const QString& name, const QList<std::pair<int32_t, QString>>& controllers);
 
     TJournalFilter ChosenFilter() const;
+    // A server vouches for each entry's database role, which the list then shows.
+    bool ServerSite() const;
     void Reload();
     void LoadMore();
     void Export();

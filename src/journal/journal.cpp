@@ -61,9 +61,12 @@ bool IsServer(TMyDBConnector& database) {
     return database.GetDBTypeName() == QLatin1String("postgresql");
 }
 
-constexpr const char* SelectColumns =
-    "SELECT JournalID, EntryTime, Operator, Workstation, Action, ConID, ConName, CardNumber, "
-    "OldCardNumber, CardHolder, Changes FROM Journal";
+// On a server the entry's database role comes last; a file has none.
+QString SelectColumns(TMyDBConnector& database) {
+    return QStringLiteral("SELECT JournalID, EntryTime, Operator, Workstation, Action, ConID, "
+                          "ConName, CardNumber, OldCardNumber, CardHolder, Changes%1 FROM Journal")
+        .arg(IsServer(database) ? QStringLiteral(", DatabaseRole") : QString());
+}
 
 // The card and every card it replaced before, following the replacements back.
 std::optional<QStringList> CardAndItsPredecessors(TMyDBConnector& database, const QString& card) {
@@ -147,6 +150,8 @@ QList<TJournalEntry> EntriesOf(TMyResultSet& rows) {
         entry.OldCardNumber = rows.Fields(8).AsString();
         entry.CardHolder = rows.Fields(9).AsString();
         entry.Changes = ChangesFromText(rows.Fields(10).AsString());
+        if (rows.FieldCount() > 11)
+            entry.DatabaseRole = rows.Fields(11).AsString();
         entries << entry;
     }
     return entries;
@@ -222,7 +227,7 @@ TMyStatement AppendGrantedZonesStatement(int32_t conId, const QString& conName, 
 
 std::optional<QList<TJournalEntry>>
 ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, int64_t before) {
-    QString sql = QString::fromLatin1(SelectColumns);
+    QString sql = SelectColumns(database);
     QStringList conditions;
     QVariantList values;
     if (filter.From.isValid()) {
@@ -293,7 +298,7 @@ ReadJournal(TMyDBConnector& database, const TJournalFilter& filter, int limit, i
 
 std::optional<QHash<int32_t, TJournalEntry>> LastKeyWrites(TMyDBConnector& database) {
     const std::unique_ptr<TMyResultSet> rows = database.Query(
-        {QString::fromLatin1(SelectColumns) +
+        {SelectColumns(database) +
              " WHERE JournalID IN (SELECT MAX(JournalID) FROM Journal WHERE Action = ? GROUP BY "
              "ConID)",
          {JournalActionCode(TJournalAction::KeyWritten)}});
@@ -354,7 +359,9 @@ bool HasIndex(TMyDBConnector& database, const QString& name) {
 // change. Only the table's owner may change its indexes on a server; for anyone else the journal
 // works as it is until the owner opens the site.
 void UpdateJournalIndexes(TMyDBConnector& database) {
-    if (HasIndex(database, QStringLiteral("JournalByAction")))
+    // A server site's owner got the new index when connecting; the old one may still be there.
+    if (HasIndex(database, QStringLiteral("JournalByAction")) &&
+        !HasIndex(database, QStringLiteral("JournalReplacements")))
         return;
     TTransaction change(database);
     if (!change.Started())
@@ -380,7 +387,7 @@ bool AddJournalTable(TMyDBConnector& database) {
                  "IDENTITY PRIMARY KEY, EntryTime text NOT NULL, Operator text NOT NULL, "
                  "Workstation text NOT NULL, Action text NOT NULL, ConID integer, ConName text, "
                  "CardNumber text COLLATE vyr_nocase, OldCardNumber text COLLATE vyr_nocase, "
-                 "CardHolder text, Changes text NOT NULL)"
+                 "CardHolder text, Changes text NOT NULL, DatabaseRole text)"
                : "CREATE TABLE IF NOT EXISTS Journal (JournalID INTEGER PRIMARY KEY "
                  "AUTOINCREMENT, EntryTime TEXT NOT NULL, Operator TEXT NOT NULL, Workstation "
                  "TEXT NOT NULL, Action TEXT NOT NULL, ConID INTEGER, ConName TEXT, CardNumber "

@@ -51,9 +51,13 @@ TJournalAuthor CurrentJournalAuthor();
 
 struct TJournalEntry {
     int64_t Id = 0; // given by the database; 0 before the entry is written
-    QDateTime Time; // UTC
+    QDateTime Time; // UTC; on a server site the server's clock
+    // What the workstation says: who was signed in there, and the workstation's name.
     QString Operator;
     QString Workstation;
+    // The database role that wrote the entry, as the server authenticated it; empty on a file
+    // site, which has no server to vouch for anything.
+    QString DatabaseRole;
     TJournalAction Action = TJournalAction::CardHolderEdited;
     int32_t ConID = 0; // 0: no controller concerned
     QString ConName;
@@ -68,7 +72,8 @@ QString JournalActionCode(TJournalAction action);
 std::optional<TJournalAction> JournalActionFromCode(const QString& code);
 
 // The statement that appends `entry` as made by `author` at `now` (UTC). To be sent inside the
-// transaction of the change it records.
+// transaction of the change it records. On a server site the server puts its own number, time and
+// database role in place of what the statement says.
 TMyStatement AppendJournalStatement(const TJournalEntry& entry, const TJournalAuthor& author,
                                     const QDateTime& now);
 // Sends it; false with the connector's reason on failure, and then the change must roll back.

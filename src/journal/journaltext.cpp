@@ -123,16 +123,27 @@ QString JournalTimeText(const TJournalEntry& entry) {
     return entry.Time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QStringList JournalColumnTitles() {
+QList<const char*> JournalColumns(bool server) {
+    if (server)
+        return {N_("Time"),       N_("Signed in as"), N_("On"),    N_("Database role"),
+                N_("Controller"), N_("Card"),         N_("Change")};
+    return {N_("Time"),       N_("Operator"), N_("Workstation"),
+            N_("Controller"), N_("Card"),     N_("Change")};
+}
+
+QStringList JournalColumnTitles(bool server) {
     QStringList titles;
-    for (const char* title : JournalColumns)
+    for (const char* title : JournalColumns(server))
         titles << Translate(title);
     return titles;
 }
 
-QStringList JournalRow(const TJournalEntry& entry) {
-    return {JournalTimeText(entry), entry.Operator,   entry.Workstation,
-            entry.ConName,          entry.CardNumber, DescribeJournalEntry(entry)};
+QStringList JournalRow(const TJournalEntry& entry, bool server) {
+    QStringList row{JournalTimeText(entry), entry.Operator, entry.Workstation};
+    if (server)
+        row << entry.DatabaseRole;
+    row << entry.ConName << entry.CardNumber << DescribeJournalEntry(entry);
+    return row;
 }
 
 QByteArray CsvDocument(const QList<QStringList>& rows) {

@@ -15,11 +15,12 @@ QString DescribeJournalEntry(const TJournalEntry& entry);
 QString JournalTimeText(const TJournalEntry& entry);
 
 // The columns of a history: their titles as message ids (for windows, which translate them
-// themselves), translated, then one row per entry.
-inline constexpr const char* JournalColumns[] = {"Time",       "Operator", "Workstation",
-                                                 "Controller", "Card",     "Change"};
-QStringList JournalColumnTitles();
-QStringList JournalRow(const TJournalEntry& entry);
+// themselves), translated, then one row per entry. A server site's history shows the database role
+// the server vouches for beside what the workstation said (who was signed in there, and where); a
+// file site's has no server to vouch, and shows what the workstation said alone.
+QList<const char*> JournalColumns(bool server);
+QStringList JournalColumnTitles(bool server);
+QStringList JournalRow(const TJournalEntry& entry, bool server);
 
 // Rows as a CSV document for a spreadsheet: UTF-8 with a byte-order mark (without it some
 // spreadsheets take the file for a legacy code page), fields separated by commas, quoted where

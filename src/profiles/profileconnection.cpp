@@ -109,6 +109,8 @@ TSessionOpening TProfileOpening::Connect() {
     }
     if (!FFile.isEmpty())
         opening.Warning = NetworkFileSystemWarning(FFile, SQLiteLocksVerdict(FFile, FProbe));
+    else if (const auto* server = dynamic_cast<const TMyPostgreSQL*>(FConnector.get()))
+        opening.Warning = server->JournalWarning();
     opening.Session = std::make_unique<TProfileSession>(FProfile, std::move(FConnector));
     return opening;
 }

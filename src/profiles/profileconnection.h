@@ -17,7 +17,8 @@ struct TSessionOpening {
     std::unique_ptr<TProfileSession> Session; // none when the database cannot be used
     QString Problem;                          // why not
     // Said to the operator once the session is taken: a site file where its locks cannot be
-    // trusted. "" when there is nothing to say.
+    // trusted, or a server site whose journal the server does not vouch for yet. "" when there is
+    // nothing to say.
     QString Warning;
 };
 

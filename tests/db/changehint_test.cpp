@@ -1,6 +1,7 @@
 #include "cardholders/cardholderstatements.h"
 #include "controllers/controllerstatements.h"
 #include "db/changehint.h"
+#include "journal/journal.h"
 #include "shared/publictypes.h"
 
 #include <gmock/gmock.h>
@@ -84,71 +85,127 @@ TEST(ChangeHint, AStatementNamesTheCardsWhoseRowsItMayHaveChanged) {
     }
 }
 
-TEST(ChangeHint, ANoticeCarriesItsTablesAndCardsThroughItsText) {
+// A notice names tables and where the change's journal entries are, never a record: anyone who
+// may connect can listen, or send one.
+TEST(ChangeHint, ANoticeCarriesItsTablesAndAStretchOfTheJournalButNoCards) {
+    EXPECT_EQ(ChangeNoticeText({"cardholders", "cardzones"}), "cardholders,cardzones");
     const struct {
         const char* what;
+        const char* text;
         QStringList tables;
-        TChangedCards cards;
-        QStringList tablesRead;
-        TChangedCards cardsRead;
+        bool cardsKnown;
+        qint64 from, to;
+        bool readJournal;
     } cases[] = {
-        {"cards named",
-         {"cardholders", "cardzones"},
-         {true, {"1111", "a,#b%c"}},
-         {"cardholders", "cardzones"},
-         {true, {"1111", "a,#b%c"}}},
-        {"only controllers",
-         {"controllers"},
-         TChangedCards::None(),
-         {"controllers"},
-         TChangedCards::None()},
-        {"cards unknown", {"cardzones"}, {}, {"cardzones"}, {}},
-        {"too many to name",
+        {"cards in the journal",
+         "cardholders,cardzones,journal,@41-43",
+         {"cardholders", "cardzones", "journal"},
+         false,
+         41,
+         43,
+         true},
+        {"no card table",
+         "controllers,journal,@7-7",
+         {"controllers", "journal"},
+         true,
+         7,
+         7,
+         false},
+        {"cards not in the journal", "cardzones", {"cardzones"}, false, 0, 0, false},
+        // What an older program sends: its card numbers are not taken.
+        {"cards named in the notice",
+         "cardholders,#1111,#2222",
          {"cardholders"},
-         {true,
-          [] {
-              QSet<QString> many;
-              for (int i = 0; i <= MaxNamedCards; ++i)
-                  many.insert(QString::number(i));
-              return many;
-          }()},
+         false,
+         0,
+         0,
+         false},
+        {"a stretch too long to read",
+         "cardholders,@1-1000000",
          {"cardholders"},
-         {}},
+         false,
+         1,
+         1000000,
+         false},
+        {"a stretch backwards", "cardholders,@9-3", {"cardholders"}, false, 0, 0, false},
+        {"a stretch that is no number", "cardholders,@x-3", {"cardholders"}, false, 0, 0, false},
+        {"nothing", "", {}, false, 0, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const TChangeNotice notice = ReadChangeNotice(ChangeNoticeText(c.tables, c.cards));
-        EXPECT_EQ(notice.Tables, c.tablesRead);
-        EXPECT_EQ(notice.Cards.Known, c.cardsRead.Known);
-        EXPECT_EQ(notice.Cards.Numbers, c.cardsRead.Numbers);
+        const TChangeNotice notice = ReadChangeNotice(c.text);
+        EXPECT_EQ(notice.Tables, c.tables);
+        EXPECT_EQ(notice.Cards.Known, c.cardsKnown);
+        EXPECT_TRUE(notice.Cards.Numbers.isEmpty());
+        EXPECT_EQ(notice.JournalFrom, c.from);
+        EXPECT_EQ(notice.JournalTo, c.to);
+        EXPECT_EQ(notice.CardsInJournal(), c.readJournal);
     }
-    // What a program that names no cards sends.
-    EXPECT_FALSE(ReadChangeNotice("cardholders,pendingchanges").Cards.Known);
-    EXPECT_TRUE(ReadChangeNotice("controllers,pendingchanges").Cards.Known);
-    EXPECT_FALSE(ReadChangeNotice("").Cards.Known);
+
+    // The entries' cards, unless they are too many or fold differently on the engines.
+    EXPECT_EQ(CardsOfJournalEntries({"1111", "", "2222", "1111"}).Numbers,
+              QSet<QString>({"1111", "2222"}));
+    EXPECT_TRUE(CardsOfJournalEntries({"1111", ""}).Known);
+    EXPECT_FALSE(CardsOfJournalEntries({"1111", "ÄBC"}).Known);
+    QStringList many;
+    for (int i = 0; i <= MaxNamedCards; ++i)
+        many << QString::number(i);
+    EXPECT_FALSE(CardsOfJournalEntries(many).Known);
 }
 
-// A transaction's notice names the cards only while every statement in it did.
-TEST(ChangeHint, OneStatementOverAllCardsMakesTheWholeTransactionUnknown) {
+// A transaction's notice points to its journal entries only while every statement named its cards
+// and the entries name them all.
+TEST(ChangeHint, ANoticePointsToTheJournalOnlyWhenItsEntriesNameEveryChangedCard) {
+    const auto entry = [](const QString& card, const QString& old = {}) {
+        TJournalEntry written;
+        written.CardNumber = card;
+        written.OldCardNumber = old;
+        return AppendJournalStatement(written, {"anna", "desk"}, QDateTime::currentDateTimeUtc());
+    };
     TNoticeDraft draft;
     EXPECT_TRUE(draft.isEmpty());
     draft.Note("cardzones", DeleteCardZoneStatement(7, "1111"));
     draft.Note("cardzones", InsertCardZoneStatement(7, "2222", 1));
     draft.Note("pendingchanges", InsertPendingChangeStatement(7, 1));
-    TChangeNotice notice = ReadChangeNotice(draft.Text());
-    EXPECT_EQ(notice.Tables, QStringList({"cardzones", "pendingchanges"}));
-    EXPECT_TRUE(notice.Cards.Known);
-    EXPECT_EQ(notice.Cards.Numbers, QSet<QString>({"1111", "2222"}));
+    EXPECT_EQ(draft.Text(), "cardzones,pendingchanges");
+    // Journalled as the saves do: one entry per card, a replacement naming both.
+    draft.Note("journal", entry("1111"));
+    EXPECT_FALSE(draft.CardsInJournal());
+    draft.Note("journal", entry("2222", "aaaa"));
+    EXPECT_TRUE(draft.CardsInJournal());
+    EXPECT_EQ(draft.Text(), "cardzones,journal,pendingchanges");
 
+    // A statement over all cards.
     draft.Note("cardholders", ClaimLiveCardHoldersStatement());
-    draft.Note("cardzones", InsertCardZoneStatement(7, "3333", 1));
-    notice = ReadChangeNotice(draft.Text());
-    EXPECT_FALSE(notice.Cards.Known);
+    EXPECT_FALSE(draft.CardsInJournal());
 
+    // An entry for many cards at once cannot be read for its cards.
     draft.clear();
     EXPECT_TRUE(draft.isEmpty());
     draft.Note("cardholders", ClaimCardHolderStatement("4444"));
-    EXPECT_EQ(ReadChangeNotice(draft.Text()).Cards.Numbers, QSet<QString>{"4444"});
+    draft.Note("journal", entry("4444"));
+    EXPECT_TRUE(draft.CardsInJournal());
+    draft.Note("journal", AppendGrantedZonesStatement(7, "Gate", 1, {"anna", "desk"},
+                                                      QDateTime::currentDateTimeUtc()));
+    EXPECT_FALSE(draft.CardsInJournal());
+
+    // A replacement whose entry names the card in another letter case.
+    draft.clear();
+    draft.Note("cardholders", ClaimCardHolderStatement("00000abcde"));
+    draft.Note("journal", entry("00000ABCDE"));
+    EXPECT_TRUE(draft.CardsInJournal());
+}
+
+// The server takes a channel name of at most 63 bytes; a name cut inside a character is refused
+// by every commit's notice.
+TEST(ChangeHint, TheChannelIsCutToTheServersLengthOnACharacterBoundary) {
+    EXPECT_EQ(SiteChannelName("site"), "vyr_site_site");
+    const QString accented = "x" + QString(30, QChar(0xE9)); // 61 bytes
+    EXPECT_EQ(QString::fromUtf8(SiteChannelName(accented)),
+              "vyr_site_x" + QString(26, QChar(0xE9)));
+    const QString beyond = QString::fromUcs4(U"\U0001F600") + QString(60, u'a');
+    EXPECT_EQ(SiteChannelName(QString(26, u'a') + beyond).size(), 63);
+    EXPECT_EQ(SiteChannelName(QString(53, u'a') + beyond), "vyr_site_" + QByteArray(53, 'a'));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "db/MyPostgreSQL.h"
 #include "db/cardindexes.h"
+#include "db/changehint.h"
 #include "journal/journal.h"
 #include "profiles/legacyimport.h"
 #include "profiles/legacyrecords.h"
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -291,6 +293,272 @@ TEST_F(ServerDatabase, AnOperatorRoleWorksAndAMissingRightIsNamed) {
     EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr(clerk.toStdString()));
     EXPECT_THAT(maker.GetLastError().toStdString(), HasSubstr("the right CREATE"));
     EXPECT_EQ(InspectServerDatabase(empty).Kind, TServerDatabaseKind::Empty);
+}
+
+// A README block's SQL: the lines of the ```sql block after `marker`.
+QString ReadmeSql(const QString& marker) {
+    QFile readme(QStringLiteral(VYR_SOURCE_DIR "/README.md"));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QString start = marker + "\n```sql\n";
+    const qsizetype from = text.indexOf(start);
+    if (from < 0)
+        return {};
+    const qsizetype to = text.indexOf("```", from + start.size());
+    return text.mid(from + start.size(), to - from - start.size());
+}
+
+// Runs SQL on a connection text of its own: "" when it went through, else the SQLSTATE and the
+// server's words; `rows` gets the first row's fields.
+QString RunOn(const QString& connection, const QString& sql, QStringList* row = nullptr) {
+    PGconn* handle = PQconnectdb(connection.toUtf8().constData());
+    QString outcome;
+    if (PQstatus(handle) != CONNECTION_OK) {
+        outcome = QString::fromUtf8(PQerrorMessage(handle));
+    } else {
+        PGresult* result = PQexec(handle, sql.toUtf8().constData());
+        const ExecStatusType status = PQresultStatus(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            outcome = QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE)) + " " +
+                      QString::fromUtf8(PQresultErrorMessage(result));
+        else if (row && PQntuples(result) > 0)
+            for (int i = 0; i < PQnfields(result); ++i)
+                *row << QString::fromUtf8(PQgetvalue(result, 0, i));
+        PQclear(result);
+    }
+    PQfinish(handle);
+    return outcome;
+}
+
+// A site with the README's two roles: its owner, who made it (the program, or an administrator
+// with the README's SQL), and the operator, with the README's grants.
+class GuardedSite : public ServerDatabase {
+protected:
+    enum TMadeBy { Program, Readme };
+
+    // Makes the site in a fresh schema; false with the reason in `error`.
+    bool MakeSite(TMadeBy madeBy, QString& error) {
+        Site = Cluster->NewDatabase();
+        const QString schema = SchemaOf(Site);
+        Owner = schema + "_owner";
+        Operator = schema + "_operator";
+        error = Sql("CREATE ROLE " + Owner + " LOGIN; CREATE ROLE " + Operator +
+                    " LOGIN; ALTER SCHEMA " + schema + " OWNER TO " + Owner);
+        if (!error.isEmpty())
+            return false;
+        if (madeBy == Program) {
+            TMyPostgreSQL owner;
+            owner.ConnectionString = As(Owner);
+            if (!owner.Connect()) {
+                error = owner.GetLastError();
+                return false;
+            }
+        } else {
+            error = RunOn(As(Owner), ReadmeSql("<!-- site-schema -->"));
+            if (!error.isEmpty())
+                return false;
+        }
+        // The README's grants, for this schema and these roles.
+        QString grants = ReadmeSql("<!-- site-grants -->");
+        grants = grants.mid(grants.indexOf("-- in vyrsite"));
+        grants.replace("vyr_operator", Operator).replace("SCHEMA public", "SCHEMA " + schema);
+        error = RunOn(As(Owner), grants);
+        return error.isEmpty();
+    }
+    QString As(const QString& role) const {
+        return QString(Site).replace("user=postgres", "user=" + role);
+    }
+    // The newest entry: its number, time, login name and database role.
+    QStringList Newest() const {
+        QStringList row;
+        RunOn(As(Owner),
+              "SELECT JournalID, EntryTime, Operator, DatabaseRole FROM Journal ORDER BY "
+              "JournalID DESC LIMIT 1",
+              &row);
+        return row;
+    }
+
+    QString Site;
+    QString Owner;
+    QString Operator;
+};
+
+// Whatever the operator role sends, an entry carries the number, the time and the role the server
+// gave it, and the journal's numbers stay the server's: a forged entry cannot take the number of
+// the next real one, nor can the sequence be moved or drawn on.
+TEST_F(GuardedSite, TheOperatorCannotForgeAJournalEntrysFacts) {
+    for (const TMadeBy madeBy : {Program, Readme}) {
+        SCOPED_TRACE(madeBy == Program ? "made by the program" : "made from the README");
+        QString error;
+        ASSERT_TRUE(MakeSite(madeBy, error)) << error.toStdString();
+        const QString forgedTime = "2001-02-03T04:05:06.000Z";
+        TMyPostgreSQL operatorDb;
+        operatorDb.ConnectionString = As(Operator);
+        ASSERT_TRUE(operatorDb.Connect()) << operatorDb.GetLastError().toStdString();
+        EXPECT_EQ(operatorDb.JournalWarning(), "");
+        TJournalEntry entry;
+        entry.Action = TJournalAction::ControllerAdded;
+        entry.ConName = "Door";
+        ASSERT_TRUE(AppendJournal(operatorDb, entry, {"clerk", "desk"}))
+            << operatorDb.GetLastError().toStdString();
+        const qint64 first = Newest().value(0).toLongLong();
+
+        const struct {
+            const char* what;
+            QString sql;
+        } forgeries[] = {
+            {"an entry with its own time and role",
+             "INSERT INTO Journal (EntryTime, Operator, Workstation, Action, Changes, "
+             "DatabaseRole) VALUES ('" +
+                 forgedTime + "', 'boss', 'desk', 'controller-added', '[]', '" + Owner + "')"},
+            {"an entry with the next real entry's number",
+             QStringLiteral("INSERT INTO Journal (JournalID, EntryTime, Operator, Workstation, "
+                            "Action, Changes) OVERRIDING SYSTEM VALUE VALUES (%1, '%2', 'boss', "
+                            "'desk', 'controller-added', '[]')")
+                 .arg(first + 2)
+                 .arg(forgedTime)},
+            {"an entry far ahead",
+             QStringLiteral("INSERT INTO Journal (JournalID, EntryTime, Operator, Workstation, "
+                            "Action, Changes) OVERRIDING SYSTEM VALUE VALUES (%1, '%2', 'boss', "
+                            "'desk', 'controller-added', '[]')")
+                 .arg(first + 1000)
+                 .arg(forgedTime)},
+        };
+        qint64 last = first;
+        for (const auto& forgery : forgeries) {
+            SCOPED_TRACE(forgery.what);
+            EXPECT_EQ(RunOn(As(Operator), forgery.sql), "");
+            const QStringList newest = Newest();
+            ASSERT_EQ(newest.size(), 4);
+            EXPECT_EQ(newest[0].toLongLong(), last + 1);
+            last = newest[0].toLongLong();
+            EXPECT_NE(newest[1], forgedTime);
+            EXPECT_EQ(newest[2], "boss"); // what the workstation says stays its word
+            EXPECT_EQ(newest[3], Operator);
+        }
+
+        // What would alter the journal or its numbers is refused.
+        const QString sequence = "pg_get_serial_sequence('journal', 'journalid')";
+        for (const QString& refused :
+             {"UPDATE Journal SET EntryTime = '" + forgedTime + "'",
+              QStringLiteral("UPDATE Journal SET DatabaseRole = 'x'"),
+              QStringLiteral("DELETE FROM Journal"), QStringLiteral("TRUNCATE Journal"),
+              "SELECT nextval(" + sequence + ")", "SELECT setval(" + sequence + ", 1)",
+              "SELECT setval(" + sequence + ", 9000000000000000000)",
+              QStringLiteral("ALTER TABLE Journal DISABLE TRIGGER vyr_journal_facts"),
+              QStringLiteral("ALTER TABLE Journal ALTER COLUMN JournalID RESTART WITH 1"),
+              QStringLiteral("SELECT vyr_journal_facts()")}) {
+            SCOPED_TRACE(refused.toStdString());
+            EXPECT_THAT(RunOn(As(Operator), refused).toStdString(),
+                        ::testing::AnyOf(HasSubstr("42501"), HasSubstr("0A000")));
+        }
+
+        // The workstations' next entries follow, numbered and timed by the server.
+        ASSERT_TRUE(AppendJournal(operatorDb, entry, {"clerk", "desk"}))
+            << operatorDb.GetLastError().toStdString();
+        const std::optional<QList<TJournalEntry>> read = ReadJournal(operatorDb, {}, 1);
+        ASSERT_TRUE(read && read->size() == 1) << operatorDb.GetLastError().toStdString();
+        EXPECT_EQ(read->at(0).Id, last + 1);
+        EXPECT_EQ(read->at(0).DatabaseRole, Operator);
+        EXPECT_EQ(read->at(0).Operator, "clerk");
+    }
+}
+
+// A site made before the server vouched for the journal: an operator is told and works on, the
+// owner's opening adds it.
+TEST_F(GuardedSite, AnOlderSiteGetsItsJournalGuardedWhenTheOwnerOpensIt) {
+    QString error;
+    ASSERT_TRUE(MakeSite(Readme, error)) << error.toStdString();
+    ASSERT_EQ(RunOn(As(Owner), "DROP TRIGGER vyr_journal_facts ON Journal; DROP FUNCTION "
+                               "vyr_journal_facts(); ALTER TABLE Journal DROP COLUMN DatabaseRole"),
+              "");
+    TMyPostgreSQL operatorDb;
+    operatorDb.ConnectionString = As(Operator);
+    ASSERT_TRUE(operatorDb.Connect()) << operatorDb.GetLastError().toStdString();
+    EXPECT_THAT(operatorDb.JournalWarning().toStdString(), HasSubstr(Owner.toStdString()));
+    operatorDb.Disconnect();
+
+    TMyPostgreSQL ownerDb;
+    ownerDb.ConnectionString = As(Owner);
+    ASSERT_TRUE(ownerDb.Connect()) << ownerDb.GetLastError().toStdString();
+    EXPECT_EQ(ownerDb.JournalWarning(), "");
+    ASSERT_TRUE(operatorDb.Connect()) << operatorDb.GetLastError().toStdString();
+    EXPECT_EQ(operatorDb.JournalWarning(), "");
+    EXPECT_EQ(RunOn(As(Operator), "INSERT INTO Journal (EntryTime, Operator, Workstation, "
+                                  "Action, Changes) VALUES ('2001-02-03T04:05:06.000Z', 'boss', "
+                                  "'desk', 'controller-added', '[]')"),
+              "");
+    EXPECT_EQ(Newest().value(3), Operator);
+    EXPECT_NE(Newest().value(1), "2001-02-03T04:05:06.000Z");
+}
+
+// A role that may only connect hears that something changed, never which card; the site's own
+// workstations still learn which cards, from the journal they may read.
+TEST_F(GuardedSite, AListenerWithoutRightsHearsNoCardNumbers) {
+    QString error;
+    ASSERT_TRUE(MakeSite(Program, error)) << error.toStdString();
+    const QString outsider = SchemaOf(Site) + "_outsider";
+    ASSERT_EQ(Sql("CREATE ROLE " + outsider + " LOGIN"), "");
+    PGconn* listener = PQconnectdb(As(outsider).toUtf8().constData());
+    ASSERT_EQ(PQstatus(listener), CONNECTION_OK);
+    const QByteArray channel = SiteChannelName(SchemaOf(Site));
+    char* name = PQescapeIdentifier(listener, channel.constData(), size_t(channel.size()));
+    PQclear(PQexec(listener, QByteArray("LISTEN ").append(name).constData()));
+    PQfreemem(name);
+
+    TMyPostgreSQL operatorDb;
+    operatorDb.ConnectionString = As(Operator);
+    ASSERT_TRUE(operatorDb.Connect()) << operatorDb.GetLastError().toStdString();
+    {
+        TTransaction change(operatorDb);
+        ASSERT_TRUE(AddCard(operatorDb, "00000C0FFE"));
+        TJournalEntry entry;
+        entry.Action = TJournalAction::CardHolderAdded;
+        entry.CardNumber = "00000C0FFE";
+        ASSERT_TRUE(AppendJournal(operatorDb, entry, {"clerk", "desk"}));
+        ASSERT_TRUE(change.Commit()) << operatorDb.GetLastError().toStdString();
+    }
+    QStringList heard;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            PQconsumeInput(listener);
+            while (PGnotify* notice = PQnotifies(listener)) {
+                heard << QString::fromUtf8(notice->extra);
+                PQfreemem(notice);
+            }
+            return !heard.isEmpty();
+        },
+        10000));
+    PQfinish(listener);
+    for (const QString& notice : heard) {
+        EXPECT_THAT(notice.toStdString(), HasSubstr("cardholders"));
+        EXPECT_THAT(notice.toUpper().toStdString(), ::testing::Not(HasSubstr("C0FFE")));
+    }
+    // Nor can the outsider read the journal the notice points to: not even its schema is theirs.
+    EXPECT_THAT(
+        RunOn(As(outsider), "SELECT CardNumber FROM " + SchemaOf(Site) + ".Journal").toStdString(),
+        HasSubstr("42501"));
+}
+
+// A site whose schema name fills the server's 63 bytes with accented letters: every commit sends
+// its notice on a channel the server takes.
+TEST_F(ServerDatabase, ALongAccentedSchemaNameLeavesCommitsWorking) {
+    const QString schema = "x" + QString(30, QChar(0xE9)); // 61 bytes in UTF-8
+    ASSERT_EQ(Cluster->Sql("postgres", "CREATE SCHEMA " + schema), "");
+    TMyPostgreSQL db;
+    db.ConnectionString = QString(Connection).replace(SchemaOf(Connection), schema);
+    ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+    {
+        TTransaction change(db);
+        ASSERT_TRUE(AddCard(db, "0000000001")) << db.GetLastError().toStdString();
+        EXPECT_TRUE(change.Commit()) << db.GetLastError().toStdString();
+    }
+    EXPECT_TRUE(AddCard(db, "0000000002")) << db.GetLastError().toStdString();
+    const std::unique_ptr<TMyResultSet> rows = db.Query("SELECT COUNT(*) FROM CardHolders");
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->Fields(0).AsInteger(), 2);
+    EXPECT_EQ(Cluster->Sql("postgres", "DROP SCHEMA " + schema + " CASCADE"), "");
 }
 
 // Another session takes the row this one needs next while this one holds the row it needs: the

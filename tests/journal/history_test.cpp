@@ -183,7 +183,7 @@ TEST_F(HistoryWindowTest, TabReachesEveryControlAndAScreenReaderNamesEach) {
             if (QAccessibleInterface* child = list->child(i);
                 child && child->role() == QAccessible::ColumnHeader)
                 headers << child->text(QAccessible::Name);
-        EXPECT_EQ(headers, JournalColumnTitles());
+        EXPECT_EQ(headers, JournalColumnTitles(false));
         EXPECT_EQ(QAccessible::queryAccessibleInterface(&List(*window))->text(QAccessible::Name),
                   "Changes, newest first:");
     }
@@ -201,7 +201,7 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownRowsAsCsv) {
     QStringList shown;
     for (int column = 0; column < 6; ++column)
         shown << row->text(column);
-    EXPECT_EQ(ReadWholeFile(file), CsvDocument({JournalColumnTitles(), shown}));
+    EXPECT_EQ(ReadWholeFile(file), CsvDocument({JournalColumnTitles(false), shown}));
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
 
     // A file that cannot be written is said so, and nothing is left half-written.
@@ -209,6 +209,43 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownRowsAsCsv) {
     QTest::mouseClick(&Control<QPushButton>(*window, "cmdExport"), Qt::LeftButton);
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+}
+
+// On a server site the history shows, and exports, the database role the server vouches for
+// beside what the workstation said: who was signed in there, and where.
+class ServerHistoryWindowTest : public ProfileDbTest {
+protected:
+    TEngine Engine() const override { return TEngine::PostgreSQL; }
+};
+
+TEST_F(ServerHistoryWindowTest, ShowsTheDatabaseRoleBesideTheWorkstationsWord) {
+    TJournalEntry entry;
+    entry.Action = TJournalAction::ControllerAdded;
+    entry.ConID = 1;
+    entry.ConName = "Front door";
+    Exec(AppendJournalStatement(entry, {"anna", "reception"}, QDateTime::currentDateTimeUtc()));
+    TfrmHistory window(*Database().Inner, Desktop, THistoryScope::Site, {}, QString(), {});
+    window.show();
+    QTreeWidget& list = Control<QTreeWidget>(window, "lstEntries");
+    QStringList headers;
+    for (int column = 0; column < list.columnCount(); ++column)
+        headers << list.headerItem()->text(column);
+    EXPECT_THAT(headers, ElementsAre("Time", "Signed in as", "On", "Database role", "Controller",
+                                     "Card", "Change"));
+    ASSERT_EQ(list.topLevelItemCount(), 1);
+    const QTreeWidgetItem* row = list.topLevelItem(0);
+    EXPECT_EQ(row->text(1), "anna");
+    EXPECT_EQ(row->text(2), "reception");
+    EXPECT_EQ(row->text(3), "postgres");
+    EXPECT_EQ(row->text(4), "Front door");
+
+    const QString file = Home->Path() + "/history.csv";
+    Desktop.AnswerFile(file);
+    QTest::mouseClick(&Control<QPushButton>(window, "cmdExport"), Qt::LeftButton);
+    const QList<QByteArray> lines = ReadWholeFile(file).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains("Signed in as,On,Database role,Controller")) << lines[0].data();
+    EXPECT_TRUE(lines[1].contains(",anna,reception,postgres,Front door,")) << lines[1].data();
 }
 
 } // namespace

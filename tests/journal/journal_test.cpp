@@ -30,10 +30,15 @@ class JournalTest : public ProfileDbTest, public ::testing::WithParamInterface<T
 protected:
     TEngine Engine() const override { return GetParam(); }
 
-    // Appends through the engine at a chosen moment, as a workstation with that clock would.
+    // Appends through the engine at a chosen moment, as a workstation with that clock would. A
+    // server writes its own clock's time, which the site's owner here sets back afterwards.
     void Append(const TJournalEntry& entry, const TJournalAuthor& author = Anna,
                 const QDateTime& at = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC)) {
         Exec(AppendJournalStatement(entry, author, at));
+        if (Engine() == TEngine::PostgreSQL)
+            Exec({"UPDATE Journal SET EntryTime = ? WHERE JournalID = (SELECT MAX(JournalID) FROM "
+                  "Journal)",
+                  {at.toString(Qt::ISODateWithMs)}});
     }
     QList<TJournalEntry> Read(const TJournalFilter& filter = {}, int limit = 0,
                               int64_t before = 0) {
@@ -59,10 +64,18 @@ TEST_P(JournalTest, AnEntryComesBackAsItWasWritten) {
                                     {{"CardHolder", text, "Anna"}, {"CardCustom1", "", text}});
         entry.ConName = text;
         entry.CardHolder = text;
-        Append(entry, {text, text}, at);
+        Exec(AppendJournalStatement(entry, {text, text}, at));
         const QList<TJournalEntry> read = Read({}, 1);
         ASSERT_EQ(read.size(), 1);
-        EXPECT_EQ(read[0].Time, at);
+        // A server puts its own time and the role it authenticated beside the workstation's word.
+        if (Engine() == TEngine::PostgreSQL) {
+            EXPECT_TRUE(read[0].Time.isValid());
+            EXPECT_NE(read[0].Time, at);
+            EXPECT_EQ(read[0].DatabaseRole, "postgres");
+        } else {
+            EXPECT_EQ(read[0].Time, at);
+            EXPECT_EQ(read[0].DatabaseRole, "");
+        }
         EXPECT_EQ(read[0].Operator, text);
         EXPECT_EQ(read[0].Workstation, text);
         EXPECT_EQ(read[0].Action, TJournalAction::CardHolderEdited);
