@@ -29,6 +29,8 @@ public:
     QString Connection(const QString& database, const QString& role = {}) const;
     // Runs SQL as the superuser in a database: "" when it went through, else the server's error.
     QString Sql(const QString& database, const QString& sql) const;
+    // The server's Unix socket, for a proxy in front of it.
+    QString Socket() const { return FFolder + QStringLiteral("/.s.PGSQL.5432"); }
 
     // The server gone at once, as by a power cut (an immediate shutdown), and back again.
     bool Kill();
