@@ -12,6 +12,7 @@
 
 class TChangeWatch;
 class TMyDBConnector;
+class TReconnect;
 
 // Everything that belongs to one open profile: the profile itself, the connector to its database,
 // the controller records read from it and their pending-change marks. Opening another profile
@@ -41,6 +42,11 @@ public:
     // Tells the session's windows of changes other workstations make to the site. Made with its
     // first use, on the window's thread; it lives as long as the session.
     TChangeWatch& Changes();
+    // Connects again, on a worker, once a statement found the connection to the server lost: the
+    // session starts it by itself then (its statements fail meanwhile, and do not connect on the
+    // window thread). A window that wants to read again connects to its Finished, and may Start it
+    // itself. Made with its first use, on the window's thread.
+    TReconnect& Reconnection();
 
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
@@ -69,6 +75,7 @@ private:
     std::unique_ptr<TMyDBConnector> FDatabase;
     // Declared after the connector, so it ends before it: a watch may look through it.
     std::unique_ptr<TChangeWatch> FChanges;
+    std::unique_ptr<TReconnect> FReconnect;
     TControllerRecords FControllers;
     // The marks as of the last read; a listed record's own flag is newer (a key write clears it).
     QSet<int32_t> FMarks;
