@@ -130,6 +130,8 @@ private:
     void NameUntitledColumns();
     void FollowListScrolling();
     void ReloadAfterSaving(const TControllerSaved& saved);
+    // Once the session has connected again after a lost connection, reads the controllers anew.
+    void ReloadWhenConnected();
     // Gives a database made before the unique card indexes those indexes, or tells which card
     // numbers stand in the way.
     void AddCardIndexes();

@@ -84,6 +84,9 @@ private:
     void mnuDeleteClick();
     void mnuPropertiesClick();
     void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
+    // A zone click whose outcome is unknown: zone clicks wait until the session connected again
+    // and the list shows the card as stored.
+    void SettleUnknownZone(const QString& cardNumber);
 
     QHBoxLayout* BuildFilterRow();
     QHBoxLayout* BuildActionRow();
@@ -112,6 +115,10 @@ private:
     // Counts the list's own loads: a refresh read before the latest of them is out of date.
     int FLoads = 0;
     int FRefreshBase = 0;
+    // The card of a zone click whose outcome is unknown, until a read shows it as stored; and
+    // whether the read under way began after that click.
+    QString FUnsettledCard;
+    bool FUnsettledRead = false;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).

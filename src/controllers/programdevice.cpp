@@ -259,7 +259,14 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    if (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry) == TMarkClear::ChangedSince)
+    const TMarkClear cleared = FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry);
+    if (cleared == TMarkClear::Unknown)
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("The key was written, but whether the database took note of it is "
+                               "not known: %s The controller stays marked until the list has "
+                               "read the marks again."),
+                             {FSession.Database().GetLastError()}));
+    else if (cleared == TMarkClear::ChangedSince)
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "
                     "while it was being written: the key just written is already out of date. The "
