@@ -498,7 +498,7 @@ void TfrmMain::mnuPropertiesClick() {
     // A controller deleted elsewhere leaves the list as well.
     if (dialog.exec() == QDialog::Accepted || dialog.Saved.Conflict == TControllerSaved::Gone)
         ReloadAfterSaving(dialog.Saved);
-    ReloadWhenConnected();
+    ReloadWhenConnected(dialog.Saved.OutcomeUnknown);
 }
 
 void TfrmMain::cmdAddControllerClick() {
@@ -507,14 +507,19 @@ void TfrmMain::cmdAddControllerClick() {
     TfrmController dialog(FSession->Database(), FSession->Author(), this);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
-    ReloadWhenConnected();
+    ReloadWhenConnected(dialog.Saved.OutcomeUnknown);
 }
 
-void TfrmMain::ReloadWhenConnected() {
+void TfrmMain::ReloadWhenConnected(bool outcomeUnknown) {
     // A save that met a lost connection may have been stored or not: the list shows what is
-    // stored once the session has connected again.
-    if (!FSession || !FSession->Database().ConnectionLost())
+    // stored once the session has connected again (which may have happened already).
+    if (!FSession)
         return;
+    if (!FSession->Database().ConnectionLost()) {
+        if (outcomeUnknown)
+            ReloadControllers();
+        return;
+    }
     TReconnect& reconnect = FSession->Reconnection();
     connect(
         &reconnect, &TReconnect::Finished, this,
