@@ -6,6 +6,7 @@
 #include "db/sitetables.h"
 #include "shared/translation.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QPointer>
 #include <QSet>
@@ -474,10 +475,12 @@ public:
             const std::lock_guard lock(FMailbox->Lock);
             FMailbox->Watch = nullptr;
         }
-        // A listener that waits for a server that does not answer (within libpq's limits) is not
-        // waited for: closing the profile goes on at once, and the thread ends when the wait
-        // does.
+        // Mostly the listener waits on its socket and ends at once. One that waits for a server
+        // that does not answer (within libpq's limits) is not waited for: closing the profile
+        // goes on, and the thread ends, and goes, when the wait does.
         FThread->quit();
+        if (FThread->wait(QDeadlineTimer(50)))
+            delete FThread;
     }
 
     bool Listening() const override { return FListening; }
