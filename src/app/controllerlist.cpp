@@ -10,6 +10,7 @@
 #include "controllers/readkey.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "db/reconnect.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
@@ -498,6 +499,7 @@ void TfrmMain::ProgrammerButtonClick(QPushButton* Sender) {
         // watch does not report: the rows read it here.
         ReadKeyWrites();
         VSTControllers->viewport()->update();
+        ReloadWhenConnected();
         return;
     }
 }
@@ -531,6 +533,7 @@ void TfrmMain::mnuPropertiesClick() {
     // A controller deleted elsewhere leaves the list as well.
     if (dialog.exec() == QDialog::Accepted || dialog.Saved.Conflict == TControllerSaved::Gone)
         ReloadAfterSaving(dialog.Saved);
+    ReloadWhenConnected(dialog.Saved.OutcomeUnknown);
 }
 
 void TfrmMain::cmdAddControllerClick() {
@@ -539,6 +542,28 @@ void TfrmMain::cmdAddControllerClick() {
     TfrmController dialog(FSession->Database(), FSession->Author(), this);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
+    ReloadWhenConnected(dialog.Saved.OutcomeUnknown);
+}
+
+void TfrmMain::ReloadWhenConnected(bool outcomeUnknown) {
+    // A save that met a lost connection may have been stored or not: the list shows what is
+    // stored once the session has connected again (which may have happened already).
+    if (!FSession)
+        return;
+    if (!FSession->Database().ConnectionLost()) {
+        if (outcomeUnknown)
+            ReloadControllers();
+        return;
+    }
+    TReconnect& reconnect = FSession->Reconnection();
+    connect(
+        &reconnect, &TReconnect::Finished, this,
+        [this](bool connected) {
+            if (connected)
+                ReloadControllers();
+        },
+        Qt::SingleShotConnection);
+    reconnect.Start();
 }
 
 void TfrmMain::ReloadAfterSaving(const TControllerSaved& saved) {

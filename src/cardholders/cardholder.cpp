@@ -1,11 +1,14 @@
 #include "cardholders/cardholder.h"
 
+#include "db/reconnect.h"
+
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
+#include "db/reconnect.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "reader/adapternews.h"
@@ -26,6 +29,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -283,7 +287,7 @@ void TfrmCardHolder::UpdateOKButton() {
         CardEdit && FNumberTaken && !SameCardNumber(shown, CardEditNumber);
     cmdOK->setEnabled(FNumberShown &&
                       SavableCardNumber(shown, CardEdit ? CardEditNumber : QString()) &&
-                      !takenFromAnother);
+                      !takenFromAnother && !FUnsettled);
 }
 
 void TfrmCardHolder::cmdCustomNumberCheckClick() {
@@ -332,6 +336,10 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
             SaveEditedCardHolder(database, record, FLoaded, controllers, FSession.Author());
         if (saved.Outcome == TCardHolderSave::Saved)
             return true;
+        if (saved.Outcome == TCardHolderSave::Unknown) {
+            SettleUnknownSave(record);
+            return false;
+        }
         if (saved.Outcome == TCardHolderSave::ChangedElsewhere) {
             // What the operator typed is not saved over a change they have not seen: they may
             // load it and decide again.
@@ -366,6 +374,10 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     }
     TCardHolderSave saved =
         SaveNewCardHolder(database, record, std::nullopt, controllers, FSession.Author());
+    if (saved.Outcome == TCardHolderSave::Unknown) {
+        SettleUnknownSave(record);
+        return false;
+    }
     if (saved.Outcome == TCardHolderSave::NumberTaken) {
         if (!MessageBoxes::Confirm(
                 this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
@@ -377,6 +389,10 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     }
     if (saved.Outcome == TCardHolderSave::Saved)
         return true;
+    if (saved.Outcome == TCardHolderSave::Unknown) {
+        SettleUnknownSave(record);
+        return false;
+    }
     if (saved.Outcome == TCardHolderSave::HolderChanged) {
         MessageBoxes::ShowError(
             this, FormatText(_("Card %s was given to %s, or its cardholder changed, on another "
@@ -388,6 +404,47 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
     }
     MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
     return false;
+}
+
+void TfrmCardHolder::SettleUnknownSave(const TCardHolder& record) {
+    FUnsettled = record;
+    UpdateOKButton();
+    MessageBoxes::ShowWarning(
+        this, FormatText(_("Whether the cardholder was saved is not known: %s The program "
+                           "connects again and reads the cardholder back; then this window "
+                           "closes if it was saved, or stays open for another try."),
+                         {FSession.Database().GetLastError()}));
+    TReconnect& reconnect = FSession.Reconnection();
+    connect(&reconnect, &TReconnect::Finished, this, &TfrmCardHolder::ReadBack,
+            Qt::UniqueConnection);
+    reconnect.Start();
+}
+
+void TfrmCardHolder::ReadBack(bool connected, const QString& error) {
+    if (!FUnsettled)
+        return;
+    const TStoredCheck stored =
+        connected ? StoredAsSaved(FSession.Database(), *FUnsettled) : TStoredCheck::Failed;
+    if (stored == TStoredCheck::Failed) {
+        // Nothing is known yet: another try at reading, a little later, while Cancel stays free.
+        MessageBoxes::ShowError(
+            this, FormatText(_("The cardholder could not be read back yet: %s"),
+                             {connected ? FSession.Database().GetLastError() : error}));
+        QTimer::singleShot(2000, this, [this] { FSession.Reconnection().Start(); });
+        return;
+    }
+    const TCardHolder record = *FUnsettled;
+    FUnsettled.reset();
+    UpdateOKButton();
+    if (stored == TStoredCheck::Saved) {
+        MessageBoxes::ShowInformation(this, _("The cardholder was saved."));
+        accept();
+        return;
+    }
+    MessageBoxes::ShowInformation(this, _("The cardholder was not saved. Check what you typed "
+                                          "and press OK to save it again."));
+    // What is stored under the number may have changed meanwhile: the status says so.
+    ShowCardNumber(record.CardNumber);
 }
 
 void TfrmCardHolder::ShowNumberTaken() {

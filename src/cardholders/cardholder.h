@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 #include <functional>
 #include <memory>
 
@@ -101,6 +103,11 @@ private:
     void UpdateOKButton();
     void ShowNumberTaken();
     bool SaveCardHolder(const TCardHolder& record);
+    // A save whose outcome is unknown: "OK" waits until the session connected again and the
+    // record was read back; then the dialog closes if it was saved after all, or stays with what
+    // the operator typed.
+    void SettleUnknownSave(const TCardHolder& record);
+    void ReadBack(bool connected, const QString& error);
 
     TDesktop& FDesktop;
     TProfileSession& FSession;
@@ -112,4 +119,6 @@ private:
     // The cardholder as loaded for editing: a save goes through only while the database still
     // holds it.
     TCardHolder FLoaded;
+    // What a save with an unknown outcome tried to store; "OK" is held while it is being settled.
+    std::optional<TCardHolder> FUnsettled;
 };

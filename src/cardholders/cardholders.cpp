@@ -9,6 +9,7 @@
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
 #include "db/readagain.h"
+#include "db/reconnect.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
@@ -121,6 +122,17 @@ TfrmCardHolders::TfrmCardHolders(TDesktop& desktop, TProfileSession& session,
             [this](const QStringList& tables, const TChangedCards& cards) {
                 SiteChanged(tables, cards);
             });
+
+    // Once the session is connected again, what a lost connection left unknown is read.
+    connect(&FSession.Reconnection(), &TReconnect::Finished, this, [this](bool connected) {
+        if (connected && !FUnsettledCard.isEmpty()) {
+            FRefreshWanted = true;
+            FRefreshCards.Add(TChangedCards{true, {CardNumberKey(FUnsettledCard)}});
+            StartRefresh();
+        } else if (!FUnsettledCard.isEmpty()) {
+            FRefreshRetry->start();
+        }
+    });
 
     FormCreate();
     if (FSession.IsConnected())
@@ -339,9 +351,13 @@ void TfrmCardHolders::MakeReload() {
                 // A load of the list's own came meanwhile and shows newer rows, though with
                 // the columns it had.
                 const bool current = FRefreshBase == FLoads;
-                if (read && current && FreeToRefresh())
+                if (read && current && FreeToRefresh()) {
                     ShowRefresh(*rows);
-                else if (current || FRefreshRead.Columns)
+                    // A read that began after a zone click of unknown outcome shows its card as
+                    // stored: clicks are taken again, once the session's connection is back.
+                    if (FUnsettledRead && !FSession.Database().ConnectionLost())
+                        FUnsettledCard.clear();
+                } else if (current || FRefreshRead.Columns)
                     RefreshAgain(FRefreshRead); // once the dialog is gone, or once more
                 if (!read && current) {
                     // No retry of its own: the next change heard of or the band's button
@@ -377,6 +393,7 @@ void TfrmCardHolders::StartRefresh() {
     FColumnsWanted = false;
     FRefreshCards = TChangedCards::None();
     FRefreshBase = FLoads;
+    FUnsettledRead = !FUnsettledCard.isEmpty();
     FReload->Load(FRefreshRead);
 }
 
@@ -505,13 +522,38 @@ void TfrmCardHolders::VSTCardHoldersHeaderClick(int column) {
     ShowSortMark();
 }
 
+void TfrmCardHolders::SettleUnknownZone(const QString& cardNumber) {
+    MessageBoxes::ShowWarning(
+        this, FormatText(_("Whether the zone was changed is not known: %s The program connects "
+                           "again and reads the card's zones back; look at them before you click "
+                           "again."),
+                         {FSession.Database().GetLastError()}));
+    FUnsettledCard = cardNumber;
+    FUnsettledRead = false;
+    FRefreshWanted = true;
+    FRefreshCards.Add(TChangedCards{true, {CardNumberKey(cardNumber)}});
+    FSession.Reconnection().Start();
+}
+
 void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position) {
     const QModelIndex cell = VSTCardHolders->indexAt(position);
     if (cell.isValid() && cell.column() >= TCardHolderModel::FirstZoneColumn) {
         const int controller = cell.column() - TCardHolderModel::FirstZoneColumn;
+        if (!FUnsettledCard.isEmpty()) {
+            // Another click now could move the zone on from one the operator has not seen.
+            MessageBoxes::ShowInformation(
+                this, _("The list is being read again after a lost connection. Zones can be "
+                        "changed again once it shows what is stored."));
+            FSession.Reconnection().Start();
+            if (button == Qt::RightButton)
+                PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));
+            return;
+        }
         const int zone =
             CardHolders->CycleZone(cell.row(), controller, &FSession.Database(), FSession.Author());
-        if (zone == ZoneCardGone)
+        if (zone == ZoneUnknown)
+            SettleUnknownZone(CardHolders->Record(cell.row())->CardNumber);
+        else if (zone == ZoneCardGone)
             MessageBoxes::ShowInformation(
                 this, _("The zone was not changed: this card or this controller was deleted or "
                         "replaced on another workstation."));

@@ -92,6 +92,9 @@ private:
     void mnuDeleteClick();
     void mnuPropertiesClick();
     void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
+    // A zone click whose outcome is unknown: zone clicks wait until the session connected again
+    // and the list shows the card as stored.
+    void SettleUnknownZone(const QString& cardNumber);
 
     QHBoxLayout* BuildFilterRow();
     QHBoxLayout* BuildActionRow();
@@ -122,6 +125,10 @@ private:
     int FRefreshBase = 0;
     // The list was read at least once: a failure then leaves it out of date, not unread.
     bool FListRead = false;
+    // The card of a zone click whose outcome is unknown, until a read shows it as stored; and
+    // whether the read under way began after that click.
+    QString FUnsettledCard;
+    bool FUnsettledRead = false;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).

@@ -150,7 +150,8 @@ TCardHolderSave NoCardNumber() {
 
 TCardHolderSave Failure(TMyDBConnector& database) {
     TCardHolderSave result;
-    result.Outcome = TCardHolderSave::Failed;
+    result.Outcome =
+        CommitOutcomeUnknown(database) ? TCardHolderSave::Unknown : TCardHolderSave::Failed;
     result.Error = database.GetLastError();
     return result;
 }
@@ -173,18 +174,36 @@ bool SameTexts(const TCardHolder& a, const TCardHolder& b) {
 
 } // namespace
 
+namespace {
+
+TCardHolder StoredRecord(const TMyResultSet& rows) {
+    TCardHolder record;
+    record.CardNumber = rows.FieldByName("CardNumber").AsString();
+    record.CardHolder = CardText(rows.FieldByName("CardHolder").AsString());
+    record.CardCustom1 = CardText(rows.FieldByName("CardCustom1").AsString());
+    record.CardCustom2 = CardText(rows.FieldByName("CardCustom2").AsString());
+    record.CardCustom3 = CardText(rows.FieldByName("CardCustom3").AsString());
+    record.CardCustom4 = CardText(rows.FieldByName("CardCustom4").AsString());
+    return record;
+}
+
+} // namespace
+
 std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QString& cardNumber) {
     const std::unique_ptr<TMyResultSet> rows = database.Query(LoadCardHolderStatement(cardNumber));
     if (!rows || rows->RecordCount() != 1)
         return std::nullopt;
-    TCardHolder record;
-    record.CardNumber = rows->FieldByName("CardNumber").AsString();
-    record.CardHolder = CardText(rows->FieldByName("CardHolder").AsString());
-    record.CardCustom1 = CardText(rows->FieldByName("CardCustom1").AsString());
-    record.CardCustom2 = CardText(rows->FieldByName("CardCustom2").AsString());
-    record.CardCustom3 = CardText(rows->FieldByName("CardCustom3").AsString());
-    record.CardCustom4 = CardText(rows->FieldByName("CardCustom4").AsString());
-    return record;
+    return StoredRecord(*rows);
+}
+
+TStoredCheck StoredAsSaved(TMyDBConnector& database, const TCardHolder& record) {
+    const std::unique_ptr<TMyResultSet> rows =
+        database.Query(LoadCardHolderStatement(record.CardNumber));
+    if (!rows)
+        return TStoredCheck::Failed;
+    return rows->RecordCount() == 1 && SameTexts(StoredRecord(*rows), record)
+               ? TStoredCheck::Saved
+               : TStoredCheck::NotSaved;
 }
 
 bool SameCardNumber(const QString& a, const QString& b) {
@@ -463,6 +482,6 @@ int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t c
                                  stored->Fields(1).AsString(), current, next),
                        author) ||
         !StoreMarks(database, {conId}) || !transaction.Commit())
-        return ZoneFailed;
+        return CommitOutcomeUnknown(database) ? ZoneUnknown : ZoneFailed;
     return next;
 }

@@ -39,6 +39,10 @@ struct TCardHolderSave {
         // it (another workstation replaced or changed them meanwhile); TakenBy names who has it
         // now. Nothing was changed.
         HolderChanged,
+        // The connection broke after the change was sent to be committed: it may be stored or
+        // not (the connector's words in Error). The records must be read again before another
+        // try, which could otherwise store it twice or be refused for the record itself.
+        Unknown,
     };
     TOutcome Outcome = Failed;
     QString TakenBy;
@@ -51,6 +55,12 @@ struct TCardHolderSave {
 // The live cardholder with this number as the cardholder dialog edits it: the number as stored and
 // the texts as kept (CardText). Nothing when the lookup failed or not exactly one row answered.
 std::optional<TCardHolder> LoadCardHolder(TMyDBConnector& database, const QString& cardNumber);
+
+// After a save whose outcome is unknown: whether the database holds the live cardholder just as
+// `record` says (Saved), or not (NotSaved: the card is free, or the record is another); Failed when
+// the read failed, which tells nothing.
+enum class TStoredCheck { Saved, NotSaved, Failed };
+TStoredCheck StoredAsSaved(TMyDBConnector& database, const TCardHolder& record);
 
 // The name of the live cardholder with this number; a null string when there is none or the
 // lookup failed.
@@ -97,9 +107,11 @@ DeleteCardHolderAndZones(TMyDBConnector& database, const TCardHolder& chosen,
 // stored one (0, 1, 2, 0), whatever a list showed, and the controller's mark is stored with it.
 // The new zone; ZoneCardGone when the card has no live holder or the controller is gone (another
 // workstation), ZoneFailed when the database refused (the reason in its last error). Nothing
-// changes unless a zone comes back.
+// changes unless a zone comes back; except with ZoneUnknown: the connection broke after the
+// change went to be committed, and the zone may have moved on or not.
 inline constexpr int ZoneFailed = -1;
 inline constexpr int ZoneCardGone = -2;
+inline constexpr int ZoneUnknown = -3;
 int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId,
                   const TJournalAuthor& author);
 

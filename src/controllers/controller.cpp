@@ -115,6 +115,17 @@ void TfrmController::ConEdit(PStandController AController) {
 
 void TfrmController::cmdOKClick() {
     Save();
+    if (Saved.OutcomeUnknown) {
+        // Saving again could add the controller twice: the list reads what is stored first, and
+        // the operator looks there.
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("Whether the controller was saved is not known: %s The list of "
+                               "controllers is read again once the program has connected again; "
+                               "look there before you enter it again."),
+                             {FDatabase.GetLastError()}));
+        reject();
+        return;
+    }
     if (Saved.Conflict == TControllerSaved::ChangedElsewhere) {
         // Nothing typed here is saved over a change the operator has not seen.
         if (MessageBoxes::Confirm(

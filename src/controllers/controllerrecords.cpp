@@ -173,8 +173,10 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
     if (!database.ExecuteQuery(UpdateControllerStatement(record.ConID, input.ConName, input.ConCode,
                                                          input.ConByte1, input.ConByte2)) ||
         (!entry.Changes.isEmpty() && !AppendJournal(database, entry, author)) ||
-        (keyOutdated && !StoreMarks(database, {record.ConID})) || !transaction.Commit())
+        (keyOutdated && !StoreMarks(database, {record.ConID})) || !transaction.Commit()) {
+        saved.OutcomeUnknown = CommitOutcomeUnknown(database);
         return saved;
+    }
     saved.Saved = true;
     if (keyOutdated) {
         saved.KeyOutdated = true;
@@ -204,6 +206,7 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
              ControllerFields(input.ConName, input.ConCode, input.ConByte1, input.ConByte2))
             entry.Changes.append({QString::fromLatin1(field), QString(), value});
         if (saved.ConID <= 0 || !AppendJournal(database, entry, author) || !transaction.Commit()) {
+            saved.OutcomeUnknown = CommitOutcomeUnknown(database);
             saved.ConID = 0;
             return saved;
         }

@@ -74,6 +74,9 @@ struct TControllerSaved {
     int32_t ConID = 0;
     // The key of this controller must be written (again) before it admits what the database says.
     bool KeyOutdated = false;
+    // Not Saved, but not failed either: the connection broke after the change went to be
+    // committed, and it may be stored. The records are read again before another try.
+    bool OutcomeUnknown = false;
 };
 
 // Saves an existing controller. Marks `record` when its key no longer matches, and stores the

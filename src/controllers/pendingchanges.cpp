@@ -100,6 +100,16 @@ std::optional<TMarkState> ReadMarkState(TMyDBConnector& database, int32_t conId)
     return state;
 }
 
+namespace {
+
+TMarkClear Committed(TMyDBConnector& database, TTransaction& transaction, TMarkClear outcome) {
+    if (transaction.Commit())
+        return outcome;
+    return CommitOutcomeUnknown(database) ? TMarkClear::Unknown : TMarkClear::Failed;
+}
+
+} // namespace
+
 TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TMarkState& built,
                                const TJournalEntry& written, const TJournalAuthor& author) {
     TTransaction transaction(database);
@@ -126,21 +136,23 @@ TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TM
         if (cleared < 0)
             return TMarkClear::Failed;
         if (cleared == 1)
-            return recorded(false) && transaction.Commit() ? TMarkClear::Cleared
-                                                           : TMarkClear::Failed;
+            return recorded(false) ? Committed(database, transaction, TMarkClear::Cleared)
+                                   : TMarkClear::Failed;
     }
     const std::optional<TMarkState> now = ReadMarkState(database, conId);
     if (!now)
         return TMarkClear::Failed;
     if ((!built.Marked && *now == built) || (built.Marked && now->Stamp == clearedStamp))
-        return recorded(false) && transaction.Commit() ? TMarkClear::Cleared : TMarkClear::Failed;
+        return recorded(false) ? Committed(database, transaction, TMarkClear::Cleared)
+                               : TMarkClear::Failed;
     // The key is older than the database: a change came since, or another workstation wrote and
     // cleared a newer image. It must be written again. The write is still journaled, since the
     // key holds it now, but as out of date: the history must not suggest that the key admits the
     // change that came meanwhile.
     if (!now->Marked && !StoreMarks(database, {conId}))
         return TMarkClear::Failed;
-    return recorded(true) && transaction.Commit() ? TMarkClear::ChangedSince : TMarkClear::Failed;
+    return recorded(true) ? Committed(database, transaction, TMarkClear::ChangedSince)
+                          : TMarkClear::Failed;
 }
 
 bool AddPendingChangesTable(TMyDBConnector& database) {

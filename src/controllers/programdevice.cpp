@@ -265,6 +265,12 @@ void TfrmProgramDevice::KeyWritten(int result) {
             this, _("The key was written, but this controller was deleted on another workstation "
                     "while it was being written: no controller of this site uses the key any "
                     "more."));
+    else if (cleared == TMarkClear::Unknown)
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("The key was written, but whether the database took note of it is "
+                               "not known: %s The controller stays marked until the list has "
+                               "read the marks again."),
+                             {FSession.Database().GetLastError()}));
     else if (cleared == TMarkClear::ChangedSince)
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "

@@ -218,6 +218,19 @@ void TMyDBConnector::NotifyDisconnected() const {
         FStateDisconnectedEvent();
 }
 
+void TMyDBConnector::NotifyConnectionLost() const {
+    if (FConnectionLostEvent)
+        FConnectionLostEvent();
+}
+
+bool TMyDBConnector::TakeConnection(TMyDBConnector&) {
+    return false;
+}
+
+bool CommitOutcomeUnknown(const TMyDBConnector& database) {
+    return database.GetLastSqlState() == QLatin1String(TransactionResolutionUnknown);
+}
+
 bool TMyDBConnector::StartTransaction() {
     return false;
 }

@@ -88,6 +88,9 @@ public:
     virtual bool ReConnect() = 0;
     // The message of the most recent error caught; never cleared.
     virtual QString GetLastError() const = 0;
+    // The SQLSTATE of the most recent error when the engine gives one ("" otherwise); for the
+    // kinds of failure that need an answer of their own, such as CommitOutcomeUnknown.
+    virtual QString GetLastSqlState() const { return {}; }
     // Runs a statement that returns no rows; true only when exactly one row was affected.
     virtual bool ExecuteQuery(const TMyStatement& statement) = 0;
     // Runs a statement that returns no rows, as ExecuteQuery does, and tells how many rows it
@@ -120,12 +123,27 @@ public:
 
     QString ConnectionString;
 
+    // Whether a statement that finds the connection to a server lost connects again itself, on
+    // the thread that runs it. The open profile's connector says no: its statements run on the
+    // window thread, which never waits for a server; a TReconnect worker connects instead, and the
+    // statements fail until it did.
+    bool ReconnectOnUse = true;
+    // Whether the connection to a server was lost and not made again yet.
+    virtual bool ConnectionLost() const { return false; }
+    // Takes over the connection that `fresh`, a connector of the same kind and text, made just
+    // now (on any thread); this one's lost connection ends. False, and nothing changes, while a
+    // transaction is open here, or when `fresh` has no connection to give.
+    virtual bool TakeConnection(TMyDBConnector& fresh);
+
     TMyDBStateNotify& OnStateConnected() { return FStateConnectedEvent; }
     TMyDBStateNotify& OnStateDisconnected() { return FStateDisconnectedEvent; }
+    // Told, on the thread of the statement that found out, when the connection to a server broke.
+    TMyDBStateNotify& OnConnectionLost() { return FConnectionLostEvent; }
 
 protected:
     void NotifyConnected() const;
     void NotifyDisconnected() const;
+    void NotifyConnectionLost() const;
 
     // Bracket a run of many statements (see TBulkWork). An engine that gains nothing from it keeps
     // these no-ops.
@@ -136,6 +154,7 @@ protected:
 private:
     TMyDBStateNotify FStateConnectedEvent;
     TMyDBStateNotify FStateDisconnectedEvent;
+    TMyDBStateNotify FConnectionLostEvent;
 };
 
 // Keeps a connector in bulk mode for its lifetime: the legacy import and the grant to all
@@ -164,7 +183,8 @@ public:
     TTransaction& operator=(const TTransaction&) = delete;
 
     bool Started() const { return FOpen; }
-    // False when the engine would not keep the work; it is rolled back then.
+    // False when the engine would not keep the work; it is rolled back then, unless the outcome is
+    // unknown (CommitOutcomeUnknown): the server may have kept it.
     bool Commit();
 
 private:
@@ -177,6 +197,14 @@ private:
 // connector this way, on that thread: a connection belongs to the thread that made it.
 std::unique_ptr<TMyDBConnector> NewConnectorOfKind(const QString& typeName,
                                                    const QString& connectionString);
+
+// The SQLSTATE of a commit whose outcome nobody knows: the connection broke after COMMIT went
+// out and before its answer came, so the server may have kept the change or not.
+inline constexpr char TransactionResolutionUnknown[] = "08007";
+
+// True when the most recent failure of `database` was such a commit: the caller must not report
+// the change as failed, nor offer to repeat it, before the records were read again.
+bool CommitOutcomeUnknown(const TMyDBConnector& database);
 
 // The fixed password every profile database carries in its connection string.
 inline constexpr char DatabasePassword[] = "kmr4816";

@@ -7,6 +7,7 @@
 #include "db/sitetables.h"
 #include "shared/translation.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QPointer>
 #include <QSet>
@@ -16,6 +17,12 @@
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -38,6 +45,66 @@ bool Succeeded(const PGresult* result) {
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
+using TClock = std::chrono::steady_clock;
+
+// Waits until libpq holds the next result, at most until `deadline`: a server that stopped
+// answering (a hung host behind a live network, which no keepalive notices) holds nobody for
+// longer. False when the time ran out; `wait` then says so, and the connection is not used again
+// before it is made anew.
+bool AwaitResult(PGconn* connection, TServerWait& wait, TClock::time_point deadline) {
+    while (PQisBusy(connection)) {
+        const qint64 left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        if (left <= 0) {
+            wait.TimedOut = true;
+            return false;
+        }
+        pollfd socket{PQsocket(connection), POLLIN, 0};
+        if (socket.fd < 0)
+            return true; // broken: PQgetResult says so
+        const int ready = poll(&socket, 1, int(std::min<qint64>(left, 60000)));
+        if (ready < 0 && errno != EINTR)
+            return true;
+        if (ready > 0 && !PQconsumeInput(connection))
+            return true;
+    }
+    return true;
+}
+
+TClock::time_point Deadline(const TServerWait& wait) {
+    return TClock::now() + std::chrono::milliseconds(wait.LimitMs);
+}
+
+// PQexec, or with `values` PQexecParams, within the wait's limit: the last result, or the first
+// error; null when nothing came (the connection broke or the time ran out).
+PGresult* Exec(PGconn* connection, TServerWait& wait, const char* sql, int count = -1,
+               const char* const* values = nullptr) {
+    if (wait.TimedOut)
+        return nullptr;
+    const int sent =
+        count < 0 ? PQsendQuery(connection, sql)
+                  : PQsendQueryParams(connection, sql, count, nullptr, values, nullptr, nullptr, 0);
+    if (!sent)
+        return nullptr;
+    const TClock::time_point deadline = Deadline(wait);
+    PGresult* kept = nullptr;
+    for (;;) {
+        if (!AwaitResult(connection, wait, deadline)) {
+            PQclear(kept);
+            return nullptr;
+        }
+        PGresult* result = PQgetResult(connection);
+        if (!result)
+            return kept;
+        if (kept && PQresultStatus(kept) == PGRES_FATAL_ERROR) {
+            PQclear(result);
+            continue;
+        }
+        PQclear(kept);
+        kept = result;
+    }
+}
+
 // One statement of a pipeline: its text, and its values (a null pointer for NULL).
 struct TPipelined {
     const char* Sql;
@@ -48,9 +115,10 @@ struct TPipelined {
 // Sends the statements together and reads their results in order: one round trip to the server
 // for all of them. The server skips whatever follows a statement that failed (its result says
 // PGRES_PIPELINE_ABORTED); a result is null when the connection broke before it came.
-std::vector<TResult> RunPipeline(PGconn* connection, const std::vector<TPipelined>& statements) {
+std::vector<TResult> RunPipeline(PGconn* connection, TServerWait& wait,
+                                 const std::vector<TPipelined>& statements) {
     std::vector<TResult> results(statements.size());
-    if (!PQenterPipelineMode(connection))
+    if (wait.TimedOut || !PQenterPipelineMode(connection))
         return results;
     size_t sent = 0;
     for (const TPipelined& statement : statements) {
@@ -63,8 +131,12 @@ std::vector<TResult> RunPipeline(PGconn* connection, const std::vector<TPipeline
     // The sync sends the lot, and ends what the server skips after a failure.
     bool synced = false;
     const bool flushed = PQpipelineSync(connection) == 1;
-    for (size_t i = 0; flushed && i < sent && !synced; ++i) {
-        PGresult* result = PQgetResult(connection);
+    const TClock::time_point deadline = Deadline(wait);
+    const auto next = [&]() -> PGresult* {
+        return AwaitResult(connection, wait, deadline) ? PQgetResult(connection) : nullptr;
+    };
+    for (size_t i = 0; flushed && i < sent && !synced && !wait.TimedOut; ++i) {
+        PGresult* result = next();
         if (!result)
             break;
         if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
@@ -76,16 +148,17 @@ std::vector<TResult> RunPipeline(PGconn* connection, const std::vector<TPipeline
         // A statement's results end with a null; a broken connection may keep answering with
         // errors of its own instead.
         while (!synced && PQstatus(connection) == CONNECTION_OK) {
-            PGresult* more = PQgetResult(connection);
+            PGresult* more = next();
             if (!more)
                 break;
             synced = PQresultStatus(more) == PGRES_PIPELINE_SYNC;
             PQclear(more);
         }
     }
-    for (int left = 4; flushed && !synced && left > 0 && PQstatus(connection) == CONNECTION_OK;
+    for (int left = 4;
+         flushed && !synced && !wait.TimedOut && left > 0 && PQstatus(connection) == CONNECTION_OK;
          --left) {
-        PGresult* result = PQgetResult(connection);
+        PGresult* result = next();
         synced = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
         PQclear(result);
     }
@@ -133,17 +206,18 @@ QString StatementVerb(const QString& sql) {
 }
 
 // Whether a site that has a journal lacks what makes the server vouch for its entries.
-bool JournalLacksFacts(PGconn* connection, const QHash<QString, QSet<QString>>& tables) {
+bool JournalLacksFacts(PGconn* connection, TServerWait& wait,
+                       const QHash<QString, QSet<QString>>& tables) {
     const auto journal = tables.find(QStringLiteral("journal"));
     if (journal == tables.end())
         return false;
     if (!journal->contains(QStringLiteral("databaserole")))
         return true;
-    const TResult result(PQexec(connection,
-                                "SELECT COUNT(*) FROM pg_trigger t JOIN pg_class c ON c.oid = "
-                                "t.tgrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
-                                "n.nspname = current_schema() AND c.relname = 'journal' AND "
-                                "t.tgname = 'vyr_journal_facts' AND t.tgenabled <> 'D'"));
+    const TResult result(Exec(connection, wait,
+                              "SELECT COUNT(*) FROM pg_trigger t JOIN pg_class c ON c.oid = "
+                              "t.tgrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+                              "n.nspname = current_schema() AND c.relname = 'journal' AND "
+                              "t.tgname = 'vyr_journal_facts' AND t.tgenabled <> 'D'"));
     return PQresultStatus(result.get()) != PGRES_TUPLES_OK ||
            qstrcmp(PQgetvalue(result.get(), 0, 0), "1") != 0;
 }
@@ -151,8 +225,8 @@ bool JournalLacksFacts(PGconn* connection, const QHash<QString, QSet<QString>>& 
 // The channel the workstations of a site listen on. Notices stay within their database, but a
 // database can hold several sites, one per schema: the channel carries the schema's name. Empty
 // when the connection cannot say.
-QByteArray SiteChannel(PGconn* connection) {
-    const TResult result(PQexec(connection, "SELECT current_schema()"));
+QByteArray SiteChannel(PGconn* connection, TServerWait& wait) {
+    const TResult result(Exec(connection, wait, "SELECT current_schema()"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1)
         return {};
     return SiteChannelName(QString::fromUtf8(PQgetvalue(result.get(), 0, 0)));
@@ -176,6 +250,11 @@ QString ChangedTable(const QString& sql) {
     return at > 0 ? words.value(at).remove(u'"').toLower() : QString();
 }
 
+QString TimedOutText(const TServerWait& wait) {
+    return FormatText(_("The database server did not answer within %s seconds."),
+                      {QString::number(wait.LimitMs / 1000)});
+}
+
 // The server's own words, and for a missing right what the program needs to go on: the right is
 // named by the statement's first word (SELECT, INSERT, UPDATE, DELETE; CREATE for the schema).
 QString ErrorMessage(const PGresult* result, PGconn* connection, const char* sql) {
@@ -196,14 +275,17 @@ QString ErrorMessage(const PGresult* result, PGconn* connection, const char* sql
 }
 
 // The tables in the connection's schema, each with its columns (all lower case).
-bool ReadTables(PGconn* connection, QHash<QString, QSet<QString>>& tables, QString& error) {
+bool ReadTables(PGconn* connection, TServerWait& wait, QHash<QString, QSet<QString>>& tables,
+                QString& error) {
     const TResult result(
-        PQexec(connection, "SELECT c.relname, a.attname FROM pg_class c JOIN pg_namespace n ON "
-                           "n.oid = c.relnamespace LEFT JOIN pg_attribute a ON a.attrelid = c.oid "
-                           "AND a.attnum > 0 AND NOT a.attisdropped WHERE n.nspname = "
-                           "current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"));
+        Exec(connection, wait,
+             "SELECT c.relname, a.attname FROM pg_class c JOIN pg_namespace n ON "
+             "n.oid = c.relnamespace LEFT JOIN pg_attribute a ON a.attrelid = c.oid "
+             "AND a.attnum > 0 AND NOT a.attisdropped WHERE n.nspname = "
+             "current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-        error = ErrorMessage(result.get(), connection, "SELECT");
+        error =
+            wait.TimedOut ? TimedOutText(wait) : ErrorMessage(result.get(), connection, "SELECT");
         return false;
     }
     for (int row = 0; row < PQntuples(result.get()); ++row) {
@@ -250,12 +332,34 @@ QString VersionText(PGconn* connection) {
     return version ? QString::fromUtf8(version).section(u' ', 0, 0) : QString();
 }
 
+// What libpq is told besides the profile's text, unless that text says it itself: no server call
+// waits without a limit. Connecting gives up after 10 s; a connection whose packets go
+// unanswered (a host gone, a cable pulled) is given up by the system after 30 s, and an idle one
+// is probed every 10 s, so that the notice listener learns of a lost server too.
+const char* const LimitKeywords[] = {"connect_timeout",     "keepalives",       "keepalives_idle",
+                                     "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
+const char* const LimitValues[] = {"10", "1", "10", "5", "3", "30000"};
+
 PGconn* Open(const QString& connection) {
     const QByteArray text = connection.toUtf8();
     // The profile's text first, so that what follows is ours whatever it says.
-    const char* keywords[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
-    const char* values[] = {text.constData(), "vyrstandalone", "UTF8", nullptr};
-    PGconn* handle = PQconnectdbParams(keywords, values, 1);
+    std::vector<const char*> keywords{"dbname", "fallback_application_name", "client_encoding"};
+    std::vector<const char*> values{text.constData(), "vyrstandalone", "UTF8"};
+    QSet<QByteArray> given;
+    if (PQconninfoOption* options = PQconninfoParse(text.constData(), nullptr)) {
+        for (const PQconninfoOption* option = options; option->keyword; ++option)
+            if (option->val && *option->val)
+                given.insert(option->keyword);
+        PQconninfoFree(options);
+    }
+    for (size_t i = 0; i < std::size(LimitKeywords); ++i)
+        if (!given.contains(LimitKeywords[i])) {
+            keywords.push_back(LimitKeywords[i]);
+            values.push_back(LimitValues[i]);
+        }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+    PGconn* handle = PQconnectdbParams(keywords.data(), values.data(), 1);
     // The server's notices (a shutdown's warning among them) would go to stderr; the errors
     // that matter reach LastError anyway.
     PQsetNoticeProcessor(
@@ -279,16 +383,16 @@ const char* const NoticeWithEntriesSql =
 
 // The cards of the journal entries a notice points to, read with the listener's own rights: a role
 // that may not read the journal learns nothing, and its lists read everything again.
-void ReadNoticedCards(PGconn* connection, TChangeNotice& notice) {
+void ReadNoticedCards(PGconn* connection, TServerWait& wait, TChangeNotice& notice) {
     if (!notice.CardsInJournal())
         return;
     const QByteArray from = QByteArray::number(notice.JournalFrom);
     const QByteArray to = QByteArray::number(notice.JournalTo);
     const char* values[] = {from.constData(), to.constData()};
-    const TResult result(PQexecParams(connection,
-                                      "SELECT CardNumber, OldCardNumber FROM Journal WHERE "
-                                      "JournalID BETWEEN $1 AND $2",
-                                      2, nullptr, values, nullptr, nullptr, 0));
+    const TResult result(Exec(connection, wait,
+                              "SELECT CardNumber, OldCardNumber FROM Journal WHERE "
+                              "JournalID BETWEEN $1 AND $2",
+                              2, values));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
         return;
     QStringList numbers;
@@ -317,14 +421,19 @@ public:
     ~TNoticeListener() override { Close(); }
 
     void Listen() {
+        // Shorter than a statement's limit: nobody waits for the listener, but a profile closed
+        // meanwhile waits for its thread to end before the program can.
+        FWait.LimitMs = 15000;
+        FWait.TimedOut = false;
         FConnection = Open(FConnectionText);
         const QByteArray channel =
-            PQstatus(FConnection) == CONNECTION_OK ? SiteChannel(FConnection) : QByteArray();
+            PQstatus(FConnection) == CONNECTION_OK ? SiteChannel(FConnection, FWait) : QByteArray();
         char* name = channel.isEmpty()
                          ? nullptr
                          : PQescapeIdentifier(FConnection, channel.constData(), channel.size());
         const TResult listening(
-            name ? PQexec(FConnection, QByteArray("LISTEN ").append(name).constData()) : nullptr);
+            name ? Exec(FConnection, FWait, QByteArray("LISTEN ").append(name).constData())
+                 : nullptr);
         PQfreemem(name);
         if (PQresultStatus(listening.get()) != PGRES_COMMAND_OK) {
             Lost();
@@ -348,7 +457,7 @@ private:
             PQfreemem(notice);
         }
         for (TNotice& notice : notices)
-            ReadNoticedCards(FConnection, notice.Told);
+            ReadNoticedCards(FConnection, FWait, notice.Told);
         if (!notices.isEmpty())
             FDeliver(notices, false);
     }
@@ -371,41 +480,57 @@ private:
     QTimer* FRetry;
     PGconn* FConnection = nullptr;
     QSocketNotifier* FNotifier = nullptr;
+    TServerWait FWait;
 };
 
 // Passes the listener's news on to the window's thread, less what the program's own connection
 // sent: the window that saved has shown its change already.
 class TPostgreSQLChangeWatch : public TChangeWatch {
 public:
-    explicit TPostgreSQLChangeWatch(const TMyPostgreSQL& own) : FOwn(own) {
+    explicit TPostgreSQLChangeWatch(const TMyPostgreSQL& own)
+        : FOwn(own), FMailbox(std::make_shared<TMailbox>()), FThread(new QThread) {
         // Long enough to gather what one save of another workstation sends in separate
         // transactions, short beside the time a list takes to show it.
         SetSettleTime(50);
-        QPointer<TPostgreSQLChangeWatch> self(this);
-        auto* listener = new TNoticeListener(own.ConnectionString,
-                                             [self](const QList<TNotice>& notices, bool listening) {
-                                                 // Called on the listener's thread; the watch takes
-                                                 // the news on its own.
-                                                 QMetaObject::invokeMethod(
-                                                     self.data(),
-                                                     [self, notices, listening] {
-                                                         if (self)
-                                                             self->Receive(notices, listening);
-                                                     },
-                                                     Qt::QueuedConnection);
-                                             });
-        listener->moveToThread(&FThread);
-        connect(&FThread, &QThread::started, listener, [listener] { listener->Listen(); });
+        FMailbox->Watch = this;
+        auto* listener = new TNoticeListener(
+            own.ConnectionString,
+            [mailbox = FMailbox](const QList<TNotice>& notices, bool listening) {
+                // Called on the listener's thread; the watch takes the news on its own, if it is
+                // still there.
+                const std::lock_guard lock(mailbox->Lock);
+                QPointer<TPostgreSQLChangeWatch> watch(mailbox->Watch);
+                if (watch)
+                    QMetaObject::invokeMethod(
+                        watch.data(),
+                        [watch, notices, listening] {
+                            if (watch)
+                                watch->Receive(notices, listening);
+                        },
+                        Qt::QueuedConnection);
+            });
+        listener->moveToThread(FThread);
+        connect(FThread, &QThread::started, listener, [listener] { listener->Listen(); });
         // The listener's connection and socket belong to its thread: they end there too.
         connect(
-            &FThread, &QThread::finished, listener, [listener] { delete listener; },
+            FThread, &QThread::finished, listener, [listener] { delete listener; },
             Qt::DirectConnection);
-        FThread.start();
+        // The thread ends on its own once the listener is done, whoever still waits for it.
+        connect(FThread, &QThread::finished, FThread, &QObject::deleteLater);
+        FThread->start();
     }
 
     ~TPostgreSQLChangeWatch() override {
-        FThread.quit();
-        FThread.wait();
+        {
+            const std::lock_guard lock(FMailbox->Lock);
+            FMailbox->Watch = nullptr;
+        }
+        // Mostly the listener waits on its socket and ends at once. One that waits for a server
+        // that does not answer (within libpq's limits) is not waited for: closing the profile
+        // goes on, and the thread ends, and goes, when the wait does.
+        FThread->quit();
+        if (FThread->wait(QDeadlineTimer(50)))
+            delete FThread;
     }
 
     bool Listening() const override { return FListening; }
@@ -434,8 +559,15 @@ private:
             Noticed(anyTable ? QStringList() : tables, cards);
     }
 
+    // Where the listener's thread finds the watch, while there is one.
+    struct TMailbox {
+        std::mutex Lock;
+        TPostgreSQLChangeWatch* Watch = nullptr;
+    };
+
     const TMyPostgreSQL& FOwn;
-    QThread FThread;
+    std::shared_ptr<TMailbox> FMailbox;
+    QThread* FThread;
     bool FListening = false;
 };
 
@@ -462,6 +594,7 @@ bool TMyPostgreSQL::ConnectMakingSite() {
 bool TMyPostgreSQL::ConnectTo(bool makeSite) {
     if (FConnection)
         return Fail(QStringLiteral("The database is already connected"));
+    FWait.TimedOut = false;
     if (ConnectionString.trimmed().isEmpty())
         return Fail(QStringLiteral("The profile names no database server"));
     FConnection = Open(ConnectionString);
@@ -482,7 +615,7 @@ bool TMyPostgreSQL::ConnectTo(bool makeSite) {
 
     QHash<QString, QSet<QString>> tables;
     QString error;
-    if (!ReadTables(FConnection, tables, error))
+    if (!ReadTables(FConnection, FWait, tables, error))
         return refuse(error);
     QStringList missing;
     switch (KindOf(tables, missing)) {
@@ -537,7 +670,7 @@ bool TMyPostgreSQL::ConnectTo(bool makeSite) {
 
 bool TMyPostgreSQL::AddJournalFacts(const QHash<QString, QSet<QString>>& tables) {
     FJournalWarning.clear();
-    if (!JournalLacksFacts(FConnection, tables))
+    if (!JournalLacksFacts(FConnection, FWait, tables))
         return true;
     // All of it or nothing, so that a half-guarded journal is never left behind.
     if (!Run("BEGIN"))
@@ -560,9 +693,10 @@ bool TMyPostgreSQL::AddJournalFacts(const QHash<QString, QSet<QString>>& tables)
     return true;
 }
 
-QString TMyPostgreSQL::JournalOwner() const {
-    const TResult result(PQexec(FConnection, "SELECT pg_get_userbyid(relowner) FROM pg_class "
-                                             "WHERE oid = to_regclass('journal')"));
+QString TMyPostgreSQL::JournalOwner() {
+    const TResult result(Exec(FConnection, FWait,
+                              "SELECT pg_get_userbyid(relowner) FROM pg_class "
+                              "WHERE oid = to_regclass('journal')"));
     return PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) == 1
                ? QString::fromUtf8(PQgetvalue(result.get(), 0, 0))
                : QString();
@@ -571,6 +705,7 @@ QString TMyPostgreSQL::JournalOwner() const {
 bool TMyPostgreSQL::ConnectEmptyInTransaction() {
     if (FConnection)
         return Fail(QStringLiteral("The database is already connected"));
+    FWait.TimedOut = false;
     if (ConnectionString.trimmed().isEmpty())
         return Fail(QStringLiteral("The profile names no database server"));
     FConnection = Open(ConnectionString);
@@ -590,7 +725,7 @@ bool TMyPostgreSQL::ConnectEmptyInTransaction() {
     // Looked at inside the transaction, so that what is found is what the schema goes into.
     QHash<QString, QSet<QString>> tables;
     QString error;
-    if (!ReadTables(FConnection, tables, error))
+    if (!ReadTables(FConnection, FWait, tables, error))
         return refuse(error);
     if (!tables.isEmpty())
         return refuse(FormatText(_("The database on the server is not empty (it holds %s). A "
@@ -605,8 +740,14 @@ bool TMyPostgreSQL::ConnectEmptyInTransaction() {
 
 bool TMyPostgreSQL::SetUpSession() {
     // The forms every statement and every value are written in, whatever the server's defaults.
+    // No statement of the program's runs for long: one that waits 15 s waits for a lock
+    // that another workstation holds and does not let go of, and says so rather than hold the
+    // operator. A limit the site's administrator set (for the role, the database, the
+    // connection text) stays.
     return Run("SET DateStyle = ISO; SET standard_conforming_strings = on; "
-               "SET client_min_messages = warning");
+               "SET client_min_messages = warning; "
+               "SELECT set_config('statement_timeout', '15s', false) "
+               "WHERE current_setting('statement_timeout') = '0'");
 }
 
 void TMyPostgreSQL::Disconnect() {
@@ -627,7 +768,29 @@ void TMyPostgreSQL::Disconnect() {
     FChangedTables.clear();
     FWaiting.clear();
     FChannel.clear();
+    FWait.TimedOut = false;
     NotifyDisconnected();
+}
+
+bool TMyPostgreSQL::TakeConnection(TMyDBConnector& fresh) {
+    auto* other = dynamic_cast<TMyPostgreSQL*>(&fresh);
+    if (!other || !other->FConnection || other->ConnectionString != ConnectionString ||
+        !FTransactions.isEmpty() || FBulkDepth > 0 || !other->FTransactions.isEmpty())
+        return false;
+    if (FConnection)
+        PQfinish(FConnection);
+    FConnection = std::exchange(other->FConnection, nullptr);
+    FConnectionLost = false;
+    FTransactionLost = false;
+    FWait.TimedOut = false;
+    FChannel.clear();
+    other->Disconnect();
+    NotifyConnected();
+    return true;
+}
+
+bool TMyPostgreSQL::ConnectionLost() const {
+    return FConnection && (FConnectionLost || PQstatus(FConnection) != CONNECTION_OK);
 }
 
 bool TMyPostgreSQL::IsConnected() const {
@@ -713,9 +876,9 @@ bool TMyPostgreSQL::Announce() {
     const char* sql = FChangedTables.CardsInJournal() ? NoticeWithEntriesSql : NoticeSql;
     FChangedTables.clear();
     if (FChannel.isEmpty())
-        FChannel = SiteChannel(FConnection);
+        FChannel = SiteChannel(FConnection, FWait);
     const char* values[] = {FChannel.constData(), payload.constData()};
-    const TResult result(PQexecParams(FConnection, sql, 2, nullptr, values, nullptr, nullptr, 0));
+    const TResult result(Exec(FConnection, FWait, sql, 2, values));
     if (PQresultStatus(result.get()) == PGRES_TUPLES_OK)
         return true;
     return FailWith(result.get(), "SELECT");
@@ -916,17 +1079,36 @@ bool TMyPostgreSQL::FailWith(PGresult* result, const char* sql) {
                 state ? QString::fromLatin1(state) : QString());
 }
 
+QString TMyPostgreSQL::LostDetail() const {
+    return FWait.TimedOut ? TimedOutText(FWait)
+                          : ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0);
+}
+
 bool TMyPostgreSQL::LostConnection() {
     FConnectionLost = true;
-    const QString detail = ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0);
+    const QString detail = LostDetail();
     if (!FTransactions.isEmpty() || FBulkTransaction)
         FTransactionLost = true;
     FChangedTables.clear(); // the server undid the open transaction's changes
     FWaiting.clear();
-    return Fail(FormatText(_("The connection to the database server was lost; the change was not "
-                             "saved. (%s)"),
-                           {detail}),
-                QStringLiteral("08006"));
+    Fail(FormatText(_("The connection to the database server was lost; the change was not "
+                      "saved. (%s)"),
+                    {detail}),
+         QStringLiteral("08006"));
+    NotifyConnectionLost();
+    return false;
+}
+
+bool TMyPostgreSQL::CommitOutcomeLost() {
+    FConnectionLost = true;
+    FChangedTables.clear();
+    FWaiting.clear();
+    Fail(FormatText(_("The connection to the database server was lost just after the change was "
+                      "sent to be saved: whether it was saved is not known. (%s)"),
+                    {LostDetail()}),
+         QString::fromLatin1(TransactionResolutionUnknown));
+    NotifyConnectionLost();
+    return false;
 }
 
 bool TMyPostgreSQL::Usable() {
@@ -937,8 +1119,16 @@ bool TMyPostgreSQL::Usable() {
                       "saved."));
     if (PQstatus(FConnection) == CONNECTION_OK && !FConnectionLost)
         return true;
+    if (!ReconnectOnUse) {
+        FConnectionLost = true;
+        NotifyConnectionLost();
+        return Fail(_("The connection to the database server was lost; the program is "
+                      "connecting again."),
+                    QStringLiteral("08003"));
+    }
     // Outside a transaction nothing depends on the old session: the server may be back.
     PQreset(FConnection);
+    FWait.TimedOut = false;
     if (PQstatus(FConnection) != CONNECTION_OK)
         return Fail(FormatText(_("The database server cannot be reached: %s"),
                                {ServerText(PQerrorMessage(FConnection)).section(u'\n', 0, 0)}),
@@ -948,7 +1138,7 @@ bool TMyPostgreSQL::Usable() {
 }
 
 bool TMyPostgreSQL::Run(const char* sql) {
-    const TResult result(PQexec(FConnection, sql));
+    const TResult result(Exec(FConnection, FWait, sql));
     const ExecStatusType status = PQresultStatus(result.get());
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return true;
@@ -961,7 +1151,7 @@ bool TMyPostgreSQL::RunAfterWaiting(const char* sql) {
     std::vector<std::vector<const char*>> values;
     std::vector<TPipelined> steps = WaitingSteps(FWaiting, values);
     steps.push_back({sql});
-    const std::vector<TResult> results = RunPipeline(FConnection, steps);
+    const std::vector<TResult> results = RunPipeline(FConnection, FWait, steps);
     const QList<TBound> sent = std::exchange(FWaiting, {});
     for (size_t i = 0; i < results.size(); ++i)
         if (!Succeeded(results[i].get()))
@@ -982,14 +1172,29 @@ bool TMyPostgreSQL::CommitWithNotice() {
         const char* sql = FChangedTables.CardsInJournal() ? NoticeWithEntriesSql : NoticeSql;
         FChangedTables.clear();
         if (FChannel.isEmpty())
-            FChannel = SiteChannel(FConnection);
+            FChannel = SiteChannel(FConnection, FWait);
         notice[0] = FChannel.constData();
         notice[1] = payload.constData();
         steps.push_back({sql, 2, notice});
     }
     steps.push_back({"COMMIT"});
-    const std::vector<TResult> results = RunPipeline(FConnection, steps);
+    // A connection found broken before anything went out lost the transaction, nothing more.
+    const bool sendable = PQstatus(FConnection) == CONNECTION_OK && !FConnectionLost;
+    const std::vector<TResult> results = RunPipeline(FConnection, FWait, steps);
     const QList<TBound> sent = std::exchange(FWaiting, {});
+    // The connection broke with no word of the server against any of it: the server may have run
+    // the lot, COMMIT included, and its answer was lost on the way. Only the server's own error
+    // (it carries a SQLSTATE; what libpq says of a broken connection does not) tells that the
+    // change was not kept.
+    bool refused = false;
+    bool done = true;
+    for (const TResult& result : results) {
+        done = done && Succeeded(result.get());
+        refused = refused || (result && !Succeeded(result.get()) &&
+                              PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
+    }
+    if (!done && !refused && sendable && (FWait.TimedOut || PQstatus(FConnection) != CONNECTION_OK))
+        return CommitOutcomeLost();
     for (size_t i = 0; i < results.size(); ++i) {
         if (Succeeded(results[i].get()))
             continue;
@@ -1107,7 +1312,7 @@ PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
             steps.push_back({"SAVEPOINT vyr_statement"});
             steps.push_back({sql.constData(), int(values.size()), pointers.data()});
             steps.push_back({"RELEASE SAVEPOINT vyr_statement"});
-            std::vector<TResult> results = RunPipeline(FConnection, steps);
+            std::vector<TResult> results = RunPipeline(FConnection, FWait, steps);
             const QList<TBound> sent = std::exchange(FWaiting, {});
             for (size_t i = 0; i < waiting; ++i)
                 if (!Succeeded(results[i].get())) {
@@ -1128,8 +1333,8 @@ PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
                 return result.release();
             }
         } else {
-            result.reset(PQexecParams(FConnection, sql.constData(), int(values.size()), nullptr,
-                                      pointers.data(), nullptr, nullptr, 0));
+            result.reset(
+                Exec(FConnection, FWait, sql.constData(), int(values.size()), pointers.data()));
             if (Succeeded(result.get()))
                 return result.release();
         }
@@ -1144,9 +1349,9 @@ PGresult* TMyPostgreSQL::SendText(const TBound& statement) {
         if (inTransaction) {
             const QString reason = LastError;
             const QString reasonState = FLastSqlState;
-            const std::vector<TResult> undone =
-                RunPipeline(FConnection, {{"ROLLBACK TO SAVEPOINT vyr_statement"},
-                                          {"RELEASE SAVEPOINT vyr_statement"}});
+            const std::vector<TResult> undone = RunPipeline(
+                FConnection, FWait,
+                {{"ROLLBACK TO SAVEPOINT vyr_statement"}, {"RELEASE SAVEPOINT vyr_statement"}});
             for (const TResult& step : undone)
                 if (!Succeeded(step.get())) {
                     FailWith(step.get(), "ROLLBACK TO SAVEPOINT vyr_statement");
@@ -1175,6 +1380,7 @@ QString EmptyServerDatabaseText() {
 
 TServerDatabaseInfo InspectServerDatabase(const QString& connection) {
     TServerDatabaseInfo info;
+    TServerWait wait;
     PGconn* handle = Open(connection);
     if (PQstatus(handle) != CONNECTION_OK) {
         info.Error = ServerText(PQerrorMessage(handle));
@@ -1183,7 +1389,7 @@ TServerDatabaseInfo InspectServerDatabase(const QString& connection) {
     }
     info.Version = VersionText(handle);
     QHash<QString, QSet<QString>> tables;
-    if (ReadTables(handle, tables, info.Error)) {
+    if (ReadTables(handle, wait, tables, info.Error)) {
         QStringList missing;
         info.Kind = KindOf(tables, missing);
         info.Tables = tables.keys();

@@ -12,6 +12,14 @@
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
 
+// How long a connection waits for the server's answer to one statement (or one round trip of
+// several), and whether it once waited in vain: a connection that did is not used again before it
+// is made anew, for what it would read next could be the late answer to the statement given up.
+struct TServerWait {
+    int LimitMs = 20000;
+    bool TimedOut = false;
+};
+
 // The connector for a site on a PostgreSQL server. It talks to the server through libpq itself
 // rather than through Qt's driver: the SQLSTATE of every error reaches us (a lost server, a
 // conflict worth one more try and a missing right each need their own answer), the connection is
@@ -52,6 +60,8 @@ public:
     void Disconnect() override;
     bool IsConnected() const override;
     bool ReConnect() override;
+    bool TakeConnection(TMyDBConnector& fresh) override;
+    bool ConnectionLost() const override;
     QString GetLastError() const override;
     bool ExecuteQuery(const TMyStatement& statement) override;
     std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
@@ -77,11 +87,14 @@ public:
     QString JournalWarning() const { return FJournalWarning; }
 
     // The SQLSTATE of the most recent error ("" when it did not come from the server).
-    QString GetLastSqlState() const { return FLastSqlState; }
+    QString GetLastSqlState() const override { return FLastSqlState; }
     // The server's version as it reports it ("15.4"); empty when not connected.
     QString ServerVersion() const;
     // The libpq connection, for what the connector does not wrap (LISTEN, COPY).
     PGconn* Handle() const { return FConnection; }
+    // How long a statement waits for the server's answer before the connection counts as lost.
+    // The server's own limits (statement_timeout, lock_timeout) come first and say why.
+    void SetAnswerLimit(int milliseconds) { FWait.LimitMs = milliseconds; }
 
 protected:
     void BeginBulkWork() override;
@@ -105,7 +118,7 @@ private:
     // owns it; otherwise leaves the journal as it is and notes the warning. False only when the
     // owner's attempt failed.
     bool AddJournalFacts(const QHash<QString, QSet<QString>>& tables);
-    QString JournalOwner() const;
+    QString JournalOwner();
     // Sends one translated statement with its values; the result, or null with LastError set.
     PGresult* Send(const TMyStatement& statement);
     // Translates the statement and writes its values as the server reads them; false with
@@ -118,6 +131,9 @@ private:
     // The waiting statements, the notice of the changed tables and COMMIT, in one round trip.
     bool CommitWithNotice();
     bool LostConnection();
+    // The connection broke after COMMIT went out, before its answer came.
+    bool CommitOutcomeLost();
+    QString LostDetail() const;
     // Remembers the table a statement that changed rows wrote to, for the notice of its
     // transaction; outside a transaction the notice goes at once.
     bool NoteChange(const TMyStatement& statement);
@@ -144,6 +160,8 @@ private:
     // The channel of the site's notices, learnt with the first one.
     QByteArray FChannel;
     QString FJournalWarning;
+
+    TServerWait FWait;
 };
 
 // How a database on a server looks before it becomes a profile's database.

@@ -108,14 +108,27 @@ void TfrmMoveToServer::MoveEnded(const QString& error) {
 }
 
 void TfrmMoveToServer::SetWorking(bool working) {
+    // Cancel stays: a server that does not answer holds the move at its connecting.
     for (QWidget* control : {static_cast<QWidget*>(txtConnection), static_cast<QWidget*>(cmdTest),
-                             static_cast<QWidget*>(cmdMove), static_cast<QWidget*>(cmdCancel)})
+                             static_cast<QWidget*>(cmdMove)})
         control->setEnabled(!working);
+    cmdCancel->setEnabled(true);
     if (!working)
         cmdTest->setEnabled(!FProbe->Running());
 }
 
 void TfrmMoveToServer::reject() {
-    if (!FJob)
+    if (!FJob) {
         QDialog::reject();
+        return;
+    }
+    if (FJob->CallOff()) {
+        // Still connecting: the move ends undone by itself, and its late word goes nowhere.
+        FJob.release()->DeleteWhenFinished();
+        QDialog::reject();
+        return;
+    }
+    // Copying: it is undone at its next batch, or done already; the end tells which.
+    lblFound->setText(_("Calling the move off..."));
+    cmdCancel->setEnabled(false);
 }

@@ -24,7 +24,8 @@ public:
     // After Accepted: the profile as its file now reads.
     const TVYRStandProfile& Moved() const { return FMoved; }
 
-    // Ignored while the move runs: it ends undone or done, never half.
+    // While the move connects, calls it off and closes at once; once it copies, calls it off and
+    // waits for its end: it ends undone or done, never half.
     void reject() override;
 
 private:

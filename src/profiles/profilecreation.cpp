@@ -144,6 +144,8 @@ TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfi
             throw VyrError(ServerDatabaseRefused(
                 _("it already holds a site. The files of the older software are imported only "
                   "into an empty database.")));
+        if (creation.BeforeWriting)
+            creation.BeforeWriting();
         WriteProfileFile(paths, creation.ProfileName, connection);
         return paths;
     case TServerDatabaseKind::Empty:
@@ -154,6 +156,8 @@ TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfi
     if (!database.ConnectEmptyInTransaction())
         throw VyrError(ServerDatabaseRefused(database.GetLastError()));
     try {
+        if (creation.BeforeWriting)
+            creation.BeforeWriting();
         if (creation.FillServerDatabase)
             creation.FillServerDatabase(database);
     } catch (...) {

@@ -64,6 +64,9 @@ struct TProfileCreation {
     QString ServerConnection = {};
     // Runs inside that transaction; throwing VyrError rolls it back and abandons the creation.
     std::function<void(TMyDBConnector& database)> FillServerDatabase = {};
+    // For a server: runs once the server answered, before anything is written (into the database
+    // or to the profile file). Throwing there abandons the creation with nothing left behind.
+    std::function<void()> BeforeWriting = {};
 };
 
 // Whether a creation with this source, told to use the leftover database, would bring something

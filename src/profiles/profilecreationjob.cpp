@@ -29,6 +29,29 @@ TProfileCreationJob::TProfileCreationJob(TProfileCreation creation,
         FCreation.FillDatabase = [this, import = std::move(*import)](const QString& database) {
             Import(import, database);
         };
+    FWriting = FCreation.ServerConnection.trimmed().isEmpty();
+    // Told before the question, so that a call-off either stops the creation here or learns that
+    // it writes already (CallOff asks in the opposite order).
+    FCreation.BeforeWriting = [this] {
+        FWriting = true;
+        if (FCalledOff)
+            throw TCalledOff{};
+    };
+}
+
+bool TProfileCreationJob::CallOff() {
+    FCalledOff = true;
+    return !FWriting;
+}
+
+void TProfileCreationJob::DeleteWhenFinished() {
+    setParent(nullptr);
+    if (!FThread || FEnded) {
+        deleteLater();
+        return;
+    }
+    disconnect(this, &TProfileCreationJob::Finished, nullptr, nullptr);
+    connect(this, &TProfileCreationJob::Finished, this, &QObject::deleteLater);
 }
 
 TProfileCreationJob::~TProfileCreationJob() {
@@ -44,7 +67,10 @@ void TProfileCreationJob::Start() {
     FThread.reset(QThread::create([this] { Run(); }));
     FThread->setObjectName("profile creation");
     // Told once the thread is over, so that whoever ends the job then never waits for it.
-    connect(FThread.get(), &QThread::finished, this, [this] { emit Finished(FOutcome); });
+    connect(FThread.get(), &QThread::finished, this, [this] {
+        FEnded = true;
+        emit Finished(FOutcome);
+    });
     FThread->start();
 }
 
@@ -52,7 +78,10 @@ void TProfileCreationJob::Run() {
     try {
         CreateProfile(FCreation, FDesktop);
     } catch (const TCalledOff&) {
-        // Nobody waits for this outcome any more.
+        // Nobody may wait for this outcome any more; whoever does learns that nothing was made.
+        FOutcome.Imported.reset();
+        FOutcome.Failure = std::make_exception_ptr(
+            VyrError(_("The profile was not made: its making was called off.")));
     } catch (...) {
         FOutcome.Imported.reset();
         FOutcome.Failure = std::current_exception();

@@ -65,6 +65,13 @@ public:
 
     // Starts the work once; Finished follows after the thread has ended.
     void Start();
+    // Calls the creation off. True while a profile on a server waits for the server's first
+    // answers: it then ends without writing anything, and nobody need wait for it
+    // (DeleteWhenFinished). False once it writes: an import stops at its next step, and past the
+    // import the profile is finished; Finished tells which.
+    bool CallOff();
+    // Nobody waits for this job any more: it deletes itself once its thread ended.
+    void DeleteWhenFinished();
 
 signals:
     // The import's records: `done` of `total`. Told with 0 of 1 when the import begins.
@@ -83,6 +90,9 @@ private:
     TDesktop& FDesktop;
     std::unique_ptr<QThread> FThread;
     std::atomic<bool> FCalledOff = false;
+    // Set before a server creation writes anything; a file's creation writes from its start.
+    std::atomic<bool> FWriting = false;
+    bool FEnded = false;
     // Written on the job's thread, read after it ended.
     TProfileCreationOutcome FOutcome;
 };

@@ -4,12 +4,18 @@
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
 #include "db/readagain.h"
+#include "db/reconnect.h"
 
 TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database)
     : FProfile(std::move(profile)), FAuthor(CurrentJournalAuthor()),
-      FDatabase(std::move(database)) {}
+      FDatabase(std::move(database)) {
+    FDatabase->ReconnectOnUse = false;
+    FDatabase->OnConnectionLost() = [this] { Reconnection().Start(); };
+}
 
 TProfileSession::~TProfileSession() {
+    FDatabase->OnConnectionLost() = nullptr;
+    FReconnect.reset();
     FChanges.reset();
     FControllers.clear();
     if (FDatabase)
@@ -20,6 +26,12 @@ TChangeWatch& TProfileSession::Changes() {
     if (!FChanges)
         FChanges = FDatabase->WatchChanges();
     return *FChanges;
+}
+
+TReconnect& TProfileSession::Reconnection() {
+    if (!FReconnect)
+        FReconnect = std::make_unique<TReconnect>(*FDatabase);
+    return *FReconnect;
 }
 
 bool TProfileSession::IsConnected() const {

@@ -12,6 +12,7 @@
 
 class TChangeWatch;
 class TMyDBConnector;
+class TReconnect;
 
 // Everything that belongs to one open profile: the profile itself, the connector to its database,
 // the controller records read from it and their pending-change marks. Opening another profile
@@ -40,6 +41,11 @@ public:
     // Tells the session's windows of changes other workstations make to the site. Made with its
     // first use, on the window's thread; it lives as long as the session.
     TChangeWatch& Changes();
+    // Connects again, on a worker, once a statement found the connection to the server lost: the
+    // session starts it by itself then (its statements fail meanwhile, and do not connect on the
+    // window thread). A window that wants to read again connects to its Finished, and may Start it
+    // itself. Made with its first use, on the window's thread.
+    TReconnect& Reconnection();
 
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
@@ -73,5 +79,6 @@ private:
     std::unique_ptr<TMyDBConnector> FDatabase;
     // Declared after the connector, so it ends before it: a watch may look through it.
     std::unique_ptr<TChangeWatch> FChanges;
+    std::unique_ptr<TReconnect> FReconnect;
     TControllerRecords FControllers;
 };

@@ -474,7 +474,8 @@ void TfrmProfileWizard::StartJob(std::unique_ptr<TProfileCreationJob> job) {
     FContent->setCurrentWidget(pnlFinish);
     cmdNext->setEnabled(false);
     cmdBack->setEnabled(false);
-    cmdCancel->setEnabled(false);
+    // A server may keep the creation waiting for its first answer: Cancel stays for that.
+    cmdCancel->setEnabled(!FJob->Creation().ServerConnection.trimmed().isEmpty());
     FJob->Start();
 }
 
@@ -541,6 +542,17 @@ void TfrmProfileWizard::BackToNamePage() {
 }
 
 void TfrmProfileWizard::reject() {
-    if (!FJob)
+    if (!FJob) {
         QDialog::reject();
+        return;
+    }
+    if (FJob->CallOff()) {
+        // Still waiting for the server: the creation ends by itself, leaving nothing, and its
+        // late word goes nowhere.
+        FJob.release()->DeleteWhenFinished();
+        QDialog::reject();
+        return;
+    }
+    // It writes already: it ends called off or done, and its end tells which.
+    cmdCancel->setEnabled(false);
 }

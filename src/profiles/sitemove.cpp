@@ -353,6 +353,9 @@ void TSiteMoveJob::Start() {
     FThread.reset(QThread::create([this] {
         try {
             FMoved = MoveSiteToServer(FProfile, FConnection, [this](qint64 done, qint64 total) {
+                // Told before the question, so that a call-off either stops this copy or learns
+                // that it began (CallOff asks in the opposite order).
+                FCopying = true;
                 if (FCalledOff)
                     throw TCalledOff{};
                 emit Progress(done, total);
@@ -364,6 +367,24 @@ void TSiteMoveJob::Start() {
         }
     }));
     FThread->setObjectName("site move");
-    connect(FThread.get(), &QThread::finished, this, [this] { emit Finished(FError); });
+    connect(FThread.get(), &QThread::finished, this, [this] {
+        FEnded = true;
+        emit Finished(FError);
+    });
     FThread->start();
+}
+
+bool TSiteMoveJob::CallOff() {
+    FCalledOff = true;
+    return !FCopying;
+}
+
+void TSiteMoveJob::DeleteWhenFinished() {
+    setParent(nullptr);
+    if (!FThread || FEnded) {
+        deleteLater();
+        return;
+    }
+    disconnect(this, &TSiteMoveJob::Finished, nullptr, nullptr);
+    connect(this, &TSiteMoveJob::Finished, this, &QObject::deleteLater);
 }

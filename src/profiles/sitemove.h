@@ -73,6 +73,13 @@ public:
     void Start();
     // After Finished without an error: the profile as its file now reads.
     const TVYRStandProfile& Moved() const { return FMoved; }
+    // Calls the move off. True when it had not begun to copy (it was still connecting, which a
+    // server that does not answer makes last): it then ends undone without writing anything, and
+    // nobody need wait for it (DeleteWhenFinished). False once the copy began: the move ends
+    // undone at its next batch, or done when it was past its last, and Finished tells which.
+    bool CallOff();
+    // Nobody waits for this job any more: it deletes itself once its thread ended.
+    void DeleteWhenFinished();
 
 signals:
     void Progress(qint64 done, qint64 total);
@@ -86,4 +93,6 @@ private:
     QString FError;
     std::unique_ptr<QThread> FThread;
     std::atomic<bool> FCalledOff = false;
+    std::atomic<bool> FCopying = false;
+    bool FEnded = false;
 };

@@ -40,6 +40,11 @@ public:
     bool IsConnected() const override { return Inner->IsConnected(); }
     bool ReConnect() override { return Inner->ReConnect(); }
     QString GetLastError() const override { return Failing ? FailedText : Inner->GetLastError(); }
+    QString GetLastSqlState() const override {
+        return Failing ? QString() : Inner->GetLastSqlState();
+    }
+    bool ConnectionLost() const override { return Inner->ConnectionLost(); }
+    bool TakeConnection(TMyDBConnector& fresh) override { return Inner->TakeConnection(fresh); }
     bool ExecuteQuery(const TMyStatement& statement) override;
     qint64 ExecuteCounted(const TMyStatement& statement) override;
     std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;

@@ -95,7 +95,8 @@ void Fill(TMyDBConnector& database) {
         record.CardHolder = QString::fromUtf8(cardholder.Name);
         record.CardCustom1 = cardholder.Department;
         record.CardCustom2 = cardholder.Phone;
-        const TCardHolderSave saved = SaveNewCardHolder(database, record, std::nullopt, records, author);
+        const TCardHolderSave saved =
+            SaveNewCardHolder(database, record, std::nullopt, records, author);
         if (saved.Outcome != TCardHolderSave::Saved)
             throw refused(record.CardHolder);
         // These keys were written after the zones were given: nothing is pending for them. The

@@ -1,0 +1,159 @@
+// How long the window thread fails to answer while the site's server goes silent: a proxy in front
+// of the throwaway cluster stops forwarding (the server's host hangs, the network stays up), and
+// a probe timer on the window thread fires every millisecond and records the longest gap between
+// two of its shots, as bench_windowstall does for a hanging adapter. Measured: an open profile
+// whose notice listener loses its server, the reconnect after a lost connection, closing the
+// profile, and calling off the move to a server while it connects.
+//
+// Run: bench_serverstall [seconds silent = 5]
+//
+// Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+#include "db/MyPostgreSQL.h"
+#include "db/changewatch.h"
+#include "db/reconnect.h"
+#include "profiles/movetoserver.h"
+#include "profiles/profilesession.h"
+#include "shared/messagebox.h"
+
+#include "benchsites.h"
+#include "faultproxy.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+// The longest time between two shots of a 1 ms timer on the window thread while `work` runs
+// there and then the event loop for `ms` milliseconds.
+double LongestGapMs(int ms, const std::function<void()>& work = {}) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    probe.start();
+    QEventLoop loop;
+    if (work)
+        QTimer::singleShot(0, &loop, work);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    longest = std::max(longest, clock.nsecsElapsed() - last);
+    return longest / 1e6;
+}
+
+void Report(const char* what, double answering, double silent) {
+    std::printf("  %-44s %10.1f %10.1f\n", what, answering, silent);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const int silentMs = (argc > 1 ? std::max(1, std::atoi(argv[1])) : 5) * 1000;
+    QApplication app(argc, argv);
+    MessageBoxes::SetAnsweringMode(true);
+    QTemporaryDir home;
+    setenv("XDG_DATA_HOME", qPrintable(home.filePath("data")), 1);
+
+    const QString server = StartCluster();
+    const QString socket =
+        server.section("host=", 1).section(' ', 0, 0) + QStringLiteral("/.s.PGSQL.5432");
+    TFaultProxy proxy(socket);
+    if (!proxy.Listening())
+        qFatal("%s", qPrintable(proxy.Error()));
+    const QString site = NewServerSite(server)->ConnectionString;
+
+    const auto openSession = [&] {
+        auto db = std::make_unique<TMyPostgreSQL>();
+        db->ConnectionString = proxy.Through(site);
+        Must(db->Connect(), *db, "connect through the proxy");
+        auto session =
+            std::make_unique<TProfileSession>(TVYRStandProfile("bench.ini"), std::move(db));
+        TChangeWatch& watch = session->Changes();
+        QElapsedTimer waited;
+        waited.start();
+        while (!watch.Listening() && waited.elapsed() < 10000)
+            LongestGapMs(50);
+        return session;
+    };
+
+    std::printf("longest window-thread gap (ms)                answering     silent\n");
+    {
+        auto session = openSession();
+        const double answering = LongestGapMs(1000);
+        proxy.SetMode(TFaultProxy::TMode::Hold);
+        const double silent = LongestGapMs(silentMs);
+        proxy.SetMode(TFaultProxy::TMode::Pass);
+        Report("profile open, notice listener waiting", answering, silent);
+
+        // A statement meets the broken connection; the session connects again on its worker
+        // while the server stays silent.
+        proxy.CutAll();
+        proxy.SetMode(TFaultProxy::TMode::Hold);
+        const double reconnecting = LongestGapMs(
+            silentMs, [&] { session->Database().Query({"SELECT COUNT(*) FROM Controllers"}); });
+        Report("statement on a lost connection, reconnect", answering, reconnecting);
+
+        double closingMs = 0;
+        const double closed = LongestGapMs(200, [&] {
+            QElapsedTimer closing;
+            closing.start();
+            session.reset();
+            closingMs = double(closing.nsecsElapsed()) / 1e6;
+        });
+        std::printf("  closing the profile took %.1f ms\n", closingMs);
+        Report("closing the profile", answering, closed);
+        proxy.SetMode(TFaultProxy::TMode::Pass);
+    }
+    {
+        // The move to a server (the proxy's, held) from a site file, called off while connecting.
+        QDir().mkpath(home.filePath("data/Tessaloom/VYR/Standalone/data"));
+        const QString file = home.filePath("site.accdb");
+        QFile::copy(QCoreApplication::applicationDirPath() + "/default.accdb", file);
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        TVYRStandProfile profile(home.filePath("site.ini"));
+        profile.ProfileName = "Bench";
+        profile.DBFileName = file;
+        profile.SaveToINI(profile.ProfileFileName);
+        proxy.SetMode(TFaultProxy::TMode::Hold);
+        const QString target = proxy.Through(server) + " options='-c search_path=bench_move_" +
+                               QString::number(QCoreApplication::applicationPid()) + "'";
+        TfrmMoveToServer dialog(profile);
+        dialog.show();
+        dialog.findChild<QLineEdit*>("txtConnection")->setText(target);
+        QElapsedTimer cancel;
+        const double moving = LongestGapMs(silentMs, [&] {
+            dialog.findChild<QPushButton*>("cmdMove")->click();
+            QTimer::singleShot(silentMs / 2, &dialog, [&] {
+                cancel.start();
+                dialog.findChild<QPushButton*>("cmdCancel")->click();
+                std::printf("  the move dialog closed %.1f ms after Cancel (visible: %s)\n",
+                            double(cancel.nsecsElapsed()) / 1e6, dialog.isVisible() ? "yes" : "no");
+            });
+        });
+        Report("move to server connecting, then Cancel", 0, moving);
+        proxy.SetMode(TFaultProxy::TMode::Pass);
+        LongestGapMs(500);
+    }
+    StopCluster();
+    return 0;
+}

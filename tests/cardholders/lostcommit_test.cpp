@@ -1,0 +1,124 @@
+// A connection that breaks just after COMMIT went out: the change may well be stored. The windows
+// say that its outcome is unknown, read what is stored, and take another try only then; a try
+// before would move a zone on twice or find a new cardholder "taken" by their own record.
+
+#include "readerfixture.h"
+
+#include "cardholders/cardholder.h"
+#include "cardholders/cardholdermodel.h"
+#include "cardholders/cardholders.h"
+#include "db/MyPostgreSQL.h"
+#include "shared/messagebox.h"
+
+#include "faultproxy.h"
+#include "modal.h"
+#include "pgcluster.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// The site on the server, with the session's connection (and every other the windows make)
+// going through a proxy that can cut one at its COMMIT.
+class LostCommitTest : public CardReaderTest {
+protected:
+    TEngine Engine() const override { return TEngine::PostgreSQL; }
+    void SetUp() override {
+        CardReaderTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        Proxy = std::make_unique<TFaultProxy>(TTestCluster::Shared().Socket());
+        ASSERT_TRUE(Proxy->Listening()) << Proxy->Error().toStdString();
+        auto engine = std::make_unique<TMyPostgreSQL>();
+        engine->ConnectionString = Proxy->Through(ServerConnection);
+        ASSERT_TRUE(engine->Connect()) << engine->GetLastError().toStdString();
+        OwnedSession = RecordedSession(std::move(engine), {});
+        Session = OwnedSession.get();
+    }
+    void TearDown() override {
+        CardReaderTest::TearDown();
+        Proxy.reset();
+    }
+    static bool Said(const char* piece) {
+        for (const QString& text : MessageBoxes::ShownTexts())
+            if (text.contains(QString::fromLatin1(piece)))
+                return true;
+        return false;
+    }
+
+    std::unique_ptr<TFaultProxy> Proxy;
+};
+
+TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextClick) {
+    const TStandController& gate = AddController("Gate");
+    AddCardHolder("1111111111", "Anna");
+    TfrmCardHolders list(Desktop, *Session, RunSettings);
+    list.resize(1000, 500);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    QTreeView& view = Control<QTreeView>(list, "VSTCardHolders");
+    TCardHolderModel& model = Control<TCardHolderModel>(list, "CardHolders");
+    ASSERT_EQ(model.rowCount(), 1);
+    const auto click = [&] {
+        QTest::mouseClick(
+            view.viewport(), Qt::LeftButton, {},
+            view.visualRect(model.index(0, TCardHolderModel::FirstZoneColumn)).center());
+    };
+    const auto shown = [&] { return model.Record(0)->CardZones.value(0); };
+
+    Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
+    click();
+    ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1")) << "the server kept the click";
+    EXPECT_TRUE(Said("Whether the zone was changed is not known"))
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_FALSE(Said("could not be changed"));
+
+    // The list comes to show what is stored, and the next click moves on from there.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == 1; }, 20000)) << shown();
+    MessageBoxes::ClearShown();
+    click();
+    EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("2"))
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_EQ(shown(), 2);
+}
+
+TEST_F(LostCommitTest, ANewCardholderCutAtTheCommitIsFoundSavedNotTakenByThemselves) {
+    TfrmCardHolder dialog(Desktop, *Session, RunSettings);
+    dialog.show();
+    Control<QLineEdit>(dialog, "txtCustomCardNumber").setText("0A1B2C3D4E");
+    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCustomNumberCheck"), Qt::LeftButton);
+    Control<QLineEdit>(dialog, "txtCardHolder").setText("Bert");
+    QPushButton& ok = Control<QPushButton>(dialog, "cmdOK");
+    ASSERT_TRUE(ok.isEnabled());
+
+    Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
+    QTest::mouseClick(&ok, Qt::LeftButton);
+    ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    EXPECT_TRUE(Said("Whether the cardholder was saved is not known"))
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_FALSE(ok.isEnabled()) << "no second try before the record was read back";
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.result() == QDialog::Accepted; }, 20000))
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_TRUE(Said("The cardholder was saved."));
+    EXPECT_FALSE(Said("belongs to"));
+    EXPECT_FALSE(Said("Got an error"));
+    EXPECT_EQ(Count({"SELECT COUNT(*) FROM CardHolders WHERE CardNumber = ? AND CardHolder = ? "
+                     "AND Deleted = False",
+                     {"0A1B2C3D4E", "Bert"}}),
+              1);
+}
+
+} // namespace

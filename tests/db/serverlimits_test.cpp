@@ -1,0 +1,175 @@
+// The connector to a server under the faults of a network: a connection cut just after COMMIT went
+// out, a server that stops answering, one that refuses. Nothing waits without a limit, nothing
+// unknown is called failed.
+
+#include "db/MyPostgreSQL.h"
+#include "db/changewatch.h"
+#include "db/reconnect.h"
+#include "profiles/profilesession.h"
+#include "shared/datadir.h"
+
+#include "faultproxy.h"
+#include "pgcluster.h"
+#include "testenv.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <libpq-fe.h>
+
+using ::testing::HasSubstr;
+
+namespace {
+
+class ServerLimits : public HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        TTestCluster& cluster = TTestCluster::Shared();
+        Direct = cluster.NewDatabase();
+        ASSERT_FALSE(Direct.isEmpty()) << cluster.Error().toStdString();
+        Proxy = std::make_unique<TFaultProxy>(cluster.Socket());
+        ASSERT_TRUE(Proxy->Listening()) << Proxy->Error().toStdString();
+    }
+    void TearDown() override {
+        Proxy.reset();
+        HomeTest::TearDown();
+    }
+    std::unique_ptr<TMyPostgreSQL> Connected(const QString& extra = {}) const {
+        auto db = std::make_unique<TMyPostgreSQL>();
+        db->ConnectionString = Proxy->Through(Direct) + extra;
+        EXPECT_TRUE(db->Connect()) << db->GetLastError().toStdString();
+        return db;
+    }
+    static bool AddCard(TMyDBConnector& db, const QString& number) {
+        return db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) VALUES "
+                                "(?, 'A', False)",
+                                {number}});
+    }
+    int Cards() const {
+        TMyPostgreSQL direct;
+        direct.ConnectionString = Direct;
+        if (!direct.Connect())
+            return -1;
+        const auto rows = direct.Query({"SELECT COUNT(*) FROM CardHolders"});
+        return rows ? rows->Fields(0).AsInteger() : -1;
+    }
+
+    QString Direct;
+    std::unique_ptr<TFaultProxy> Proxy;
+};
+
+TEST_F(ServerLimits, ACommitCutBeforeItsAnswerIsUnknownNotFailedAndWasStored) {
+    auto db = Connected();
+    for (const bool withNotice : {false, true}) {
+        SCOPED_TRACE(withNotice ? "a change with its notice" : "a change that waits for COMMIT");
+        const int before = Cards();
+        {
+            TTransaction change(*db);
+            ASSERT_TRUE(change.Started()) << db->GetLastError().toStdString();
+            const QString number = withNotice ? "0000000002" : "0000000001";
+            if (withNotice)
+                ASSERT_TRUE(AddCard(*db, number)) << db->GetLastError().toStdString();
+            else
+                ASSERT_TRUE(db->ExecuteWithTransaction(
+                    {"INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) VALUES (?, 'A', "
+                     "False)",
+                     {number}}));
+            Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
+            EXPECT_FALSE(change.Commit());
+        }
+        EXPECT_TRUE(CommitOutcomeUnknown(*db)) << db->GetLastError().toStdString();
+        EXPECT_THAT(db->GetLastError().toStdString(), HasSubstr("not known"));
+        EXPECT_EQ(Cards(), before + 1) << "the server kept it";
+        // The connector goes on: outside a transaction it connects again by itself.
+        EXPECT_EQ(db->Query({"SELECT COUNT(*) FROM CardHolders"})->Fields(0).AsInteger(),
+                  before + 1)
+            << db->GetLastError().toStdString();
+    }
+    // A failure the server answered is known.
+    {
+        TTransaction change(*db);
+        ASSERT_TRUE(change.Started());
+        EXPECT_FALSE(AddCard(*db, "0000000001"));
+    }
+    EXPECT_FALSE(CommitOutcomeUnknown(*db));
+}
+
+// libpq's own limits go with every connection, unless the connection text sets them.
+TEST_F(ServerLimits, EveryConnectionHasLimitsUnlessItsTextSetsThem) {
+    const auto setting = [](PGconn* connection, const char* keyword) {
+        QString value;
+        PQconninfoOption* options = PQconninfo(connection);
+        for (PQconninfoOption* option = options; option && option->keyword; ++option)
+            if (qstrcmp(option->keyword, keyword) == 0 && option->val)
+                value = QString::fromUtf8(option->val);
+        PQconninfoFree(options);
+        return value;
+    };
+    const auto db = Connected();
+    for (const char* keyword : {"connect_timeout", "keepalives", "keepalives_idle",
+                                "keepalives_interval", "keepalives_count", "tcp_user_timeout"})
+        EXPECT_FALSE(setting(db->Handle(), keyword).isEmpty()) << keyword;
+    const auto own = Connected(" connect_timeout=7 tcp_user_timeout=1234");
+    EXPECT_EQ(setting(own->Handle(), "connect_timeout"), "7");
+    EXPECT_EQ(setting(own->Handle(), "tcp_user_timeout"), "1234");
+    const auto rows = db->Query({"SELECT current_setting('statement_timeout')"});
+    ASSERT_TRUE(rows);
+    EXPECT_NE(rows->Fields(0).AsString(), "0");
+}
+
+TEST_F(ServerLimits, AServerThatStopsAnsweringIsGivenUpAndFoundAgain) {
+    auto db = Connected();
+    db->SetAnswerLimit(500);
+    Proxy->SetMode(TFaultProxy::TMode::Hold);
+    EXPECT_EQ(db->Query({"SELECT COUNT(*) FROM CardHolders"}), nullptr);
+    EXPECT_THAT(db->GetLastError().toStdString(), HasSubstr("did not answer"));
+    EXPECT_TRUE(db->ConnectionLost());
+    Proxy->SetMode(TFaultProxy::TMode::Pass);
+    EXPECT_TRUE(AddCard(*db, "0000000001")) << db->GetLastError().toStdString();
+}
+
+// The open profile's connector never connects on the window thread: a worker does, and the
+// connector takes its connection over.
+TEST_F(ServerLimits, TheSessionConnectsAgainOnAWorkerAndSaysHowItWent) {
+    TProfileSession session(TVYRStandProfile(DataDirectory() + "/profiles/site.ini"), Connected());
+    TMyDBConnector& db = session.Database();
+    ASSERT_FALSE(db.ReconnectOnUse);
+    Proxy->SetMode(TFaultProxy::TMode::Refuse);
+    Proxy->CutAll();
+    TReconnect& reconnect = session.Reconnection();
+    QSignalSpy finished(&reconnect, &TReconnect::Finished);
+    EXPECT_FALSE(AddCard(db, "0000000001"));
+    EXPECT_TRUE(db.ConnectionLost());
+    EXPECT_FALSE(AddCard(db, "0000000001")) << "no connecting inside a statement";
+    EXPECT_THAT(db.GetLastError().toStdString(), HasSubstr("connecting again"));
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_FALSE(finished.takeFirst().at(0).toBool()) << "refused";
+
+    Proxy->SetMode(TFaultProxy::TMode::Pass);
+    reconnect.Start();
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_TRUE(finished.takeFirst().at(0).toBool());
+    EXPECT_FALSE(db.ConnectionLost());
+    EXPECT_TRUE(AddCard(db, "0000000001")) << db.GetLastError().toStdString();
+}
+
+TEST_F(ServerLimits, ClosingAProfileDoesNotWaitForASilentServer) {
+    auto session = std::make_unique<TProfileSession>(
+        TVYRStandProfile(DataDirectory() + "/profiles/site.ini"), Connected());
+    TChangeWatch& watch = session->Changes();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch.Listening(); }, 10000));
+    // The listener loses its connection and connects again into a server that does not answer.
+    Proxy->SetMode(TFaultProxy::TMode::Hold);
+    Proxy->CutAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() > 0; }, 10000));
+    session.reset(); // returns; a hang here ends the test by its timeout
+    Proxy->SetMode(TFaultProxy::TMode::Pass);
+    // The listener's thread ends on its own once the server answers.
+    QTest::qWait(300);
+}
+
+} // namespace
