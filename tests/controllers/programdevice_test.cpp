@@ -527,14 +527,17 @@ TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhen
     const QString stopped =
         "The adapter stopped answering. Cards are read again as soon as it answers.";
     SampleController();
+    ASSERT_TRUE(Adapter->SetAnswerTimeout(VirtualAdapter::StallTimeout));
     TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     Settle();
     EXPECT_TRUE(Waiting(dialog));
 
-    // The search times out, the session is broken, and a new one finds no adapter either.
+    // The search times out, the session is broken, and a new one finds no adapter either. The
+    // sessions after it are given all the time they need again.
     ASSERT_TRUE(Adapter->Stall(true));
     ASSERT_TRUE(Shown(1));
+    ASSERT_TRUE(Adapter->SetAnswerTimeout(VirtualAdapter::PatientTimeout));
     ASSERT_TRUE(Adapter->Stall(false));
     EXPECT_TRUE(Waiting(dialog));
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{stopped});
