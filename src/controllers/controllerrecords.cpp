@@ -230,24 +230,31 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     // and the grants, their entries and the mark stay together: should the entries or the mark
     // not be stored, no grant is.
     TBulkWork bulk(&database);
+    saved.GrantsRefused = true; // until they are all in
     if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
         return saved;
     TTransaction grants(database);
     if (!grants.Started())
         return saved;
-    if (const std::unique_ptr<TMyResultSet> cards =
-            database.Query(SelectActiveCardNumbersStatement())) {
-        bool granted = false;
-        for (cards->First(); !cards->Eof(); cards->Next())
-            if (database.ExecuteQuery(
-                    InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
-                granted = true;
-        if (granted &&
-            database.ExecuteCounted(AppendGrantedZonesStatement(
-                saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) >
-                0 &&
-            StoreMarks(database, {saved.ConID}) && grants.Commit())
-            saved.KeyOutdated = true;
+    const std::unique_ptr<TMyResultSet> cards = database.Query(SelectActiveCardNumbersStatement());
+    if (!cards)
+        return saved;
+    bool granted = false;
+    for (cards->First(); !cards->Eof(); cards->Next()) {
+        if (!database.ExecuteQuery(
+                InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
+            return saved;
+        granted = true;
     }
+    if (!granted) {
+        saved.GrantsRefused = false; // nobody to grant
+        return saved;
+    }
+    if (database.ExecuteCounted(AppendGrantedZonesStatement(
+            saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) <= 0 ||
+        !StoreMarks(database, {saved.ConID}) || !grants.Commit())
+        return saved;
+    saved.GrantsRefused = false;
+    saved.KeyOutdated = true;
     return saved;
 }

@@ -77,6 +77,9 @@ struct TControllerSaved {
     int32_t ConID = 0;
     // The key of this controller must be written (again) before it admits what the database says.
     bool KeyOutdated = false;
+    // A new controller was stored, but the grants asked for with it were refused (none is kept);
+    // the reason is in the connector's last error.
+    bool GrantsRefused = false;
 };
 
 // Saves an existing controller. Marks `record` when its key no longer matches, and stores the
@@ -91,5 +94,6 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
 // Adds a controller and, for grantZone 1 or 2, gives every cardholder that is not deleted access
 // in that zone. A controller granted at least one card has a key to write, and its mark is stored
 // with the grants. The controller comes with its journal entry, and each grant with a zone entry.
+// The grants are all kept or, when the database refuses any part of them, none (GrantsRefused).
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
                                int grantZone, const TJournalAuthor& author);

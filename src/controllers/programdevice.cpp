@@ -259,13 +259,26 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    if (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry) == TMarkClear::ChangedSince)
+    switch (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry)) {
+    case TMarkClear::Cleared:
+        MessageBoxes::ShowInformation(this, _("Operation finished"));
+        break;
+    case TMarkClear::ChangedSince:
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "
                     "while it was being written: the key just written is already out of date. The "
                     "controller stays marked; write its key again."));
-    else
-        MessageBoxes::ShowInformation(this, _("Operation finished"));
+        break;
+    case TMarkClear::Failed:
+        // The key is good, but the records still say it must be written: nothing is lost by
+        // writing it once more, while a key taken for written that is not would be.
+        MessageBoxes::ShowError(
+            this, FormatText(_("The key was written and verified, but the mark of this controller "
+                               "could not be cleared: %s\nThe controller stays marked; write its "
+                               "key again once the database answers."),
+                             {FSession.Database().GetLastError()}));
+        break;
+    }
     accept();
 }
 
