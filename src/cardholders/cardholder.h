@@ -17,6 +17,7 @@ class QTabWidget;
 class QWidget;
 class TCardPollerLink;
 class TDesktop;
+struct TCardHolderSave;
 class TProfileSession;
 struct TSheetTexts;
 
@@ -101,6 +102,7 @@ private:
     void UpdateOKButton();
     void ShowNumberTaken();
     bool SaveCardHolder(const TCardHolder& record);
+    void ShowSaveFailure(const TCardHolderSave& saved);
 
     TDesktop& FDesktop;
     TProfileSession& FSession;
