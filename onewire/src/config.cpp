@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -60,6 +61,19 @@ int positiveNumber(std::string_view text) {
     return value;
 }
 
+// A positive whole number of milliseconds; one too large for an int is simply very long.
+std::optional<std::chrono::milliseconds> milliseconds(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end != text.data() + text.size() || text.empty() || text.front() == '-')
+        return std::nullopt;
+    if (error == std::errc::result_out_of_range)
+        return std::chrono::milliseconds(INT_MAX);
+    if (error != std::errc() || value <= 0)
+        return std::nullopt;
+    return std::chrono::milliseconds(value);
+}
+
 } // namespace
 
 PortConfig parsePortConfig(std::string_view text) {
@@ -67,6 +81,7 @@ PortConfig parsePortConfig(std::string_view text) {
     bool haveType = false;
     bool haveNumber = false;
     bool haveBaud = false;
+    bool haveTimeout = false;
     std::string section;
     while (!text.empty()) {
         auto newline = text.find('\n');
@@ -95,6 +110,11 @@ PortConfig parsePortConfig(std::string_view text) {
             if (!haveBaud)
                 config.serialBaudLimit = positiveNumber(value);
             haveBaud = true;
+        } else if (section == "serial" && key == "timeout") {
+            if (auto allowance = milliseconds(value); allowance && !haveTimeout)
+                config.serialAnswerAllowance =
+                    std::min(*allowance, PortConfig::longestSerialAnswerAllowance);
+            haveTimeout = true;
         } else if (section == "serial") {
             if (auto number = serialPortKey(key); number && !value.empty())
                 config.serialDevices.emplace(*number, std::string(value));

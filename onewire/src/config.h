@@ -1,6 +1,7 @@
 // ibfs32.ini: the default port and the serial devices behind port numbers.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -16,6 +17,14 @@ struct PortConfig {
     std::map<int, std::string> serialDevices; // [serial] port<N>=<device path>
     // [serial] baud=: the fastest host link rate to use; 0 when not given (no limit).
     int serialBaudLimit = 0;
+    // [serial] timeout=: how long the serial adapter is given to answer, on top of the time its
+    // bytes take on the line.
+    std::chrono::milliseconds serialAnswerAllowance = defaultSerialAnswerAllowance;
+
+    // A DS2480B on a local port answers within milliseconds; this leaves room for a busy host.
+    static constexpr std::chrono::milliseconds defaultSerialAnswerAllowance{200};
+    // Beyond this a missing answer is not worth waiting for even over a slow network link.
+    static constexpr std::chrono::milliseconds longestSerialAnswerAllowance{60000};
 };
 
 // The file exists but is not one to read (a device, a FIFO, a folder, far too large, unreadable).

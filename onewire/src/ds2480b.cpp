@@ -31,19 +31,15 @@ constexpr uint8_t searchRomCommand = 0xF0;
 // Long blocks go in pieces so neither side's buffer can fill while the other waits.
 constexpr size_t largestBlock = 512;
 
-// Generous for 9600 baud, about a millisecond a byte each way; the adapter's 1-Wire time is less.
-std::chrono::milliseconds answerTimeout(size_t bytesOut, size_t bytesIn) {
-    return std::chrono::milliseconds(200 + 2 * (bytesOut + bytesIn));
-}
-
 // Faster rates first: the first that the port and the adapter both manage is taken.
 constexpr int fasterRates[] = {115200, 57600, 19200};
 
 // The adapter answers a rate change at its new rate, which the host cannot read until it has
 // changed its own; waiting for that answer (or for the time it takes) keeps the change of the
-// port's rate from cutting the request off.
-constexpr auto rateChangeAnswerWait = std::chrono::milliseconds(50);
-constexpr auto readBackTimeout = std::chrono::milliseconds(100);
+// port's rate from cutting the request off. Both waits are parts of the answer allowance, so an
+// adapter that is given longer to answer is also given longer here.
+constexpr int rateChangeAnswerWaitShare = 4; // a quarter
+constexpr int readBackTimeoutShare = 2;      // a half
 
 } // namespace
 
@@ -62,11 +58,13 @@ std::optional<uint8_t> ds2480bBaudCode(int baud) {
     }
 }
 
-Ds2480bMaster::Ds2480bMaster(const std::string& devicePath, int fastestBaud)
-    : Ds2480bMaster(std::make_unique<SerialPort>(devicePath), fastestBaud) {}
+Ds2480bMaster::Ds2480bMaster(const std::string& devicePath, int fastestBaud,
+                             std::chrono::milliseconds answerAllowance)
+    : Ds2480bMaster(std::make_unique<SerialPort>(devicePath), fastestBaud, answerAllowance) {}
 
-Ds2480bMaster::Ds2480bMaster(std::unique_ptr<SerialLine> line, int fastestBaud)
-    : line_(std::move(line)) {
+Ds2480bMaster::Ds2480bMaster(std::unique_ptr<SerialLine> line, int fastestBaud,
+                             std::chrono::milliseconds answerAllowance)
+    : line_(std::move(line)), answerAllowance_(answerAllowance) {
     detect();
     speedUp(fastestBaud);
 }
@@ -173,7 +171,7 @@ bool Ds2480bMaster::switchTo(int baud) {
         requestRate(baud);
         if (line_->baudRate() != baud)
             return false;
-        auto answer = exchange({readBaudRate}, 1, readBackTimeout);
+        auto answer = exchange({readBaudRate}, 1, answerAllowance_ / readBackTimeoutShare);
         return answer[0] == (*code << 1);
     } catch (const LinkError&) {
         return false;
@@ -188,7 +186,8 @@ void Ds2480bMaster::requestRate(int baud) {
     line_->drain(answerTimeout(out.size(), 0));
     try {
         uint8_t unreadable = 0;
-        line_->read(std::span<uint8_t>(&unreadable, 1), rateChangeAnswerWait);
+        line_->read(std::span<uint8_t>(&unreadable, 1),
+                    answerAllowance_ / rateChangeAnswerWaitShare);
     } catch (const LinkError&) {
         // No answer that this side could read; its time has passed all the same.
     }
@@ -215,6 +214,10 @@ void Ds2480bMaster::appendData(std::vector<uint8_t>& out, std::span<const uint8_
         if (byte == switchToCommandMode)
             out.push_back(byte);
     }
+}
+
+std::chrono::milliseconds Ds2480bMaster::answerTimeout(size_t bytesOut, size_t bytesIn) const {
+    return answerAllowance_ + std::chrono::milliseconds(2 * (bytesOut + bytesIn));
 }
 
 std::vector<uint8_t> Ds2480bMaster::exchange(const std::vector<uint8_t>& out, size_t answerSize,

@@ -6,6 +6,7 @@
 // the port both manage.
 #pragma once
 
+#include "config.h"
 #include "link.h"
 #include "serialport.h"
 
@@ -26,8 +27,15 @@ public:
     // Opens the port, resets the adapter, sets the timing parameters, checks the answers and
     // raises the host link to the fastest rate up to `fastestBaud` that works. Throws
     // PortOpenError when the port cannot be opened, LinkError when no DS2480B answers.
-    explicit Ds2480bMaster(const std::string& devicePath, int fastestBaud = 115200);
-    Ds2480bMaster(std::unique_ptr<SerialLine> line, int fastestBaud);
+    //
+    // `answerAllowance` is how long the adapter may take to answer beyond the time the bytes of
+    // the exchange need on the line; an answer later than that breaks the session.
+    explicit Ds2480bMaster(
+        const std::string& devicePath, int fastestBaud = 115200,
+        std::chrono::milliseconds answerAllowance = PortConfig::defaultSerialAnswerAllowance);
+    Ds2480bMaster(
+        std::unique_ptr<SerialLine> line, int fastestBaud,
+        std::chrono::milliseconds answerAllowance = PortConfig::defaultSerialAnswerAllowance);
     // Puts the adapter back to 9600 baud, where the next program will look for it.
     ~Ds2480bMaster() override;
 
@@ -55,12 +63,16 @@ private:
     void toCommandMode(std::vector<uint8_t>& out);
     void toDataMode(std::vector<uint8_t>& out);
     void appendData(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
-    // Without a timeout, one generous enough for 9600 baud.
+    // The time an exchange of these sizes may take: generous for 9600 baud, about a millisecond
+    // a byte each way, plus the allowance.
+    std::chrono::milliseconds answerTimeout(size_t bytesOut, size_t bytesIn) const;
+    // Without a timeout, answerTimeout's.
     std::vector<uint8_t> exchange(const std::vector<uint8_t>& out, size_t answerSize,
                                   std::optional<std::chrono::milliseconds> timeout = {});
     static ResetResult decodeReset(uint8_t answer);
 
     std::unique_ptr<SerialLine> line_;
+    std::chrono::milliseconds answerAllowance_;
     Mode mode_ = Mode::Command;
 };
 

@@ -32,7 +32,8 @@ std::unique_ptr<LinkMaster> openAdapter(int16_t portNumber, int16_t portType) {
         if (!device)
             throw PortOpenError(PortOpenError::Reason::Unavailable,
                                 "serial port " + std::to_string(portNumber) + " has no device");
-        return std::make_unique<Ds2480bMaster>(*device, fastestSerialBaud(config));
+        return std::make_unique<Ds2480bMaster>(*device, fastestSerialBaud(config),
+                                               config.serialAnswerAllowance);
     }
     case IBFS32_PORT_TYPE_USB:
         return std::make_unique<Ds2490Master>(portNumber);

@@ -517,10 +517,14 @@ void TfrmMain::mnuDeleteClick() {
                              {controller->ConName})))
         return;
     // A failed delete changes nothing, and the reload shows what the database holds.
-    if (DeleteController(FSession->Database(), controller->ConID, FSession->Author()) ==
-        TControllerDelete::AlreadyGone)
+    const TControllerDelete deleted =
+        DeleteController(FSession->Database(), controller->ConID, FSession->Author());
+    if (deleted == TControllerDelete::AlreadyGone)
         MessageBoxes::ShowInformation(
             this, _("This controller was already deleted on another workstation."));
+    else if (deleted == TControllerDelete::Failed)
+        MessageBoxes::ShowError(this, FormatText(_("The controller could not be deleted: %s"),
+                                                 {FSession->Database().GetLastError()}));
     ReloadControllers();
 }
 

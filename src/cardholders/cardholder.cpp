@@ -367,9 +367,7 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
                                  {record.CardNumber, saved.TakenBy}));
             return false;
         }
-        MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
-        if (saved.Outcome == TCardHolderSave::Failed)
-            MessageBoxes::ShowInformation(this, saved.Error);
+        ShowSaveFailure(saved);
         return false;
     }
     TCardHolderSave saved =
@@ -402,7 +400,7 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
                              {record.CardNumber, saved.TakenBy}));
         return false;
     }
-    MessageBoxes::ShowError(this, _("Got an error while adding the card to the database!"));
+    ShowSaveFailure(saved);
     return false;
 }
 
@@ -445,6 +443,16 @@ void TfrmCardHolder::ReadBack(bool connected, const QString& error) {
                                           "and press OK to save it again."));
     // What is stored under the number may have changed meanwhile: the status says so.
     ShowCardNumber(record.CardNumber);
+}
+
+void TfrmCardHolder::ShowSaveFailure(const TCardHolderSave& saved) {
+    // The database's own words, where it gave any: they are what tells a full disk from a lost
+    // connection or a missing right.
+    MessageBoxes::ShowError(
+        this, saved.Outcome == TCardHolderSave::Failed && !saved.Error.isEmpty()
+                  ? FormatText(_("Got an error while adding the card to the database!\n%s"),
+                               {saved.Error})
+                  : _("Got an error while adding the card to the database!"));
 }
 
 void TfrmCardHolder::ShowNumberTaken() {

@@ -19,6 +19,7 @@ class QTabWidget;
 class QWidget;
 class TCardPollerLink;
 class TDesktop;
+struct TCardHolderSave;
 class TProfileSession;
 struct TSheetTexts;
 
@@ -108,6 +109,8 @@ private:
     // the operator typed.
     void SettleUnknownSave(const TCardHolder& record);
     void ReadBack(bool connected, const QString& error);
+
+    void ShowSaveFailure(const TCardHolderSave& saved);
 
     TDesktop& FDesktop;
     TProfileSession& FSession;

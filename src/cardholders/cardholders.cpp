@@ -487,7 +487,8 @@ void TfrmCardHolders::mnuDeleteClick() {
     const TCardHolderDelete deleted =
         CardHolders->DeleteCardHolder(row, &FSession.Database(), FSession.Author());
     if (deleted == TCardHolderDelete::Failed) {
-        MessageBoxes::ShowError(this, _("Got an error while deleting the card!"));
+        MessageBoxes::ShowError(this, FormatText(_("Got an error while deleting the card!\n%s"),
+                                                 {FSession.Database().GetLastError()}));
         return;
     }
     if (deleted == TCardHolderDelete::AlreadyGone)

@@ -143,6 +143,19 @@ void TfrmController::cmdOKClick() {
         reject();
         return;
     }
+    if (!Saved.Saved) {
+        // Nothing was stored: what the operator typed stays for another try.
+        MessageBoxes::ShowError(this, FormatText(_("The controller could not be saved: %s"),
+                                                 {FDatabase.GetLastError()}));
+        return;
+    }
+    if (Saved.GrantsRefused)
+        // The controller itself is stored, so a second OK would add it twice: the list shows it,
+        // and the cardholders can be given access there.
+        MessageBoxes::ShowError(
+            this, FormatText(_("The controller was added, but the cardholders could not be given "
+                               "access to it: %s"),
+                             {FDatabase.GetLastError()}));
     accept();
 }
 

@@ -226,25 +226,38 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     // The controller is claimed after the cardholders, the order every change takes them in:
     // another workstation may have deleted it since it was added, and then nothing is granted.
     TBulkWork bulk(&database);
-    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0 ||
-        database.ExecuteCounted(ClaimControllerStatement(saved.ConID)) != 1)
+    saved.GrantsRefused = true; // until they are all in
+    if (database.ExecuteCounted(ClaimLiveCardHoldersStatement()) < 0)
         return saved;
+    const qint64 claimed = database.ExecuteCounted(ClaimControllerStatement(saved.ConID));
+    if (claimed != 1) {
+        // Deleted meanwhile: there is nothing left to grant, which is no refusal.
+        saved.GrantsRefused = claimed < 0;
+        return saved;
+    }
+    return saved;
     TTransaction grants(database);
     if (!grants.Started())
         return saved;
-    if (const std::unique_ptr<TMyResultSet> cards =
-            database.Query(SelectActiveCardNumbersStatement())) {
-        bool granted = false;
-        for (cards->First(); !cards->Eof(); cards->Next())
-            if (database.ExecuteQuery(
-                    InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
-                granted = true;
-        if (granted &&
-            database.ExecuteCounted(AppendGrantedZonesStatement(
-                saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) >
-                0 &&
-            StoreMarks(database, {saved.ConID}) && grants.Commit())
-            saved.KeyOutdated = true;
+    const std::unique_ptr<TMyResultSet> cards = database.Query(SelectActiveCardNumbersStatement());
+    if (!cards)
+        return saved;
+    bool granted = false;
+    for (cards->First(); !cards->Eof(); cards->Next()) {
+        if (!database.ExecuteQuery(
+                InsertCardZoneStatement(saved.ConID, cards->Fields(0).AsString(), grantZone)))
+            return saved;
+        granted = true;
     }
+    if (!granted) {
+        saved.GrantsRefused = false; // nobody to grant
+        return saved;
+    }
+    if (database.ExecuteCounted(AppendGrantedZonesStatement(
+            saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) <= 0 ||
+        !StoreMarks(database, {saved.ConID}) || !grants.Commit())
+        return saved;
+    saved.GrantsRefused = false;
+    saved.KeyOutdated = true;
     return saved;
 }

@@ -77,6 +77,10 @@ struct TControllerSaved {
     // Not Saved, but not failed either: the connection broke after the change went to be
     // committed, and it may be stored. The records are read again before another try.
     bool OutcomeUnknown = false;
+
+    // A new controller was stored, but the grants asked for with it were refused (none is kept);
+    // the reason is in the connector's last error.
+    bool GrantsRefused = false;
 };
 
 // Saves an existing controller. Marks `record` when its key no longer matches, and stores the
@@ -91,5 +95,6 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
 // Adds a controller and, for grantZone 1 or 2, gives every cardholder that is not deleted access
 // in that zone. A controller granted at least one card has a key to write, and its mark is stored
 // with the grants. The controller comes with its journal entry, and each grant with a zone entry.
+// The grants are all kept or, when the database refuses any part of them, none (GrantsRefused).
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
                                int grantZone, const TJournalAuthor& author);

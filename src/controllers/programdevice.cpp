@@ -259,25 +259,39 @@ void TfrmProgramDevice::KeyWritten(int result) {
         return;
     }
     lblStatusText->setText(_("Operation finished"));
-    const TMarkClear cleared = FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry);
-    if (cleared == TMarkClear::Gone)
+    switch (FSession.KeyWritten(*Controller, FBuiltMark, FWriteEntry)) {
+    case TMarkClear::Cleared:
+        MessageBoxes::ShowInformation(this, _("Operation finished"));
+        break;
+    case TMarkClear::Gone:
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was deleted on another workstation "
                     "while it was being written: no controller of this site uses the key any "
                     "more."));
-    else if (cleared == TMarkClear::Unknown)
+        break;
+    case TMarkClear::Unknown:
         MessageBoxes::ShowWarning(
             this, FormatText(_("The key was written, but whether the database took note of it is "
                                "not known: %s The controller stays marked until the list has "
                                "read the marks again."),
                              {FSession.Database().GetLastError()}));
-    else if (cleared == TMarkClear::ChangedSince)
+        break;
+    case TMarkClear::ChangedSince:
         MessageBoxes::ShowWarning(
             this, _("The key was written, but this controller was changed on another workstation "
                     "while it was being written: the key just written is already out of date. The "
                     "controller stays marked; write its key again."));
-    else
-        MessageBoxes::ShowInformation(this, _("Operation finished"));
+        break;
+    case TMarkClear::Failed:
+        // The key is good, but the records still say it must be written: nothing is lost by
+        // writing it once more, while a key taken for written that is not would be.
+        MessageBoxes::ShowError(
+            this, FormatText(_("The key was written and verified, but the mark of this controller "
+                               "could not be cleared: %s\nThe controller stays marked; write its "
+                               "key again once the database answers."),
+                             {FSession.Database().GetLastError()}));
+        break;
+    }
     accept();
 }
 

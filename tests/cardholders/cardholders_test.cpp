@@ -312,6 +312,29 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
     EXPECT_EQ(Model()->rowCount(), 0);
 }
 
+// A delete the database refuses changes nothing: the holder stays listed and stored with their
+// zones, no key is marked, and the operator reads the engine's words.
+TEST_F(CardHolderListTest, ADeleteTheDatabaseRefusesKeepsTheHolderAndSaysWhy) {
+    TStandController& gate = AddController("Gate");
+    AddCardHolder("1111111111", "Anna");
+    AddZone(gate, "1111111111", 1);
+    Open();
+    Select(0);
+    Database().FailWhenContaining = "UPDATE CardHolders SET Deleted = 1";
+    Control<QAction>(*List, "mnuDelete").trigger();
+    Database().FailWhenContaining.clear();
+    EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE NOT Deleted"), 1);
+    EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1"));
+    EXPECT_THAT(MarkedControllers(), IsEmpty());
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Error);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[1].text,
+              "Got an error while deleting the card!\nrefused by the test: " +
+                  Database().Sent("UPDATE CardHolders SET Deleted = 1").value(0).Sql);
+    EXPECT_THAT(UntranslatedTexts({"Got an error while deleting the card!\n%s"}), IsEmpty());
+}
+
 // A zone click is one change: when the database refuses any part of it, the card keeps its zone
 // in the database and on the screen, no key is marked, and the operator reads the engine's words.
 TEST_F(CardHolderListTest, AZoneChangeTheDatabaseRefusesChangesNothingAndSaysWhy) {

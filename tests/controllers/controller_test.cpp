@@ -309,14 +309,98 @@ TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
     EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(254), "63,75");
 }
 
-TEST_F(ControllerDialogTest, ADatabaseGoneInTheMiddleDoesNotBringTheDialogDown) {
+// A save the database refuses is said with the database's reason; the dialog stays with what the
+// operator typed, and OK saves it once the database takes it.
+TEST_F(ControllerDialogTest, ASaveTheDatabaseRefusesIsSaidAndTheDialogKeepsWhatWasTyped) {
     AddCardHolder("12AB000001", "Ann");
-    Dialog dialog(Session->Database(), Session->Author());
-    Control<QLineEdit>(dialog, "txtConName").setText("Door");
-    Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
-    Session->Database().Disconnect();
-    QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    struct Case {
+        const char* what;
+        bool edit;
+        QString refused; // the statement refused; empty: the connection is gone
+    };
+    for (const Case& c : {
+             Case{"a new controller", false, "INSERT INTO Controllers"},
+             Case{"its journal entry", false, "INSERT INTO Journal"},
+             Case{"an edit", true, "UPDATE Controllers"},
+             Case{"a new controller with the connection gone", false, ""},
+         }) {
+        SCOPED_TRACE(c.what);
+        MessageBoxes::ClearShown();
+        for (const char* table : {"Controllers", "CardZones", "PendingChanges", "Journal"})
+            Session->Database().ExecuteQuery(QStringLiteral("DELETE * FROM ") + table);
+        TStandController record = Record(AddController("Gate", "A1B2C3"));
+        Dialog dialog(Session->Database(), Session->Author());
+        if (c.edit)
+            dialog.ConEdit(&record);
+        dialog.show();
+        Control<QLineEdit>(dialog, "txtConName").setText("Door");
+        Control<QLineEdit>(dialog, "txtConCode").setText("C0FFEE");
+        Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
+        if (c.refused.isEmpty())
+            Session->Database().Disconnect();
+        Database().FailWhenContaining = c.refused;
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_FALSE(dialog.Saved.Saved);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+        EXPECT_FALSE(Database().GetLastError().isEmpty());
+        EXPECT_EQ(MessageBoxes::ShownTexts()[0],
+                  "The controller could not be saved: " + Database().GetLastError());
+        EXPECT_EQ(Control<QLineEdit>(dialog, "txtConName").text(), "Door");
+        EXPECT_EQ(Control<QLineEdit>(dialog, "txtConCode").text(), "C0FFEE");
+
+        Database().FailWhenContaining.clear();
+        if (c.refused.isEmpty()) {
+            ASSERT_TRUE(Session->Database().Connect());
+        }
+        EXPECT_EQ(Column("SELECT ConName FROM Controllers"), QStringList{"Gate"});
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM Journal"), 0);
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConName = \"Door\""), 1);
+    }
+}
+
+// The controller is stored before every cardholder is given access to it; when the grants are
+// refused, none of them is kept, the operator is told so with the reason, and the list gets the
+// new controller without a key to write.
+TEST_F(ControllerDialogTest, GrantsTheDatabaseRefusesAreSaidAndNoneIsKept) {
+    AddCardHolder("12AB000001", "Ann");
+    AddCardHolder("34CD000002", "Bob");
+    for (const QString refused : {"INSERT INTO CardZones", "INSERT INTO PendingChanges"}) {
+        SCOPED_TRACE(refused.toStdString());
+        MessageBoxes::ClearShown();
+        Dialog dialog(Session->Database(), Session->Author());
+        Control<QLineEdit>(dialog, "txtConName").setText("Door " + refused);
+        Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
+        Database().FailWhenContaining = refused;
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        Database().FailWhenContaining.clear();
+
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_TRUE(dialog.Saved.Saved);
+        EXPECT_FALSE(dialog.Saved.KeyOutdated);
+        ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+        EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Error);
+        EXPECT_TRUE(Database().GetLastError().startsWith("refused by the test: " + refused));
+        EXPECT_EQ(MessageBoxes::ShownTexts()[0],
+                  "The controller was added, but the cardholders could not be given access to "
+                  "it: " +
+                      Database().GetLastError());
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConID = " +
+                        QString::number(dialog.Saved.ConID)),
+                  1);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones"), 0);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM PendingChanges"), 0);
+    }
+    EXPECT_EQ(UntranslatedTexts({"The controller could not be saved: %s",
+                                 "The controller was added, but the cardholders could not be "
+                                 "given access to it: %s"}),
+              QStringList());
 }
 
 TEST_F(ControllerDialogTest, EveryTextHasItsDutchTranslation) {

@@ -187,6 +187,25 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
     EXPECT_EQ(SubTitle(), "Currently listing 2 controllers");
 }
 
+// A delete the database refuses changes nothing, and the operator reads the engine's words.
+TEST_F(ControllerListTest, ADeleteTheDatabaseRefusesKeepsTheControllerAndSaysWhy) {
+    ThreeControllers();
+    Select(1);
+    Database().FailWhenContaining = "DELETE * FROM CardZones";
+    Control<QAction>(*Main, "mnuDelete").trigger();
+    Database().FailWhenContaining.clear();
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
+    EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Error);
+    EXPECT_TRUE(MessageBoxes::ShownTexts()[1].startsWith(
+        "The controller could not be deleted: refused by the test: DELETE * FROM CardZones"))
+        << MessageBoxes::ShownTexts()[1].toStdString();
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConID = " + QString::number(Beta)), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 3);
+    EXPECT_EQ(View()->topLevelItemCount(), 3);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Journal"), 0);
+    EXPECT_EQ(UntranslatedTexts({"The controller could not be deleted: %s"}), QStringList());
+}
+
 TEST_F(ControllerListTest, MarkedControllersShowTheImageAndMakeClosingAsk) {
     ThreeControllers();
     EXPECT_FALSE(Marked(0));

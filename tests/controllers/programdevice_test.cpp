@@ -485,6 +485,39 @@ TEST_F(ProgramDeviceOnAdapterTest, ADialogGoneWhileWritingLeavesAWholeKeyAndTheM
     EXPECT_FALSE(MarkStored());
 }
 
+// A verified write whose mark the database will not clear: the key is usable, but the records
+// cannot say so. The operator is told exactly that, with the database's reason, and the
+// controller stays marked, in the list and in the database.
+TEST_F(ProgramDeviceOnAdapterTest, AMarkTheDatabaseWillNotClearIsSaidAndStays) {
+    SampleController();
+    LayOldKey();
+    Database().FailWhenContaining = "INSERT INTO Journal";
+    TfrmProgramDevice dialog(*Session, RunSettings);
+    dialog.Controller = &Controller;
+    dialog.show();
+    ASSERT_TRUE(Shown(1));
+    Database().FailWhenContaining.clear();
+
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ExpectedImage().toHex());
+    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
+    EXPECT_EQ(MessageBoxes::ShownMessages().first().kind, MessageBoxes::Error);
+    EXPECT_TRUE(Database().GetLastError().startsWith("refused by the test"));
+    EXPECT_EQ(MessageBoxes::ShownTexts().first(),
+              "The key was written and verified, but the mark of this controller could not be "
+              "cleared: " +
+                  Database().GetLastError() +
+                  "\nThe controller stays marked; write its key again once the database "
+                  "answers.");
+    EXPECT_TRUE(Controller.ChangesMade);
+    EXPECT_TRUE(MarkStored());
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM Journal"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 5000));
+    EXPECT_EQ(UntranslatedTexts({"The key was written and verified, but the mark of this "
+                                 "controller could not be cleared: %s\nThe controller stays "
+                                 "marked; write its key again once the database answers."}),
+              QStringList());
+}
+
 // Another workstation changes the controller while its key is being written: the key holds the
 // list as it was when the writing began, so it is out of date the moment it is done. The operator
 // is told, and the controller stays marked for the next write.
@@ -527,14 +560,17 @@ TEST_F(ProgramDeviceOnAdapterTest, AStalledAdapterIsReportedAndTheKeyWrittenWhen
     const QString stopped =
         "The adapter stopped answering. Cards are read again as soon as it answers.";
     SampleController();
+    ASSERT_TRUE(Adapter->SetAnswerTimeout(VirtualAdapter::StallTimeout));
     TfrmProgramDevice dialog(*Session, RunSettings);
     dialog.Controller = &Controller;
     Settle();
     EXPECT_TRUE(Waiting(dialog));
 
-    // The search times out, the session is broken, and a new one finds no adapter either.
+    // The search times out, the session is broken, and a new one finds no adapter either. The
+    // sessions after it are given all the time they need again.
     ASSERT_TRUE(Adapter->Stall(true));
     ASSERT_TRUE(Shown(1));
+    ASSERT_TRUE(Adapter->SetAnswerTimeout(VirtualAdapter::PatientTimeout));
     ASSERT_TRUE(Adapter->Stall(false));
     EXPECT_TRUE(Waiting(dialog));
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{stopped});

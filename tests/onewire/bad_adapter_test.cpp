@@ -98,7 +98,7 @@ TEST_F(BadPortTest, DevicesThatAreNotAnAdapterFailTheSession) {
          }) {
         SCOPED_TRACE(c.what);
         FakePeer peer(c.behaviour);
-        configure({{1, peer.slavePath()}});
+        configure({{1, peer.slavePath()}}, brief);
         int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
         EXPECT_EQ(session, IBFS32_ERROR_NO_ADAPTER);
         // The reader stores whatever came back and tries setup on it.
@@ -223,7 +223,8 @@ TEST_F(BadPortTest, AdapterIsFoundAtWhateverRateItWasLeft) {
          }) {
         SCOPED_TRACE(c.what);
         EmulatedAdapter adapter(c.past);
-        configure({{1, adapter.slavePath()}});
+        // The rates it is not at are tried until their silence has been waited out.
+        configure({{1, adapter.slavePath()}}, waitedOut);
         for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE(round);
             int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
@@ -239,7 +240,8 @@ TEST_F(BadPortTest, AdapterIsFoundAtWhateverRateItWasLeft) {
 
 TEST_F(BadPortTest, AdapterThatLostPowerMidSessionIsFoundByTheNextSession) {
     EmulatedAdapter adapter({});
-    configure({{1, adapter.slavePath()}});
+    // Its answer falls short after the power loss: the rest is waited for in vain.
+    configure({{1, adapter.slavePath()}}, waitedOut);
     std::vector<uint8_t> stateBuffer(IBFS32_STATE_BUFFER_SIZE);
     int32_t session = TMExtendedStartSession(1, IBFS32_PORT_TYPE_SERIAL, nullptr);
     ASSERT_GT(session, 0);

@@ -91,6 +91,35 @@ TEST(PortConfigTest, BaudKeyLimitsTheHostLinkRate) {
     }
 }
 
+TEST(PortConfigTest, TimeoutKeyGivesTheSerialAdapterLongerToAnswer) {
+    using std::chrono::milliseconds;
+    const milliseconds standard = PortConfig::defaultSerialAnswerAllowance;
+    struct Case {
+        const char* text;
+        milliseconds allowance;
+    };
+    for (const Case& c : {
+             Case{"", standard},
+             Case{"[serial]\ntimeout=2000\n", milliseconds(2000)},
+             Case{"[SERIAL]\nTimeout = 50\n", milliseconds(50)},
+             // Past a minute nothing is worth waiting for.
+             Case{"[serial]\ntimeout=600000\n", PortConfig::longestSerialAnswerAllowance},
+             Case{"[serial]\ntimeout=99999999999999\n", PortConfig::longestSerialAnswerAllowance},
+             // Not a time: the standard one.
+             Case{"[serial]\ntimeout=0\n", standard},
+             Case{"[serial]\ntimeout=-5\n", standard},
+             Case{"[serial]\ntimeout=2s\n", standard},
+             Case{"[serial]\ntimeout=\n", standard},
+             Case{"[default]\ntimeout=2000\n", standard},
+             Case{"[serial]\ntimeout=2000\ntimeout=50\n", milliseconds(2000)},
+         }) {
+        SCOPED_TRACE(c.text);
+        auto config = parsePortConfig(c.text);
+        EXPECT_EQ(config.serialAnswerAllowance, c.allowance);
+        EXPECT_TRUE(config.serialDevices.empty()); // "timeout" is no port number
+    }
+}
+
 TEST(PortConfigTest, PortNumberOneIsTheFirstSerialPort) {
     PortConfig config;
     config.serialDevices[2] = "/tmp/adapter";

@@ -1,12 +1,16 @@
 // The TMEX API over the DS2480B driver, against the virtual adapter: the calls in the order and
 // with the arguments the program's reader makes them.
+#include "config.h"
 #include "configuredport.h"
 #include "statefolder.h"
 
 #include <array>
+#include <csignal>
+#include <future>
 #include <iostream>
 #include <random>
 #include <set>
+#include <thread>
 
 using ibsim::Rom;
 
@@ -247,6 +251,46 @@ TEST_F(AdapterTest, SessionsFollowEachOtherAndExcludeEachOther) {
         endSession(session);
     }
     EXPECT_EQ(TMEndSession(12345), IBFS32_ERROR_INVALID_SESSION);
+}
+
+// How long an answer is waited for is ibfs32.ini's timeout: an adapter that pauses for longer
+// than the standard limit, but within the configured one, goes on as if nothing had happened; one
+// whose pause outlasts the configured limit breaks the session.
+TEST_F(AdapterTest, AnAdapterMayPauseForAsLongAsTheTimeoutSays) {
+    folder_().put(card);
+    struct Case {
+        const char* what;
+        std::chrono::milliseconds allowance;
+        int16_t found;
+    };
+    for (const Case& c : {
+             Case{"within the timeout", patient, 1},
+             // Long enough for the session to come up on a busy host; the pause lasts until
+             // the search has given up, however long that is.
+             Case{"longer than the timeout", std::chrono::seconds(2), IBFS32_ERROR_COMMUNICATION},
+         }) {
+        SCOPED_TRACE(c.what);
+        configure({{1, simulator->link().string()}}, c.allowance);
+        int32_t session = readySession();
+        ASSERT_EQ(kill(simulator->pid(), SIGSTOP), 0);
+        // Resumed after five times the standard limit, or, past the configured one, once the
+        // search has given up.
+        std::promise<void> searched;
+        std::thread resume([&, paused = searched.get_future()] {
+            if (c.found > 0)
+                std::this_thread::sleep_for(5 * onewire::PortConfig::defaultSerialAnswerAllowance);
+            else
+                paused.wait();
+            kill(simulator->pid(), SIGCONT);
+        });
+        EXPECT_EQ(TMFirst(session, stateBuffer.data()), c.found);
+        searched.set_value();
+        resume.join();
+        if (c.found > 0) {
+            EXPECT_EQ(searchAll(session), std::vector<Rom>{card});
+        }
+        endSession(session);
+    }
 }
 
 } // namespace

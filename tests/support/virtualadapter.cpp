@@ -31,7 +31,7 @@ VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
         FProblem = "the simulator did not start: " + FServer.errorString();
         return;
     }
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(60000);
     while (!QFileInfo(Link()).isSymLink() && !deadline.hasExpired() &&
            FServer.state() == QProcess::Running)
         QThread::msleep(10);
@@ -43,16 +43,11 @@ VirtualAdapter::VirtualAdapter() : FStateDir(FFolder.path() + "/state") {
         return;
     }
 
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    QDir().mkpath(config);
-    QFile ini(config + "/ibfs32.ini");
-    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        ini.write(("[default]\nporttype=5\nportnum=1\n[serial]\nport1=" + Link() + "\n").toUtf8()) <
-            0) {
-        FProblem = "cannot write " + ini.fileName();
+    if (!SetAnswerTimeout(PatientTimeout)) {
+        FProblem = "cannot write the library's configuration in " +
+                   qEnvironmentVariable("XDG_CONFIG_HOME");
         return;
     }
-    ini.close();
     Settings.Driver.DriverAdapter = 5;
     Settings.Driver.DriverPort = 1;
     FReady = true;
@@ -81,6 +76,15 @@ VirtualAdapter::~VirtualAdapter() {
     }
 }
 
+bool VirtualAdapter::SetAnswerTimeout(int milliseconds) {
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QDir().mkpath(config);
+    QFile ini(config + "/ibfs32.ini");
+    const QString text = "[default]\nporttype=5\nportnum=1\n[serial]\nport1=" + Link() +
+                         "\ntimeout=" + QString::number(milliseconds) + "\n";
+    return ini.open(QIODevice::WriteOnly | QIODevice::Truncate) && ini.write(text.toUtf8()) >= 0;
+}
+
 bool VirtualAdapter::Stall(bool stalled) {
     const qint64 pid = FServer.processId();
     return pid > 0 && kill(static_cast<pid_t>(pid), stalled ? SIGSTOP : SIGCONT) == 0;
@@ -97,7 +101,7 @@ QString VirtualAdapter::StateDir() const {
 bool VirtualAdapter::RunTool(const QStringList& arguments, QByteArray* output) const {
     QProcess tool;
     tool.start(Simulator(), QStringList{"--state", StateDir()} + arguments);
-    if (!tool.waitForFinished(10000)) {
+    if (!tool.waitForFinished(60000)) {
         tool.kill();
         tool.waitForFinished(3000);
         return false;

@@ -56,6 +56,15 @@ public:
     // it go on; what the program sent meanwhile is answered afterwards, as on a real line.
     bool Stall(bool stalled);
 
+    // How long the library waits for the serial adapter's answer (ibfs32.ini's timeout), from the
+    // next session on. The simulator is a process of its own on a machine that may be busy with
+    // anything else, so it is given all the time it may need; only a test that waits for a stalled
+    // adapter to be given up sets a shorter limit, and only for the session that meets the stall:
+    // still long beside any pause of a busy host, short enough to be waited out.
+    static constexpr int PatientTimeout = 30000;
+    static constexpr int StallTimeout = 1000;
+    bool SetAnswerTimeout(int milliseconds);
+
     // The simulator's traffic counters so far.
     struct Traffic {
         quint64 BytesIn = 0;
