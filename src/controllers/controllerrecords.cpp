@@ -235,7 +235,6 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
         saved.GrantsRefused = claimed < 0;
         return saved;
     }
-    return saved;
     TTransaction grants(database);
     if (!grants.Started())
         return saved;

@@ -350,7 +350,7 @@ protected:
         if (madeBy == Program) {
             TMyPostgreSQL owner;
             owner.ConnectionString = As(Owner);
-            if (!owner.Connect()) {
+            if (!owner.ConnectMakingSite()) {
                 error = owner.GetLastError();
                 return false;
             }
@@ -548,7 +548,7 @@ TEST_F(ServerDatabase, ALongAccentedSchemaNameLeavesCommitsWorking) {
     ASSERT_EQ(Cluster->Sql("postgres", "CREATE SCHEMA " + schema), "");
     TMyPostgreSQL db;
     db.ConnectionString = QString(Connection).replace(SchemaOf(Connection), schema);
-    ASSERT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+    ASSERT_TRUE(db.ConnectMakingSite()) << db.GetLastError().toStdString();
     {
         TTransaction change(db);
         ASSERT_TRUE(AddCard(db, "0000000001")) << db.GetLastError().toStdString();

@@ -29,7 +29,7 @@ protected:
     void SetUp() override {
         HomeTest::SetUp();
         TTestCluster& cluster = TTestCluster::Shared();
-        Direct = cluster.NewDatabase();
+        Direct = cluster.NewSite();
         ASSERT_FALSE(Direct.isEmpty()) << cluster.Error().toStdString();
         Proxy = std::make_unique<TFaultProxy>(cluster.Socket());
         ASSERT_TRUE(Proxy->Listening()) << Proxy->Error().toStdString();
