@@ -19,6 +19,8 @@
 
 #include "benchadapter.h"
 
+#include "windowstall.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -31,29 +33,6 @@
 #include <memory>
 
 namespace {
-
-// The longest time between two shots of a 1 ms timer on the window thread, over `ms`
-// milliseconds of the window's own event loop.
-double LongestGapMs(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    probe.start();
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    longest = std::max(longest, clock.nsecsElapsed() - last);
-    return longest / 1e6;
-}
 
 struct Window {
     const char* name;
@@ -101,17 +80,17 @@ int main(int argc, char** argv) {
         window->show();
         // The cardholder dialog reads the adapter only while it is the active window.
         QApplication::setActiveWindow(window.get());
-        const double answering = LongestGapMs(3000);
+        const double answering = LongestWindowStallMs(3000);
         kill(simulator.pid(), SIGSTOP);
-        const double hanging = LongestGapMs(hangingMs);
+        const double hanging = LongestWindowStallMs(hangingMs);
         kill(simulator.pid(), SIGCONT);
-        const double again = LongestGapMs(5000);
+        const double again = LongestWindowStallMs(5000);
         std::printf("  %-30s %10.1f %10.1f %10.1f\n", w.name, answering, hanging, again);
         std::fflush(stdout);
         window.reset();
         // Whatever the window left to the event loop (its adapter's end included) is done
         // before the next one opens.
-        LongestGapMs(500);
+        LongestWindowStallMs(500);
     }
     std::printf("adapter news shown: %lld\n",
                 static_cast<long long>(MessageBoxes::ShownMessages().size()));

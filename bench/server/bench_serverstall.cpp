@@ -18,6 +18,8 @@
 #include "benchsites.h"
 #include "faultproxy.h"
 
+#include "windowstall.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,31 +34,6 @@
 #include <functional>
 
 namespace {
-
-// The longest time between two shots of a 1 ms timer on the window thread while `work` runs
-// there and then the event loop for `ms` milliseconds.
-double LongestGapMs(int ms, const std::function<void()>& work = {}) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    probe.start();
-    QEventLoop loop;
-    if (work)
-        QTimer::singleShot(0, &loop, work);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    longest = std::max(longest, clock.nsecsElapsed() - last);
-    return longest / 1e6;
-}
 
 void Report(const char* what, double answering, double silent) {
     std::printf("  %-44s %10.1f %10.1f\n", what, answering, silent);
@@ -92,16 +69,16 @@ int main(int argc, char** argv) {
         QElapsedTimer waited;
         waited.start();
         while (!watch.Listening() && waited.elapsed() < 10000)
-            LongestGapMs(50);
+            LongestWindowStallMs(50);
         return session;
     };
 
     std::printf("longest window-thread gap (ms)                answering     silent\n");
     {
         auto session = openSession();
-        const double answering = LongestGapMs(1000);
+        const double answering = LongestWindowStallMs(1000);
         proxy.SetMode(TFaultProxy::TMode::Hold);
-        const double silent = LongestGapMs(silentMs);
+        const double silent = LongestWindowStallMs(silentMs);
         proxy.SetMode(TFaultProxy::TMode::Pass);
         Report("profile open, notice listener waiting", answering, silent);
 
@@ -109,12 +86,12 @@ int main(int argc, char** argv) {
         // while the server stays silent.
         proxy.CutAll();
         proxy.SetMode(TFaultProxy::TMode::Hold);
-        const double reconnecting = LongestGapMs(
+        const double reconnecting = LongestWindowStallMs(
             silentMs, [&] { session->Database().Query({"SELECT COUNT(*) FROM Controllers"}); });
         Report("statement on a lost connection, reconnect", answering, reconnecting);
 
         double closingMs = 0;
-        const double closed = LongestGapMs(200, [&] {
+        const double closed = LongestWindowStallMs(200, [&] {
             QElapsedTimer closing;
             closing.start();
             session.reset();
@@ -141,7 +118,7 @@ int main(int argc, char** argv) {
         dialog.show();
         dialog.findChild<QLineEdit*>("txtConnection")->setText(target);
         QElapsedTimer cancel;
-        const double moving = LongestGapMs(silentMs, [&] {
+        const double moving = LongestWindowStallMs(silentMs, [&] {
             dialog.findChild<QPushButton*>("cmdMove")->click();
             QTimer::singleShot(silentMs / 2, &dialog, [&] {
                 cancel.start();
@@ -152,7 +129,7 @@ int main(int argc, char** argv) {
         });
         Report("move to server connecting, then Cancel", 0, moving);
         proxy.SetMode(TFaultProxy::TMode::Pass);
-        LongestGapMs(500);
+        LongestWindowStallMs(500);
     }
     StopCluster();
     return 0;
