@@ -37,9 +37,10 @@ protected:
     // For a device that never answers as an adapter should: no answer is missed by it.
     static constexpr std::chrono::milliseconds brief{50};
     // For an adapter whose silence the test waits out (one at another rate, one that lost
-    // power) before it answers again: long beside any pause of a busy host, short enough that
-    // waiting it out a few times costs the suite little.
-    static constexpr std::chrono::milliseconds waitedOut{500};
+    // power) before it answers again: long beside any pause of a busy host (half a second was
+    // not, with a build running beside the suite), short enough that waiting it out a few times
+    // costs the suite seconds, not minutes.
+    static constexpr std::chrono::milliseconds waitedOut{2000};
 
     // Serial port numbers and the devices behind them; the default port is serial port 1.
     void configure(const std::map<int, std::string>& serialPorts,
