@@ -452,12 +452,19 @@ private:
             return;
         }
         QList<TNotice> notices;
-        while (PGnotify* notice = PQnotifies(FConnection)) {
-            notices.append({notice->be_pid, ReadChangeNotice(QString::fromUtf8(notice->extra))});
-            PQfreemem(notice);
+        // Notices that arrive while the journal is read are taken in by that read, and the
+        // socket has nothing left to wake us for them: they are collected before the read ends.
+        for (qsizetype read = 0;;) {
+            while (PGnotify* notice = PQnotifies(FConnection)) {
+                notices.append(
+                    {notice->be_pid, ReadChangeNotice(QString::fromUtf8(notice->extra))});
+                PQfreemem(notice);
+            }
+            if (read == notices.size())
+                break;
+            for (; read < notices.size(); ++read)
+                ReadNoticedCards(FConnection, FWait, notices[read].Told);
         }
-        for (TNotice& notice : notices)
-            ReadNoticedCards(FConnection, FWait, notice.Told);
         if (!notices.isEmpty())
             FDeliver(notices, false);
     }
