@@ -168,8 +168,8 @@ TEST_F(ServerLimits, ClosingAProfileDoesNotWaitForASilentServer) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() > 0; }, 10000));
     session.reset(); // returns; a hang here ends the test by its timeout
     Proxy->SetMode(TFaultProxy::TMode::Pass);
-    // The listener's thread ends on its own once the server answers.
-    QTest::qWait(300);
+    // The listener's thread ends on its own once the server answers, and lets go of it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() == 0; }, 30000));
 }
 
 } // namespace
