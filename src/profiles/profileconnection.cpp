@@ -17,7 +17,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
 
@@ -121,33 +120,13 @@ TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& de
 }
 
 TProfileOpeningJob::TProfileOpeningJob(std::unique_ptr<TProfileOpening> opening, QObject* parent)
-    : QObject(parent), FOpening(std::move(opening)),
-      FProfileFileName(FOpening->Profile().ProfileFileName) {}
+    : TProfileOpeningJob(std::make_shared<TState>(TState{std::move(opening), {}}), parent) {}
 
-TProfileOpeningJob::~TProfileOpeningJob() {
-    if (FThread)
-        FThread->wait();
-}
-
-void TProfileOpeningJob::Start() {
-    if (FThread)
-        return;
-    FThread.reset(QThread::create([this] { FOutcome = FOpening->Connect(); }));
-    FThread->setObjectName("profile opening");
+TProfileOpeningJob::TProfileOpeningJob(std::shared_ptr<TState> state, QObject* parent)
+    : TCancellableJob(
+          "profile opening",
+          [state](const TControl&) { state->Outcome = state->Opening->Connect(); }, true, parent),
+      FState(std::move(state)), FProfileFileName(FState->Opening->Profile().ProfileFileName) {
     // Told once the thread is over: from then on the connector is the receiver's alone.
-    connect(FThread.get(), &QThread::finished, this, [this] {
-        FRunning = false;
-        emit Finished();
-    });
-    FRunning = true;
-    FThread->start();
-}
-
-void TProfileOpeningJob::DeleteWhenFinished() {
-    setParent(nullptr);
-    if (!FRunning) {
-        deleteLater();
-        return;
-    }
-    connect(this, &TProfileOpeningJob::Finished, this, &QObject::deleteLater);
+    connect(this, &TCancellableJob::Ended, this, [this] { emit Finished(); });
 }

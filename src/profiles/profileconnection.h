@@ -3,13 +3,13 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/filesystemkind.h"
 #include "profiles/profilesession.h"
+#include "shared/cancellablejob.h"
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
-class QThread;
 class TDesktop;
 class TMyDBConnector;
 
@@ -64,36 +64,32 @@ private:
 TSessionOpening OpenProfileSession(const TVYRStandProfile& profile, TDesktop& desktop,
                                    TFileSystemTypeProbe probe = {});
 
-// An opening's Connect on a thread of its own, so that the window goes on answering while a
-// server is reached. Finished arrives on the thread that made the job, once the job's thread has
-// ended; the outcome is then the job's to hand over.
-class TProfileOpeningJob : public QObject {
+// An opening's Connect as a job of its own (shared/cancellablejob.h), so that the window goes on
+// answering while a server is reached. Finished arrives on the thread that made the job, once the
+// job's thread has ended; the outcome is then the job's to hand over. A connect under way cannot
+// be called off: destroying the job waits for it, and whoever may not wait lets the job delete
+// itself when finished (DeleteWhenFinished), outcome and all.
+class TProfileOpeningJob : public TCancellableJob {
     Q_OBJECT
 public:
     TProfileOpeningJob(std::unique_ptr<TProfileOpening> opening, QObject* parent = nullptr);
-    // A connect under way cannot be called off: this waits for it. Whoever may not wait lets the
-    // job delete itself when finished (DeleteWhenFinished).
-    ~TProfileOpeningJob() override;
-    TProfileOpeningJob(const TProfileOpeningJob&) = delete;
-    TProfileOpeningJob& operator=(const TProfileOpeningJob&) = delete;
 
     const QString& ProfileFileName() const { return FProfileFileName; }
-    void Start();
-    // True from Start until Finished was sent.
-    bool Running() const { return FRunning; }
     // After Finished, once.
-    TSessionOpening TakeOutcome() { return std::move(FOutcome); }
-    // Nobody waits for this outcome any more: the job ends on its own, outcome and all.
-    void DeleteWhenFinished();
+    TSessionOpening TakeOutcome() { return std::move(FState->Outcome); }
 
 signals:
     void Finished();
 
 private:
-    std::unique_ptr<TProfileOpening> FOpening;
+    // The opening's own, used on the job's thread and read after it ended; destroyed with the job
+    // on the thread that made it, as the connector must be.
+    struct TState {
+        std::unique_ptr<TProfileOpening> Opening;
+        TSessionOpening Outcome;
+    };
+    TProfileOpeningJob(std::shared_ptr<TState> state, QObject* parent);
+
+    std::shared_ptr<TState> FState;
     QString FProfileFileName;
-    std::unique_ptr<QThread> FThread;
-    bool FRunning = false;
-    // Written on the job's thread, read after it ended.
-    TSessionOpening FOutcome;
 };

@@ -5,120 +5,23 @@
 #include "shared/errors.h"
 #include "shared/translation.h"
 
-#include <QThread>
-
 #include <utility>
 
 namespace {
 
-// Raised on the job's thread when the job is called off; it unwinds the import (which rolls back)
-// and the creation (which removes what it made), and is never reported.
-struct TCalledOff {};
+using TImport = std::function<TLegacyImportSummary(const TLegacyImportProgress&)>;
 
-} // namespace
-
-TProfileCreationJob::TProfileCreationJob(TProfileCreation creation,
-                                         std::optional<TLegacyImportChoice> import,
-                                         TDesktop& desktop, QObject* parent)
-    : QObject(parent), FCreation(std::move(creation)), FDesktop(desktop) {
-    if (import && !FCreation.ServerConnection.trimmed().isEmpty())
-        FCreation.FillServerDatabase = [this, import = *import](TMyDBConnector& database) {
-            ImportIntoServer(import, database);
-        };
-    else if (import && import->Importer)
-        FCreation.FillDatabase = [this, import = std::move(*import)](const QString& database) {
-            Import(import, database);
-        };
-    FWriting = FCreation.ServerConnection.trimmed().isEmpty();
-    // Told before the question, so that a call-off either stops the creation here or learns that
-    // it writes already (CallOff asks in the opposite order).
-    FCreation.BeforeWriting = [this] {
-        FWriting = true;
-        if (FCalledOff)
-            throw TCalledOff{};
-    };
-}
-
-bool TProfileCreationJob::CallOff() {
-    FCalledOff = true;
-    return !FWriting;
-}
-
-void TProfileCreationJob::DeleteWhenFinished() {
-    setParent(nullptr);
-    if (!FThread || FEnded) {
-        deleteLater();
-        return;
-    }
-    disconnect(this, &TProfileCreationJob::Finished, nullptr, nullptr);
-    connect(this, &TProfileCreationJob::Finished, this, &QObject::deleteLater);
-}
-
-TProfileCreationJob::~TProfileCreationJob() {
-    if (!FThread)
-        return;
-    FCalledOff = true;
-    FThread->wait();
-}
-
-void TProfileCreationJob::Start() {
-    if (FThread)
-        return;
-    FThread.reset(QThread::create([this] { Run(); }));
-    FThread->setObjectName("profile creation");
-    // Told once the thread is over, so that whoever ends the job then never waits for it.
-    connect(FThread.get(), &QThread::finished, this, [this] {
-        FEnded = true;
-        emit Finished(FOutcome);
-    });
-    FThread->start();
-}
-
-void TProfileCreationJob::Run() {
+// Runs one import with the job's progress and calling off; a failure becomes the operator's
+// message. A call-off unwinds the import (which rolls back) and the creation (which removes what
+// it made).
+void RunImport(const TCancellableJob::TControl& control, TProfileCreationOutcome& outcome,
+               const TImport& import) {
+    control.Check();
+    control.Progress(0, 1);
     try {
-        CreateProfile(FCreation, FDesktop);
-    } catch (const TCalledOff&) {
-        // Nobody may wait for this outcome any more; whoever does learns that nothing was made.
-        FOutcome.Imported.reset();
-        FOutcome.Failure = std::make_exception_ptr(
-            VyrError(_("The profile was not made: its making was called off.")));
-    } catch (...) {
-        FOutcome.Imported.reset();
-        FOutcome.Failure = std::current_exception();
-    }
-}
-
-void TProfileCreationJob::Import(const TLegacyImportChoice& import, const QString& database) {
-    RunImport([&](const TLegacyImportProgress& progress) {
-        return import.Importer(import.AutonoomPath, database, progress);
-    });
-}
-
-void TProfileCreationJob::ImportIntoServer(const TLegacyImportChoice& import,
-                                           TMyDBConnector& database) {
-    RunImport([&](const TLegacyImportProgress& progress) {
-        const std::unique_ptr<TLegacyRecordReader> controllers =
-            TLegacyRecordReader::OpenFile(import.AutonoomPath, ControllerRecordSize);
-        return ImportLegacyRecords(
-            database, *controllers,
-            [&] {
-                return TLegacyRecordReader::OpenFile(LegacyCardFilePath(import.AutonoomPath),
-                                                     CardRecordSize);
-            },
-            CurrentJournalAuthor(), progress);
-    });
-}
-
-void TProfileCreationJob::RunImport(
-    const std::function<TLegacyImportSummary(const TLegacyImportProgress&)>& import) {
-    if (FCalledOff)
-        throw TCalledOff{};
-    emit Progress(0, 1);
-    try {
-        FOutcome.Imported = import([this](qint64 done, qint64 total) {
-            if (FCalledOff)
-                throw TCalledOff{};
-            emit Progress(done, total);
+        outcome.Imported = import([&control](qint64 done, qint64 total) {
+            control.Check();
+            control.Progress(done, total);
         });
     } catch (const std::exception& error) {
         // The profile creation removes the new database; the operator learns why.
@@ -126,4 +29,68 @@ void TProfileCreationJob::RunImport(
                                     "%s\n\nNo profile was created."),
                                   {ErrorText(error)}));
     }
+}
+
+TLegacyImportSummary ImportIntoServer(const TLegacyImportChoice& import, TMyDBConnector& database,
+                                      const TLegacyImportProgress& progress) {
+    const std::unique_ptr<TLegacyRecordReader> controllers =
+        TLegacyRecordReader::OpenFile(import.AutonoomPath, ControllerRecordSize);
+    return ImportLegacyRecords(
+        database, *controllers,
+        [&] {
+            return TLegacyRecordReader::OpenFile(LegacyCardFilePath(import.AutonoomPath),
+                                                 CardRecordSize);
+        },
+        CurrentJournalAuthor(), progress);
+}
+
+} // namespace
+
+TProfileCreationJob::TProfileCreationJob(TProfileCreation creation,
+                                         std::optional<TLegacyImportChoice> import,
+                                         TDesktop& desktop, QObject* parent)
+    : TProfileCreationJob(std::make_shared<TState>(TState{std::move(creation), {}}),
+                          std::move(import), desktop, parent) {}
+
+TProfileCreationJob::TProfileCreationJob(std::shared_ptr<TState> state,
+                                         std::optional<TLegacyImportChoice> import,
+                                         TDesktop& desktop, QObject* parent)
+    : TCancellableJob(
+          "profile creation",
+          [state, &desktop](const TControl&) {
+              try {
+                  CreateProfile(state->Creation, desktop);
+              } catch (const TCalledOff&) {
+                  // Nobody may wait for this outcome any more; whoever does learns that nothing
+                  // was made.
+                  state->Outcome.Imported.reset();
+                  state->Outcome.Failure = std::make_exception_ptr(
+                      VyrError(_("The profile was not made: its making was called off.")));
+              } catch (...) {
+                  state->Outcome.Imported.reset();
+                  state->Outcome.Failure = std::current_exception();
+              }
+          },
+          // A file's creation writes from its start; one on a server once the server answered.
+          state->Creation.ServerConnection.trimmed().isEmpty(), parent),
+      FState(std::move(state)) {
+    // The creation's steps run on the job's thread and hold only what outlives it there: the
+    // state (theirs) and the job's control.
+    TState* const own = FState.get();
+    const TControl* const control = &Control();
+    TProfileCreation& made = own->Creation;
+    if (import && !made.ServerConnection.trimmed().isEmpty())
+        made.FillServerDatabase = [own, control, import = *import](TMyDBConnector& database) {
+            RunImport(*control, own->Outcome, [&](const TLegacyImportProgress& progress) {
+                return ImportIntoServer(import, database, progress);
+            });
+        };
+    else if (import && import->Importer)
+        made.FillDatabase = [own, control, import = std::move(*import)](const QString& database) {
+            RunImport(*control, own->Outcome, [&](const TLegacyImportProgress& progress) {
+                return import.Importer(import.AutonoomPath, database, progress);
+            });
+        };
+    made.BeforeWriting = [control] { control->BeginWriting(); };
+    connect(this, &TCancellableJob::Ended, this, [this] { emit Finished(FState->Outcome); });
 }

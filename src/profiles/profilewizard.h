@@ -109,7 +109,7 @@ private:
     TDesktop& FDesktop;
     TLegacyImporter FLegacyImport;
     // The profile being made, from Finish until its outcome is in. A wizard destroyed meanwhile
-    // calls it off (see ~TProfileCreationJob).
+    // calls it off (see TProfileCreationJob).
     std::unique_ptr<TProfileCreationJob> FJob;
     TServerProbeJob* FProbe;
     QStackedWidget* FContent;

@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 #include <algorithm>
 
@@ -49,8 +48,6 @@ const TCopiedTable CopiedTables[] = {
 
 // Rows per INSERT: far below the bound-value limit, and few round trips for a large site.
 constexpr int RowsPerStatement = 500;
-
-struct TCalledOff {};
 
 QString MoveFailed(const QString& reason) {
     return FormatText(_("The site could not be moved to the server: %s\n\nThe profile still uses "
@@ -337,54 +334,29 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
 }
 
 TSiteMoveJob::TSiteMoveJob(TVYRStandProfile profile, QString connection, QObject* parent)
-    : QObject(parent), FProfile(std::move(profile)), FConnection(std::move(connection)),
-      FMoved(FProfile) {}
+    // Until the move ends, the profile as given.
+    : TSiteMoveJob(std::make_shared<TOutcome>(TOutcome{profile, QString()}), profile, connection,
+                   parent) {}
 
-TSiteMoveJob::~TSiteMoveJob() {
-    if (!FThread)
-        return;
-    FCalledOff = true;
-    FThread->wait();
-}
-
-void TSiteMoveJob::Start() {
-    if (FThread)
-        return;
-    FThread.reset(QThread::create([this] {
-        try {
-            FMoved = MoveSiteToServer(FProfile, FConnection, [this](qint64 done, qint64 total) {
-                // Told before the question, so that a call-off either stops this copy or learns
-                // that it began (CallOff asks in the opposite order).
-                FCopying = true;
-                if (FCalledOff)
-                    throw TCalledOff{};
-                emit Progress(done, total);
-            });
-        } catch (const TCalledOff&) {
-            FError = _("The move was called off.");
-        } catch (const std::exception& error) {
-            FError = ErrorText(error);
-        }
-    }));
-    FThread->setObjectName("site move");
-    connect(FThread.get(), &QThread::finished, this, [this] {
-        FEnded = true;
-        emit Finished(FError);
-    });
-    FThread->start();
-}
-
-bool TSiteMoveJob::CallOff() {
-    FCalledOff = true;
-    return !FCopying;
-}
-
-void TSiteMoveJob::DeleteWhenFinished() {
-    setParent(nullptr);
-    if (!FThread || FEnded) {
-        deleteLater();
-        return;
-    }
-    disconnect(this, &TSiteMoveJob::Finished, nullptr, nullptr);
-    connect(this, &TSiteMoveJob::Finished, this, &QObject::deleteLater);
+TSiteMoveJob::TSiteMoveJob(std::shared_ptr<TOutcome> outcome, TVYRStandProfile profile,
+                           QString connection, QObject* parent)
+    : TCancellableJob(
+          "site move",
+          [outcome, profile, connection](const TControl& control) {
+              try {
+                  outcome->Moved =
+                      MoveSiteToServer(profile, connection, [&control](qint64 done, qint64 total) {
+                          // The copy has begun: a call-off from here is taken at the next batch.
+                          control.BeginWriting();
+                          control.Progress(done, total);
+                      });
+              } catch (const TCalledOff&) {
+                  outcome->Error = _("The move was called off.");
+              } catch (const std::exception& error) {
+                  outcome->Error = ErrorText(error);
+              }
+          },
+          false, parent),
+      FOutcome(std::move(outcome)) {
+    connect(this, &TCancellableJob::Ended, this, [this] { emit Finished(FOutcome->Error); });
 }

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "profiles/VYRStandProfile.h"
+#include "shared/cancellablejob.h"
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-
-class QThread;
 
 // Moving a profile's site from its local database file to an empty database on a server.
 //
@@ -59,40 +57,32 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString
                                   const TSiteMoveProgress& progress = {},
                                   TSiteMoveSteps* steps = nullptr);
 
-// Runs MoveSiteToServer on a thread of its own; Progress and Finished arrive on the thread that
-// made the job. Destroying a running job waits for the move to end, undone: it is called off at
-// its next batch.
-class TSiteMoveJob : public QObject {
+// Runs MoveSiteToServer as a job of its own (shared/cancellablejob.h); Progress and Finished
+// arrive on the thread that made the job. Destroying a running job waits for the move to end,
+// undone: it is called off at its next batch. CallOff answers true while the move had not begun to
+// copy (it was still connecting, which a server that does not answer makes last): it then ends
+// undone without writing anything. Once the copy began, the move ends undone at its next batch, or
+// done when it was past its last, and Finished tells which.
+class TSiteMoveJob : public TCancellableJob {
     Q_OBJECT
 public:
     TSiteMoveJob(TVYRStandProfile profile, QString connection, QObject* parent = nullptr);
-    ~TSiteMoveJob() override;
-    TSiteMoveJob(const TSiteMoveJob&) = delete;
-    TSiteMoveJob& operator=(const TSiteMoveJob&) = delete;
 
-    void Start();
     // After Finished without an error: the profile as its file now reads.
-    const TVYRStandProfile& Moved() const { return FMoved; }
-    // Calls the move off. True when it had not begun to copy (it was still connecting, which a
-    // server that does not answer makes last): it then ends undone without writing anything, and
-    // nobody need wait for it (DeleteWhenFinished). False once the copy began: the move ends
-    // undone at its next batch, or done when it was past its last, and Finished tells which.
-    bool CallOff();
-    // Nobody waits for this job any more: it deletes itself once its thread ended.
-    void DeleteWhenFinished();
+    const TVYRStandProfile& Moved() const { return FOutcome->Moved; }
 
 signals:
-    void Progress(qint64 done, qint64 total);
     // The reason the move failed, or empty when the site is on the server now.
     void Finished(const QString& error);
 
 private:
-    TVYRStandProfile FProfile;
-    QString FConnection;
-    TVYRStandProfile FMoved;
-    QString FError;
-    std::unique_ptr<QThread> FThread;
-    std::atomic<bool> FCalledOff = false;
-    std::atomic<bool> FCopying = false;
-    bool FEnded = false;
+    struct TOutcome {
+        TVYRStandProfile Moved;
+        QString Error;
+    };
+    TSiteMoveJob(std::shared_ptr<TOutcome> outcome, TVYRStandProfile profile, QString connection,
+                 QObject* parent);
+
+    // The move's own, written on its thread and read after it ended.
+    std::shared_ptr<TOutcome> FOutcome;
 };
