@@ -1385,6 +1385,36 @@ QString EmptyServerDatabaseText() {
              "server\") or through \"Move to server...\" in profile management.");
 }
 
+namespace {
+
+// A would-be site (one of the site's own tables at least) is compared with what the program uses
+// as an opening compares it, types included, so that what the wizard says of it is what the
+// opening would find. False when the catalogue cannot be read; info.Error says why.
+bool ReadSiteDifferences(PGconn* connection, TServerWait& wait,
+                         const QHash<QString, QSet<QString>>& tables, TServerDatabaseInfo& info) {
+    const bool siteTables =
+        std::any_of(std::begin(SiteTables), std::end(SiteTables), [&](const TSiteTable& table) {
+            return !table.AddedLater && tables.contains(QString::fromLatin1(table.Name).toLower());
+        });
+    if (!siteTables)
+        return true;
+    const TResult result(Exec(connection, wait, ServerCatalogueSql));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        info.Error =
+            wait.TimedOut ? TimedOutText(wait) : ErrorMessage(result.get(), connection, "SELECT");
+        return false;
+    }
+    TSiteCatalogue found;
+    for (int row = 0; row < PQntuples(result.get()); ++row)
+        found[QString::fromUtf8(PQgetvalue(result.get(), row, 0)).toLower()]
+             [QString::fromUtf8(PQgetvalue(result.get(), row, 1)).toLower()] =
+                 QString::fromUtf8(PQgetvalue(result.get(), row, 2));
+    info.Differences = CompareSiteTables(found, true).Differences;
+    return true;
+}
+
+} // namespace
+
 TServerDatabaseInfo InspectServerDatabase(const QString& connection) {
     TServerDatabaseInfo info;
     TServerWait wait;
@@ -1401,7 +1431,7 @@ TServerDatabaseInfo InspectServerDatabase(const QString& connection) {
         info.Kind = KindOf(tables, missing);
         info.Tables = tables.keys();
         info.Tables.sort();
-        info.Ok = true;
+        info.Ok = ReadSiteDifferences(handle, wait, tables, info);
     }
     PQfinish(handle);
     return info;

@@ -173,6 +173,9 @@ struct TServerDatabaseInfo {
     QString Version; // the server's version
     TServerDatabaseKind Kind = TServerDatabaseKind::Empty;
     QStringList Tables; // the tables found in the database's schema (lower case)
+    // A site's tables (or some of them) that differ from what the program uses, each difference
+    // as an opening names it (databasecheck.h); such a site cannot be used as it is.
+    QStringList Differences;
 };
 
 // What the operator reads when a profile names an empty database on a server.

@@ -190,26 +190,32 @@ bool DatabaseHoldsNoSite(const QString& path) {
     return empty;
 }
 
+const char* const ServerCatalogueSql =
+    "SELECT table_name AS T, column_name AS C, data_type AS Y FROM information_schema.columns "
+    "WHERE (table_schema = current_schema())";
+
 TSiteTablesCheck CheckSiteTables(TMyDBConnector& database) {
-    TSiteTablesCheck check;
     const bool server = database.GetDBTypeName() == QLatin1String("postgresql");
     const std::unique_ptr<TMyResultSet> rows = database.Query(
-        server ? TMyStatement(QStringLiteral(
-                     "SELECT table_name AS T, column_name AS C, data_type AS Y FROM "
-                     "information_schema.columns WHERE (table_schema = current_schema())"))
+        server ? TMyStatement(QString::fromLatin1(ServerCatalogueSql))
                : TMyStatement(QStringLiteral("SELECT m.name AS T, p.name AS C, p.type AS Y FROM "
                                              "sqlite_master AS m, pragma_table_info(m.name) AS p "
                                              "WHERE (m.type = ?)"),
                               {QStringLiteral("table")}));
     if (!rows) {
+        TSiteTablesCheck check;
         check.Error = database.GetLastError();
         return check;
     }
-    // Table, then column, both lower case: the type found.
-    QHash<QString, QHash<QString, QString>> found;
+    TSiteCatalogue found;
     for (rows->First(); !rows->Eof(); rows->Next())
         found[rows->Fields(0).AsString().toLower()][rows->Fields(1).AsString().toLower()] =
             rows->Fields(2).AsString();
+    return CompareSiteTables(found, server);
+}
+
+TSiteTablesCheck CompareSiteTables(const TSiteCatalogue& found, bool server) {
+    TSiteTablesCheck check;
     for (const TSiteTable& table : SiteTables) {
         const QString tableName = QString::fromLatin1(table.Name);
         const auto columns = found.constFind(tableName.toLower());

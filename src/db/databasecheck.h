@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,16 @@ struct TSiteTablesCheck {
 
 // Reads the connected database's catalogue, on either engine; changes nothing.
 TSiteTablesCheck CheckSiteTables(TMyDBConnector& database);
+
+// A catalogue as read: table, then column, both lower case, to the type the engine names.
+using TSiteCatalogue = QHash<QString, QHash<QString, QString>>;
+
+// The statement that reads a server's catalogue: table, column and type, in this order. For
+// whoever looks at a server database without a connector of its own.
+extern const char* const ServerCatalogueSql;
+
+// What CheckSiteTables compares, on a catalogue read already (`server`: PostgreSQL's type names).
+TSiteTablesCheck CompareSiteTables(const TSiteCatalogue& found, bool server);
 
 // The operator's message for the differences found.
 QString SiteTablesRefusal(const QStringList& differences);

@@ -132,6 +132,13 @@ TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfi
     const TServerDatabaseInfo info = InspectServerDatabase(connection);
     if (!info.Ok)
         throw VyrError(ServerDatabaseRefused(info.Error));
+    // Its opening would refuse it: no profile is made for it.
+    if (!info.Differences.isEmpty())
+        throw VyrError(ServerDatabaseRefused(
+            FormatText(_("its tables differ from what this program uses:\n\n%s\n\nAsk whoever "
+                         "made the site's database to make its tables as the program makes "
+                         "them."),
+                       {info.Differences.join("\n")})));
     switch (info.Kind) {
     case TServerDatabaseKind::Other:
         throw VyrError(ServerDatabaseRefused(

@@ -20,6 +20,11 @@ TServerDatabaseInfo ProbeServer(const QString& connection) {
 QString ServerProbeText(const TServerDatabaseInfo& info) {
     if (!info.Ok)
         return FormatText(_("The database server could not be reached: %s"), {info.Error});
+    if (!info.Differences.isEmpty())
+        return FormatText(_("Connected to the database server (version %s). The database holds "
+                            "a site whose tables differ from what this program uses:\n\n%s\n\n"
+                            "It cannot be used as it is."),
+                          {info.Version, info.Differences.join("\n")});
     switch (info.Kind) {
     case TServerDatabaseKind::Empty:
         return FormatText(_("Connected to the database server (version %s). The database is "

@@ -1,6 +1,7 @@
 #include "db/databasecheck.h"
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profileconnection.h"
+#include "profiles/serverprobe.h"
 #include "shared/datadir.h"
 
 #include "pgcluster.h"
@@ -47,9 +48,11 @@ class SiteTablesAtOpening : public HomeTest, public ::testing::WithParamInterfac
 
 // An opening compares the site's tables with what the program uses: a site it can use opens (with
 // what later versions added, added), any other is refused with each difference named, before a
-// list could show it as empty.
+// list could show it as empty. The wizard's look at a server database finds the same, types
+// included.
 TEST_P(SiteTablesAtOpening, OpensAFitSiteAndNamesEveryDifferenceOfAnother) {
     const TTablesCase& c = GetParam();
+    QStringList probedDifferences;
     CreateDataFolders();
     TVYRStandProfile profile(DataDirectory() + "/profiles/site.ini");
     profile.ProfileName = "Site";
@@ -65,6 +68,18 @@ TEST_P(SiteTablesAtOpening, OpensAFitSiteAndNamesEveryDifferenceOfAnother) {
         ASSERT_EQ(cluster.Sql("postgres", search + schema), "");
         for (const QString& statement : c.Statements)
             ASSERT_EQ(cluster.Sql("postgres", search + statement), "");
+        // The wizard's look at the database finds what the opening below finds.
+        const TServerDatabaseInfo probe = ProbeServer(profile.ServerConnection);
+        ASSERT_TRUE(probe.Ok) << probe.Error.toStdString();
+        EXPECT_EQ(probe.Differences.isEmpty(), c.Said.isEmpty());
+        if (c.Said.isEmpty()) {
+            EXPECT_EQ(probe.Kind, TServerDatabaseKind::Site);
+        }
+        const QString text = ServerProbeText(probe);
+        EXPECT_EQ(text.contains("it is used as it is"), c.Said.isEmpty()) << text.toStdString();
+        for (const QString& said : c.Said)
+            EXPECT_THAT(text.toStdString(), HasSubstr(said.toStdString()));
+        probedDifferences = probe.Differences;
     } else {
         profile.DBFileName = "data/site.accdb";
         ASSERT_EQ(MakeDatabase(DataDirectory() + "/data/site.accdb", c.Statements), "");
@@ -82,6 +97,10 @@ TEST_P(SiteTablesAtOpening, OpensAFitSiteAndNamesEveryDifferenceOfAnother) {
     }
     EXPECT_FALSE(opening.Session);
     EXPECT_THAT(opening.Problem.toStdString(), HasSubstr("differ from what this program uses"));
+    if (c.Server) {
+        EXPECT_EQ(opening.Problem, SiteTablesRefusal(probedDifferences))
+            << "the wizard names the differences the opening refuses";
+    }
     for (const QString& said : c.Said)
         EXPECT_THAT(opening.Problem.toStdString(), HasSubstr(said.toStdString()));
 }

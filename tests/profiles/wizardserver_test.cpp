@@ -185,26 +185,54 @@ TEST_F(WizardServerTest, ASiteDatabaseIsTakenAsItIs) {
     EXPECT_EQ(ServerColumn(Connection, "SELECT ConName FROM Controllers"), QStringList({"Gate"}));
 }
 
-TEST_F(WizardServerTest, ADatabaseHoldingOtherTablesIsRefusedAndNoProfileIsMade) {
-    {
-        TMyPostgreSQL db;
-        db.ConnectionString = Connection;
-        // Made before it holds anything else, then the site's tables go: only "invoices" stays.
-        ASSERT_TRUE(db.ConnectMakingSite());
-        for (const char* sql : {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones",
-                                "DROP TABLE CardHolders", "DROP TABLE Controllers",
-                                "DROP TABLE PendingChanges", "DROP TABLE Journal"})
-            ASSERT_GE(db.ExecuteCounted(TMyStatement(sql)), 0) << db.GetLastError().toStdString();
+// A database the program cannot use as a site makes no profile, whose opening would only refuse it.
+TEST_F(WizardServerTest,
+       ADatabaseHoldingOtherTablesOrASiteOfOtherTypesIsRefusedAndNoProfileIsMade) {
+    const struct {
+        const char* what;
+        // Run on a site the program made.
+        QStringList statements;
+        const char* said;
+        QStringList tables;
+    } cases[] = {
+        // Only "invoices" stays.
+        {"other tables",
+         {"CREATE TABLE invoices (id integer)", "DROP TABLE CardZones", "DROP TABLE CardHolders",
+          "DROP TABLE Controllers", "DROP TABLE PendingChanges", "DROP TABLE Journal"},
+         "invoices",
+         {"invoices"}},
+        // Every list would read no cardholder at all.
+        {"a site of an older description",
+         {"ALTER TABLE CardHolders ALTER COLUMN Deleted DROP DEFAULT, ALTER COLUMN Deleted TYPE "
+          "integer USING 0"},
+         "The column CardHolders.Deleted is of type integer; the program needs boolean.",
+         {"cardholders", "cardzones", "controllers", "journal", "pendingchanges"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString connection = TTestCluster::Shared().NewDatabase();
+        ASSERT_FALSE(connection.isEmpty()) << TTestCluster::Shared().Error().toStdString();
+        {
+            TMyPostgreSQL db;
+            db.ConnectionString = connection;
+            ASSERT_TRUE(db.ConnectMakingSite());
+            for (const QString& sql : c.statements)
+                ASSERT_GE(db.ExecuteCounted(TMyStatement(sql)), 0)
+                    << db.GetLastError().toStdString();
+        }
+        Wizard = std::make_unique<TfrmProfileWizard>(Desktop, nullptr);
+        Wizard->show();
+        MessageBoxes::ClearShown();
+        ChooseServer(connection);
+        Finish("Other");
+        EXPECT_TRUE(Wizard->isVisible());
+        EXPECT_EQ(Wizard->CurrentStep, 4);
+        ASSERT_FALSE(MessageBoxes::ShownTexts().isEmpty());
+        EXPECT_THAT(MessageBoxes::ShownTexts().last().toStdString(), HasSubstr(c.said));
+        EXPECT_FALSE(QFile::exists(ProfileFile("other")));
+        const TServerDatabaseInfo info = InspectServerDatabase(connection);
+        EXPECT_EQ(info.Tables, c.tables) << "nothing was changed";
     }
-    ChooseServer(Connection);
-    Finish("Other");
-    EXPECT_TRUE(Wizard->isVisible());
-    EXPECT_EQ(Wizard->CurrentStep, 4);
-    ASSERT_FALSE(MessageBoxes::ShownTexts().isEmpty());
-    EXPECT_THAT(MessageBoxes::ShownTexts().last().toStdString(), HasSubstr("invoices"));
-    EXPECT_FALSE(QFile::exists(ProfileFile("other")));
-    const TServerDatabaseInfo info = InspectServerDatabase(Connection);
-    EXPECT_EQ(info.Tables, QStringList({"invoices"}));
 }
 
 TEST_F(WizardServerTest, TheOlderSoftwaresFilesAreImportedIntoTheServer) {
