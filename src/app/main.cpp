@@ -5,7 +5,6 @@
 #include "app/options.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
-#include "db/cardindexes.h"
 #include "db/changewatch.h"
 #include "journal/history.h"
 #include "profiles/VYRStandProfile.h"
@@ -210,32 +209,7 @@ void TfrmMain::OpenSession(std::unique_ptr<TProfileSession> session) {
         connect(&FSession->Changes(), &TChangeWatch::Changed, this,
                 [this](const QStringList& tables) { SiteChanged(tables); });
     RefreshTitles();
-    AddCardIndexes();
-    // A database made before stored marks gets their table before anything could mark.
-    if (FSession && FSession->IsConnected()) {
-        AddPendingChangesTable(FSession->Database());
-        AddJournalTable(FSession->Database());
-    }
     ReloadControllers();
-}
-
-void TfrmMain::AddCardIndexes() {
-    if (!FSession || !FSession->IsConnected())
-        return;
-    // Once per opening of the profile: the operator cleans the numbers up in the cardholder list,
-    // and the next opening adds the indexes. Other failures (a read-only file) change nothing and
-    // the database works as it did.
-    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(FSession->Database());
-    if (!upgrade.DuplicateCardNumbers.isEmpty())
-        MessageBoxes::ShowWarning(
-            this, FormatText(TranslatePlural("This card number is in the database more than "
-                                             "once: %s. Delete the extra cardholders in the "
-                                             "cardholder list, then open the profile again.",
-                                             "These card numbers are in the database more than "
-                                             "once: %s. Delete the extra cardholders in the "
-                                             "cardholder list, then open the profile again.",
-                                             upgrade.DuplicateCardNumbers.size()),
-                             {upgrade.DuplicateCardNumbers.join(", ")}));
 }
 
 void TfrmMain::FormDestroy() {

@@ -139,9 +139,6 @@ private:
     // Once the session has connected again after a lost connection, reads the controllers anew;
     // after a save of unknown outcome, at once when it is connected already.
     void ReloadWhenConnected(bool outcomeUnknown = false);
-    // Gives a database made before the unique card indexes those indexes, or tells which card
-    // numbers stand in the way.
-    void AddCardIndexes();
     void RefreshTitles();
     void FormDestroy();
     void FreeRowButtons();

@@ -140,6 +140,7 @@ void TfrmLogin::ConnectShownProfile() {
     FConnectProblem.clear();
     FWarning.clear();
     FOpening = nullptr;
+    unsetCursor();
     if (!shown)
         return;
     const QString file = shown->ProfileFileName;
@@ -152,6 +153,8 @@ void TfrmLogin::ConnectShownProfile() {
     auto* job = new TProfileOpeningJob(std::move(opening), this);
     connect(job, &TProfileOpeningJob::Finished, this, [this, job] { OpeningFinished(job); });
     FOpening = job;
+    // Busy, not frozen: the dialog answers while the site is opened and brought up to date.
+    setCursor(Qt::BusyCursor);
     job->Start();
 }
 
@@ -160,6 +163,7 @@ void TfrmLogin::OpeningFinished(TProfileOpeningJob* job) {
     if (job != FOpening)
         return; // a profile no longer shown
     FOpening = nullptr;
+    unsetCursor();
     TSessionOpening opening = job->TakeOutcome();
     FSession = std::move(opening.Session);
     FConnectProblem = opening.Problem;

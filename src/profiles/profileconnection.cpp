@@ -4,6 +4,7 @@
 #include "db/MyDBConnector.h"
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
+#include "db/cardindexes.h"
 #include "db/databasecheck.h"
 #include "journal/journal.h"
 #include "profiles/VYRStandProfile.h"
@@ -45,6 +46,45 @@ QString PrepareSiteTables(TMyDBConnector& database) {
     if (check.Differences.isEmpty() && check.Missing.isEmpty())
         return QString();
     return SiteTablesRefusal(check.Differences + check.Missing);
+}
+
+// What later versions of the program added to a site, added where it lacks it: the stamps of the
+// marks, the journal and its indexes, one row per card number. Where the role may not change the
+// tables nothing changes and the site works as it did; only a connection lost meanwhile stops the
+// opening (the reason is returned), since the lists would then show a site they cannot read. A
+// warning for the operator (card numbers held twice) is added to `warning`.
+QString UpgradeSite(TMyDBConnector& database, QString& warning) {
+    const auto lost = [&] {
+        return database.ConnectionLost() || !database.IsConnected()
+                   ? FormatText(_("The site could not be brought up to date for this version of "
+                                  "the program, so nothing was opened:\n\n%s"),
+                                {database.GetLastError()})
+                   : QString();
+    };
+    AddPendingChangesTable(database);
+    if (QString problem = lost(); !problem.isEmpty())
+        return problem;
+    AddJournalTable(database);
+    if (QString problem = lost(); !problem.isEmpty())
+        return problem;
+    // The operator cleans the numbers up in the cardholder list, and the next opening adds the
+    // indexes.
+    const TCardIndexUpgrade upgrade = AddUniqueCardIndexes(database);
+    if (QString problem = lost(); !problem.isEmpty())
+        return problem;
+    if (!upgrade.DuplicateCardNumbers.isEmpty()) {
+        const QString duplicates = FormatText(
+            TranslatePlural("This card number is in the database more than once: %s. Delete the "
+                            "extra cardholders in the cardholder list, then open the profile "
+                            "again.",
+                            "These card numbers are in the database more than once: %s. Delete "
+                            "the extra cardholders in the cardholder list, then open the profile "
+                            "again.",
+                            upgrade.DuplicateCardNumbers.size()),
+            {upgrade.DuplicateCardNumbers.join(", ")});
+        warning = warning.isEmpty() ? duplicates : warning + "\n\n" + duplicates;
+    }
+    return QString();
 }
 
 } // namespace
@@ -110,6 +150,12 @@ TSessionOpening TProfileOpening::Connect() {
         opening.Warning = NetworkFileSystemWarning(FFile, SQLiteLocksVerdict(FFile, FProbe));
     else if (const auto* server = dynamic_cast<const TMyPostgreSQL*>(FConnector.get()))
         opening.Warning = server->JournalWarning();
+    if (const QString problem = UpgradeSite(*FConnector, opening.Warning); !problem.isEmpty()) {
+        opening.Problem = problem;
+        opening.Warning.clear();
+        FConnector->Disconnect();
+        return opening;
+    }
     opening.Session = std::make_unique<TProfileSession>(FProfile, std::move(FConnector));
     return opening;
 }

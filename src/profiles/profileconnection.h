@@ -17,8 +17,8 @@ struct TSessionOpening {
     std::unique_ptr<TProfileSession> Session; // none when the database cannot be used
     QString Problem;                          // why not
     // Said to the operator once the session is taken: a site file where its locks cannot be
-    // trusted, or a server site whose journal the server does not vouch for yet. "" when there is
-    // nothing to say.
+    // trusted, a server site whose journal the server does not vouch for yet, card numbers held
+    // twice that keep the site from one row per card number. "" when there is nothing to say.
     QString Warning;
 };
 
@@ -29,12 +29,13 @@ struct TSessionOpening {
 // is settled by Connect, which may then connect to the server instead of the file. Connect does the
 // slow part, the connecting itself (a server may take seconds to answer or not answer at all, a
 // file system may be far away) and the check of the site's tables (databasecheck.h: what later
-// versions need is added, a site of other tables refused before any list reads it as empty), and
-// may run on any thread: the connector is used by one thread at a time, first the one that
-// connects, then the one that takes the session. Both engines allow that: SQLite's connections are
-// not bound to a thread (the library is built thread-safe), and a libpq connection belongs to
-// whoever holds it. The connector is made and destroyed on the window thread, where Qt registers
-// its SQLite connections.
+// versions need is added, the card indexes included, and a site of other tables refused before
+// any list reads it as empty; a server that stops answering meanwhile fails the opening rather
+// than holding up the window that shows the site later), and may run on any thread: the connector
+// is used by one thread at a time, first the one that connects, then the one that takes the
+// session. Both engines allow that: SQLite's connections are not bound to a thread (the library is
+// built thread-safe), and a libpq connection belongs to whoever holds it. The connector is made and
+// destroyed on the window thread, where Qt registers its SQLite connections.
 class TProfileOpening {
 public:
     // Runs on the window thread; changes the current directory to the data directory, against

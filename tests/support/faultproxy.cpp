@@ -94,6 +94,9 @@ struct TFaultProxy::TState {
     bool Stop = false;
     int CommitCuts = 0;
     int Open = 0;
+    // HoldAt's text while it waits for its statement, and how many holds it set off.
+    std::string HoldAt;
+    int Holds = 0;
     // Changes asked for and changes the proxy's thread has made: a change takes effect before
     // SetMode or CutAll returns, so that the test's next step meets it.
     quint64 Asked = 0;
@@ -208,6 +211,18 @@ bool TFaultProxy::WaitForCommitCuts(int count, int milliseconds) const {
                                     [&] { return FState->CommitCuts >= count; });
 }
 
+void TFaultProxy::HoldAt(const QString& statementText) {
+    std::unique_lock lock(FState->Lock);
+    FState->HoldAt = statementText.toLower().toStdString();
+    FState->AskAndWait(lock);
+}
+
+bool TFaultProxy::WaitForHold(int milliseconds) const {
+    std::unique_lock lock(FState->Lock);
+    return FState->Changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [&] { return FState->Holds > 0; });
+}
+
 int TFaultProxy::OpenConnections() const {
     std::lock_guard lock(FState->Lock);
     return FState->Open;
@@ -217,8 +232,9 @@ void TFaultProxy::Run() {
     TState& state = *FState;
     std::list<TPair> pairs;
 
-    // Moves whole messages from the client's bytes to the server's, watching for COMMIT.
-    const auto frameFromClient = [&](TPair& pair, bool& armed) {
+    // Moves whole messages from the client's bytes to the server's, watching for COMMIT, and for
+    // the statement to hold at, which stays with the client's bytes.
+    const auto frameFromClient = [&](TPair& pair, bool& armed, std::string& holdAt) {
         while (pair.Stage != TPair::Draining) {
             std::string& in = pair.FromClient;
             if (pair.Opaque) {
@@ -237,6 +253,13 @@ void TFaultProxy::Run() {
             const size_t total = length + (pair.ClientTyped ? 1 : 0);
             if (in.size() < total)
                 return;
+            if (!holdAt.empty() && pair.ClientTyped && (in[0] == 'Q' || in[0] == 'P') &&
+                QString::fromStdString(StatementText(in.substr(0, total)))
+                    .toLower()
+                    .contains(QString::fromStdString(holdAt))) {
+                holdAt.clear();
+                return;
+            }
             const std::string message = in.substr(0, total);
             in.erase(0, total);
             pair.ToServer += message;
@@ -359,11 +382,15 @@ void TFaultProxy::Run() {
         TMode mode;
         bool cutAll;
         quint64 asked;
+        std::string holdAt;
+        bool holdArmed;
         {
             std::lock_guard lock(state.Lock);
             if (state.Stop)
                 break;
             mode = state.Mode;
+            holdAt = state.HoldAt;
+            holdArmed = !holdAt.empty();
             cutAll = std::exchange(state.CutAll, false);
             asked = state.Asked;
         }
@@ -442,7 +469,7 @@ void TFaultProxy::Run() {
                 open = readInto(pair.Client, pair.FromClient) && open;
             if (server.revents & (POLLIN | POLLHUP | POLLERR))
                 open = readInto(pair.Server, pair.FromServer) && open;
-            frameFromClient(pair, armed);
+            frameFromClient(pair, armed, holdAt);
             frameFromServer(pair);
             open = writeFrom(pair.Server, pair.ToServer) && open;
             open = writeFrom(pair.Client, pair.ToClient) && open;
@@ -454,6 +481,14 @@ void TFaultProxy::Run() {
                 }
                 pair.Close();
             }
+        }
+        if (holdArmed && holdAt.empty()) {
+            // Held before its statement went out: nothing moves until the test says so.
+            std::lock_guard lock(state.Lock);
+            state.HoldAt.clear();
+            state.Mode = TMode::Hold;
+            ++state.Holds;
+            state.Changed.notify_all();
         }
         if (mode == TMode::CutAtCommit && !armed) {
             std::lock_guard lock(state.Lock);

@@ -51,6 +51,12 @@ public:
     // `count` of them.
     int CommitCuts() const;
     bool WaitForCommitCuts(int count, int milliseconds) const;
+    // Arms a hold: the next simple query or Parse that any connection sends whose text contains
+    // `statementText` (ignoring case) stays with the proxy, unsent, and the proxy turns to Hold: a
+    // server that goes silent at that very statement. SetMode(Pass) sends it on.
+    void HoldAt(const QString& statementText);
+    // Whether an armed hold came about; waits up to `milliseconds` for it.
+    bool WaitForHold(int milliseconds) const;
     // The connections open now.
     int OpenConnections() const;
 
