@@ -15,7 +15,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 using ::testing::ElementsAre;
@@ -101,11 +103,148 @@ TEST_P(ChangeWatch, ABurstOfCommitsIsToldOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, ChangeWatch, ::testing::ValuesIn(BothEngines), EngineCaseName);
 
+// Counts the locks that SQLite is refused on the files it opens while this is installed (as the
+// default file system of the library), and tells the test of each refusal: a connection that
+// waits for a lock asks again after a refusal, one that gives up does not.
+class TLockRefusals {
+public:
+    TLockRefusals() {
+        FBase = sqlite3_vfs_find(nullptr);
+        FVfs = *FBase;
+        FVfs.zName = "vyr-lock-refusals";
+        FVfs.szOsFile = int(sizeof(TFile)) + FBase->szOsFile;
+        FVfs.pNext = nullptr;
+        FVfs.xOpen = &Open;
+        Self() = this;
+        sqlite3_vfs_register(&FVfs, 1);
+    }
+    ~TLockRefusals() {
+        sqlite3_vfs_unregister(&FVfs);
+        sqlite3_vfs_register(FBase, 1);
+        Self() = nullptr;
+    }
+    TLockRefusals(const TLockRefusals&) = delete;
+    TLockRefusals& operator=(const TLockRefusals&) = delete;
+
+    int Count() const {
+        std::lock_guard lock(FLock);
+        return FRefused;
+    }
+    bool WaitFor(int count, int milliseconds) const {
+        std::unique_lock lock(FLock);
+        return FChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&] { return FRefused >= count; });
+    }
+
+private:
+    // Our file, with the real one behind it in the same block.
+    struct TFile {
+        sqlite3_file Head;
+        sqlite3_file* Real;
+        sqlite3_io_methods Methods;
+    };
+    static TLockRefusals*& Self() {
+        static TLockRefusals* self = nullptr;
+        return self;
+    }
+    static sqlite3_file* Real(sqlite3_file* file) { return reinterpret_cast<TFile*>(file)->Real; }
+
+    static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                    int* outFlags) {
+        auto* own = reinterpret_cast<TFile*>(file);
+        own->Real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + sizeof(TFile));
+        const int result = Self()->FBase->xOpen(Self()->FBase, name, own->Real, flags, outFlags);
+        if (!own->Real->pMethods) {
+            file->pMethods = nullptr;
+            return result;
+        }
+        // Everything as the real file does it; the lock is counted on the way back.
+        own->Methods = *own->Real->pMethods;
+        own->Methods.xClose = [](sqlite3_file* f) { return Real(f)->pMethods->xClose(Real(f)); };
+        own->Methods.xRead = [](sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
+            return Real(f)->pMethods->xRead(Real(f), data, amount, offset);
+        };
+        own->Methods.xWrite = [](sqlite3_file* f, const void* data, int amount,
+                                 sqlite3_int64 offset) {
+            return Real(f)->pMethods->xWrite(Real(f), data, amount, offset);
+        };
+        own->Methods.xTruncate = [](sqlite3_file* f, sqlite3_int64 size) {
+            return Real(f)->pMethods->xTruncate(Real(f), size);
+        };
+        own->Methods.xSync = [](sqlite3_file* f, int how) {
+            return Real(f)->pMethods->xSync(Real(f), how);
+        };
+        own->Methods.xFileSize = [](sqlite3_file* f, sqlite3_int64* size) {
+            return Real(f)->pMethods->xFileSize(Real(f), size);
+        };
+        own->Methods.xLock = [](sqlite3_file* f, int level) {
+            const int locked = Real(f)->pMethods->xLock(Real(f), level);
+            if (locked == SQLITE_BUSY) {
+                TLockRefusals& self = *Self();
+                std::lock_guard lock(self.FLock);
+                ++self.FRefused;
+                self.FChanged.notify_all();
+            }
+            return locked;
+        };
+        own->Methods.xUnlock = [](sqlite3_file* f, int level) {
+            return Real(f)->pMethods->xUnlock(Real(f), level);
+        };
+        own->Methods.xCheckReservedLock = [](sqlite3_file* f, int* out) {
+            return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
+        };
+        own->Methods.xFileControl = [](sqlite3_file* f, int op, void* arg) {
+            return Real(f)->pMethods->xFileControl(Real(f), op, arg);
+        };
+        own->Methods.xSectorSize = [](sqlite3_file* f) {
+            return Real(f)->pMethods->xSectorSize(Real(f));
+        };
+        own->Methods.xDeviceCharacteristics = [](sqlite3_file* f) {
+            return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
+        };
+        if (own->Methods.iVersion >= 2) {
+            own->Methods.xShmMap = [](sqlite3_file* f, int page, int size, int extend,
+                                      void volatile** out) {
+                return Real(f)->pMethods->xShmMap(Real(f), page, size, extend, out);
+            };
+            own->Methods.xShmLock = [](sqlite3_file* f, int offset, int n, int flags) {
+                return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
+            };
+            own->Methods.xShmBarrier = [](sqlite3_file* f) {
+                Real(f)->pMethods->xShmBarrier(Real(f));
+            };
+            own->Methods.xShmUnmap = [](sqlite3_file* f, int remove) {
+                return Real(f)->pMethods->xShmUnmap(Real(f), remove);
+            };
+        }
+        if (own->Methods.iVersion >= 3) {
+            own->Methods.xFetch = [](sqlite3_file* f, sqlite3_int64 offset, int amount,
+                                     void** out) {
+                return Real(f)->pMethods->xFetch(Real(f), offset, amount, out);
+            };
+            own->Methods.xUnfetch = [](sqlite3_file* f, sqlite3_int64 offset, void* page) {
+                return Real(f)->pMethods->xUnfetch(Real(f), offset, page);
+            };
+        }
+        file->pMethods = &own->Methods;
+        return result;
+    }
+
+    sqlite3_vfs* FBase = nullptr;
+    sqlite3_vfs FVfs{};
+    mutable std::mutex FLock;
+    mutable std::condition_variable FChanged;
+    int FRefused = 0;
+};
+
 // The file's watch looks on the window's thread. Another copy of the program holding the file for
-// its commit makes a look give up at once: one that waited for the lock would get it when the
-// other copy lets go, a while later.
+// its commit makes a look give up at once: one that waited for the lock would ask again and get it
+// once the other copy let go, which it does as soon as the look was first refused.
 TEST_F(ProfileDbTest, ALookAtTheFileWhileAnotherCopyCommitsGivesUpInsteadOfWaiting) {
-    auto& file = dynamic_cast<TMySQLite&>(*Database().Inner);
+    const TLockRefusals refusals;
+    TMySQLite file;
+    file.ConnectionString = JetConnectionString(DatabaseFile);
+    ASSERT_TRUE(file.Connect()) << file.GetLastError().toStdString();
     qint64 before = 0;
     ASSERT_TRUE(file.DataVersion(before));
     sqlite3* other = nullptr;
@@ -113,8 +252,9 @@ TEST_F(ProfileDbTest, ALookAtTheFileWhileAnotherCopyCommitsGivesUpInsteadOfWaiti
     ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO PendingChanges (ConID) VALUES (99)",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    std::thread commit([other] {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+    const int refusedBefore = refusals.Count();
+    std::thread commit([&] {
+        refusals.WaitFor(refusedBefore + 1, 30000);
         sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     });
     qint64 during = 0;
@@ -122,6 +262,7 @@ TEST_F(ProfileDbTest, ALookAtTheFileWhileAnotherCopyCommitsGivesUpInsteadOfWaiti
     commit.join();
     sqlite3_close(other);
     EXPECT_FALSE(looked);
+    EXPECT_EQ(refusals.Count(), refusedBefore + 1) << "refused once, it did not ask again";
     qint64 after = 0;
     ASSERT_TRUE(file.DataVersion(after));
     EXPECT_NE(after, before);
