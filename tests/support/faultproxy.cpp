@@ -15,6 +15,7 @@
 #include <cstring>
 #include <list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,6 +95,7 @@ struct TFaultProxy::TState {
     bool Stop = false;
     int CommitCuts = 0;
     int Open = 0;
+    int Notices = 0;
     // HoldAt's text while it waits for its statement, and how many holds it set off.
     std::string HoldAt;
     int Holds = 0;
@@ -217,6 +219,17 @@ void TFaultProxy::HoldAt(const QString& statementText) {
     FState->AskAndWait(lock);
 }
 
+int TFaultProxy::Notices() const {
+    std::lock_guard lock(FState->Lock);
+    return FState->Notices;
+}
+
+bool TFaultProxy::WaitForNotices(int count, int milliseconds) const {
+    std::unique_lock lock(FState->Lock);
+    return FState->Changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [&] { return FState->Notices >= count; });
+}
+
 bool TFaultProxy::WaitForHold(int milliseconds) const {
     std::unique_lock lock(FState->Lock);
     return FState->Changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
@@ -231,6 +244,7 @@ int TFaultProxy::OpenConnections() const {
 void TFaultProxy::Run() {
     TState& state = *FState;
     std::list<TPair> pairs;
+    int notices = 0; // from the server since the last count
 
     // Moves whole messages from the client's bytes to the server's, watching for COMMIT, and for
     // the statement to hold at, which stays with the client's bytes.
@@ -324,6 +338,8 @@ void TFaultProxy::Run() {
                 return;
             if (in[0] == 'Z' && pair.ReadyDue > 0)
                 --pair.ReadyDue;
+            if (in[0] == 'A')
+                ++notices;
             if (forward)
                 pair.ToClient.append(in, 0, length + 1);
             in.erase(0, length + 1);
@@ -436,7 +452,7 @@ void TFaultProxy::Run() {
             if (moving) {
                 if (pair.Stage != TPair::Draining && pair.ToServer.size() < MaxUnsent)
                     client |= POLLIN;
-                if (!pair.ToClient.empty())
+                if (!pair.ToClient.empty() && mode != TMode::HoldToClients)
                     client |= POLLOUT;
                 if (pair.ToClient.size() < MaxUnsent)
                     server |= POLLIN;
@@ -472,7 +488,8 @@ void TFaultProxy::Run() {
             frameFromClient(pair, armed, holdAt);
             frameFromServer(pair);
             open = writeFrom(pair.Server, pair.ToServer) && open;
-            open = writeFrom(pair.Client, pair.ToClient) && open;
+            if (mode != TMode::HoldToClients)
+                open = writeFrom(pair.Client, pair.ToClient) && open;
             if (!open) {
                 if (pair.Stage == TPair::Draining) {
                     std::lock_guard lock(state.Lock);
@@ -481,6 +498,11 @@ void TFaultProxy::Run() {
                 }
                 pair.Close();
             }
+        }
+        if (notices > 0) {
+            std::lock_guard lock(state.Lock);
+            state.Notices += std::exchange(notices, 0);
+            state.Changed.notify_all();
         }
         if (holdArmed && holdAt.empty()) {
             // Held before its statement went out: nothing moves until the test says so.

@@ -27,6 +27,9 @@ public:
         // proxy waits for the server's ReadyForQuery (so the commit has happened or failed) and
         // then closes both sides, and the client never sees the answer. Then it passes again.
         CutAtCommit,
+        // What the server sends reaches the proxy but goes no further; the clients get it all at
+        // once when the mode changes. Clients' messages still go to the server.
+        HoldToClients,
     };
 
     // Forwards to the Unix socket at `socketPath` (the cluster's .s.PGSQL.5432).
@@ -55,6 +58,11 @@ public:
     // `statementText` (ignoring case) stays with the proxy, unsent, and the proxy turns to Hold: a
     // server that goes silent at that very statement. SetMode(Pass) sends it on.
     void HoldAt(const QString& statementText);
+    // The notices (NotificationResponse) the server sent to the clients since the proxy was made.
+    int Notices() const;
+    // Waits up to `milliseconds` until the server sent `count` notices (NotificationResponse) to
+    // the clients, counted since the proxy was made, whether or not they went on yet.
+    bool WaitForNotices(int count, int milliseconds) const;
     // Whether an armed hold came about; waits up to `milliseconds` for it.
     bool WaitForHold(int milliseconds) const;
     // The connections open now.
