@@ -76,7 +76,7 @@ void TProfileCreationJob::Start() {
 
 void TProfileCreationJob::Run() {
     try {
-        CreateProfile(FCreation, FDesktop);
+        FOutcome.Notice = CreateProfile(FCreation, FDesktop).Notice;
     } catch (const TCalledOff&) {
         // Nobody may wait for this outcome any more; whoever does learns that nothing was made.
         FOutcome.Imported.reset();

@@ -314,19 +314,24 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
     if (!server.CommitTransaction()) {
         // A commit whose answer was lost may have gone through: the server says which.
         const QString reason = server.GetLastError();
+        const bool unknown = CommitOutcomeUnknown(server);
         server.Disconnect();
         TVYRStandProfile settled = profile;
         try {
             settled = SettleInterruptedMove(profile);
         } catch (const VyrError&) {
-            throw VyrError(FormatText(
+            throw TSiteMoveUnknown(FormatText(
                 _("It is not known whether the site reached the server: %s\n\nThe profile "
                   "still names its local file; its next opening asks the server again and "
                   "finishes or undoes the move."),
                 {reason}));
         }
         if (settled.ServerConnection.isEmpty())
-            throw VyrError(MoveFailed(reason));
+            // Known now: the server holds nothing of the site. Its lost answer is no reason.
+            throw VyrError(MoveFailed(
+                unknown ? _("The connection to the server broke just as the move was being "
+                            "committed, and asked again, the server holds nothing of the site.")
+                        : reason));
         return settled;
     }
     try {
@@ -362,6 +367,9 @@ void TSiteMoveJob::Start() {
             });
         } catch (const TCalledOff&) {
             FError = _("The move was called off.");
+        } catch (const TSiteMoveUnknown& error) {
+            FError = error.Message();
+            FUnknown = true;
         } catch (const std::exception& error) {
             FError = ErrorText(error);
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "profiles/VYRStandProfile.h"
+#include "shared/errors.h"
 
 #include <QObject>
 #include <QString>
@@ -52,6 +53,14 @@ TVYRStandProfile SettleInterruptedMove(const TVYRStandProfile& profile);
 // more when everything is copied, before the rows are counted.
 using TSiteMoveProgress = std::function<void(qint64 done, qint64 total)>;
 
+// What MoveSiteToServer throws when the server's answer to the commit was lost and the server
+// cannot be asked again: the move may have happened or not, and the marker stays for the next
+// opening to settle. The operator must not read it as a failure.
+class TSiteMoveUnknown : public VyrError {
+public:
+    using VyrError::VyrError;
+};
+
 // Moves the site; returns the profile as its file now reads. Throws VyrError with the reason; a
 // failure before the commit leaves everything as it was before the call, one after it leaves the
 // marker, so that the next opening finishes the move.
@@ -73,6 +82,9 @@ public:
     void Start();
     // After Finished without an error: the profile as its file now reads.
     const TVYRStandProfile& Moved() const { return FMoved; }
+    // After Finished with an error: whether the move may have happened all the same
+    // (TSiteMoveUnknown), so that the error is no failure.
+    bool OutcomeUnknown() const { return FUnknown; }
     // Calls the move off. True when it had not begun to copy (it was still connecting, which a
     // server that does not answer makes last): it then ends undone without writing anything, and
     // nobody need wait for it (DeleteWhenFinished). False once the copy began: the move ends
@@ -91,6 +103,7 @@ private:
     QString FConnection;
     TVYRStandProfile FMoved;
     QString FError;
+    bool FUnknown = false;
     std::unique_ptr<QThread> FThread;
     std::atomic<bool> FCalledOff = false;
     std::atomic<bool> FCopying = false;
