@@ -263,8 +263,13 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
                                   const TSiteMoveProgress& progress, TSiteMoveSteps* steps) {
     // A move cut short before is settled first: it may have moved the site already.
     const TVYRStandProfile profile = SettleInterruptedMove(given);
-    if (!profile.ServerConnection.trimmed().isEmpty())
+    if (!profile.ServerConnection.trimmed().isEmpty()) {
+        // An earlier try at this very move whose outcome was unknown went through: it is done.
+        if (given.ServerConnection.trimmed().isEmpty() &&
+            profile.ServerConnection.trimmed() == connection.trimmed())
+            return profile;
         throw VyrError(_("The profile already uses a database on a server."));
+    }
     if (const QString problem = ServerConnectionProblem(connection); !problem.isEmpty())
         throw VyrError(problem);
     const QString databaseFile = ResolveDatabasePath(profile.DBFileName);

@@ -63,7 +63,8 @@ public:
 
 // Moves the site; returns the profile as its file now reads. Throws VyrError with the reason; a
 // failure before the commit leaves everything as it was before the call, one after it leaves the
-// marker, so that the next opening finishes the move.
+// marker, so that the next opening finishes the move. An earlier try at the same move whose outcome
+// was unknown is settled first; when it went through, that is the answer.
 TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString& connection,
                                   const TSiteMoveProgress& progress = {},
                                   TSiteMoveSteps* steps = nullptr);

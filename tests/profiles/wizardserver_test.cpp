@@ -288,8 +288,9 @@ TEST_P(WizardLostCommit, TheOperatorLearnsWhatTheServerKeptAndTheImportIsThereWh
     EXPECT_FALSE(Said("could not be imported")) << shown.toStdString();
     EXPECT_EQ(QFile::exists(ProfileFile("lost")), c.Made);
     EXPECT_EQ(Wizard->result() == QDialog::Accepted, c.Made);
-    if (c.Made)
+    if (c.Made) {
         EXPECT_TRUE(Said("Cardholders imported: 200")) << shown.toStdString();
+    }
     // Whole, and one row per card number, whatever the operator was told.
     EXPECT_EQ(ServerColumn(Connection,
                            "SELECT COUNT(*) || ' ' || COUNT(DISTINCT lower(CardNumber)) "
@@ -412,52 +413,67 @@ TEST_F(ManagementMoveTest, AFailedMoveIsReportedAndTheDialogStaysForAnotherTry) 
 
 // The move's commit, cut before its answer came: the server kept the site. Asked again at once,
 // the server tells, and the move is finished; when it cannot be asked, the operator reads that
-// the outcome is unknown, never that the move failed or went through, and the profile's next
-// opening settles it.
+// the outcome is unknown, never that the move failed or went through, and another try or the
+// profile's next opening settles it.
 struct TLostMoveCase {
     const char* Name;
     TFaultProxy::TMode Cut;
     bool Moved; // at once
     MessageBoxes::Kind Kind;
     const char* Said;
+    bool MoveAgain = false; // once the server is back, in the same dialog
 };
 
 class ManagementLostMove : public ManagementMoveTest,
                            public ::testing::WithParamInterface<TLostMoveCase> {};
 
-TEST_P(ManagementLostMove, TheOperatorIsToldWhatTheServerKeptAndTheNextOpeningSettlesTheRest) {
+TEST_P(ManagementLostMove, TheOperatorIsToldWhatTheServerKeptAndALaterStepSettlesTheRest) {
     const TLostMoveCase& c = GetParam();
     TFaultProxy proxy(TTestCluster::Shared().Socket());
     ASSERT_TRUE(proxy.Listening()) << proxy.Error().toStdString();
     const QString direct = TTestCluster::Shared().NewDatabase();
     const QString through = proxy.Through(direct);
     const QString file = DataDirectory() + "/data/site.accdb";
+    const QString marker = SiteMoveMarkerName(Profiles[0]->ProfileFileName);
     TfrmProfileManagement dialog(Desktop, Profiles);
     Control<QTreeWidget>(dialog, "VSTProfiles")
         .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    bool markerLeft = false;
     WhenModal([&](QWidget* move) {
         proxy.SetMode(c.Cut);
         MoveTo(move, through);
+        markerLeft = QFile::exists(marker);
+        if (move->isVisible() && c.MoveAgain) {
+            proxy.SetMode(TFaultProxy::TMode::Pass);
+            MoveTo(move, through);
+        }
         if (move->isVisible())
             Control<QPushButton>(*move, "cmdCancel").click();
     });
     Control<QPushButton>(dialog, "cmdMoveToServer").click();
     EXPECT_EQ(proxy.CommitCuts(), 1);
-    ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
-    EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, c.Kind);
-    const std::string said = MessageBoxes::ShownTexts()[0].toStdString();
-    EXPECT_THAT(said, HasSubstr(c.Said));
-    EXPECT_THAT(said, Not(HasSubstr("could not be moved")));
-    EXPECT_EQ(Profiles[0]->ServerConnection, c.Moved ? through.trimmed() : QString());
-    EXPECT_EQ(QFile::exists(SiteMoveMarkerName(Profiles[0]->ProfileFileName)), !c.Moved);
+    const QList<MessageBoxes::Shown> shown = MessageBoxes::ShownMessages();
+    ASSERT_EQ(shown.size(), c.MoveAgain ? 2 : 1)
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_EQ(shown[0].kind, c.Kind);
+    EXPECT_THAT(shown[0].text.toStdString(), HasSubstr(c.Said));
+    EXPECT_THAT(shown[0].text.toStdString(), Not(HasSubstr("could not be moved")));
+    EXPECT_EQ(markerLeft, !c.Moved);
+    if (c.MoveAgain) {
+        EXPECT_EQ(shown[1].kind, MessageBoxes::Information);
+        EXPECT_THAT(shown[1].text.toStdString(), HasSubstr("on the server now"));
+    }
+    const bool moved = c.Moved || c.MoveAgain;
+    EXPECT_EQ(Profiles[0]->ServerConnection, moved ? through.trimmed() : QString());
     EXPECT_EQ(ServerColumn(direct, "SELECT ConName FROM Controllers WHERE ConID = 4"),
               QStringList({"Gate"}))
         << "the server kept it";
 
+    // The next opening finds the move settled, or settles it.
     proxy.SetMode(TFaultProxy::TMode::Pass);
     const TVYRStandProfile opened = SettleInterruptedMove(*Profiles[0]);
     EXPECT_EQ(opened.ServerConnection, through.trimmed());
-    EXPECT_FALSE(QFile::exists(SiteMoveMarkerName(Profiles[0]->ProfileFileName)));
+    EXPECT_FALSE(QFile::exists(marker));
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_TRUE(QFile::exists(MovedDatabaseName(file)));
     EXPECT_EQ(ServerColumn(direct, "SELECT COUNT(*) FROM Controllers"), QStringList({"1"}));
@@ -465,13 +481,14 @@ TEST_P(ManagementLostMove, TheOperatorIsToldWhatTheServerKeptAndTheNextOpeningSe
 
 INSTANTIATE_TEST_SUITE_P(
     Cuts, ManagementLostMove,
-    ::testing::Values(TLostMoveCase{"TheServerIsAskedAgain", TFaultProxy::TMode::CutAtCommit, true,
-                                    MessageBoxes::Information, "on the server now"},
-                      TLostMoveCase{"TheServerCannotBeAsked",
-                                    TFaultProxy::TMode::CutAtCommitThenRefuse, false,
-                                    MessageBoxes::Warning,
-                                    "It is not known whether the site "
-                                    "reached the server"}),
+    ::testing::Values(
+        TLostMoveCase{"TheServerIsAskedAgain", TFaultProxy::TMode::CutAtCommit, true,
+                      MessageBoxes::Information, "on the server now"},
+        TLostMoveCase{"TheServerCannotBeAsked", TFaultProxy::TMode::CutAtCommitThenRefuse, false,
+                      MessageBoxes::Warning, "It is not known whether the site reached the server"},
+        TLostMoveCase{"TheOperatorTriesAgain", TFaultProxy::TMode::CutAtCommitThenRefuse, false,
+                      MessageBoxes::Warning, "It is not known whether the site reached the server",
+                      true}),
     [](const ::testing::TestParamInfo<TLostMoveCase>& info) { return info.param.Name; });
 
 TEST_F(ManagementMoveTest, TheProfileInUseIsNotMoved) {
