@@ -175,7 +175,7 @@ public:
     // Commits what was done now. False when the engine did not keep it, or when its answer was
     // lost and the server may have kept it (CommitOutcomeUnknown): then nothing may be reported
     // as done or failed before the records were read again. Once only; later calls repeat the
-    // answer.
+    // answer. Inside other bulk work it only ends this part (true): the outermost one commits.
     bool Commit();
 
 private:
