@@ -125,8 +125,10 @@ TMarkClear ClearMarkAfterWrite(TMyDBConnector& database, int32_t conId, const TM
     const qint64 claimed = database.ExecuteCounted(ClaimControllerStatement(conId));
     if (claimed < 0)
         return TMarkClear::Failed;
+    // Gone: only the write's entry is stored, and its commit can lose its answer like any other.
     if (claimed == 0)
-        return recorded(false) && transaction.Commit() ? TMarkClear::Gone : TMarkClear::Failed;
+        return recorded(false) ? Committed(database, transaction, TMarkClear::Gone)
+                               : TMarkClear::Failed;
     // The cleared stamp follows from the one cleared, so a writer that comes second can tell that
     // the other cleared the very contents it wrote.
     const qint64 clearedStamp = -built.Stamp - 1;

@@ -53,8 +53,9 @@ enum class TMarkClear {
     ChangedSince, // the key is out of date (a change came since `built` was read): marked
     Gone,         // the controller was deleted meanwhile (another workstation): nothing to mark
     Failed,       // the database refused; the mark stays, the reason is in the last error
-    // The connection broke after the clearing went to be committed: the mark may be gone or not.
-    // The record keeps its mark until the marks are read again.
+    // The connection broke after the clearing (or, for a controller gone meanwhile, the write's
+    // entry) went to be committed: it may be stored or not. The record keeps its mark until the
+    // marks are read again.
     Unknown,
 };
 // After a verified key write of an image built when the mark was `built`: clears the mark only if

@@ -263,8 +263,14 @@ TBulkWork::TBulkWork(TMyDBConnector* connector) : FConnector(connector) {
 }
 
 TBulkWork::~TBulkWork() {
-    if (FConnector)
-        FConnector->EndBulkWork();
+    Commit();
+}
+
+bool TBulkWork::Commit() {
+    if (FConnector && !FEnded)
+        FKept = FConnector->EndBulkWork();
+    FEnded = true;
+    return FKept;
 }
 
 QString JetConnectionString(const QString& dbFileName) {

@@ -146,9 +146,10 @@ protected:
     void NotifyConnectionLost() const;
 
     // Bracket a run of many statements (see TBulkWork). An engine that gains nothing from it keeps
-    // these no-ops.
+    // these no-ops. EndBulkWork is false when what was done is not kept, or not known to be
+    // (CommitOutcomeUnknown), with the reason in the last error.
     virtual void BeginBulkWork() {}
-    virtual void EndBulkWork() {}
+    virtual bool EndBulkWork() { return true; }
     friend class TBulkWork;
 
 private:
@@ -161,6 +162,9 @@ private:
 // cardholders send thousands of statements, and one transaction instead of one each makes that
 // fast. What was done is committed when the scope ends for any reason, an early return or an
 // exception included, so the outcome is the same as sending the statements one by one.
+//
+// Whoever tells the operator that the work is stored ends it with Commit first: the commit of
+// thousands of rows can fail, or lose its answer, like any other.
 class TBulkWork {
 public:
     explicit TBulkWork(TMyDBConnector* connector);
@@ -168,8 +172,16 @@ public:
     TBulkWork(const TBulkWork&) = delete;
     TBulkWork& operator=(const TBulkWork&) = delete;
 
+    // Commits what was done now. False when the engine did not keep it, or when its answer was
+    // lost and the server may have kept it (CommitOutcomeUnknown): then nothing may be reported
+    // as done or failed before the records were read again. Once only; later calls repeat the
+    // answer. Inside other bulk work it only ends this part (true): the outermost one commits.
+    bool Commit();
+
 private:
     TMyDBConnector* FConnector;
+    bool FEnded = false;
+    bool FKept = true;
 };
 
 // One all-or-nothing change: what was done since the start is rolled back unless Commit succeeds,

@@ -968,27 +968,32 @@ void TMyPostgreSQL::BeginBulkWork() {
     FChangedTables.clear();
 }
 
-void TMyPostgreSQL::EndBulkWork() {
+bool TMyPostgreSQL::EndBulkWork() {
     if (FBulkDepth == 0 || --FBulkDepth > 0 || !FBulkTransaction)
-        return;
+        return true;
     FBulkTransaction = false;
     if (!FConnection || FTransactionLost) {
+        // The server undid the work when the connection broke; the error that found it stays.
         FTransactionLost = false;
-        return;
+        return false;
     }
     // A statement that failed inside ended the server's transaction; COMMIT then answers with
     // a rollback, which keeps the error of that statement as the one to report.
     const QString reason = LastError;
+    const QString state = FLastSqlState;
     if (PQtransactionStatus(FConnection) == PQTRANS_INERROR) {
         FChangedTables.clear();
         Run("ROLLBACK");
-        LastError = reason;
-        return;
+        return Fail(reason, state);
     }
-    if (!Announce() || !Run("COMMIT")) {
-        FChangedTables.clear();
+    // With its notice, as every commit: an answer lost on the way is unknown, not a failure.
+    if (CommitWithNotice())
+        return true;
+    const QString commitReason = LastError;
+    const QString commitState = FLastSqlState;
+    if (PQstatus(FConnection) == CONNECTION_OK && PQtransactionStatus(FConnection) != PQTRANS_IDLE)
         Run("ROLLBACK");
-    }
+    return Fail(commitReason, commitState);
 }
 
 bool TMyPostgreSQL::StartTransaction() {

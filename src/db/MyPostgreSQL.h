@@ -98,7 +98,7 @@ public:
 
 protected:
     void BeginBulkWork() override;
-    void EndBulkWork() override;
+    bool EndBulkWork() override;
 
 private:
     // A statement as the server takes it: translated, with its values as text.

@@ -282,19 +282,22 @@ void TMySQLite::BeginBulkWork() {
     FBulkTransaction = Run("BEGIN IMMEDIATE");
 }
 
-void TMySQLite::EndBulkWork() {
+bool TMySQLite::EndBulkWork() {
     if (FBulkDepth == 0 || --FBulkDepth > 0 || !FBulkTransaction)
-        return;
+        return true;
     FBulkTransaction = false;
-    if (!IsConnected() || sqlite3_get_autocommit(FHandle))
-        return; // the engine already ended the transaction (it does so on some I/O errors)
+    if (!IsConnected())
+        return false;
+    if (sqlite3_get_autocommit(FHandle))
+        return false; // the engine already ended the transaction (it does so on some I/O errors)
     // A reader of another copy can hold the commit up beyond the busy timeout; try once more
     // before giving up, and never leave the transaction open behind the caller's back.
     if (Run("COMMIT") || Run("COMMIT"))
-        return;
+        return true;
     const QString commitError = LastError;
     Run("ROLLBACK");
     LastError = commitError;
+    return false;
 }
 
 bool TMySQLite::StartTransaction() {

@@ -54,7 +54,7 @@ public:
 
 protected:
     void BeginBulkWork() override;
-    void EndBulkWork() override;
+    bool EndBulkWork() override;
 
 private:
     // Finalizes its statement whatever way the caller leaves.

@@ -29,6 +29,8 @@ public:
     // is not ready the moment it is made. What changed before (or while its connection was
     // broken) is told as a change of any table once it listens, so nothing goes unshown.
     virtual bool Listening() const { return true; }
+    // True once it listens and has told all it learnt: what came before it listened included.
+    bool Settled() const { return Listening() && !FSettle.isActive(); }
 
     // True when `tables` (as Changed gives them) may include one of `wanted` (lower case).
     static bool Touches(const QStringList& tables, const QStringList& wanted);

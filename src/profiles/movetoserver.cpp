@@ -96,7 +96,11 @@ void TfrmMoveToServer::MoveEnded(const QString& error) {
     SetWorking(false);
     if (!error.isEmpty()) {
         prgMove->setVisible(false);
-        MessageBoxes::ShowError(this, error);
+        // A move that may have happened is no failure: the text says what comes of it.
+        if (FJob->OutcomeUnknown())
+            MessageBoxes::ShowWarning(this, error);
+        else
+            MessageBoxes::ShowError(this, error);
         return;
     }
     FMoved = FJob->Moved();
@@ -124,6 +128,7 @@ void TfrmMoveToServer::reject() {
     }
     if (FJob->CallOff()) {
         // Still connecting: the move ends undone by itself, and its late word goes nowhere.
+        emit WorkLeft(FJob.get());
         FJob.release()->DeleteWhenFinished();
         QDialog::reject();
         return;

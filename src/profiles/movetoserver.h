@@ -28,6 +28,10 @@ public:
     // waits for its end: it ends undone or done, never half.
     void reject() override;
 
+signals:
+    // A call-off left work running that ends, and goes, by itself: `job` is gone once it ended.
+    void WorkLeft(QObject* job);
+
 private:
     void cmdTestClick();
     void cmdMoveClick();

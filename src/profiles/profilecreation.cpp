@@ -125,7 +125,29 @@ QString ServerDatabaseRefused(const QString& reason) {
     return FormatText(_("The database on the server cannot be used: %s"), {reason});
 }
 
-TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfilePaths& paths) {
+// The commit that made the site lost its answer, so the server may have kept the site or not: it
+// is asked anew, on a connection of its own. The database was empty before, so a site in it now
+// is this one, whole: its tables and everything imported committed together. Returns what the
+// operator is told once the profile is made; throws when no profile may be made.
+QString SettleLostCommit(const QString& connection) {
+    const TServerDatabaseInfo info = InspectServerDatabase(connection);
+    if (!info.Ok)
+        throw VyrError(FormatText(
+            _("The connection to the server broke just as the new site was being saved, and "
+              "whether the server kept it is not known: %s\n\nNo profile was made. Once the "
+              "server answers, make the profile again with the same database: a site found there "
+              "is taken as it is."),
+            {info.Error}));
+    if (info.Kind != TServerDatabaseKind::Site)
+        throw VyrError(_("The connection to the server broke just as the new site was being "
+                         "saved. Asked again, the server holds no site: nothing was saved and no "
+                         "profile was made."));
+    return _("The connection to the server broke just as the new site was being saved, so for a "
+             "moment it was not known whether the server kept it. Asked again, the server holds "
+             "the whole site: the profile was made.");
+}
+
+TProfilePaths CreateServerProfile(const TProfileCreation& creation, TProfilePaths paths) {
     const QString connection = creation.ServerConnection.trimmed();
     if (const QString problem = ServerConnectionProblem(connection); !problem.isEmpty())
         throw VyrError(problem);
@@ -174,8 +196,12 @@ TProfilePaths CreateServerProfile(const TProfileCreation& creation, const TProfi
     // The commit first, the profile file last: a profile never names a database that is not a
     // site yet, which its opening would refuse. A crash in between leaves a site that no profile
     // names, which the wizard finds and uses.
-    if (!database.CommitTransaction())
-        throw VyrError(ServerDatabaseRefused(database.GetLastError()));
+    if (!database.CommitTransaction()) {
+        if (!CommitOutcomeUnknown(database))
+            throw VyrError(ServerDatabaseRefused(database.GetLastError()));
+        database.Disconnect();
+        paths.Notice = SettleLostCommit(connection);
+    }
     try {
         WriteProfileFile(paths, creation.ProfileName, connection);
     } catch (const VyrError& error) {

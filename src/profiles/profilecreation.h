@@ -16,6 +16,9 @@ struct TProfilePaths {
     QString ProfileFile;        // full path of the profile file
     QString DatabaseFile;       // full path of its database
     QString StoredDatabaseName; // as written into the profile file, relative to the data directory
+    // What the operator must be told besides, once the profile is made: how a commit whose answer
+    // was lost turned out. Usually empty.
+    QString Notice = {};
 };
 TProfilePaths NewProfilePaths(const QString& name);
 

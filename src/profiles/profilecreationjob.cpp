@@ -59,7 +59,7 @@ TProfileCreationJob::TProfileCreationJob(std::shared_ptr<TState> state,
           "profile creation",
           [state, &desktop](const TControl&) {
               try {
-                  CreateProfile(state->Creation, desktop);
+                  state->Outcome.Notice = CreateProfile(state->Creation, desktop).Notice;
               } catch (const TCalledOff&) {
                   // Nobody may wait for this outcome any more; whoever does learns that nothing
                   // was made.

@@ -34,6 +34,7 @@ struct TProfileCreationOutcome {
     // when the profile was made.
     std::exception_ptr Failure;
     std::optional<TLegacyImportSummary> Imported; // when an import brought files over
+    QString Notice; // what the operator is told besides (see TProfilePaths)
 };
 
 // On a server the import runs into the new site's open transaction on the job's connection; the

@@ -494,6 +494,8 @@ void TfrmProfileWizard::FinishEnded(const TProfileCreationOutcome& outcome) {
             return;
         }
     }
+    if (!outcome.Notice.isEmpty())
+        MessageBoxes::ShowWarning(this, outcome.Notice);
     if (outcome.Imported)
         MessageBoxes::ShowInformation(this, LegacyImportSummaryText(*outcome.Imported));
     accept();
@@ -549,6 +551,7 @@ void TfrmProfileWizard::reject() {
     if (FJob->CallOff()) {
         // Still waiting for the server: the creation ends by itself, leaving nothing, and its
         // late word goes nowhere.
+        emit WorkLeft(FJob.get());
         FJob.release()->DeleteWhenFinished();
         QDialog::reject();
         return;

@@ -32,6 +32,10 @@ public:
     // Ignored while Finish works: the window must not close under a running import.
     void reject() override;
 
+signals:
+    // A call-off left work running that ends, and goes, by itself: `job` is gone once it ended.
+    void WorkLeft(QObject* job);
+
 private:
     QLabel* lblTitle;
     QLabel* lblSubTitle;

@@ -260,8 +260,13 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
                                   const TSiteMoveProgress& progress, TSiteMoveSteps* steps) {
     // A move cut short before is settled first: it may have moved the site already.
     const TVYRStandProfile profile = SettleInterruptedMove(given);
-    if (!profile.ServerConnection.trimmed().isEmpty())
+    if (!profile.ServerConnection.trimmed().isEmpty()) {
+        // An earlier try at this very move whose outcome was unknown went through: it is done.
+        if (given.ServerConnection.trimmed().isEmpty() &&
+            profile.ServerConnection.trimmed() == connection.trimmed())
+            return profile;
         throw VyrError(_("The profile already uses a database on a server."));
+    }
     if (const QString problem = ServerConnectionProblem(connection); !problem.isEmpty())
         throw VyrError(problem);
     const QString databaseFile = ResolveDatabasePath(profile.DBFileName);
@@ -311,19 +316,24 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
     if (!server.CommitTransaction()) {
         // A commit whose answer was lost may have gone through: the server says which.
         const QString reason = server.GetLastError();
+        const bool unknown = CommitOutcomeUnknown(server);
         server.Disconnect();
         TVYRStandProfile settled = profile;
         try {
             settled = SettleInterruptedMove(profile);
         } catch (const VyrError&) {
-            throw VyrError(FormatText(
+            throw TSiteMoveUnknown(FormatText(
                 _("It is not known whether the site reached the server: %s\n\nThe profile "
                   "still names its local file; its next opening asks the server again and "
                   "finishes or undoes the move."),
                 {reason}));
         }
         if (settled.ServerConnection.isEmpty())
-            throw VyrError(MoveFailed(reason));
+            // Known now: the server holds nothing of the site. Its lost answer is no reason.
+            throw VyrError(MoveFailed(
+                unknown ? _("The connection to the server broke just as the move was being "
+                            "committed, and asked again, the server holds nothing of the site.")
+                        : reason));
         return settled;
     }
     try {
@@ -335,7 +345,7 @@ TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& given, const QString& 
 
 TSiteMoveJob::TSiteMoveJob(TVYRStandProfile profile, QString connection, QObject* parent)
     // Until the move ends, the profile as given.
-    : TSiteMoveJob(std::make_shared<TOutcome>(TOutcome{profile, QString()}), profile, connection,
+    : TSiteMoveJob(std::make_shared<TOutcome>(TOutcome{profile, QString(), false}), profile, connection,
                    parent) {}
 
 TSiteMoveJob::TSiteMoveJob(std::shared_ptr<TOutcome> outcome, TVYRStandProfile profile,
@@ -352,6 +362,9 @@ TSiteMoveJob::TSiteMoveJob(std::shared_ptr<TOutcome> outcome, TVYRStandProfile p
                       });
               } catch (const TCalledOff&) {
                   outcome->Error = _("The move was called off.");
+              } catch (const TSiteMoveUnknown& error) {
+                  outcome->Error = error.Message();
+                  outcome->Unknown = true;
               } catch (const std::exception& error) {
                   outcome->Error = ErrorText(error);
               }

@@ -2,6 +2,7 @@
 
 #include "profiles/VYRStandProfile.h"
 #include "shared/cancellablejob.h"
+#include "shared/errors.h"
 
 #include <QObject>
 #include <QString>
@@ -50,9 +51,18 @@ TVYRStandProfile SettleInterruptedMove(const TVYRStandProfile& profile);
 // more when everything is copied, before the rows are counted.
 using TSiteMoveProgress = std::function<void(qint64 done, qint64 total)>;
 
+// What MoveSiteToServer throws when the server's answer to the commit was lost and the server
+// cannot be asked again: the move may have happened or not, and the marker stays for the next
+// opening to settle. The operator must not read it as a failure.
+class TSiteMoveUnknown : public VyrError {
+public:
+    using VyrError::VyrError;
+};
+
 // Moves the site; returns the profile as its file now reads. Throws VyrError with the reason; a
 // failure before the commit leaves everything as it was before the call, one after it leaves the
-// marker, so that the next opening finishes the move.
+// marker, so that the next opening finishes the move. An earlier try at the same move whose outcome
+// was unknown is settled first; when it went through, that is the answer.
 TVYRStandProfile MoveSiteToServer(const TVYRStandProfile& profile, const QString& connection,
                                   const TSiteMoveProgress& progress = {},
                                   TSiteMoveSteps* steps = nullptr);
@@ -70,6 +80,9 @@ public:
 
     // After Finished without an error: the profile as its file now reads.
     const TVYRStandProfile& Moved() const { return FOutcome->Moved; }
+    // After Finished with an error: whether the move may have happened all the same
+    // (TSiteMoveUnknown), so that the error is no failure.
+    bool OutcomeUnknown() const { return FOutcome->Unknown; }
 
 signals:
     // The reason the move failed, or empty when the site is on the server now.
@@ -79,6 +92,7 @@ private:
     struct TOutcome {
         TVYRStandProfile Moved;
         QString Error;
+        bool Unknown = false;
     };
     TSiteMoveJob(std::shared_ptr<TOutcome> outcome, TVYRStandProfile profile, QString connection,
                  QObject* parent);

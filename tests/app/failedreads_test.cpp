@@ -75,10 +75,9 @@ protected:
     }
 
     // The change watch of a window first tells that anything may have changed, once it listens;
-    // the cases start after that.
+    // the cases start after that, and after the windows' reading that it brings.
     void Settle() const {
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Session->Changes().Listening(); }, 10000));
-        QTest::qWait(400);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Session->Changes().Settled(); }, 10000));
     }
 
     static void Show(QWidget& window) {

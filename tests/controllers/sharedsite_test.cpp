@@ -73,10 +73,10 @@ protected:
         ++FDepth;
         TRecordingConnector::BeginBulkWork();
     }
-    void EndBulkWork() override {
+    bool EndBulkWork() override {
         HoldAtTheEnd();
         --FDepth;
-        TRecordingConnector::EndBulkWork();
+        return TRecordingConnector::EndBulkWork();
     }
 
 private:

@@ -2,9 +2,13 @@
 // out, a server that stops answering, one that refuses. Nothing waits without a limit, nothing
 // unknown is called failed.
 
+#include "cardholders/cardholdersave.h"
+#include "controllers/controllerrecords.h"
+#include "controllers/pendingchanges.h"
 #include "db/MyPostgreSQL.h"
 #include "db/changewatch.h"
 #include "db/reconnect.h"
+#include "journal/journal.h"
 #include "profiles/profilesession.h"
 #include "shared/datadir.h"
 
@@ -96,6 +100,125 @@ TEST_F(ServerLimits, ACommitCutBeforeItsAnswerIsUnknownNotFailedAndWasStored) {
         EXPECT_FALSE(AddCard(*db, "0000000001"));
     }
     EXPECT_FALSE(CommitOutcomeUnknown(*db));
+}
+
+// The grant to all cardholders sends its rows as bulk work: its one commit, cut before its
+// answer, may have stored every row, so it is unknown, never failed nor kept.
+struct TBulkCase {
+    const char* Name;
+    bool Refused;  // one row the server refuses (a card number taken)
+    bool ByCommit; // ended by Commit, not by the scope
+    int Stored;    // rows of the three that the server keeps
+};
+
+class BulkWorkCut : public ServerLimits, public ::testing::WithParamInterface<TBulkCase> {};
+
+TEST_P(BulkWorkCut, ALostCommitAnswerIsUnknownAndTheRowsAreThereWhole) {
+    const TBulkCase& c = GetParam();
+    auto db = Connected();
+    ASSERT_TRUE(AddCard(*db, "0000000009")) << db->GetLastError().toStdString();
+    const int before = Cards();
+    bool kept = false;
+    {
+        TBulkWork bulk(db.get());
+        for (const char* number : {"0000000001", "0000000002", "0000000003"})
+            AddCard(*db, c.Refused && number[9] == '2' ? "0000000009" : number);
+        Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
+        if (c.ByCommit) {
+            kept = bulk.Commit();
+            EXPECT_EQ(bulk.Commit(), kept) << "a second call repeats the answer";
+        }
+    }
+    Proxy->SetMode(TFaultProxy::TMode::Pass);
+    EXPECT_FALSE(kept) << "never told kept";
+    EXPECT_TRUE(CommitOutcomeUnknown(*db)) << db->GetLastError().toStdString();
+    EXPECT_THAT(db->GetLastError().toStdString(), HasSubstr("not known"));
+    EXPECT_EQ(Cards(), before + c.Stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BulkWorkCut,
+    ::testing::Values(TBulkCase{"EndedByCommit", false, true, 3},
+                      TBulkCase{"EndedByItsScope", false, false, 3},
+                      // A row refused costs the others nothing, as sent one by one.
+                      TBulkCase{"ARowRefused", true, true, 2}),
+    [](const ::testing::TestParamInfo<TBulkCase>& info) { return info.param.Name; });
+
+// Changes that commit on their own, cut before the server's answer came: the server kept them,
+// so the caller learns that the outcome is unknown (the delete's Failed comes with
+// CommitOutcomeUnknown), never a plain failure, and the records are whole.
+TEST_F(ServerLimits, ChangesCutAtTheirCommitAreUnknownAndStoredWhole) {
+    const TJournalAuthor clerk{"clerk", "desk 1"};
+    const auto direct = [&](const TMyStatement& statement) {
+        TMyPostgreSQL db;
+        db.ConnectionString = Direct;
+        EXPECT_TRUE(db.Connect()) << db.GetLastError().toStdString();
+        const auto rows = db.Query(statement);
+        EXPECT_TRUE(rows) << db.GetLastError().toStdString();
+        return rows && !rows->Eof() ? rows->Fields(0).AsString() : QString();
+    };
+    const auto controller = [&](const char* name) {
+        return direct({"INSERT INTO Controllers (ConName, ConCode) VALUES (?, 'A1B2C3') "
+                       "RETURNING ConID",
+                       {name}})
+            .toInt();
+    };
+    const int32_t gate = controller("Gate");
+    const int32_t gone = controller("Gone");
+    direct({"DELETE FROM Controllers WHERE ConID = ? RETURNING ConID", {gone}});
+    direct({"INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) VALUES ('0000000001', "
+            "'Anna', False) RETURNING CardNumber"});
+    direct({"INSERT INTO CardZones (ConID, CardNumber, ZoneID) VALUES (?, '0000000001', 1) "
+            "RETURNING ZoneID",
+            {gate}});
+
+    struct TCase {
+        const char* Name;
+        std::function<bool(TMyDBConnector&)> Change; // true: the outcome is told as unknown
+        TMyStatement Stored;                         // what the server holds afterwards
+        QString Expected;
+    };
+    const std::vector<TCase> cases = {
+        {"a key write journaled for a controller deleted meanwhile",
+         [&](TMyDBConnector& db) {
+             TJournalEntry written;
+             written.Action = TJournalAction::KeyWritten;
+             written.ConID = gone;
+             written.ConName = "Gone";
+             return ClearMarkAfterWrite(db, gone, {}, written, clerk) == TMarkClear::Unknown;
+         },
+         {"SELECT COUNT(*) FROM Journal WHERE ConID = ? AND Action = ?",
+          {gone, JournalActionCode(TJournalAction::KeyWritten)}},
+         "1"},
+        {"a cardholder deleted, with the zones of the card",
+         [&](TMyDBConnector& db) {
+             TControllerRecords records;
+             const std::optional<TCardHolder> anna = LoadCardHolder(db, "0000000001");
+             return anna &&
+                    DeleteCardHolderAndZones(db, *anna, records, clerk) ==
+                        TCardHolderDelete::Failed &&
+                    CommitOutcomeUnknown(db);
+         },
+         {"SELECT COUNT(*) || ' ' || SUM(CASE WHEN Deleted THEN 1 ELSE 0 END) || ' ' || "
+          "(SELECT COUNT(*) FROM CardZones) FROM CardHolders WHERE CardNumber = '0000000001'"},
+         "1 1 0"},
+        {"a controller deleted",
+         [&](TMyDBConnector& db) {
+             return DeleteController(db, gate, clerk) == TControllerDelete::Failed &&
+                    CommitOutcomeUnknown(db);
+         },
+         {"SELECT COUNT(*) FROM Controllers WHERE ConID = ?", {gate}},
+         "0"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto db = Connected();
+        Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
+        EXPECT_TRUE(c.Change(*db)) << db->GetLastError().toStdString();
+        EXPECT_EQ(Proxy->Mode(), TFaultProxy::TMode::Pass) << "a COMMIT was cut";
+        EXPECT_THAT(db->GetLastError().toStdString(), HasSubstr("not known"));
+        EXPECT_EQ(direct(c.Stored), c.Expected);
+    }
 }
 
 // libpq's own limits go with every connection, unless the connection text sets them.

@@ -20,11 +20,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -46,7 +49,13 @@ protected:
         Proxy->SetMode(TFaultProxy::TMode::Pass);
         // The work called off ends once the server answers; then nothing holds the proxy.
         EXPECT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() == 0; }, 30000));
-        QTest::qWait(50); // the job's own end, queued on the window thread
+        // And the work left behind is gone: its end comes queued on the window thread.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::all_of(Left.begin(), Left.end(),
+                                   [](const QPointer<QObject>& job) { return job.isNull(); });
+            },
+            30000));
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 const TServerDatabaseInfo info = InspectServerDatabase(Direct);
@@ -58,8 +67,15 @@ protected:
         HomeTest::TearDown();
     }
 
+    // Notes the work that `dialog` leaves running when called off.
+    template <typename TDialog> void WatchLeftWork(TDialog& dialog) {
+        QObject::connect(&dialog, &TDialog::WorkLeft,
+                         [this](QObject* job) { Left.append(QPointer<QObject>(job)); });
+    }
+
     QString Direct;
     std::unique_ptr<TFaultProxy> Proxy;
+    QList<QPointer<QObject>> Left;
 };
 
 TEST_F(ConnectCancelTest, TheMoveToAServerClosesOnCancelWhileItConnects) {
@@ -73,6 +89,7 @@ TEST_F(ConnectCancelTest, TheMoveToAServerClosesOnCancelWhileItConnects) {
     const QByteArray profileText = ReadWholeFile(profile.ProfileFileName);
 
     TfrmMoveToServer dialog(profile);
+    WatchLeftWork(dialog);
     dialog.show();
     Control<QLineEdit>(dialog, "txtConnection").setText(Proxy->Through(Direct));
     Control<QPushButton>(dialog, "cmdMove").click();
@@ -82,6 +99,7 @@ TEST_F(ConnectCancelTest, TheMoveToAServerClosesOnCancelWhileItConnects) {
     cancel.click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(Left.size(), 1) << "the move goes on connecting by itself";
 
     Proxy->SetMode(TFaultProxy::TMode::Pass);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() == 0; }, 30000));
@@ -93,6 +111,7 @@ TEST_F(ConnectCancelTest, TheMoveToAServerClosesOnCancelWhileItConnects) {
 
 TEST_F(ConnectCancelTest, TheWizardClosesOnCancelWhileItConnectsAndMakesNoProfile) {
     TfrmProfileWizard wizard(Desktop, nullptr);
+    WatchLeftWork(wizard);
     wizard.show();
     QPushButton& next = Control<QPushButton>(wizard, "cmdNext");
     next.click();
@@ -108,6 +127,7 @@ TEST_F(ConnectCancelTest, TheWizardClosesOnCancelWhileItConnectsAndMakesNoProfil
     ASSERT_TRUE(cancel.isEnabled());
     cancel.click();
     EXPECT_FALSE(wizard.isVisible());
+    EXPECT_EQ(Left.size(), 1) << "the creation goes on connecting by itself";
 
     Proxy->SetMode(TFaultProxy::TMode::Pass);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Proxy->OpenConnections() == 0; }, 30000));

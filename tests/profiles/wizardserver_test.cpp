@@ -2,9 +2,11 @@
 #include "profiles/VYRStandProfile.h"
 #include "profiles/profilemanagement.h"
 #include "profiles/profilewizard.h"
+#include "profiles/sitemove.h"
 #include "shared/datadir.h"
 #include "shared/messagebox.h"
 
+#include "faultproxy.h"
 #include "legacyfiles.h"
 #include "modal.h"
 #include "pgcluster.h"
@@ -26,6 +28,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // The first field of every row of a query on a server database, or the error.
 QStringList ServerColumn(const QString& connection, const QString& sql) {
@@ -272,6 +275,84 @@ TEST_F(WizardServerTest, AFailedImportLeavesTheServerEmpty) {
     EXPECT_EQ(InspectServerDatabase(Connection).Kind, TServerDatabaseKind::Empty);
 }
 
+// The commit that makes the new site, cut before its answer came: the server kept it (the proxy
+// lets the commit finish). Asked again, the server tells; when it cannot be asked, the outcome is
+// unknown, no profile is made, and making it again with the same database takes the site as it is.
+struct TLostCase {
+    const char* Name;
+    TFaultProxy::TMode Cut;
+    bool Made;        // the profile is made at the first Finish
+    const char* Said; // what the operator reads
+};
+
+class WizardLostCommit : public WizardServerTest, public ::testing::WithParamInterface<TLostCase> {
+protected:
+    bool Said(const char* text) const {
+        return MessageBoxes::ShownTexts().join("\n").contains(QString::fromUtf8(text));
+    }
+};
+
+TEST_P(WizardLostCommit, TheOperatorLearnsWhatTheServerKeptAndTheImportIsThereWhole) {
+    const TLostCase& c = GetParam();
+    TFaultProxy proxy(TTestCluster::Shared().Socket());
+    ASSERT_TRUE(proxy.Listening()) << proxy.Error().toStdString();
+    const QString legacy = DataDirectory() + "/old";
+    QDir().mkpath(legacy);
+    ASSERT_TRUE(
+        WriteLegacyFile(legacy + "/autonoom.bst", ControllerRecord("A1B2C3", "Front door")));
+    QByteArray cards;
+    for (int i = 0; i < 300; ++i)
+        cards += CardRecord(QByteArray::number(i % 200 + 1).rightJustified(10, '0'), "Holder", {},
+                            {}, {{1, 1}});
+    ASSERT_TRUE(WriteLegacyFile(legacy + "/asleutel.bst", cards));
+    const QString through = proxy.Through(Connection);
+    ChooseServer(through);
+    proxy.SetMode(c.Cut);
+    Finish("Lost", legacy + "/autonoom.bst");
+    EXPECT_EQ(proxy.CommitCuts(), 1);
+    const QString shown = MessageBoxes::ShownTexts().join("\n");
+    EXPECT_TRUE(Said(c.Said)) << shown.toStdString();
+    EXPECT_FALSE(Said("cannot be used")) << shown.toStdString();
+    EXPECT_FALSE(Said("could not be imported")) << shown.toStdString();
+    EXPECT_EQ(QFile::exists(ProfileFile("lost")), c.Made);
+    EXPECT_EQ(Wizard->result() == QDialog::Accepted, c.Made);
+    if (c.Made) {
+        EXPECT_TRUE(Said("Cardholders imported: 200")) << shown.toStdString();
+    }
+    // Whole, and one row per card number, whatever the operator was told.
+    EXPECT_EQ(ServerColumn(Connection,
+                           "SELECT COUNT(*) || ' ' || COUNT(DISTINCT lower(CardNumber)) "
+                           "FROM CardHolders"),
+              QStringList({"200 200"}));
+    EXPECT_EQ(ServerColumn(Connection, "SELECT COUNT(*) FROM CardZones"), QStringList({"200"}));
+    if (c.Made)
+        return;
+
+    // Once the server answers, the same database makes the profile, without importing twice.
+    proxy.SetMode(TFaultProxy::TMode::Pass);
+    MessageBoxes::ClearShown();
+    QTest::mouseClick(&Control<QPushButton>(*Wizard, "cmdBack"), Qt::LeftButton);
+    ASSERT_EQ(Wizard->CurrentStep, 2);
+    Control<QRadioButton>(*Wizard, "dbNew").click();
+    Next();
+    ASSERT_EQ(Wizard->CurrentStep, 4);
+    Next();
+    EXPECT_EQ(Wizard->result(), QDialog::Accepted)
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    TVYRStandProfile profile(ProfileFile("lost"));
+    ASSERT_TRUE(profile.LoadINI());
+    EXPECT_EQ(profile.ServerConnection, through.trimmed());
+    EXPECT_EQ(ServerColumn(Connection, "SELECT COUNT(*) FROM CardHolders"), QStringList({"200"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, WizardLostCommit,
+    ::testing::Values(TLostCase{"TheServerIsAskedAgain", TFaultProxy::TMode::CutAtCommit, true,
+                                "Asked again, the server holds the whole site"},
+                      TLostCase{"TheServerCannotBeAsked", TFaultProxy::TMode::CutAtCommitThenRefuse,
+                                false, "whether the server kept it is not known"}),
+    [](const ::testing::TestParamInfo<TLostCase>& info) { return info.param.Name; });
+
 } // namespace
 
 namespace {
@@ -357,6 +438,86 @@ TEST_F(ManagementMoveTest, AFailedMoveIsReportedAndTheDialogStaysForAnotherTry) 
     EXPECT_EQ(Profiles[0]->ServerConnection, "");
     EXPECT_EQ(ReadWholeFile(Profiles[0]->ProfileFileName), profileText);
 }
+
+// The move's commit, cut before its answer came: the server kept the site. Asked again at once,
+// the server tells, and the move is finished; when it cannot be asked, the operator reads that
+// the outcome is unknown, never that the move failed or went through, and another try or the
+// profile's next opening settles it.
+struct TLostMoveCase {
+    const char* Name;
+    TFaultProxy::TMode Cut;
+    bool Moved; // at once
+    MessageBoxes::Kind Kind;
+    const char* Said;
+    bool MoveAgain = false; // once the server is back, in the same dialog
+};
+
+class ManagementLostMove : public ManagementMoveTest,
+                           public ::testing::WithParamInterface<TLostMoveCase> {};
+
+TEST_P(ManagementLostMove, TheOperatorIsToldWhatTheServerKeptAndALaterStepSettlesTheRest) {
+    const TLostMoveCase& c = GetParam();
+    TFaultProxy proxy(TTestCluster::Shared().Socket());
+    ASSERT_TRUE(proxy.Listening()) << proxy.Error().toStdString();
+    const QString direct = TTestCluster::Shared().NewDatabase();
+    const QString through = proxy.Through(direct);
+    const QString file = DataDirectory() + "/data/site.accdb";
+    const QString marker = SiteMoveMarkerName(Profiles[0]->ProfileFileName);
+    TfrmProfileManagement dialog(Desktop, Profiles);
+    Control<QTreeWidget>(dialog, "VSTProfiles")
+        .setCurrentItem(Control<QTreeWidget>(dialog, "VSTProfiles").topLevelItem(0));
+    bool markerLeft = false;
+    WhenModal([&](QWidget* move) {
+        proxy.SetMode(c.Cut);
+        MoveTo(move, through);
+        markerLeft = QFile::exists(marker);
+        if (move->isVisible() && c.MoveAgain) {
+            proxy.SetMode(TFaultProxy::TMode::Pass);
+            MoveTo(move, through);
+        }
+        if (move->isVisible())
+            Control<QPushButton>(*move, "cmdCancel").click();
+    });
+    Control<QPushButton>(dialog, "cmdMoveToServer").click();
+    EXPECT_EQ(proxy.CommitCuts(), 1);
+    const QList<MessageBoxes::Shown> shown = MessageBoxes::ShownMessages();
+    ASSERT_EQ(shown.size(), c.MoveAgain ? 2 : 1)
+        << MessageBoxes::ShownTexts().join("\n").toStdString();
+    EXPECT_EQ(shown[0].kind, c.Kind);
+    EXPECT_THAT(shown[0].text.toStdString(), HasSubstr(c.Said));
+    EXPECT_THAT(shown[0].text.toStdString(), Not(HasSubstr("could not be moved")));
+    EXPECT_EQ(markerLeft, !c.Moved);
+    if (c.MoveAgain) {
+        EXPECT_EQ(shown[1].kind, MessageBoxes::Information);
+        EXPECT_THAT(shown[1].text.toStdString(), HasSubstr("on the server now"));
+    }
+    const bool moved = c.Moved || c.MoveAgain;
+    EXPECT_EQ(Profiles[0]->ServerConnection, moved ? through.trimmed() : QString());
+    EXPECT_EQ(ServerColumn(direct, "SELECT ConName FROM Controllers WHERE ConID = 4"),
+              QStringList({"Gate"}))
+        << "the server kept it";
+
+    // The next opening finds the move settled, or settles it.
+    proxy.SetMode(TFaultProxy::TMode::Pass);
+    const TVYRStandProfile opened = SettleInterruptedMove(*Profiles[0]);
+    EXPECT_EQ(opened.ServerConnection, through.trimmed());
+    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(QFile::exists(MovedDatabaseName(file)));
+    EXPECT_EQ(ServerColumn(direct, "SELECT COUNT(*) FROM Controllers"), QStringList({"1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, ManagementLostMove,
+    ::testing::Values(
+        TLostMoveCase{"TheServerIsAskedAgain", TFaultProxy::TMode::CutAtCommit, true,
+                      MessageBoxes::Information, "on the server now"},
+        TLostMoveCase{"TheServerCannotBeAsked", TFaultProxy::TMode::CutAtCommitThenRefuse, false,
+                      MessageBoxes::Warning, "It is not known whether the site reached the server"},
+        TLostMoveCase{"TheOperatorTriesAgain", TFaultProxy::TMode::CutAtCommitThenRefuse, false,
+                      MessageBoxes::Warning, "It is not known whether the site reached the server",
+                      true}),
+    [](const ::testing::TestParamInfo<TLostMoveCase>& info) { return info.param.Name; });
 
 TEST_F(ManagementMoveTest, TheProfileInUseIsNotMoved) {
     TfrmProfileManagement dialog(Desktop, Profiles, nullptr, Profiles[0]->ProfileFileName);

@@ -474,7 +474,8 @@ void TFaultProxy::Run() {
         size_t at = 1;
         if (accepting && polled[at++].revents & POLLIN)
             accept();
-        bool armed = mode == TMode::CutAtCommit;
+        const bool cutting = mode == TMode::CutAtCommit || mode == TMode::CutAtCommitThenRefuse;
+        bool armed = cutting;
         for (TPair& pair : pairs) {
             if (at >= polled.size() || !moving)
                 break; // accepted just now, polled next time; or held
@@ -512,10 +513,11 @@ void TFaultProxy::Run() {
             ++state.Holds;
             state.Changed.notify_all();
         }
-        if (mode == TMode::CutAtCommit && !armed) {
+        if (cutting && !armed) {
+            // Before the cut connection closes: the client that finds it cut meets the new mode.
             std::lock_guard lock(state.Lock);
-            if (state.Mode == TMode::CutAtCommit)
-                state.Mode = TMode::Pass;
+            if (state.Mode == mode)
+                state.Mode = mode == TMode::CutAtCommit ? TMode::Pass : TMode::Refuse;
         }
     }
     for (TPair& pair : pairs)

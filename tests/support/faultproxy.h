@@ -27,6 +27,9 @@ public:
         // proxy waits for the server's ReadyForQuery (so the commit has happened or failed) and
         // then closes both sides, and the client never sees the answer. Then it passes again.
         CutAtCommit,
+        // The same cut, and then new connections are refused: a server that went away with the
+        // answer, so the client cannot ask it what became of the commit.
+        CutAtCommitThenRefuse,
         // What the server sends reaches the proxy but goes no further; the clients get it all at
         // once when the mode changes. Clients' messages still go to the server.
         HoldToClients,

@@ -70,9 +70,12 @@ void TRecordingConnector::BeginBulkWork() {
     FBulk.push_back(std::make_unique<TBulkWork>(Inner.get()));
 }
 
-void TRecordingConnector::EndBulkWork() {
-    if (!FBulk.empty())
-        FBulk.pop_back();
+bool TRecordingConnector::EndBulkWork() {
+    if (FBulk.empty())
+        return true;
+    const bool kept = FBulk.back()->Commit();
+    FBulk.pop_back();
+    return kept;
 }
 
 QList<TMyStatement> TRecordingConnector::Sent(const QString& start) const {

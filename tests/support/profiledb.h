@@ -62,7 +62,7 @@ public:
 
 protected:
     void BeginBulkWork() override;
-    void EndBulkWork() override;
+    bool EndBulkWork() override;
 
 private:
     bool Fails(const TMyStatement& statement);
