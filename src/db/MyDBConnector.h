@@ -108,6 +108,10 @@ public:
     virtual std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) = 0;
     // The most values one statement may carry; work that sends many rows at once stays below it.
     virtual int MaxBoundValues() const;
+    // How long a statement waits for a server's answer before the connection counts as lost; 0 for
+    // an engine without a server, whose statements never wait for one.
+    virtual int AnswerLimit() const { return 0; }
+    virtual void SetAnswerLimit(int milliseconds) { (void)milliseconds; }
 
     // A unit of work that either happens whole or not at all; see TTransaction, which is how the
     // program uses these. Inside another transaction (or bulk work) they nest. An engine without

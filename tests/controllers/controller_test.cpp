@@ -26,7 +26,7 @@ class ControllerDialogTest : public ControllerDbTest {
 protected:
     // The stored (ConByte1, ConByte2) after saving a new controller the operator set up so.
     std::pair<int, int> SavedBytes(const std::function<void(Dialog&)>& operatorInput) {
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         Control<QLineEdit>(dialog, "txtConName").setText("Door");
         operatorInput(dialog);
         QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(ControllerDialogTest, ANewControllerStartsWithTheDefaults) {
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     EXPECT_FALSE(dialog.ControllerEdit);
     EXPECT_EQ(dialog.windowTitle(), "Standalone controller");
     EXPECT_EQ(Control<QLineEdit>(dialog, "txtConName").text(), "");
@@ -111,7 +111,7 @@ TEST_F(ControllerDialogTest, EditingShowsTheStoredBytesAndSavesOnlyMeaningfulBit
         SCOPED_TRACE(testing::Message() << "stored " << c.storedByte1 << "/" << c.storedByte2);
         const int32_t id = AddController("Gate", "A1B2C3", c.storedByte1, c.storedByte2);
         TStandController record = Record(id);
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         dialog.ConEdit(&record);
         EXPECT_TRUE(dialog.ControllerEdit);
         EXPECT_EQ(Control<QCheckBox>(dialog, "chkEnableRelais").isChecked(), c.enableRelais);
@@ -131,7 +131,7 @@ TEST_F(ControllerDialogTest, EditModeChangesOnlyThatControllerAndOffersNoGrant) 
     const int32_t other = AddController("Other", "111111");
     const int32_t id = AddController("Gate", "A1B2C3");
     TStandController record = Record(id);
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     dialog.ConEdit(&record);
     EXPECT_TRUE(Control<QLabel>(dialog, "lblAccess").isHidden());
     EXPECT_TRUE(Control<QComboBox>(dialog, "cboAccess").isHidden());
@@ -151,7 +151,7 @@ TEST_F(ControllerDialogTest, AnEditWhoseMarkTheDatabaseRefusesChangesNothing) {
     const int32_t id = AddController("Gate", "A1B2C3");
     TStandController record = Record(id);
     Database().FailWhenContaining = "INSERT INTO PendingChanges";
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     dialog.ConEdit(&record);
     Control<QLineEdit>(dialog, "txtConCode").setText("C0FFEE");
     QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
@@ -184,7 +184,7 @@ TEST_F(ControllerDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
         Exec(TMyStatement("UPDATE Controllers SET ConName = ?, ConCode = ? WHERE ConID = ?",
                           {"Gate (theirs)", reload ? "0D0E0F" : "0A0B0C", id}));
         MessageBoxes::ClearShown();
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         dialog.ConEdit(&record);
         Control<QLineEdit>(dialog, "txtConName").setText("Gate (mine)");
         MessageBoxes::SetNextAnswer(reload);
@@ -208,7 +208,7 @@ TEST_F(ControllerDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
     // Deleted elsewhere: said, not as an error, and the dialog closes.
     Exec(TMyStatement("DELETE * FROM Controllers WHERE ConID = ?", {id}));
     MessageBoxes::ClearShown();
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     dialog.ConEdit(&record);
     QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -232,7 +232,7 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
 
     for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{2, 2}}) {
         SCOPED_TRACE(c.access);
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         Control<QLineEdit>(dialog, "txtConName").setText("New " + QString::number(c.access));
         Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(c.access);
         QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
@@ -255,7 +255,7 @@ TEST_F(ControllerDialogTest, TheGrantReachesEveryCardholderNotDeleted) {
 TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     const QString name = "Door \"A\" ('main'); DROP TABLE Controllers";
     const QString code = "12\"4'6";
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     Control<QLineEdit>(dialog, "txtConName").setText(name);
     Control<QLineEdit>(dialog, "txtConCode").setText(code);
     Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
@@ -277,7 +277,7 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
 
 TEST_F(ControllerDialogTest, CancelLeavesTheDatabaseAlone) {
     AddCardHolder("12AB000001", "Ann");
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     Control<QLineEdit>(dialog, "txtConName").setText("Door");
     Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(2);
     QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
@@ -292,7 +292,7 @@ TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
     // The insert fails (the table is gone); the last identity still names the earlier row.
     Session->Database().ExecuteQuery("DROP TABLE Controllers");
     ASSERT_TRUE(Rows("SELECT COUNT(*) FROM Controllers")[0][0].startsWith("error"));
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     Control<QLineEdit>(dialog, "txtConName").setText("Door");
     Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
     QTest::mouseClick(&Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
@@ -302,7 +302,7 @@ TEST_F(ControllerDialogTest, AFailedInsertGrantsNothingToAnEarlierController) {
 TEST_F(ControllerDialogTest, RelayTimesUseTheOperatorsDecimalSeparator) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     QLocale::setDefault(before);
     EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(0), "0,25");
     EXPECT_EQ(Control<QComboBox>(dialog, "cboRelaisTime").itemText(3), "1,00");
@@ -329,7 +329,7 @@ TEST_F(ControllerDialogTest, ASaveTheDatabaseRefusesIsSaidAndTheDialogKeepsWhatW
         for (const char* table : {"Controllers", "CardZones", "PendingChanges", "Journal"})
             Session->Database().ExecuteQuery(QStringLiteral("DELETE * FROM ") + table);
         TStandController record = Record(AddController("Gate", "A1B2C3"));
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         if (c.edit)
             dialog.ConEdit(&record);
         dialog.show();
@@ -374,7 +374,7 @@ TEST_F(ControllerDialogTest, GrantsTheDatabaseRefusesAreSaidAndNoneIsKept) {
     for (const QString refused : {"INSERT INTO CardZones", "INSERT INTO PendingChanges"}) {
         SCOPED_TRACE(refused.toStdString());
         MessageBoxes::ClearShown();
-        Dialog dialog(Session->Database(), Session->Author());
+        Dialog dialog(*Session);
         Control<QLineEdit>(dialog, "txtConName").setText("Door " + refused);
         Control<QComboBox>(dialog, "cboAccess").setCurrentIndex(1);
         Database().FailWhenContaining = refused;
@@ -404,7 +404,7 @@ TEST_F(ControllerDialogTest, GrantsTheDatabaseRefusesAreSaidAndNoneIsKept) {
 }
 
 TEST_F(ControllerDialogTest, EveryTextHasItsDutchTranslation) {
-    Dialog dialog(Session->Database(), Session->Author());
+    Dialog dialog(*Session);
     EXPECT_EQ(UntranslatedWindowTexts(&dialog), QStringList());
 }
 

@@ -86,7 +86,7 @@ protected:
             {"about box", [] { return new TfrmAbout; }},
             {"options", [&] { return new TfrmOptions(desktop); }},
             {"controller",
-             [&] { return new TfrmController(session.Database(), session.Author()); }},
+             [&] { return new TfrmController(session); }},
             {"memory key programming", [&] { return new TfrmProgramDevice(session, RunSettings); }},
             {"key reading", [&] { return new TfrmReadKey(session, RunSettings); }},
             {"cardholder list", [&] { return new TfrmCardHolders(desktop, session, RunSettings); }},

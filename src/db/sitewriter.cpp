@@ -1,0 +1,100 @@
+#include "db/sitewriter.h"
+
+#include "db/MyDBConnector.h"
+
+#include <QPointer>
+#include <QThread>
+
+TSiteWrite::~TSiteWrite() = default;
+
+// What the thread owns: touched there only, but for Prepared.
+struct TSiteWriter::TWorker {
+    QString Kind;
+    QString Connection;
+    std::unique_ptr<TMyDBConnector> Database;
+    std::atomic<bool> Prepared = false;
+
+    TMyDBConnector* Connected(int answerLimitMs) {
+        if (!Database)
+            Database = NewConnectorOfKind(Kind, Connection);
+        if (!Database)
+            return nullptr;
+        if (answerLimitMs > 0)
+            Database->SetAnswerLimit(answerLimitMs);
+        // A connection given up on earlier is made anew here, on this thread, within libpq's
+        // connect_timeout.
+        if (!Database->IsConnected())
+            Database->Connect();
+        return Database.get();
+    }
+};
+
+TSiteWriter::TSiteWriter(const TMyDBConnector& database, QObject* parent)
+    : QObject(parent), FDatabase(database), FThread(new QThread), FHome(new QObject),
+      FWorker(std::make_shared<TWorker>()) {
+    FWorker->Kind = database.GetDBTypeName();
+    FWorker->Connection = database.ConnectionString;
+    FThread->setObjectName("sitewriter");
+    FHome->moveToThread(FThread);
+    QObject* home = FHome;
+    std::shared_ptr<TWorker> worker = FWorker;
+    // The connection ends on the thread that made it, once the last change is over.
+    connect(
+        FThread, &QThread::finished, home,
+        [home, worker] {
+            worker->Database.reset();
+            delete home;
+        },
+        Qt::DirectConnection);
+    connect(FThread, &QThread::finished, FThread, &QObject::deleteLater);
+    FThread->start();
+    const int limit = database.AnswerLimit();
+    QMetaObject::invokeMethod(
+        FHome,
+        [worker, limit] {
+            worker->Connected(limit);
+            worker->Prepared = true;
+        },
+        Qt::QueuedConnection);
+}
+
+TSiteWriter::~TSiteWriter() {
+    // Returns at once: a change under way ends within its limit, and the thread with it.
+    FThread->quit();
+}
+
+bool TSiteWriter::Ready() const {
+    return FWorker->Prepared;
+}
+
+bool TSiteWriter::Start(const std::shared_ptr<TSiteWrite>& write) {
+    if (FBusy || !write)
+        return false;
+    FBusy = true;
+    QPointer<TSiteWriter> self(this);
+    std::shared_ptr<TWorker> worker = FWorker;
+    const int limit = FDatabase.AnswerLimit();
+    QMetaObject::invokeMethod(
+        FHome,
+        [self, worker, write, limit] {
+            if (TMyDBConnector* database = worker->Connected(limit)) {
+                write->Run(*database);
+                write->Error = database->GetLastError();
+                write->OutcomeUnknown = CommitOutcomeUnknown(*database);
+            } else {
+                write->Error = QStringLiteral("The database is not connected");
+            }
+            // Back on the window's thread; dropped when the writer went meanwhile.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, write] {
+                    if (!self)
+                        return;
+                    self->FBusy = false;
+                    emit self->Written(write);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
