@@ -17,8 +17,8 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
-#include "shared/windowtranslation.h"
 #include "shared/windowparts.h"
+#include "shared/windowtranslation.h"
 
 #include <QAction>
 #include <QApplication>

@@ -406,10 +406,10 @@ void TfrmCardHolder::SaveEnded(const TCardHolderSaveWrite& write) {
         return;
     }
     if (saved.Outcome == TCardHolderSave::NumberTaken && !write.Replacing) {
-        if (MessageBoxes::Confirm(
-                this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
-                                   "cardholder with this one?"),
-                                 {record.CardNumber, saved.TakenBy})))
+        if (MessageBoxes::Confirm(this,
+                                  FormatText(_("Card %s belongs to %s. Do you want to replace that "
+                                               "cardholder with this one?"),
+                                             {record.CardNumber, saved.TakenBy})))
             // The answer is about the cardholder the question named, and about no one else.
             StartSave(record, saved.Taken);
         return;

@@ -134,6 +134,9 @@ void TfrmController::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
 
 void TfrmController::SaveEnded(const TControllerSaveWrite& write) {
     Saved = write.Saved;
+    // The session marks its own records; the one the dialog edits shows the mark as well.
+    if (Saved.Saved && Saved.KeyOutdated && Controller)
+        Controller->ChangesMade = true;
     if (Saved.OutcomeUnknown) {
         // Saving again could add the controller twice: the list reads what is stored first, and
         // the operator looks there.
@@ -164,8 +167,8 @@ void TfrmController::SaveEnded(const TControllerSaveWrite& write) {
     }
     if (!Saved.Saved) {
         // Nothing was stored: what the operator typed stays for another try.
-        MessageBoxes::ShowError(this, FormatText(_("The controller could not be saved: %s"),
-                                                 {write.Error}));
+        MessageBoxes::ShowError(
+            this, FormatText(_("The controller could not be saved: %s"), {write.Error}));
         return;
     }
     if (Saved.GrantsRefused)

@@ -121,6 +121,10 @@ public:
     virtual bool CommitTransaction();
     virtual void RollbackTransaction();
 
+    // A new connector to the same database, not yet connected, made on the thread that is to use
+    // it (a worker's own connection). The default is a connector of this kind on this text.
+    virtual std::unique_ptr<TMyDBConnector> NewConnection() const;
+
     // A watch that tells of changes other connections make to this database, made on the thread
     // that receives its news; it must not outlive the connector. The default watches nothing.
     virtual std::unique_ptr<TChangeWatch> WatchChanges();

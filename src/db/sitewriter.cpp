@@ -9,14 +9,13 @@ TSiteWrite::~TSiteWrite() = default;
 
 // What the thread owns: touched there only, but for Prepared.
 struct TSiteWriter::TWorker {
-    QString Kind;
-    QString Connection;
+    const TMyDBConnector* Origin = nullptr;
     std::unique_ptr<TMyDBConnector> Database;
     std::atomic<bool> Prepared = false;
 
     TMyDBConnector* Connected(int answerLimitMs) {
         if (!Database)
-            Database = NewConnectorOfKind(Kind, Connection);
+            Database = Origin->NewConnection();
         if (!Database)
             return nullptr;
         if (answerLimitMs > 0)
@@ -32,8 +31,9 @@ struct TSiteWriter::TWorker {
 TSiteWriter::TSiteWriter(const TMyDBConnector& database, QObject* parent)
     : QObject(parent), FDatabase(database), FThread(new QThread), FHome(new QObject),
       FWorker(std::make_shared<TWorker>()) {
-    FWorker->Kind = database.GetDBTypeName();
-    FWorker->Connection = database.ConnectionString;
+    // The connector the writer was made for outlives it, and the thread only asks it for a new
+    // connector of its kind, before the first change.
+    FWorker->Origin = &database;
     FThread->setObjectName("sitewriter");
     FHome->moveToThread(FThread);
     QObject* home = FHome;
@@ -59,18 +59,22 @@ TSiteWriter::TSiteWriter(const TMyDBConnector& database, QObject* parent)
 }
 
 TSiteWriter::~TSiteWriter() {
-    // Returns at once: a change under way ends within its limit, and the thread with it.
     FThread->quit();
+    // An idle thread ends at once, and with it the connection. One with a change under way (or
+    // still connecting) is left to end on its own, within its limit: nothing waits for the server
+    // here.
+    if (FUnreported == 0 && FWorker->Prepared)
+        FThread->wait();
 }
 
 bool TSiteWriter::Ready() const {
     return FWorker->Prepared;
 }
 
-bool TSiteWriter::Start(const std::shared_ptr<TSiteWrite>& write) {
-    if (FBusy || !write)
-        return false;
-    FBusy = true;
+void TSiteWriter::Start(const std::shared_ptr<TSiteWrite>& write) {
+    if (!write)
+        return;
+    ++FUnreported;
     QPointer<TSiteWriter> self(this);
     std::shared_ptr<TWorker> worker = FWorker;
     const int limit = FDatabase.AnswerLimit();
@@ -90,11 +94,10 @@ bool TSiteWriter::Start(const std::shared_ptr<TSiteWrite>& write) {
                 [self, write] {
                     if (!self)
                         return;
-                    self->FBusy = false;
+                    --self->FUnreported;
                     emit self->Written(write);
                 },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
-    return true;
 }

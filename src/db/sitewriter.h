@@ -31,9 +31,9 @@ public:
 // Runs the site's changes off the window thread, so that a server that stopped answering never
 // freezes a window: a thread of its own with a connection of its own (made there, as every
 // connection belongs to the thread that made it), connected as soon as the writer is made. One
-// change at a time; each waits for the server no longer than the answer limit of the connector
-// the writer was made for, as it is when the change starts, and one given up that way after its
-// COMMIT went out is reported as one whose outcome is unknown.
+// change at a time, in the order they were started; each waits for the server no longer than the
+// answer limit of the connector the writer was made for, as it is when the change starts, and one
+// given up that way after its COMMIT went out is reported as one whose outcome is unknown.
 //
 // Destroying the writer does not wait for a change under way: it ends on its own, and its outcome
 // is dropped.
@@ -45,9 +45,10 @@ public:
     TSiteWriter(const TSiteWriter&) = delete;
     TSiteWriter& operator=(const TSiteWriter&) = delete;
 
-    // Starts the change; false, and nothing started, while another one runs.
-    bool Start(const std::shared_ptr<TSiteWrite>& write);
-    bool Busy() const { return FBusy; }
+    // Starts the change once those started before it ended.
+    void Start(const std::shared_ptr<TSiteWrite>& write);
+    // Changes started and not yet reported.
+    bool Busy() const { return FUnreported > 0; }
     // The first connection was tried (made or not): a change started now does not wait for it.
     bool Ready() const;
 
@@ -61,5 +62,5 @@ private:
     QThread* FThread;
     QObject* FHome; // lives on the thread
     std::shared_ptr<TWorker> FWorker;
-    bool FBusy = false;
+    int FUnreported = 0;
 };

@@ -80,6 +80,7 @@ TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextCl
     Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
     click();
     ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    ASSERT_TRUE(WritesDone());
     EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1")) << "the server kept the click";
     EXPECT_TRUE(Said("Whether the zone was changed is not known"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
@@ -89,6 +90,7 @@ TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextCl
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == 1; }, 20000)) << shown();
     MessageBoxes::ClearShown();
     click();
+    ASSERT_TRUE(WritesDone());
     EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("2"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
     EXPECT_EQ(shown(), 2);
@@ -106,6 +108,9 @@ TEST_F(LostCommitTest, ANewCardholderCutAtTheCommitIsFoundSavedNotTakenByThemsel
     Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
     QTest::mouseClick(&ok, Qt::LeftButton);
     ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    // The save's outcome, and the read-back it starts: the dialog settles once that is in.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Said("Whether the cardholder was saved is not known"); }, 20000));
     EXPECT_TRUE(Said("Whether the cardholder was saved is not known"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
     EXPECT_FALSE(ok.isEnabled()) << "no second try before the record was read back";
