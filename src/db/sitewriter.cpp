@@ -14,16 +14,21 @@ struct TSiteWriter::TWorker {
     std::atomic<bool> Prepared = false;
 
     TMyDBConnector* Connected(int answerLimitMs) {
-        if (!Database)
+        if (!Database) {
             Database = Origin->NewConnection();
-        if (!Database)
-            return nullptr;
+            if (!Database)
+                return nullptr;
+            // A connection lost in the middle of a change is not made anew inside it: the change
+            // ends with the limit that gave the server up, and the next one connects first.
+            Database->ReconnectOnUse = false;
+        }
         if (answerLimitMs > 0)
             Database->SetAnswerLimit(answerLimitMs);
-        // A connection given up on earlier is made anew here, on this thread, within libpq's
-        // connect_timeout.
+        // On this thread, within libpq's connect_timeout.
         if (!Database->IsConnected())
             Database->Connect();
+        else if (Database->ConnectionLost())
+            Database->ReConnect();
         return Database.get();
     }
 };

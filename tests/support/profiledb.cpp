@@ -31,7 +31,10 @@ void PrintTo(const TMyStatement& statement, std::ostream* out) {
 }
 
 std::unique_ptr<TMyDBConnector> TRecordingConnector::NewConnection() const {
-    auto recorder = std::make_unique<TRecordingConnector>(Inner->NewConnection());
+    std::unique_ptr<TMyDBConnector> inner = Inner->NewConnection();
+    // A worker's connection never connects again inside a change; behind the recorder as well.
+    inner->ReconnectOnUse = false;
+    auto recorder = std::make_unique<TRecordingConnector>(std::move(inner));
     recorder->Origin = Origin ? Origin : const_cast<TRecordingConnector*>(this);
     return recorder;
 }
