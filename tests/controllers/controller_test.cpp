@@ -287,6 +287,30 @@ TEST_F(ControllerDialogTest, NamesAndCodesWithQuotesAreStoredAsTyped) {
     EXPECT_EQ(Record(record.ConID).ConName, name + "\"");
 }
 
+// The save runs off the window thread: the dialog says so and takes no second OK meanwhile, and
+// closing it then does not lose the outcome: the session's record gets the mark of the saved key.
+TEST_F(ControllerDialogTest, ClosedWhileSavingTheSaveStillMarksTheController) {
+    const int32_t id = AddController("Gate", "A1B2C3");
+    ASSERT_TRUE(Session->LoadControllers());
+    TStandController& record = *Controllers()[0];
+    {
+        Dialog dialog(*Session);
+        dialog.ConEdit(&record);
+        dialog.show();
+        Control<QLineEdit>(dialog, "txtConCode").setText("C0FFEE");
+        QPushButton& ok = Control<QPushButton>(dialog, "cmdOK");
+        QTest::mouseClick(&ok, Qt::LeftButton);
+        EXPECT_FALSE(ok.isEnabled());
+        EXPECT_TRUE(Control<QLabel>(dialog, "lblSaving").isVisible());
+        QTest::mouseClick(&Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+    ASSERT_TRUE(WritesDone());
+    EXPECT_TRUE(record.ChangesMade);
+    EXPECT_EQ(Record(id).ConCode, "C0FFEE");
+    EXPECT_EQ(Column("SELECT ConID FROM PendingChanges"), QStringList{QString::number(id)});
+}
+
 TEST_F(ControllerDialogTest, CancelLeavesTheDatabaseAlone) {
     AddCardHolder("12AB000001", "Ann");
     Dialog dialog(*Session);
