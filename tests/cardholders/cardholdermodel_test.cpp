@@ -2,6 +2,8 @@
 
 #include "cardholders/cardholdermodel.h"
 
+#include <QTest>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -234,6 +236,33 @@ TEST_F(CardHolderModelTest, AZoneChangeTheDatabaseRefusesChangesNothing) {
     EXPECT_THAT(MarkedControllers(), IsEmpty());
     EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("2"));
     EXPECT_TRUE(error.startsWith("refused by the test")) << error.toStdString();
+}
+
+// The writer's connection and the window's share the site file: the window thread reading while
+// the writer commits click after click meets no lock, and neither does the writer.
+TEST_F(CardHolderModelTest, TheWriterAndTheWindowShareTheFileWithoutMeetingALock) {
+    TStandController& front = AddController("Front");
+    AddCardHolder("1111111111", "Anna");
+    ASSERT_TRUE(Load());
+    std::vector<std::shared_ptr<TZoneClickWrite>> clicks;
+    for (int i = 0; i < 30; ++i) {
+        clicks.push_back(std::make_shared<TZoneClickWrite>());
+        clicks.back()->CardNumber = "1111111111";
+        clicks.back()->ConID = front.ConID;
+        Session->Writes().Start(clicks.back());
+    }
+    QStringList refused;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (!Session->Database().Query({"SELECT COUNT(*) FROM CardZones"}))
+                refused << Session->Database().GetLastError();
+            return !Session->Writes().Busy();
+        },
+        60000));
+    EXPECT_THAT(refused, IsEmpty());
+    for (const auto& click : clicks)
+        EXPECT_GE(click->Zone, 0) << click->Error.toStdString();
+    EXPECT_THAT(Zones(front, "1111111111"), ElementsAre("0"));
 }
 
 TEST_F(CardHolderModelTest, DeletingMarksExactlyTheControllersWhereTheCardHadAccess) {
