@@ -28,7 +28,8 @@ struct TSheetTexts;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
 // reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
-// typed number; "OK" writes the cardholder.
+// typed number; "OK" hands the cardholder to the open profile's writer, and the dialog says that it
+// is saving until the outcome came (Cancel closes it meanwhile; the save goes on).
 class TfrmCardHolder : public QDialog {
     Q_OBJECT
 public:

@@ -50,8 +50,9 @@ struct TZoneColumn {
 // controller of zone column i (its ZoneRole; no text), at first those of the list the model was
 // made with.
 //
-// Zone changes and deletions go to the database at once and mark the controllers concerned, so
-// the main window knows which memory keys must be written again.
+// Zone changes and deletions are written by the open profile's writer; the model shows their
+// outcome and marks the controllers concerned, so the main window knows which memory keys must be
+// written again.
 class TCardHolderModel : public QAbstractTableModel {
     Q_OBJECT
 public:
