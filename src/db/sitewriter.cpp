@@ -68,8 +68,11 @@ TSiteWriter::~TSiteWriter() {
     // An idle thread ends at once, and with it the connection. One with a change under way (or
     // still connecting) is left to end on its own, within its limit: nothing waits for the server
     // here.
-    if (FUnreported == 0 && FWorker->Prepared)
+    if (FUnreported == 0 && FWorker->Prepared) {
         FThread->wait();
+        // Gone with its pending deletion, which no event loop may run any more.
+        delete FThread;
+    }
 }
 
 bool TSiteWriter::Ready() const {
