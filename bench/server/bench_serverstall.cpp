@@ -8,9 +8,12 @@
 // Run: bench_serverstall [seconds silent = 5]
 //
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+#include "cardholders/cardholdersave.h"
+#include "controllers/controllerrecords.h"
 #include "db/MyPostgreSQL.h"
 #include "db/changewatch.h"
 #include "db/reconnect.h"
+#include "db/sitewriter.h"
 #include "profiles/movetoserver.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
@@ -100,6 +103,84 @@ int main(int argc, char** argv) {
         std::printf("  closing the profile took %.1f ms\n", closingMs);
         Report("closing the profile", answering, closed);
         proxy.SetMode(TFaultProxy::TMode::Pass);
+    }
+    {
+        // The changes the windows start, each handed to the writer while the server is silent; the
+        // window thread goes on until the writer reports.
+        auto session = openSession();
+        TMyDBConnector& db = session->Database();
+        Must(db.ExecuteQuery({"INSERT INTO Controllers (ConType, ConName, ConCode, ConByte1, "
+                              "ConByte2) VALUES('VYR292', 'Gate', '000000', 2, 4)"}),
+             db, "add a controller");
+        const std::unique_ptr<TMyResultSet> gate =
+            db.Query({"SELECT ConID FROM Controllers WHERE ConName = 'Gate'"});
+        Must(gate && gate->RecordCount() == 1, db, "find the controller");
+        const int32_t gateId = gate->Fields(0).AsInteger();
+        TCardHolder anna;
+        anna.CardNumber = "1111111111";
+        anna.CardHolder = "Anna";
+        Must(db.ExecuteQuery({"INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) "
+                              "VALUES(?, ?, False)",
+                              {anna.CardNumber, anna.CardHolder}}),
+             db, "add a cardholder");
+        TSiteWriter& writer = session->Writes();
+        QElapsedTimer connecting;
+        connecting.start();
+        while (!writer.Ready() && connecting.elapsed() < 10000)
+            LongestWindowStallMs(50);
+        db.SetAnswerLimit(silentMs / 2);
+        // The writer connects again with its next change after one gave the server up: a read
+        // while the server answers makes it ready before the next silence.
+        const auto connected = [&] {
+            auto read = std::make_shared<TCardHolderReadBackWrite>();
+            read->Record = anna;
+            writer.Start(read);
+            QElapsedTimer waited;
+            waited.start();
+            while (writer.Busy() && waited.elapsed() < 30000)
+                LongestWindowStallMs(50);
+        };
+        const auto silentWrite = [&](const char* what, const std::shared_ptr<TSiteWrite>& write) {
+            connected();
+            proxy.SetMode(TFaultProxy::TMode::Hold);
+            bool reported = false;
+            const QMetaObject::Connection told = QObject::connect(
+                &writer, &TSiteWriter::Written, [&](const std::shared_ptr<TSiteWrite>& done) {
+                    reported = reported || done == write;
+                });
+            const double stall = LongestWindowStallMs(silentMs, [&] { writer.Start(write); });
+            QObject::disconnect(told);
+            proxy.SetMode(TFaultProxy::TMode::Pass);
+            std::printf("  %s: outcome %s within the silence\n", what,
+                        reported ? "reported" : "not reported");
+            Report(what, 0, stall);
+        };
+        auto holder = std::make_shared<TCardHolderSaveWrite>();
+        holder->Record.CardNumber = "2222222222";
+        holder->Record.CardHolder = "Bert";
+        silentWrite("new cardholder", holder);
+        auto click = std::make_shared<TZoneClickWrite>();
+        click->CardNumber = anna.CardNumber;
+        click->ConID = gateId;
+        silentWrite("zone click", click);
+        auto deletion = std::make_shared<TCardHolderDeleteWrite>();
+        deletion->Chosen = anna;
+        silentWrite("deleting a cardholder", deletion);
+        auto controller = std::make_shared<TControllerSaveWrite>();
+        controller->Input = {"Door", "000000", 2, 4};
+        controller->GrantZone = 1;
+        silentWrite("new controller granted to all", controller);
+        auto gone = std::make_shared<TControllerDeleteWrite>();
+        gone->ConID = gateId;
+        silentWrite("deleting a controller", gone);
+        double closingMs = 0;
+        LongestWindowStallMs(200, [&] {
+            QElapsedTimer closing;
+            closing.start();
+            session.reset();
+            closingMs = double(closing.nsecsElapsed()) / 1e6;
+        });
+        std::printf("  closing the profile after the writes took %.1f ms\n", closingMs);
     }
     {
         // The move to a server (the proxy's, held) from a site file, called off while connecting.

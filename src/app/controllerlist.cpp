@@ -11,11 +11,14 @@
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
 #include "db/reconnect.h"
+#include "db/sitewriter.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 #include "shared/translation.h"
+#include "shared/windowparts.h"
+#include "shared/windowtranslation.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +30,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -510,21 +514,50 @@ void TfrmMain::VSTControllersDblClick() {
 
 void TfrmMain::mnuDeleteClick() {
     const TStandController* controller = SelectedController();
-    if (!controller)
+    if (!controller || !FDeleting.expired())
         return;
     if (!MessageBoxes::Confirm(
             this, FormatText(_("Are you sure you want to delete this controller (%s)?"),
                              {controller->ConName})))
         return;
-    // A failed delete changes nothing, and the reload shows what the database holds.
-    const TControllerDelete deleted =
-        DeleteController(FSession->Database(), controller->ConID, FSession->Author());
-    if (deleted == TControllerDelete::AlreadyGone)
+    auto deletion = std::make_shared<TControllerDeleteWrite>();
+    deletion->ConID = controller->ConID;
+    deletion->Author = FSession->Author();
+    TSiteWriter& writer = FSession->Writes();
+    connect(&writer, &TSiteWriter::Written, this, &TfrmMain::ControllerDeleteEnded,
+            Qt::UniqueConnection);
+    FDeleting = deletion;
+    ShowDeleting(true);
+    writer.Start(deletion);
+}
+
+void TfrmMain::ShowDeleting(bool deleting) {
+    mnuDelete->setEnabled(!deleting);
+    auto* saving = StatusBar->findChild<QLabel*>("lblSaving");
+    if (!saving && deleting) {
+        saving = NewLabel("lblSaving", N_("Saving..."), StatusBar);
+        TranslateWindow(saving);
+        StatusBar->addPermanentWidget(saving);
+    }
+    if (saving)
+        saving->setVisible(deleting);
+}
+
+void TfrmMain::ControllerDeleteEnded(const std::shared_ptr<TSiteWrite>& write) {
+    if (!write || write != FDeleting.lock())
+        return;
+    FDeleting.reset();
+    ShowDeleting(false);
+    const auto* deletion = dynamic_cast<const TControllerDeleteWrite*>(write.get());
+    if (!deletion)
+        return;
+    if (deletion->Deleted == TControllerDelete::AlreadyGone)
         MessageBoxes::ShowInformation(
             this, _("This controller was already deleted on another workstation."));
-    else if (deleted == TControllerDelete::Failed)
-        MessageBoxes::ShowError(this, FormatText(_("The controller could not be deleted: %s"),
-                                                 {FSession->Database().GetLastError()}));
+    else if (deletion->Deleted == TControllerDelete::Failed)
+        MessageBoxes::ShowError(
+            this, FormatText(_("The controller could not be deleted: %s"), {deletion->Error}));
+    // A failed delete changes nothing, and the reload shows what the database holds.
     ReloadControllers();
 }
 
@@ -532,7 +565,7 @@ void TfrmMain::mnuPropertiesClick() {
     TStandController* controller = SelectedController();
     if (!controller)
         return;
-    TfrmController dialog(FSession->Database(), FSession->Author(), this);
+    TfrmController dialog(*FSession, this);
     dialog.ConEdit(controller);
     // A controller deleted elsewhere leaves the list as well.
     if (dialog.exec() == QDialog::Accepted || dialog.Saved.Conflict == TControllerSaved::Gone)
@@ -543,7 +576,7 @@ void TfrmMain::mnuPropertiesClick() {
 void TfrmMain::cmdAddControllerClick() {
     if (!FSession)
         return;
-    TfrmController dialog(FSession->Database(), FSession->Author(), this);
+    TfrmController dialog(*FSession, this);
     if (dialog.exec() == QDialog::Accepted)
         ReloadAfterSaving(dialog.Saved);
     ReloadWhenConnected(dialog.Saved.OutcomeUnknown);

@@ -73,6 +73,8 @@ public:
     void VSTControllersAfterCellPaint(const QModelIndex& cell, const QRect& cellRect);
     void VSTControllersDblClick();
     void mnuDeleteClick();
+    void ControllerDeleteEnded(const std::shared_ptr<class TSiteWrite>& write);
+    void ShowDeleting(bool deleting);
     void mnuPropertiesClick();
     // The record behind a view row (its position in the session's records), or nullptr.
     TStandController* RowController(int row) const;
@@ -155,6 +157,8 @@ private:
     QHash<int, QPushButton*> FRowButtons;
     // Another workstation changed the site and the list does not show it yet.
     bool FControllersStale = false;
+    // The deletion of a controller the session's writer runs (one at a time).
+    std::weak_ptr<class TSiteWrite> FDeleting;
     // Each controller's last verified key write as of the last reload; nothing when the journal
     // could not be read.
     std::optional<QHash<int32_t, TJournalEntry>> FKeyWrites;

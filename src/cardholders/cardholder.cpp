@@ -1,14 +1,12 @@
 #include "cardholders/cardholder.h"
 
-#include "db/reconnect.h"
-
 #include "cardholders/cardholdermodel.h"
 #include "cardholders/cardholdersave.h"
 #include "cardholders/cardholdersheetprint.h"
 #include "cardholders/cardnumber.h"
 #include "cardholders/cardnumberedit.h"
 #include "db/MyDBConnector.h"
-#include "db/reconnect.h"
+#include "db/sitewriter.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "reader/adapternews.h"
@@ -176,12 +174,18 @@ QHBoxLayout* TfrmCardHolder::BuildButtonRow() {
     // A cardholder not yet saved has no history to show.
     cmdHistory->setEnabled(false);
     connect(cmdHistory, &QPushButton::clicked, this, [this] { cmdHistoryClick(); });
+    // Said while the cardholder is being saved; Cancel closes the dialog meanwhile, and the save
+    // goes on without it.
+    lblSaving = NewLabel("lblSaving", N_("Saving..."), this);
+    lblSaving->hide();
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    return RightAlignedRow({cmdHistory, cmdOK, cmdCancel});
+    QHBoxLayout* row = RightAlignedRow({cmdHistory, cmdOK, cmdCancel});
+    row->insertWidget(1, lblSaving);
+    return row;
 }
 
 TfrmCardHolder::~TfrmCardHolder() = default;
@@ -287,7 +291,8 @@ void TfrmCardHolder::UpdateOKButton() {
         CardEdit && FNumberTaken && !SameCardNumber(shown, CardEditNumber);
     cmdOK->setEnabled(FNumberShown &&
                       SavableCardNumber(shown, CardEdit ? CardEditNumber : QString()) &&
-                      !takenFromAnother && !FUnsettled);
+                      !takenFromAnother && !FUnsettled && !FWrite);
+    lblSaving->setVisible(FWrite != nullptr);
 }
 
 void TfrmCardHolder::cmdCustomNumberCheckClick() {
@@ -324,22 +329,52 @@ void TfrmCardHolder::cmdReplaceCancelClick() {
 void TfrmCardHolder::cmdOKClick() {
     if (!cmdOK->isEnabled())
         return;
-    if (SaveCardHolder(ShownCardHolder()))
-        accept();
+    StartSave(ShownCardHolder(), std::nullopt);
 }
 
-bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
-    TMyDBConnector& database = FSession.Database();
-    TControllerRecords& controllers = FSession.Controllers();
-    if (CardEdit) {
-        const TCardHolderSave saved =
-            SaveEditedCardHolder(database, record, FLoaded, controllers, FSession.Author());
-        if (saved.Outcome == TCardHolderSave::Saved)
-            return true;
-        if (saved.Outcome == TCardHolderSave::Unknown) {
-            SettleUnknownSave(record);
-            return false;
-        }
+void TfrmCardHolder::StartSave(const TCardHolder& record,
+                               const std::optional<TCardHolder>& replacing) {
+    auto write = std::make_shared<TCardHolderSaveWrite>();
+    write->Record = record;
+    if (CardEdit)
+        write->Loaded = FLoaded;
+    write->Replacing = replacing;
+    write->Author = FSession.Author();
+    StartWrite(write);
+}
+
+void TfrmCardHolder::StartWrite(const std::shared_ptr<TSiteWrite>& write) {
+    TSiteWriter& writer = FSession.Writes();
+    connect(&writer, &TSiteWriter::Written, this, &TfrmCardHolder::WriteEnded,
+            Qt::UniqueConnection);
+    FWrite = write;
+    UpdateOKButton();
+    writer.Start(write);
+}
+
+void TfrmCardHolder::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
+    if (!write || write != FWrite)
+        return;
+    FWrite.reset();
+    UpdateOKButton();
+    if (const auto* save = dynamic_cast<const TCardHolderSaveWrite*>(write.get()))
+        SaveEnded(*save);
+    else if (const auto* readBack = dynamic_cast<const TCardHolderReadBackWrite*>(write.get()))
+        ReadBack(*readBack);
+}
+
+void TfrmCardHolder::SaveEnded(const TCardHolderSaveWrite& write) {
+    const TCardHolderSave& saved = write.Saved;
+    const TCardHolder& record = write.Record;
+    if (saved.Outcome == TCardHolderSave::Saved) {
+        accept();
+        return;
+    }
+    if (saved.Outcome == TCardHolderSave::Unknown) {
+        SettleUnknownSave(record, saved.Error);
+        return;
+    }
+    if (write.Loaded) {
         if (saved.Outcome == TCardHolderSave::ChangedElsewhere) {
             // What the operator typed is not saved over a change they have not seen: they may
             // load it and decide again.
@@ -350,14 +385,14 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
                 LoadCard(CardEditNumber);
                 cmdReplaceCancelClick();
             }
-            return false;
+            return;
         }
         if (saved.Outcome == TCardHolderSave::Gone) {
             MessageBoxes::ShowInformation(
                 this, _("This cardholder was deleted, or given another card, on another "
                         "workstation after this window opened it, so nothing was saved."));
             reject();
-            return false;
+            return;
         }
         if (saved.Outcome == TCardHolderSave::NumberTaken) {
             // Typed, pasted or taken meanwhile: two live holders must never share one card.
@@ -365,31 +400,19 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
             MessageBoxes::ShowError(
                 this, FormatText(_("Card %s already belongs to %s. Choose another card."),
                                  {record.CardNumber, saved.TakenBy}));
-            return false;
+            return;
         }
         ShowSaveFailure(saved);
-        return false;
+        return;
     }
-    TCardHolderSave saved =
-        SaveNewCardHolder(database, record, std::nullopt, controllers, FSession.Author());
-    if (saved.Outcome == TCardHolderSave::Unknown) {
-        SettleUnknownSave(record);
-        return false;
-    }
-    if (saved.Outcome == TCardHolderSave::NumberTaken) {
-        if (!MessageBoxes::Confirm(
-                this, FormatText(_("Card %s belongs to %s. Do you want to replace that "
-                                   "cardholder with this one?"),
-                                 {record.CardNumber, saved.TakenBy})))
-            return false;
-        // The answer is about the cardholder the question named, and about no one else.
-        saved = SaveNewCardHolder(database, record, saved.Taken, controllers, FSession.Author());
-    }
-    if (saved.Outcome == TCardHolderSave::Saved)
-        return true;
-    if (saved.Outcome == TCardHolderSave::Unknown) {
-        SettleUnknownSave(record);
-        return false;
+    if (saved.Outcome == TCardHolderSave::NumberTaken && !write.Replacing) {
+        if (MessageBoxes::Confirm(this,
+                                  FormatText(_("Card %s belongs to %s. Do you want to replace that "
+                                               "cardholder with this one?"),
+                                             {record.CardNumber, saved.TakenBy})))
+            // The answer is about the cardholder the question named, and about no one else.
+            StartSave(record, saved.Taken);
+        return;
     }
     if (saved.Outcome == TCardHolderSave::HolderChanged) {
         MessageBoxes::ShowError(
@@ -398,43 +421,45 @@ bool TfrmCardHolder::SaveCardHolder(const TCardHolder& record) {
                                "saved. Press OK again to decide about its cardholder as they are "
                                "now."),
                              {record.CardNumber, saved.TakenBy}));
-        return false;
+        return;
     }
     ShowSaveFailure(saved);
-    return false;
 }
 
-void TfrmCardHolder::SettleUnknownSave(const TCardHolder& record) {
+void TfrmCardHolder::SettleUnknownSave(const TCardHolder& record, const QString& error) {
     FUnsettled = record;
     UpdateOKButton();
     MessageBoxes::ShowWarning(
         this, FormatText(_("Whether the cardholder was saved is not known: %s The program "
                            "connects again and reads the cardholder back; then this window "
                            "closes if it was saved, or stays open for another try."),
-                         {FSession.Database().GetLastError()}));
-    TReconnect& reconnect = FSession.Reconnection();
-    connect(&reconnect, &TReconnect::Finished, this, &TfrmCardHolder::ReadBack,
-            Qt::UniqueConnection);
-    reconnect.Start();
+                         {error}));
+    StartReadBack();
 }
 
-void TfrmCardHolder::ReadBack(bool connected, const QString& error) {
+void TfrmCardHolder::StartReadBack() {
+    if (!FUnsettled || FWrite)
+        return;
+    // Through the writer, whose connection met the lost commit: it connects again by itself.
+    auto write = std::make_shared<TCardHolderReadBackWrite>();
+    write->Record = *FUnsettled;
+    StartWrite(write);
+}
+
+void TfrmCardHolder::ReadBack(const TCardHolderReadBackWrite& write) {
     if (!FUnsettled)
         return;
-    const TStoredCheck stored =
-        connected ? StoredAsSaved(FSession.Database(), *FUnsettled) : TStoredCheck::Failed;
-    if (stored == TStoredCheck::Failed) {
+    if (write.Stored == TStoredCheck::Failed) {
         // Nothing is known yet: another try at reading, a little later, while Cancel stays free.
         MessageBoxes::ShowError(
-            this, FormatText(_("The cardholder could not be read back yet: %s"),
-                             {connected ? FSession.Database().GetLastError() : error}));
-        QTimer::singleShot(2000, this, [this] { FSession.Reconnection().Start(); });
+            this, FormatText(_("The cardholder could not be read back yet: %s"), {write.Error}));
+        QTimer::singleShot(2000, this, [this] { StartReadBack(); });
         return;
     }
     const TCardHolder record = *FUnsettled;
     FUnsettled.reset();
     UpdateOKButton();
-    if (stored == TStoredCheck::Saved) {
+    if (write.Stored == TStoredCheck::Saved) {
         MessageBoxes::ShowInformation(this, _("The cardholder was saved."));
         accept();
         return;

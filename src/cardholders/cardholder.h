@@ -20,12 +20,16 @@ class QWidget;
 class TCardPollerLink;
 class TDesktop;
 struct TCardHolderSave;
+class TCardHolderReadBackWrite;
+class TCardHolderSaveWrite;
+class TSiteWrite;
 class TProfileSession;
 struct TSheetTexts;
 
 // Adds one cardholder or edits an existing one (after LoadCard). The card number comes from the
 // reader (through the card poller, object name "CardPoller") or, for a new cardholder, from a
-// typed number; "OK" writes the cardholder.
+// typed number; "OK" hands the cardholder to the open profile's writer, and the dialog says that it
+// is saving until the outcome came (Cancel closes it meanwhile; the save goes on).
 class TfrmCardHolder : public QDialog {
     Q_OBJECT
 public:
@@ -79,6 +83,7 @@ private:
     QPushButton* cmdCustomNumberCheck;
     QCheckBox* chkReverse;
     QPushButton* cmdHistory;
+    QLabel* lblSaving;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
@@ -103,12 +108,17 @@ private:
     void ShowCardNumber(const QString& number);
     void UpdateOKButton();
     void ShowNumberTaken();
-    bool SaveCardHolder(const TCardHolder& record);
-    // A save whose outcome is unknown: "OK" waits until the session connected again and the
-    // record was read back; then the dialog closes if it was saved after all, or stays with what
-    // the operator typed.
-    void SettleUnknownSave(const TCardHolder& record);
-    void ReadBack(bool connected, const QString& error);
+    // Hands the save to the session's writer; SaveEnded follows. `replacing`: the live holder of
+    // the number whom the operator agreed to replace.
+    void StartSave(const TCardHolder& record, const std::optional<TCardHolder>& replacing);
+    void StartWrite(const std::shared_ptr<TSiteWrite>& write);
+    void WriteEnded(const std::shared_ptr<TSiteWrite>& write);
+    void SaveEnded(const TCardHolderSaveWrite& write);
+    // A save whose outcome is unknown: "OK" waits until the record was read back; then the dialog
+    // closes if it was saved after all, or stays with what the operator typed.
+    void SettleUnknownSave(const TCardHolder& record, const QString& error);
+    void StartReadBack();
+    void ReadBack(const TCardHolderReadBackWrite& write);
 
     void ShowSaveFailure(const TCardHolderSave& saved);
 
@@ -124,4 +134,6 @@ private:
     TCardHolder FLoaded;
     // What a save with an unknown outcome tried to store; "OK" is held while it is being settled.
     std::optional<TCardHolder> FUnsettled;
+    // The change the session's writer runs for this dialog; none when it is not waiting for one.
+    std::shared_ptr<TSiteWrite> FWrite;
 };

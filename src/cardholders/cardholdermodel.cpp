@@ -456,42 +456,49 @@ TCardHolder* TCardHolderModel::Record(int row) const {
     return row >= 0 && size_t(row) < FRecords.size() ? FRecords[size_t(row)].get() : nullptr;
 }
 
-int TCardHolderModel::CycleZone(int row, int controllerIndex, TMyDBConnector* database,
-                                const TJournalAuthor& author) {
+void TCardHolderModel::ZoneWritten(const TZoneClickWrite& click) {
+    if (click.Zone < 0)
+        return;
+    for (const auto& controller : FControllers)
+        if (click.Marked.contains(controller->ConID))
+            controller->ChangesMade = true;
+    // The rows may have moved while the click was being written: the card is found again.
+    const int row = RowOf(click.CardNumber);
+    qsizetype column = -1;
+    for (qsizetype i = 0; i < FColumns.size(); ++i)
+        if (FColumns[i].ConID == click.ConID)
+            column = i;
     TCardHolder* record = Record(row);
-    if (!record || !database || controllerIndex < 0 || controllerIndex >= FColumns.size())
-        return ZoneFailed;
-    const int32_t conId = FColumns[controllerIndex].ConID;
-    const int next = CycleCardZone(*database, record->CardNumber, conId, author);
-    if (next < 0)
-        return next;
+    if (!record || column < 0)
+        return;
     if (record->CardZones.size() < FColumns.size())
         record->CardZones.resize(FColumns.size(), 0);
-    record->CardZones[controllerIndex] = next;
-    // The mark is stored with the change; the main window's record shows it.
-    for (const auto& controller : FControllers)
-        if (controller->ConID == conId)
-            controller->ChangesMade = true;
-    const QModelIndex cell = index(row, FirstZoneColumn + controllerIndex);
+    record->CardZones[column] = click.Zone;
+    const QModelIndex cell = index(row, FirstZoneColumn + int(column));
     emit dataChanged(cell, cell);
-    return next;
 }
 
-TCardHolderDelete TCardHolderModel::DeleteCardHolder(int row, TMyDBConnector* database,
-                                                     const TJournalAuthor& author) {
-    TCardHolder* record = Record(row);
-    if (!record || !database)
-        return TCardHolderDelete::Failed;
-    const TCardHolderDelete deleted =
-        DeleteCardHolderAndZones(*database, *record, FControllers, author);
+void TCardHolderModel::DeleteWritten(const TCardHolderDeleteWrite& deletion) {
+    for (const auto& controller : FControllers)
+        if (deletion.Marked.contains(controller->ConID))
+            controller->ChangesMade = true;
     // A cardholder deleted elsewhere leaves the list as well; one changed elsewhere stays, to be
     // shown as it is now.
-    if (deleted == TCardHolderDelete::Failed || deleted == TCardHolderDelete::ChangedElsewhere)
-        return deleted;
-    beginRemoveRows({}, row, row);
-    FRecords.erase(FRecords.begin() + row);
-    endRemoveRows();
-    return deleted;
+    if (deletion.Deleted != TCardHolderDelete::Deleted &&
+        deletion.Deleted != TCardHolderDelete::AlreadyGone)
+        return;
+    const TCardHolder& chosen = deletion.Chosen;
+    for (size_t row = 0; row < FRecords.size(); ++row) {
+        const TCardHolder& record = *FRecords[row];
+        if (record.CardNumber == chosen.CardNumber && record.CardHolder == chosen.CardHolder &&
+            record.CardCustom1 == chosen.CardCustom1 && record.CardCustom2 == chosen.CardCustom2 &&
+            record.CardCustom3 == chosen.CardCustom3 && record.CardCustom4 == chosen.CardCustom4) {
+            beginRemoveRows({}, int(row), int(row));
+            FRecords.erase(FRecords.begin() + qsizetype(row));
+            endRemoveRows();
+            return;
+        }
+    }
 }
 
 void TCardHolderModel::UpdateCardHolder(int row, const TCardHolder& saved) {

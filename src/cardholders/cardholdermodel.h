@@ -50,8 +50,9 @@ struct TZoneColumn {
 // controller of zone column i (its ZoneRole; no text), at first those of the list the model was
 // made with.
 //
-// Zone changes and deletions go to the database at once and mark the controllers concerned, so
-// the main window knows which memory keys must be written again.
+// Zone changes and deletions are written by the open profile's writer; the model shows their
+// outcome and marks the controllers concerned, so the main window knows which memory keys must be
+// written again.
 class TCardHolderModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -101,18 +102,15 @@ public:
     TCardHolder* Record(int row) const;
     int ControllerCount() const { return int(FColumns.size()); }
 
-    // Moves the card of `row` at controller `controllerIndex` to the zone after the one the
-    // database holds (CycleCardZone), and marks the controller as changed. Returns the new zone;
-    // ZoneCardGone or ZoneFailed (cardholdersave.h) when nothing changed, not the record, not the
-    // mark.
-    int CycleZone(int row, int controllerIndex, TMyDBConnector* database,
-                  const TJournalAuthor& author);
+    // Shows a zone click the session's writer ran (CycleCardZone): the card's row gets the new
+    // zone and the controller its mark. A click that changed nothing changes nothing here either.
+    void ZoneWritten(const TZoneClickWrite& click);
 
-    // Marks the cardholder of `row` deleted and drops every zone row of its number; the
-    // controllers where the database held a zone above 0 are marked as changed and the row goes.
-    // A cardholder already deleted elsewhere leaves the list too; a failure changes nothing.
-    TCardHolderDelete DeleteCardHolder(int row, TMyDBConnector* database,
-                                       const TJournalAuthor& author);
+    // Shows a deletion the session's writer ran (DeleteCardHolderAndZones): the chosen cardholder's
+    // row goes, also when another workstation deleted them first, and the controllers where the
+    // database held a zone above 0 are marked. A failure, or a cardholder changed elsewhere,
+    // leaves the list as it is.
+    void DeleteWritten(const TCardHolderDeleteWrite& deletion);
 
     // Takes over what the cardholder dialog saved for `row`. A replaced card lost its zones in the
     // database, so the row loses them too.

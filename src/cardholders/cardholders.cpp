@@ -10,6 +10,7 @@
 #include "db/changewatch.h"
 #include "db/readagain.h"
 #include "db/reconnect.h"
+#include "db/sitewriter.h"
 #include "journal/history.h"
 #include "profiles/profilesession.h"
 #include "shared/messagebox.h"
@@ -248,6 +249,9 @@ QStatusBar* TfrmCardHolders::BuildStatusBar() {
     StatusPanel->setProperty("vyrNoTranslate", true);
     StatusPanel->setFixedWidth(200);
     StatusBar->addWidget(StatusPanel);
+    lblSaving = NewLabel("lblSaving", N_("Saving..."), StatusBar);
+    lblSaving->hide();
+    StatusBar->addWidget(lblSaving);
     return StatusBar;
 }
 
@@ -478,23 +482,71 @@ int TfrmCardHolders::SelectedRow() const {
 void TfrmCardHolders::mnuDeleteClick() {
     const int row = SelectedRow();
     const TCardHolder* record = CardHolders->Record(row);
-    if (!record)
+    if (!record || FWrite)
         return;
     if (!MessageBoxes::Confirm(
             this,
             FormatText(_("Are you sure you want to delete this card? (%s)"), {record->CardHolder})))
         return;
-    const TCardHolderDelete deleted =
-        CardHolders->DeleteCardHolder(row, &FSession.Database(), FSession.Author());
-    if (deleted == TCardHolderDelete::Failed) {
-        MessageBoxes::ShowError(this, FormatText(_("Got an error while deleting the card!\n%s"),
-                                                 {FSession.Database().GetLastError()}));
+    auto deletion = std::make_shared<TCardHolderDeleteWrite>();
+    deletion->Chosen = *record;
+    deletion->Author = FSession.Author();
+    StartWrite(deletion);
+}
+
+void TfrmCardHolders::StartWrite(const std::shared_ptr<TSiteWrite>& write) {
+    TSiteWriter& writer = FSession.Writes();
+    connect(&writer, &TSiteWriter::Written, this, &TfrmCardHolders::WriteEnded,
+            Qt::UniqueConnection);
+    FWrite = write;
+    ShowBusy();
+    writer.Start(write);
+}
+
+void TfrmCardHolders::ShowBusy() {
+    lblSaving->setVisible(FWrite != nullptr);
+    mnuDelete->setEnabled(!FWrite);
+}
+
+void TfrmCardHolders::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
+    if (!write || write != FWrite)
+        return;
+    FWrite.reset();
+    ShowBusy();
+    if (const auto* click = dynamic_cast<const TZoneClickWrite*>(write.get())) {
+        CardHolders->ZoneWritten(*click);
+        if (click->Zone == ZoneUnknown)
+            SettleUnknownZone(click->CardNumber, click->Error);
+        else if (click->Zone == ZoneCardGone)
+            MessageBoxes::ShowInformation(
+                this, _("The zone was not changed: this card or this controller was deleted or "
+                        "replaced on another workstation."));
+        else if (click->Zone < 0)
+            MessageBoxes::ShowError(
+                this, FormatText(_("The zone could not be changed: %s"), {click->Error}));
+        else
+            for (const TZoneColumn& column : CardHolders->ZoneColumns())
+                if (column.ConID == click->ConID) {
+                    TStandController record;
+                    record.ConID = column.ConID;
+                    record.ConName = column.ConName;
+                    ShowAdmitNote(StatusBar, FSession.Database(), record, click->CardNumber);
+                }
         return;
     }
-    if (deleted == TCardHolderDelete::AlreadyGone)
+    const auto* deletion = dynamic_cast<const TCardHolderDeleteWrite*>(write.get());
+    if (!deletion)
+        return;
+    CardHolders->DeleteWritten(*deletion);
+    if (deletion->Deleted == TCardHolderDelete::Failed) {
+        MessageBoxes::ShowError(
+            this, FormatText(_("Got an error while deleting the card!\n%s"), {deletion->Error}));
+        return;
+    }
+    if (deletion->Deleted == TCardHolderDelete::AlreadyGone)
         MessageBoxes::ShowInformation(this,
                                       _("This card was already deleted on another workstation."));
-    if (deleted == TCardHolderDelete::ChangedElsewhere)
+    if (deletion->Deleted == TCardHolderDelete::ChangedElsewhere)
         MessageBoxes::ShowInformation(
             this, _("This cardholder was changed, or the card given to someone else, on another "
                     "workstation after the list showed it, so nothing was deleted. The list shows "
@@ -523,12 +575,12 @@ void TfrmCardHolders::VSTCardHoldersHeaderClick(int column) {
     ShowSortMark();
 }
 
-void TfrmCardHolders::SettleUnknownZone(const QString& cardNumber) {
+void TfrmCardHolders::SettleUnknownZone(const QString& cardNumber, const QString& error) {
     MessageBoxes::ShowWarning(
         this, FormatText(_("Whether the zone was changed is not known: %s The program connects "
                            "again and reads the card's zones back; look at them before you click "
                            "again."),
-                         {FSession.Database().GetLastError()}));
+                         {error}));
     FUnsettledCard = cardNumber;
     FUnsettledRead = false;
     FRefreshWanted = true;
@@ -550,23 +602,14 @@ void TfrmCardHolders::VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint
                 PopupMenu->popup(VSTCardHolders->viewport()->mapToGlobal(position));
             return;
         }
-        const int zone =
-            CardHolders->CycleZone(cell.row(), controller, &FSession.Database(), FSession.Author());
-        if (zone == ZoneUnknown)
-            SettleUnknownZone(CardHolders->Record(cell.row())->CardNumber);
-        else if (zone == ZoneCardGone)
-            MessageBoxes::ShowInformation(
-                this, _("The zone was not changed: this card or this controller was deleted or "
-                        "replaced on another workstation."));
-        else if (zone < 0)
-            MessageBoxes::ShowError(this, FormatText(_("The zone could not be changed: %s"),
-                                                     {FSession.Database().GetLastError()}));
-        else if (controller < CardHolders->ZoneColumns().size()) {
-            TStandController record;
-            record.ConID = CardHolders->ZoneColumns()[controller].ConID;
-            record.ConName = CardHolders->ZoneColumns()[controller].ConName;
-            ShowAdmitNote(StatusBar, FSession.Database(), record,
-                          CardHolders->Record(cell.row())->CardNumber);
+        const TCardHolder* record = CardHolders->Record(cell.row());
+        // A click while the last one is being saved would move on from a zone not yet known.
+        if (record && !FWrite && controller < CardHolders->ZoneColumns().size()) {
+            auto click = std::make_shared<TZoneClickWrite>();
+            click->CardNumber = record->CardNumber;
+            click->ConID = CardHolders->ZoneColumns()[controller].ConID;
+            click->Author = FSession.Author();
+            StartWrite(click);
         }
     }
     if (button == Qt::RightButton)

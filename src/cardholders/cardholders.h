@@ -22,6 +22,7 @@ class QTreeView;
 class QTimer;
 class TDesktop;
 class TProfileSession;
+class TSiteWrite;
 struct TRunSettings;
 
 // The cardholder list: the cardholders of the profile with their zone at every controller of the
@@ -63,6 +64,7 @@ private:
     TCardHolderModel* CardHolders;
     QStatusBar* StatusBar;
     QLabel* StatusPanel; // the status bar's first panel
+    QLabel* lblSaving;   // shown while a change of the list is being saved
     TReadFailureBand FReadFailureBand;
     QMenu* PopupMenu;
     QAction* mnuDelete;
@@ -94,7 +96,12 @@ private:
     void VSTCardHoldersMouseUp(Qt::MouseButton button, const QPoint& position);
     // A zone click whose outcome is unknown: zone clicks wait until the session connected again
     // and the list shows the card as stored.
-    void SettleUnknownZone(const QString& cardNumber);
+    void SettleUnknownZone(const QString& cardNumber, const QString& error);
+    // Hands a zone click or a deletion to the session's writer; WriteEnded follows. One at a
+    // time: while it runs, zone clicks and "Delete" wait.
+    void StartWrite(const std::shared_ptr<TSiteWrite>& write);
+    void WriteEnded(const std::shared_ptr<TSiteWrite>& write);
+    void ShowBusy();
 
     QHBoxLayout* BuildFilterRow();
     QHBoxLayout* BuildActionRow();
@@ -129,6 +136,8 @@ private:
     // whether the read under way began after that click.
     QString FUnsettledCard;
     bool FUnsettledRead = false;
+    // The change of this list the session's writer runs; none when it is not waiting for one.
+    std::shared_ptr<TSiteWrite> FWrite;
 };
 
 // The fill of a zone cell: zone 0 light red, 1 green, 2 blue; any other value none (invalid).

@@ -244,32 +244,42 @@ TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
 }
 
 TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record,
-                        const std::optional<TCardHolder>& replacing, TControllers& controllers,
+                        const std::optional<TCardHolder>& replacing, QSet<int32_t>& marked,
                         const TJournalAuthor& author);
 TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
-                           const TCardHolder& loaded, TControllers& controllers,
+                           const TCardHolder& loaded, QSet<int32_t>& marked,
                            const TJournalAuthor& author);
+TCardHolderDelete DeleteChosen(TMyDBConnector& database, const TCardHolder& chosen,
+                               QSet<int32_t>& marked, const TJournalAuthor& author);
 
 } // namespace
 
 TCardHolderSave SaveNewCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                   const std::optional<TCardHolder>& replacing,
                                   TControllers& controllers, const TJournalAuthor& author) {
-    return TakenMeanwhile(database, SaveNew(database, record, replacing, controllers, author),
-                          record.CardNumber, QString());
+    QSet<int32_t> marked;
+    const TCardHolderSave saved =
+        TakenMeanwhile(database, SaveNew(database, record, replacing, marked, author),
+                       record.CardNumber, QString());
+    Mark(controllers, marked);
+    return saved;
 }
 
 TCardHolderSave SaveEditedCardHolder(TMyDBConnector& database, const TCardHolder& record,
                                      const TCardHolder& loaded, TControllers& controllers,
                                      const TJournalAuthor& author) {
-    return TakenMeanwhile(database, SaveEdited(database, record, loaded, controllers, author),
-                          record.CardNumber, loaded.CardNumber);
+    QSet<int32_t> marked;
+    const TCardHolderSave saved =
+        TakenMeanwhile(database, SaveEdited(database, record, loaded, marked, author),
+                       record.CardNumber, loaded.CardNumber);
+    Mark(controllers, marked);
+    return saved;
 }
 
 namespace {
 
 TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record,
-                        const std::optional<TCardHolder>& replacing, TControllers& controllers,
+                        const std::optional<TCardHolder>& replacing, QSet<int32_t>& marked,
                         const TJournalAuthor& author) {
     if (!SavableCardNumber(record.CardNumber, QString()))
         return NoCardNumber();
@@ -320,14 +330,14 @@ TCardHolderSave SaveNew(TMyDBConnector& database, const TCardHolder& record,
         !AppendJournal(database, entries + zoneEntries + QList<TJournalEntry>{added}, author) ||
         !StoreMarks(database, marks) || !transaction.Commit())
         return Failure(database);
-    Mark(controllers, marks);
+    marked = marks;
     TCardHolderSave saved;
     saved.Outcome = TCardHolderSave::Saved;
     return saved;
 }
 
 TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
-                           const TCardHolder& loaded, TControllers& controllers,
+                           const TCardHolder& loaded, QSet<int32_t>& marked,
                            const TJournalAuthor& author) {
     const QString& loadedNumber = loaded.CardNumber;
     if (!SavableCardNumber(record.CardNumber, loadedNumber))
@@ -387,7 +397,7 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
         !AppendJournal(database, entries, author) || !StoreMarks(database, marks) ||
         !transaction.Commit())
         return Failure(database);
-    Mark(controllers, marks);
+    marked = marks;
     TCardHolderSave saved;
     saved.Outcome = TCardHolderSave::Saved;
     return saved;
@@ -398,6 +408,16 @@ TCardHolderSave SaveEdited(TMyDBConnector& database, const TCardHolder& record,
 TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const TCardHolder& chosen,
                                            TControllers& controllers,
                                            const TJournalAuthor& author) {
+    QSet<int32_t> marked;
+    const TCardHolderDelete deleted = DeleteChosen(database, chosen, marked, author);
+    Mark(controllers, marked);
+    return deleted;
+}
+
+namespace {
+
+TCardHolderDelete DeleteChosen(TMyDBConnector& database, const TCardHolder& chosen,
+                               QSet<int32_t>& marked, const TJournalAuthor& author) {
     const QString& cardNumber = chosen.CardNumber;
     TTransaction transaction(database);
     if (!transaction.Started())
@@ -447,9 +467,11 @@ TCardHolderDelete DeleteCardHolderAndZones(TMyDBConnector& database, const TCard
         !AppendJournal(database, entries, author) || !StoreMarks(database, marks) ||
         !transaction.Commit())
         return TCardHolderDelete::Failed;
-    Mark(controllers, marks);
+    marked = marks;
     return TCardHolderDelete::Deleted;
 }
+
+} // namespace
 
 int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t conId,
                   const TJournalAuthor& author) {
@@ -484,4 +506,25 @@ int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t c
         !StoreMarks(database, {conId}) || !transaction.Commit())
         return CommitOutcomeUnknown(database) ? ZoneUnknown : ZoneFailed;
     return next;
+}
+
+void TCardHolderSaveWrite::Run(TMyDBConnector& database) {
+    Saved = Loaded ? TakenMeanwhile(database, SaveEdited(database, Record, *Loaded, Marked, Author),
+                                    Record.CardNumber, Loaded->CardNumber)
+                   : TakenMeanwhile(database, SaveNew(database, Record, Replacing, Marked, Author),
+                                    Record.CardNumber, QString());
+}
+
+void TCardHolderReadBackWrite::Run(TMyDBConnector& database) {
+    Stored = StoredAsSaved(database, Record);
+}
+
+void TCardHolderDeleteWrite::Run(TMyDBConnector& database) {
+    Deleted = DeleteChosen(database, Chosen, Marked, Author);
+}
+
+void TZoneClickWrite::Run(TMyDBConnector& database) {
+    Zone = CycleCardZone(database, CardNumber, ConID, Author);
+    if (Zone >= 0)
+        Marked.insert(ConID);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/sitewriter.h"
+#include "journal/journal.h"
 #include "shared/publictypes.h"
 
 #include <QSet>
@@ -10,7 +12,6 @@
 #include <vector>
 
 class TMyDBConnector;
-struct TJournalAuthor;
 
 // Saving a cardholder without a window. Each save is one transaction: it happens whole or not at
 // all, its journal entries (made by `author`) included. The controllers whose keys still admit a
@@ -117,3 +118,46 @@ int CycleCardZone(TMyDBConnector& database, const QString& cardNumber, int32_t c
 
 // Two texts are the same card number when the database would find one by the other.
 bool SameCardNumber(const QString& a, const QString& b);
+
+// The cardholder changes as the windows hand them to the open profile's writer (TSiteWriter): each
+// carries what the change needs and, once Written named it, its outcome. The controllers a change
+// marks come back in Marked.
+
+// Saves a new cardholder (Loaded empty; replacing the holder in Replacing, when the operator
+// agreed to) or an edited one (Loaded: the cardholder as the dialog loaded them).
+class TCardHolderSaveWrite : public TSiteWrite {
+public:
+    TCardHolder Record;
+    std::optional<TCardHolder> Loaded;
+    std::optional<TCardHolder> Replacing;
+    TJournalAuthor Author;
+    TCardHolderSave Saved;
+    void Run(TMyDBConnector& database) override;
+};
+
+// Reads back whether a save of Record whose outcome was unknown was stored (StoredAsSaved).
+class TCardHolderReadBackWrite : public TSiteWrite {
+public:
+    TCardHolder Record;
+    TStoredCheck Stored = TStoredCheck::Failed;
+    void Run(TMyDBConnector& database) override;
+};
+
+// Deletes the cardholder chosen in a list (DeleteCardHolderAndZones).
+class TCardHolderDeleteWrite : public TSiteWrite {
+public:
+    TCardHolder Chosen;
+    TJournalAuthor Author;
+    TCardHolderDelete Deleted = TCardHolderDelete::Failed;
+    void Run(TMyDBConnector& database) override;
+};
+
+// A zone click (CycleCardZone): Zone is the new zone, or ZoneFailed, ZoneCardGone, ZoneUnknown.
+class TZoneClickWrite : public TSiteWrite {
+public:
+    QString CardNumber;
+    int32_t ConID = 0;
+    TJournalAuthor Author;
+    int Zone = ZoneFailed;
+    void Run(TMyDBConnector& database) override;
+};

@@ -4,6 +4,8 @@
 #include "controllers/controlleroptions.h"
 #include "controllers/controllerrecords.h"
 #include "db/MyDBConnector.h"
+#include "db/sitewriter.h"
+#include "profiles/profilesession.h"
 #include "shared/messagebox.h"
 #include "shared/translation.h"
 #include "shared/windowparts.h"
@@ -19,9 +21,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmController::TfrmController(TMyDBConnector& database, const TJournalAuthor& author,
-                               QWidget* parent)
-    : QDialog(parent), FDatabase(database), FAuthor(author) {
+TfrmController::TfrmController(TProfileSession& session, QWidget* parent)
+    : QDialog(parent), FSession(session), FDatabase(session.Database()) {
     setObjectName("frmController");
     setWindowTitle(N_("Standalone controller"));
     ShowOnlyCloseButton(this);
@@ -74,12 +75,14 @@ QFormLayout* TfrmController::BuildFields() {
 }
 
 QHBoxLayout* TfrmController::BuildButtonRow() {
+    lblSaving = NewLabel("lblSaving", N_("Saving..."), this);
+    lblSaving->hide();
     cmdOK = NewButton("cmdOK", N_("OK"), this);
     cmdOK->setDefault(true);
     cmdCancel = NewButton("cmdCancel", N_("Cancel"), this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOKClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
-    return RightAlignedRow({cmdOK, cmdCancel});
+    return RightAlignedRow({lblSaving, cmdOK, cmdCancel});
 }
 
 void TfrmController::FormCreate() {
@@ -114,7 +117,26 @@ void TfrmController::ConEdit(PStandController AController) {
 }
 
 void TfrmController::cmdOKClick() {
+    if (FWrite)
+        return;
     Save();
+}
+
+void TfrmController::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
+    if (!write || write != FWrite)
+        return;
+    FWrite.reset();
+    cmdOK->setEnabled(true);
+    lblSaving->hide();
+    if (const auto* save = dynamic_cast<const TControllerSaveWrite*>(write.get()))
+        SaveEnded(*save);
+}
+
+void TfrmController::SaveEnded(const TControllerSaveWrite& write) {
+    Saved = write.Saved;
+    // The session marks its own records; the one the dialog edits shows the mark as well.
+    if (Saved.Saved && Saved.KeyOutdated && Controller)
+        Controller->ChangesMade = true;
     if (Saved.OutcomeUnknown) {
         // Saving again could add the controller twice: the list reads what is stored first, and
         // the operator looks there.
@@ -122,7 +144,7 @@ void TfrmController::cmdOKClick() {
             this, FormatText(_("Whether the controller was saved is not known: %s The list of "
                                "controllers is read again once the program has connected again; "
                                "look there before you enter it again."),
-                             {FDatabase.GetLastError()}));
+                             {write.Error}));
         reject();
         return;
     }
@@ -145,8 +167,8 @@ void TfrmController::cmdOKClick() {
     }
     if (!Saved.Saved) {
         // Nothing was stored: what the operator typed stays for another try.
-        MessageBoxes::ShowError(this, FormatText(_("The controller could not be saved: %s"),
-                                                 {FDatabase.GetLastError()}));
+        MessageBoxes::ShowError(
+            this, FormatText(_("The controller could not be saved: %s"), {write.Error}));
         return;
     }
     if (Saved.GrantsRefused)
@@ -155,7 +177,7 @@ void TfrmController::cmdOKClick() {
         MessageBoxes::ShowError(
             this, FormatText(_("The controller was added, but the cardholders could not be given "
                                "access to it: %s"),
-                             {FDatabase.GetLastError()}));
+                             {write.Error}));
     accept();
 }
 
@@ -169,12 +191,21 @@ void TfrmController::Save() {
     options.LEDExtern = chkLEDExtern->isChecked();
     options.Invert = chkInvert->isChecked();
     options.RelaisTimeIndex = cboRelaisTime->currentIndex();
-    const TControllerInput input{txtConName->text(), txtConCode->text(), options.ConByte1(),
-                                 options.ConByte2()};
+    auto write = std::make_shared<TControllerSaveWrite>();
+    write->Input = {txtConName->text(), txtConCode->text(), options.ConByte1(), options.ConByte2()};
+    write->Author = FSession.Author();
     if (ControllerEdit) {
-        if (Controller)
-            Saved = UpdateController(FDatabase, *Controller, input, FAuthor);
-        return;
+        if (!Controller)
+            return;
+        write->Loaded = *Controller;
+    } else {
+        write->GrantZone = cboAccess->currentIndex();
     }
-    Saved = AddController(FDatabase, input, cboAccess->currentIndex(), FAuthor);
+    TSiteWriter& writer = FSession.Writes();
+    connect(&writer, &TSiteWriter::Written, this, &TfrmController::WriteEnded,
+            Qt::UniqueConnection);
+    FWrite = write;
+    cmdOK->setEnabled(false);
+    lblSaving->show();
+    writer.Start(write);
 }

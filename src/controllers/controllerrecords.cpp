@@ -260,3 +260,18 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
     saved.KeyOutdated = true;
     return saved;
 }
+
+void TControllerSaveWrite::Run(TMyDBConnector& database) {
+    if (Loaded) {
+        TStandController record = *Loaded;
+        Saved = UpdateController(database, record, Input, Author);
+    } else {
+        Saved = AddController(database, Input, GrantZone, Author);
+    }
+    if (Saved.KeyOutdated)
+        Marked.insert(Saved.ConID);
+}
+
+void TControllerDeleteWrite::Run(TMyDBConnector& database) {
+    Deleted = DeleteController(database, ConID, Author);
+}

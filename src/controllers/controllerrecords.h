@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/sitewriter.h"
+#include "journal/journal.h"
 #include "shared/publictypes.h"
 
 #include <QSet>
@@ -11,7 +13,6 @@
 #include <vector>
 
 class TMyDBConnector;
-struct TJournalAuthor;
 
 // What the controller list and the controller dialog do to the database, without a window.
 //
@@ -98,3 +99,27 @@ TControllerSaved UpdateController(TMyDBConnector& database, TStandController& re
 // The grants are all kept or, when the database refuses any part of them, none (GrantsRefused).
 TControllerSaved AddController(TMyDBConnector& database, const TControllerInput& input,
                                int grantZone, const TJournalAuthor& author);
+
+// The controller changes as the windows hand them to the open profile's writer (TSiteWriter); each
+// carries its outcome once Written named it.
+
+// Saves the controller dialog: an edit of Loaded (UpdateController) or, without it, a new
+// controller granted to every cardholder in GrantZone (AddController).
+class TControllerSaveWrite : public TSiteWrite {
+public:
+    std::optional<TStandController> Loaded;
+    TControllerInput Input;
+    int GrantZone = 0;
+    TJournalAuthor Author;
+    TControllerSaved Saved;
+    void Run(TMyDBConnector& database) override;
+};
+
+// Deletes a controller of the list (DeleteController).
+class TControllerDeleteWrite : public TSiteWrite {
+public:
+    int32_t ConID = 0;
+    TJournalAuthor Author;
+    TControllerDelete Deleted = TControllerDelete::Failed;
+    void Run(TMyDBConnector& database) override;
+};

@@ -323,3 +323,7 @@ QString ConnectionStringFile(const QString& connectionString) {
     file.replace(u'\\', u'/');
     return QDir::cleanPath(QDir::current().absoluteFilePath(file));
 }
+
+std::unique_ptr<TMyDBConnector> TMyDBConnector::NewConnection() const {
+    return NewConnectorOfKind(GetDBTypeName(), ConnectionString);
+}

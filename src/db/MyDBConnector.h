@@ -108,6 +108,10 @@ public:
     virtual std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) = 0;
     // The most values one statement may carry; work that sends many rows at once stays below it.
     virtual int MaxBoundValues() const;
+    // How long a statement waits for a server's answer before the connection counts as lost; 0 for
+    // an engine without a server, whose statements never wait for one.
+    virtual int AnswerLimit() const { return 0; }
+    virtual void SetAnswerLimit(int milliseconds) { (void)milliseconds; }
 
     // A unit of work that either happens whole or not at all; see TTransaction, which is how the
     // program uses these. Inside another transaction (or bulk work) they nest. An engine without
@@ -116,6 +120,10 @@ public:
     virtual bool StartTransaction();
     virtual bool CommitTransaction();
     virtual void RollbackTransaction();
+
+    // A new connector to the same database, not yet connected, made on the thread that is to use
+    // it (a worker's own connection). The default is a connector of this kind on this text.
+    virtual std::unique_ptr<TMyDBConnector> NewConnection() const;
 
     // A watch that tells of changes other connections make to this database, made on the thread
     // that receives its news; it must not outlive the connector. The default watches nothing.

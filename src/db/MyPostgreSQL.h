@@ -94,7 +94,8 @@ public:
     PGconn* Handle() const { return FConnection; }
     // How long a statement waits for the server's answer before the connection counts as lost.
     // The server's own limits (statement_timeout, lock_timeout) come first and say why.
-    void SetAnswerLimit(int milliseconds) { FWait.LimitMs = milliseconds; }
+    void SetAnswerLimit(int milliseconds) override { FWait.LimitMs = milliseconds; }
+    int AnswerLimit() const override { return FWait.LimitMs; }
 
 protected:
     void BeginBulkWork() override;

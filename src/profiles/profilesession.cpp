@@ -5,6 +5,7 @@
 #include "db/changewatch.h"
 #include "db/readagain.h"
 #include "db/reconnect.h"
+#include "db/sitewriter.h"
 
 TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDBConnector> database)
     : FProfile(std::move(profile)), FAuthor(CurrentJournalAuthor()),
@@ -15,6 +16,7 @@ TProfileSession::TProfileSession(TVYRStandProfile profile, std::unique_ptr<TMyDB
 
 TProfileSession::~TProfileSession() {
     FDatabase->OnConnectionLost() = nullptr;
+    FWrites.reset();
     FReconnect.reset();
     FChanges.reset();
     FControllers.clear();
@@ -32,6 +34,19 @@ TReconnect& TProfileSession::Reconnection() {
     if (!FReconnect)
         FReconnect = std::make_unique<TReconnect>(*FDatabase);
     return *FReconnect;
+}
+
+TSiteWriter& TProfileSession::Writes() {
+    if (!FWrites) {
+        FWrites = std::make_unique<TSiteWriter>(*FDatabase);
+        QObject::connect(FWrites.get(), &TSiteWriter::Written, FWrites.get(),
+                         [this](const std::shared_ptr<TSiteWrite>& write) {
+                             for (const auto& controller : FControllers)
+                                 if (write->Marked.contains(controller->ConID))
+                                     controller->ChangesMade = true;
+                         });
+    }
+    return *FWrites;
 }
 
 bool TProfileSession::IsConnected() const {

@@ -13,6 +13,7 @@
 class TChangeWatch;
 class TMyDBConnector;
 class TReconnect;
+class TSiteWriter;
 
 // Everything that belongs to one open profile: the profile itself, the connector to its database,
 // the controller records read from it and their pending-change marks. Opening another profile
@@ -46,6 +47,11 @@ public:
     // window thread). A window that wants to read again connects to its Finished, and may Start it
     // itself. Made with its first use, on the window's thread.
     TReconnect& Reconnection();
+    // Runs the windows' changes of the site on a worker with a connection of its own, so that the
+    // window thread never waits for the server. The marks a change stored reach the records here,
+    // on the window thread, whether or not the window that asked for it is still open. Made with
+    // its first use, on the window's thread; it connects from then on.
+    TSiteWriter& Writes();
 
     TControllerRecords& Controllers() { return FControllers; }
     const TControllerRecords& Controllers() const { return FControllers; }
@@ -80,5 +86,6 @@ private:
     // Declared after the connector, so it ends before it: a watch may look through it.
     std::unique_ptr<TChangeWatch> FChanges;
     std::unique_ptr<TReconnect> FReconnect;
+    std::unique_ptr<TSiteWriter> FWrites;
     TControllerRecords FControllers;
 };

@@ -246,8 +246,13 @@ TEST_P(LiveLists, TheCardholderListsZoneColumnsFollowTheControllersOfAnotherWork
     EXPECT_EQ(SelectedHolder(), Number(40));
 
     // A click in the new column changes the card's zone at the new controller.
-    EXPECT_EQ(
-        Holders()->CycleZone(HolderRow(Number(40)), 0, &Session->Database(), Session->Author()), 1);
+    auto click = std::make_shared<TZoneClickWrite>();
+    click->CardNumber = Number(40);
+    click->ConID = annex;
+    click->Author = Session->Author();
+    Holders()->ZoneWritten(Written(click));
+    EXPECT_EQ(click->Zone, 1);
+    EXPECT_EQ(zone(Number(40), 0), 1);
     EXPECT_EQ(Zones(annex, Number(40)), QStringList{"1"});
     EXPECT_EQ(Zones(Door, Number(40)), QStringList{"2"});
 

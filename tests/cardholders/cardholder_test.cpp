@@ -220,6 +220,7 @@ TEST_F(CardHolderDialogTest, SavingANewCardholderReplacesWhoeverHadTheNumber) {
     Control<QLineEdit>(*dialog, "txtCustom1").setText("a\"b");
     Control<QLineEdit>(*dialog, "txtCustom4").setText("Zoë");
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
 
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
@@ -251,6 +252,7 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     EXPECT_FALSE(Polling(*dialog));
     Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre("Anna B."));
     EXPECT_THAT(Zones(front, "0A1B2C3D4E"), ElementsAre("2"));
@@ -271,6 +273,7 @@ TEST_F(CardHolderDialogTest, EditingTheNameKeepsTheZonesAndReplacingTheCardDrops
     EXPECT_EQ(Control<QLabel>(*dialog, "lblCardStatusVal").text(), "OK");
     EXPECT_FALSE(Control<QPushButton>(*dialog, "cmdReplaceCancel").isVisible());
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
                 ElementsAre("A1B2C3D4E5 Anna B."));
@@ -299,6 +302,7 @@ TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilRe
         Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
         Control<QLineEdit>(*dialog, "txtCustom1").setText("two");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_THAT(MessageBoxes::ShownTexts(), IsEmpty());
         EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || CardCustom1 "
@@ -315,6 +319,7 @@ TEST_F(CardHolderDialogTest, AnImportedNumberOfAnotherLengthStaysEditableUntilRe
         EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "A1B2C3D4E5");
         EXPECT_TRUE(Control<QPushButton>(*dialog, "cmdOK").isEnabled());
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_THAT(Column("SELECT CardNumber || \" \" || CardHolder FROM CardHolders"),
                     ElementsAre("A1B2C3D4E5 Anna B."));
@@ -404,6 +409,7 @@ TEST_F(CardHolderDialogTest, ASaveTheDatabaseRefusesIsSaidWithItsReasonAndKeepsW
         Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna B.");
         Database().FailWhenContaining = c.refused;
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         Database().FailWhenContaining.clear();
 
         EXPECT_TRUE(dialog->isVisible());
@@ -418,6 +424,7 @@ TEST_F(CardHolderDialogTest, ASaveTheDatabaseRefusesIsSaidWithItsReasonAndKeepsW
                   c.loaded.isEmpty() ? QStringList() : QStringList{"Anna"});
 
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"Anna B."});
     }
@@ -442,6 +449,7 @@ TEST_F(CardHolderDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
         MessageBoxes::SetNextAnswer(reload);
         Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna (mine)");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{changed});
         EXPECT_EQ(Column("SELECT CardHolder FROM CardHolders"), QStringList{"Anna (theirs)"});
@@ -452,6 +460,7 @@ TEST_F(CardHolderDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
         EXPECT_EQ(Control<QLineEdit>(*dialog, "txtCustom1").text(), "Desk 4");
         Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna (mine)");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(Column("SELECT CardHolder || \" \" || CardCustom1 FROM CardHolders"),
                   QStringList{"Anna (mine) Desk 4"});
@@ -461,6 +470,7 @@ TEST_F(CardHolderDialogTest, AStaleDialogIsRefusedAndOffersTheCurrentValues) {
     Exec("UPDATE CardHolders SET Deleted = 1");
     MessageBoxes::ClearShown();
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
     EXPECT_FALSE(dialog->isVisible());
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 1);
     EXPECT_EQ(MessageBoxes::ShownMessages()[0].kind, MessageBoxes::Information);
@@ -476,6 +486,7 @@ TEST_F(CardHolderDialogTest, WithoutTheOneWireLibraryTypedNumbersStillWorkAndNot
     Check(*dialog, "0a1b2c3d4e", false);
     EXPECT_EQ(Control<QLabel>(*dialog, "lblCardNumberVal").text(), "0A1B2C3D4E");
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders"), 1);
 }
@@ -613,6 +624,7 @@ TEST_F(CardHolderDialogTest, ANumberThatSomeoneElseHasOrHadIsNeverShared) {
             MessageBoxes::SetNextAnswer(*c.answer);
         // Pressed whether it is available or not: an unavailable OK must do nothing.
         Control<QPushButton>(*dialog, "cmdOK").click();
+        EXPECT_TRUE(WritesDone());
         EXPECT_EQ(dialog->result() == QDialog::Accepted, c.accepted);
         EXPECT_EQ(Column("SELECT CardNumber || \" \" || CardHolder || \" \" || Deleted FROM "
                          "CardHolders ORDER BY CardHolder ASC"),
@@ -670,6 +682,7 @@ TEST_F(CardHolderDialogTest, NamesAndCustomTextsTakeFiftyCharactersAsTheyAreSeen
     Check(*dialog, "0A1B2C3D4E", false);
     Control<QLineEdit>(*dialog, "txtCardHolder").setText(key.repeated(50));
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(WritesDone());
     EXPECT_THAT(Column("SELECT CardHolder FROM CardHolders"), ElementsAre(key.repeated(50)));
 }
 

@@ -66,6 +66,8 @@ protected:
     }
     void ClickCell(int row, int column, Qt::MouseButton button = Qt::LeftButton) const {
         QTest::mouseClick(View()->viewport(), button, {}, CellCentre(row, column));
+        // A zone click is written off the window thread; the list shows it once it is stored.
+        EXPECT_TRUE(WritesDone());
     }
     // The colour in the middle of a cell, as one of the zone colours when it is that (the style
     // may lay a faint focus tint over the selected row).
@@ -288,12 +290,14 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
 
     MessageBoxes::SetNextAnswer(false);
     Control<QAction>(*List, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Anna)"));
     EXPECT_EQ(Model()->rowCount(), 2);
 
     MessageBoxes::SetNextAnswer(true);
     Control<QAction>(*List, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Bert"));
     EXPECT_EQ(Status(), "Loaded 1 cardholder");
     EXPECT_THAT(MarkedControllers(), ElementsAre("Gate", "Hall"));
@@ -305,6 +309,7 @@ TEST_F(CardHolderListTest, DeletingAsksFirstAndMarksTheControllersWhereTheCardHa
     MessageBoxes::ClearShown();
     Select(0);
     Control<QAction>(*List, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Bert)",
                             "This card was already deleted on another workstation."));
@@ -322,6 +327,7 @@ TEST_F(CardHolderListTest, ADeleteTheDatabaseRefusesKeepsTheHolderAndSaysWhy) {
     Select(0);
     Database().FailWhenContaining = "UPDATE CardHolders SET Deleted = 1";
     Control<QAction>(*List, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     Database().FailWhenContaining.clear();
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna"));
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardHolders WHERE NOT Deleted"), 1);
@@ -386,6 +392,7 @@ TEST_F(CardHolderListTest, DeletingAHolderWhoseNumberHasADeletedTwinTakesAllItsA
     Select(RowOf("1111111111"));
     MessageBoxes::SetNextAnswer(true);
     Control<QAction>(*List, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_THAT(MessageBoxes::ShownTexts(),
                 ElementsAre("Are you sure you want to delete this card? (Anna)"));
     EXPECT_EQ(Model()->rowCount(), 0);
@@ -467,13 +474,14 @@ TEST_F(CardHolderListTest, AnAddedCardholderIsListedAfterTheReload) {
     AddController("Gate");
     AddCardHolder("1111111111", "Bert");
     Open();
-    WhenModal([](QWidget* modal) {
+    WhenModal([this](QWidget* modal) {
         auto* dialog = qobject_cast<TfrmCardHolder*>(modal);
         ASSERT_TRUE(dialog);
         Control<QLineEdit>(*dialog, "txtCustomCardNumber").setText("0a1b2c3d4e");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdCustomNumberCheck"), Qt::LeftButton);
         Control<QLineEdit>(*dialog, "txtCardHolder").setText("Anna");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
     });
     QTest::mouseClick(&Control<QPushButton>(*List, "cmdCardHoldersNew"), Qt::LeftButton);
     EXPECT_THAT(ColumnTexts(1), ElementsAre("Anna", "Bert"));
@@ -507,6 +515,7 @@ TEST_F(CardHolderListTest, PropertiesTakeOverWhatWasSavedAndAReplacedCardLosesIt
             },
             10000));
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
     });
     Control<QAction>(*List, "mnuProperties").trigger();
     EXPECT_EQ(Text(0, 0), "A1B2C3D4E5");

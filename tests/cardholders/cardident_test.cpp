@@ -170,6 +170,7 @@ TEST_F(CardIdentTest, EditHandsTheReaderToTheCardholderDialogAndClosesTheIdentif
         EXPECT_EQ(Control<QLineEdit>(*holder, "txtCardHolder").text(), "Anna");
         Control<QLineEdit>(*holder, "txtCardHolder").setText("Anna B.");
         QTest::mouseClick(&Control<QPushButton>(*holder, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
     });
     QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdEdit"), Qt::LeftButton);
     EXPECT_TRUE(handedOver);

@@ -80,6 +80,7 @@ TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextCl
     Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
     click();
     ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    ASSERT_TRUE(WritesDone());
     EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("1")) << "the server kept the click";
     EXPECT_TRUE(Said("Whether the zone was changed is not known"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
@@ -87,8 +88,16 @@ TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextCl
 
     // The list comes to show what is stored, and the next click moves on from there.
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == 1; }, 20000)) << shown();
-    MessageBoxes::ClearShown();
-    click();
+    // The stored zone may show before the list takes clicks again (another read heard of the
+    // change first): a click meanwhile is refused, and changes nothing.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            MessageBoxes::ClearShown();
+            click();
+            EXPECT_TRUE(WritesDone());
+            return !Said("The list is being read again");
+        },
+        20000));
     EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("2"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
     EXPECT_EQ(shown(), 2);
@@ -106,6 +115,9 @@ TEST_F(LostCommitTest, ANewCardholderCutAtTheCommitIsFoundSavedNotTakenByThemsel
     Proxy->SetMode(TFaultProxy::TMode::CutAtCommit);
     QTest::mouseClick(&ok, Qt::LeftButton);
     ASSERT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
+    // The save's outcome, and the read-back it starts: the dialog settles once that is in.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Said("Whether the cardholder was saved is not known"); }, 20000));
     EXPECT_TRUE(Said("Whether the cardholder was saved is not known"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
     EXPECT_FALSE(ok.isEnabled()) << "no second try before the record was read back";

@@ -103,6 +103,7 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
             EXPECT_EQ(Desktop.Beeps(), 1);
             Control<QLineEdit>(*dialog, "txtCardHolder").setText("Road Tester");
             QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+            EXPECT_TRUE(WritesDone());
             if (dialog->isVisible())
                 dialog->reject();
         });
@@ -115,6 +116,7 @@ TEST_F(RoadOfOneChangeTest, ACardFromTheAdapterGetsZoneOneAndLandsInTheControlle
                 const QTreeView& view = Control<QTreeView>(*list, "VSTCardHolders");
                 QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
                                   view.visualRect(cell).center());
+                EXPECT_TRUE(WritesDone());
                 zoned = model->Record(row)->CardZones.value(front) == 1;
             }
         list->close();

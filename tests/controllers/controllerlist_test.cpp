@@ -170,6 +170,7 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
     Select(1);
     MessageBoxes::SetNextAnswer(false);
     Control<QAction>(*Main, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_EQ(MessageBoxes::ShownTexts(),
               QStringList{"Are you sure you want to delete this controller (Beta)?"});
     EXPECT_EQ(View()->topLevelItemCount(), 3);
@@ -177,6 +178,7 @@ TEST_F(ControllerListTest, DeletingAsksFirstThenRemovesTheControllerAndItsZones)
 
     MessageBoxes::SetNextAnswer(true);
     Control<QAction>(*Main, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     EXPECT_EQ(Count("SELECT COUNT(*) FROM Controllers WHERE ConID = " + QString::number(Beta)), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Beta)), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM CardZones WHERE ConID = " + QString::number(Gamma)), 1);
@@ -193,6 +195,7 @@ TEST_F(ControllerListTest, ADeleteTheDatabaseRefusesKeepsTheControllerAndSaysWhy
     Select(1);
     Database().FailWhenContaining = "DELETE * FROM CardZones";
     Control<QAction>(*Main, "mnuDelete").trigger();
+    EXPECT_TRUE(WritesDone());
     Database().FailWhenContaining.clear();
     ASSERT_EQ(MessageBoxes::ShownMessages().size(), 2);
     EXPECT_EQ(MessageBoxes::ShownMessages()[1].kind, MessageBoxes::Error);
@@ -330,6 +333,7 @@ TEST_F(ControllerListTest, PropertiesAndDoubleClickEditTheSelectedController) {
         EXPECT_EQ(Control<QLineEdit>(*dialog, "txtConName").text(), "Gamma");
         Control<QLineEdit>(*dialog, "txtConName").setText("Gamma 2");
         QTest::mouseClick(&Control<QPushButton>(*dialog, "cmdOK"), Qt::LeftButton);
+        EXPECT_TRUE(WritesDone());
     });
     const QPoint onRow = View()->visualRect(View()->model()->index(2, 1)).center();
     QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, onRow);
@@ -536,6 +540,7 @@ TEST_F(ControllerListTest, MarksLastUntilTheKeyIsWrittenAndFollowEveryChangeOfAK
              Select(0);
              MessageBoxes::SetNextAnswer(true);
              Control<QAction>(*Main, "mnuDelete").trigger();
+             EXPECT_TRUE(WritesDone());
          },
          {"Beta"}},
         {"the list read again while the database was away",

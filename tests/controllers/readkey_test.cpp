@@ -532,7 +532,7 @@ TEST_F(ReadKeyTest, TheControllerListsMenuOpensTheWindow) {
 TEST_F(ReadKeyTest, TheControllerDialogListsTheCardsItsControllerAdmitsWithoutAccess) {
     Site();
     TStandController record = Record(FrontDoor);
-    TfrmController dialog(Session->Database(), Session->Author());
+    TfrmController dialog(*Session);
     auto* part = dialog.findChild<QWidget*>("pnlAdmits");
     ASSERT_TRUE(part);
     EXPECT_FALSE(part->isVisibleTo(&dialog)); // a new controller has no cards yet

@@ -1,5 +1,7 @@
 #include "profiledb.h"
 
+#include <QTest>
+
 #include "db/MyPostgreSQL.h"
 #include "db/MySQLite.h"
 #include "db/cardindexes.h"
@@ -28,25 +30,42 @@ void PrintTo(const TMyStatement& statement, std::ostream* out) {
     }
 }
 
+std::unique_ptr<TMyDBConnector> TRecordingConnector::NewConnection() const {
+    std::unique_ptr<TMyDBConnector> inner = Inner->NewConnection();
+    // A worker's connection never connects again inside a change; behind the recorder as well.
+    inner->ReconnectOnUse = false;
+    auto recorder = std::make_unique<TRecordingConnector>(std::move(inner));
+    recorder->Origin = Origin ? Origin : const_cast<TRecordingConnector*>(this);
+    return recorder;
+}
+
+void TRecordingConnector::Record(const TMyStatement& statement) {
+    // The worker's statements reach the test once the window thread heard of the outcome.
+    TRecordingConnector& recorder = Origin ? *Origin : *this;
+    const std::lock_guard<std::mutex> lock(recorder.FRecording);
+    recorder.Statements << statement;
+}
+
 bool TRecordingConnector::Fails(const TMyStatement& statement) {
-    Failing = !FailWhenContaining.isEmpty() && statement.Sql.contains(FailWhenContaining);
+    const QString& failing = Origin ? Origin->FailWhenContaining : FailWhenContaining;
+    Failing = !failing.isEmpty() && statement.Sql.contains(failing);
     if (Failing)
         FailedText = "refused by the test: " + statement.Sql;
     return Failing;
 }
 
 bool TRecordingConnector::ExecuteQuery(const TMyStatement& statement) {
-    Statements << statement;
+    Record(statement);
     return !Fails(statement) && Inner->ExecuteQuery(statement);
 }
 
 qint64 TRecordingConnector::ExecuteCounted(const TMyStatement& statement) {
-    Statements << statement;
+    Record(statement);
     return Fails(statement) ? -1 : Inner->ExecuteCounted(statement);
 }
 
 std::unique_ptr<TMyResultSet> TRecordingConnector::Query(const TMyStatement& statement) {
-    Statements << statement;
+    Record(statement);
     if (Fails(statement))
         return nullptr;
     return Inner->Query(statement);
@@ -84,6 +103,10 @@ QList<TMyStatement> TRecordingConnector::Sent(const QString& start) const {
         if (statement.Sql.startsWith(start))
             sent << statement;
     return sent;
+}
+
+bool ProfileDbTest::WritesDone() const {
+    return QTest::qWaitFor([this] { return !Session->Writes().Busy(); }, 60000);
 }
 
 void ProfileDbTest::SetUp() {

@@ -2,6 +2,7 @@
 
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
+#include "db/sitewriter.h"
 #include "profiles/profilesession.h"
 #include "shared/publictypes.h"
 
@@ -13,6 +14,7 @@ class TTestCluster;
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <vector>
 
@@ -49,6 +51,10 @@ public:
     qint64 ExecuteCounted(const TMyStatement& statement) override;
     std::unique_ptr<TMyResultSet> Query(const TMyStatement& statement) override;
     int MaxBoundValues() const override { return Inner->MaxBoundValues(); }
+    int AnswerLimit() const override { return Inner->AnswerLimit(); }
+    void SetAnswerLimit(int milliseconds) override { Inner->SetAnswerLimit(milliseconds); }
+    // A worker's connection is recorded, and refused, as this one: its statements join these.
+    std::unique_ptr<TMyDBConnector> NewConnection() const override;
     bool StartTransaction() override;
     bool CommitTransaction() override;
     void RollbackTransaction() override;
@@ -59,6 +65,9 @@ public:
     QList<TMyStatement> Statements;
     QString FailWhenContaining; // in the text; empty: nothing fails
     std::unique_ptr<TMyDBConnector> Inner;
+    // The recorder this one was made for as a worker's connection: it records there and fails as
+    // that one is told to.
+    TRecordingConnector* Origin = nullptr;
 
 protected:
     void BeginBulkWork() override;
@@ -66,6 +75,8 @@ protected:
 
 private:
     bool Fails(const TMyStatement& statement);
+    void Record(const TMyStatement& statement);
+    std::mutex FRecording;
     bool Failing = false;
     QString FailedText;
     std::vector<std::unique_ptr<TBulkWork>> FBulk;
@@ -120,6 +131,17 @@ protected:
     QStringList Zones(int32_t conId, const QString& number) const;
     QStringList Zones(const TStandController& controller, const QString& number) const {
         return Zones(controller.ConID, number);
+    }
+
+    // Waits until every change handed to the session's writer was reported on the window thread
+    // (and what the windows did with the outcome, a new change among it, was done); false when
+    // that took longer than a minute.
+    bool WritesDone() const;
+    // Hands a change to the session's writer, as a window would, and waits for its outcome.
+    template <class TWrite> TWrite& Written(const std::shared_ptr<TWrite>& write) const {
+        Session->Writes().Start(write);
+        EXPECT_TRUE(WritesDone());
+        return *write;
     }
 
     // Takes the unique card indexes away, as in a database made before them: such a database can
