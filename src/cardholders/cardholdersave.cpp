@@ -234,12 +234,15 @@ TCardHolderSave TakenMeanwhile(TMyDBConnector& database, TCardHolderSave saved,
                                const QString& cardNumber, const QString& ownNumber) {
     if (saved.Outcome != TCardHolderSave::Failed || SameCardNumber(cardNumber, ownNumber))
         return saved;
-    QString holder;
-    if (!LookUpLiveHolder(database, cardNumber, holder) || holder.isNull())
+    // The whole record, as when the number was found taken before the save: it is what the
+    // operator agrees to replace, and the replacing save takes only that holder.
+    const std::optional<TCardHolder> holder = LoadCardHolder(database, cardNumber);
+    if (!holder)
         return saved;
     TCardHolderSave taken;
     taken.Outcome = TCardHolderSave::NumberTaken;
-    taken.TakenBy = holder;
+    taken.TakenBy = holder->CardHolder;
+    taken.Taken = *holder;
     return taken;
 }
 

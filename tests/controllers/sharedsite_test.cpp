@@ -743,6 +743,32 @@ TEST_P(SharedSiteTest, AConfirmedReplacementTakesOnlyTheCardholderAgreedTo) {
     }
 }
 
+// Two workstations giving one new number at once: on a server both find it free, the unique index
+// refuses the second, and its operator is asked whether to replace the holder who was quicker.
+// Agreeing replaces that holder, as when the number was taken before the save began.
+TEST_P(SharedSiteTest, ANumberTakenDuringTheSaveCanBeReplacedAsAgreed) {
+    const TCardHolder carla = ListedHolder("3333333333", "Carla");
+    TCardHolderSave asked;
+    WhileTheyHold(
+        [&](TMyDBConnector& other) {
+            EXPECT_EQ(SaveNewCardHolder(other, ListedHolder("3333333333", "Dirk"), std::nullopt,
+                                        OtherRecords, Author)
+                          .Outcome,
+                      TCardHolderSave::Saved);
+        },
+        "INSERT INTO CardHolders",
+        [&] {
+            asked =
+                SaveNewCardHolder(Session->Database(), carla, std::nullopt, Controllers(), Author);
+        });
+    ASSERT_EQ(asked.Outcome, TCardHolderSave::NumberTaken) << asked.Error.toStdString();
+    EXPECT_EQ(asked.TakenBy, "Dirk");
+    const TCardHolderSave saved =
+        SaveNewCardHolder(Session->Database(), carla, asked.Taken, Controllers(), Author);
+    EXPECT_EQ(saved.Outcome, TCardHolderSave::Saved) << saved.TakenBy.toStdString();
+    EXPECT_EQ(LiveCardHolderOf(Session->Database(), "3333333333"), "Carla");
+}
+
 // A database from before one row per card may hold two cardholders with one card. Deleting one of
 // them from the list deletes that one: the other keeps the card and its access.
 TEST_P(SharedSiteTest, OfTwoCardholdersOfOneCardOnlyTheChosenOneIsDeleted) {
