@@ -27,7 +27,10 @@ else
   build="${VYR_BUILD_DIR:-build}"
   configure=(-DVYR_SANITIZE=OFF)
 fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+# Ninja for a new build folder; one made earlier keeps the generator it was made with.
+generator=()
+[[ -f "$build/CMakeCache.txt" ]] || generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 600

@@ -47,8 +47,8 @@ QByteArray Node(const QString& key, uint16_t type, const QByteArray& value, uint
     return out;
 }
 
-constexpr uint16_t BinaryValue = 0;
-constexpr uint16_t TextValue = 1;
+constexpr uint16_t BinaryValueType = 0;
+constexpr uint16_t TextValueType = 1;
 
 uint32_t High(const std::array<uint16_t, 4>& v) {
     return uint32_t(v[0]) << 16 | v[1];
@@ -90,10 +90,10 @@ QByteArray BuildVersionBlock(const TVersionBlockContents& contents) {
             QByteArray value;
             AppendWideText(value, text);
             // A text value's length counts 16-bit characters, the terminating zero included.
-            strings.append(Node(name, TextValue, value, uint16_t(text.size() + 1), {}));
+            strings.append(Node(name, TextValueType, value, uint16_t(text.size() + 1), {}));
         }
-        const QByteArray table = Node(contents.StringTableKey, TextValue, {}, 0, strings);
-        sections.append(Node("StringFileInfo", TextValue, {}, 0, {table}));
+        const QByteArray table = Node(contents.StringTableKey, TextValueType, {}, 0, strings);
+        sections.append(Node("StringFileInfo", TextValueType, {}, 0, {table}));
     }
     if (!contents.Translations.isEmpty()) {
         QByteArray value;
@@ -102,8 +102,8 @@ QByteArray BuildVersionBlock(const TVersionBlockContents& contents) {
             AppendWord(value, entry.CodePage);
         }
         const QByteArray translation =
-            Node("Translation", BinaryValue, value, uint16_t(value.size()), {});
-        sections.append(Node("VarFileInfo", TextValue, {}, 0, {translation}));
+            Node("Translation", BinaryValueType, value, uint16_t(value.size()), {});
+        sections.append(Node("VarFileInfo", TextValueType, {}, 0, {translation}));
     }
-    return Node("VS_VERSION_INFO", BinaryValue, fixed, uint16_t(fixed.size()), sections);
+    return Node("VS_VERSION_INFO", BinaryValueType, fixed, uint16_t(fixed.size()), sections);
 }

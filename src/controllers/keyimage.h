@@ -17,6 +17,8 @@
 //   8..   two bytes per card (first four hexadecimal characters of its number), zone 1 first,
 //         then zone 2, no separator; zeros after them; 511: CRC-8 over bytes 0..510.
 
+// The family code of the memory key's iButton (DS1993).
+inline constexpr uint8_t MemoryKeyFamily = 0x06;
 inline constexpr int KeyImageSize = 512;
 inline constexpr int KeyPageSize = 32;
 inline constexpr int KeyPageCount = KeyImageSize / KeyPageSize;

@@ -5,10 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
-}
-
 TKeyReadResult ReadKeyImage(TKeyPageDevice& device, TKeyImage& image,
                             const std::function<void()>& afterPage) {
     std::vector<uint8_t> page;

@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
 const char* const SupplyKeyText = N_("Supply a memory key to program the device");
 } // namespace
 

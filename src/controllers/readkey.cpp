@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr uint8_t MemoryKeyFamily = 0x06; // DS1993
 const char* const LayKeyText = N_("Lay a memory key on the adapter to read it");
 
 QString Hex(uint8_t byte) {

@@ -222,6 +222,11 @@ std::unique_ptr<TMyDBConnector> NewConnectorOfKind(const QString& typeName,
 // out and before its answer came, so the server may have kept the change or not.
 inline constexpr char TransactionResolutionUnknown[] = "08007";
 
+// What a statement on a connector that has no connection fails with.
+inline QString NotConnectedText() {
+    return QStringLiteral("The database is not connected");
+}
+
 // True when the most recent failure of `database` was such a commit: the caller must not report
 // the change as failed, nor offer to repeat it, before the records were read again.
 bool CommitOutcomeUnknown(const TMyDBConnector& database);

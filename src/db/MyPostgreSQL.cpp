@@ -28,8 +28,6 @@
 
 namespace {
 
-const char* const NotConnected = "The database is not connected";
-
 // SQLSTATEs with an answer of their own.
 const char* const SerializationFailure = "40001";
 const char* const DeadlockDetected = "40P01";
@@ -1125,7 +1123,7 @@ bool TMyPostgreSQL::CommitOutcomeLost() {
 
 bool TMyPostgreSQL::Usable() {
     if (!FConnection)
-        return Fail(QString::fromLatin1(NotConnected));
+        return Fail(NotConnectedText());
     if (FTransactionLost)
         return Fail(_("The connection to the database server was lost; the change was not "
                       "saved."));

@@ -18,8 +18,6 @@
 
 namespace {
 
-const char* const NotConnected = "The database is not connected";
-
 // How long a statement waits for another copy of the program's lock before it gives up.
 constexpr int BusyTimeout = 5000;
 // How often a watch looks at the data version: well within a second, and the look costs next to
@@ -302,7 +300,7 @@ bool TMySQLite::EndBulkWork() {
 
 bool TMySQLite::StartTransaction() {
     if (!IsConnected())
-        return Fail(QString::fromLatin1(NotConnected));
+        return Fail(NotConnectedText());
     if (sqlite3_get_autocommit(FHandle)) {
         // IMMEDIATE: the write lock is taken now, so a second copy of the program makes us wait
         // here rather than fail half-way through the work.
@@ -361,7 +359,7 @@ bool TMySQLite::FailWithEngineError() {
 
 bool TMySQLite::Prepare(const TMyStatement& source, TStatement& statement) {
     if (!IsConnected())
-        return Fail(QString::fromLatin1(NotConnected));
+        return Fail(NotConnectedText());
     const TDialectTranslation translation = TranslateAccessDialect(source.Sql);
     if (!translation.Ok)
         return Fail(translation.Error);

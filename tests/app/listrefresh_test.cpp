@@ -22,7 +22,7 @@ namespace {
 // The other workstation's operator.
 const TJournalAuthor OtherDesk{"other", "desk-2"};
 
-QString Number(int i) {
+QString CardOf(int i) {
     return QStringLiteral("20000000%1").arg(i, 2, 10, QChar(u'0'));
 }
 
@@ -38,12 +38,12 @@ protected:
         Front = AddController("Front");
         Back = AddController("Back");
         for (int i = 0; i < 30; ++i) {
-            AddCardHolder(Number(i), QStringLiteral("Holder %1").arg(i, 2, 10, QChar(u'0')),
+            AddCardHolder(CardOf(i), QStringLiteral("Holder %1").arg(i, 2, 10, QChar(u'0')),
                           QStringLiteral("team %1").arg(i % 3), QStringLiteral("x%1").arg(29 - i));
             if (i % 4 == 0)
-                AddZone(Front, Number(i), 1);
+                AddZone(Front, CardOf(i), 1);
             if (i % 5 == 0)
-                AddZone(Back, Number(i), 2);
+                AddZone(Back, CardOf(i), 2);
         }
         Session->LoadControllers();
     }
@@ -151,31 +151,31 @@ TEST_P(ListRefresh, AfterEachRoundOfChangesTheListEqualsAFreshLoad) {
          }},
         {"renames that move rows, one into the filter and one out of it",
          [](ListRefresh& t) {
-             t.Rename(Number(3), "Abel");
-             t.Rename(Number(20), "Holder 05b");
-             t.Rename(Number(7), "Zeno");
+             t.Rename(CardOf(3), "Abel");
+             t.Rename(CardOf(20), "Holder 05b");
+             t.Rename(CardOf(7), "Zeno");
          }},
         {"many rows moving at once, crossing each other",
          [](ListRefresh& t) {
              for (int i = 12; i < 22; ++i)
-                 t.Rename(Number(i), QStringLiteral("Holder %1x").arg(33 - i), {},
+                 t.Rename(CardOf(i), QStringLiteral("Holder %1x").arg(33 - i), {},
                           QStringLiteral("y%1").arg(i % 4));
          }},
         {"a card replaced, its zones going with the old card",
-         [](ListRefresh& t) { t.Rename(Number(8), "Holder 08", "30000000AB"); }},
+         [](ListRefresh& t) { t.Rename(CardOf(8), "Holder 08", "30000000AB"); }},
         {"deletes, one of a card with zones",
          [](ListRefresh& t) {
-             t.Delete(Number(0));
-             t.Delete(Number(11));
+             t.Delete(CardOf(0));
+             t.Delete(CardOf(11));
          }},
         {"zone clicks, a new row and a changed one",
          [](ListRefresh& t) {
-             EXPECT_EQ(CycleCardZone(*t.Other, Number(1), t.Front, OtherDesk), 1);
-             EXPECT_EQ(CycleCardZone(*t.Other, Number(4), t.Front, OtherDesk), 2);
-             EXPECT_EQ(CycleCardZone(*t.Other, Number(5), t.Back, OtherDesk), 0);
+             EXPECT_EQ(CycleCardZone(*t.Other, CardOf(1), t.Front, OtherDesk), 1);
+             EXPECT_EQ(CycleCardZone(*t.Other, CardOf(4), t.Front, OtherDesk), 2);
+             EXPECT_EQ(CycleCardZone(*t.Other, CardOf(5), t.Back, OtherDesk), 0);
          }},
         {"a card number given again after its holder was deleted",
-         [](ListRefresh& t) { t.Add(Number(11), "Holder 11 again", "team 2"); }},
+         [](ListRefresh& t) { t.Add(CardOf(11), "Holder 11 again", "team 2"); }},
         {"a number's letters in the other case",
          [](ListRefresh& t) { t.Rename("30000000AB", "Holder 08", "30000000ab"); }},
     };

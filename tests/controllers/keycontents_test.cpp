@@ -1,23 +1,14 @@
 #include "controllers/keycontents.h"
 #include "onewire/crc8.h"
 
+#include "samplekeyimage.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
 
 using ::testing::ElementsAre;
-
-TKeyImageInput Input(const QString& code, QStringList zone1 = {}, QStringList zone2 = {},
-                     uint8_t byte1 = 2, uint8_t byte2 = 4) {
-    TKeyImageInput input;
-    input.ConCode = code;
-    input.ConByte1 = byte1;
-    input.ConByte2 = byte2;
-    input.Zone1Cards = std::move(zone1);
-    input.Zone2Cards = std::move(zone2);
-    return input;
-}
 
 // A card number per entry, as the database would hold it.
 QStringList Cards(const QStringList& entries) {
@@ -71,7 +62,7 @@ TEST(KeyContents, DecodingGivesBackWhatTheImageWasBuiltFrom) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const TDecodedKey key = DecodeKeyImage(
-            BuildKeyImage(Input(c.code, Cards(c.zone1), Cards(c.zone2), c.byte1, c.byte2)));
+            BuildKeyImage(KeyInput(c.code, Cards(c.zone1), Cards(c.zone2), c.byte1, c.byte2)));
         ASSERT_EQ(key.State, TKeyImageState::Valid);
         EXPECT_EQ(key.ConCode, c.code.toUpper());
         EXPECT_EQ(key.ConByte1, c.byte1);
@@ -83,7 +74,7 @@ TEST(KeyContents, DecodingGivesBackWhatTheImageWasBuiltFrom) {
 }
 
 TEST(KeyContents, KeysThatHoldNoListAreToldApart) {
-    const TKeyImage good = BuildKeyImage(Input("A1B2C3", Cards({"12AB"}), Cards({"34CD"})));
+    const TKeyImage good = BuildKeyImage(KeyInput("A1B2C3", Cards({"12AB"}), Cards({"34CD"})));
     TKeyImage zeros{};
     TKeyImage ones;
     ones.fill(0xFF);
@@ -139,7 +130,7 @@ TEST(KeyContents, KeyEntriesOfCardNumbers) {
 
 TDecodedKey Decoded(QStringList zone1, QStringList zone2, uint8_t byte1 = 2, uint8_t byte2 = 4,
                     const QString& code = "A1B2C3") {
-    return DecodeKeyImage(BuildKeyImage(Input(code, Cards(zone1), Cards(zone2), byte1, byte2)));
+    return DecodeKeyImage(BuildKeyImage(KeyInput(code, Cards(zone1), Cards(zone2), byte1, byte2)));
 }
 
 TEST(KeyContents, AComparisonNamesWhatChangedAndNothingElse) {

@@ -1,6 +1,8 @@
 #include "controllers/keyimage.h"
 #include "onewire/crc8.h"
 
+#include "samplekeyimage.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,18 +24,8 @@ bool ZerosBetween(const TKeyImage& image, int from, int to) {
     return true;
 }
 
-TKeyImageInput Input(const QString& code, QStringList zone1 = {}, QStringList zone2 = {}) {
-    TKeyImageInput input;
-    input.ConCode = code;
-    input.ConByte1 = 2;
-    input.ConByte2 = 4;
-    input.Zone1Cards = std::move(zone1);
-    input.Zone2Cards = std::move(zone2);
-    return input;
-}
-
 TEST(KeyImage, HeaderWithoutCardsAndItsCrc) {
-    const TKeyImage image = BuildKeyImage(Input("A1B2C3"));
+    const TKeyImage image = BuildKeyImage(KeyInput("A1B2C3"));
     EXPECT_THAT(Bytes(image, 0, 8),
                 ElementsAreArray<uint8_t>({0xA1, 0xB2, 0xC3, 0x00, 0x01, 0x01, 0x02, 0x04}));
     EXPECT_TRUE(ZerosBetween(image, 8, 510));
@@ -58,7 +50,7 @@ TEST(KeyImage, CardEntriesOfBothZones) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TKeyImage image = BuildKeyImage(Input("A1B2C3", c.zone1, c.zone2));
+        const TKeyImage image = BuildKeyImage(KeyInput("A1B2C3", c.zone1, c.zone2));
         EXPECT_EQ(image[5], c.byte5);
         EXPECT_THAT(Bytes(image, 8, int(c.entries.size())), ElementsAreArray(c.entries));
         EXPECT_TRUE(ZerosBetween(image, 8 + int(c.entries.size()), 510));
@@ -67,10 +59,10 @@ TEST(KeyImage, CardEntriesOfBothZones) {
 }
 
 TEST(KeyImage, LetterCaseDoesNotMatter) {
-    const TKeyImage upper = BuildKeyImage(Input("A1B2C3", {"12AB000001"}, {"CDEF000002"}));
-    const TKeyImage lower = BuildKeyImage(Input("a1b2c3", {"12ab000001"}, {"cdef000002"}));
+    const TKeyImage upper = BuildKeyImage(KeyInput("A1B2C3", {"12AB000001"}, {"CDEF000002"}));
+    const TKeyImage lower = BuildKeyImage(KeyInput("a1b2c3", {"12ab000001"}, {"cdef000002"}));
     EXPECT_EQ(upper, lower);
-    EXPECT_TRUE(KeyImageProblem(Input("a1B2c3", {"12ab000001"})).isEmpty());
+    EXPECT_TRUE(KeyImageProblem(KeyInput("a1B2c3", {"12ab000001"})).isEmpty());
 }
 
 TEST(KeyImage, TwoHundredFiftyOneEntriesFitAndTheNextIsRefused) {
@@ -80,7 +72,7 @@ TEST(KeyImage, TwoHundredFiftyOneEntriesFitAndTheNextIsRefused) {
     for (int i = 0; i < 51; ++i)
         zone2 << "ABCD" + QString::number(i).rightJustified(6, '0');
 
-    const TKeyImageInput full = Input("A1B2C3", zone1, zone2);
+    const TKeyImageInput full = KeyInput("A1B2C3", zone1, zone2);
     ASSERT_TRUE(KeyImageProblem(full).isEmpty());
     const TKeyImage image = BuildKeyImage(full);
     EXPECT_EQ(image[5], 201);
@@ -114,11 +106,11 @@ TEST(KeyImage, BadCodesAndCardsAreNamedInTheRefusal) {
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.code.toStdString() + " / " + c.cards.join(',').toStdString());
-        const QString problem = KeyImageProblem(Input(c.code, {}, c.cards));
+        const QString problem = KeyImageProblem(KeyInput(c.code, {}, c.cards));
         EXPECT_THAT(problem.toStdString(), HasSubstr(c.named.toStdString()));
     }
     // Only the first four characters of a card number reach the key.
-    EXPECT_TRUE(KeyImageProblem(Input("A1B2C3", {"12ab"}, {"12ABxyz"})).isEmpty());
+    EXPECT_TRUE(KeyImageProblem(KeyInput("A1B2C3", {"12ab"}, {"12ABxyz"})).isEmpty());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "reader/CodeReaderInterface.h"
 #include "shared/publictypes.h"
 
+#include "adapterkeys.h"
 #include "samplekeyimage.h"
 #include "testenv.h"
 #include "virtualadapter.h"
@@ -15,7 +16,7 @@
 namespace {
 
 // A DS1993 as the reader sees it: a lifted key answers no more, and its pages read as ones.
-class FakeKey : public TKeyPageDevice {
+class FakeReadKey : public TKeyPageDevice {
 public:
     TKeyImage Memory = SampleImage();
     int LiftedAfterPages = -1;   // the key goes after this many pages were read
@@ -54,7 +55,7 @@ TEST(KeyReader, ReadsSixteenPagesAndTellsALiftedKey) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeKey key;
+        FakeReadKey key;
         key.LiftedAfterPages = c.liftedAfter;
         key.LaidBackAtOnce = c.laidBack;
         TKeyImage image{};
@@ -110,18 +111,12 @@ protected:
     std::unique_ptr<TReaderInterface> Reader;
 };
 
-const QString MemoryKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
 const QString OtherKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("112233445566"));
-const QString PlainCard = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("A1B2C3D4E5F6"));
-
-QByteArray Bytes(const TKeyImage& image) {
-    return QByteArray(reinterpret_cast<const char*>(image.data()), KeyImageSize);
-}
 
 TEST_F(KeyReadJobTest, ReadsTheLookedKeyAndTellsAKeyGoneOrSwappedSinceTheLook) {
     // Both keys hold the same valid image, so only the check of the key itself tells them apart.
-    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, Bytes(SampleImage())));
-    ASSERT_TRUE(Adapter->SetMemory(OtherKey, Bytes(SampleImage())));
+    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, ImageBytes(SampleImage())));
+    ASSERT_TRUE(Adapter->SetMemory(OtherKey, ImageBytes(SampleImage())));
     const struct {
         const char* name;
         int changedAt;  // -1: never; 0: between the look and the job; n: after page n
@@ -159,7 +154,7 @@ TEST_F(KeyReadJobTest, ReadsTheLookedKeyAndTellsAKeyGoneOrSwappedSinceTheLook) {
         EXPECT_EQ(read.Number, VirtualAdapter::CardNumberOf(MemoryKey));
         EXPECT_EQ(read.FamilyType, "DS1993");
         if (c.result == TKeyReadResult::Read) {
-            EXPECT_EQ(Bytes(read.Image).toHex(), Bytes(SampleImage()).toHex());
+            EXPECT_EQ(ImageBytes(read.Image).toHex(), ImageBytes(SampleImage()).toHex());
         }
         Adapter->Remove(MemoryKey);
         Adapter->Remove(OtherKey);
@@ -190,8 +185,8 @@ TEST_F(KeyReadJobUsbTest, ReadsTheKeyOnTheUsbAdapter) {
         return;
     VirtualAdapter adapter{VirtualAdapter::Usb{}};
     ASSERT_TRUE(adapter.Ready()) << adapter.Problem().toStdString();
-    ASSERT_TRUE(adapter.SetMemory(MemoryKey, Bytes(SampleImage())));
-    ASSERT_TRUE(adapter.SetMemory(OtherKey, Bytes(SampleImage())));
+    ASSERT_TRUE(adapter.SetMemory(MemoryKey, ImageBytes(SampleImage())));
+    ASSERT_TRUE(adapter.SetMemory(OtherKey, ImageBytes(SampleImage())));
     ASSERT_TRUE(adapter.Put(MemoryKey));
     {
         const std::unique_ptr<TReaderInterface> reader = CreateConfiguredReader(adapter.Settings);
@@ -203,7 +198,7 @@ TEST_F(KeyReadJobUsbTest, ReadsTheKeyOnTheUsbAdapter) {
         auto read = std::make_shared<TKeyRead>();
         EXPECT_EQ(static_cast<TKeyReadResult>(KeyReadJob(read, looked)(*reader, [](int) {})),
                   TKeyReadResult::Read);
-        EXPECT_EQ(Bytes(read->Image).toHex(), Bytes(SampleImage()).toHex());
+        EXPECT_EQ(ImageBytes(read->Image).toHex(), ImageBytes(SampleImage()).toHex());
         // A key swapped in the middle is told, not read as the one looked at.
         EXPECT_EQ(
             static_cast<TKeyReadResult>(KeyReadJob(read, looked)(*reader,

@@ -11,7 +11,7 @@ namespace {
 
 // A DS1993 as the reader sees it: 512 bytes, written and read in pages. Like the real binding,
 // a write hands back other bytes in the caller's buffer.
-class FakeKey : public TKeyPageDevice {
+class FakeWrittenKey : public TKeyPageDevice {
 public:
     std::vector<uint8_t> Memory = std::vector<uint8_t>(KeyImageSize, 0xA5);
     std::vector<int> Writes;   // addresses, in order
@@ -42,7 +42,7 @@ private:
 };
 
 TEST(KeyWriter, WritesSixteenPagesInOrderAndConfirmsThemByReadingBack) {
-    FakeKey key;
+    FakeWrittenKey key;
     int steps = 0;
     const TKeyImage image = SampleImage();
     EXPECT_EQ(WriteKeyImage(key, image, [&] { ++steps; }), TKeyWriteResult::Written);
@@ -57,7 +57,7 @@ TEST(KeyWriter, WritesSixteenPagesInOrderAndConfirmsThemByReadingBack) {
 TEST(KeyWriter, AKeyLiftedInTheMiddleStopsAtTheFirstFailedPage) {
     for (int lifted : {0, 1, 8, 15}) {
         SCOPED_TRACE(lifted);
-        FakeKey key;
+        FakeWrittenKey key;
         key.LiftedBeforePage = lifted;
         int steps = 0;
         EXPECT_EQ(WriteKeyImage(key, SampleImage(), [&] { ++steps; }),
@@ -68,12 +68,12 @@ TEST(KeyWriter, AKeyLiftedInTheMiddleStopsAtTheFirstFailedPage) {
 }
 
 TEST(KeyWriter, AKeyThatDoesNotHoldTheImageIsNotProgrammed) {
-    FakeKey lost;
+    FakeWrittenKey lost;
     lost.LostPage = 9;
     EXPECT_EQ(WriteKeyImage(lost, SampleImage()), TKeyWriteResult::VerifyFailed);
     EXPECT_EQ(lost.Writes.size(), 16u);
 
-    FakeKey lifted;
+    FakeWrittenKey lifted;
     lifted.LiftedAfterWriting = true;
     EXPECT_EQ(WriteKeyImage(lifted, SampleImage()), TKeyWriteResult::VerifyFailed);
 }

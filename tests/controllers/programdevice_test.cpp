@@ -9,6 +9,7 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
+#include "adapterkeys.h"
 #include "controllerdb.h"
 #include "modal.h"
 #include "pofile.h"
@@ -31,9 +32,6 @@ namespace {
 using ::testing::HasSubstr;
 
 const QString SupplyKey = "Supply a memory key to program the device";
-// A DS1993 memory key and a DS1990 card, as they lie on the virtual adapter.
-const QString MemoryKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
-const QString PlainCard = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("A1B2C3D4E5F6"));
 
 // What a key written earlier with something else holds: never a valid image.
 QByteArray OldKeyContent() {

@@ -11,9 +11,11 @@
 #include "shared/messagebox.h"
 #include "shared/publictypes.h"
 
+#include "adapterkeys.h"
 #include "controllerdb.h"
 #include "modal.h"
 #include "pofile.h"
+#include "samplekeyimage.h"
 #include "virtualadapter.h"
 
 #include <QAccessible>
@@ -34,13 +36,6 @@
 namespace {
 
 using ::testing::HasSubstr;
-
-const QString MemoryKey = VirtualAdapter::RomOf(0x06, QByteArray::fromHex("0A1B2C3D4E5F"));
-const QString PlainCard = VirtualAdapter::RomOf(0x01, QByteArray::fromHex("A1B2C3D4E5F6"));
-
-QByteArray Bytes(const TKeyImage& image) {
-    return QByteArray(reinterpret_cast<const char*>(image.data()), KeyImageSize);
-}
 
 // The rows of a list, each as its column texts joined by " | ".
 QStringList ListRows(const QTreeWidget* list) {
@@ -199,7 +194,7 @@ TEST_F(ReadKeyTest, AProgrammedKeyReadsAsUpToDateUntilACardChanges) {
                            "56EF added in zone 1 | 56EF000001 Eva"}));
 
     // Written again, it matches; reading it changed nothing.
-    const QByteArray memory = Bytes(ImageNow(FrontDoor));
+    const QByteArray memory = ImageBytes(ImageNow(FrontDoor));
     ASSERT_TRUE(Adapter->SetMemory(MemoryKey, memory));
     MessageBoxes::ClearShown();
     QTest::mouseClick(Part<QPushButton>("cmdReadAgain"), Qt::LeftButton);
@@ -246,7 +241,7 @@ TEST_F(ReadKeyTest, OnTheUsbAdapterAChangedCardAForeignKeyAndADeletedHoldersCard
     foreign.ConByte1 = 6;
     foreign.ConByte2 = 4;
     foreign.Zone1Cards = {"77770000AA"};
-    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, Bytes(BuildKeyImage(foreign))));
+    ASSERT_TRUE(Adapter->SetMemory(MemoryKey, ImageBytes(BuildKeyImage(foreign))));
     QTest::mouseClick(Part<QPushButton>("cmdReadAgain"), Qt::LeftButton);
     ASSERT_TRUE(
         QTest::qWaitFor([this] { return Text("lblController").contains("FFEEDD"); }, 30000));
@@ -263,7 +258,7 @@ TEST_F(ReadKeyTest, AKeyOfAnotherSiteIsRecognisedAndItsEntriesMatchedToThisSites
     foreign.ConByte1 = 6;
     foreign.ConByte2 = 4;
     foreign.Zone1Cards = {"77770000AA", "12AB0000BB"};
-    LayKey(Bytes(BuildKeyImage(foreign)));
+    LayKey(ImageBytes(BuildKeyImage(foreign)));
     Open();
     ASSERT_TRUE(Done());
     EXPECT_TRUE(MessageBoxes::ShownMessages().isEmpty());
@@ -282,7 +277,7 @@ TEST_F(ReadKeyTest, AKeyOfAnotherSiteIsRecognisedAndItsEntriesMatchedToThisSites
 TEST_F(ReadKeyTest, KeysThatCannotBeShownAreToldAndNothingChanges) {
     Site();
     ASSERT_TRUE(StoreMarks(*Database().Inner, {FrontDoor}));
-    QByteArray damaged = Bytes(ImageNow(FrontDoor));
+    QByteArray damaged = ImageBytes(ImageNow(FrontDoor));
     damaged[9] = char(damaged[9] ^ 0x10);
     QByteArray otherUse(KeyImageSize, 0);
     otherUse[0] = 0x42;
@@ -306,7 +301,7 @@ TEST_F(ReadKeyTest, KeysThatCannotBeShownAreToldAndNothingChanges) {
          {},
          0,
          "The device on the adapter (DS1990) is not a memory key."},
-        {"a key lifted while it is read", Bytes(ImageNow(FrontDoor)), 6,
+        {"a key lifted while it is read", ImageBytes(ImageNow(FrontDoor)), 6,
          "The key was taken away while it was read. Lay it on again and read it again."},
     };
     for (const auto& c : cases) {
@@ -349,7 +344,7 @@ TEST_F(ReadKeyTest, KeysThatCannotBeShownAreToldAndNothingChanges) {
     }
 
     // Laid on again after all that, a good key is read.
-    LayKey(Bytes(ImageNow(FrontDoor)));
+    LayKey(ImageBytes(ImageNow(FrontDoor)));
     MessageBoxes::ClearShown();
     Open();
     ASSERT_TRUE(Done());
@@ -361,7 +356,7 @@ TEST_F(ReadKeyTest, TwoControllersWithOneCodeAreBothNamedAndTheMatchingOneIsChos
     const int32_t copy = AddController("Back door", "a1b2c3", 2, 4);
     AddZone(copy, "56EF000001", 2);
     LoadControllerList();
-    LayKey(Bytes(ImageNow(copy)));
+    LayKey(ImageBytes(ImageNow(copy)));
     Open();
     ASSERT_TRUE(Done());
     EXPECT_EQ(Text("lblController"),
@@ -416,7 +411,7 @@ TEST_F(ReadKeyTest, TheWindowIsReadableAndWorksFromTheKeyboard) {
 // left as it is; once the window is closed the dialog writes the key as it always does.
 TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAfterwards) {
     Site();
-    const QByteArray programmedBefore = Bytes(ImageNow(FrontDoor));
+    const QByteArray programmedBefore = ImageBytes(ImageNow(FrontDoor));
     AddZone(FrontDoor, "56EF000001", 1); // the card changed after the key was programmed
     LoadControllerList();
     TStandController controller = Record(FrontDoor);
@@ -455,7 +450,7 @@ TEST_F(ReadKeyTest, TheProgrammingDialogReadsTheKeyWithoutWritingItAndWritesItAf
     ASSERT_TRUE(QTest::qWaitFor([&] { return !programming->isVisible(); }, 30000));
     EXPECT_EQ(programming->result(), QDialog::Accepted);
     EXPECT_EQ(MessageBoxes::ShownTexts(), QStringList{"Operation finished"});
-    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+    EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ImageBytes(ImageNow(FrontDoor)).toHex());
     EXPECT_EQ(programming->findChild<TfrmReadKey*>(), nullptr);
 }
 
@@ -483,7 +478,7 @@ TEST_F(ReadKeyTest, TheProgrammingDialogOffersNoReadingWhileWritingAndStaysStall
         EXPECT_EQ(programming->result(), QDialog::Accepted);
         EXPECT_FALSE(enabledWhileWriting);
         EXPECT_FALSE(openedWhileWriting);
-        EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), Bytes(ImageNow(FrontDoor)).toHex());
+        EXPECT_EQ(Adapter->Memory(MemoryKey).toHex(), ImageBytes(ImageNow(FrontDoor)).toHex());
     }
     WaitForAdapterThread();
     MessageBoxes::ClearShown();

@@ -9,6 +9,9 @@
 
 using RomBytes = std::array<uint8_t, 8>;
 
+// A card (DS1990A) with a valid CRC, as the fake adapter's tests lay it on.
+inline const RomBytes Ds1990{0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x8F};
+
 // The test's handle on the fake TMEX library: the same loaded copy the binding opens by name, so
 // the bus it scripts is the one the binding sees. Holding the handle keeps the fake (and its
 // record) loaded after the binding unloads it.
