@@ -551,6 +551,15 @@ void TfrmMain::ControllerDeleteEnded(const std::shared_ptr<TSiteWrite>& write) {
     const auto* deletion = dynamic_cast<const TControllerDeleteWrite*>(write.get());
     if (!deletion)
         return;
+    if (deletion->Deleted == TControllerDelete::Failed && deletion->OutcomeUnknown) {
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("Whether the controller was deleted is not known: %s The list "
+                               "shows what the database holds once the program has connected "
+                               "again."),
+                             {deletion->Error}));
+        ReloadWhenConnected(true);
+        return;
+    }
     if (deletion->Deleted == TControllerDelete::AlreadyGone)
         MessageBoxes::ShowInformation(
             this, _("This controller was already deleted on another workstation."));

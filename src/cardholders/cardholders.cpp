@@ -538,6 +538,18 @@ void TfrmCardHolders::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
     if (!deletion)
         return;
     CardHolders->DeleteWritten(*deletion);
+    if (deletion->Deleted == TCardHolderDelete::Failed && deletion->OutcomeUnknown) {
+        // The card may be gone or not: the list shows which once it has read the card again.
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("Whether the card was deleted is not known: %s The program connects "
+                               "again and reads the card back; look at the list before you delete "
+                               "again."),
+                             {deletion->Error}));
+        FRefreshWanted = true;
+        FRefreshCards.Add(TChangedCards{true, {CardNumberKey(deletion->Chosen.CardNumber)}});
+        FSession.Reconnection().Start();
+        return;
+    }
     if (deletion->Deleted == TCardHolderDelete::Failed) {
         MessageBoxes::ShowError(
             this, FormatText(_("Got an error while deleting the card!\n%s"), {deletion->Error}));

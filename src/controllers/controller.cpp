@@ -137,6 +137,17 @@ void TfrmController::SaveEnded(const TControllerSaveWrite& write) {
     // The session marks its own records; the one the dialog edits shows the mark as well.
     if (Saved.Saved && Saved.KeyOutdated && Controller)
         Controller->ChangesMade = true;
+    if (Saved.OutcomeUnknown && Saved.Saved) {
+        // The controller is stored; only its grants may be or not, and the list shows which.
+        MessageBoxes::ShowWarning(
+            this, FormatText(_("The controller was added, but whether the cardholders were given "
+                               "access to it is not known: %s The list of controllers is read "
+                               "again once the program has connected again; look there before "
+                               "you give access again."),
+                             {write.Error}));
+        reject();
+        return;
+    }
     if (Saved.OutcomeUnknown) {
         // Saving again could add the controller twice: the list reads what is stored first, and
         // the operator looks there.

@@ -256,6 +256,12 @@ TControllerSaved AddController(TMyDBConnector& database, const TControllerInput&
             saved.ConID, input.ConName, grantZone, author, QDateTime::currentDateTimeUtc())) <= 0 ||
         !StoreMarks(database, {saved.ConID}) || !grants.Commit())
         return saved;
+    // Inside the bulk work the grants' own commit only ends their part: they are stored once the
+    // bulk work's commit is, and not before they may be reported so.
+    if (!bulk.Commit()) {
+        saved.OutcomeUnknown = CommitOutcomeUnknown(database);
+        return saved;
+    }
     saved.GrantsRefused = false;
     saved.KeyOutdated = true;
     return saved;
