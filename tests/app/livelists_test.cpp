@@ -60,8 +60,7 @@ protected:
     // own first tells that anything may have changed, which the lists show at once. The cases
     // start once that has passed.
     void Settle() const {
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Session->Changes().Listening(); }, 5000));
-        QTest::qWait(400);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Session->Changes().Settled(); }, 10000));
     }
 
 public:

@@ -4,9 +4,9 @@
 
 #include "readerfixture.h"
 
+#include "app/main.h"
 #include "cardholders/cardholder.h"
 #include "cardholders/cardholdermodel.h"
-#include "app/main.h"
 #include "cardholders/cardholders.h"
 #include "db/MyPostgreSQL.h"
 #include "shared/messagebox.h"

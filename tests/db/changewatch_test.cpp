@@ -45,8 +45,7 @@ protected:
         Told = std::make_unique<QSignalSpy>(&watch, &TChangeWatch::Changed);
         // A watch that listens on a connection of its own tells "anything may have changed" once
         // it listens; the cases start after that.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return watch.Listening(); }, 5000));
-        QTest::qWait(200);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return watch.Settled(); }, 10000));
         Told->clear();
     }
     void TearDown() override {

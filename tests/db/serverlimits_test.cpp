@@ -14,6 +14,7 @@
 
 #include "faultproxy.h"
 #include "pgcluster.h"
+#include "profiledb.h"
 #include "testenv.h"
 
 #include <QSignalSpy>
@@ -147,6 +148,43 @@ INSTANTIATE_TEST_SUITE_P(
 // Changes that commit on their own, cut before the server's answer came: the server kept them,
 // so the caller learns that the outcome is unknown (the delete's Failed comes with
 // CommitOutcomeUnknown), never a plain failure, and the records are whole.
+// Cuts the commit that ends bulk work, and no commit before it.
+class TBulkCommitCut : public TRecordingConnector {
+public:
+    TBulkCommitCut(std::unique_ptr<TMyDBConnector> inner, TFaultProxy& proxy)
+        : TRecordingConnector(std::move(inner)), FProxy(proxy) {}
+
+protected:
+    bool EndBulkWork() override {
+        FProxy.SetMode(TFaultProxy::TMode::CutAtCommit);
+        return TRecordingConnector::EndBulkWork();
+    }
+
+private:
+    TFaultProxy& FProxy;
+};
+
+// The grant to all of a new controller commits on its own, after the controller: a lost answer to
+// that commit leaves the controller added and its grants unknown, never reported as given.
+TEST_F(ServerLimits, AGrantToAllCutAtItsCommitIsUnknownNotGiven) {
+    {
+        TMyPostgreSQL direct;
+        direct.ConnectionString = Direct;
+        ASSERT_TRUE(direct.Connect()) << direct.GetLastError().toStdString();
+        ASSERT_TRUE(direct.ExecuteQuery("INSERT INTO CardHolders (CardNumber, CardHolder, Deleted) "
+                                        "VALUES ('0000000001', 'Anna', False)"))
+            << direct.GetLastError().toStdString();
+    }
+    TBulkCommitCut db(Connected(), *Proxy);
+    const TControllerSaved saved =
+        AddController(db, {"Hall", "A1B2C3", 2, 4}, 1, TJournalAuthor{"clerk", "desk 1"});
+    EXPECT_TRUE(saved.Saved);
+    EXPECT_TRUE(saved.OutcomeUnknown);
+    EXPECT_TRUE(saved.GrantsRefused) << "not reported as given";
+    EXPECT_FALSE(saved.KeyOutdated);
+    EXPECT_EQ(Proxy->CommitCuts(), 1);
+}
+
 TEST_F(ServerLimits, ChangesCutAtTheirCommitAreUnknownAndStoredWhole) {
     const TJournalAuthor clerk{"clerk", "desk 1"};
     const auto direct = [&](const TMyStatement& statement) {
