@@ -94,7 +94,7 @@ void TSiteWriter::Start(const std::shared_ptr<TSiteWrite>& write) {
                 write->Error = database->GetLastError();
                 write->OutcomeUnknown = CommitOutcomeUnknown(*database);
             } else {
-                write->Error = QStringLiteral("The database is not connected");
+                write->Error = NotConnectedText();
             }
             // Back on the window's thread; dropped when the writer went meanwhile.
             QMetaObject::invokeMethod(

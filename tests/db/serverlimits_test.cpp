@@ -182,7 +182,7 @@ TEST_F(ServerLimits, AGrantToAllCutAtItsCommitIsUnknownNotGiven) {
     EXPECT_TRUE(saved.OutcomeUnknown);
     EXPECT_TRUE(saved.GrantsRefused) << "not reported as given";
     EXPECT_FALSE(saved.KeyOutdated);
-    EXPECT_EQ(Proxy->CommitCuts(), 1);
+    EXPECT_TRUE(Proxy->WaitForCommitCuts(1, 10000));
 }
 
 TEST_F(ServerLimits, ChangesCutAtTheirCommitAreUnknownAndStoredWhole) {
