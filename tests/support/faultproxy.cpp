@@ -421,21 +421,26 @@ void TFaultProxy::Run() {
             state.Mode = TMode::Refuse;
         }
 
-        int commitCuts = 0;
+        std::vector<TPair*> cut;
         const auto now = TClock::now();
         for (TPair& pair : pairs) {
             const bool done =
                 pair.Stage == TPair::Draining &&
                 ((pair.ReadyDue == 0 && pair.ToServer.empty()) || now > pair.Deadline);
-            if (done && !pair.Closed) {
-                pair.Close();
-                ++commitCuts;
-            }
+            if (done && !pair.Closed)
+                cut.push_back(&pair);
         }
+        if (!cut.empty()) {
+            // Counted before the client can see its connection end: whoever finds the connection
+            // cut finds the cut counted.
+            std::lock_guard lock(state.Lock);
+            state.CommitCuts += int(cut.size());
+        }
+        for (TPair* pair : cut)
+            pair->Close();
         pairs.remove_if([](const TPair& pair) { return pair.Closed; });
         {
             std::lock_guard lock(state.Lock);
-            state.CommitCuts += commitCuts;
             state.Open = int(pairs.size());
             state.Applied = asked;
         }
