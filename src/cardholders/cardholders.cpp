@@ -515,6 +515,13 @@ void TfrmCardHolders::WriteEnded(const std::shared_ptr<TSiteWrite>& write) {
     ShowBusy();
     if (const auto* click = dynamic_cast<const TZoneClickWrite*>(write.get())) {
         CardHolders->ZoneWritten(*click);
+        // A read under way may have begun before the click was stored, and its rows would show
+        // the zone as it was: the card is read once more after them. The watch does not tell this
+        // workstation of its own changes.
+        if (FReload && FReload->Busy()) {
+            FRefreshWanted = true;
+            FRefreshCards.Add(TChangedCards{true, {CardNumberKey(click->CardNumber)}});
+        }
         if (click->Zone == ZoneUnknown)
             SettleUnknownZone(click->CardNumber, click->Error);
         else if (click->Zone == ZoneCardGone)

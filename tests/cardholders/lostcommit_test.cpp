@@ -103,7 +103,9 @@ TEST_F(LostCommitTest, AZoneClickCutAtItsCommitShowsTheStoredZoneBeforeTheNextCl
         20000));
     EXPECT_THAT(Zones(gate, "1111111111"), ElementsAre("2"))
         << MessageBoxes::ShownTexts().join("\n").toStdString();
-    EXPECT_EQ(shown(), 2);
+    // A read that began before the click was stored may land after it: the list then reads the
+    // card once more, and never stays on the zone as it was.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == 2; }, 20000)) << shown();
 }
 
 TEST_F(LostCommitTest, ANewCardholderCutAtTheCommitIsFoundSavedNotTakenByThemselves) {
