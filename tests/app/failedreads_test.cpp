@@ -5,13 +5,13 @@
 
 #include "app/main.h"
 #include "cardholders/cardholdermodel.h"
-#include "cardholders/cardholderreload.h"
 #include "cardholders/cardholders.h"
 #include "controllers/pendingchanges.h"
 #include "db/MyDBConnector.h"
 #include "db/changewatch.h"
 #include "shared/messagebox.h"
 
+#include "listsettle.h"
 #include "modal.h"
 #include "pgcluster.h"
 #include "profiledb.h"
@@ -78,15 +78,8 @@ protected:
     // The change watch of a window first tells that anything may have changed, once it listens;
     // the cases start after that, and after the windows' reading that it brings.
     void Settle() const {
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] {
-                if (!Session->Changes().Settled())
-                    return false;
-                const auto* reload =
-                    List ? List->findChild<TCardHolderReload*>("CardHolderReload") : nullptr;
-                return !reload || !reload->Busy();
-            },
-            10000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return ListsSettled(Session->Changes(), List.get()); },
+                                    10000));
     }
 
     static void Show(QWidget& window) {

@@ -10,6 +10,7 @@
 #include "journal/journal.h"
 
 #include "faultproxy.h"
+#include "listsettle.h"
 #include "modal.h"
 #include "pgcluster.h"
 #include "profiledb.h"
@@ -60,16 +61,8 @@ protected:
     // own first tells that anything may have changed, which the lists show at once. The cases
     // start once that has passed.
     void Settle() const {
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] {
-                if (!Session->Changes().Settled())
-                    return false;
-                // The cardholder list reads again for that news on a thread of its own.
-                const auto* reload =
-                    List ? List->findChild<TCardHolderReload*>("CardHolderReload") : nullptr;
-                return !reload || !reload->Busy();
-            },
-            10000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return ListsSettled(Session->Changes(), List.get()); },
+                                    10000));
     }
 
 public:
